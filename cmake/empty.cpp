@@ -1,0 +1,1 @@
+// Keeps a library target valid while it has no sources of its own.

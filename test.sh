@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs the whole test suite with ctest.
+#   ./test.sh            normal build (build/)
+#   ./test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build (build-sanitize/)
+#   ./test.sh --all      both, one after the other
+set -euo pipefail
+cd "$(dirname "$0")"
+
+./tools/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DTERVIK_TESTS=ON "$@" >/dev/null
+  cmake --build "$dir" -j "$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+case "${1:-}" in
+  "") run_suite build -DCMAKE_BUILD_TYPE=Release ;;
+  --sanitize) run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON ;;
+  --all)
+    run_suite build -DCMAKE_BUILD_TYPE=Release
+    run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON
+    ;;
+  *) echo "usage: $0 [--sanitize | --all]" >&2; exit 1 ;;
+esac

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that tervik needs and the machine lacks. Works as root or
+# through sudo; installs nothing from anywhere but Debian's package archive.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  libboost-dev libboost-filesystem-dev libboost-system-dev
+  libjpeg-dev libpng-dev libtiff-dev
+  libopenmesh-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing missing packages: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+  sudo=()
+elif command -v sudo >/dev/null 2>&1; then
+  sudo=(sudo)
+else
+  echo "ERROR: need root or sudo to install: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo[@]}" apt-get update -qq
+"${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
