@@ -1,0 +1,206 @@
+#include "sculptor/silhouette.h"
+
+#include <algorithm>
+#include <array>
+#include <sstream>
+
+#include "tervik/exceptions.h"
+
+namespace tervik {
+
+namespace {
+
+constexpr unsigned char kForeground = 128;  // projection_test: this value and above
+constexpr unsigned char kReducedForeground = 128;  // downscale_silhouette: above this value
+
+std::uint64_t g_test_count = 0;
+
+// The view sets registered by live SilhouetteClasses objects; searched by address.
+constexpr std::size_t kMaxRegistered = 8;
+std::array<const SilhouetteClasses*, kMaxRegistered> g_registered{};
+
+const SilhouetteClasses* find_registered(const SilhouetteViews& views) {
+  for (const SilhouetteClasses* c : g_registered)
+    if (c != nullptr && &c->views() == &views) return c;
+  return nullptr;
+}
+
+// True when the projection (u, v) truncated toward zero is a pixel of a width x height image.
+// Comparing the reals avoids converting infinite or huge values to integers: trunc(u) >= 0 exactly
+// when u > -1, and trunc(u) < width exactly when u < width.
+inline bool in_frame(const Point2D& uv, double width, double height) {
+  return uv.x > -1.0 && uv.x < width && uv.y > -1.0 && uv.y < height;
+}
+
+}  // namespace
+
+ImageGray<unsigned char> downscale_silhouette(const ImageGray<unsigned char>& image, short factor) {
+  TERVIK_CHECK(factor >= 1, "downscale_silhouette: the factor must be at least 1, not " << factor);
+  const std::size_t f = static_cast<std::size_t>(factor);
+  const std::size_t in_w = image.width();
+  const std::size_t out_w = in_w / f;
+  const std::size_t out_h = image.height() / f;
+  ImageGray<unsigned char> out(out_w, out_h);
+  const unsigned char* src = image.channel(0).data();
+  unsigned char* dst = out.channel(0).data();
+  for (std::size_t j = 0; j < out_h; ++j) {
+    for (std::size_t i = 0; i < out_w; ++i) {
+      bool fg = false;
+      for (std::size_t y = j * f; y < j * f + f && !fg; ++y) {
+        const unsigned char* row = src + y * in_w;
+        for (std::size_t x = i * f; x < i * f + f; ++x) {
+          if (row[x] > kReducedForeground) {
+            fg = true;
+            break;
+          }
+        }
+      }
+      dst[i + j * out_w] = fg ? 255 : 0;
+    }
+  }
+  return out;
+}
+
+bool projection_test(const SilhouetteViews& views, const Point3D& point, short& inside,
+                     short& outside, short tolerance) {
+  if (const SilhouetteClasses* classes = find_registered(views))
+    return classes->test(point, inside, outside, tolerance);
+  return projection_test_plain(views, point, inside, outside, tolerance);
+}
+
+bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
+                           short& outside, short tolerance) {
+  ++g_test_count;
+  bool outline = false;
+  Point2D uv;
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    const Camera& camera = views[i].get<0>();
+    multiview::world_to_image_undistorted(point, camera, uv);
+    if (!in_frame(uv, camera.im_width(), camera.im_height())) continue;
+    const long x = static_cast<long>(uv.x);
+    const long y = static_cast<long>(uv.y);
+    const ImageGray<unsigned char>& image = views[i].get<1>();
+    const long w = static_cast<long>(image.width());
+    const long h = static_cast<long>(image.height());
+    TERVIK_CHECK(x < w && y < h, "projection_test: the silhouette of camera "
+                                     << i << " is " << w << " x " << h << " but its camera is "
+                                     << camera.im_width() << " x " << camera.im_height());
+    const unsigned char* px = image.channel(0).data();
+    ++inside;
+    if (px[x + y * w] < kForeground) {
+      ++outside;
+      if (outside > tolerance) return outline;
+      continue;
+    }
+    if (!outline) {
+      outline = (x > 0 && px[(x - 1) + y * w] < kForeground) ||
+                (y > 0 && px[x + (y - 1) * w] < kForeground) ||
+                (x + 1 < w && px[(x + 1) + y * w] < kForeground) ||
+                (y + 1 < h && px[x + (y + 1) * w] < kForeground);
+    }
+  }
+  return outline;
+}
+
+std::uint64_t projection_test_count() { return g_test_count; }
+
+void reset_projection_test_count() { g_test_count = 0; }
+
+std::vector<std::uint8_t> classify_silhouette(const ImageGray<unsigned char>& image) {
+  const std::size_t w = image.width();
+  const std::size_t h = image.height();
+  const unsigned char* px = image.channel(0).data();
+  std::vector<std::uint8_t> classes(w * h);
+  auto bg = [&](std::size_t x, std::size_t y) { return px[x + y * w] < kForeground; };
+  for (std::size_t y = 0; y < h; ++y) {
+    for (std::size_t x = 0; x < w; ++x) {
+      PixelClass c = PixelClass::background;
+      if (!bg(x, y)) {
+        const bool edge = (x > 0 && bg(x - 1, y)) || (y > 0 && bg(x, y - 1)) ||
+                          (x + 1 < w && bg(x + 1, y)) || (y + 1 < h && bg(x, y + 1));
+        c = edge ? PixelClass::outline : PixelClass::inside;
+      }
+      classes[x + y * w] = static_cast<std::uint8_t>(c);
+    }
+  }
+  return classes;
+}
+
+SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&views) {
+  storage_.reserve(views.size());
+  table_.reserve(views.size());
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    const Camera& camera = views[i].get<0>();
+    const ImageGray<unsigned char>& image = views[i].get<1>();
+    TERVIK_CHECK(image.width() >= camera.im_width() && image.height() >= camera.im_height(),
+                 "the silhouette of camera " << i << " is " << image.width() << " x "
+                                             << image.height() << " but its camera is "
+                                             << camera.im_width() << " x "
+                                             << camera.im_height());
+    storage_.push_back(classify_silhouette(image));
+    table_.push_back(View{storage_.back().data(), image.channel(0).data(),
+                          static_cast<std::int64_t>(image.width()),
+                          static_cast<std::int64_t>(image.height()),
+                          static_cast<double>(camera.im_width()),
+                          static_cast<double>(camera.im_height())});
+  }
+  auto slot = std::find(g_registered.begin(), g_registered.end(), nullptr);
+  TERVIK_CHECK(slot != g_registered.end(),
+               "SilhouetteClasses: more than " << kMaxRegistered << " view sets registered");
+  TERVIK_CHECK(find_registered(views) == nullptr,
+               "SilhouetteClasses: this view set is already registered");
+  *slot = this;
+}
+
+SilhouetteClasses::~SilhouetteClasses() {
+  std::replace(g_registered.begin(), g_registered.end(),
+               static_cast<const SilhouetteClasses*>(this),
+               static_cast<const SilhouetteClasses*>(nullptr));
+}
+
+bool SilhouetteClasses::test(const Point3D& point, short& inside, short& outside,
+                             short tolerance) const {
+  ++g_test_count;
+  const std::size_t n = table_.size();
+  TERVIK_CHECK(views_->size() == n, "projection_test: the view set changed size from "
+                                        << n << " to " << views_->size()
+                                        << " cameras after its silhouettes were classified");
+  if (n == 0) return false;
+  bool outline = false;
+  Point2D uv;
+  // Visits camera i; true when the point is rejected there and the test must stop.
+  auto visit = [&](std::size_t i) {
+    const View& view = table_[i];
+    const auto& entry = (*views_)[i];
+    TERVIK_CHECK(entry.get<1>().channel(0).data() == view.pixels,
+                 "projection_test: the silhouette of camera "
+                     << i << " was replaced after it was classified");
+    multiview::world_to_image_undistorted(point, entry.get<0>(), uv);
+    if (!in_frame(uv, view.cam_width, view.cam_height)) return false;
+    const std::int64_t x = static_cast<std::int64_t>(uv.x);
+    const std::int64_t y = static_cast<std::int64_t>(uv.y);
+    ++inside;
+    const auto c = static_cast<PixelClass>(view.classes[x + y * view.width]);
+    if (c == PixelClass::outline) {
+      outline = true;
+    } else if (c == PixelClass::background) {
+      ++outside;
+      if (outside > tolerance) {
+        first_ = i;
+        return true;
+      }
+    }
+    return false;
+  };
+  // The camera that rejected the previous point goes first, then the others in list order. The
+  // order matters only for a point that some camera puts on background beyond the tolerance, and
+  // such a point exceeds it in any order; every other point visits all cameras and gets the same
+  // counts and flag.
+  const std::size_t start = first_ < n ? first_ : 0;
+  if (visit(start)) return outline;
+  for (std::size_t i = 0; i < n; ++i)
+    if (i != start && visit(i)) return outline;
+  return outline;
+}
+
+}  // namespace tervik

@@ -1,0 +1,91 @@
+#pragma once
+// The silhouette operations of the sampler: the coarse silhouette used for seeding, and the test
+// that judges a 3-d point against every camera's foreground silhouette.
+//
+// Pixel convention: a silhouette is an ImageGray<unsigned char> addressed (x, y), x the column and
+// y the row; a projected position (u, v) becomes the pixel (trunc(u), trunc(v)), truncated toward
+// zero. projection_test reads a value of 128 or more as foreground; downscale_silhouette reads a
+// value above 128 as foreground and writes 255 (foreground) or 0 (background).
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "tervik/imagegray.h"
+#include "tervik/multiview.h"
+#include "tervik/points.h"
+
+namespace tervik {
+
+using SilhouetteViews = multiview::MultiView<ImageGray<unsigned char>>;
+
+// The silhouette reduced by `factor`: width / factor x height / factor (integer division). An
+// output pixel is 255 when a pixel of its factor x factor input block is above 128, else 0;
+// columns and rows beyond the last whole block are ignored. Throws TervikError for factor < 1.
+ImageGray<unsigned char> downscale_silhouette(const ImageGray<unsigned char>& image, short factor);
+
+// Projects `point` (world coordinates) into every camera of `views` and counts: `inside` += the
+// cameras whose image holds the projection, `outside` += those among them that see background.
+// Stops as soon as `outside` exceeds `tolerance`. Returns the outline flag: the projection fell on
+// a foreground pixel with a background 4-neighbour (neighbours outside the image do not count) in
+// at least one visited camera. Callers set both counters to 0 before the call.
+// When `views` is classified (SilhouetteClasses below), the test reads one precomputed byte per
+// camera and starts with the camera that rejected the previous point; the counters and the flag
+// are then those of the plain camera order for every point that no camera puts on background
+// beyond `tolerance`, and `outside` exceeds `tolerance` in both orders for every other point.
+bool projection_test(const SilhouetteViews& views, const Point3D& point, short& inside,
+                     short& outside, short tolerance);
+
+// projection_test on the raw silhouettes, cameras in list order, neighbours read pixel by pixel;
+// the reference that the classified test must agree with. Throws TervikError when a pixel inside
+// a camera's image size lies outside its silhouette (an image smaller than its camera).
+bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
+                           short& outside, short tolerance);
+
+// Number of projection_test calls (classified or plain) since start-up or the last reset; a
+// diagnostic for benchmarks that never influences a result.
+std::uint64_t projection_test_count();
+void reset_projection_test_count();
+
+// Per-pixel class of a silhouette, one byte per pixel.
+enum class PixelClass : std::uint8_t {
+  background = 0,  // value below 128
+  inside = 1,      // foreground, and every 4-neighbour within the image is foreground
+  outline = 2,     // foreground with a background 4-neighbour within the image
+};
+
+// The class of every pixel of `image`, row after row (index x + y * width).
+std::vector<std::uint8_t> classify_silhouette(const ImageGray<unsigned char>& image);
+
+// Classifies every silhouette of a view set and registers the result with projection_test for as
+// long as this object lives: projection_test(views, ...) then reads the classes instead of the
+// pixels. The silhouettes must neither change nor move while it lives; build a new one after
+// every frame's images are loaded. Throws TervikError when a silhouette is smaller than its
+// camera's image size. At most 8 view sets are registered at once.
+class SilhouetteClasses {
+ public:
+  explicit SilhouetteClasses(const SilhouetteViews& views);
+  ~SilhouetteClasses();
+  SilhouetteClasses(const SilhouetteClasses&) = delete;
+  SilhouetteClasses& operator=(const SilhouetteClasses&) = delete;
+
+  // The classified test for the registered views (see projection_test).
+  bool test(const Point3D& point, short& inside, short& outside, short tolerance) const;
+
+  const SilhouetteViews& views() const { return *views_; }
+
+ private:
+  struct View {
+    const std::uint8_t* classes;  // row after row, stride `width`
+    const unsigned char* pixels;  // the silhouette's buffer, to detect a replaced image
+    std::int64_t width;           // silhouette extents
+    std::int64_t height;
+    double cam_width;             // camera image size, as compared with the projection
+    double cam_height;
+  };
+  const SilhouetteViews* views_;
+  std::vector<std::vector<std::uint8_t>> storage_;
+  std::vector<View> table_;
+  mutable std::size_t first_ = 0;  // the camera that rejected the previous point
+};
+
+}  // namespace tervik
