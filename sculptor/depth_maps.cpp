@@ -1,0 +1,53 @@
+#include "sculptor/depth_maps.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace tervik {
+
+namespace {
+
+// Makes `map` a width x height map with every element kEmptyDepth, keeping its storage when the
+// extents already match.
+void reset_map(MultiArray<double, 2>& map, std::size_t width, std::size_t height) {
+  if (map.shape()[0] != width || map.shape()[1] != height) {
+    map = MultiArray<double, 2>(width, height);
+  }
+  std::fill_n(map.data(), map.num_elements(), kEmptyDepth);
+}
+
+}  // namespace
+
+void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vector<Patch>& patches,
+                      const multiview::MultiView<>& cameras) {
+  const std::size_t ncams = cameras.size();
+  maps.resize(ncams);
+  for (std::size_t k = 0; k < ncams; ++k) {
+    const Camera& cam = cameras[k].get<0>();
+    reset_map(maps[k], cam.im_width(), cam.im_height());
+  }
+
+  for (const Patch& patch : patches) {
+    for (std::size_t k = 0; k < ncams; ++k) {
+      const Camera& cam = cameras[k].get<0>();
+      long x, y;
+      if (!project_to_pixel(patch.pos, cam, x, y)) continue;
+      const long width = cam.im_width(), height = cam.im_height();
+      const double d = multiview::point_depth(patch.pos, cam);
+      if (d <= 0) continue;
+      double* map = maps[k].data();
+      for (long dy = -1; dy <= 1; ++dy) {
+        const long yy = y + dy;
+        if (yy < 0 || yy >= height) continue;
+        for (long dx = -1; dx <= 1; ++dx) {
+          const long xx = x + dx;
+          if (xx < 0 || xx >= width) continue;
+          double& cell = map[xx + yy * width];
+          if (cell > d) cell = d;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace tervik

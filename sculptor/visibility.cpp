@@ -1,0 +1,50 @@
+#include "sculptor/visibility.h"
+
+#include <sstream>
+
+#include "sculptor/depth_maps.h"
+#include "tervik/exceptions.h"
+
+namespace tervik {
+
+std::vector<Point3D> facing_vectors(const multiview::MultiView<ImageRGB<unsigned char>>& views) {
+  std::vector<Point3D> out;
+  out.reserve(views.size());
+  for (const auto& view : views) {
+    // Elements (0, 2), (1, 2), (2, 2) of rot(): its third row, stored row after row.
+    const double* r = view.get<0>().rot().data();
+    out.push_back(Point3D(-r[6], -r[7], -r[8]));
+  }
+  return out;
+}
+
+void check_visibility_inputs(const std::string& caller,
+                             const std::vector<MultiArray<double, 2>>& maps,
+                             const multiview::MultiView<ImageRGB<unsigned char>>& views) {
+  TERVIK_CHECK(maps.size() == views.size(), caller << ": " << maps.size() << " depth maps for "
+                                                   << views.size() << " cameras");
+  for (std::size_t k = 0; k < views.size(); ++k) {
+    const Camera& cam = views[k].get<0>();
+    const ImageRGB<unsigned char>& image = views[k].get<1>();
+    TERVIK_CHECK(maps[k].shape()[0] == cam.im_width() && maps[k].shape()[1] == cam.im_height(),
+                 caller << ": depth map " << k << " is " << maps[k].shape()[0] << " x "
+                        << maps[k].shape()[1] << ", its camera " << cam.im_width() << " x "
+                        << cam.im_height());
+    TERVIK_CHECK(image.width() >= cam.im_width() && image.height() >= cam.im_height(),
+                 caller << ": colour image " << k << " is " << image.width() << " x "
+                        << image.height() << ", smaller than its camera's " << cam.im_width()
+                        << " x " << cam.im_height());
+  }
+}
+
+bool sees(const Camera& cam, const MultiArray<double, 2>& map, const Point3D& X, double tol,
+          long& x, long& y) {
+  if (!project_to_pixel(X, cam, x, y)) return false;
+  const double d = multiview::point_depth(X, cam);
+  // A point behind the camera projects to a finite position but cannot be seen.
+  if (d <= 0) return false;
+  // Hidden when more than tol behind the nearest point rendered at this pixel.
+  return !(map.data()[x + y * static_cast<long>(cam.im_width())] + tol < d);
+}
+
+}  // namespace tervik

@@ -1,0 +1,175 @@
+#include "sculptor/depth_maps.h"
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "sculptor/post_scene.h"
+
+namespace tervik {
+namespace {
+
+using multiview::MultiView;
+using testing::look_at_camera;
+using testing::make_patch;
+
+// One camera at (0, 0, 10) looking down the z axis: a point (x, y, z) lies at depth 10 - z.
+MultiView<> one_camera(long width = 40, long height = 30) {
+  MultiView<> cams(1);
+  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, width, height);
+  return cams;
+}
+
+// A point that projects to pixel (x + 0.5, y + 0.5) of `cam` at depth d.
+Patch at_pixel(const Camera& cam, double x, double y, double d) {
+  // Invert the look-at camera of one_camera(): u = 50 * X / d + cx, v = -50 * Y / d + cy.
+  const double cx = 0.5 * cam.im_width(), cy = 0.5 * cam.im_height();
+  return make_patch({(x + 0.5 - cx) * d / 50, -(y + 0.5 - cy) * d / 50, 10 - d}, {0, 0, 1});
+}
+
+// Counts the pixels of `map` that hold something other than the empty depth.
+long written(const MultiArray<double, 2>& map) {
+  return std::count_if(map.data(), map.data() + map.num_elements(),
+                       [](double v) { return v != kEmptyDepth; });
+}
+
+TEST(DepthMaps, OneMapPerCameraSizedAsItsImageAndEmptyWithoutPoints) {
+  MultiView<> cams(3);
+  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, 40, 30);
+  cams[1].get<0>() = look_at_camera({10, 0, 0}, {0, 0, 0}, 50, 20, 10);
+  cams[2].get<0>() = look_at_camera({0, 0, -10}, {0, 0, 0}, 50, 7, 5);
+  std::vector<MultiArray<double, 2>> maps;
+  depth_maps_pixel(maps, {}, cams);
+  ASSERT_EQ(maps.size(), 3u);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(maps[k].shape()[0], cams[k].get<0>().im_width());
+    EXPECT_EQ(maps[k].shape()[1], cams[k].get<0>().im_height());
+    EXPECT_EQ(written(maps[k]), 0);
+  }
+  // A point seen by the first camera only still gives three maps.
+  depth_maps_pixel(maps, {at_pixel(cams[0].get<0>(), 3, 3, 20)}, cams);
+  ASSERT_EQ(maps.size(), 3u);
+  EXPECT_EQ(written(maps[0]), 9);
+}
+
+TEST(DepthMaps, SplatsThreeByThreeAndCutsAtTheBorder) {
+  const MultiView<> cams = one_camera();
+  const Camera& cam = cams[0].get<0>();
+  std::vector<MultiArray<double, 2>> maps;
+  depth_maps_pixel(maps, {at_pixel(cam, 12, 7, 6.0)}, cams);
+  const double d = multiview::point_depth(at_pixel(cam, 12, 7, 6.0).pos, cam);
+  for (long y = 0; y < 30; ++y) {
+    for (long x = 0; x < 40; ++x) {
+      const bool inside = std::abs(x - 12) <= 1 && std::abs(y - 7) <= 1;
+      EXPECT_EQ(maps[0][x][y], inside ? d : kEmptyDepth) << x << "," << y;
+    }
+  }
+  // At pixel (0, 0) only the four pixels inside the image are written.
+  depth_maps_pixel(maps, {at_pixel(cam, 0, 0, 6.0)}, cams);
+  EXPECT_EQ(written(maps[0]), 4);
+  EXPECT_NE(maps[0][0][0], kEmptyDepth);
+  EXPECT_NE(maps[0][1][0], kEmptyDepth);
+  EXPECT_NE(maps[0][0][1], kEmptyDepth);
+  EXPECT_NE(maps[0][1][1], kEmptyDepth);
+  // At the last pixel likewise.
+  depth_maps_pixel(maps, {at_pixel(cam, 39, 29, 6.0)}, cams);
+  EXPECT_EQ(written(maps[0]), 4);
+  EXPECT_NE(maps[0][38][28], kEmptyDepth);
+}
+
+TEST(DepthMaps, SmallerDepthWinsWhateverTheOrder) {
+  const MultiView<> cams = one_camera();
+  const Camera& cam = cams[0].get<0>();
+  const Patch near = at_pixel(cam, 10, 10, 4.0), far = at_pixel(cam, 10, 10, 8.0);
+  const double dnear = multiview::point_depth(near.pos, cam);
+  for (const auto& order : {std::vector<Patch>{near, far}, std::vector<Patch>{far, near}}) {
+    std::vector<MultiArray<double, 2>> maps;
+    depth_maps_pixel(maps, order, cams);
+    for (long y = 9; y <= 11; ++y)
+      for (long x = 9; x <= 11; ++x) EXPECT_EQ(maps[0][x][y], dnear);
+    EXPECT_EQ(written(maps[0]), 9);
+  }
+  // Overlapping squares: the shared pixels take the nearer point, the others their own.
+  const Patch side = at_pixel(cam, 12, 10, 2.0);
+  std::vector<MultiArray<double, 2>> maps;
+  depth_maps_pixel(maps, {near, side}, cams);
+  EXPECT_EQ(maps[0][9][10], dnear);
+  EXPECT_EQ(maps[0][11][10], multiview::point_depth(side.pos, cam));
+  EXPECT_EQ(maps[0][13][10], multiview::point_depth(side.pos, cam));
+  EXPECT_EQ(written(maps[0]), 15);
+}
+
+TEST(DepthMaps, PointsBehindTheCameraOrOutsideTheImageLeaveTheMapUnchanged) {
+  const MultiView<> cams = one_camera();
+  std::vector<MultiArray<double, 2>> maps;
+  // (0, 0, 15) lies 5 behind the camera and projects to the principal point.
+  // (0, 0, 10) lies in the camera's plane (depth 0); (100, 0, 0) projects far right.
+  depth_maps_pixel(maps,
+                   {make_patch({0, 0, 15}, {0, 0, 1}), make_patch({0, 0, 10}, {0, 0, 1}),
+                    make_patch({100, 0, 0}, {0, 0, 1}), make_patch({0, -100, 9}, {0, 0, 1})},
+                   cams);
+  EXPECT_EQ(written(maps[0]), 0);
+}
+
+// Every pixel holds the smallest depth of the points whose pixel lies within one pixel of it,
+// computed here pixel by pixel instead of point by point.
+TEST(DepthMaps, MatchesPerPixelMinimumOverRandomPoints) {
+  MultiView<> cams(2);
+  cams[0].get<0>() = look_at_camera({0, 0, 3}, {0, 0, 0}, 30, 24, 18);
+  cams[1].get<0>() = look_at_camera({2, 1, -2}, {0, 0, 0}, 25, 16, 20);
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<double> coord(-1.5, 1.5);
+  std::vector<Patch> patches;
+  for (int i = 0; i < 300; ++i) patches.push_back(make_patch({coord(rng), coord(rng), coord(rng)}, {1, 0, 0}));
+  // Some behind the first camera.
+  for (int i = 0; i < 20; ++i) patches.push_back(make_patch({coord(rng), coord(rng), 4 + coord(rng) + 1.5}, {1, 0, 0}));
+  std::vector<MultiArray<double, 2>> maps;
+  depth_maps_pixel(maps, patches, cams);
+  for (std::size_t k = 0; k < 2; ++k) {
+    const Camera& cam = cams[k].get<0>();
+    for (long y = 0; y < static_cast<long>(cam.im_height()); ++y) {
+      for (long x = 0; x < static_cast<long>(cam.im_width()); ++x) {
+        double best = kEmptyDepth;
+        for (const Patch& p : patches) {
+          Point2D u;
+          multiview::world_to_image_undistorted(p.pos, cam, u);
+          const double d = multiview::point_depth(p.pos, cam);
+          if (d <= 0 || u.x <= -1 || u.y <= -1 || u.x >= cam.im_width() || u.y >= cam.im_height())
+            continue;
+          if (std::abs(static_cast<long>(u.x) - x) <= 1 && std::abs(static_cast<long>(u.y) - y) <= 1)
+            best = std::min(best, d);
+        }
+        EXPECT_EQ(maps[k][x][y], best) << "camera " << k << " pixel " << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(DepthMaps, RebuildsFromEachCallsPointsInTheSameStorage) {
+  MultiView<> cams = one_camera();
+  const Camera& cam = cams[0].get<0>();
+  std::vector<MultiArray<double, 2>> maps;
+  depth_maps_pixel(maps, {at_pixel(cam, 5, 5, 3.0)}, cams);
+  const double* storage = maps[0].data();
+  // The next call sees a farther point elsewhere: nothing of the first call stays.
+  depth_maps_pixel(maps, {at_pixel(cam, 20, 20, 9.0)}, cams);
+  EXPECT_EQ(maps[0].data(), storage);
+  EXPECT_EQ(maps[0][5][5], kEmptyDepth);
+  EXPECT_EQ(written(maps[0]), 9);
+  std::vector<MultiArray<double, 2>> fresh;
+  depth_maps_pixel(fresh, {at_pixel(cam, 20, 20, 9.0)}, cams);
+  EXPECT_TRUE(std::equal(fresh[0].data(), fresh[0].data() + fresh[0].num_elements(),
+                         maps[0].data()));
+  // A camera of another size gets a map of its own size; fewer cameras, fewer maps.
+  cams[0].get<0>().im_width() = 13;
+  depth_maps_pixel(maps, {}, cams);
+  EXPECT_EQ(maps[0].shape()[0], 13u);
+  EXPECT_EQ(written(maps[0]), 0);
+  depth_maps_pixel(maps, {}, MultiView<>(0));
+  EXPECT_TRUE(maps.empty());
+}
+
+}  // namespace
+}  // namespace tervik
