@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tervik/exceptions.h"
+
 namespace tervik {
 namespace {
 
@@ -23,7 +25,7 @@ std::vector<Patch> sphere_surface(int centres, unsigned seed) {
     out.push_back(p);
     for (int c = 0; c < 3; ++c) {
       Patch q = p;
-      q.pos = n + Point3D(g(rng), g(rng), g(rng)) * 0.005;
+      q.pos = n + Point3D(g(rng), g(rng), g(rng)) * 0.01;
       side.push_back(q);
     }
   }
@@ -51,7 +53,7 @@ TEST(VelocityField, IdenticalSurfacesGiveZeroVectors) {
 TEST(VelocityField, TranslatedSurfaceGivesTheTranslation) {
   const std::vector<Patch> a = sphere_surface(250, 2);
   // Far smaller than the spacing of the centres, so every patch finds its own old position.
-  const Point3D t(0.001, -0.002, 0.0015);
+  const Point3D t(0.0002, -0.0004, 0.0003);
   std::vector<Patch> b = a;
   for (Patch& p : b) p.pos += t;
   std::vector<Point3D> out;
@@ -78,7 +80,7 @@ TEST(VelocityField, PatchesWithoutAnAgreeingNormalAreNotFound) {
 // companions lying right beside every centre must not dilute the mean.
 TEST(VelocityField, SmoothingAveragesOverTheCentresOnly) {
   const std::vector<Patch> a = sphere_surface(100, 4);
-  const Point3D t(0, 0, 0.002);
+  const Point3D t(0, 0, 0.0005);
   std::vector<Patch> b = a;
   for (std::size_t i = 0; i < 100; ++i) b[i].pos += t;
   std::vector<Point3D> out;
