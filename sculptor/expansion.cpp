@@ -1,0 +1,168 @@
+#include "sculptor/expansion.h"
+
+#include <iostream>
+
+#include "sculptor/random.h"
+
+namespace tervik {
+
+namespace {
+
+// A capacity of trunc(1.1 n), never negative.
+std::size_t headroom(long long n) {
+  const long long c = static_cast<long long>(1.1 * static_cast<double>(n));
+  return c > 0 ? static_cast<std::size_t>(c) : 0;
+}
+
+// An in-plane offset: R r, pushed away from 0 by R/2, so that R/2 <= |a| <= 3R/2.
+double ring_offset(double R) {
+  const double a = R * sym_rand();
+  return a <= 0 ? a - R / 2 : a + R / 2;
+}
+
+}  // namespace
+
+bool is_admissible(const SilhouetteViews& views, const Point3D& p, short min_cameras,
+                   short tolerance) {
+  short inside = 0, outside = 0;
+  const bool outline = projection_test(views, p, inside, outside, tolerance);
+  return outline && inside >= min_cameras && outside == tolerance;
+}
+
+SamplingTargets SamplingTargets::from_npoints(long long npoints) {
+  SamplingTargets t;
+  t.companions = static_cast<long long>(0.75 * static_cast<double>(npoints));
+  t.centres = npoints - t.companions;
+  t.starts = t.centres / 10;
+  return t;
+}
+
+Point3D random_vector() {
+  const double z = sym_rand();
+  const double y = sym_rand();
+  const double x = sym_rand();
+  return {x, y, z};
+}
+
+SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
+                               short min_cameras, short tolerance, long long npoints,
+                               double step, SamplingLimits limits)
+    : silhouettes_(silhouettes),
+      out_(out),
+      min_cameras_(min_cameras),
+      tolerance_(tolerance),
+      step_(step),
+      limits_(limits),
+      targets_(SamplingTargets::from_npoints(npoints)) {
+  out_.clear();
+  out_.reserve(headroom(npoints));
+  frames_.reserve(headroom(targets_.centres));
+  sides_.reserve(headroom(targets_.companions));
+  points_.reserve(4);
+}
+
+bool SurfaceSampler::admissible(const Point3D& p) const {
+  return is_admissible(silhouettes_, p, min_cameras_, tolerance_);
+}
+
+bool SurfaceSampler::attempt(const Point3D& p) {
+  const bool added = admissible(p) && build_centre(p);
+  ++tries_;
+  return added;
+}
+
+bool SurfaceSampler::build_centre(const Point3D& p) {
+  points_.clear();
+  points_.push_back(p);
+  const double half = step_ / 2;
+  long long draws = 0;
+  while (points_.size() < 4) {
+    if (draws == limits_.companion_draws) {
+      ++dropped_;
+      return false;
+    }
+    const Point3D q = p + random_vector() * half;
+    ++draws;
+    ++tries_;
+    if (admissible(q)) points_.push_back(q);
+  }
+  Point3D normal;
+  MyDirector frame;
+  if (!local_normal(normal, frame, points_, p, silhouettes_, min_cameras_, tolerance_, step_))
+    return false;
+  out_.push_back(Patch{p, normal, 128, 128, 128});
+  frames_.push_back(frame);
+  for (std::size_t k = 1; k < 4; ++k) sides_.push_back(Patch{points_[k], normal, 128, 128, 128});
+  return true;
+}
+
+void SurfaceSampler::print_progress() const {
+  const std::size_t points = out_.size() + sides_.size();
+  std::cout << points << " points after " << tries_ << " tries ("
+            << static_cast<double>(points) / static_cast<double>(tries_) << ")" << std::endl;
+}
+
+void SurfaceSampler::expand() {
+  fails_ = 0;
+  if (target_reached()) return;
+  const std::size_t wanted = static_cast<std::size_t>(targets_.centres);
+  if (out_.empty()) {
+    std::cout << "WARNING: no centre to expand, the surface sampling stays empty (0 of "
+              << wanted << " centres; check the box, the silhouettes and the calibration)"
+              << std::endl;
+    return;
+  }
+  double R = 4 * step_;  // in-plane step
+  double T = step_;      // jitter along the normal
+  std::size_t begin = 0, end = out_.size();
+  for (;;) {
+    // 1. One pass over the centres [begin, end).
+    for (std::size_t i = begin; i < end && out_.size() < wanted; ++i) {
+      // The centre is copied: out_ may grow (and move) while it is expanded.
+      const Point3D pos = out_[i].pos, normal = out_[i].normal;
+      const MyDirector frame = frames_[i];
+      int s = 0;
+      long long f = 0;
+      for (;;) {
+        const double a = ring_offset(R);
+        const double b = ring_offset(R);
+        const double c = T * sym_rand();
+        const Point3D q = ((pos + normal * c) + frame.u * a) + frame.v * b;
+        if (attempt(q)) {
+          ++s;
+          f = 1;
+        } else {
+          ++f;
+        }
+        if (s > 3 || out_.size() >= wanted || f > 999) break;
+      }
+      if (f == 1000) ++fails_;
+    }
+    print_progress();
+    // 2. Done, or stuck: a pass that adds no centre leaves nothing for the next one.
+    if (out_.size() >= wanted) return;
+    if (out_.size() == end) {
+      std::cout << "WARNING: surface expansion stopped early: a pass added no centre ("
+                << out_.size() << " of " << wanted << " centres)" << std::endl;
+      return;
+    }
+    // 3. The next pass expands this pass's centres with a smaller step.
+    R /= 2;
+    T *= 0.75;
+    begin = end;
+    end = out_.size();
+  }
+}
+
+void SurfaceSampler::finish() {
+  if (finished_) return;
+  finished_ = true;
+  if (fails_ > static_cast<long long>(static_cast<double>(targets_.centres) * 0.1))
+    std::cout << "WARNING: " << fails_ << " points without expansion" << std::endl;
+  if (dropped_ > 0)
+    std::cout << "WARNING: " << dropped_ << " centres dropped: no three companions found within "
+              << limits_.companion_draws << " draws" << std::endl;
+  out_.insert(out_.end(), sides_.begin(), sides_.end());
+}
+
+}  // namespace tervik

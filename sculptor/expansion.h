@@ -1,0 +1,140 @@
+#pragma once
+// The shared machinery of the surface samplers: the admissible-point test, the building of a
+// centre patch with its three companions and tangent frame, the refinement of start positions
+// into first centres, and the expansion passes that grow the sampling over the visual hull.
+//
+// A sampling call makes one SurfaceSampler over its output vector, fills first centres (from
+// seeds, previous patches or uniform draws), calls expand() and then finish(). While sampling,
+// the output holds the centres only, in order of acceptance; finish() appends the companions.
+// All random numbers come from sym_rand() / rand() (sculptor/random.h), in a fixed order.
+#include <cstddef>
+#include <vector>
+
+#include "common/patch.h"
+#include "sculptor/normals.h"
+#include "sculptor/silhouette.h"
+#include "tervik/points.h"
+
+namespace tervik {
+
+// True when `p` is admissible: projection_test finds it inside the image of at least
+// `min_cameras` cameras, on background in exactly `tolerance` of them and on a silhouette
+// outline in at least one.
+bool is_admissible(const SilhouetteViews& views, const Point3D& p, short min_cameras,
+                   short tolerance);
+
+// The counts a sampling call aims at, derived from the requested number of points.
+struct SamplingTargets {
+  long long companions = 0;  // o = trunc(0.75 npoints), three per centre
+  long long centres = 0;     // M = npoints - o
+  long long starts = 0;      // S = M / 10, the most first centres made from start positions
+
+  static SamplingTargets from_npoints(long long npoints);
+};
+
+// Bounds that keep a sampling call finite on input that admits no (or too few) points.
+struct SamplingLimits {
+  // Draws allowed for the three companions of one centre; when they run out the centre is
+  // dropped as if its normal could not be oriented.
+  long long companion_draws = 100000;
+};
+
+// Working state of one sampling call over `out` (cleared on construction, then holding the
+// centres in order of acceptance). Keeps references to the silhouettes and the output.
+class SurfaceSampler {
+ public:
+  // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
+  // `step` is the sampling length L (world units).
+  SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out, short min_cameras,
+                 short tolerance, long long npoints, double step, SamplingLimits limits = {});
+
+  // One attempt at `p`: when it is admissible, builds a centre there. Counts one try for the
+  // attempt itself (companion draws are counted inside). True when a centre was added.
+  bool attempt(const Point3D& p);
+
+  // Builds a centre at the admissible point `p`: draws three admissible companions in the cube of
+  // half-size L/2 around it (one try per draw), orients the normal with local_normal and, on
+  // success, stores the centre, its tangent frame and its companions. False when nothing was
+  // stored (normal not oriented, or the companion draws ran out).
+  bool build_centre(const Point3D& p);
+
+  // First centres from start positions: around start i (position(i), i < count) points are drawn
+  // in the cube of half-size `radius`; a start is left after one centre, or given up after 1001
+  // failed attempts (1000 after a success) and, once one was given up, after every further
+  // failure until an attempt succeeds. At most S centres; runs only when S >= 1 and count > 0.
+  // Writes the progress line afterwards in every case.
+  template <typename PositionOf>
+  void refine_starts(std::size_t count, PositionOf position, double radius);
+
+  // The expansion passes: grows up to M centres from the centres held so far, each pass
+  // expanding the centres that the previous pass added, with a shrinking in-plane step. Ends
+  // with a "WARNING: " line when there is no centre to expand or a pass adds none.
+  void expand();
+
+  // Writes the warnings about centres without expansion and dropped centres, then appends the
+  // companions to out (centres first, then the companions of every centre in the same order).
+  void finish();
+
+  // Writes "<P> points after <tries> tries (<P / tries>)", P = centres + companions.
+  void print_progress() const;
+
+  const SamplingTargets& targets() const { return targets_; }
+  std::size_t centre_count() const { return out_.size(); }
+  bool target_reached() const { return static_cast<long long>(out_.size()) >= targets_.centres; }
+  long long tries() const { return tries_; }
+  // Counts one try made outside attempt() (none of the operations here needs it).
+  void count_try() { ++tries_; }
+  // Centres left in the expansion passes after 1000 failed attempts.
+  long long fails() const { return fails_; }
+  // Centres dropped because their companion draws ran out.
+  long long dropped_centres() const { return dropped_; }
+  const std::vector<MyDirector>& frames() const { return frames_; }
+  const std::vector<Patch>& companions() const { return sides_; }
+
+ private:
+  bool admissible(const Point3D& p) const;
+
+  const SilhouetteViews& silhouettes_;
+  std::vector<Patch>& out_;
+  short min_cameras_;
+  short tolerance_;
+  double step_;
+  SamplingLimits limits_;
+  SamplingTargets targets_;
+  std::vector<MyDirector> frames_;
+  std::vector<Patch> sides_;
+  std::vector<Point3D> points_;  // the centre and its three companions, reused
+  long long tries_ = 0;
+  long long fails_ = 0;
+  long long dropped_ = 0;
+  bool finished_ = false;
+};
+
+// A random vector of sym_rand() values, drawn z first, then y, then x.
+Point3D random_vector();
+
+template <typename PositionOf>
+void SurfaceSampler::refine_starts(std::size_t count, PositionOf position, double radius) {
+  if (targets_.starts >= 1 && count > 0) {
+    const std::size_t wanted = static_cast<std::size_t>(targets_.starts);
+    std::size_t i = 0;
+    long long f = 0;
+    for (;;) {
+      const Point3D p = position(i) + random_vector() * radius;
+      if (attempt(p)) {
+        ++i;
+        f = 1;
+      } else {
+        ++f;
+      }
+      if (i >= wanted || i >= count) break;
+      if (f >= 1001) {
+        ++i;  // give this start up; f stays, so the next failure moves on again
+        if (i == count) break;
+      }
+    }
+  }
+  print_progress();
+}
+
+}  // namespace tervik

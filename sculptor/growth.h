@@ -1,0 +1,22 @@
+#pragma once
+// The first frame's sampling: seeds refined at full resolution into centre patches, then grown
+// over the surface of the visual hull by the expansion passes (sculptor/expansion.h).
+#include <vector>
+
+#include "common/patch.h"
+#include "sculptor/silhouette.h"
+#include "tervik/points.h"
+
+namespace tervik {
+
+// Replaces `out` with the first frame's patches: M = npoints - trunc(0.75 npoints) centres
+// followed by their three companions each (4 M patches when the target is reached), all grey,
+// every companion carrying its centre's normal. Up to M / 10 first centres come from points
+// drawn within 2 `step` of the seeds (in order); `step` is the sampling length L (world units).
+// Writes a progress line after the seeds and after every expansion pass, and "WARNING: " lines
+// when the sampling ends short of its target.
+void high_res_from_seeds(const SilhouetteViews& silhouettes, const std::vector<Point3D>& seeds,
+                         std::vector<Patch>& out, short min_cameras, short tolerance,
+                         long long npoints, double step);
+
+}  // namespace tervik

@@ -1,0 +1,55 @@
+#pragma once
+// Normal estimation of the sampler: the principal-axes plane fit of a small point set, the
+// oriented normal of a freshly sampled point (probing the silhouettes on both sides), and the
+// per-frame re-estimation of every patch's normal from its neighbourhood.
+//
+// Normals are unit vectors (eigenvectors of the scatter matrix) in world coordinates; lengths and
+// radii are in world units, L being the sampling length of the run.
+#include <vector>
+
+#include "common/patch.h"
+#include "sculptor/silhouette.h"
+#include "tervik/multiarray.h"
+#include "tervik/points.h"
+
+namespace tervik {
+
+// The tangent frame of a sampled point: first tangent direction u (middle principal axis of its
+// neighbourhood), second tangent direction v (largest principal axis). Default: all zero.
+struct MyDirector {
+  Point3D u;
+  Point3D v;
+};
+
+// The process-wide 3 x 3 scratch scatter matrix of compute_normal; overwritten by every call, so
+// normal estimation must not run in two threads at once.
+extern MultiArray<double, 2> emat;
+
+// The direction of least spread of `points` (n >= 1): the eigenvector of the smallest eigenvalue
+// of their scatter matrix about the centroid. Its sign is the one the decomposition yields.
+Point3D compute_normal(const std::vector<Point3D>& points);
+
+// The same, also writing the first tangent (eigenvector of the middle eigenvalue) and the second
+// tangent (largest eigenvalue). Throws TervikError when `points` is empty.
+Point3D compute_normal(const std::vector<Point3D>& points, Point3D& first_tangent,
+                       Point3D& second_tangent);
+
+// The outward normal at the sampled point p: fits the plane of `points` (p and its companions),
+// then probes p +- s L normal for s = 2, 1, 0.5, 0.25; a probe is inside when projection_test
+// finds it in at least `min_cameras` images and on background in at most `tolerance`. Returns
+// true as soon as exactly one probe is inside (the normal then points to the other one); false
+// after four undecided probes. `normal` and `frame` (u, v) are written in both cases.
+bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
+                  const Point3D& p, const SilhouetteViews& silhouettes, short min_cameras,
+                  short tolerance, double L);
+
+// Re-estimates every normal of `in` from the positions of the patches within L of it (itself
+// included), flipped to agree on the whole with their old normals; patches with fewer than 3
+// patches in that radius keep theirs. `out` receives one patch per patch of `in`, same order,
+// positions and colours. Writes "Neighbors per patch: <mean>" when the mean number of other
+// patches within L is below 50 and "<n> patches left unchanged" when n > 0. box_min and box_max
+// are not read. Throws TervikError when `out` and `in` are the same vector.
+void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Point3D& box_min,
+             const Point3D& box_max, double L);
+
+}  // namespace tervik
