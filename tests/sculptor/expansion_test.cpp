@@ -1,0 +1,132 @@
+// Tests of the shared sampler machinery: target counts, building of centres, the expansion
+// passes and the bounds that end them on input that admits no more points.
+#include "sculptor/expansion.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "hull_fixture.h"
+#include "sampling_checks.h"
+
+namespace tervik {
+namespace {
+
+constexpr double kRadius = 0.5;
+constexpr double kStep = 0.02;
+
+TEST(SamplingTargets, CountsFromTheRequestedPoints) {
+  const auto t = SamplingTargets::from_npoints(10000);
+  EXPECT_EQ(t.companions, 7500);
+  EXPECT_EQ(t.centres, 2500);
+  EXPECT_EQ(t.starts, 250);
+  const auto h = SamplingTargets::from_npoints(100);
+  EXPECT_EQ(h.companions, 75);
+  EXPECT_EQ(h.centres, 25);
+  EXPECT_EQ(h.starts, 2);
+  const auto s = SamplingTargets::from_npoints(37);
+  EXPECT_EQ(s.companions, 27);
+  EXPECT_EQ(s.centres, 10);
+  EXPECT_EQ(s.starts, 1);
+  EXPECT_EQ(SamplingTargets::from_npoints(36).starts, 0);
+  EXPECT_EQ(SamplingTargets::from_npoints(10001).centres, 2501);  // 4 M = npoints + 3
+}
+
+class ExpansionTest : public ::testing::Test {
+ protected:
+  ExpansionTest() : views_(testing::sphere_views(testing::sphere_cameras(16), Point3D(), kRadius)) {}
+
+  // Adds `n` centres near the sphere's equator through attempt().
+  void add_centres(SurfaceSampler& sampler, std::size_t n) {
+    int k = 0;
+    while (sampler.centre_count() < n) {
+      const double a = 0.37 * k++;
+      const Point3D seed(kRadius * std::cos(a), kRadius * std::sin(a), 0);
+      sampler.attempt(seed + random_vector() * (2 * kStep));
+    }
+  }
+
+  testing::Views views_;
+};
+
+TEST_F(ExpansionTest, CentresThenCompanionsWithTheirCentresNormals) {
+  std::srand(8);
+  std::vector<Patch> out;
+  ::testing::internal::CaptureStdout();
+  SurfaceSampler sampler(views_, out, 5, 0, 1000, kStep);
+  add_centres(sampler, 3);
+  const long long before = sampler.tries();
+  sampler.expand();
+  EXPECT_GT(sampler.tries(), before);
+  EXPECT_TRUE(sampler.target_reached());
+  EXPECT_EQ(sampler.frames().size(), 250u);
+  EXPECT_EQ(sampler.companions().size(), 750u);
+  sampler.finish();
+  const std::string text = ::testing::internal::GetCapturedStdout();
+  testing::expect_valid_sampling(views_, out, 250, kStep);
+  // The tangent frames are orthonormal and perpendicular to their centre's normal.
+  for (std::size_t i = 0; i < 250; ++i) {
+    const MyDirector& f = sampler.frames()[i];
+    EXPECT_NEAR(dot(f.u, out[i].normal), 0.0, 1e-9);
+    EXPECT_NEAR(dot(f.v, out[i].normal), 0.0, 1e-9);
+    EXPECT_NEAR(dot(f.u, f.v), 0.0, 1e-9);
+  }
+  // One progress line per pass, the last with all points and the running try total.
+  const std::string last = "1000 points after " + std::to_string(sampler.tries()) + " tries (";
+  EXPECT_NE(text.find(last), std::string::npos) << text;
+  EXPECT_EQ(text.find("WARNING"), std::string::npos) << text;
+}
+
+TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
+  for (std::size_t centres : {10u, 11u}) {
+    std::srand(12);
+    std::vector<Patch> out;
+    testing::Views views = views_;
+    ::testing::internal::CaptureStdout();
+    SurfaceSampler sampler(views, out, 5, 0, 400, kStep);  // M = 100: warned above 10 fails
+    add_centres(sampler, centres);
+    for (auto& v : views) v.get<1>() = static_cast<unsigned char>(0);  // the object vanishes
+    sampler.expand();
+    sampler.finish();
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sampler.fails(), static_cast<long long>(centres));
+    EXPECT_EQ(out.size(), 4 * centres);
+    EXPECT_NE(text.find("WARNING: surface expansion stopped early: a pass added no centre (" +
+                        std::to_string(centres) + " of 100 centres)\n"),
+              std::string::npos)
+        << text;
+    const std::string warned = "WARNING: 11 points without expansion\n";
+    EXPECT_EQ(text.find(warned) != std::string::npos, centres == 11) << text;
+  }
+}
+
+TEST_F(ExpansionTest, CompanionSearchThatRunsOutDropsTheCentre) {
+  std::srand(6);
+  std::vector<Patch> out;
+  ::testing::internal::CaptureStdout();
+  // Two draws can never give three companions.
+  SurfaceSampler sampler(views_, out, 5, 0, 400, kStep, SamplingLimits{2});
+  int admissible = 0;
+  for (int k = 0; k < 2000; ++k) {
+    const Point3D p = Point3D(kRadius, 0, 0) + random_vector() * (2 * kStep);
+    if (!is_admissible(views_, p, 5, 0)) continue;
+    ++admissible;
+    EXPECT_FALSE(sampler.build_centre(p));
+  }
+  sampler.expand();
+  sampler.finish();
+  const std::string text = ::testing::internal::GetCapturedStdout();
+  ASSERT_GT(admissible, 0);
+  EXPECT_TRUE(out.empty());
+  EXPECT_EQ(sampler.dropped_centres(), admissible);
+  EXPECT_NE(text.find("WARNING: " + std::to_string(admissible) +
+                      " centres dropped: no three companions found within 2 draws\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("WARNING: no centre to expand"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tervik
