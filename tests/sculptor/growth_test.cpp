@@ -72,6 +72,22 @@ TEST_F(GrowthTest, SameSequenceGivesTheSameSampling) {
   EXPECT_EQ(a.size(), 400u);
 }
 
+TEST_F(GrowthTest, ClassifiedSilhouettesGiveTheSameSampling) {
+  // The frame loop registers per-pixel classes for its silhouettes; the sampling must not change.
+  std::vector<Patch> plain, classified;
+  std::srand(31);
+  const std::string tp = grow(sphere_seeds(40), plain, 1600);
+  std::srand(31);
+  std::string tc;
+  {
+    const SilhouetteClasses classes(views_);
+    tc = grow(sphere_seeds(40), classified, 1600);
+  }
+  EXPECT_EQ(tp, tc);
+  EXPECT_EQ(plain, classified);
+  EXPECT_EQ(plain.size(), 1600u);
+}
+
 TEST_F(GrowthTest, GivesUpSeedsAwayFromTheObject) {
   // Seeds far from the sphere: the first is given up after 1001 attempts, every later one after a
   // single attempt, and Phase 1 ends at the end of the seeds without reading beyond them.

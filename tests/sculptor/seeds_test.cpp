@@ -62,7 +62,9 @@ TEST(LowresSeeds, TargetCounts) {
                                  {1LL, 0u}, {0LL, 0u}}) {
     const std::string text = search(views, seeds, Point3D(-1, -1, -1), Point3D(1, 1, 1), npoints);
     EXPECT_EQ(seeds.size(), target) << npoints;
-    if (target == 0) EXPECT_EQ(text.substr(0, 26), "0 lowres seeds after 0 tri") << text;
+    if (target == 0) {
+      EXPECT_EQ(text.substr(0, 26), "0 lowres seeds after 0 tri") << text;
+    }
   }
 }
 
