@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -28,7 +29,7 @@ bool AtomicFile::open(const std::string& path) {
   }
   // The process id and a counter make the name unique among writers; O_EXCL makes sure an
   // existing file is never reused. Mode 0666 lets the umask decide, as for any new file.
-  static unsigned long counter = 0;
+  static std::atomic<unsigned long> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = "." + base + "." + std::to_string(::getpid()) + "." +
                              std::to_string(counter++) + ".tmp";
