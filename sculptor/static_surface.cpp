@@ -1,0 +1,58 @@
+#include "sculptor/static_surface.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "sculptor/expansion.h"
+#include "tervik/exceptions.h"
+
+namespace tervik {
+
+void static_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
+                    const Point3D& box_min, const Point3D& box_max, short min_cameras,
+                    short tolerance, long long npoints, double step) {
+  static_surface(silhouettes, out, box_min, box_max, min_cameras, tolerance, npoints, step,
+                 kStaticStallAttempts);
+}
+
+void static_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
+                    const Point3D& box_min, const Point3D& box_max, short min_cameras,
+                    short tolerance, long long npoints, double step, long long stall_attempts) {
+  TERVIK_CHECK(stall_attempts >= 1,
+               "static_surface: the stall bound must be at least 1, got " << stall_attempts);
+  SurfaceSampler sampler(silhouettes, out, min_cameras, tolerance, npoints, step);
+
+  // Phase 1: uniform seeding in the box.
+  const long long wanted = sampler.targets().starts;
+  long long accepted = 0;
+  if (wanted >= 1) {
+    const Point3D scale = (box_max - box_min) * (1.0 / 2147483647);
+    long long since_last = 0;
+    while (accepted < wanted && since_last < stall_attempts) {
+      const int r1 = std::rand();
+      const int r2 = std::rand();
+      const int r3 = std::rand();
+      const Point3D p(box_min.x + r3 * scale.x, box_min.y + r2 * scale.y,
+                      box_min.z + r1 * scale.z);
+      if (sampler.attempt(p)) {
+        ++accepted;
+        since_last = 0;
+      } else {
+        ++since_last;
+      }
+    }
+  }
+  sampler.print_progress();
+  if (accepted < wanted) {
+    std::cout << "WARNING: uniform seeding gave up after " << stall_attempts
+              << " attempts in a row without a centre: " << accepted << " of " << wanted
+              << " first centres found (check the box, the silhouettes and the calibration)"
+              << std::endl;
+  }
+
+  // Phase 2 and the finish are those of the other samplers.
+  sampler.expand();
+  sampler.finish();
+}
+
+}  // namespace tervik
