@@ -48,8 +48,6 @@ void Eigenvalues<T>::_resize(std::uint64_t n) {
   d_.resize(boost::extents[n]);
   e_.resize(boost::extents[n]);
   V_.resize(boost::extents[n][n]);
-  H_.resize(boost::extents[n][n]);
-  ort_.resize(boost::extents[n]);
 }
 
 template <typename T>
@@ -65,7 +63,6 @@ void Eigenvalues<T>::calculate(const MultiArray<T, 2>& A) {
   if (n != n_ || d_.num_elements() != n || V_.num_elements() != n * n) _resize(n);
   std::fill_n(d_.data(), n, 0.0);
   std::fill_n(e_.data(), n, 0.0);
-  std::fill_n(ort_.data(), n, 0.0);
 
   issymmetric_ = true;
   for (std::uint64_t j = 0; j < n && issymmetric_; ++j) {
@@ -78,6 +75,12 @@ void Eigenvalues<T>::calculate(const MultiArray<T, 2>& A) {
     _tred2();
     _tql2();
   } else {
+    // The Hessenberg work space is only needed here; symmetric input never allocates it.
+    if (H_.num_elements() != n * n) {
+      H_.resize(boost::extents[n][n]);
+      ort_.resize(boost::extents[n]);
+    }
+    std::fill_n(ort_.data(), n, 0.0);
     std::copy_n(A.data(), n * n, H_.data());
     _orthes();
     _hqr2();

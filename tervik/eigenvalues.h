@@ -55,8 +55,8 @@ class Eigenvalues {
   MultiArray<T, 1> d_;
   MultiArray<T, 1> e_;
   MultiArray<T, 2> V_;
-  MultiArray<T, 2> H_;
-  MultiArray<T, 1> ort_;
+  MultiArray<T, 2> H_;    // Hessenberg work matrix, sized on the first general input
+  MultiArray<T, 1> ort_;  // work vector of the Hessenberg reduction, likewise
 };
 
 extern template class Eigenvalues<double>;
