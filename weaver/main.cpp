@@ -1,0 +1,85 @@
+// weaver: triangulates one oriented, coloured PLY point file into a coloured PLY mesh.
+//   weaver points mesh nn minangle decimation npoints
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "tervik/exceptions.h"
+#include "tervik/mesh.h"
+#include "weaver/ball_pivoting.h"
+#include "weaver/read_points.h"
+
+namespace {
+
+int usage(const char* program) {
+  std::cout << "Usage: " << program << " points mesh nn minangle decimation npoints" << std::endl;
+  return 1;
+}
+
+// Parses a whole argument as a base-10 integer in [lowest, 2^32 - 1].
+bool parse_count(const char* text, unsigned long lowest, unsigned int& value) {
+  errno = 0;
+  char* end = nullptr;
+  const long long v = std::strtoll(text, &end, 10);
+  if (end == text || *end != '\0' || errno != 0) return false;
+  if (v < static_cast<long long>(lowest) || v > static_cast<long long>(UINT32_MAX)) return false;
+  value = static_cast<unsigned int>(v);
+  return true;
+}
+
+// Parses a whole argument as a finite real.
+bool parse_real(const char* text, double& value) {
+  errno = 0;
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 7) return usage(argv[0]);
+  const std::string points_path = argv[1];
+  const std::string mesh_path = argv[2];
+  unsigned int nn = 0, decimation = 0, npoints = 0;
+  double minangle = 0.0;
+  const char* bad = nullptr;
+  if (!parse_count(argv[3], 3, nn)) {
+    bad = "nn must be an integer of at least 3";
+  } else if (!parse_real(argv[4], minangle)) {
+    bad = "minangle must be a number of degrees";
+  } else if (!parse_count(argv[5], 1, decimation)) {
+    bad = "decimation must be an integer of at least 1";
+  } else if (!parse_count(argv[6], 0, npoints)) {
+    bad = "npoints must be a non-negative integer";
+  }
+  if (bad) {
+    std::cerr << "ERROR: " << bad << std::endl;
+    return usage(argv[0]);
+  }
+
+  try {
+    std::vector<tervik::Patch> points;
+    tervik::read_points_color(points_path, points, decimation);
+
+    std::vector<bool> face_flags;
+    const std::clock_t start = std::clock();
+    tervik::FaceVertexMesh mesh = tervik::get_mesh(points, nn, minangle, face_flags, npoints);
+    const std::clock_t stop = std::clock();
+    const double t = static_cast<double>(stop - start) / 1000000.0;
+    std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
+
+    // Every face is written, also those withdrawn during the triangulation.
+    tervik::write_mesh(mesh_path, mesh);
+  } catch (const std::exception& e) {
+    std::cerr << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}
