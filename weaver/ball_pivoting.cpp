@@ -3,6 +3,9 @@
 #include <OpenMesh/Core/Geometry/VectorT.hh>
 
 #include <algorithm>
+#include <array>
+#include <compare>
+#include <numeric>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -46,16 +49,20 @@ namespace {
 // One call of get_mesh: the working state and the steps of the triangulation.
 class Pivoter {
  public:
-  Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
+  // Triangulates `work`; `original` gives the index in `all` of each of its points (none:
+  // `work` is `all`). The mesh gets every point of `all` as a vertex.
+  Pivoter(const std::vector<Patch>& all, const std::vector<Patch>& work,
+          const std::vector<unsigned int>* original, unsigned int nn, double minangle,
           std::vector<bool>& face_flags, unsigned int npoints)
-      : pts_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
-        tree_(points), free_(points.size(), true), face_flags_(face_flags) {
+      : pts_(work), original_(original), n_(work.size()), nn_(nn), npoints_(npoints),
+        band_(minangle), tree_(work), free_(work.size(), true), face_flags_(face_flags) {
     face_flags_.clear();
     face_flags_.reserve(2 * n_);
-    mesh_.vertices.reserve(n_);
-    mesh_.colors.reserve(n_);
-    mesh_.vertex_faces.reserve(n_);
-    for (const Patch& p : pts_) mesh_.add_vertex(p.pos, Coord3D<unsigned char>(p.r, p.g, p.b));
+    faces_work_.reserve(2 * n_);
+    mesh_.vertices.reserve(all.size());
+    mesh_.colors.reserve(all.size());
+    mesh_.vertex_faces.reserve(all.size());
+    for (const Patch& p : all) mesh_.add_vertex(p.pos, Coord3D<unsigned char>(p.r, p.g, p.b));
   }
 
   FaceVertexMesh run(PivotingTrace* trace) {
@@ -67,7 +74,8 @@ class Pivoter {
     }
     second_pass();
     if (trace) {
-      trace->free_points = free_;
+      trace->free_points.assign(mesh_.vertices.size(), false);
+      for (std::size_t i = 0; i < n_; ++i) trace->free_points[id(i)] = free_[i];
       trace->used = used_;
     }
     return std::move(mesh_);
@@ -129,6 +137,17 @@ class Pivoter {
     tree_.nearest_neighbors(q, pts_, out, static_cast<unsigned int>(std::min<std::uint64_t>(k, n_)));
   }
 
+  // The index of working point v in the caller's point vector.
+  unsigned int id(std::size_t v) const {
+    return original_ ? (*original_)[v] : static_cast<unsigned int>(v);
+  }
+
+  void add_face(unsigned int x, unsigned int y, unsigned int z) {
+    mesh_.add_face(Coord3D<long long>(id(x), id(y), id(z)));
+    faces_work_.push_back({x, y, z});
+    face_flags_.push_back(true);
+  }
+
   bool is_free_new(unsigned int v) const { return free_[v] && !edges_.on_surface(v); }
 
   // Step 3: a seed triangle (D, A, B) from random points; false when the attempts run out.
@@ -181,22 +200,21 @@ class Pivoter {
   void accept_seed(const Face& f) {
     for (unsigned int p : covered_) free_[p] = false;
     const unsigned int d = f.v[0], a = f.v[1], b = f.v[2];
-    mesh_.add_face(Coord3D<long long>(d, a, b));
+    add_face(d, a, b);
     front_.push(HalfEdge(d, a, b, f.m));
     front_.push(HalfEdge(a, b, d, f.m));
     front_.push(HalfEdge(b, d, a, f.m));
     edges_.add_face(d, a, b, faces_);
-    face_flags_.push_back(true);
     if (!deferred_.empty()) std::cout << "and propagating new contour edges" << std::endl;
     used_ += 3;
     ++faces_;
   }
 
   // Whether both end points of a border edge are still free; reports the first that is not.
-  static bool ends_free(const HalfEdge& e, const std::vector<bool>& free) {
+  bool ends_free(const HalfEdge& e) const {
     for (unsigned int v : {e.to, e.from}) {
-      if (!free[v]) {
-        std::cout << "ERROR: edge vertex is not valid " << v << std::endl;
+      if (!free_[v]) {
+        std::cout << "ERROR: edge vertex is not valid " << id(v) << std::endl;
         return false;
       }
     }
@@ -210,7 +228,7 @@ class Pivoter {
       const HalfEdge e = front_.front();
       front_.pop();
       if (!edges_.exists(e.from, e.to) || edges_.exists(e.to, e.from)) continue;
-      if (!ends_free(e, free_)) continue;
+      if (!ends_free(e)) continue;
       if (grow(e, nn_, true) == Outcome::kDeferred) deferred_.push(e);
     }
   }
@@ -222,7 +240,7 @@ class Pivoter {
       const HalfEdge e = deferred_.front();
       deferred_.pop();
       if (edges_.exists(e.to, e.from)) continue;
-      if (!ends_free(e, free_)) continue;
+      if (!ends_free(e)) continue;
       grow(e, k, false);
     }
   }
@@ -278,8 +296,8 @@ class Pivoter {
     for (unsigned int p : ball_) {
       if (in_front(p) && edges_.exists(a, p) && edges_.exists(p, b)) {
         if (first)
-          std::cout << "ERROR: in ball, incoherent verts " << b << " " << a << " " << p
-                    << std::endl;
+          std::cout << "ERROR: in ball, incoherent verts " << id(b) << " " << id(a) << " "
+                    << id(p) << std::endl;
         return Walk::kIncoherent;
       }
       if (inside(f, p, f.v[0])) {
@@ -294,11 +312,10 @@ class Pivoter {
     const unsigned int v = f.v[0], b = f.v[1], a = f.v[2];
     for (unsigned int p : covered_) free_[p] = false;
     const bool was_on_surface = edges_.on_surface(v);
-    mesh_.add_face(Coord3D<long long>(v, b, a));
+    add_face(v, b, a);
     if (first && !was_on_surface) ++used_;
     edges_.add_face(v, b, a, faces_);
     ++faces_;
-    face_flags_.push_back(true);
     HalfEdgeQueue& queue = first ? front_ : deferred_;
     if (!edges_.exists(b, v)) queue.push(HalfEdge(v, b, a, f.m));
     if (!edges_.exists(v, a)) queue.push(HalfEdge(a, v, b, f.m));
@@ -306,13 +323,13 @@ class Pivoter {
 
   // Takes face f out of the surface; it stays in the mesh with its flag cleared.
   void withdraw(unsigned int f) {
-    const Coord3D<long long>& t = mesh_.faces[f];
-    edges_.remove_face(static_cast<unsigned int>(t.x), static_cast<unsigned int>(t.y),
-                       static_cast<unsigned int>(t.z));
+    const auto& t = faces_work_[f];
+    edges_.remove_face(t[0], t[1], t[2]);
     face_flags_[f] = false;
   }
 
   const std::vector<Patch>& pts_;
+  const std::vector<unsigned int>* original_;
   const std::size_t n_;
   const unsigned int nn_;
   const unsigned int npoints_;
@@ -322,6 +339,7 @@ class Pivoter {
   std::vector<bool> free_;
   std::vector<bool>& face_flags_;
   FaceVertexMesh mesh_;
+  std::vector<std::array<unsigned int, 3>> faces_work_;  // faces in working indices
   HalfEdgeQueue front_, deferred_;
   unsigned int used_ = 0;
   unsigned int faces_ = 0;
@@ -329,12 +347,46 @@ class Pivoter {
   std::vector<unsigned int> near_, ball_, covered_;
 };
 
+// The indices, ascending, of the points whose position no earlier point has exactly.
+std::vector<unsigned int> distinct_points(const std::vector<Patch>& points) {
+  std::vector<unsigned int> order(points.size());
+  std::iota(order.begin(), order.end(), 0u);
+  auto key = [&](unsigned int i) -> const Point3D& { return points[i].pos; };
+  std::sort(order.begin(), order.end(), [&](unsigned int i, unsigned int j) {
+    for (int c = 0; c < 3; ++c) {
+      const auto o = std::strong_order(key(i)[c], key(j)[c]);
+      if (o != 0) return o < 0;
+    }
+    return i < j;
+  });
+  std::vector<bool> twin(points.size(), false);
+  for (std::size_t k = 1; k < order.size(); ++k) {
+    if (key(order[k]) == key(order[k - 1])) twin[order[k]] = true;
+  }
+  std::vector<unsigned int> out;
+  out.reserve(points.size());
+  for (unsigned int i = 0; i < points.size(); ++i) {
+    if (!twin[i]) out.push_back(i);
+  }
+  return out;
+}
+
 }  // namespace
 
 FaceVertexMesh get_mesh(const std::vector<Patch>& points, unsigned int nn, double minangle,
                         std::vector<bool>& face_flags, unsigned int npoints,
                         PivotingTrace* trace) {
-  Pivoter pivoter(points, nn, minangle, face_flags, npoints);
+  // Of points that share a position only the first takes part: a twin cannot form a triangle
+  // with its own copy, and would otherwise block every seed drawn near it.
+  const std::vector<unsigned int> distinct = distinct_points(points);
+  if (distinct.size() == points.size()) {
+    Pivoter pivoter(points, points, nullptr, nn, minangle, face_flags, npoints);
+    return pivoter.run(trace);
+  }
+  std::vector<Patch> work;
+  work.reserve(distinct.size());
+  for (unsigned int i : distinct) work.push_back(points[i]);
+  Pivoter pivoter(points, work, &distinct, nn, minangle, face_flags, npoints);
   return pivoter.run(trace);
 }
 
