@@ -1,0 +1,164 @@
+// The weaver program as a user runs it: arguments, messages, exit status and output file.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/patch.h"
+#include "test_util.h"
+#include "tervik/mesh.h"
+#include "weaver/ball_pivoting.h"
+#include "weaver/read_points.h"
+
+namespace tervik {
+namespace {
+
+using testing::TempDir;
+using testing::read_file;
+using testing::write_file;
+
+const std::string kWeaver = TERVIK_BINARY_DIR "/weaver/weaver";
+const std::string kUsage = "Usage: " + kWeaver + " points mesh nn minangle decimation npoints\n";
+
+struct Result {
+  int status = -1;
+  std::string out, err;
+};
+
+// Runs weaver with `args` (already quoted as needed) inside `dir`.
+Result weaver(const TempDir& dir, const std::string& args) {
+  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+  const int rc = std::system((kWeaver + " " + args + " >" + out + " 2>" + err).c_str());
+  Result r;
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.out = read_file(out);
+  r.err = read_file(err);
+  std::filesystem::remove(out);
+  std::filesystem::remove(err);
+  return r;
+}
+
+std::vector<Patch> unit_sphere(std::size_t n) {
+  const double golden = M_PI * (3.0 - std::sqrt(5.0));
+  std::vector<Patch> pts(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const double z = 1.0 - 2.0 * (i + 0.5) / n, s = std::sqrt(1.0 - z * z);
+    pts[i].pos = Point3D(s * std::cos(golden * i), s * std::sin(golden * i), z);
+    pts[i].normal = pts[i].pos;
+    pts[i].g = static_cast<unsigned char>(i % 256);
+  }
+  // In spiral order every k-th point would lie on a few spiral arms; shuffled, decimation
+  // thins the sphere evenly.
+  std::shuffle(pts.begin(), pts.end(), std::mt19937(3));
+  return pts;
+}
+
+std::vector<std::string> listing(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(Weaver, WrongArgumentCountPrintsUsage) {
+  TempDir dir;
+  for (const std::string args : {"", "a b c d e", "a b c d e f g"}) {
+    const Result r = weaver(dir, args);
+    EXPECT_EQ(r.status, 1) << args;
+    EXPECT_EQ(r.out, kUsage) << args;
+  }
+}
+
+TEST(Weaver, BadNumbersAreRejectedWithUsage) {
+  TempDir dir;
+  write_file_normal_color(dir.file("p.ply"), unit_sphere(100));
+  const struct {
+    std::string numbers, message;
+  } cases[] = {
+      {"2 30 1 100", "nn must be an integer of at least 3"},
+      {"abc 30 1 100", "nn must be an integer of at least 3"},
+      {"12x 30 1 100", "nn must be an integer of at least 3"},
+      {"-5 30 1 100", "nn must be an integer of at least 3"},
+      {"20 thirty 1 100", "minangle must be a number of degrees"},
+      {"20 nan 1 100", "minangle must be a number of degrees"},
+      {"20 30 0 100", "decimation must be an integer of at least 1"},
+      {"20 30 1.5 100", "decimation must be an integer of at least 1"},
+      {"20 30 1 -1", "npoints must be a non-negative integer"},
+      {"20 30 1 99999999999", "npoints must be a non-negative integer"},
+      {"20 30 1 ''", "npoints must be a non-negative integer"},
+  };
+  for (const auto& c : cases) {
+    const Result r = weaver(dir, "p.ply m.ply " + c.numbers);
+    EXPECT_EQ(r.status, 1) << c.numbers;
+    EXPECT_EQ(r.out, kUsage) << c.numbers;
+    EXPECT_EQ(r.err, "ERROR: " + c.message + "\n") << c.numbers;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("m.ply")));
+}
+
+TEST(Weaver, UnreadableInputEndsTheRunWithItsMessage) {
+  TempDir dir;
+  const std::string in = dir.file("none.ply"), mesh = dir.file("m.ply");
+  Result r = weaver(dir, in + " " + mesh + " 20 30 1 100");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR( read_points ) : Unable to read from file " + in + "\n");
+  write_file(in, "ply\nformat ascii 1.0\nelement vertex 5\n");
+  r = weaver(dir, in + " " + mesh + " 20 30 1 100");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR( read_points ) : " + in + " line 4: file ends inside the header\n");
+  EXPECT_FALSE(std::filesystem::exists(mesh));
+}
+
+TEST(Weaver, UnwritableOutputFailsWithoutLeavingAFile) {
+  TempDir dir;
+  write_file_normal_color(dir.file("p.ply"), unit_sphere(200));
+  const std::string mesh = dir.file("missing/m.ply");
+  const Result r = weaver(dir, dir.file("p.ply") + " " + mesh + " 20 30 1 1000");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.substr(r.err.find('\n') + 1),
+            "ERROR(WriteListedMesh) Cannot open file " + mesh + "\n");
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"p.ply"});
+}
+
+// A full run writes the triangulation of the (decimated) points under the name given, every
+// point a vertex, and reports the time of the triangulation alone.
+TEST(Weaver, WritesTheMeshOfTheDecimatedPoints) {
+  TempDir dir;
+  const std::vector<Patch> pts = unit_sphere(900);
+  write_file_normal_color(dir.file("p.ply"), pts);
+  for (unsigned int decimation : {1u, 3u}) {
+    const std::string mesh = dir.file("out" + std::to_string(decimation) + ".mesh");
+    const Result r = weaver(dir, dir.file("p.ply") + " " + mesh + " 20 30 " +
+                                     std::to_string(decimation) + " 100000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("Total: \\S+ fps or \\S+ s/frame\n")))
+        << r.err;
+    FaceVertexMesh written;
+    read_mesh(mesh, written);
+    // The same triangulation in process, from the points as the program reads them and the
+    // same random sequence: every face is written, withdrawn ones too.
+    std::vector<Patch> kept;
+    read_points_color(dir.file("p.ply"), kept, decimation);
+    ASSERT_EQ(kept.size(), (pts.size() + decimation - 1) / decimation);
+    std::vector<bool> flags;
+    std::srand(1);  // the program's unseeded sequence
+    const FaceVertexMesh expected = get_mesh(kept, 20, 30, flags, 100000);
+    ASSERT_EQ(written.vertices.size(), kept.size());
+    EXPECT_EQ(written.colors[1].y, pts[decimation].g);
+    EXPECT_GT(written.faces.size(), kept.size());
+    EXPECT_EQ(written.faces, expected.faces);
+  }
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"out1.mesh", "out3.mesh", "p.ply"}));
+}
+
+}  // namespace
+}  // namespace tervik
