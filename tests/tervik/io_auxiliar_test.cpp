@@ -1,0 +1,230 @@
+// Bad image files: every failure is an exception that names the file, and the destination
+// image keeps its contents.
+#include "tervik/io_auxiliar.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <random>
+
+#include "tervik/image_files.h"
+#include "tervik/readimage.h"
+#include "tervik/writeimage.h"
+#include "test_util.h"
+
+namespace tervik::io {
+namespace {
+
+using tervik::testing::read_file;
+using tervik::testing::TempDir;
+using tervik::testing::write_file;
+
+// A 3 x 2 sentinel image that a failed read must leave as it is.
+ImageRGB<unsigned char> sentinel() {
+  ImageRGB<unsigned char> img(3, 2);
+  img = static_cast<unsigned char>(42);
+  return img;
+}
+
+bool is_sentinel(const ImageRGB<unsigned char>& img) {
+  if (img.width() != 3 || img.height() != 2) return false;
+  for (std::size_t c = 0; c < 3; ++c)
+    for (std::size_t i = 0; i < 6; ++i)
+      if (img.channel(c).data()[i] != 42) return false;
+  return true;
+}
+
+// Reads `name` into a sentinel image and returns the error message ("" if it succeeded);
+// checks that a failure is a TervikFileError naming the file and keeps the destination.
+std::string failed_read(const std::string& name, ImageRGB<unsigned char>* decoded = nullptr) {
+  ImageRGB<unsigned char> img = sentinel();
+  try {
+    ReadImage(name).read(img);
+  } catch (const TervikFileError& e) {
+    const std::string what = e.what();
+    EXPECT_EQ(what.rfind("Error in file '" + name + "': ", 0), 0u) << what;
+    EXPECT_TRUE(is_sentinel(img)) << "destination changed by a failed read of " << name;
+    return what;
+  }
+  if (decoded) *decoded = img;
+  return "";
+}
+
+ImageRGB<unsigned char> noisy_rgb(std::size_t w, std::size_t h) {
+  std::mt19937 rng(5);
+  ImageRGB<unsigned char> img(w, h);
+  for (std::size_t c = 0; c < 3; ++c)
+    for (std::size_t i = 0; i < w * h; ++i) img.channel(c).data()[i] = (i * 3 + c * 50 + rng() % 9);
+  return img;
+}
+
+TEST(BadImageFiles, EmptyAndGarbageFilesOfEveryFormat) {
+  TempDir tmp;
+  for (const char* ext : {".png", ".jpg", ".jpeg", ".tif", ".tiff"}) {
+    const std::string empty = tmp.file(std::string("empty") + ext);
+    write_file(empty, "");
+    EXPECT_EQ(failed_read(empty), "Error in file '" + empty + "': the file is empty");
+    const std::string garbage = tmp.file(std::string("garbage") + ext);
+    write_file(garbage, "this is not an image file at all, only some text\n");
+    EXPECT_NE(failed_read(garbage), "") << ext;
+  }
+  const std::string png = tmp.file("garbage.png");
+  EXPECT_EQ(failed_read(png), "Error in file '" + png + "': not a PNG file (no PNG signature)");
+  const std::string jpg = tmp.file("garbage.jpg");
+  EXPECT_EQ(failed_read(jpg),
+            "Error in file '" + jpg + "': not a JPEG file (no start-of-image marker)");
+  // A valid start marker followed by nothing that libjpeg accepts.
+  write_file(jpg, std::string("\xFF\xD8\xFF\xE0\x00\x02\xFF\xDA\x00\x02\x00", 11));
+  EXPECT_EQ(failed_read(jpg), "Error in file '" + jpg + "': cannot decode JPEG image: jpeg is invalid.");
+}
+
+TEST(BadImageFiles, EveryTruncatedPngFails) {
+  TempDir tmp;
+  const std::string full = tmp.file("full.png");
+  write_png(full, noisy_rgb(7, 5));
+  const std::string bytes = read_file(full);
+  for (std::size_t n = 1; n < bytes.size(); ++n) {
+    // A fresh name per try: rewriting one file makes ext4 flush it each time.
+    const std::string cut = tmp.file("cut" + std::to_string(n) + ".png");
+    write_file(cut, bytes.substr(0, n));
+    ASSERT_NE(failed_read(cut), "") << "prefix of " << n << " bytes was accepted";
+  }
+  const std::string cut = tmp.file("cut.png");
+  write_file(cut, bytes.substr(0, bytes.size() - 12));  // without IEND
+  EXPECT_EQ(failed_read(cut), "Error in file '" + cut + "': truncated PNG file: it ends at byte " +
+                                  std::to_string(bytes.size() - 12) + " without an IEND chunk");
+}
+
+TEST(BadImageFiles, CorruptPngDataFails) {
+  TempDir tmp;
+  const std::string full = tmp.file("full.png");
+  write_png(full, noisy_rgb(23, 17));
+  const std::string bytes = read_file(full);
+  const std::size_t idat = bytes.find("IDAT");
+  ASSERT_NE(idat, std::string::npos);
+  // A changed byte in the compressed data: zlib finds the damage before the CRC check.
+  std::string bad = bytes;
+  bad[idat + 10] ^= 0x5a;
+  const std::string name = tmp.file("bad.png");
+  write_file(name, bad);
+  EXPECT_NE(failed_read(name).find("cannot decode PNG image: libpng: IDAT: "), std::string::npos)
+      << failed_read(name);
+  // A changed CRC alone.
+  const std::size_t idat_length = (static_cast<unsigned char>(bytes[idat - 2]) << 8) |
+                                  static_cast<unsigned char>(bytes[idat - 1]);
+  bad = bytes;
+  bad[idat + 4 + idat_length] ^= 1;
+  write_file(name, bad);
+  EXPECT_EQ(failed_read(name),
+            "Error in file '" + name + "': cannot decode PNG image: libpng: IDAT: CRC error");
+}
+
+TEST(BadImageFiles, PngWithHugeDeclaredSizeIsRejectedBeforeAllocation) {
+  TempDir tmp;
+  const std::string full = tmp.file("full.png");
+  write_png(full, noisy_rgb(4, 4));
+  std::string bytes = read_file(full);
+  // IHDR data starts at byte 16: width and height, big-endian; then fix the chunk's CRC.
+  const unsigned char dims[8] = {0, 1, 0, 0, 0, 1, 0, 0};  // 65536 x 65536
+  for (int i = 0; i < 8; ++i) bytes[16 + i] = static_cast<char>(dims[i]);
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 17);
+  for (int i = 0; i < 4; ++i) bytes[29 + i] = static_cast<char>((crc >> (24 - 8 * i)) & 255);
+  const std::string name = tmp.file("huge.png");
+  write_file(name, bytes);
+  EXPECT_EQ(failed_read(name), "Error in file '" + name +
+                                   "': cannot decode PNG image: the header declares 65536 x "
+                                   "65536 pixels, more than the 268435456 this reader accepts");
+  EXPECT_EQ(get_image_dimensions(name, FORMAT_PNG),
+            (std::vector<unsigned long long>{65536, 65536}));
+}
+
+TEST(BadImageFiles, GreyAlphaPngIsAColourTypeGilCannotConvert) {
+  TempDir tmp;
+  const std::string name = tmp.file("ga.png");
+  std::vector<std::vector<unsigned char>> rows(3, std::vector<unsigned char>(8, 200));
+  tervik::testing::write_png_raw(name, 4, 3, PNG_COLOR_TYPE_GRAY_ALPHA, 8, rows);
+  EXPECT_NE(failed_read(name).find("cannot decode PNG image: gray_alpha isn't enabled"),
+            std::string::npos);
+  // The same data as 16-bit grey is fine: big-endian 200*256+200 = 51400 -> 8-bit 200.
+  const std::string grey16 = tmp.file("g16.png");
+  tervik::testing::write_png_raw(grey16, 4, 3, PNG_COLOR_TYPE_GRAY, 16, rows);
+  ImageGray<unsigned short> wide;
+  ReadImage(grey16).read(wide);
+  ImageGray<unsigned char> narrow;
+  ReadImage(grey16).read(narrow);
+  ASSERT_EQ(wide.width(), 4u);
+  EXPECT_EQ(wide[3][2], 51400);
+  EXPECT_EQ(narrow[3][2], 200);
+}
+
+TEST(BadImageFiles, TruncatedJpegFailsInsteadOfExiting) {
+  // libjpeg's own error handler would end the process; a truncated file must throw, or (when
+  // only the end marker is missing) decode to exactly the full image.
+  TempDir tmp;
+  const std::string full = tmp.file("full.jpg");
+  ImageRGB<unsigned char> src = noisy_rgb(16, 8);
+  std::vector<unsigned char> samples(16 * 8 * 3);
+  for (std::size_t i = 0; i < 16 * 8; ++i)
+    for (std::size_t c = 0; c < 3; ++c) samples[i * 3 + c] = src.channel(c).data()[i];
+  tervik::testing::write_jpeg(full, 16, 8, 3, samples);
+  ImageRGB<unsigned char> reference;
+  ReadImage(full).read(reference);
+  const std::string bytes = read_file(full);
+  std::size_t accepted = 0;
+  for (std::size_t n = 1; n < bytes.size(); ++n) {
+    // A fresh name per try: rewriting one file makes ext4 flush it each time.
+    const std::string cut = tmp.file("cut" + std::to_string(n) + ".jpg");
+    write_file(cut, bytes.substr(0, n));
+    ImageRGB<unsigned char> img;
+    if (failed_read(cut, &img).empty()) {
+      ++accepted;
+      for (std::size_t c = 0; c < 3; ++c)
+        ASSERT_TRUE(std::equal(img.channel(c).data(), img.channel(c).data() + 16 * 8,
+                               reference.channel(c).data()))
+            << "prefix of " << n << " bytes decoded to a different image";
+    }
+  }
+  EXPECT_LE(accepted, 2u);  // at most the prefixes that lack only the end marker
+  const std::string cut = tmp.file("cut.jpg");
+  write_file(cut, bytes.substr(0, bytes.size() - 20));
+  EXPECT_EQ(failed_read(cut), "Error in file '" + cut +
+                                  "': cannot decode JPEG image: libjpeg: Corrupt JPEG data: "
+                                  "premature end of data segment");
+  write_file(cut, bytes.substr(0, 100));
+  EXPECT_EQ(failed_read(cut), "Error in file '" + cut +
+                                  "': truncated JPEG file: segment 0xDB at byte 89 ends past "
+                                  "the end of the file");
+  // An end marker in the middle of the scan data.
+  std::string bad = bytes;
+  bad[bytes.size() - 30] = '\xFF';
+  bad[bytes.size() - 29] = '\xD9';
+  write_file(cut, bad);
+  EXPECT_NE(failed_read(cut).find("cannot decode JPEG image: libjpeg: Corrupt JPEG data"),
+            std::string::npos)
+      << failed_read(cut);
+}
+
+TEST(BadImageFiles, TruncatedTiffFailsOrDecodesExactly) {
+  TempDir tmp;
+  const int w = 5, h = 4;
+  std::vector<unsigned char> samples(w * h * 3);
+  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = (i * 37) & 255;
+  const std::string full = tmp.file("full.tif");
+  tervik::testing::write_tiff(full, w, h, 3, samples);
+  const std::string bytes = read_file(full);
+  for (std::size_t n = 1; n < bytes.size(); ++n) {
+    // A fresh name per try: rewriting one file makes ext4 flush it each time.
+    const std::string cut = tmp.file("cut" + std::to_string(n) + ".tif");
+    write_file(cut, bytes.substr(0, n));
+    ImageRGB<unsigned char> img;
+    if (failed_read(cut, &img).empty()) {
+      ASSERT_EQ(img.width(), std::size_t(w)) << n;
+      for (int i = 0; i < w * h; ++i)
+        for (int c = 0; c < 3; ++c)
+          ASSERT_EQ(img.channel(c).data()[i], samples[i * 3 + c]) << "prefix of " << n << " bytes";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tervik::io
