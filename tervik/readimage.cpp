@@ -3,6 +3,7 @@
 #include <boost/filesystem.hpp>
 
 #include "tervik/exceptions.h"
+#include "tervik/readmultiarray.h"
 
 namespace tervik::io {
 
@@ -71,8 +72,18 @@ void ReadImage::_read(ImageRGB<unsigned short>& image) const {
   read_pixels<unsigned short, 3>(filename_, format_, image);
 }
 
+void ReadImage::_read(ImaVol<unsigned int, 1, 2>& image) const {
+  check_opened();
+  if (format_ != FORMAT_MULTIARRAY)
+    throw TervikError("Reading unsupported image type (unknown extension) for partitions");
+  // The reader assigns only a fully decoded array, so a failure leaves the image unchanged.
+  ReadMultiArray reader(filename_);
+  reader >> image.channel(0);
+}
+
 std::vector<unsigned long long> get_image_dimensions(const std::string& filename,
                                                      ImageFormat format) {
+  if (format == FORMAT_MULTIARRAY) return ReadMultiArray(filename).read_extents();
   if (!has_pixel_decoder(format)) throw TervikError("Image type not supported");
   return read_image_file_dimensions(filename, format);
 }

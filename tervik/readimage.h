@@ -42,6 +42,8 @@ class ReadImage {
   // Decodes a JPEG, PNG or TIFF file into a three-channel (R, G, B) image of the file's size.
   void _read(ImageRGB<unsigned char>& image) const;
   void _read(ImageRGB<unsigned short>& image) const;
+  // Reads a label image from a multiarray file into channel 0.
+  void _read(ImaVol<unsigned int, 1, 2>& image) const;
 
   const std::string& filename() const { return filename_; }
   ImageFormat format() const { return format_; }
@@ -53,8 +55,9 @@ class ReadImage {
   ImageFormat format_ = FORMAT_UNKNOWN;
 };
 
-// The (width, height) of an image file, read from its header alone. Throws TervikError
-// "Image type not supported" for a format without a header reader.
+// The extents of an image file, read from its header alone: (width, height) of a JPEG, PNG or
+// TIFF file, every extent of a multiarray file. Throws TervikError "Image type not supported"
+// for any other format.
 std::vector<unsigned long long> get_image_dimensions(const std::string& filename,
                                                      ImageFormat format);
 
