@@ -79,6 +79,38 @@ TEST_F(ExpansionTest, CentresThenCompanionsWithTheirCentresNormals) {
   EXPECT_EQ(text.find("WARNING"), std::string::npos) << text;
 }
 
+TEST_F(ExpansionTest, FirstPassPlacesNewCentresOnTheRingOfItsCentre) {
+  // npoints 20: M = 5, so one centre grows at most four in the first pass. A centre whose fitted
+  // normal is far off may grow none; enough of them must grow.
+  int grown = 0;
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::srand(seed);
+    std::vector<Patch> out;
+    ::testing::internal::CaptureStdout();
+    SurfaceSampler sampler(views_, out, 5, 0, 20, kStep);
+    add_centres(sampler, 1);
+    sampler.expand();
+    const std::string text = ::testing::internal::GetCapturedStdout();
+    // The first progress line counts the points after the first pass: 4 per centre.
+    const std::size_t after_first = std::stoul(text) / 4;
+    ASSERT_LE(after_first, 5u);
+    if (after_first == 5) ++grown;
+    const Patch c0 = out[0];
+    const MyDirector f0 = sampler.frames()[0];
+    const double R = 4 * kStep, T = kStep, eps = 1e-12;
+    for (std::size_t k = 1; k < after_first; ++k) {
+      const Point3D d = out[k].pos - c0.pos;
+      // In-plane offsets between R/2 and 3R/2 on both tangents, at most T along the normal.
+      EXPECT_GE(std::abs(dot(d, f0.u)), R / 2 - eps);
+      EXPECT_LE(std::abs(dot(d, f0.u)), 1.5 * R + eps);
+      EXPECT_GE(std::abs(dot(d, f0.v)), R / 2 - eps);
+      EXPECT_LE(std::abs(dot(d, f0.v)), 1.5 * R + eps);
+      EXPECT_LE(std::abs(dot(d, c0.normal)), T + eps);
+    }
+  }
+  EXPECT_GE(grown, 10);
+}
+
 TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
   for (std::size_t centres : {10u, 11u}) {
     std::srand(12);
