@@ -27,15 +27,18 @@ void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vecto
     reset_map(maps[k], cam.im_width(), cam.im_height());
   }
 
-  for (const Patch& patch : patches) {
-    for (std::size_t k = 0; k < ncams; ++k) {
-      const Camera& cam = cameras[k].get<0>();
+  // Every pixel ends with the minimum over the depths splatted onto it, which does not depend on
+  // the order of the splats; so the maps are filled one after the other, each while it is in the
+  // cache, rather than all at once point by point.
+  for (std::size_t k = 0; k < ncams; ++k) {
+    const Camera& cam = cameras[k].get<0>();
+    const long width = cam.im_width(), height = cam.im_height();
+    double* map = maps[k].data();
+    for (const Patch& patch : patches) {
       long x, y;
       if (!project_to_pixel(patch.pos, cam, x, y)) continue;
-      const long width = cam.im_width(), height = cam.im_height();
       const double d = multiview::point_depth(patch.pos, cam);
       if (d <= 0) continue;
-      double* map = maps[k].data();
       for (long dy = -1; dy <= 1; ++dy) {
         const long yy = y + dy;
         if (yy < 0 || yy >= height) continue;
