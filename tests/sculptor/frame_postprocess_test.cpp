@@ -1,0 +1,151 @@
+#include "sculptor/frame_postprocess.h"
+
+#include <ctime>
+#include <iostream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sculptor/post_scene.h"
+
+namespace tervik {
+namespace {
+
+using multiview::MultiView;
+using testing::flat_image;
+using testing::look_at_camera;
+using testing::make_patch;
+
+// Standard output and standard error captured together, in the order they were written.
+class MergedOutput {
+ public:
+  MergedOutput() : out_(std::cout.rdbuf(buffer_.rdbuf())), err_(std::cerr.rdbuf(buffer_.rdbuf())) {}
+  ~MergedOutput() { restore(); }
+  std::vector<std::string> lines() {
+    restore();
+    std::vector<std::string> out;
+    std::istringstream in(buffer_.str());
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+  }
+
+ private:
+  void restore() {
+    if (out_ != nullptr) std::cout.rdbuf(out_);
+    if (err_ != nullptr) std::cerr.rdbuf(err_);
+    out_ = err_ = nullptr;
+  }
+  std::ostringstream buffer_;
+  std::streambuf* out_;
+  std::streambuf* err_;
+};
+
+// Six cameras on the axes, 5 from the origin, each image one colour of its own.
+MultiView<ImageRGB<unsigned char>> axis_views() {
+  MultiView<ImageRGB<unsigned char>> views;
+  const Point3D eyes[6] = {{5, 0, 0}, {-5, 0, 0}, {0, 5, 0}, {0, -5, 0}, {0, 0, 5}, {0, 0, -5}};
+  for (int i = 0; i < 6; ++i) {
+    const Point3D up = std::abs(eyes[i].y) > 0 ? Point3D(0, 0, 1) : Point3D(0, 1, 0);
+    views.emplace_back(look_at_camera(eyes[i], {0, 0, 0}, 80, 64, 48, up),
+                       flat_image(64, 48, static_cast<unsigned char>(40 * i + 10), 200,
+                                  static_cast<unsigned char>(250 - 40 * i)));
+  }
+  return views;
+}
+
+// `count` patches at random on the unit sphere with noisy normals.
+std::vector<Patch> noisy_sphere(int count, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> g(0, 1);
+  std::vector<Patch> out;
+  for (int i = 0; i < count; ++i) {
+    Point3D n(g(rng), g(rng), g(rng));
+    n = n / norm(n);
+    Point3D m = n + Point3D(g(rng), g(rng), g(rng)) * 0.2;
+    out.push_back(make_patch(n * (1 + 0.01 * g(rng)), m / norm(m)));
+  }
+  return out;
+}
+
+bool starts_with(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+
+TEST(PostprocessFrame, PrintsTheStagesInOrderWithTheirCounts) {
+  const auto views = axis_views();
+  std::vector<Patch> surface = noisy_sphere(2000, 1), scratch;
+  std::vector<MultiArray<double, 2>> maps;
+  MergedOutput captured;
+  postprocess_frame(views, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0.2, std::clock(), surface,
+                    scratch, maps);
+  const std::vector<std::string> lines = captured.lines();
+  // The normal estimation may add its neighbourhood statistics right after "normals...".
+  std::vector<std::string> fixed;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (starts_with(lines[i], "Neighbors per patch: ") ||
+        lines[i].find(" patches left unchanged") != std::string::npos) {
+      EXPECT_TRUE(fixed.size() == 1) << "line " << i << " out of place: " << lines[i];
+    } else {
+      fixed.push_back(lines[i]);
+    }
+  }
+  ASSERT_EQ(fixed.size(), 8u);
+  EXPECT_EQ(fixed[0], "normals...");
+  EXPECT_EQ(fixed[1], "2000 points");
+  EXPECT_EQ(fixed[2], "smoothing surface...");
+  EXPECT_TRUE(fixed[3].size() > 17 && fixed[3].substr(fixed[3].size() - 17) == " neighs per patch")
+      << fixed[3];
+  EXPECT_EQ(fixed[4], "2000 points");
+  EXPECT_TRUE(starts_with(fixed[5], "Points and post-filtering: ")) << fixed[5];
+  EXPECT_NE(fixed[5].find(" fps or "), std::string::npos) << fixed[5];
+  EXPECT_EQ(fixed[5].substr(fixed[5].size() - 8), " s/frame");
+  EXPECT_EQ(fixed[6], "coloring...");
+  EXPECT_TRUE(starts_with(fixed[7], "Points and post-filtering and coloring: ")) << fixed[7];
+  EXPECT_EQ(fixed[7].substr(fixed[7].size() - 8), " s/frame");
+}
+
+TEST(PostprocessFrame, LeavesEveryPointColouredAndTheScratchEmpty) {
+  const auto views = axis_views();
+  const std::vector<Patch> sampled = noisy_sphere(1500, 2);
+  std::vector<Patch> surface = sampled, scratch = {Patch{}};
+  std::vector<MultiArray<double, 2>> maps;
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  postprocess_frame(views, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0.2, std::clock(), surface,
+                    scratch, maps);
+  ::testing::internal::GetCapturedStdout();
+  ::testing::internal::GetCapturedStderr();
+  ASSERT_EQ(surface.size(), sampled.size());
+  EXPECT_TRUE(scratch.empty());
+  ASSERT_EQ(maps.size(), 6u);
+  int grey = 0, unseen = 0, outward = 0;
+  for (std::size_t i = 0; i < surface.size(); ++i) {
+    const Patch& p = surface[i];
+    grey += p.r == 128 && p.g == 128 && p.b == 128;
+    unseen += p.r == 64 && p.g == 64 && p.b == 64;
+    outward += dot(p.normal, p.pos) > 0;
+    // Every camera's image has green 200, so every blend keeps it (up to truncation).
+    EXPECT_GE(p.g, 199);
+    // Points stay close to where they were sampled.
+    EXPECT_LT(norm(p.pos - sampled[i].pos), 0.2);
+  }
+  EXPECT_EQ(grey, 0);
+  EXPECT_EQ(unseen, 0);
+  // The re-estimated normals agree with the sampled (outward) ones on the whole.
+  EXPECT_GT(outward, 1490);
+
+  // The next frame refills the same maps from its own points.
+  const double* storage = maps[0].data();
+  std::vector<Patch> next = noisy_sphere(1500, 3);
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  postprocess_frame(views, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0.2, std::clock(), next,
+                    scratch, maps);
+  ::testing::internal::GetCapturedStdout();
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(maps[0].data(), storage);
+}
+
+}  // namespace
+}  // namespace tervik
