@@ -1,0 +1,73 @@
+// Ray casting of silhouettes and colour images.
+#include <algorithm>
+#include <cmath>
+
+#include "tools/scene_render.h"
+
+namespace tervik::scene {
+namespace {
+
+constexpr Coord3D<unsigned char> palette[4] = {
+    {220, 40, 40}, {40, 190, 60}, {50, 80, 230}, {230, 200, 30}};
+
+}  // namespace
+
+Coord3D<unsigned char> checker_color(const ColorPattern& pattern, const Point3D& q) {
+  const long ix = static_cast<long>(std::floor(q.x / pattern.cell));
+  const long iy = static_cast<long>(std::floor(q.y / pattern.cell));
+  const long iz = static_cast<long>(std::floor(q.z / pattern.cell));
+  // Steps of 1, 2 and 3 along x, y and z: neighbouring cells always differ.
+  long index = (ix + 2 * iy + 3 * iz) % 4;
+  if (index < 0) index += 4;
+  return palette[index];
+}
+
+Coord3D<unsigned char> surface_color(const ColorPattern& pattern, const Point3D& q,
+                                     const Point3D& n) {
+  const Point3D light = pattern.light / norm(pattern.light);
+  const double shade = pattern.ambient + pattern.diffuse * std::max(0.0, dot(n, light));
+  const Coord3D<unsigned char> base = checker_color(pattern, q);
+  Coord3D<unsigned char> out;
+  for (int c = 0; c < 3; ++c)
+    out[c] = static_cast<unsigned char>(std::clamp(std::lround(base[c] * shade), 0L, 255L));
+  return out;
+}
+
+void render_view(const Solid& object, const ViewCamera& cam, const ColorPattern& pattern,
+                 ImageGray<unsigned char>& silhouette, ImageRGB<unsigned char>& color) {
+  const long w = cam.width, h = cam.height;
+  silhouette = ImageGray<unsigned char>(w, h);
+  color = ImageRGB<unsigned char>(w, h);
+  unsigned char* sil = silhouette.channel(0).data();
+  unsigned char* rgb[3] = {color.channel(0).data(), color.channel(1).data(),
+                           color.channel(2).data()};
+  const Point3D origin = cam.centre();
+  for (long y = 0; y < h; ++y) {
+    for (long x = 0; x < w; ++x) {
+      const long at = x + y * w;  // memory order: row after row
+      const Point3D dir = cam.ray_direction(double(x) + 0.5, double(y) + 0.5);
+      double t = 0.0;
+      Point3D n;
+      Coord3D<unsigned char> c = background_color;
+      if (object.cast_ray(origin, dir, t, n)) {
+        sil[at] = 255;
+        c = surface_color(pattern, origin + dir * t, n);
+      }
+      for (int k = 0; k < 3; ++k) rgb[k][at] = c[k];
+    }
+  }
+}
+
+ImageGray<unsigned char> render_silhouette(const Solid& object, const ViewCamera& cam) {
+  const long w = cam.width, h = cam.height;
+  ImageGray<unsigned char> silhouette(w, h);
+  unsigned char* sil = silhouette.channel(0).data();
+  const Point3D origin = cam.centre();
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x)
+      if (object.ray_hits(origin, cam.ray_direction(double(x) + 0.5, double(y) + 0.5)))
+        sil[x + y * w] = 255;
+  return silhouette;
+}
+
+}  // namespace tervik::scene
