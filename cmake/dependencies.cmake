@@ -7,9 +7,9 @@ function(tervik_require found what package)
   endif()
 endfunction()
 
-find_package(Boost 1.74 COMPONENTS filesystem system)
+find_package(Boost 1.74 COMPONENTS filesystem system program_options)
 tervik_require(Boost_FOUND "Boost (with Filesystem, System and GIL)"
-               "libboost-dev libboost-filesystem-dev libboost-system-dev")
+               "libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev")
 if(NOT EXISTS "${Boost_INCLUDE_DIRS}/boost/gil/extension/io/png.hpp")
   message(FATAL_ERROR "Boost.GIL I/O headers not found: install the Debian package 'libboost-dev'")
 endif()

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make pkg-config
-  libboost-dev libboost-filesystem-dev libboost-system-dev
+  libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
   libjpeg-dev libpng-dev libtiff-dev
   libopenmesh-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -28,43 +28,64 @@ double implicit(const Primitive& prim, const Point3D& x, Point3D& grad) {
   return sp.signed_distance;
 }
 
-// The point nearest to p on the curve where the surfaces of A and B meet, found from `start`
-// by alternately projecting onto both surfaces (minimum-norm Gauss-Newton steps) and sliding
-// along the curve's tangent towards p. False when it does not converge.
+// Moves x onto the curve where the surfaces of A and B meet, by minimum-norm Gauss-Newton
+// steps on both implicit functions; false when that fails (for instance where they touch).
+bool project_to_crease(const Primitive& pa, const Primitive& pb, double tol, Point3D& x) {
+  for (int it = 0; it < 50; ++it) {
+    Point3D ga, gb;
+    const double fa = implicit(pa, x, ga);
+    const double fb = implicit(pb, x, gb);
+    if (std::fabs(fa) <= tol && std::fabs(fb) <= tol) return true;
+    const double aa = dot(ga, ga), ab = dot(ga, gb), bb = dot(gb, gb);
+    const double det = aa * bb - ab * ab;
+    if (!(det > 1e-12 * aa * bb)) return false;  // surfaces tangent: no transversal crease
+    x -= ga * ((fa * bb - fb * ab) / det) + gb * ((fb * aa - fa * ab) / det);
+  }
+  return false;
+}
+
+// Unit tangent of the crease at x (a point on it).
+Point3D crease_tangent(const Primitive& pa, const Primitive& pb, const Point3D& x) {
+  Point3D ga, gb;
+  implicit(pa, x, ga);
+  implicit(pb, x, gb);
+  const Point3D t = cross(ga, gb);
+  const double len = norm(t);
+  return len > 0.0 ? t / len : Point3D();
+}
+
+// The point nearest to p on the crease of A and B, found from `start` by Newton steps along the
+// curve: with r = p - x, tangent T and curvature vector k, the step in arc length is
+// r.T / (1 - r.k), where k comes from the curve points at arc lengths +-h. False when the
+// iteration does not settle.
 bool crease_point(const Primitive& pa, const Primitive& pb, const Point3D& p, Point3D start,
                   double scale, Point3D& out) {
   Point3D x = start;
   const double tol = 1e-13 * scale;
-  for (int outer = 0; outer < 200; ++outer) {
-    bool on_curve = false;
-    for (int inner = 0; inner < 50; ++inner) {
-      Point3D ga, gb;
-      const double fa = implicit(pa, x, ga);
-      const double fb = implicit(pb, x, gb);
-      if (std::fabs(fa) <= tol && std::fabs(fb) <= tol) {
-        on_curve = true;
-        break;
-      }
-      const double aa = dot(ga, ga), ab = dot(ga, gb), bb = dot(gb, gb);
-      const double det = aa * bb - ab * ab;
-      if (!(det > 1e-12 * aa * bb)) return false;  // surfaces tangent: no transversal crease
-      const double la = (fa * bb - fb * ab) / det;
-      const double lb = (fb * aa - fa * ab) / det;
-      x -= ga * la + gb * lb;
+  const double h = 1e-4 * scale;
+  if (!project_to_crease(pa, pb, tol, x)) return false;
+  for (int it = 0; it < 100; ++it) {
+    const Point3D t = crease_tangent(pa, pb, x);
+    if (norm2(t) == 0.0) return false;
+    Point3D xp = x + t * h, xm = x - t * h;
+    const Point3D r = p - x;
+    double step = dot(r, t);
+    if (project_to_crease(pa, pb, tol, xp) && project_to_crease(pa, pb, tol, xm)) {
+      const Point3D kappa = (xp - x * 2.0 + xm) / (h * h);
+      const double den = 1.0 - dot(r, kappa);
+      if (den > 1e-6) step /= den;  // a minimum of the distance along the curve
+      // Never more than a fifth of the radius of curvature at once.
+      const double k = norm(kappa);
+      if (k > 0.0) step = std::clamp(step, -0.2 / k, 0.2 / k);
     }
-    if (!on_curve) return false;
-    Point3D ga, gb;
-    implicit(pa, x, ga);
-    implicit(pb, x, gb);
-    const Point3D tangent = cross(ga, gb);
-    const double t2 = norm2(tangent);
-    if (t2 == 0.0) return false;
-    const Point3D step = tangent * (dot(p - x, tangent) / t2);
-    if (norm(step) <= tol) {
+    step = std::clamp(step, -0.1 * scale, 0.1 * scale);
+    Point3D next = x + t * step;
+    if (!project_to_crease(pa, pb, tol, next)) return false;
+    x = next;
+    if (std::fabs(step) <= 1e-12 * scale) {
       out = x;
       return true;
     }
-    x += step;
   }
   return false;
 }

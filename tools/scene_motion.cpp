@@ -30,8 +30,8 @@ Solid object_at_frame(ObjectKind kind, long frame) {
   // Each arm hangs from its shoulder, spread sideways by `spread` and swung forwards or
   // backwards by `swing`, the two arms in opposite phase.
   auto arm = [&](double side, double phase) {
-    const double spread = (25.0 + 10.0 * std::sin(0.35 * f + phase)) * deg;
-    const double swing = 20.0 * deg * std::sin(0.3 * f + phase);
+    const double spread = (25.0 + 8.0 * std::sin(0.3 * f + phase)) * deg;
+    const double swing = 20.0 * deg * std::sin(0.25 * f + phase);
     const Point3D dir(side * std::sin(spread), std::cos(spread) * std::sin(swing),
                       -std::cos(spread) * std::cos(swing));
     const Point3D shoulder = body + Point3D(side * 0.17, 0.0, 0.25);

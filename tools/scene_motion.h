@@ -21,7 +21,7 @@ std::string object_name(ObjectKind kind);
 ObjectKind parse_object_kind(const std::string& name);
 
 // The object of frame `frame`: a union of primitives whose positions change smoothly with the
-// frame number (at most about 0.06 units per frame at the hands, 0.03 for the body).
+// frame number (less than 0.065 units per frame at the hands, 0.03 for the body).
 Solid object_at_frame(ObjectKind kind, long frame);
 
 }  // namespace tervik::scene
