@@ -27,7 +27,10 @@ class TruthReader {
   // Reads the next line, which must start with `key` and hold `count` more fields.
   std::vector<std::string> record(const std::string& key, std::size_t count) {
     std::string line;
-    if (!std::getline(in_, line)) fail("file ends early: expected a '" + key + "' line");
+    if (!std::getline(in_, line)) {
+      ++line_;
+      fail("file ends early: expected a '" + key + "' line");
+    }
     ++line_;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::istringstream ss(line);
@@ -72,7 +75,10 @@ class TruthReader {
   Primitive primitive() {
     std::string line;
     const std::streampos at = in_.tellg();
-    if (!std::getline(in_, line)) fail("file ends early: expected a primitive line");
+    if (!std::getline(in_, line)) {
+      ++line_;
+      fail("file ends early: expected a primitive line");
+    }
     std::istringstream ss(line);
     std::string key;
     ss >> key;

@@ -1,0 +1,108 @@
+// Scene options, the in-memory ground truth and the sculptor command line.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "tervik/exceptions.h"
+#include "tools/scene.h"
+
+namespace tervik::scene {
+namespace {
+
+// Shortest decimal text that reads back as the same double.
+std::string shortest(double v) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
+std::string shell_quote(const std::string& s) {
+  const bool plain = !s.empty() && s.find_first_not_of(
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789%_-+=./,:@") ==
+      std::string::npos;
+  if (plain) return s;
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace
+
+void validate(const SceneOptions& o) {
+  TERVIK_CHECK(o.cameras >= 4 && o.cameras <= 64, "cameras must be 4 to 64, not " << o.cameras);
+  TERVIK_CHECK(o.width >= 16 && o.width <= 8192, "width must be 16 to 8192, not " << o.width);
+  TERVIK_CHECK(o.height >= 16 && o.height <= 8192, "height must be 16 to 8192, not " << o.height);
+  TERVIK_CHECK(o.focal == 0.0 || (o.focal > 0.0 && o.focal <= 1e6),
+               "focal length must be positive (pixels), not " << o.focal);
+  TERVIK_CHECK(o.first_frame >= 0 && o.first_frame <= 1000000,
+               "first frame must be 0 to 1000000, not " << o.first_frame);
+  TERVIK_CHECK(o.frames >= 1 && o.frames <= 1000, "frames must be 1 to 1000, not " << o.frames);
+  TERVIK_CHECK(o.points >= 1 && o.points <= 2147483647L,
+               "points must be 1 to 2147483647, not " << o.points);
+  TERVIK_CHECK(o.threads >= 1 && o.threads <= 64, "threads must be 1 to 64, not " << o.threads);
+}
+
+GroundTruth build_scene(const SceneOptions& options) {
+  validate(options);
+  GroundTruth truth;
+  truth.object = options.object;
+  truth.first_frame = options.first_frame;
+  truth.last_frame = options.first_frame + options.frames - 1;
+  truth.pattern.cell = options.object == ObjectKind::sphere ? 0.125 : 0.1;
+  Point3D lo, hi;
+  for (long f = truth.first_frame; f <= truth.last_frame; ++f) {
+    truth.solids.push_back(object_at_frame(options.object, f));
+    Point3D a, b;
+    truth.solids.back().bounding_box(a, b);
+    if (f == truth.first_frame) { lo = a; hi = b; }
+    for (int k = 0; k < 3; ++k) {
+      lo[k] = std::min(lo[k], a[k]);
+      hi[k] = std::max(hi[k], b[k]);
+    }
+  }
+  // A margin of 4% of the diagonal, then outward to multiples of 0.01 so that the box prints
+  // exactly in a few digits.
+  const double margin = 0.04 * norm(hi - lo);
+  for (int k = 0; k < 3; ++k) {
+    truth.box_min[k] = std::floor((lo[k] - margin) * 100.0) / 100.0;
+    truth.box_max[k] = std::ceil((hi[k] + margin) * 100.0) / 100.0;
+  }
+  const double focal = options.focal > 0.0 ? options.focal : 1.25 * double(options.width);
+  truth.cameras = place_cameras(options.cameras, options.layout, options.width, options.height,
+                                focal, (truth.box_min + truth.box_max) * 0.5,
+                                0.5 * norm(truth.box_max - truth.box_min));
+  return truth;
+}
+
+std::vector<std::string> GeneratedScene::sculptor_arguments() const {
+  return {std::to_string(cameras), camera_template,  image_template,
+          silhouette_template,     output_template,  std::to_string(first_frame),
+          std::to_string(last_frame), shortest(box_min.x), shortest(box_min.y),
+          shortest(box_min.z),     shortest(box_max.x), shortest(box_max.y),
+          shortest(box_max.z),     std::to_string(points)};
+}
+
+std::string GeneratedScene::sculptor_command(const std::string& program) const {
+  std::string out = shell_quote(program);
+  for (const std::string& a : sculptor_arguments()) out += " " + shell_quote(a);
+  return out;
+}
+
+Camera to_camera(const ViewCamera& v) {
+  Camera c;
+  c.im_width() = v.width;
+  c.im_height() = v.height;
+  // Library matrices are indexed (column, row).
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) {
+      c.rot()[col][row] = v.r[row][col];
+      c.k()[col][row] = v.k[row][col];
+    }
+    c.trans()[row] = v.t[row];
+    for (int col = 0; col < 4; ++col) c.p()[col][row] = v.p[row][col];
+  }
+  for (int i = 0; i < 4; ++i) c.distortion()[i] = 0.0;
+  return c;
+}
+
+}  // namespace tervik::scene
