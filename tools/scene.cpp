@@ -43,9 +43,9 @@ void render_jobs(const GeneratedScene& scene, int thread, int threads,
 }  // namespace
 
 GeneratedScene generate_scene(const std::string& folder, const SceneOptions& options) {
-  TERVIK_CHECK(folder.find('%') == std::string::npos,
-               "scene folder '" << folder << "' must not contain '%' (it becomes part of "
-                                              "printf templates)");
+  if (folder.find('%') != std::string::npos)
+    throw TervikError("scene folder '" + folder +
+                      "' must not contain '%' (it becomes part of printf templates)");
   GeneratedScene scene;
   scene.truth = build_scene(options);
   const std::string dir = folder.empty() ? std::string(".") : folder;

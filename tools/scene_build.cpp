@@ -9,6 +9,11 @@
 namespace tervik::scene {
 namespace {
 
+// Throws TervikError with `message` unless `ok`.
+void require(bool ok, const std::string& message) {
+  if (!ok) throw TervikError(message);
+}
+
 // Shortest decimal text that reads back as the same double.
 std::string shortest(double v) {
   char buf[64];
@@ -29,17 +34,19 @@ std::string shell_quote(const std::string& s) {
 }  // namespace
 
 void validate(const SceneOptions& o) {
-  TERVIK_CHECK(o.cameras >= 4 && o.cameras <= 64, "cameras must be 4 to 64, not " << o.cameras);
-  TERVIK_CHECK(o.width >= 16 && o.width <= 8192, "width must be 16 to 8192, not " << o.width);
-  TERVIK_CHECK(o.height >= 16 && o.height <= 8192, "height must be 16 to 8192, not " << o.height);
-  TERVIK_CHECK(o.focal == 0.0 || (o.focal > 0.0 && o.focal <= 1e6),
-               "focal length must be positive (pixels), not " << o.focal);
-  TERVIK_CHECK(o.first_frame >= 0 && o.first_frame <= 1000000,
-               "first frame must be 0 to 1000000, not " << o.first_frame);
-  TERVIK_CHECK(o.frames >= 1 && o.frames <= 1000, "frames must be 1 to 1000, not " << o.frames);
-  TERVIK_CHECK(o.points >= 1 && o.points <= 2147483647L,
-               "points must be 1 to 2147483647, not " << o.points);
-  TERVIK_CHECK(o.threads >= 1 && o.threads <= 64, "threads must be 1 to 64, not " << o.threads);
+  using std::to_string;
+  require(o.cameras >= 4 && o.cameras <= 64, "cameras must be 4 to 64, not " + to_string(o.cameras));
+  require(o.width >= 16 && o.width <= 8192, "width must be 16 to 8192, not " + to_string(o.width));
+  require(o.height >= 16 && o.height <= 8192,
+          "height must be 16 to 8192, not " + to_string(o.height));
+  require(o.focal == 0.0 || (o.focal > 0.0 && o.focal <= 1e6),
+          "focal length must be positive and at most 1e6 pixels, not " + shortest(o.focal));
+  require(o.first_frame >= 0 && o.first_frame <= 1000000,
+          "first frame must be 0 to 1000000, not " + to_string(o.first_frame));
+  require(o.frames >= 1 && o.frames <= 1000, "frames must be 1 to 1000, not " + to_string(o.frames));
+  require(o.points >= 1 && o.points <= 2147483647L,
+          "points must be 1 to 2147483647, not " + to_string(o.points));
+  require(o.threads >= 1 && o.threads <= 64, "threads must be 1 to 64, not " + to_string(o.threads));
 }
 
 GroundTruth build_scene(const SceneOptions& options) {

@@ -10,6 +10,28 @@ namespace {
 constexpr Coord3D<unsigned char> palette[4] = {
     {220, 40, 40}, {40, 190, 60}, {50, 80, 230}, {230, 200, 30}};
 
+// The pixels whose centre rays can hit the object: the rectangle around the projections of its
+// bounding box's corners (x0 <= x < x1, y0 <= y < y1). The whole image when a corner does not
+// lie in front of the camera.
+void candidate_pixels(const Solid& object, const ViewCamera& cam, long& x0, long& x1, long& y0,
+                      long& y1) {
+  x0 = 0, x1 = cam.width, y0 = 0, y1 = cam.height;
+  Point3D lo, hi;
+  object.bounding_box(lo, hi);
+  double u0 = 1e300, u1 = -1e300, v0 = 1e300, v1 = -1e300;
+  for (int corner = 0; corner < 8; ++corner) {
+    const Point3D c(corner & 1 ? hi.x : lo.x, corner & 2 ? hi.y : lo.y, corner & 4 ? hi.z : lo.z);
+    if (!(cam.depth(c) > 0.0)) return;
+    const Point2D uv = cam.project(c);
+    u0 = std::min(u0, uv.x), u1 = std::max(u1, uv.x);
+    v0 = std::min(v0, uv.y), v1 = std::max(v1, uv.y);
+  }
+  // Pixel centres x + 0.5 in [u0, u1], with a pixel to spare for rounding.
+  auto clampl = [](double v, long lim) { return std::clamp(long(std::floor(v)), 0L, lim); };
+  x0 = clampl(u0 - 1.5, cam.width), x1 = clampl(u1 + 1.5, cam.width);
+  y0 = clampl(v0 - 1.5, cam.height), y1 = clampl(v1 + 1.5, cam.height);
+}
+
 }  // namespace
 
 Coord3D<unsigned char> checker_color(const ColorPattern& pattern, const Point3D& q) {
@@ -41,9 +63,13 @@ void render_view(const Solid& object, const ViewCamera& cam, const ColorPattern&
   unsigned char* sil = silhouette.channel(0).data();
   unsigned char* rgb[3] = {color.channel(0).data(), color.channel(1).data(),
                            color.channel(2).data()};
+  for (long i = 0; i < w * h; ++i)
+    for (int k = 0; k < 3; ++k) rgb[k][i] = background_color[k];
   const Point3D origin = cam.centre();
-  for (long y = 0; y < h; ++y) {
-    for (long x = 0; x < w; ++x) {
+  long x0, x1, y0, y1;
+  candidate_pixels(object, cam, x0, x1, y0, y1);
+  for (long y = y0; y < y1; ++y) {
+    for (long x = x0; x < x1; ++x) {
       const long at = x + y * w;  // memory order: row after row
       const Point3D dir = cam.ray_direction(double(x) + 0.5, double(y) + 0.5);
       double t = 0.0;
@@ -63,8 +89,10 @@ ImageGray<unsigned char> render_silhouette(const Solid& object, const ViewCamera
   ImageGray<unsigned char> silhouette(w, h);
   unsigned char* sil = silhouette.channel(0).data();
   const Point3D origin = cam.centre();
-  for (long y = 0; y < h; ++y)
-    for (long x = 0; x < w; ++x)
+  long x0, x1, y0, y1;
+  candidate_pixels(object, cam, x0, x1, y0, y1);
+  for (long y = y0; y < y1; ++y)
+    for (long x = x0; x < x1; ++x)
       if (object.ray_hits(origin, cam.ray_direction(double(x) + 0.5, double(y) + 0.5)))
         sil[x + y * w] = 255;
   return silhouette;

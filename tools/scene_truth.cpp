@@ -114,10 +114,10 @@ class TruthReader {
 }  // namespace
 
 const Solid& GroundTruth::solid(long frame) const {
-  TERVIK_CHECK(frame >= first_frame && frame <= last_frame &&
-                   std::size_t(frame - first_frame) < solids.size(),
-               "frame " << frame << " is not in the scene's frames " << first_frame << " to "
-                        << last_frame);
+  if (frame < first_frame || frame > last_frame ||
+      std::size_t(frame - first_frame) >= solids.size())
+    throw TervikError("frame " + std::to_string(frame) + " is not in the scene's frames " +
+                      std::to_string(first_frame) + " to " + std::to_string(last_frame));
   return solids[std::size_t(frame - first_frame)];
 }
 

@@ -19,11 +19,18 @@ std::string percent(double share) {
   return buf;
 }
 
+// Four significant digits for the readable report.
+std::string short_num(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.4g", v);
+  return buf;
+}
+
 std::string text_line(const std::string& label, const Distribution& d) {
   char buf[256];
   std::snprintf(buf, sizeof buf, "%-30s median %-9s p90 %-9s p99 %-9s max %-9s mean %s\n",
-                label.c_str(), num(d.median).c_str(), num(d.p90).c_str(), num(d.p99).c_str(),
-                num(d.max).c_str(), num(d.mean).c_str());
+                label.c_str(), short_num(d.median).c_str(), short_num(d.p90).c_str(),
+                short_num(d.p99).c_str(), short_num(d.max).c_str(), short_num(d.mean).c_str());
   return buf;
 }
 

@@ -136,7 +136,7 @@ TEST(SceneTruth, FileRoundTripsBitIdentical) {
       EXPECT_LT(hi[k], truth.box_max[k]);
     }
   }
-  EXPECT_EQ(error_of([&] { truth.solid(11); }).rfind("frame 11 is not in the scene's frames 7 to 10", 0), 0u);
+  EXPECT_EQ(error_of([&] { truth.solid(11); }), "frame 11 is not in the scene's frames 7 to 10");
 }
 
 TEST(SceneTruth, MalformedFilesNameTheLine) {

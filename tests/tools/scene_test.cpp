@@ -163,10 +163,10 @@ TEST(SceneGenerate, CommandLineAndOptionChecks) {
   };
   SceneOptions bad = options;
   bad.cameras = 3;
-  EXPECT_EQ(error(bad, dir.file("x")).rfind("cameras must be 4 to 64, not 3", 0), 0u);
+  EXPECT_EQ(error(bad, dir.file("x")), "cameras must be 4 to 64, not 3");
   bad = options;
   bad.frames = 0;
-  EXPECT_EQ(error(bad, dir.file("x")).rfind("frames must be 1 to 1000, not 0", 0), 0u);
+  EXPECT_EQ(error(bad, dir.file("x")), "frames must be 1 to 1000, not 0");
   EXPECT_EQ(error(options, dir.file("100%")).rfind("scene folder '" + dir.file("100%") +
                                                     "' must not contain '%'", 0),
             0u);
