@@ -160,6 +160,15 @@ SurfacePoint Solid::nearest_surface_point(const Point3D& p) const {
       }
     }
   }
+  if (!std::isfinite(best_d)) {
+    // No candidate was found (the crease search failed everywhere): fall back to the deepest
+    // containing primitive, whose depth is a lower bound of the distance to the boundary.
+    for (const SurfacePoint& sp : near)
+      if (sp.signed_distance <= 0.0 && (!std::isfinite(best_d) || -sp.signed_distance > best_d)) {
+        best_d = -sp.signed_distance;
+        best = sp;
+      }
+  }
   best.signed_distance = -best_d;
   return best;
 }
