@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 
@@ -12,6 +13,25 @@
 
 namespace po = boost::program_options;
 using namespace tervik::scene;
+
+namespace {
+
+// The sculptor program beside this one in a build tree (tools/../sculptor/sculptor), or plain
+// "sculptor" to be found on the PATH.
+std::string sculptor_program(const char* argv0) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::path self = fs::path(argv0);
+  if (!self.has_parent_path()) return "sculptor";
+  const fs::path candidate = self.parent_path() / ".." / "sculptor" / "sculptor";
+  if (fs::is_regular_file(candidate, ec)) {
+    const fs::path clean = fs::weakly_canonical(candidate, ec);
+    return ec || clean.empty() ? candidate.string() : clean.string();
+  }
+  return "sculptor";
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   SceneOptions o;
@@ -66,7 +86,7 @@ int main(int argc, char** argv) {
       std::cout << "WARNING: sculptor accepts only points that at least 5 cameras see; with "
                 << scene.cameras << " cameras it finds none" << std::endl;
     std::cout << "Reconstruct it with:" << std::endl;
-    std::cout << scene.sculptor_command() << std::endl;
+    std::cout << scene.sculptor_command(sculptor_program(argv[0])) << std::endl;
     std::cerr << "make_scene: " << seconds << " s" << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;
