@@ -1,0 +1,47 @@
+#include "sculptor/frame_sampling.h"
+
+#include <iostream>
+
+#include "sculptor/dynamic_surface.h"
+#include "sculptor/growth.h"
+#include "sculptor/seeds.h"
+#include "sculptor/silhouette.h"
+
+namespace tervik {
+
+double seconds_since(std::clock_t start) {
+  return static_cast<double>(std::clock() - start) / 1000000.0;
+}
+
+void print_timing(std::ostream& out, const char* label, std::clock_t start) {
+  const double t = seconds_since(start);
+  out << label << 1.0 / t << " fps or " << t << " s/frame" << std::endl;
+}
+
+std::clock_t sample_frame(const ViewSets& views, const Options& options, bool first,
+                          std::vector<Patch>& surface, std::vector<Patch>& scratch,
+                          std::vector<Point3D>& seeds) {
+  const std::clock_t start = std::clock();
+  scratch.clear();
+  // Every silhouette test of the stages reads the per-pixel classes built here; they are
+  // released with the frame's images.
+  const SilhouetteClasses fine(views.silhouettes);
+  if (first) {
+    const SilhouetteClasses coarse(views.coarse);
+    seeds.clear();
+    lowres_seeds(views.coarse, seeds, options.box_min, options.box_max, kMinCameras, kTolerance,
+                 options.npoints);
+    high_res_from_seeds(views.silhouettes, seeds, surface, kMinCameras, kTolerance,
+                        options.npoints, options.step);
+  } else {
+    dynamic_surface(views.silhouettes, scratch, surface, options.box_min, options.box_max,
+                    kMinCameras, kTolerance, options.npoints, options.step,
+                    options.motion_radius);
+    surface = scratch;
+    scratch.clear();
+  }
+  print_timing(std::cerr, "Only points: ", start);
+  return start;
+}
+
+}  // namespace tervik

@@ -1,0 +1,74 @@
+#include "sculptor/loading.h"
+
+#include <ostream>
+#include <sstream>
+#include <string>
+
+#include "tervik/camera.h"
+#include "tervik/exceptions.h"
+#include "tervik/multiview_auxiliar.h"
+#include "tervik/readimage.h"
+
+namespace tervik {
+
+namespace {
+
+// Pixel positions are held in 16-bit coordinates.
+constexpr std::int64_t kMaxImageSide = 32767;
+
+// Throws unless `image` has the image size of camera `index`.
+template <typename ImageType>
+void check_size(const ImageType& image, const Camera& camera, std::size_t index,
+                const char* what, const std::string& file) {
+  if (image.width() == camera.im_width() && image.height() == camera.im_height()) return;
+  std::ostringstream os;
+  os << "the " << what << " '" << file << "' is " << image.width() << " x " << image.height()
+     << " pixels but camera " << index << " is calibrated for " << camera.im_width() << " x "
+     << camera.im_height();
+  throw TervikError(os.str());
+}
+
+}  // namespace
+
+ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std::ostream& out) {
+  out << "Loading camera data" << std::endl;
+  const std::size_t n = static_cast<std::size_t>(numcams < 0 ? 0 : numcams);
+  ViewSets views{multiview::MultiView<ImageRGB<unsigned char>>(n), SilhouetteViews(n),
+                 SilhouetteViews(n)};
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string file = camtemplate.format(static_cast<std::int64_t>(i));
+    Camera camera;
+    camera.read_parameters(file);
+    const std::int64_t w = camera.im_width(), h = camera.im_height();
+    if (w < 1 || w > kMaxImageSide || h < 1 || h > kMaxImageSide) {
+      std::ostringstream os;
+      os << "the calibration file '" << file << "' of camera " << i << " gives an image size of "
+         << w << " x " << h << "; each side must be between 1 and " << kMaxImageSide << " pixels";
+      throw TervikError(os.str());
+    }
+    views.colour[i].get<0>() = camera;
+    views.silhouettes[i].get<0>() = camera;
+    views.coarse[i].get<0>() = multiview::scale_camera(camera, kCoarseScale);
+  }
+  out << "Processing sequence" << std::endl;
+  return views;
+}
+
+void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
+                std::int64_t frame) {
+  for (std::size_t i = 0; i < views.silhouettes.size(); ++i) {
+    const auto cam = static_cast<std::int64_t>(i);
+    const std::string fg_file = fgtemplate.format(cam, frame);
+    ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
+    io::ReadImage(fg_file).read(silhouette);
+    check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file);
+    views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
+
+    const std::string im_file = imtemplate.format(cam, frame);
+    ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
+    io::ReadImage(im_file).read(colour);
+    check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file);
+  }
+}
+
+}  // namespace tervik

@@ -1,0 +1,162 @@
+#include "sculptor/loading.h"
+
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "test_util.h"
+#include "tervik/camera.h"
+#include "tervik/exceptions.h"
+#include "tervik/multiview_auxiliar.h"
+#include "tervik/writeimage.h"
+
+namespace tervik {
+namespace {
+
+// A camera of the given image size with distinct, recognisable matrix entries.
+Camera make_camera(std::int64_t width, std::int64_t height, double seed) {
+  Camera c;
+  c.im_width() = width;
+  c.im_height() = height;
+  for (int i = 0; i < 12; ++i) c.p().data()[i] = seed + i;
+  for (int i = 0; i < 9; ++i) {
+    c.k().data()[i] = 2 * seed + i;
+    c.rot().data()[i] = seed - i;
+  }
+  for (int i = 0; i < 3; ++i) c.trans().data()[i] = seed * i;
+  return c;
+}
+
+// Writes cam0.txt ... into dir with the sizes given.
+void write_cameras(const testing::TempDir& dir, const std::vector<std::pair<int, int>>& sizes) {
+  for (std::size_t i = 0; i < sizes.size(); ++i)
+    make_camera(sizes[i].first, sizes[i].second, 1.0 + i)
+        .write_parameters(dir.file("cam" + std::to_string(i) + ".txt"));
+}
+
+std::string error_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const BacktracedTervikException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+TEST(LoadCameras, ReadsEveryCalibrationIntoAllThreeViewSets) {
+  testing::TempDir dir;
+  write_cameras(dir, {{640, 480}, {645, 483}, {320, 240}});
+  std::ostringstream out;
+  const ViewSets views =
+      load_cameras(3, NameTemplate(dir.file("cam%ld.txt"), 1, "camera template"), out);
+  EXPECT_EQ(out.str(), "Loading camera data\nProcessing sequence\n");
+  ASSERT_EQ(views.colour.size(), 3u);
+  ASSERT_EQ(views.silhouettes.size(), 3u);
+  ASSERT_EQ(views.coarse.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    Camera expect;
+    expect.read_parameters(dir.file("cam" + std::to_string(i) + ".txt"));
+    const Camera& c = views.colour[i].get<0>();
+    const Camera& s = views.silhouettes[i].get<0>();
+    const Camera coarse = multiview::scale_camera(expect, 0.125);
+    for (int k = 0; k < 12; ++k) {
+      EXPECT_EQ(c.p().data()[k], expect.p().data()[k]);
+      EXPECT_EQ(s.p().data()[k], expect.p().data()[k]);
+      EXPECT_EQ(views.coarse[i].get<0>().p().data()[k], coarse.p().data()[k]);
+    }
+    EXPECT_EQ(c.im_width(), expect.im_width());
+    EXPECT_EQ(views.coarse[i].get<0>().im_width(), coarse.im_width());
+    EXPECT_EQ(views.coarse[i].get<0>().im_height(), coarse.im_height());
+  }
+  EXPECT_EQ(views.coarse[1].get<0>().im_width(), 80u);
+  EXPECT_EQ(views.coarse[1].get<0>().im_height(), 60u);
+}
+
+TEST(LoadCameras, ReportsMissingAndUnusableCalibrations) {
+  testing::TempDir dir;
+  write_cameras(dir, {{640, 480}, {640, 480}});
+  const NameTemplate cams(dir.file("cam%ld.txt"), 1, "camera template");
+  std::ostringstream out;
+  EXPECT_EQ(error_of([&] { load_cameras(3, cams, out); }),
+            "ERROR(Camera.read_parameters) : Cannot open  " + dir.file("cam2.txt"));
+  // The message came after "Loading camera data" and before "Processing sequence".
+  EXPECT_EQ(out.str(), "Loading camera data\n");
+
+  write_cameras(dir, {{640, 480}, {0, 480}});
+  EXPECT_NE(error_of([&] { load_cameras(2, cams, out); })
+                .find("the calibration file '" + dir.file("cam1.txt") +
+                      "' of camera 1 gives an image size of 0 x 480"),
+            std::string::npos);
+  write_cameras(dir, {{40000, 480}});
+  EXPECT_NE(error_of([&] { load_cameras(1, cams, out); }).find("between 1 and 32767 pixels"),
+            std::string::npos);
+}
+
+class LoadFrame : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_cameras(dir_, {{64, 48}, {64, 48}});
+    std::ostringstream out;
+    views_ = load_cameras(2, NameTemplate(dir_.file("cam%ld.txt"), 1, "camera template"), out);
+  }
+  // Writes the silhouette and colour image of camera `cam`, frame `frame`.
+  void write_images(int cam, int frame, int sw, int sh, int cw, int ch) {
+    ImageGray<unsigned char> sil(sw, sh);
+    for (int y = 0; y < sh; ++y)
+      for (int x = 0; x < sw; ++x) sil[x][y] = (x / 8 + y / 8 + cam + frame) % 3 == 0 ? 255 : 0;
+    io::write_png(fg_.format(cam, frame), sil);
+    ImageRGB<unsigned char> rgb(cw, ch);
+    rgb.channel(0)[1][2] = static_cast<unsigned char>(10 * cam + frame);
+    io::write_png(im_.format(cam, frame), rgb);
+  }
+
+  testing::TempDir dir_;
+  ViewSets views_;
+  NameTemplate fg_{dir_.file("fg%ld_%04ld.png"), 2, "silhouette template"};
+  NameTemplate im_{dir_.file("im%ld_%04ld.png"), 2, "image template"};
+};
+
+TEST_F(LoadFrame, ReadsSilhouettesColourImagesAndTheirReductions) {
+  for (int frame : {7, 8}) {
+    write_images(0, frame, 64, 48, 64, 48);
+    write_images(1, frame, 64, 48, 64, 48);
+  }
+  for (int frame : {7, 8}) {
+    load_frame(views_, fg_, im_, frame);
+    for (int cam = 0; cam < 2; ++cam) {
+      const auto& sil = views_.silhouettes[cam].get<1>();
+      ASSERT_EQ(sil.width(), 64u);
+      EXPECT_EQ(sil[0][0], (cam + frame) % 3 == 0 ? 255 : 0);
+      const auto& coarse = views_.coarse[cam].get<1>();
+      ASSERT_EQ(coarse.width(), 8u);
+      ASSERT_EQ(coarse.height(), 6u);
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(coarse[x][y], sil[8 * x][8 * y]);
+      EXPECT_EQ(views_.colour[cam].get<1>().channel(0)[1][2], 10 * cam + frame);
+    }
+  }
+}
+
+TEST_F(LoadFrame, RejectsImagesWhoseSizeDiffersFromTheCamera) {
+  write_images(0, 1, 64, 48, 64, 48);
+  write_images(1, 1, 64, 40, 64, 48);
+  EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 1); }),
+            "the silhouette '" + fg_.format(1, 1) +
+                "' is 64 x 40 pixels but camera 1 is calibrated for 64 x 48");
+  write_images(1, 2, 64, 48, 65, 48);
+  write_images(0, 2, 64, 48, 64, 48);
+  EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 2); }),
+            "the colour image '" + im_.format(1, 2) +
+                "' is 65 x 48 pixels but camera 1 is calibrated for 64 x 48");
+}
+
+TEST_F(LoadFrame, MissingImageNamesTheFile) {
+  write_images(0, 3, 64, 48, 64, 48);
+  const std::string msg = error_of([&] { load_frame(views_, fg_, im_, 3); });
+  EXPECT_NE(msg.find(fg_.format(1, 3)), std::string::npos) << msg;
+}
+
+}  // namespace
+}  // namespace tervik
