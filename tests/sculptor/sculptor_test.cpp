@@ -29,17 +29,17 @@ std::string quote(const std::string& s) {
   return q + "'";
 }
 
-struct Run {
+struct Outcome {
   int status = -1;
   std::string out, err, both;
 };
 
 // Runs sculptor with `args`, once with standard output and error apart, and once with both in
 // one file to see how their lines interleave.
-Run run(const testing::TempDir& dir, const std::vector<std::string>& args, bool merged = false) {
+Outcome run(const testing::TempDir& dir, const std::vector<std::string>& args, bool merged = false) {
   std::string cmd = quote(kProgram);
   for (const auto& a : args) cmd += " " + quote(a);
-  Run r;
+  Outcome r;
   const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
   const int rc = std::system((cmd + " >" + quote(out) + " 2>" + quote(err)).c_str());
   r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
@@ -109,12 +109,12 @@ scene::GeneratedScene* Sculptor::scene_ = nullptr;
 TEST_F(Sculptor, WrongArgumentCountPrintsUsage) {
   std::vector<std::string> a = args();
   a.pop_back();
-  const Run r13 = run(dir_, a);
+  const Outcome r13 = run(dir_, a);
   EXPECT_EQ(r13.status, 1);
   EXPECT_EQ(r13.out, usage_line(kProgram) + "\n");
   a.push_back("2000");
   a.push_back("extra");
-  const Run r15 = run(dir_, a);
+  const Outcome r15 = run(dir_, a);
   EXPECT_EQ(r15.status, 1);
   EXPECT_EQ(r15.out, usage_line(kProgram) + "\n");
 }
@@ -135,7 +135,7 @@ TEST_F(Sculptor, BadArgumentsAreRejectedBeforeAnyFileIsRead) {
   for (const auto& b : bad) {
     std::vector<std::string> a = args();
     a[b.index] = b.value;
-    const Run r = run(dir_, a);
+    const Outcome r = run(dir_, a);
     EXPECT_EQ(r.status, 1) << b.value;
     EXPECT_EQ(r.err.rfind(b.message, 0), 0u) << r.err;
     EXPECT_EQ(r.out, "") << b.value;
@@ -146,7 +146,7 @@ TEST_F(Sculptor, BadArgumentsAreRejectedBeforeAnyFileIsRead) {
 TEST_F(Sculptor, MissingCalibrationFileExitsWithTheReadersMessage) {
   std::vector<std::string> a = args();
   a[1] = dir_.file("nocam%ld.txt");
-  const Run r = run(dir_, a);
+  const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Loading camera data\n");
   EXPECT_EQ(r.err, "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("nocam0.txt") + "\n");
@@ -156,14 +156,14 @@ TEST_F(Sculptor, EmptyFrameRangeReadsCalibrationsOnly) {
   std::vector<std::string> a = args();
   a[5] = "1";
   a[6] = "0";
-  const Run r = run(dir_, a);
+  const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.out, "Loading camera data\nProcessing sequence\n");
   EXPECT_EQ(r.err, "");
 }
 
 TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
-  const Run r = run(dir_, args(), true);
+  const Outcome r = run(dir_, args(), true);
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   // All lines in the order printed: each frame's header, its progress, then its timing line.
   const auto all = lines(r.both);
@@ -215,7 +215,7 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
   const std::string frame1 = testing::read_file(dir_.file("points_0001.ply"));
   fs::remove(dir_.file("points_0000.ply"));
   fs::remove(dir_.file("points_0001.ply"));
-  const Run again = run(dir_, args());
+  const Outcome again = run(dir_, args());
   ASSERT_EQ(again.status, 0);
   EXPECT_EQ(again.out, r.out);
   EXPECT_TRUE(testing::read_file(dir_.file("points_0000.ply")) == frame0);
@@ -232,7 +232,7 @@ TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
   fs::remove(missing);
   const std::string folder = scene_dir_->path().string();
   for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
-  const Run r = run(dir_, a);
+  const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
   EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
@@ -244,7 +244,7 @@ TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
 TEST_F(Sculptor, UnwritableOutputIsAnError) {
   std::vector<std::string> a = args();
   a[4] = dir_.file("no_such_folder/points_%04ld.ply");
-  const Run r = run(dir_, a);
+  const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ERROR: cannot write the points of frame 0 to '" +
                        dir_.file("no_such_folder/points_0000.ply") + "'"),
@@ -263,7 +263,7 @@ TEST_F(Sculptor, ImageOfTheWrongSizeIsNamed) {
   std::vector<std::string> a = args();
   const std::string folder = scene_dir_->path().string();
   for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
-  const Run r = run(dir_, a);
+  const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ERROR: the silhouette '" + (input.path() / "sil2_0000.png").string() +
                        "' is 320 x 240 pixels but camera 2 is calibrated for 640 x 240\n");
@@ -273,7 +273,7 @@ TEST_F(Sculptor, BoxThatMissesTheObjectEndsWithAnError) {
   std::vector<std::string> a = args();
   a[7] = "50"; a[8] = "50"; a[9] = "50";
   a[10] = "51"; a[11] = "51"; a[12] = "51";
-  const Run r = run(dir_, a);
+  const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("WARNING: "), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("ERROR: frame 0 yields no surface point. Check that the box"),
