@@ -37,7 +37,7 @@ std::clock_t sample_frame(const ViewSets& views, const Options& options, bool fi
     dynamic_surface(views.silhouettes, scratch, surface, options.box_min, options.box_max,
                     kMinCameras, kTolerance, options.npoints, options.step,
                     options.motion_radius);
-    surface = scratch;
+    surface.swap(scratch);  // the tracked points replace the previous surface
     scratch.clear();
   }
   print_timing(std::cerr, "Only points: ", start);

@@ -13,8 +13,6 @@ namespace {
 constexpr unsigned char kForeground = 128;  // projection_test: this value and above
 constexpr unsigned char kReducedForeground = 128;  // downscale_silhouette: above this value
 
-std::uint64_t g_test_count = 0;
-
 // The view sets registered by live SilhouetteClasses objects; searched by address.
 constexpr std::size_t kMaxRegistered = 8;
 std::array<const SilhouetteClasses*, kMaxRegistered> g_registered{};
@@ -70,7 +68,6 @@ bool projection_test(const SilhouetteViews& views, const Point3D& point, short& 
 
 bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
                            short& outside, short tolerance) {
-  ++g_test_count;
   bool outline = false;
   Point2D uv;
   for (std::size_t i = 0; i < views.size(); ++i) {
@@ -101,10 +98,6 @@ bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, s
   }
   return outline;
 }
-
-std::uint64_t projection_test_count() { return g_test_count; }
-
-void reset_projection_test_count() { g_test_count = 0; }
 
 std::vector<std::uint8_t> classify_silhouette(const ImageGray<unsigned char>& image) {
   const std::size_t w = image.width();
@@ -160,7 +153,6 @@ SilhouetteClasses::~SilhouetteClasses() {
 
 bool SilhouetteClasses::test(const Point3D& point, short& inside, short& outside,
                              short tolerance) const {
-  ++g_test_count;
   const std::size_t n = table_.size();
   TERVIK_CHECK(views_->size() == n, "projection_test: the view set changed size from "
                                         << n << " to " << views_->size()

@@ -41,11 +41,6 @@ bool projection_test(const SilhouetteViews& views, const Point3D& point, short& 
 bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
                            short& outside, short tolerance);
 
-// Number of projection_test calls (classified or plain) since start-up or the last reset; a
-// diagnostic for benchmarks that never influences a result.
-std::uint64_t projection_test_count();
-void reset_projection_test_count();
-
 // Per-pixel class of a silhouette, one byte per pixel.
 enum class PixelClass : std::uint8_t {
   background = 0,  // value below 128

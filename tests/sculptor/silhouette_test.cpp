@@ -321,15 +321,5 @@ TEST(ProjectionTest, ClassifiedTestAgreesWithPlainOrderOnRandomPoints) {
   }
 }
 
-TEST(ProjectionTest, CountsEveryCall) {
-  const SilhouetteViews views = flat_views(5);
-  reset_projection_test_count();
-  short in = 0, out = 0;
-  projection_test(views, {1, 1, 0}, in, out, 0);
-  SilhouetteClasses classes(views);
-  projection_test(views, {1, 1, 0}, in, out, 0);
-  EXPECT_EQ(projection_test_count(), 2u);
-}
-
 }  // namespace
 }  // namespace tervik
