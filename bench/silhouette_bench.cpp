@@ -1,7 +1,5 @@
 // The silhouette test on the standard figure, plain (pixels and neighbours read per camera, list
-// order) against classified (one class byte per camera, rejecting camera first). Candidates mix
-// points drawn uniformly in the box, as the seed search draws them, with points within one
-// sampling length of the surface, as the growth draws them.
+// order) against classified (one class byte per camera, rejecting camera first), per call.
 #include <optional>
 #include <random>
 #include <vector>
@@ -37,16 +35,19 @@ Setup make_setup(int cameras, long width, long height) {
   const double step = truth.sampling_length();
   std::mt19937 rng(5);
   std::uniform_real_distribution<double> unit(0.0, 1.0), sym(-1.0, 1.0);
-  const auto surface = solid.sample_surface(50000, 9);
-  for (std::size_t k = 0; k < 2 * surface.size(); ++k) {
-    if (k % 2 == 0) {
-      const Point3D& a = truth.box_min;
-      const Point3D& b = truth.box_max;
-      s.candidates.push_back({a.x + unit(rng) * (b.x - a.x), a.y + unit(rng) * (b.y - a.y),
-                              a.z + unit(rng) * (b.z - a.z)});
-    } else {
-      const Point3D& q = surface[k / 2].position;
-      s.candidates.push_back(q + Point3D(sym(rng), sym(rng), sym(rng)) * step);
+  const auto surface = solid.sample_surface(20000, 9);
+  // Runs of 16 candidates, as the samplers draw them: around one surface point within one
+  // sampling length (the growth), or uniformly in the box (the seed search), alternately.
+  for (std::size_t k = 0; k < surface.size(); ++k) {
+    for (int j = 0; j < 16; ++j) {
+      if (k % 2 == 0) {
+        const Point3D& a = truth.box_min;
+        const Point3D& b = truth.box_max;
+        s.candidates.push_back({a.x + unit(rng) * (b.x - a.x), a.y + unit(rng) * (b.y - a.y),
+                                a.z + unit(rng) * (b.z - a.z)});
+      } else {
+        s.candidates.push_back(surface[k].position + Point3D(sym(rng), sym(rng), sym(rng)) * step);
+      }
     }
   }
   return s;

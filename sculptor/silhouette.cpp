@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
+#include <new>
 #include <sstream>
 
 #include "tervik/exceptions.h"
@@ -99,25 +101,35 @@ bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, s
   return outline;
 }
 
-std::vector<std::uint8_t> classify_silhouette(const ImageGray<unsigned char>& image) {
-  const std::size_t w = image.width();
-  const std::size_t h = image.height();
-  const unsigned char* px = image.channel(0).data();
-  std::vector<std::uint8_t> classes(w * h);
-  auto bg = [&](std::size_t x, std::size_t y) { return px[x + y * w] < kForeground; };
-  for (std::size_t y = 0; y < h; ++y) {
-    for (std::size_t x = 0; x < w; ++x) {
-      PixelClass c = PixelClass::background;
-      if (!bg(x, y)) {
-        const bool edge = (x > 0 && bg(x - 1, y)) || (y > 0 && bg(x, y - 1)) ||
-                          (x + 1 < w && bg(x + 1, y)) || (y + 1 < h && bg(x, y + 1));
-        c = edge ? PixelClass::outline : PixelClass::inside;
-      }
-      classes[x + y * w] = static_cast<std::uint8_t>(c);
-    }
-  }
-  return classes;
+namespace {
+
+// Per-pixel class of a silhouette, one byte per pixel.
+enum class PixelClass : std::uint8_t {
+  unknown = 0,     // not classified yet
+  background = 1,  // value below 128
+  inside = 2,      // foreground, and every 4-neighbour within the image is foreground
+  outline = 3,     // foreground with a background 4-neighbour within the image
+};
+
+// The class of pixel (x, y) of the w x h silhouette `px` (never unknown).
+inline PixelClass pixel_class(const unsigned char* px, std::int64_t w, std::int64_t h,
+                              std::int64_t x, std::int64_t y) {
+  const unsigned char* at = px + x + y * w;
+  if (*at < kForeground) return PixelClass::background;
+  const bool edge = (x > 0 && at[-1] < kForeground) || (y > 0 && at[-w] < kForeground) ||
+                    (x + 1 < w && at[1] < kForeground) || (y + 1 < h && at[w] < kForeground);
+  return edge ? PixelClass::outline : PixelClass::inside;
 }
+
+}  // namespace
+
+namespace {
+
+// Class buffers of destroyed SilhouetteClasses, reused by the next ones: a frame loop then
+// clears memory that is already mapped instead of faulting in fresh pages every frame.
+std::vector<std::vector<std::uint8_t>> g_buffer_pool;
+
+}  // namespace
 
 SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&views) {
   storage_.reserve(views.size());
@@ -130,12 +142,23 @@ SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&vie
                                              << image.height() << " but its camera is "
                                              << camera.im_width() << " x "
                                              << camera.im_height());
-    storage_.push_back(classify_silhouette(image));
-    table_.push_back(View{storage_.back().data(), image.channel(0).data(),
-                          static_cast<std::int64_t>(image.width()),
-                          static_cast<std::int64_t>(image.height()),
-                          static_cast<double>(camera.im_width()),
-                          static_cast<double>(camera.im_height())});
+    std::vector<std::uint8_t> buffer;
+    if (!g_buffer_pool.empty()) {
+      buffer.swap(g_buffer_pool.back());
+      g_buffer_pool.pop_back();
+    }
+    buffer.assign(image.width() * image.height(), 0);  // every class unknown
+    storage_.push_back(std::move(buffer));
+    std::uint8_t* classes = storage_.back().data();
+    View view;
+    std::copy_n(camera.p().data(), 12, view.p);
+    view.cam_width = static_cast<double>(camera.im_width());
+    view.cam_height = static_cast<double>(camera.im_height());
+    view.classes = classes;
+    view.pixels = image.channel(0).data();
+    view.width = static_cast<std::int64_t>(image.width());
+    view.height = static_cast<std::int64_t>(image.height());
+    table_.push_back(view);
   }
   auto slot = std::find(g_registered.begin(), g_registered.end(), nullptr);
   TERVIK_CHECK(slot != g_registered.end(),
@@ -146,6 +169,7 @@ SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&vie
 }
 
 SilhouetteClasses::~SilhouetteClasses() {
+  for (auto& buffer : storage_) g_buffer_pool.push_back(std::move(buffer));
   std::replace(g_registered.begin(), g_registered.end(),
                static_cast<const SilhouetteClasses*>(this),
                static_cast<const SilhouetteClasses*>(nullptr));
@@ -159,20 +183,22 @@ bool SilhouetteClasses::test(const Point3D& point, short& inside, short& outside
                                         << " cameras after its silhouettes were classified");
   if (n == 0) return false;
   bool outline = false;
-  Point2D uv;
   // Visits camera i; true when the point is rejected there and the test must stop.
   auto visit = [&](std::size_t i) {
     const View& view = table_[i];
-    const auto& entry = (*views_)[i];
-    TERVIK_CHECK(entry.get<1>().channel(0).data() == view.pixels,
-                 "projection_test: the silhouette of camera "
-                     << i << " was replaced after it was classified");
-    multiview::world_to_image_undistorted(point, entry.get<0>(), uv);
+    // The projection of world_to_image_undistorted, term for term, from the copy of P.
+    const double* p = view.p;
+    const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);
+    const Point2D uv((p[0] * point.x + p[1] * point.y + p[2] * point.z + p[3]) * inv_w,
+                     (p[4] * point.x + p[5] * point.y + p[6] * point.z + p[7]) * inv_w);
     if (!in_frame(uv, view.cam_width, view.cam_height)) return false;
     const std::int64_t x = static_cast<std::int64_t>(uv.x);
     const std::int64_t y = static_cast<std::int64_t>(uv.y);
     ++inside;
-    const auto c = static_cast<PixelClass>(view.classes[x + y * view.width]);
+    std::uint8_t& slot = view.classes[x + y * view.width];
+    if (slot == static_cast<std::uint8_t>(PixelClass::unknown))
+      slot = static_cast<std::uint8_t>(pixel_class(view.pixels, view.width, view.height, x, y));
+    const auto c = static_cast<PixelClass>(slot);
     if (c == PixelClass::outline) {
       outline = true;
     } else if (c == PixelClass::background) {

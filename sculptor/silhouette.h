@@ -41,21 +41,13 @@ bool projection_test(const SilhouetteViews& views, const Point3D& point, short& 
 bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
                            short& outside, short tolerance);
 
-// Per-pixel class of a silhouette, one byte per pixel.
-enum class PixelClass : std::uint8_t {
-  background = 0,  // value below 128
-  inside = 1,      // foreground, and every 4-neighbour within the image is foreground
-  outline = 2,     // foreground with a background 4-neighbour within the image
-};
-
-// The class of every pixel of `image`, row after row (index x + y * width).
-std::vector<std::uint8_t> classify_silhouette(const ImageGray<unsigned char>& image);
-
-// Classifies every silhouette of a view set and registers the result with projection_test for as
-// long as this object lives: projection_test(views, ...) then reads the classes instead of the
-// pixels. The silhouettes must neither change nor move while it lives; build a new one after
-// every frame's images are loaded. Throws TervikError when a silhouette is smaller than its
-// camera's image size. At most 8 view sets are registered at once.
+// Registers a view set with projection_test for as long as this object lives:
+// projection_test(views, ...) then reads a per-pixel class instead of a pixel and its neighbours.
+// A pixel is classified the first time a test reads it, so the cost follows the pixels that the
+// samplers touch, not the image size. The silhouettes and cameras must neither change nor move
+// while it lives; build a new one after every frame's images are loaded (a replaced image or
+// camera is not noticed, only a changed number of views). Throws TervikError when a silhouette
+// is smaller than its camera's image size. At most 8 view sets are registered at once.
 class SilhouetteClasses {
  public:
   explicit SilhouetteClasses(const SilhouetteViews& views);
@@ -69,16 +61,19 @@ class SilhouetteClasses {
   const SilhouetteViews& views() const { return *views_; }
 
  private:
+  // What the test reads of one camera, kept together: its projection matrix (copied, row after
+  // row), its image size and its classes.
   struct View {
-    const std::uint8_t* classes;  // row after row, stride `width`
-    const unsigned char* pixels;  // the silhouette's buffer, to detect a replaced image
-    std::int64_t width;           // silhouette extents
-    std::int64_t height;
-    double cam_width;             // camera image size, as compared with the projection
+    double p[12];
+    double cam_width;
     double cam_height;
+    std::uint8_t* classes;         // row after row, stride `width`; PixelClass::unknown at first
+    const unsigned char* pixels;   // the silhouette, same layout
+    std::int64_t width;            // silhouette extents
+    std::int64_t height;
   };
   const SilhouetteViews* views_;
-  std::vector<std::vector<std::uint8_t>> storage_;
+  std::vector<std::vector<std::uint8_t>> storage_;  // returned to a pool for the next frame
   std::vector<View> table_;
   mutable std::size_t first_ = 0;  // the camera that rejected the previous point
 };
