@@ -1,0 +1,286 @@
+// The sculptor program run as a user runs it: exit status, messages, line order and files.
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "sculptor/loading.h"
+#include "sculptor/options.h"
+#include "sculptor/silhouette.h"
+#include "test_util.h"
+#include "tools/scene.h"
+
+namespace tervik {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kProgram = TERVIK_BINARY_DIR "/sculptor/sculptor";
+
+std::string quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err, both;
+};
+
+// Runs sculptor with `args`, once with standard output and error apart, and once with both in
+// one file to see how their lines interleave.
+Outcome run(const testing::TempDir& dir, const std::vector<std::string>& args, bool merged = false) {
+  std::string cmd = quote(kProgram);
+  for (const auto& a : args) cmd += " " + quote(a);
+  Outcome r;
+  const std::string out = dir.file("stdout.txt"), err = dir.file("stderr.txt");
+  const int rc = std::system((cmd + " >" + quote(out) + " 2>" + quote(err)).c_str());
+  r.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  r.out = testing::read_file(out);
+  r.err = testing::read_file(err);
+  if (merged) {
+    std::system((cmd + " >" + quote(out) + " 2>&1").c_str());
+    r.both = testing::read_file(out);
+  }
+  return r;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> v;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) v.push_back(l);
+  return v;
+}
+
+// Positions read back from a PLY point file written by sculptor.
+std::vector<Point3D> read_points(const std::string& file) {
+  std::vector<Point3D> pts;
+  std::istringstream in(testing::read_file(file));
+  std::string line;
+  long count = -1;
+  while (std::getline(in, line) && line != "end_header")
+    if (line.rfind("element vertex ", 0) == 0) count = std::stol(line.substr(15));
+  for (Point3D p; in >> p.x >> p.y >> p.z;) {
+    double skip;
+    for (int i = 0; i < 6; ++i) in >> skip;
+    pts.push_back(p);
+  }
+  EXPECT_EQ(count, static_cast<long>(pts.size())) << file;
+  return pts;
+}
+
+// The moving figure, 8 cameras at 320 x 240, frames 0 and 1, 2000 points, generated once.
+class Sculptor : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    scene_dir_ = new testing::TempDir;
+    scene::SceneOptions so;
+    so.width = 320;
+    so.height = 240;
+    so.frames = 2;
+    so.points = 2000;
+    scene_ = new scene::GeneratedScene(scene::generate_scene(scene_dir_->path().string(), so));
+  }
+  static void TearDownTestSuite() {
+    delete scene_;
+    delete scene_dir_;
+  }
+  // The scene's arguments with the output written into this test's folder.
+  std::vector<std::string> args() const {
+    std::vector<std::string> a = scene_->sculptor_arguments();
+    a[4] = dir_.file("points_%04ld.ply");
+    return a;
+  }
+
+  static testing::TempDir* scene_dir_;
+  static scene::GeneratedScene* scene_;
+  testing::TempDir dir_;
+};
+testing::TempDir* Sculptor::scene_dir_ = nullptr;
+scene::GeneratedScene* Sculptor::scene_ = nullptr;
+
+TEST_F(Sculptor, WrongArgumentCountPrintsUsage) {
+  std::vector<std::string> a = args();
+  a.pop_back();
+  const Outcome r13 = run(dir_, a);
+  EXPECT_EQ(r13.status, 1);
+  EXPECT_EQ(r13.out, usage_line(kProgram) + "\n");
+  a.push_back("2000");
+  a.push_back("extra");
+  const Outcome r15 = run(dir_, a);
+  EXPECT_EQ(r15.status, 1);
+  EXPECT_EQ(r15.out, usage_line(kProgram) + "\n");
+}
+
+TEST_F(Sculptor, BadArgumentsAreRejectedBeforeAnyFileIsRead) {
+  const struct {
+    int index;
+    const char* value;
+    const char* message;
+  } bad[] = {
+      {0, "4", "ERROR: the argument numcams '4' is out of range (5 to 32767)\n"},
+      {13, "2k", "ERROR: the argument npoints '2k' is not a decimal integer\n"},
+      {7, "-1.0.0", "ERROR: the argument xmin '-1.0.0' is not a number\n"},
+      {4, "out%s.ply", "ERROR: the output template 'out%s.ply' holds the conversion '%s'"},
+      {2, "img%ld_%04ld_%n.png", "ERROR: the image template 'img%ld_%04ld_%n.png' holds the "
+                                 "conversion '%n'"},
+  };
+  for (const auto& b : bad) {
+    std::vector<std::string> a = args();
+    a[b.index] = b.value;
+    const Outcome r = run(dir_, a);
+    EXPECT_EQ(r.status, 1) << b.value;
+    EXPECT_EQ(r.err.rfind(b.message, 0), 0u) << r.err;
+    EXPECT_EQ(r.out, "") << b.value;
+  }
+  EXPECT_FALSE(fs::exists(dir_.file("points_0000.ply")));
+}
+
+TEST_F(Sculptor, MissingCalibrationFileExitsWithTheReadersMessage) {
+  std::vector<std::string> a = args();
+  a[1] = dir_.file("nocam%ld.txt");
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Loading camera data\n");
+  EXPECT_EQ(r.err, "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("nocam0.txt") + "\n");
+}
+
+TEST_F(Sculptor, EmptyFrameRangeReadsCalibrationsOnly) {
+  std::vector<std::string> a = args();
+  a[5] = "1";
+  a[6] = "0";
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "Loading camera data\nProcessing sequence\n");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
+  const Outcome r = run(dir_, args(), true);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  // All lines in the order printed: each frame's header, its progress, then its timing line.
+  const auto all = lines(r.both);
+  ASSERT_GE(all.size(), 6u);
+  EXPECT_EQ(all[0], "Loading camera data");
+  EXPECT_EQ(all[1], "Processing sequence");
+  std::vector<std::size_t> frame_at, timing_at;
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (all[i].rfind("Frame ", 0) == 0) frame_at.push_back(i);
+    if (all[i].rfind("Only points: ", 0) == 0) timing_at.push_back(i);
+  }
+  ASSERT_EQ(frame_at.size(), 2u);
+  ASSERT_EQ(timing_at.size(), 2u);
+  EXPECT_EQ(all[frame_at[0]], "Frame 0");
+  EXPECT_EQ(all[frame_at[1]], "Frame 1");
+  EXPECT_EQ(frame_at[0], 2u);
+  EXPECT_LT(frame_at[0] + 1, timing_at[0]);  // progress lines come before the timing line
+  EXPECT_LT(timing_at[0], frame_at[1]);
+  EXPECT_LT(frame_at[1] + 1, timing_at[1]);
+  EXPECT_NE(all[frame_at[0] + 1].find(" lowres seeds after "), std::string::npos);
+  for (std::size_t i = frame_at[1]; i < all.size(); ++i)
+    EXPECT_EQ(all[i].find("lowres seeds"), std::string::npos) << "a tracked frame was seeded";
+  // Timing goes to standard error alone, progress to standard output alone.
+  const auto err = lines(r.err);
+  ASSERT_EQ(err.size(), 2u);
+  for (const auto& l : err) EXPECT_EQ(l.rfind("Only points: ", 0), 0u) << l;
+  EXPECT_EQ(r.out.find("Only points"), std::string::npos);
+
+  // Every point lies on the visual hull of its frame's silhouettes. The file holds positions
+  // to 7 significant digits, which may move a point across a pixel border: allow a few.
+  std::ostringstream quiet;
+  const Options o = parse_options(args());
+  ViewSets views = load_cameras(o.numcams, o.camtemplate, quiet);
+  for (long f = 0; f <= 1; ++f) {
+    load_frame(views, o.fgtemplate, o.imtemplate, f);
+    const auto pts = read_points(o.outtemplate.format(f));
+    EXPECT_EQ(pts.size(), 2000u);
+    std::size_t bad = 0;
+    for (const Point3D& p : pts) {
+      short inside = 0, outside = 0;
+      const bool outline = projection_test_plain(views.silhouettes, p, inside, outside, 0);
+      if (!(outline && inside >= 5 && outside == 0)) ++bad;
+    }
+    EXPECT_LE(bad, pts.size() / 100) << "frame " << f;
+  }
+
+  // The second run (merged output above) wrote the same bytes as a third one.
+  const std::string frame0 = testing::read_file(dir_.file("points_0000.ply"));
+  const std::string frame1 = testing::read_file(dir_.file("points_0001.ply"));
+  fs::remove(dir_.file("points_0000.ply"));
+  fs::remove(dir_.file("points_0001.ply"));
+  const Outcome again = run(dir_, args());
+  ASSERT_EQ(again.status, 0);
+  EXPECT_EQ(again.out, r.out);
+  EXPECT_TRUE(testing::read_file(dir_.file("points_0000.ply")) == frame0);
+  EXPECT_TRUE(testing::read_file(dir_.file("points_0001.ply")) == frame1);
+}
+
+TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
+  // Frame 1 of camera 3 cannot be read: frame 0 is written, then the run stops.
+  std::vector<std::string> a = args();
+  testing::TempDir input;
+  for (const auto& e : fs::directory_iterator(scene_dir_->path()))
+    fs::copy(e.path(), input.path() / e.path().filename());
+  const std::string missing = (input.path() / "sil3_0001.png").string();
+  fs::remove(missing);
+  const std::string folder = scene_dir_->path().string();
+  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
+  EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
+  EXPECT_EQ(read_points(dir_.file("points_0000.ply")).size(), 2000u);
+  EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
+  EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
+}
+
+TEST_F(Sculptor, UnwritableOutputIsAnError) {
+  std::vector<std::string> a = args();
+  a[4] = dir_.file("no_such_folder/points_%04ld.ply");
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("ERROR: cannot write the points of frame 0 to '" +
+                       dir_.file("no_such_folder/points_0000.ply") + "'"),
+            std::string::npos)
+      << r.err;
+}
+
+TEST_F(Sculptor, ImageOfTheWrongSizeIsNamed) {
+  // A copy of the scene whose camera 2 claims images twice as wide as they are.
+  testing::TempDir input;
+  for (const auto& e : fs::directory_iterator(scene_dir_->path()))
+    fs::copy(e.path(), input.path() / e.path().filename());
+  std::string cam2 = testing::read_file((input.path() / "cam2.txt").string());
+  cam2.replace(cam2.find("320"), 3, "640");
+  testing::write_file((input.path() / "cam2.txt").string(), cam2);
+  std::vector<std::string> a = args();
+  const std::string folder = scene_dir_->path().string();
+  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "ERROR: the silhouette '" + (input.path() / "sil2_0000.png").string() +
+                       "' is 320 x 240 pixels but camera 2 is calibrated for 640 x 240\n");
+}
+
+TEST_F(Sculptor, BoxThatMissesTheObjectEndsWithAnError) {
+  std::vector<std::string> a = args();
+  a[7] = "50"; a[8] = "50"; a[9] = "50";
+  a[10] = "51"; a[11] = "51"; a[12] = "51";
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.out.find("WARNING: "), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("ERROR: frame 0 yields no surface point. Check that the box"),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(dir_.file("points_0000.ply")));
+}
+
+}  // namespace
+}  // namespace tervik
