@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/frame_postprocess.h"
 #include "sculptor/frame_sampling.h"
 #include "sculptor/loading.h"
 #include "tervik/exceptions.h"
@@ -32,6 +33,7 @@ void run_sequence(const Options& options) {
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
   std::vector<Patch> scratch;
   std::vector<Point3D> seeds;
+  std::vector<MultiArray<double, 2>> depth_maps;  // one per camera, refilled every frame
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
     std::cout << "Frame " << f << std::endl;
     const std::string out_file = options.outtemplate.format(f);
@@ -41,9 +43,8 @@ void run_sequence(const Options& options) {
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
-    // Normals, smoothing and colouring run here on `surface` (with `scratch`, `views` and the
-    // frame's `start` time). Until they do, the frame's file holds the sampled points.
-    static_cast<void>(start);
+    postprocess_frame(views.colour, options.box_min, options.box_max, options.step, start, surface,
+                      scratch, depth_maps);
 
     try {
       write_file_normal_color(out_file, surface);
