@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, generates the standard demo scene and runs sculptor over its
-# frames. Everything it writes goes to demo-out/ (ignored by git); rerunning replaces it.
+# Installs what is missing, builds, generates the standard demo scene, runs sculptor over its
+# frames and weaver on every frame's point file. Everything it writes goes to demo-out/ (ignored by git); rerunning replaces it.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 jobs=$(nproc 2>/dev/null || echo 2)
 echo "== Building (build/, Release)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$jobs" --target sculptor make_scene >/dev/null
+cmake --build build -j "$jobs" --target sculptor weaver make_scene score_reconstruction >/dev/null
 
 out=demo-out
 scene=$out/scene
@@ -40,15 +40,35 @@ fi
 echo "   timing per frame (processor time):"
 sed 's/^/     /' "$out/sculptor.timing"
 
+# Mesher parameters for sculptor's output: 20 neighbours per point, faces with no angle under 30
+# degrees, every point used, no cap on the number of points.
+echo "== Meshing every frame with weaver (progress in $out/weaver.log):"
+: >"$out/weaver.log"
+for ((f = first; f <= last; ++f)); do
+  points_file=$(printf '%s/points_%04d.ply' "$out" "$f")
+  mesh_file=$(printf '%s/mesh_%04d.ply' "$out" "$f")
+  if ! ./build/weaver/weaver "$points_file" "$mesh_file" 20 30 1 1000000 >>"$out/weaver.log" 2>"$out/weaver.timing"; then
+    echo "weaver failed on $points_file:" >&2
+    tail -n 5 "$out/weaver.log" "$out/weaver.timing" >&2
+    exit 1
+  fi
+  echo "   frame $f: $(sed -n 's/^element face //p' "$mesh_file") faces; $(cat "$out/weaver.timing")"
+done
+
 echo
 echo "Done. In $out/:"
 for ((f = first; f <= last; ++f)); do
   file=$(printf '%s/points_%04d.ply' "$out" "$f")
   count=$(sed -n 's/^element vertex //p' "$file")
   echo "  $file: frame $f, $count points on the object's surface"
+  echo "  $(printf '%s/mesh_%04d.ply' "$out" "$f"): its triangle mesh"
 done
 echo "  Each is an ASCII PLY point file: per point its position x y z, its outward normal"
 echo "  nx ny nz and a colour (red green blue). Any PLY viewer (MeshLab, CloudCompare) opens it."
 echo "  $scene/: the input that sculptor read: calibrations cam<i>.txt, silhouettes"
 echo "  sil<i>_<frame>.png and colour images img<i>_<frame>.png of $cameras cameras, and the"
 echo "  scene's ground truth (ground_truth.txt)."
+echo "  Each mesh is an ASCII PLY triangle mesh with a colour per vertex."
+echo "  To compare a frame with the ground truth:"
+echo "    ./build/tools/score_reconstruction --truth $truth --frame $first \\"
+echo "        --points $(printf '%s/points_%04d.ply' "$out" "$first") --mesh $(printf '%s/mesh_%04d.ply' "$out" "$first")"
