@@ -55,18 +55,18 @@ NameTemplate::NameTemplate(const std::string& text, int arity, const std::string
       ++i;
       continue;
     }
-    std::string spec = "%";
-    while (i < text.size() && std::strchr("-+ 0#", text[i]) != nullptr) spec += text[i++];
+    std::string conversion = "%";
+    while (i < text.size() && std::strchr("-+ 0#", text[i]) != nullptr) conversion += text[i++];
     const long width = read_digits(text, i);
     if (width > kMaxFieldWidth)
       template_error(role, text, "has a field width above " + std::to_string(kMaxFieldWidth));
-    if (width >= 0) spec += std::to_string(width);
+    if (width >= 0) conversion += std::to_string(width);
     if (i < text.size() && text[i] == '.') {
       ++i;
       const long precision = read_digits(text, i);
       if (precision > kMaxFieldWidth)
         template_error(role, text, "has a precision above " + std::to_string(kMaxFieldWidth));
-      spec += "." + std::to_string(precision < 0 ? 0 : precision);
+      conversion += "." + std::to_string(precision < 0 ? 0 : precision);
     }
     if (i < text.size() && text[i] == 'l') ++i;
     if (i < text.size() && text[i] == 'l') ++i;
@@ -84,7 +84,7 @@ NameTemplate::NameTemplate(const std::string& text, int arity, const std::string
           << (arity == 1 ? " value" : " values");
       template_error(role, text, why.str());
     }
-    piece.spec = spec;
+    piece.conversion = conversion;
     piece.is_unsigned = conv == 'u';
     pieces_.push_back(piece);
     piece = Piece();
@@ -99,11 +99,11 @@ std::string NameTemplate::format(std::int64_t a, std::int64_t b) const {
   std::size_t next = 0;
   for (const Piece& piece : pieces_) {
     name += piece.literal;
-    if (piece.spec.empty()) continue;
+    if (piece.conversion.empty()) continue;
     // The conversion was validated and rebuilt by the constructor: flags, width, precision.
     const std::int64_t v = next < 2 ? values[next] : 0;
     ++next;
-    const std::string fmt = piece.spec + (piece.is_unsigned ? "llu" : "lld");
+    const std::string fmt = piece.conversion + (piece.is_unsigned ? "llu" : "lld");
     int n;
     if (piece.is_unsigned)
       n = std::snprintf(buf, sizeof buf, fmt.c_str(), static_cast<unsigned long long>(v));

@@ -32,7 +32,7 @@ class NameTemplate {
  private:
   struct Piece {
     std::string literal;     // text before the conversion, with %% already reduced to %
-    std::string spec;        // "%<flags><width>.<precision>" of the conversion, empty at the end
+    std::string conversion;  // "%<flags><width>.<precision>" of the conversion, empty at the end
     bool is_unsigned = false;
   };
   std::string text_;

@@ -34,11 +34,11 @@ TEST(NameTemplate, FormatsIntegersAsPrintfWould) {
   EXPECT_EQ(NameTemplate("100%%_%d", 1, "output template").format(5), "100%_5");
   EXPECT_EQ(NameTemplate("fixed.ply", 1, "output template").format(5), "fixed.ply");
   // Compare every accepted flag, width and precision against the C library.
-  const char* specs[] = {"%d", "%i", "%u", "%ld", "%lld", "%li", "%lu", "%5d", "%-5d|",
+  const char* conversions[] = {"%d", "%i", "%u", "%ld", "%lld", "%li", "%lu", "%5d", "%-5d|",
                          "%+d", "% d", "%05ld", "%.3d", "%8.4lld", "%-+08.3li", "%#d"};
   const long long values[] = {0, 7, -7, 123456, -2147483648LL, 4294967296LL};
-  for (const char* spec : specs) {
-    std::string text = spec;
+  for (const char* conversion : conversions) {
+    std::string text = conversion;
     for (long long v : values) {
       std::string ll = text;
       const auto pos = ll.find_first_of("diu");
