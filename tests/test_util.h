@@ -1,10 +1,13 @@
 #pragma once
 // Helpers shared by the tests: a fresh temporary folder per test, and small file utilities.
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -47,5 +50,27 @@ inline void write_file(const std::string& name, const std::string& bytes) {
   std::ofstream out(name, std::ios::binary);
   out << bytes;
 }
+
+// Lowers the process's file-size limit so that writes fail as on a full disk, and restores it.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit saved_{};
+  void (*old_handler_)(int) = nullptr;
+};
 
 }  // namespace tervik::testing

@@ -110,26 +110,6 @@ TEST(PatchFile, UnwritablePathThrowsAndCreatesNothing) {
   EXPECT_THROW(write_file_normal_color(dir.path().string() + "/", {}), TervikFileNotFound);
 }
 
-// Lowers the process's file-size limit so that writes fail as on a full disk, and restores it.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*old_handler_)(int) = nullptr;
-};
-
 TEST(PatchFile, FailedWriteThrowsAndKeepsTheOldFile) {
   TempDir dir;
   const std::string name = dir.file("frame.ply");
@@ -137,7 +117,7 @@ TEST(PatchFile, FailedWriteThrowsAndKeepsTheOldFile) {
   const std::vector<Patch> patches(2000, Patch{{1, 2, 3}, {0, 1, 0}, 1, 2, 3});
   for (bool color : {true, false}) {
     try {
-      FileSizeLimit limit(4096);
+      testing::FileSizeLimit limit(4096);
       color ? write_file_normal_color(name, patches) : write_file_normal(name, patches);
       ADD_FAILURE() << "no exception";
     } catch (const TervikFileError& e) {

@@ -209,26 +209,6 @@ TEST(MeshFile, UnwritableOrUnreadablePathsThrowTheirMessages) {
   EXPECT_EQ(mesh.vertices.size(), 1u);
 }
 
-// Lowers the process's file-size limit so that writes fail as on a full disk, and restores it.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit lowered = saved_;
-    lowered.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &lowered);
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, old_handler_);
-  }
-
- private:
-  rlimit saved_{};
-  void (*old_handler_)(int) = nullptr;
-};
-
 TEST(MeshFile, FailedWriteThrowsAndKeepsTheOldFile) {
   TempDir dir;
   const std::string name = dir.file("mesh.ply");
@@ -240,7 +220,7 @@ TEST(MeshFile, FailedWriteThrowsAndKeepsTheOldFile) {
   for (bool color : {true, false}) {
     std::string message;
     {
-      FileSizeLimit limit(8192);
+      testing::FileSizeLimit limit(8192);
       message = error_of([&] {
         color ? write_mesh(name, mesh) : write_mesh_no_color(name, mesh, flags);
       });
