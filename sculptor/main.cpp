@@ -1,20 +1,45 @@
 // sculptor: samples oriented points on the visual hull of every frame of a multi-camera sequence
-// and writes one PLY point file per frame. See usage_line() for the arguments.
+// and writes one PLY point file per frame. See usage_line() for the arguments; options come
+// before them (--help lists them).
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "common/leading_options.h"
 #include "sculptor/options.h"
 #include "sculptor/sequence.h"
 
+namespace {
+
+// Options accepted before the positional arguments.
+const std::vector<tervik::OptionSpec> kOptions = {
+};
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != tervik::kArgumentCount + 1) {
-    std::cout << tervik::usage_line(argc > 0 ? argv[0] : "sculptor") << std::endl;
+  const std::string program = argc > 0 ? argv[0] : "sculptor";
+  tervik::LeadingOptions options;
+  try {
+    options = tervik::parse_leading_options(argc, argv, kOptions);
+  } catch (const std::exception& e) {
+    std::cerr << "ERROR: " << e.what() << std::endl;
+    std::cout << tervik::usage_line(program) << std::endl;
+    return 1;
+  }
+  if (options.help) {
+    std::cout << tervik::usage_line(program) << "\n"
+              << "Options (before the positional arguments):\n"
+              << tervik::options_help(kOptions) << std::flush;
+    return 0;
+  }
+  if (argc - options.first_positional != tervik::kArgumentCount) {
+    std::cout << tervik::usage_line(program) << std::endl;
     return 1;
   }
   try {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    const std::vector<std::string> args(argv + options.first_positional, argv + argc);
     tervik::run_sequence(tervik::parse_options(args));
   } catch (const std::exception& e) {
     // Library messages that already name their reporter ("ERROR(...)") are printed as they are.

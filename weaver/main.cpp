@@ -1,5 +1,5 @@
 // weaver: triangulates one oriented, coloured PLY point file into a coloured PLY mesh.
-//   weaver points mesh nn minangle decimation npoints
+//   weaver [options] points mesh nn minangle decimation npoints
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/leading_options.h"
 #include "tervik/exceptions.h"
 #include "tervik/mesh.h"
 #include "weaver/ball_pivoting.h"
@@ -41,27 +42,47 @@ bool parse_real(const char* text, double& value) {
   return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
 }
 
+// Options accepted before the positional arguments.
+const std::vector<tervik::OptionSpec> kOptions = {
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 7) return usage(argv[0]);
-  const std::string points_path = argv[1];
-  const std::string mesh_path = argv[2];
+  tervik::LeadingOptions options;
+  try {
+    options = tervik::parse_leading_options(argc, argv, kOptions);
+  } catch (const std::exception& e) {
+    std::cerr << "ERROR: " << e.what() << std::endl;
+    return usage(argv[0]);
+  }
+  if (options.help) {
+    std::cout << "Usage: " << argv[0] << " [options] points mesh nn minangle decimation npoints\n"
+              << "Options (before the positional arguments):\n"
+              << tervik::options_help(kOptions) << std::flush;
+    return 0;
+  }
+  // The positional arguments: arg[0] .. arg[5].
+  const char* const program = argv[0];
+  char** const arg = argv + options.first_positional;
+  if (argc - options.first_positional != 6) return usage(program);
+  const std::string points_path = arg[0];
+  const std::string mesh_path = arg[1];
   unsigned int nn = 0, decimation = 0, npoints = 0;
   double minangle = 0.0;
   const char* bad = nullptr;
-  if (!parse_count(argv[3], 3, nn)) {
+  if (!parse_count(arg[2], 3, nn)) {
     bad = "nn must be an integer of at least 3";
-  } else if (!parse_real(argv[4], minangle)) {
+  } else if (!parse_real(arg[3], minangle)) {
     bad = "minangle must be a number of degrees";
-  } else if (!parse_count(argv[5], 1, decimation)) {
+  } else if (!parse_count(arg[4], 1, decimation)) {
     bad = "decimation must be an integer of at least 1";
-  } else if (!parse_count(argv[6], 0, npoints)) {
+  } else if (!parse_count(arg[5], 0, npoints)) {
     bad = "npoints must be a non-negative integer";
   }
   if (bad) {
     std::cerr << "ERROR: " << bad << std::endl;
-    return usage(argv[0]);
+    return usage(program);
   }
 
   try {
