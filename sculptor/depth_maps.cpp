@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstddef>
 
+#include "sculptor/parallel.h"
+
 namespace tervik {
 
 namespace {
@@ -19,20 +21,16 @@ void reset_map(MultiArray<double, 2>& map, std::size_t width, std::size_t height
 }  // namespace
 
 void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vector<Patch>& patches,
-                      const multiview::MultiView<>& cameras) {
+                      const multiview::MultiView<>& cameras, unsigned threads) {
   const std::size_t ncams = cameras.size();
   maps.resize(ncams);
-  for (std::size_t k = 0; k < ncams; ++k) {
-    const Camera& cam = cameras[k].get<0>();
-    reset_map(maps[k], cam.im_width(), cam.im_height());
-  }
-
   // Every pixel ends with the minimum over the depths splatted onto it, which does not depend on
   // the order of the splats; so the maps are filled one after the other, each while it is in the
-  // cache, rather than all at once point by point.
-  for (std::size_t k = 0; k < ncams; ++k) {
+  // cache, rather than all at once point by point, and different maps by different threads.
+  parallel_for(ncams, threads, [&](std::size_t k, unsigned) {
     const Camera& cam = cameras[k].get<0>();
     const long width = cam.im_width(), height = cam.im_height();
+    reset_map(maps[k], static_cast<std::size_t>(width), static_cast<std::size_t>(height));
     double* map = maps[k].data();
     for (const Patch& patch : patches) {
       long x, y;
@@ -50,7 +48,7 @@ void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vecto
         }
       }
     }
-  }
+  });
 }
 
 }  // namespace tervik

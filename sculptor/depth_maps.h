@@ -37,8 +37,9 @@ inline bool project_to_pixel(const Point3D& X, const Camera& c, long& x, long& y
 // front of a camera (depth > 0) whose pixel lies in the image writes its depth into the 3 x 3
 // pixel square around that pixel wherever it is smaller than the stored value. Only `pos` is read.
 // `maps` is rebuilt from these points alone; maps whose extents already fit are refilled in
-// place instead of being reallocated, so calling this every frame costs no allocation.
+// place instead of being reallocated, so calling this every frame costs no allocation. The maps
+// are built on up to `threads` threads, one camera at a time each; they do not depend on it.
 void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vector<Patch>& patches,
-                      const multiview::MultiView<>& cameras);
+                      const multiview::MultiView<>& cameras, unsigned threads = 1);
 
 }  // namespace tervik

@@ -14,6 +14,8 @@ namespace {
 
 // Options accepted before the positional arguments.
 const std::vector<tervik::OptionSpec> kOptions = {
+    {"threads", "N",
+     "threads to use (default 1, 0 = every core); the output does not depend on it"},
 };
 
 }  // namespace
@@ -39,8 +41,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   try {
+    const unsigned threads =
+        options.has("threads") ? tervik::parse_thread_count(options.values.at("threads")) : 1;
     const std::vector<std::string> args(argv + options.first_positional, argv + argc);
-    tervik::run_sequence(tervik::parse_options(args));
+    tervik::run_sequence(tervik::parse_options(args), threads, std::cout, std::cerr);
   } catch (const std::exception& e) {
     // Library messages that already name their reporter ("ERROR(...)") are printed as they are.
     const std::string message = e.what();
