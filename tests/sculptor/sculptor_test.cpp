@@ -210,7 +210,7 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
     std::size_t bad = 0;
     for (const Point3D& p : pts) {
       short inside = 0, outside = 0;
-      const bool outline = projection_test_plain(views.silhouettes, p, inside, outside, 0);
+      const bool outline = projection_test(views.silhouettes, p, inside, outside, 0);
       if (!(outline && inside >= 5 && outside == 0)) ++bad;
     }
     EXPECT_LE(bad, pts.size() / 20) << "frame " << f;
