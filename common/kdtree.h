@@ -85,6 +85,10 @@ class KDTree {
 
   // Number of elements the tree was built over.
   uint32_t size() const { return count; }
+  // The nodes in depth-first order and the root's number (kNoNode when empty), for walks made
+  // outside the class.
+  const std::vector<Node>& node_list() const { return nodes; }
+  uint32_t root_node() const { return root; }
   bool empty() const { return root == kNoNode; }
   // Releases all nodes and the candidate buffer; the tree is then empty.
   void destroy();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/depth_maps.h"
 #include "sculptor/frame_timer.h"
 #include "sculptor/neighbourhoods.h"
 #include "sculptor/stage_parameters.h"
@@ -19,6 +20,7 @@ struct PostprocessWork {
   std::vector<Patch> scratch;
   Neighbourhoods near;                           // the neighbourhoods within L of the points
   std::vector<MultiArray<double, 2>> depth_maps;  // one per camera, refilled every frame
+  std::vector<PixelRect> written;                 // the pixels of each map the last frame wrote
 };
 
 // Runs, on the frame's sampled points in `surface` (replaced by its final, coloured points):
@@ -29,7 +31,8 @@ struct PostprocessWork {
 //   timing "Points and post-filtering and coloring: ..."
 // Progress lines go to `progress`, timing lines to `timing`; t is timer.seconds(), the time since
 // the frame's start. `colour_views` holds the full-resolution cameras with the frame's colour
-// images. Reads L (`step`) and `threads` of `params`.
+// images. Reads L (`step`) and `threads` of `params`. `work` must be left as the previous call
+// left it (or be new): the depth maps are emptied only where that call wrote them.
 void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,
                        const StageParameters& params, const FrameTimer& timer,
                        std::vector<Patch>& surface, PostprocessWork& work,
