@@ -43,8 +43,11 @@ void colour_patch(Patch& patch, const std::vector<MultiArray<double, 2>>& maps,
   for (std::size_t k = 0; k < views.size(); ++k) {
     Facing f;
     f.camera = k;
-    if (!sees(views[k].get<0>(), maps[k], patch.pos, L, f.x, f.y)) continue;
     f.score = dot(facing[k], patch.normal);
+    // Only cameras scoring above 0.5 are blended, and they rank above every other one, so the
+    // colour depends on them alone: the visibility test is spared for the rest.
+    if (!(f.score > 0.5)) continue;
+    if (!sees(views[k].get<0>(), maps[k], patch.pos, L, f.x, f.y)) continue;
     // Keep the three best in descending order; a tie never displaces an earlier camera.
     if (f.score > best[0].score) {
       best[2] = best[1];
