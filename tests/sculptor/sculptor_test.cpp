@@ -228,6 +228,36 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
   EXPECT_TRUE(testing::read_file(dir_.file("points_0001.ply")) == frame1);
 }
 
+// --threads changes neither the files nor the progress lines; a bad value is refused before any
+// file is read, and --help lists the option.
+TEST_F(Sculptor, ThreadsOptionGivesTheSameBytes) {
+  const Outcome one = run(dir_, args());
+  ASSERT_EQ(one.status, 0) << one.err;
+  const std::string frame0 = testing::read_file(dir_.file("points_0000.ply"));
+  const std::string frame1 = testing::read_file(dir_.file("points_0001.ply"));
+  for (const char* threads : {"2", "3", "0"}) {
+    fs::remove(dir_.file("points_0000.ply"));
+    fs::remove(dir_.file("points_0001.ply"));
+    std::vector<std::string> a = {"--threads", threads};
+    for (const std::string& arg : args()) a.push_back(arg);
+    const Outcome r = run(dir_, a);
+    ASSERT_EQ(r.status, 0) << threads << ": " << r.err;
+    EXPECT_EQ(r.out, one.out) << threads;
+    EXPECT_TRUE(testing::read_file(dir_.file("points_0000.ply")) == frame0) << threads;
+    EXPECT_TRUE(testing::read_file(dir_.file("points_0001.ply")) == frame1) << threads;
+    EXPECT_EQ(lines(r.err).size(), 6u) << r.err;  // the same timing lines, as wall time
+  }
+  std::vector<std::string> bad = {"--threads", "-1"};
+  for (const std::string& arg : args()) bad.push_back(arg);
+  const Outcome refused = run(dir_, bad);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err.rfind("ERROR: --threads must be an integer", 0), 0u) << refused.err;
+  EXPECT_EQ(refused.out.find("Loading camera data"), std::string::npos) << refused.out;
+  const Outcome help = run(dir_, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--threads N"), std::string::npos) << help.out;
+}
+
 TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
   // Frame 1 of camera 3 cannot be read: frame 0 is written, then the run stops.
   std::vector<std::string> a = args();
