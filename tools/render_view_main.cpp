@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
        "width in pixels of every camera's view")
       ("columns", po::value(&columns)->default_value(0, "about the square root of the count"),
        "views per row of the contact sheet")
-      ("dim", po::value(&dim_factor)->default_value(dim_factor),
+      ("dim", po::value(&dim_factor)->default_value(dim_factor, "0.6"),
        "brightness of the image under the drawing, 0 to 1")
       ("point-size", po::value(&style.point_radius)->default_value(style.point_radius),
        "a point is drawn as a square of 2 n + 1 pixels on a side");
