@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <optional>
+#include <utility>
 
 #include "tervik/multiview.h"
 #include "tervik/readimage.h"
@@ -113,7 +114,7 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
         const std::string name = layout.images.format(i, f);
         try {
           const auto dims = io::get_image_dimensions(name, io::get_image_format(name));
-          if (dims[0] != c.im_width() || dims[1] != c.im_height())
+          if (dims[0] != std::as_const(c).im_width() || dims[1] != std::as_const(c).im_height())
             problems.add(name + " is " + size_text(dims[0], dims[1]) + ", the camera " +
                          size_text(c.im_width(), c.im_height()));
         } catch (const std::exception& e) {

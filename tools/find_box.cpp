@@ -45,6 +45,17 @@ double camera_depth(const Camera& c, const Point3D& x) {
   return dot(optical_axis(c), x) + c.trans()[2];
 }
 
+// Half-extents in pixels of a rectangle around `uv`, the projection of a point at depth z
+// (camera coordinates), that holds the projection of the ball of `radius` around the point
+// (z > radius). A displacement d of the point moves its image by (fx dx + skew dy -
+// (u - cx) dz) / (z + dz) along x and (fy dy - (v - cy) dz) / (z + dz) along y.
+Point2D ball_reach(const Camera& c, const Point2D& uv, double radius, double z) {
+  const double fx = std::abs(c.k()[0][0]), skew = std::abs(c.k()[1][0]), fy = std::abs(c.k()[1][1]);
+  const double du = std::abs(uv.x - c.k()[2][0]), dv = std::abs(uv.y - c.k()[2][1]);
+  const double s = radius / (z - radius);
+  return Point2D(s * (fx + skew + du) + 1.0, s * (fy + dv) + 1.0);
+}
+
 // The point nearest to all lines centre + s * axis in the least-squares sense; false when the
 // axes are (nearly) parallel.
 bool nearest_to_axes(const std::vector<Camera>& cameras, Point3D& out) {
@@ -138,6 +149,15 @@ HullBounds carve_hull(const std::vector<Camera>& cameras,
           if (z <= radius) continue;  // the voxel reaches the camera: it cannot be carved
           const long x = long(uv.x), y = long(uv.y);
           if (silhouettes[i].count(x, y, x + 1, y + 1) > 0) continue;  // centre on foreground
+          // Cheap first: the rectangle that holds the projection of the ball around the voxel
+          // (it holds the voxel's projection too). Empty there means empty everywhere.
+          const Point2D reach = ball_reach(c, uv, radius, z);
+          if (silhouettes[i].count(long(std::floor(uv.x - reach.x)), long(std::floor(uv.y - reach.y)),
+                                   long(std::floor(uv.x + reach.x)) + 1,
+                                   long(std::floor(uv.y + reach.y)) + 1) == 0) {
+            carved = true;
+            break;
+          }
           // The rectangle of pixels that the projections of the voxel's corners span; it
           // holds the voxel's whole projection, which is their convex hull.
           double u0 = uv.x, u1 = uv.x, v0 = uv.y, v1 = uv.y;
@@ -233,8 +253,11 @@ std::string touched_borders(const ImageGray<unsigned char>& sil) {
   }
   static const char* names[4] = {"left", "right", "top", "bottom"};
   std::string out;
-  for (int s = 0; s < 4; ++s)
-    if (side[s]) out += (out.empty() ? "" : ", ") + std::string(names[s]);
+  for (int s = 0; s < 4; ++s) {
+    if (!side[s]) continue;
+    if (!out.empty()) out += ", ";
+    out += names[s];
+  }
   return out;
 }
 

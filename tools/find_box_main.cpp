@@ -1,7 +1,9 @@
 // find_box: the box that holds the object, from the cameras and silhouettes of a frame range;
 // prints the box and the sculptor command line that uses it.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -26,7 +28,9 @@ std::string box_text(const Point3D& lo, const Point3D& hi) {
   for (double v : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z}) {
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    out += (out.empty() ? "" : " ") + std::string(std::string(buf) == "-0" ? "0" : buf);
+    const bool negative_zero = buf[0] == '-' && std::strtod(buf, nullptr) == 0.0;  // "-0.00"
+    if (!out.empty()) out += ' ';
+    out += negative_zero ? buf + 1 : buf;
   }
   return out;
 }
@@ -57,7 +61,7 @@ int main(int argc, char** argv) {
       ("output", po::value(&out_text)->default_value("points_%04ld.ply"),
        "point file template for the printed sculptor command")
       ("points", po::value(&points)->default_value(points), "points per frame for sculptor")
-      ("min-cameras", po::value(&o.min_cameras)->default_value(o.min_cameras),
+      ("min-cameras", po::value(&o.min_cameras)->default_value(o.min_cameras, "5, or all if fewer"),
        "cameras that must see a voxel for it to count")
       ("resolution", po::value(&o.resolution)->default_value(o.resolution),
        "voxels along the longest axis of the fine grid, 8 to 1024")
@@ -74,6 +78,7 @@ int main(int argc, char** argv) {
     po::notify(vm);
     if (last < 0) last = first;
     if (cameras < 1 || cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
+    if (vm["min-cameras"].defaulted()) o.min_cameras = std::min(o.min_cameras, cameras);
     if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
     if (o.min_cameras < 1 || o.min_cameras > cameras)
       throw TervikError("--min-cameras must be 1 to the number of cameras (" +
