@@ -115,6 +115,52 @@ void viewing_region(const std::vector<Camera>& cameras, Point3D& lo, Point3D& hi
   }
 }
 
+namespace {
+
+// True when the cubic voxel of edge `size` around `centre` is kept (see the header).
+bool voxel_kept(const std::vector<Camera>& cameras, const std::vector<ForegroundCounts>& silhouettes,
+                const Point3D& centre, double size, int min_cameras) {
+  const double radius = 0.5 * size * std::sqrt(3.0);  // of the ball around the voxel
+  const Point3D half(0.5 * size, 0.5 * size, 0.5 * size);
+  int seen = 0;
+  for (std::size_t i = 0; i < cameras.size(); ++i) {
+    const Camera& c = cameras[i];
+    const double z = camera_depth(c, centre);
+    if (!(z > 0.0)) continue;
+    Point2D uv;
+    multiview::world_to_image_undistorted(centre, c, uv);
+    if (!(uv.x >= 0.0 && uv.y >= 0.0 && uv.x < double(silhouettes[i].width()) &&
+          uv.y < double(silhouettes[i].height())))
+      continue;
+    ++seen;
+    if (z <= radius) continue;  // the voxel reaches the camera: it cannot be carved
+    const long x = long(uv.x), y = long(uv.y);
+    if (silhouettes[i].count(x, y, x + 1, y + 1) > 0) continue;  // centre on foreground
+    // Cheap first: the rectangle that holds the projection of the ball around the voxel (and
+    // so the voxel's projection). Empty there means empty everywhere.
+    const Point2D reach = ball_reach(c, uv, radius, z);
+    if (silhouettes[i].count(long(std::floor(uv.x - reach.x)), long(std::floor(uv.y - reach.y)),
+                             long(std::floor(uv.x + reach.x)) + 1,
+                             long(std::floor(uv.y + reach.y)) + 1) == 0)
+      return false;
+    // The rectangle of pixels that the projections of the voxel's corners span; it holds the
+    // voxel's whole projection, which is their convex hull.
+    double u0 = uv.x, u1 = uv.x, v0 = uv.y, v1 = uv.y;
+    for (int corner = 0; corner < 8; ++corner) {
+      Point2D q;
+      multiview::world_to_image_undistorted(box_corner(centre - half, centre + half, corner), c, q);
+      u0 = std::min(u0, q.x), u1 = std::max(u1, q.x);
+      v0 = std::min(v0, q.y), v1 = std::max(v1, q.y);
+    }
+    if (silhouettes[i].count(long(std::floor(u0)), long(std::floor(v0)), long(std::floor(u1)) + 1,
+                             long(std::floor(v1)) + 1) == 0)
+      return false;
+  }
+  return seen >= min_cameras;
+}
+
+}  // namespace
+
 HullBounds carve_hull(const std::vector<Camera>& cameras,
                       const std::vector<ForegroundCounts>& silhouettes, const Point3D& lo,
                       const Point3D& hi, int cells, int min_cameras) {
@@ -123,59 +169,41 @@ HullBounds carve_hull(const std::vector<Camera>& cameras,
                               << " silhouettes, " << cells << " cells");
   const Point3D extent = hi - lo;
   const double size = std::max({extent.x, extent.y, extent.z}) / cells;
-  long n[3];
-  for (int k = 0; k < 3; ++k) n[k] = std::max(1L, long(std::ceil(extent[k] / size - 1e-9)));
-  const double radius = 0.5 * size * std::sqrt(3.0);  // of the ball around a voxel
-  const Point3D half(0.5 * size, 0.5 * size, 0.5 * size);
+  // range[k] = first and last voxel index along axis k that may still hold kept voxels.
+  long range[3][2];
+  for (int k = 0; k < 3; ++k)
+    range[k][0] = 0, range[k][1] = std::max(1L, long(std::ceil(extent[k] / size - 1e-9))) - 1;
+  const auto kept = [&](const long index[3]) {
+    const Point3D centre = lo + Point3D((double(index[0]) + 0.5) * size,
+                                        (double(index[1]) + 0.5) * size,
+                                        (double(index[2]) + 0.5) * size);
+    return voxel_kept(cameras, silhouettes, centre, size, min_cameras);
+  };
+  // Only the bounds matter: close in on them slab by slab from each side, so that the interior
+  // is never visited. A slab is searched only within the ranges found so far.
   HullBounds out;
   out.voxel_size = size;
-  for (long iz = 0; iz < n[2]; ++iz)
-    for (long iy = 0; iy < n[1]; ++iy)
-      for (long ix = 0; ix < n[0]; ++ix) {
-        const Point3D centre = lo + Point3D((double(ix) + 0.5) * size, (double(iy) + 0.5) * size,
-                                            (double(iz) + 0.5) * size);
-        int seen = 0;
-        bool carved = false;
-        for (std::size_t i = 0; i < cameras.size() && !carved; ++i) {
-          const Camera& c = cameras[i];
-          const double z = camera_depth(c, centre);
-          if (!(z > 0.0)) continue;
-          Point2D uv;
-          multiview::world_to_image_undistorted(centre, c, uv);
-          if (!(uv.x >= 0.0 && uv.y >= 0.0 && uv.x < double(silhouettes[i].width()) &&
-                uv.y < double(silhouettes[i].height())))
-            continue;
-          ++seen;
-          if (z <= radius) continue;  // the voxel reaches the camera: it cannot be carved
-          const long x = long(uv.x), y = long(uv.y);
-          if (silhouettes[i].count(x, y, x + 1, y + 1) > 0) continue;  // centre on foreground
-          // Cheap first: the rectangle that holds the projection of the ball around the voxel
-          // (it holds the voxel's projection too). Empty there means empty everywhere.
-          const Point2D reach = ball_reach(c, uv, radius, z);
-          if (silhouettes[i].count(long(std::floor(uv.x - reach.x)), long(std::floor(uv.y - reach.y)),
-                                   long(std::floor(uv.x + reach.x)) + 1,
-                                   long(std::floor(uv.y + reach.y)) + 1) == 0) {
-            carved = true;
-            break;
-          }
-          // The rectangle of pixels that the projections of the voxel's corners span; it
-          // holds the voxel's whole projection, which is their convex hull.
-          double u0 = uv.x, u1 = uv.x, v0 = uv.y, v1 = uv.y;
-          for (int corner = 0; corner < 8; ++corner) {
-            Point2D q;
-            multiview::world_to_image_undistorted(box_corner(centre - half, centre + half, corner), c, q);
-            u0 = std::min(u0, q.x), u1 = std::max(u1, q.x);
-            v0 = std::min(v0, q.y), v1 = std::max(v1, q.y);
-          }
-          carved = silhouettes[i].count(long(std::floor(u0)), long(std::floor(v0)),
-                                        long(std::floor(u1)) + 1, long(std::floor(v1)) + 1) == 0;
-        }
-        if (carved || seen < min_cameras) continue;
-        const Point3D a = centre - half, b = centre + half;
-        if (out.empty) out.lo = a, out.hi = b, out.empty = false;
-        for (int k = 0; k < 3; ++k) out.lo[k] = std::min(out.lo[k], a[k]), out.hi[k] = std::max(out.hi[k], b[k]);
-        ++out.voxels;
+  for (int k = 0; k < 3; ++k) {
+    const int a = (k + 1) % 3, b = (k + 2) % 3;
+    for (int side = 0; side < 2; ++side) {
+      const long step = side == 0 ? 1 : -1;
+      bool found = false;
+      for (long i = range[k][side]; !found && i >= range[k][0] && i <= range[k][1]; i += step) {
+        long index[3];
+        index[k] = i;
+        for (index[a] = range[a][0]; !found && index[a] <= range[a][1]; ++index[a])
+          for (index[b] = range[b][0]; !found && index[b] <= range[b][1]; ++index[b])
+            found = kept(index);
+        if (found) range[k][side] = i;
       }
+      if (!found) return out;  // nothing kept: empty
+    }
+  }
+  out.empty = false;
+  for (int k = 0; k < 3; ++k) {
+    out.lo[k] = lo[k] + double(range[k][0]) * size;
+    out.hi[k] = lo[k] + double(range[k][1] + 1) * size;
+  }
   return out;
 }
 
@@ -223,7 +251,6 @@ HullBounds merge(const HullBounds& a, const HullBounds& b) {
   if (b.empty) return a;
   HullBounds out = a;
   for (int k = 0; k < 3; ++k) out.lo[k] = std::min(a.lo[k], b.lo[k]), out.hi[k] = std::max(a.hi[k], b.hi[k]);
-  out.voxels = a.voxels + b.voxels;
   out.voxel_size = std::max(a.voxel_size, b.voxel_size);
   return out;
 }

@@ -26,7 +26,6 @@ struct FindBoxOptions {
 struct HullBounds {
   bool empty = true;
   Point3D lo, hi;
-  long voxels = 0;          // kept voxels of the finest grid
   double voxel_size = 0.0;  // edge of a voxel of the finest grid, world units
 };
 
@@ -50,7 +49,8 @@ class ForegroundCounts {
 void viewing_region(const std::vector<Camera>& cameras, Point3D& lo, Point3D& hi);
 
 // Carves the voxel grid of `cells` voxels along the longest axis of [lo, hi] (cubic voxels)
-// and returns the bounds of the kept voxels. silhouettes[i] belongs to cameras[i].
+// and returns the bounds of the kept voxels, closing in on them from the six sides without
+// visiting the interior. silhouettes[i] belongs to cameras[i].
 HullBounds carve_hull(const std::vector<Camera>& cameras,
                       const std::vector<ForegroundCounts>& silhouettes, const Point3D& lo,
                       const Point3D& hi, int cells, int min_cameras);

@@ -114,10 +114,9 @@ int main(int argc, char** argv) {
         throw TervikError("frame " + std::to_string(f) + ": no voxel is foreground in every camera "
                           "that sees it (with at least " + std::to_string(o.min_cameras) +
                           " cameras seeing it); check the silhouettes and calibrations");
-      std::cout << "Frame " << f << ": hull of " << hull.voxels << " voxels of "
-                << shortest(hull.voxel_size) << ", from (" << hull.lo.x << ", " << hull.lo.y
-                << ", " << hull.lo.z << ") to (" << hull.hi.x << ", " << hull.hi.y << ", "
-                << hull.hi.z << ")" << std::endl;
+      std::cout << "Frame " << f << ": hull from (" << hull.lo.x << ", " << hull.lo.y << ", "
+                << hull.lo.z << ") to (" << hull.hi.x << ", " << hull.hi.y << ", " << hull.hi.z
+                << "), voxels of " << hull.voxel_size << std::endl;
       all = merge(all, hull);
     }
     Point3D lo, hi;

@@ -71,6 +71,42 @@ TEST(FindBox, BoxHoldsTheObjectAndIsAtMost15PercentLargerPerAxis) {
   }
 }
 
+// Closing in from the sides finds the same bounds as testing every voxel on its own.
+TEST(FindBox, SideSearchAgreesWithAFullScan) {
+  scene::SceneOptions o;
+  o.cameras = 6;
+  o.width = 80;
+  o.height = 60;
+  const scene::GroundTruth truth = scene::build_scene(o);
+  std::vector<Camera> cams;
+  std::vector<ForegroundCounts> counts;
+  for (const auto& v : truth.cameras) {
+    cams.push_back(scene::to_camera(v));
+    counts.emplace_back(scene::render_silhouette(truth.solid(0), v));
+  }
+  const Point3D lo = truth.box_min, hi = truth.box_max;
+  const int cells = 12;
+  const HullBounds fast = carve_hull(cams, counts, lo, hi, cells, 5);
+  ASSERT_FALSE(fast.empty);
+  // One voxel at a time: a grid of one cell over the voxel's own cube.
+  const double size = fast.voxel_size;
+  HullBounds full;
+  long kept = 0;
+  for (int ix = 0; ix * size < hi.x - lo.x - 1e-9; ++ix)
+    for (int iy = 0; iy * size < hi.y - lo.y - 1e-9; ++iy)
+      for (int iz = 0; iz * size < hi.z - lo.z - 1e-9; ++iz) {
+        const Point3D a = lo + Point3D(ix * size, iy * size, iz * size);
+        const HullBounds one = carve_hull(cams, counts, a, a + Point3D(size, size, size), 1, 5);
+        kept += one.empty ? 0 : 1;
+        full = merge(full, one);
+      }
+  EXPECT_GT(kept, 20);
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_NEAR(fast.lo[k], full.lo[k], 1e-9) << k;
+    EXPECT_NEAR(fast.hi[k], full.hi[k], 1e-9) << k;
+  }
+}
+
 TEST(FindBox, ForegroundCountsAndBorders) {
   ImageGray<unsigned char> sil(6, 4);
   EXPECT_EQ(touched_borders(sil), "");
