@@ -17,8 +17,8 @@ namespace tervik {
 
 // Storage of the post-processing kept from frame to frame, so that a frame allocates little.
 struct PostprocessWork {
-  std::vector<Patch> scratch;
-  Neighbourhoods near;                           // the neighbourhoods within L of the points
+  std::vector<Patch> scratch;                     // a second point buffer, swapped with the points
+  Neighbourhoods near;                            // the neighbourhoods within L of the points
   std::vector<MultiArray<double, 2>> depth_maps;  // one per camera, refilled every frame
   std::vector<PixelRect> written;                 // the pixels of each map the last frame wrote
 };
