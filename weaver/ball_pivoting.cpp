@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <compare>
-#include <numeric>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -49,20 +47,17 @@ namespace {
 // One call of get_mesh: the working state and the steps of the triangulation.
 class Pivoter {
  public:
-  // Triangulates `work`; `original` gives the index in `all` of each of its points (none:
-  // `work` is `all`). The mesh gets every point of `all` as a vertex.
-  Pivoter(const std::vector<Patch>& all, const std::vector<Patch>& work,
-          const std::vector<unsigned int>* original, unsigned int nn, double minangle,
+  Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
           std::vector<bool>& face_flags, unsigned int npoints)
-      : pts_(work), original_(original), n_(work.size()), nn_(nn), npoints_(npoints),
-        band_(minangle), tree_(work), free_(work.size(), true), face_flags_(face_flags) {
+      : pts_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
+        tree_(points), free_(points.size(), true), face_flags_(face_flags) {
     face_flags_.clear();
     face_flags_.reserve(2 * n_);
     faces_work_.reserve(2 * n_);
-    mesh_.vertices.reserve(all.size());
-    mesh_.colors.reserve(all.size());
-    mesh_.vertex_faces.reserve(all.size());
-    for (const Patch& p : all) mesh_.add_vertex(p.pos, Coord3D<unsigned char>(p.r, p.g, p.b));
+    mesh_.vertices.reserve(n_);
+    mesh_.colors.reserve(n_);
+    mesh_.vertex_faces.reserve(n_);
+    for (const Patch& p : points) mesh_.add_vertex(p.pos, Coord3D<unsigned char>(p.r, p.g, p.b));
   }
 
   FaceVertexMesh run(PivotingTrace* trace) {
@@ -75,7 +70,7 @@ class Pivoter {
     second_pass();
     if (trace) {
       trace->free_points.assign(mesh_.vertices.size(), false);
-      for (std::size_t i = 0; i < n_; ++i) trace->free_points[id(i)] = free_[i];
+      for (std::size_t i = 0; i < n_; ++i) trace->free_points[i] = free_[i];
       trace->used = used_;
     }
     return std::move(mesh_);
@@ -137,13 +132,8 @@ class Pivoter {
     tree_.nearest_neighbors(q, pts_, out, static_cast<unsigned int>(std::min<std::uint64_t>(k, n_)));
   }
 
-  // The index of working point v in the caller's point vector.
-  unsigned int id(std::size_t v) const {
-    return original_ ? (*original_)[v] : static_cast<unsigned int>(v);
-  }
-
   void add_face(unsigned int x, unsigned int y, unsigned int z) {
-    mesh_.add_face(Coord3D<long long>(id(x), id(y), id(z)));
+    mesh_.add_face(Coord3D<long long>(x, y, z));
     faces_work_.push_back({x, y, z});
     face_flags_.push_back(true);
   }
@@ -157,10 +147,14 @@ class Pivoter {
     for (std::uint64_t attempt = 0; attempt < attempts; ++attempt) {
       const unsigned int s = static_cast<unsigned int>(std::rand()) % n_;
       nearest(pts_[s].pos, nn_, near_);
-      if (near_.size() < 2) continue;
-      const unsigned int a0 = near_[0], b0 = near_[1];
+      // A is the nearest point, B the next one at another position: a twin of A would make
+      // every corner of the seed degenerate.
+      std::size_t j = 1;
+      while (j < near_.size() && pts_[near_[j]].pos == pts_[near_[0]].pos) ++j;
+      if (j >= near_.size()) continue;
+      const unsigned int a0 = near_[0], b0 = near_[j];
       if (!is_free_new(a0) || !is_free_new(b0)) continue;
-      for (std::size_t j = 2; j < near_.size(); ++j) {
+      for (++j; j < near_.size(); ++j) {
         const unsigned int d = near_[j];
         if (!is_free_new(d)) continue;
         unsigned int a = a0, b = b0;
@@ -214,7 +208,7 @@ class Pivoter {
   bool ends_free(const HalfEdge& e) const {
     for (unsigned int v : {e.to, e.from}) {
       if (!free_[v]) {
-        std::cout << "ERROR: edge vertex is not valid " << id(v) << std::endl;
+        std::cout << "ERROR: edge vertex is not valid " << v << std::endl;
         return false;
       }
     }
@@ -253,7 +247,9 @@ class Pivoter {
     const Point3D mid = 0.5 * (pa + pb);
     nearest(mid, k, near_);
     Point3D out = cross_product(pb - pa, e.normal);
-    if (!normalize(out)) return Outcome::kDropped;  // a degenerate edge cannot be crossed
+    // Without a direction across the edge no point is in front of it: nothing can close it
+    // in this pass.
+    if (!normalize(out)) return first && !near_.empty() ? Outcome::kDeferred : Outcome::kDropped;
     auto in_front = [&](unsigned int p) { return dot(pts_[p].pos - mid, out) > 0; };
     auto other = [&](unsigned int p) { return p != a && p != b && p != o; };
 
@@ -296,8 +292,7 @@ class Pivoter {
     for (unsigned int p : ball_) {
       if (in_front(p) && edges_.exists(a, p) && edges_.exists(p, b)) {
         if (first)
-          std::cout << "ERROR: in ball, incoherent verts " << id(b) << " " << id(a) << " "
-                    << id(p) << std::endl;
+          std::cout << "ERROR: in ball, incoherent verts " << b << " " << a << " " << p << std::endl;
         return Walk::kIncoherent;
       }
       if (inside(f, p, f.v[0])) {
@@ -329,7 +324,6 @@ class Pivoter {
   }
 
   const std::vector<Patch>& pts_;
-  const std::vector<unsigned int>* original_;
   const std::size_t n_;
   const unsigned int nn_;
   const unsigned int npoints_;
@@ -347,46 +341,12 @@ class Pivoter {
   std::vector<unsigned int> near_, ball_, covered_;
 };
 
-// The indices, ascending, of the points whose position no earlier point has exactly.
-std::vector<unsigned int> distinct_points(const std::vector<Patch>& points) {
-  std::vector<unsigned int> order(points.size());
-  std::iota(order.begin(), order.end(), 0u);
-  auto key = [&](unsigned int i) -> const Point3D& { return points[i].pos; };
-  std::sort(order.begin(), order.end(), [&](unsigned int i, unsigned int j) {
-    for (int c = 0; c < 3; ++c) {
-      const auto o = std::strong_order(key(i)[c], key(j)[c]);
-      if (o != 0) return o < 0;
-    }
-    return i < j;
-  });
-  std::vector<bool> twin(points.size(), false);
-  for (std::size_t k = 1; k < order.size(); ++k) {
-    if (key(order[k]) == key(order[k - 1])) twin[order[k]] = true;
-  }
-  std::vector<unsigned int> out;
-  out.reserve(points.size());
-  for (unsigned int i = 0; i < points.size(); ++i) {
-    if (!twin[i]) out.push_back(i);
-  }
-  return out;
-}
-
 }  // namespace
 
 FaceVertexMesh get_mesh(const std::vector<Patch>& points, unsigned int nn, double minangle,
                         std::vector<bool>& face_flags, unsigned int npoints,
                         PivotingTrace* trace) {
-  // Of points that share a position only the first takes part: a twin cannot form a triangle
-  // with its own copy, and would otherwise block every seed drawn near it.
-  const std::vector<unsigned int> distinct = distinct_points(points);
-  if (distinct.size() == points.size()) {
-    Pivoter pivoter(points, points, nullptr, nn, minangle, face_flags, npoints);
-    return pivoter.run(trace);
-  }
-  std::vector<Patch> work;
-  work.reserve(distinct.size());
-  for (unsigned int i : distinct) work.push_back(points[i]);
-  Pivoter pivoter(points, work, &distinct, nn, minangle, face_flags, npoints);
+  Pivoter pivoter(points, nn, minangle, face_flags, npoints);
   return pivoter.run(trace);
 }
 
