@@ -9,8 +9,9 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "common/kdtree.h"
+#include "weaver/edge_table.h"
 #include "weaver/halfedge.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 
@@ -50,7 +51,7 @@ class Pivoter {
   Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
           std::vector<bool>& face_flags, unsigned int npoints)
       : pts_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
-        tree_(points), free_(points.size(), true), face_flags_(face_flags) {
+        tree_(points), edges_(points.size()), free_(points.size(), true), face_flags_(face_flags) {
     face_flags_.clear();
     face_flags_.reserve(2 * n_);
     faces_work_.reserve(2 * n_);
@@ -119,7 +120,7 @@ class Pivoter {
     const Point3D& c = pts_[f.v[2]].pos;
     const Point3D g = 0.333 * (a + b + c);
     const double r2 = std::max({dist2(g, a), dist2(g, b), dist2(g, c)});
-    tree_.neighbors(g, pts_, r2, ball_);
+    tree_.within(g, r2, ball_);
     ball_.erase(std::remove_if(ball_.begin(), ball_.end(),
                                [&](unsigned int p) {
                                  return p == f.v[0] || p == f.v[1] || p == f.v[2];
@@ -129,7 +130,7 @@ class Pivoter {
 
   void nearest(const Point3D& q, std::uint64_t k, std::vector<unsigned int>& out) {
     // Asking for more than n neighbours returns all n; the clamp keeps the buffers small.
-    tree_.nearest_neighbors(q, pts_, out, static_cast<unsigned int>(std::min<std::uint64_t>(k, n_)));
+    tree_.nearest(q, static_cast<unsigned int>(std::min<std::uint64_t>(k, n_)), out, scratch_);
   }
 
   void add_face(unsigned int x, unsigned int y, unsigned int z) {
@@ -328,8 +329,8 @@ class Pivoter {
   const unsigned int nn_;
   const unsigned int npoints_;
   const ApexBand band_;
-  KDTree<Patch> tree_;
-  HalfEdgeMatrix edges_;
+  PointTree tree_;
+  EdgeTable edges_;
   std::vector<bool> free_;
   std::vector<bool>& face_flags_;
   FaceVertexMesh mesh_;
@@ -339,6 +340,7 @@ class Pivoter {
   unsigned int faces_ = 0;
   // Scratch buffers reused by every query.
   std::vector<unsigned int> near_, ball_, covered_;
+  PointTree::Scratch scratch_;
 };
 
 }  // namespace

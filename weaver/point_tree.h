@@ -1,0 +1,75 @@
+#pragma once
+// The mesher's spatial index: the same tree as KDTree<Patch> (same splits, same node elements,
+// same search order, so the same answers down to the order of equal distances), laid out for
+// speed: every node carries its point's coordinates, nodes lie in depth-first order, and the
+// k-nearest query keeps its candidates in a caller-owned buffer, so that several threads can
+// query one tree at once.
+#include <cstdint>
+#include <vector>
+
+#include "common/patch.h"
+#include "tervik/points.h"
+
+namespace tervik {
+
+class PointTree {
+ public:
+  // Working buffer of a k-nearest query; one per thread, reused by every query.
+  struct Scratch {
+    struct Candidate {
+      double d2;
+      uint32_t index;
+    };
+    std::vector<Candidate> candidates;
+  };
+
+  // Builds the tree over the positions of `points` (indices 0 .. n - 1). Throws TervikError
+  // for 2^29 - 1 or more points.
+  explicit PointTree(const std::vector<Patch>& points);
+
+  // Fills `out` (cleared first) with the indices of the min(k, n) points nearest to `query`,
+  // nearest first; at equal distance the point found later in the search comes first, and
+  // one as far as the worst of k candidates already held is not taken.
+  void nearest(const Point3D& query, unsigned int k, std::vector<unsigned int>& out,
+               Scratch& scratch) const;
+
+  // Fills `out` (cleared first) with the indices of all points whose squared distance to
+  // `query` is strictly less than r2, in visiting order: a node's own point, then its
+  // subtree on the query's side, then the other subtree.
+  void within(const Point3D& query, double r2, std::vector<unsigned int>& out) const;
+
+  uint32_t size() const { return static_cast<uint32_t>(nodes_.size()); }
+
+ private:
+  static constexpr uint32_t kNone = 0xffffffffu;
+  // 32 bytes: the point's coordinates and index, and in `links` the split axis (bits 0-1),
+  // whether a left subtree follows at the next node (bit 2) and the right child (bits 3-31,
+  // kNoRight when there is none).
+  struct Node {
+    double p[3];
+    uint32_t index;
+    uint32_t links;
+  };
+  static constexpr uint32_t kHasLeft = 4;
+  static constexpr uint32_t kNoRight = (1u << 29) - 1;
+  static uint32_t index_of(const Node& n) { return n.index; }
+  static uint32_t axis_of(const Node& n) { return n.links & 3; }
+  static uint32_t left_of(uint32_t id, const Node& n) { return (n.links & kHasLeft) ? id + 1 : kNone; }
+  static uint32_t right_of(const Node& n) {
+    const uint32_t r = n.links >> 3;
+    return r == kNoRight ? kNone : r;
+  }
+  struct Build {
+    Point3D pos;
+    uint32_t index;
+  };
+  struct Search;
+
+  uint32_t build(std::vector<Build>& order, uint32_t start, uint32_t end);
+  void within(uint32_t node, const double q[3], double r2, std::vector<unsigned int>& out) const;
+
+  std::vector<Node> nodes_;
+  uint32_t root_ = kNone;
+};
+
+}  // namespace tervik
