@@ -7,11 +7,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <deque>
 #include <iostream>
+#include <memory>
 
 #include "weaver/edge_table.h"
 #include "weaver/halfedge.h"
 #include "weaver/point_tree.h"
+#include "weaver/lookahead.h"
 
 namespace tervik {
 
@@ -49,9 +52,20 @@ namespace {
 class Pivoter {
  public:
   Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
-          std::vector<bool>& face_flags, unsigned int npoints)
+          std::vector<bool>& face_flags, unsigned int npoints, unsigned int threads)
       : pts_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
         tree_(points), edges_(points.size()), free_(points.size(), true), face_flags_(face_flags) {
+    if (threads > 1) {
+      // Helper threads compute the neighbour lists of queued edges ahead.
+      const auto clamp = [&](std::uint64_t k) {
+        return static_cast<unsigned int>(std::min<std::uint64_t>(k, n_));
+      };
+      ahead_front_ = std::make_unique<Lookahead>(tree_, pts_, clamp(nn_), 1024);
+      ahead_deferred_ =
+          std::make_unique<Lookahead>(tree_, pts_, clamp(10 * std::uint64_t{nn_}), 256);
+      helpers_ = std::make_unique<LookaheadHelpers>(
+          std::vector<Lookahead*>{ahead_front_.get(), ahead_deferred_.get()}, threads - 1);
+    }
     face_flags_.clear();
     face_flags_.reserve(2 * n_);
     faces_work_.reserve(2 * n_);
@@ -69,6 +83,7 @@ class Pivoter {
       first_pass();
     }
     second_pass();
+    helpers_.reset();
     if (trace) {
       trace->free_points.assign(mesh_.vertices.size(), false);
       for (std::size_t i = 0; i < n_; ++i) trace->free_points[i] = free_[i];
@@ -220,49 +235,69 @@ class Pivoter {
   void first_pass() {
     while (used_ < npoints_) {
       if (front_.empty()) return;
-      const HalfEdge e = front_.front();
-      front_.pop();
+      const HalfEdge e = front_.pop();
       if (!edges_.exists(e.from, e.to) || edges_.exists(e.to, e.from)) continue;
       if (!ends_free(e)) continue;
-      if (grow(e, nn_, true) == Outcome::kDeferred) deferred_.push(e);
+      if (grow(e, neighbours(front_, e, nn_, ahead_front_.get()), true) == Outcome::kDeferred)
+        deferred_.push(e);
     }
   }
 
   // Step 5: retries the deferred edges with ten times the neighbourhood until none is left.
   void second_pass() {
     const std::uint64_t k = 10 * static_cast<std::uint64_t>(nn_);
+    if (ahead_front_) ahead_front_->retire();
     while (!deferred_.empty()) {
-      const HalfEdge e = deferred_.front();
-      deferred_.pop();
+      const HalfEdge e = deferred_.pop();
       if (edges_.exists(e.to, e.from)) continue;
       if (!ends_free(e)) continue;
-      grow(e, k, false);
+      grow(e, neighbours(deferred_, e, k, ahead_deferred_.get()), false);
     }
   }
 
-  // Tries to close the border edge a->b with a face (v, b, a) from its k nearest points.
-  Outcome grow(const HalfEdge& e, std::uint64_t k, bool first) {
+  // The k nearest points of the midpoint of edge e, just popped from q: computed ahead when
+  // threads help, else here.
+  struct Near {
+    const unsigned int* begin_;
+    unsigned int count;
+    const unsigned int* begin() const { return begin_; }
+    const unsigned int* end() const { return begin_ + count; }
+    bool empty() const { return count == 0; }
+  };
+  Near neighbours(const EdgeQueue& q, const HalfEdge& e, std::uint64_t k, Lookahead* ahead) {
+    if (ahead) {
+      Near near{nullptr, 0};
+      near.begin_ = ahead->get(q, e, near.count, scratch_, near_);
+      helpers_->poke();
+      return near;
+    }
+    nearest(edge_midpoint(pts_, e), k, near_);
+    return Near{near_.data(), static_cast<unsigned int>(near_.size())};
+  }
+
+  // Tries to close the border edge a->b with a face (v, b, a) from the nearest points of its
+  // midpoint, nearest first.
+  Outcome grow(const HalfEdge& e, const Near& near, bool first) {
     const unsigned int a = e.from, b = e.to, o = e.opposite;
     const Point3D& pa = pts_[a].pos;
     const Point3D& pb = pts_[b].pos;
     const Point3D mid = 0.5 * (pa + pb);
-    nearest(mid, k, near_);
     Point3D out = cross_product(pb - pa, e.normal);
     // Without a direction across the edge no point is in front of it: nothing can close it
     // in this pass.
-    if (!normalize(out)) return first && !near_.empty() ? Outcome::kDeferred : Outcome::kDropped;
+    if (!normalize(out)) return first && !near.empty() ? Outcome::kDeferred : Outcome::kDropped;
     auto in_front = [&](unsigned int p) { return dot(pts_[p].pos - mid, out) > 0; };
     auto other = [&](unsigned int p) { return p != a && p != b && p != o; };
 
     // Fold: a free point in front already closes faces with both ends of the edge.
-    for (unsigned int w : near_) {
+    for (unsigned int w : near) {
       if (free_[w] && other(w) && in_front(w) && edges_.exists(a, w) && edges_.exists(w, b)) {
         if (first) withdraw(edges_.face(a, b));
         return Outcome::kDropped;
       }
     }
     Face f;
-    for (unsigned int v : near_) {
+    for (unsigned int v : near) {
       if (!free_[v] || !other(v) || !in_front(v) || edges_.exists(a, v) || edges_.exists(v, b))
         continue;
       Corner c;
@@ -280,7 +315,7 @@ class Pivoter {
       accept(f, first);
       return Outcome::kGrown;
     }
-    return first && !near_.empty() ? Outcome::kDeferred : Outcome::kDropped;
+    return first && !near.empty() ? Outcome::kDeferred : Outcome::kDropped;
   }
 
   // The ball of a face (v, b, a) grown from a->b: a point in front of the edge that already
@@ -312,7 +347,7 @@ class Pivoter {
     if (first && !was_on_surface) ++used_;
     edges_.add_face(v, b, a, faces_);
     ++faces_;
-    HalfEdgeQueue& queue = first ? front_ : deferred_;
+    EdgeQueue& queue = first ? front_ : deferred_;
     if (!edges_.exists(b, v)) queue.push(HalfEdge(v, b, a, f.m));
     if (!edges_.exists(v, a)) queue.push(HalfEdge(a, v, b, f.m));
   }
@@ -335,20 +370,24 @@ class Pivoter {
   std::vector<bool>& face_flags_;
   FaceVertexMesh mesh_;
   std::vector<std::array<unsigned int, 3>> faces_work_;  // faces in working indices
-  HalfEdgeQueue front_, deferred_;
+  EdgeQueue front_, deferred_;
   unsigned int used_ = 0;
   unsigned int faces_ = 0;
   // Scratch buffers reused by every query.
   std::vector<unsigned int> near_, ball_, covered_;
   PointTree::Scratch scratch_;
+  // With more than one thread: the neighbour lists computed ahead, and the helpers (declared
+  // last, so that they stop before the lists go).
+  std::unique_ptr<Lookahead> ahead_front_, ahead_deferred_;
+  std::unique_ptr<LookaheadHelpers> helpers_;
 };
 
 }  // namespace
 
 FaceVertexMesh get_mesh(const std::vector<Patch>& points, unsigned int nn, double minangle,
                         std::vector<bool>& face_flags, unsigned int npoints,
-                        PivotingTrace* trace) {
-  Pivoter pivoter(points, nn, minangle, face_flags, npoints);
+                        PivotingTrace* trace, unsigned int threads) {
+  Pivoter pivoter(points, nn, minangle, face_flags, npoints, std::max(threads, 1u));
   return pivoter.run(trace);
 }
 

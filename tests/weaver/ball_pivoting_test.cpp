@@ -399,5 +399,31 @@ TEST(GetMesh, NearlyCoincidentPointsGiveNoNaN) {
   EXPECT_GT(r.mesh.faces.size(), 1000u);
 }
 
+// Helper threads compute neighbour lists ahead; the faces, flags, retired points and progress
+// lines are those of one thread for every thread count, on clouds that exercise both passes,
+// withdrawn faces and twins.
+TEST(GetMesh, EveryThreadCountGivesTheOneThreadResult) {
+  std::vector<std::vector<Patch>> clouds = {sphere(4000, 1.0, Point3D(0, 0, 0), 0.8, 21),
+                                            sphere(1500, 2.0, Point3D(1, 0, 0), 0.3, 22)};
+  clouds[1].insert(clouds[1].end(), clouds[1].begin(), clouds[1].begin() + 700);  // twins
+  for (std::size_t c = 0; c < clouds.size(); ++c) {
+    for (unsigned int nn : {5u, 20u}) {
+      testing::internal::CaptureStdout();
+      const Meshing one = mesh_points(clouds[c], nn, 30, 100000);
+      const std::string one_out = testing::internal::GetCapturedStdout();
+      for (unsigned int threads : {2u, 3u, 5u}) {
+        testing::internal::CaptureStdout();
+        std::srand(1);
+        Meshing r;
+        r.mesh = get_mesh(clouds[c], nn, 30, r.flags, 100000, &r.trace, threads);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), one_out);
+        EXPECT_EQ(r.mesh.faces, one.mesh.faces) << "cloud " << c << " nn " << nn << " threads " << threads;
+        EXPECT_EQ(r.flags, one.flags);
+        EXPECT_EQ(r.trace.free_points, one.trace.free_points);
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tervik
