@@ -53,16 +53,25 @@ class Pivoter {
  public:
   Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
           std::vector<bool>& face_flags, unsigned int npoints, unsigned int threads)
-      : pts_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
-        tree_(points), edges_(points.size()), free_(points.size(), true), face_flags_(face_flags) {
+      : input_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
+        tree_(points), original_(tree_.renumber()), edges_(points.size()),
+        free_(points.size(), true), face_flags_(face_flags) {
+    // The mesher numbers the points in the tree's depth-first order, so that points near each
+    // other in space are near each other in memory; faces and messages give input indices.
+    pos_.resize(n_);
+    normal_.resize(n_);
+    for (std::size_t i = 0; i < n_; ++i) {
+      pos_[i] = points[original_[i]].pos;
+      normal_[i] = points[original_[i]].normal;
+    }
     if (threads > 1) {
       // Helper threads compute the neighbour lists of queued edges ahead.
       const auto clamp = [&](std::uint64_t k) {
         return static_cast<unsigned int>(std::min<std::uint64_t>(k, n_));
       };
-      ahead_front_ = std::make_unique<Lookahead>(tree_, pts_, clamp(nn_), 1024);
+      ahead_front_ = std::make_unique<Lookahead>(tree_, pos_, clamp(nn_), 1024);
       ahead_deferred_ =
-          std::make_unique<Lookahead>(tree_, pts_, clamp(10 * std::uint64_t{nn_}), 256);
+          std::make_unique<Lookahead>(tree_, pos_, clamp(10 * std::uint64_t{nn_}), 256);
       helpers_ = std::make_unique<LookaheadHelpers>(
           std::vector<Lookahead*>{ahead_front_.get(), ahead_deferred_.get()}, threads - 1);
     }
@@ -86,7 +95,7 @@ class Pivoter {
     helpers_.reset();
     if (trace) {
       trace->free_points.assign(mesh_.vertices.size(), false);
-      for (std::size_t i = 0; i < n_; ++i) trace->free_points[i] = free_[i];
+      for (std::size_t i = 0; i < n_; ++i) trace->free_points[original_[i]] = free_[i];
       trace->used = used_;
     }
     return std::move(mesh_);
@@ -108,8 +117,8 @@ class Pivoter {
     f.v[0] = x, f.v[1] = y, f.v[2] = z;
     f.m = m;
     for (int i = 0; i < 3; ++i) {
-      const Point3D& s = pts_[f.v[i]].pos;
-      const Point3D& t = pts_[f.v[(i + 1) % 3]].pos;
+      const Point3D& s = pos_[f.v[i]];
+      const Point3D& t = pos_[f.v[(i + 1) % 3]];
       Point3D d = t - s;
       normalize(d);  // the vertices are distinct: their corner was normalised
       f.mid[i] = 0.5 * (s + t);
@@ -120,8 +129,8 @@ class Pivoter {
   // Whether point p, projected onto the face's plane through its apex, lies inside the face
   // (points on an edge count as inside).
   bool inside(const Face& f, unsigned int p, unsigned int apex) const {
-    const Point3D& q = pts_[p].pos;
-    const Point3D proj = q + (dot(f.m, pts_[apex].pos) - dot(f.m, q)) * f.m;
+    const Point3D& q = pos_[p];
+    const Point3D proj = q + (dot(f.m, pos_[apex]) - dot(f.m, q)) * f.m;
     for (int i = 0; i < 3; ++i) {
       if (!(dot(proj - f.mid[i], f.outward[i]) <= 0)) return false;
     }
@@ -130,9 +139,9 @@ class Pivoter {
 
   // Collects into ball_ the points of the face's ball other than its vertices.
   void ball(const Face& f) {
-    const Point3D& a = pts_[f.v[0]].pos;
-    const Point3D& b = pts_[f.v[1]].pos;
-    const Point3D& c = pts_[f.v[2]].pos;
+    const Point3D& a = pos_[f.v[0]];
+    const Point3D& b = pos_[f.v[1]];
+    const Point3D& c = pos_[f.v[2]];
     const Point3D g = 0.333 * (a + b + c);
     const double r2 = std::max({dist2(g, a), dist2(g, b), dist2(g, c)});
     tree_.within(g, r2, ball_);
@@ -149,7 +158,7 @@ class Pivoter {
   }
 
   void add_face(unsigned int x, unsigned int y, unsigned int z) {
-    mesh_.add_face(Coord3D<long long>(x, y, z));
+    mesh_.add_face(Coord3D<long long>(original_[x], original_[y], original_[z]));
     faces_work_.push_back({x, y, z});
     face_flags_.push_back(true);
   }
@@ -162,11 +171,11 @@ class Pivoter {
     Face f;
     for (std::uint64_t attempt = 0; attempt < attempts; ++attempt) {
       const unsigned int s = static_cast<unsigned int>(std::rand()) % n_;
-      nearest(pts_[s].pos, nn_, near_);
+      nearest(input_[s].pos, nn_, near_);
       // A is the nearest point, B the next one at another position: a twin of A would make
       // every corner of the seed degenerate.
       std::size_t j = 1;
-      while (j < near_.size() && pts_[near_[j]].pos == pts_[near_[0]].pos) ++j;
+      while (j < near_.size() && pos_[near_[j]] == pos_[near_[0]]) ++j;
       if (j >= near_.size()) continue;
       const unsigned int a0 = near_[0], b0 = near_[j];
       if (!is_free_new(a0) || !is_free_new(b0)) continue;
@@ -175,11 +184,11 @@ class Pivoter {
         if (!is_free_new(d)) continue;
         unsigned int a = a0, b = b0;
         Corner k;
-        if (!corner(pts_[d].pos, pts_[a].pos, pts_[b].pos, k) || !band_.admits(k.c)) continue;
+        if (!corner(pos_[d], pos_[a], pos_[b], k) || !band_.admits(k.c)) continue;
         Point3D m = cross_product(k.e1, k.e2);
         if (!normalize(m)) continue;
-        const double sa = dot(m, pts_[a].normal), sb = dot(m, pts_[b].normal),
-                     sd = dot(m, pts_[d].normal);
+        const double sa = dot(m, normal_[a]), sb = dot(m, normal_[b]),
+                     sd = dot(m, normal_[d]);
         if (sa < 0 && sb < 0 && sd < 0) {
           m = -m;
           std::swap(a, b);
@@ -224,7 +233,7 @@ class Pivoter {
   bool ends_free(const HalfEdge& e) const {
     for (unsigned int v : {e.to, e.from}) {
       if (!free_[v]) {
-        std::cout << "ERROR: edge vertex is not valid " << v << std::endl;
+        std::cout << "ERROR: edge vertex is not valid " << original_[v] << std::endl;
         return false;
       }
     }
@@ -271,7 +280,7 @@ class Pivoter {
       helpers_->poke();
       return near;
     }
-    nearest(edge_midpoint(pts_, e), k, near_);
+    nearest(edge_midpoint(pos_, e), k, near_);
     return Near{near_.data(), static_cast<unsigned int>(near_.size())};
   }
 
@@ -279,14 +288,14 @@ class Pivoter {
   // midpoint, nearest first.
   Outcome grow(const HalfEdge& e, const Near& near, bool first) {
     const unsigned int a = e.from, b = e.to, o = e.opposite;
-    const Point3D& pa = pts_[a].pos;
-    const Point3D& pb = pts_[b].pos;
+    const Point3D& pa = pos_[a];
+    const Point3D& pb = pos_[b];
     const Point3D mid = 0.5 * (pa + pb);
     Point3D out = cross_product(pb - pa, e.normal);
     // Without a direction across the edge no point is in front of it: nothing can close it
     // in this pass.
     if (!normalize(out)) return first && !near.empty() ? Outcome::kDeferred : Outcome::kDropped;
-    auto in_front = [&](unsigned int p) { return dot(pts_[p].pos - mid, out) > 0; };
+    auto in_front = [&](unsigned int p) { return dot(pos_[p] - mid, out) > 0; };
     auto other = [&](unsigned int p) { return p != a && p != b && p != o; };
 
     // Fold: a free point in front already closes faces with both ends of the edge.
@@ -301,11 +310,11 @@ class Pivoter {
       if (!free_[v] || !other(v) || !in_front(v) || edges_.exists(a, v) || edges_.exists(v, b))
         continue;
       Corner c;
-      if (!corner(pts_[v].pos, pb, pa, c) || !band_.admits(c.c)) continue;
+      if (!corner(pos_[v], pb, pa, c) || !band_.admits(c.c)) continue;
       Point3D m = cross_product(c.e1, c.e2);
       if (!normalize(m)) continue;
-      if (!(dot(m, pts_[v].normal) > 0 && dot(m, pts_[b].normal) > 0 &&
-            dot(m, pts_[a].normal) > 0))
+      if (!(dot(m, normal_[v]) > 0 && dot(m, normal_[b]) > 0 &&
+            dot(m, normal_[a]) > 0))
         continue;
       if (!edges_.valid_vertex(v)) continue;
       make_face(v, b, a, m, f);
@@ -328,7 +337,8 @@ class Pivoter {
     for (unsigned int p : ball_) {
       if (in_front(p) && edges_.exists(a, p) && edges_.exists(p, b)) {
         if (first)
-          std::cout << "ERROR: in ball, incoherent verts " << b << " " << a << " " << p << std::endl;
+          std::cout << "ERROR: in ball, incoherent verts " << original_[b] << " " << original_[a] << " "
+                    << original_[p] << std::endl;
         return Walk::kIncoherent;
       }
       if (inside(f, p, f.v[0])) {
@@ -359,12 +369,14 @@ class Pivoter {
     face_flags_[f] = false;
   }
 
-  const std::vector<Patch>& pts_;
+  const std::vector<Patch>& input_;
   const std::size_t n_;
   const unsigned int nn_;
   const unsigned int npoints_;
   const ApexBand band_;
   PointTree tree_;
+  const std::vector<std::uint32_t> original_;  // input index of each working number
+  std::vector<Point3D> pos_, normal_;          // by working number
   EdgeTable edges_;
   std::vector<bool> free_;
   std::vector<bool>& face_flags_;

@@ -4,9 +4,9 @@
 
 namespace tervik {
 
-Lookahead::Lookahead(const PointTree& tree, const std::vector<Patch>& pts, unsigned int k,
+Lookahead::Lookahead(const PointTree& tree, const std::vector<Point3D>& pos, unsigned int k,
                      unsigned int slots)
-    : tree_(tree), pts_(pts), k_(k), slots_(std::max(slots, 2u)),
+    : tree_(tree), pos_(pos), k_(k), slots_(std::max(slots, 2u)),
       lists_(slots_.size() * static_cast<std::size_t>(k)) {}
 
 void Lookahead::compute(Slot& slot, std::size_t index, PointTree::Scratch& scratch,
@@ -36,7 +36,7 @@ const unsigned int* Lookahead::get(const EdgeQueue& q, const HalfEdge& e, unsign
     result = lists_.data() + index * k_;
   } else {
     // Not offered, or a helper is still at it: computed here rather than waited for.
-    tree_.nearest(edge_midpoint(pts_, e), k_, buffer, scratch);
+    tree_.nearest(edge_midpoint(pos_, e), k_, buffer, scratch);
     count = static_cast<unsigned int>(buffer.size());
     result = buffer.data();
   }
@@ -58,7 +58,7 @@ void Lookahead::offer(const EdgeQueue& q, uint64_t current) {
                                           std::memory_order_acq_rel)) {
       break;
     }
-    slot.query = edge_midpoint(pts_, q.at(next_offer_));
+    slot.query = edge_midpoint(pos_, q.at(next_offer_));
     slot.tag.store(tag(next_offer_, kOffered), std::memory_order_release);
     ++next_offer_;
   }

@@ -48,15 +48,15 @@ class EdgeQueue {
 };
 
 // The midpoint of a border edge: 0.5 * (P[from] + P[to]).
-inline Point3D edge_midpoint(const std::vector<Patch>& pts, const HalfEdge& e) {
-  return 0.5 * (pts[e.from].pos + pts[e.to].pos);
+inline Point3D edge_midpoint(const std::vector<Point3D>& pos, const HalfEdge& e) {
+  return 0.5 * (pos[e.from] + pos[e.to]);
 }
 
-// The k-nearest lists of one queue's edges, in a ring of `slots` entries ahead of the edge in
+// The k-nearest lists of one queue's edges (positions `pos` by the tree's numbers), in a ring of `slots` entries ahead of the edge in
 // work. The mesher's thread calls get(); helpers call work().
 class Lookahead {
  public:
-  Lookahead(const PointTree& tree, const std::vector<Patch>& pts, unsigned int k,
+  Lookahead(const PointTree& tree, const std::vector<Point3D>& pos, unsigned int k,
             unsigned int slots);
 
   // Mesher: the k nearest points of the midpoint of the edge just popped from q (nearest
@@ -84,7 +84,7 @@ class Lookahead {
   void offer(const EdgeQueue& q, uint64_t current);
 
   const PointTree& tree_;
-  const std::vector<Patch>& pts_;
+  const std::vector<Point3D>& pos_;
   const unsigned int k_;
   std::vector<Slot> slots_;
   std::vector<unsigned int> lists_;  // k_ entries per slot

@@ -129,6 +129,15 @@ void PointTree::nearest(const Point3D& query, unsigned int k_wanted,
   for (uint32_t i = 0; i < s.held; ++i) out[i] = s.list[i].index;
 }
 
+std::vector<uint32_t> PointTree::renumber() {
+  std::vector<uint32_t> original(nodes_.size());
+  for (uint32_t i = 0; i < nodes_.size(); ++i) {
+    original[i] = nodes_[i].index;
+    nodes_[i].index = i;
+  }
+  return original;
+}
+
 void PointTree::within(const Point3D& query, double r2, std::vector<unsigned int>& out) const {
   out.clear();
   const double q[3] = {query.x, query.y, query.z};

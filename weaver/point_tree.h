@@ -40,6 +40,13 @@ class PointTree {
 
   uint32_t size() const { return static_cast<uint32_t>(nodes_.size()); }
 
+  // Numbers the points by their node (depth-first order, so that points near each other in
+  // space get numbers near each other) and returns the original index of each number. Later
+  // answers are in the new numbers; their order is unchanged.
+  std::vector<uint32_t> renumber();
+  // The position of the point with (new) number i.
+  Point3D position(uint32_t i) const { return Point3D(nodes_[i].p[0], nodes_[i].p[1], nodes_[i].p[2]); }
+
  private:
   static constexpr uint32_t kNone = 0xffffffffu;
   // 32 bytes: the point's coordinates and index, and in `links` the split axis (bits 0-1),

@@ -109,5 +109,35 @@ TEST(PointTree, ConcurrentQueriesWithOwnScratch) {
   EXPECT_EQ(got, want);
 }
 
+// Renumbered, the tree answers in node numbers: mapped back through the returned table they
+// are the original answers, in the same order; positions follow the new numbers.
+TEST(PointTree, RenumberedAnswersMapBackToTheOriginalOnes) {
+  std::mt19937 rng(53);
+  const std::vector<Patch> pts = random_patches(rng, 2000, 9);
+  KDTree<Patch> reference(pts);
+  PointTree tree(pts);
+  const std::vector<uint32_t> original = tree.renumber();
+  ASSERT_EQ(original.size(), pts.size());
+  std::vector<bool> seen(pts.size(), false);
+  for (uint32_t i = 0; i < original.size(); ++i) {
+    ASSERT_FALSE(seen[original[i]]);
+    seen[original[i]] = true;
+    ASSERT_EQ(tree.position(i), pts[original[i]].pos);
+  }
+  PointTree::Scratch scratch;
+  Indices want, got;
+  for (int i = 0; i < 100; ++i) {
+    const Point3D q = 0.5 * (pts[rng() % pts.size()].pos + pts[rng() % pts.size()].pos);
+    reference.nearest_neighbors(q, pts, want, 40);
+    tree.nearest(q, 40, got, scratch);
+    for (unsigned int& g : got) g = original[g];
+    ASSERT_EQ(got, want);
+    reference.neighbors(q, pts, 2.0, want);
+    tree.within(q, 2.0, got);
+    for (unsigned int& g : got) g = original[g];
+    ASSERT_EQ(got, want);
+  }
+}
+
 }  // namespace
 }  // namespace tervik
