@@ -26,6 +26,9 @@ PointTree::PointTree(const std::vector<Patch>& points) {
   for (uint32_t i = 0; i < count; ++i) order[i] = Build{points[i].pos, i};
   nodes_.reserve(count);
   root_ = build(order, 0, count);
+  for (const Node& n : nodes_) {
+    if (std::isnan(n.p[0]) || std::isnan(n.p[1]) || std::isnan(n.p[2])) has_nan_ = true;
+  }
 }
 
 uint32_t PointTree::build(std::vector<Build>& order, uint32_t start, uint32_t end) {
@@ -76,14 +79,20 @@ struct PointTree::Search {
   uint32_t k;
   uint32_t held;
   bool unordered;  // a NaN distance was taken: the list may not be sorted
+  double bound;    // kBounded: points at squared distance bound or more are passed over
 
+  // With kBounded, points at squared distance `bound` or more are neither taken nor searched
+  // for. When k points are still found, bound exceeds the k-th distance, and the answer is
+  // the unbounded one: such points would only have been taken to be dropped again, behind
+  // every nearer candidate, and the nearer ones are met in the same order.
+  template <bool kBounded>
   void run(uint32_t node) {
     while (node != kNone) {
       const Node& n = nodes[node];
       const double d2 = squared_distance(q, n.p);
       // Take the point if the list has room or it beats the worst candidate; it goes in front
       // of every candidate that is not strictly nearer.
-      if (held < k || d2 < list[held - 1].d2) {
+      if ((!kBounded || d2 < bound) && (held < k || d2 < list[held - 1].d2)) {
         if (held == k) --held;
         if (unordered || std::isnan(d2)) {
           // Only with NaN positions: the list may be out of order, so scan it from the front.
@@ -107,8 +116,8 @@ struct PointTree::Search {
       const uint32_t a = axis_of(n);
       const double diff = q[a] - n.p[a];
       const bool right_is_near = q[a] > n.p[a];
-      run(right_is_near ? right_of(n) : left_of(node, n));
-      if (held < k || list[held - 1].d2 > diff * diff) {
+      run<kBounded>(right_is_near ? right_of(n) : left_of(node, n));
+      if ((!kBounded || bound > diff * diff) && (held < k || list[held - 1].d2 > diff * diff)) {
         node = right_is_near ? left_of(node, n) : right_of(n);
       } else {
         break;
@@ -123,8 +132,31 @@ void PointTree::nearest(const Point3D& query, unsigned int k_wanted,
   const uint32_t k = std::min<uint32_t>(k_wanted, size());
   if (k == 0) return;
   if (scratch.candidates.size() < k) scratch.candidates.resize(k);
-  Search s{nodes_.data(), {query.x, query.y, query.z}, scratch.candidates.data(), k, 0, false};
-  s.run(root_);
+  Search s{nodes_.data(), {query.x, query.y, query.z}, scratch.candidates.data(), k, 0, false, 0.0};
+  // The previous answer for the same k bounds this one: no point of it is farther from this
+  // query than its k-th distance plus the distance between the two queries.
+  const bool finite = std::isfinite(query.x) && std::isfinite(query.y) && std::isfinite(query.z);
+  bool done = false;
+  if (finite && !has_nan_ && scratch.last_k == k) {
+    const double r = std::sqrt(scratch.last_d2) + std::sqrt(dist2(query, scratch.last_query));
+    s.bound = r * r * (1 + 1e-9);
+    if (std::isfinite(s.bound)) {
+      s.run<true>(root_);
+      done = s.held == k;
+    }
+  }
+  if (!done) {
+    s.held = 0;
+    s.unordered = false;
+    s.run<false>(root_);
+  }
+  if (finite && s.held == k && std::isfinite(s.list[k - 1].d2)) {
+    scratch.last_k = k;
+    scratch.last_query = query;
+    scratch.last_d2 = s.list[k - 1].d2;
+  } else {
+    scratch.last_k = 0;
+  }
   out.resize(s.held);
   for (uint32_t i = 0; i < s.held; ++i) out[i] = s.list[i].index;
 }

@@ -14,13 +14,18 @@ namespace tervik {
 
 class PointTree {
  public:
-  // Working buffer of a k-nearest query; one per thread, reused by every query.
+  // Working buffer of a k-nearest query; one per thread, reused by every query. It keeps the
+  // previous query and its k-th distance, which bound the search of the next one (answers do
+  // not depend on it).
   struct Scratch {
     struct Candidate {
       double d2;
       uint32_t index;
     };
     std::vector<Candidate> candidates;
+    uint32_t last_k = 0;  // 0: no previous answer to go by
+    Point3D last_query;
+    double last_d2 = 0.0;
   };
 
   // Builds the tree over the positions of `points` (indices 0 .. n - 1). Throws TervikError
@@ -77,6 +82,7 @@ class PointTree {
 
   std::vector<Node> nodes_;
   uint32_t root_ = kNone;
+  bool has_nan_ = false;  // some position has a NaN coordinate: searches go unbounded
 };
 
 }  // namespace tervik

@@ -139,5 +139,30 @@ TEST(PointTree, RenumberedAnswersMapBackToTheOriginalOnes) {
   }
 }
 
+// Successive queries with the same k are bounded by the previous answer; on clouds full of
+// exact ties, twins and far jumps between queries the answers stay those of the KDTree.
+TEST(PointTree, SuccessiveQueriesAnswerLikeTheKDTree) {
+  std::mt19937 rng(61);
+  for (int grid : {0, 5, 12}) {
+    const std::vector<Patch> pts = random_patches(rng, 3000, grid);
+    KDTree<Patch> reference(pts);
+    const PointTree tree(pts);
+    PointTree::Scratch scratch;
+    Indices want, got;
+    for (unsigned k : {1u, 3u, 20u, 200u}) {
+      Point3D q = pts[0].pos;
+      for (int i = 0; i < 300; ++i) {
+        // Mostly small steps between edge midpoints, now and then a jump.
+        const Point3D& a = pts[rng() % pts.size()].pos;
+        q = i % 37 == 0 ? a : 0.5 * (q + a);
+        if (i % 3 == 0) q = 0.5 * (pts[rng() % pts.size()].pos + pts[rng() % pts.size()].pos);
+        reference.nearest_neighbors(q, pts, want, k);
+        tree.nearest(q, k, got, scratch);
+        ASSERT_EQ(got, want) << "grid " << grid << " k " << k << " query " << i;
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tervik
