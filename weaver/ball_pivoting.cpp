@@ -277,7 +277,11 @@ class Pivoter {
     if (ahead) {
       Near near{nullptr, 0};
       near.begin_ = ahead->get(q, e, near.count, scratch_, near_);
-      helpers_->poke();
+      // Sleeping helpers are woken once a batch of edges waits for them, not for every edge.
+      if (++since_poke_ == 64) {
+        helpers_->poke();
+        since_poke_ = 0;
+      }
       return near;
     }
     nearest(edge_midpoint(pos_, e), k, near_);
@@ -392,6 +396,7 @@ class Pivoter {
   // last, so that they stop before the lists go).
   std::unique_ptr<Lookahead> ahead_front_, ahead_deferred_;
   std::unique_ptr<LookaheadHelpers> helpers_;
+  unsigned int since_poke_ = 0;
 };
 
 }  // namespace
