@@ -93,6 +93,7 @@ class Pivoter {
     }
     second_pass();
     helpers_.reset();
+    fill_faces();
     if (trace) {
       trace->free_points.assign(mesh_.vertices.size(), false);
       for (std::size_t i = 0; i < n_; ++i) trace->free_points[original_[i]] = free_[i];
@@ -158,7 +159,6 @@ class Pivoter {
   }
 
   void add_face(unsigned int x, unsigned int y, unsigned int z) {
-    mesh_.add_face(Coord3D<long long>(original_[x], original_[y], original_[z]));
     faces_work_.push_back({x, y, z});
     face_flags_.push_back(true);
   }
@@ -364,6 +364,25 @@ class Pivoter {
     EdgeQueue& queue = first ? front_ : deferred_;
     if (!edges_.exists(b, v)) queue.push(HalfEdge(v, b, a, f.m));
     if (!edges_.exists(v, a)) queue.push(HalfEdge(a, v, b, f.m));
+  }
+
+  // Hands the faces, in order of acceptance, to the mesh: the same face list and per-vertex
+  // face lists as adding them one by one, with every list allocated once at its final size.
+  void fill_faces() {
+    std::vector<std::uint32_t> uses(n_, 0);
+    for (const auto& t : faces_work_) {
+      for (unsigned int v : t) ++uses[original_[v]];
+    }
+    for (std::size_t v = 0; v < n_; ++v) mesh_.vertex_faces[v].reserve(uses[v]);
+    mesh_.faces.reserve(faces_work_.size());
+    for (const auto& t : faces_work_) {
+      const Coord3D<long long> f(original_[t[0]], original_[t[1]], original_[t[2]]);
+      const auto k = static_cast<long long>(mesh_.faces.size());
+      mesh_.faces.push_back(f);
+      mesh_.vertex_faces[f.x].push_back(k);
+      mesh_.vertex_faces[f.y].push_back(k);
+      mesh_.vertex_faces[f.z].push_back(k);
+    }
   }
 
   // Takes face f out of the surface; it stays in the mesh with its flag cleared.
