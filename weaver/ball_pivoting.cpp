@@ -7,14 +7,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <iostream>
 #include <memory>
 
 #include "weaver/edge_table.h"
 #include "weaver/halfedge.h"
-#include "weaver/point_tree.h"
 #include "weaver/lookahead.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 
