@@ -101,12 +101,13 @@ std::array<double, 4> kept_distortion(const std::vector<double>& coefficients,
     const double e = std::hypot(error_at[0] - c[0], error_at[1] - c[1]);
     if (e > worst || corner == 0) worst = e, worst_corner = c;
   }
+  // The corner is reported in the camera file's convention, pixel centres at i + 0.5.
   std::ostringstream msg;
   msg.precision(3);
   msg << file << ": dropped the distortion terms " << extra.str()
       << "; the camera file's model is off by up to " << std::fixed << worst
-      << " pixels at the image corners (largest at corner (" << worst_corner[0] << ", "
-      << worst_corner[1] << ")" << (estimated ? ", estimated without inverting the model" : "")
+      << " pixels at the image corners (largest at corner (" << worst_corner[0] + 0.5 << ", "
+      << worst_corner[1] + 0.5 << ")" << (estimated ? ", estimated without inverting the model" : "")
       << ")";
   warnings.push_back(msg.str());
   return kept;
