@@ -3,6 +3,7 @@
 // that sculptor reads.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -98,6 +99,8 @@ int main(int argc, char** argv) {
     for (const std::string& w : result.warnings) std::cout << "WARNING: " << w << std::endl;
     for (std::size_t i = 0; i < result.cameras.size(); ++i) {
       const std::string file = name.format(static_cast<std::int64_t>(i));
+      const std::filesystem::path folder = std::filesystem::path(file).parent_path();
+      if (!folder.empty()) std::filesystem::create_directories(folder);
       const Camera& c = result.cameras[i].camera;
       c.write_parameters(file);
       std::cout << file << ": " << c.im_width() << "x" << c.im_height() << " from "
