@@ -115,9 +115,14 @@ ImportResult import_middlebury(const std::string& file, const ImportOptions& opt
       if (!std::filesystem::is_regular_file(image))
         throw TervikError(source + ": the list holds no image size and the image " + image +
                           " is not there to read it from: give --image-size WIDTHxHEIGHT");
-      const auto dims = io::get_image_dimensions(image, io::get_image_format(image));
-      width = static_cast<long>(dims.at(0));
-      height = static_cast<long>(dims.at(1));
+      try {
+        const auto dims = io::get_image_dimensions(image, io::get_image_format(image));
+        width = static_cast<long>(dims.at(0));
+        height = static_cast<long>(dims.at(1));
+      } catch (const std::exception& e) {
+        throw TervikError(source + ": cannot read the size of the image " + image + " (" +
+                          e.what() + "): give --image-size WIDTHxHEIGHT");
+      }
     }
     const double no_distortion[4] = {0, 0, 0, 0};
     result.cameras.push_back(

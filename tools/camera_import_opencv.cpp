@@ -139,8 +139,7 @@ long image_extent(const Entries& entries, const char* name, long fallback, const
     throw TervikFileError(file, std::string("no ") + name + ": give --image-size WIDTHxHEIGHT");
   }
   long v = 0;
-  if (!parse_integer(e->text, v) &&
-      !(e->numeric && e->numbers.size() == 1 && (v = long(e->numbers[0])) == e->numbers[0]))
+  if (!parse_integer(e->text, v))
     throw TervikFileError(file, std::string(name) + " '" + e->text + "' is not a whole number");
   return v;
 }
