@@ -9,6 +9,7 @@ packages=(
   libjpeg-dev libpng-dev libtiff-dev
   libopenmesh-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  parallel slurm-wlm munge
 )
 
 missing=()
