@@ -83,9 +83,19 @@ attempts() {  # LOG: the number of program runs that a job log records
 }
 inode() { stat -c %i "$1"; }
 
-# 1. A whole run gives the direct runs' files.
-run first
+# Options for the backend that must reach it.
+backend_options=()
+[[ $backend != slurm ]] || backend_options=(--sbatch-options "--partition=tervik --time=10")
+
+# 1. A whole run gives the direct runs' files. Option words reach the programs ("--" ends
+# their options and changes nothing).
+run first --sculptor-options -- --weaver-options -- "${backend_options[@]}"
 expect_status first 0
+grep -q "^== attempt 1 of 3: $build/sculptor/sculptor -- 8 " "$state/logs/chunk_0000.log" ||
+  fail "first: sculptor's options are not in its command: $(cat "$state/logs/chunk_0000.log")"
+grep -q "^== attempt 1 of 3: $build/weaver/weaver -- $out/points_0002.ply $out/mesh_0002.ply 20 30 1 1000000\$" \
+  "$state/logs/mesh_000002.log" ||
+  fail "first: weaver's command is wrong: $(cat "$state/logs/mesh_000002.log")"
 grep -q '^frames: 6 done, 0 failed, 0 skipped (of 6); CPU time [0-9.]* s; wall time [0-9.]* s$' "$work/first.out" ||
   fail "first: no summary line in: $(cat "$work/first.out")"
 expect_line first "frames done: 6 of 6"
@@ -151,5 +161,33 @@ grep -q '^frames: 2 done, 0 failed, 4 skipped (of 6);' "$work/repaired.out" ||
   fail "repaired: wrong summary in: $(cat "$work/repaired.out")"
 same_as_reference repaired
 [[ -z $(find "$state/stage" -mindepth 1) ]] || fail "repaired: staging files left in $state/stage"
+
+# 5. A chunk job stopped while sculptor runs (as a time limit or scancel stops it) keeps the
+# frames that sculptor finished; the stopped job is not retried.
+rm "$out"/points_000[345].ply "$out"/mesh_000[345].ply
+cat >"$work/stopping_sculptor" <<EOF
+#!/usr/bin/env bash
+"$build/sculptor/sculptor" "\$@" || exit
+echo "\$\$ \$PPID" >"$work/stopping.pids"
+exec sleep 60
+EOF
+chmod +x "$work/stopping_sculptor"
+run stopped --sculptor "$work/stopping_sculptor" "${backend_options[@]}" &
+runner=$!
+for _ in $(seq 600); do [[ -s $work/stopping.pids ]] && break; sleep 0.1; done
+if [[ -s $work/stopping.pids ]]; then
+  read -r -a stopping <"$work/stopping.pids"
+  kill -TERM "${stopping[@]}"
+  wait "$runner"
+  expect_status stopped 0
+  grep -q '^frames: 3 done, 0 failed, 3 skipped (of 6);' "$work/stopped.out" ||
+    fail "stopped: wrong summary in: $(cat "$work/stopped.out")"
+  same_as_reference stopped
+  [[ $(attempts chunk_0001.log) == 7 ]] || fail "stopped: the stopped chunk ran again"
+else
+  kill "$runner"
+  fail "stopped: the sculptor to stop never ran: $(cat "$work/stopped.out")"
+fi
+[[ -z $(find "$state/stage" -mindepth 1) ]] || fail "stopped: staging files left in $state/stage"
 
 finish
