@@ -119,19 +119,20 @@ grep -q '^frames: 0 done, 0 failed, 6 skipped (of 6);' "$work/again.out" ||
 
 # 3. A deleted point file is redone alone: its chunk runs from its start to that frame, and
 # the chunk's other files stay as they are; a deleted mesh only reruns weaver on its frame.
-rm "$out/points_0004.ply" "$out/mesh_0001.ply"
+# With Slurm, one task per array: the task meshes both frames.
+rm "$out/points_0004.ply" "$out/mesh_0001.ply" "$out/mesh_0002.ply"
 inode3=$(inode "$out/points_0003.ply")
 inode5=$(inode "$out/points_0005.ply")
-run deleted
+if [[ $backend == slurm ]]; then run deleted --max-array 1; else run deleted; fi
 expect_status deleted 0
-grep -q '^frames: 2 done, 0 failed, 4 skipped (of 6);' "$work/deleted.out" ||
+grep -q '^frames: 3 done, 0 failed, 3 skipped (of 6);' "$work/deleted.out" ||
   fail "deleted: wrong summary in: $(cat "$work/deleted.out")"
 grep -q "^== attempt 1 of 3: .* 2 4 ${box[*]} 2000\$" "$state/logs/chunk_0001.log" ||
   fail "deleted: chunk 1 did not run sculptor on frames 2 to 4: $(cat "$state/logs/chunk_0001.log")"
 [[ $(attempts chunk_0000.log) == 1 && $(attempts chunk_0001.log) == 2 ]] ||
   fail "deleted: expected only chunk 1 to run again"
-[[ $(attempts mesh_000001.log) == 2 && $(attempts mesh_000004.log) == 1 ]] ||
-  fail "deleted: expected weaver to run again on frame 1 only"
+[[ $(attempts mesh_000001.log) == 2 && $(attempts mesh_000002.log) == 2 && $(attempts mesh_000004.log) == 1 ]] ||
+  fail "deleted: expected weaver to run again on frames 1 and 2 only"
 [[ $(inode "$out/points_0003.ply") == "$inode3" && $(inode "$out/points_0005.ply") == "$inode5" ]] ||
   fail "deleted: points_0003.ply or points_0005.ply was rewritten"
 same_as_reference deleted
