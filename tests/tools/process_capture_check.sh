@@ -12,6 +12,8 @@ backend=$2
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tervik_process_capture.XXXXXX")
 failures=0
+# An unexpected failure ends the test with its line; the files stay for inspection.
+trap 'echo "FAIL: process_capture ($backend): command failed at line $LINENO; files kept in $work"' ERR
 fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
@@ -190,5 +192,20 @@ else
   fail "stopped: the sculptor to stop never ran: $(cat "$work/stopped.out")"
 fi
 [[ -z $(find "$state/stage" -mindepth 1) ]] || fail "stopped: staging files left in $state/stage"
+
+# 6. Slurm: --no-wait submits and returns; the jobs still do the work.
+if [[ $backend == slurm ]]; then
+  rm "$out/points_0005.ply" "$out/mesh_0005.ply"
+  run nowait --no-wait
+  expect_status nowait 0
+  grep -q '^submitted Slurm job(s): [0-9]* [0-9]*$' "$work/nowait.out" ||
+    fail "nowait: no job ids in: $(cat "$work/nowait.out")"
+  read -r -a jobs < <(sed -n 's/^submitted Slurm job(s): //p' "$work/nowait.out")
+  for _ in $(seq 300); do
+    [[ -n $(squeue -h -j "$(IFS=,; echo "${jobs[*]}")" -t PD,CF,R,CG,S -o %i) ]] || break
+    sleep 0.2
+  done
+  same_as_reference nowait
+fi
 
 finish

@@ -8,6 +8,8 @@ set -euo pipefail
 program=$(cd "$1" && pwd)/tools/process_capture
 work=$(mktemp -d "${TMPDIR:-/tmp}/tervik_process_capture_plan.XXXXXX")
 failures=0
+# An unexpected failure ends the test with its line; the files stay for inspection.
+trap 'echo "FAIL: process_capture plan: command failed at line $LINENO; files kept in $work"' ERR
 fail() {
   echo "FAIL: $*"
   failures=$((failures + 1))
