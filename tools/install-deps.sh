@@ -10,6 +10,7 @@ packages=(
   libopenmesh-dev
   libyaml-cpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  parallel slurm-wlm munge
 )
 
 missing=()
