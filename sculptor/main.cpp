@@ -14,6 +14,7 @@ namespace {
 
 // Options accepted before the positional arguments.
 const std::vector<tervik::OptionSpec> kOptions = {
+    {"binary", "", "write the point files as binary little-endian PLY (coordinates as double)"},
 };
 
 }  // namespace
@@ -40,7 +41,9 @@ int main(int argc, char** argv) {
   }
   try {
     const std::vector<std::string> args(argv + options.first_positional, argv + argc);
-    tervik::run_sequence(tervik::parse_options(args));
+    tervik::Options run = tervik::parse_options(args);
+    run.binary_output = options.has("binary");
+    tervik::run_sequence(run);
   } catch (const std::exception& e) {
     // Library messages that already name their reporter ("ERROR(...)") are printed as they are.
     const std::string message = e.what();

@@ -47,7 +47,9 @@ void run_sequence(const Options& options) {
                       scratch, depth_maps);
 
     try {
-      write_file_normal_color(out_file, surface);
+      write_file_normal_color(out_file, surface,
+                              options.binary_output ? io::PlyFormat::binary_little_endian
+                                                    : io::PlyFormat::ascii);
     } catch (const BacktracedTervikException& e) {
       throw TervikError("cannot write the points of frame " + std::to_string(f) + " to '" +
                         out_file + "': " + e.what());
