@@ -3,7 +3,6 @@
 #include <charconv>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 #include "tervik/exceptions.h"
 #include "tervik/ply.h"
@@ -122,7 +121,18 @@ bool read_file_bytes(const std::string& path, std::string& bytes) {
   if (!std::filesystem::is_regular_file(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  // Read in large blocks: the size is a hint only, the file may change while it is read.
+  constexpr std::size_t kBlock = 1 << 20;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  if (!ec) bytes.reserve(static_cast<std::size_t>(size) + kBlock);
+  std::size_t have = 0;
+  for (;;) {
+    bytes.resize(have + kBlock);
+    in.read(bytes.data() + have, static_cast<std::streamsize>(kBlock));
+    have += static_cast<std::size_t>(in.gcount());
+    if (!in) break;
+  }
+  bytes.resize(have);
   if (in.bad()) {
     bytes.clear();
     return false;
