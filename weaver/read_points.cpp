@@ -19,7 +19,7 @@ void read(const std::string& path, std::vector<Patch>& points, unsigned int step
   options.require_normals = true;
   options.vertices_only = true;
   const io::PlyModel model = io::parse_ply(path, bytes, options);
-  bytes = std::string();  // the file's bytes are not needed any more
+  std::string().swap(bytes);  // release the file's bytes before the points are built
   points.resize(model.positions.size());
   for (std::size_t i = 0; i < points.size(); ++i) {
     Patch& p = points[i];
