@@ -51,7 +51,7 @@ class DataReader {
     } else {
       start_ = pos_;
     }
-    int k = 0;  // values read so far
+    long long k = 0;  // values read so far
     for (std::size_t p = 0; p < el.properties.size(); ++p) {
       const PlyProperty& prop = el.properties[p];
       if (!prop.is_list) {
@@ -89,6 +89,7 @@ class DataReader {
     const std::string name = el_ ? " (" + el_->name + " " + std::to_string(index_) + ")" : "";
     r_.fail("byte " + std::to_string(start_) + name, what);
   }
+  // Makes fail() name the first byte after the last record rather than a record.
   void mark_trailing() {
     el_ = nullptr;
     start_ = pos_;
@@ -104,7 +105,7 @@ class DataReader {
   // list when `item` is -1, else colour value `colour` or value `k` of the record.
   struct Label {
     int colour = 0;
-    int k = 0;
+    long long k = 0;
     const PlyProperty* list = nullptr;
     long long item = -1;
   };
