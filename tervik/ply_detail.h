@@ -43,6 +43,7 @@ class LineCursor {
 inline bool is_blank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
 }
+// True for a line of blanks only (or an empty one).
 bool is_blank_line(std::string_view line);
 // The blank-separated words of a line.
 std::vector<std::string_view> split(std::string_view line);
@@ -51,6 +52,7 @@ std::vector<std::string_view> split(std::string_view line);
 bool find_type(std::string_view name, PlyType& type);
 // Bytes of one binary value.
 std::size_t type_size(PlyType type);
+// True for the integer types, false for float and double.
 bool is_integer(PlyType type);
 // The values an integer type holds.
 void integer_range(PlyType type, long long& lowest, long long& highest);
