@@ -94,6 +94,10 @@ PlyHeader parse_ply_header(const std::string& path, std::string_view bytes,
 PlyModel parse_ply(const std::string& path, std::string_view bytes,
                    const PlyReadOptions& options);
 
+// Reads the PLY file `path` with default options (every element, no prefix): throws
+// TervikFileNotFound when it cannot be read and TervikFileError naming the line or byte on damage.
+PlyModel read_ply(const std::string& path);
+
 // The name of a property type in headers ("float", "uchar", ...), as the files write it.
 const char* ply_type_name(PlyType type);
 

@@ -319,4 +319,10 @@ PlyModel parse_ply(const std::string& path, std::string_view bytes,
   return m;
 }
 
+PlyModel read_ply(const std::string& path) {
+  std::string bytes;
+  if (!read_file_bytes(path, bytes)) throw TervikFileNotFound(path);
+  return parse_ply(path, bytes, PlyReadOptions());
+}
+
 }  // namespace tervik::io

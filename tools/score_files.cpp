@@ -4,25 +4,15 @@
 #include "tools/score.h"
 
 namespace tervik::scene {
-namespace {
-
-// Reads any PLY point or mesh file; damage is a TervikFileError naming the file and the line.
-io::PlyModel read_model(const std::string& file) {
-  std::string bytes;
-  if (!io::read_file_bytes(file, bytes)) throw TervikFileNotFound(file);
-  return io::parse_ply(file, bytes, io::PlyReadOptions());
-}
-
-}  // namespace
 
 PointScore score_point_file(const GroundTruth& truth, long frame, const std::string& file) {
-  const io::PlyModel model = read_model(file);
+  const io::PlyModel model = io::read_ply(file);
   return score_points(truth, frame, model.positions, model.normals, model.colors);
 }
 
 MeshScore score_mesh_file(const GroundTruth& truth, long frame, const std::string& file,
                           long samples, double coverage_distance) {
-  const io::PlyModel model = read_model(file);
+  const io::PlyModel model = io::read_ply(file);
   if (!model.has_faces) throw TervikFileError(file, "no face element: not a mesh");
   return score_mesh(truth, frame, model.positions, model.faces, samples, coverage_distance);
 }

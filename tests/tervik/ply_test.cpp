@@ -23,13 +23,6 @@ namespace {
 using tervik::testing::TempDir;
 using tervik::testing::write_file;
 
-// Reads any PLY file as the scorer does (no prefix, every element).
-PlyModel read_ply(const std::string& path) {
-  std::string bytes;
-  if (!read_file_bytes(path, bytes)) throw TervikFileNotFound(path);
-  return parse_ply(path, bytes, PlyReadOptions());
-}
-
 // The message of what `f` throws, or "no exception".
 template <typename F>
 std::string error_of(F f) {
