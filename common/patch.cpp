@@ -4,48 +4,45 @@
 
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
+#include "tervik/ply.h"
 
 namespace tervik {
 
 namespace {
 
-constexpr const char* kNormalProperties =
-    "property float x\nproperty float y\nproperty float z\n"
-    "property float nx\nproperty float ny\nproperty float nz\n";
-constexpr const char* kColorProperties =
-    "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+// Records are formatted into a buffer that is written whenever it holds this many bytes.
+constexpr std::size_t kChunkBytes = 1 << 16;
 
-void write_points(const std::string& name, const std::vector<Patch>& patches, bool color) {
+void write_points(const std::string& name, const std::vector<Patch>& patches, bool color,
+                  io::PlyFormat format) {
   io::AtomicFile file;
   if (!file.open(name)) throw TervikFileNotFound(name);
   std::FILE* f = file.stream();
-  std::fprintf(f, "ply\nformat ascii 1.0\nelement vertex %li\n",
-               static_cast<long>(patches.size()));
-  std::fputs(kNormalProperties, f);
-  if (color) std::fputs(kColorProperties, f);
-  std::fputs("end_header\n", f);
+  std::string chunk = io::point_file_header(patches.size(), color, format);
   for (const Patch& p : patches) {
-    if (color) {
-      std::fprintf(f, "%e %e %e %e %e %e %d %d %d\n", p.pos.x, p.pos.y, p.pos.z, p.normal.x,
-                   p.normal.y, p.normal.z, p.r, p.g, p.b);
-    } else {
-      std::fprintf(f, "%e %e %e %e %e %e\n", p.pos.x, p.pos.y, p.pos.z, p.normal.x, p.normal.y,
-                   p.normal.z);
+    const unsigned char rgb[3] = {p.r, p.g, p.b};
+    io::append_point_record(chunk, p.pos, p.normal, color ? rgb : nullptr, format);
+    if (chunk.size() >= kChunkBytes) {
+      std::fwrite(chunk.data(), 1, chunk.size(), f);
+      chunk.clear();
+      // A full disk makes every further write fail too; stop early instead of formatting.
+      if (std::ferror(f)) break;
     }
-    // A full disk makes every further line fail too; stop early instead of formatting them.
-    if (std::ferror(f)) break;
   }
+  std::fwrite(chunk.data(), 1, chunk.size(), f);
   if (!file.commit()) throw TervikFileError(name, "cannot write point file: " + file.error());
 }
 
 }  // namespace
 
-void write_file_normal_color(const std::string& name, const std::vector<Patch>& patches) {
-  write_points(name, patches, true);
+void write_file_normal_color(const std::string& name, const std::vector<Patch>& patches,
+                             io::PlyFormat format) {
+  write_points(name, patches, true, format);
 }
 
-void write_file_normal(const std::string& name, const std::vector<Patch>& patches) {
-  write_points(name, patches, false);
+void write_file_normal(const std::string& name, const std::vector<Patch>& patches,
+                       io::PlyFormat format) {
+  write_points(name, patches, false, format);
 }
 
 }  // namespace tervik

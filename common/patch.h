@@ -4,9 +4,11 @@
 // Point file layout (every line ends with a single line feed):
 //   ply / format ascii 1.0 / element vertex <count> / the property lines / end_header
 //   then one line per patch in vector order: x y z nx ny nz [r g b], coordinates in "%e".
+// The binary variant (tervik/ply.h) has the same properties with double coordinates.
 #include <string>
 #include <vector>
 
+#include "tervik/ply.h"
 #include "tervik/points.h"
 
 namespace tervik {
@@ -27,9 +29,12 @@ struct Patch {
 // existing file. The file appears under its name only once it is complete. Throws
 // TervikFileNotFound(name) if the file cannot be created and TervikFileError(name, ...) if
 // writing fails; in both cases nothing is left under `name` (an older file stays as it was).
-void write_file_normal_color(const std::string& name, const std::vector<Patch>& patches);
+// `format` chooses ASCII (the default) or binary little-endian.
+void write_file_normal_color(const std::string& name, const std::vector<Patch>& patches,
+                             io::PlyFormat format = io::PlyFormat::ascii);
 
 // The same file without the colour columns and their property lines.
-void write_file_normal(const std::string& name, const std::vector<Patch>& patches);
+void write_file_normal(const std::string& name, const std::vector<Patch>& patches,
+                       io::PlyFormat format = io::PlyFormat::ascii);
 
 }  // namespace tervik

@@ -18,6 +18,7 @@ namespace {
 const std::vector<tervik::OptionSpec> kOptions = {
     {"threads", "N",
      "threads to use (default 1, 0 = every core); the output does not depend on it"},
+    {"binary", "", "write the point files as binary little-endian PLY (coordinates as double)"},
 };
 
 }  // namespace
@@ -51,7 +52,9 @@ int main(int argc, char** argv) {
     const unsigned threads =
         options.has("threads") ? tervik::parse_thread_count(options.values.at("threads")) : 1;
     const std::vector<std::string> args(argv + options.first_positional, argv + argc);
-    tervik::run_sequence(tervik::parse_options(args), threads, std::cout, std::cerr);
+    tervik::Options run = tervik::parse_options(args);
+    run.binary_output = options.has("binary");
+    tervik::run_sequence(run, threads, std::cout, std::cerr);
   } catch (const std::exception& e) {
     // Library messages that already name their reporter ("ERROR(...)") are printed as they are.
     const std::string message = e.what();

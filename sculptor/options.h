@@ -55,6 +55,7 @@ struct Options {
   long long npoints = 0;
   double step = 0.0;           // sampling length L = 0.005 x the box diagonal (world units)
   double motion_radius = 0.0;  // 8 L: half-size of the motion search of tracked frames
+  bool binary_output = false;  // --binary: point files in binary little-endian PLY
 };
 
 // Number of arguments after the program name.

@@ -60,7 +60,9 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     postprocess_frame(views.colour, params, timer, surface, work, progress, timing);
 
     try {
-      write_file_normal_color(out_file, surface);
+      write_file_normal_color(out_file, surface,
+                              options.binary_output ? io::PlyFormat::binary_little_endian
+                                                    : io::PlyFormat::ascii);
     } catch (const BacktracedTervikException& e) {
       throw TervikError("cannot write the points of frame " + std::to_string(f) + " to '" +
                         out_file + "': " + e.what());

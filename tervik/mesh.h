@@ -1,15 +1,17 @@
 #pragma once
 // Indexed triangle mesh with one colour per vertex, and its ASCII PLY files.
 //
-// PLY mesh layout (every line ends with a single line feed): the header
+// ASCII PLY mesh layout (every line ends with a single line feed): the header
 //   ply / format ascii 1.0 / element vertex <n> / property float x, y, z /
 //   [property uchar red, green, blue] / element face <m> /
 //   property list uint8 int32 vertex_indices / end_header
 // then one line per vertex, "x y z [r g b]" with coordinates in "%lf" (six decimals), and one
-// line per face, "3 i j k" with the vertex indices in face order.
+// line per face, "3 i j k" with the vertex indices in face order. The binary little-endian
+// variant (tervik/ply.h) has the same elements with double coordinates.
 #include <string>
 #include <vector>
 
+#include "tervik/ply.h"
 #include "tervik/points.h"
 
 namespace tervik {
@@ -60,8 +62,9 @@ class FaceVertexMesh {
 // "ERROR(WriteListedMesh) Cannot open file <path>" if it cannot be created, and
 // "ERROR(WriteListedMesh) Cannot write file <path>: <reason>" if writing fails; the file
 // under `path` is then unchanged. Throws TervikError before writing if `colors` and
-// `vertices` differ in length.
-void write_mesh(const std::string& path, const FaceVertexMesh& mesh);
+// `vertices` differ in length. `format` chooses ASCII (the default) or binary little-endian.
+void write_mesh(const std::string& path, const FaceVertexMesh& mesh,
+                io::PlyFormat format = io::PlyFormat::ascii);
 
 // Writes the PLY mesh without colours, with only the faces whose flag is set (one flag per
 // face, in face order). Errors as write_mesh; also throws if the flag count is not the face
@@ -69,13 +72,13 @@ void write_mesh(const std::string& path, const FaceVertexMesh& mesh);
 void write_mesh_no_color(const std::string& path, const FaceVertexMesh& mesh,
                          const std::vector<bool>& face_flags);
 
-// Reads a PLY mesh in the layout above (with or without the colour columns; vertices
-// without colour become grey) into `mesh`, replacing its contents. Throws TervikError
-// "ERROR(ReadListedMesh) Cannot open file <path>" if the file cannot be opened, and
-// TervikError "ERROR(ReadListedMesh) <path> line <n>: <what>" for a malformed header, a
-// bad vertex or face line, a face index out of range or data after the last face, and
-// "ERROR(ReadListedMesh) <path> ends after line <n>, expected <what>" for a file that ends
-// early. `mesh` is unchanged when anything is thrown.
+// Reads a PLY mesh, ASCII or binary (tervik/ply.h), into `mesh`, replacing its contents: the
+// vertices with their colours (grey without red, green, blue) and the faces, polygons split into
+// fans of triangles. Throws TervikError "ERROR(ReadListedMesh) Cannot open file <path>" if the
+// file cannot be opened, and "ERROR(ReadListedMesh) <path> <where>: <what>" for a malformed
+// header or record, a face index out of range, a file that ends early or data after the last
+// element; "<path>: no face element, not a mesh" for a point file. `mesh` is unchanged when
+// anything is thrown.
 void read_mesh(const std::string& path, FaceVertexMesh& mesh);
 
 }  // namespace tervik

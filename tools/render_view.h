@@ -11,7 +11,7 @@
 #include "tervik/camera.h"
 #include "tervik/imagegray.h"
 #include "tervik/imagergb.h"
-#include "tools/ply_reader.h"
+#include "tervik/ply.h"
 
 namespace tervik::capture {
 

@@ -77,7 +77,7 @@ MeshScore score_mesh(const GroundTruth& truth, long frame, const std::vector<Poi
                      const std::vector<Coord3D<long long>>& faces, long samples = 20000,
                      double coverage_distance = 2.0);
 
-// Reads a PLY point file (tools/ply_reader.h) and scores its vertices, with their normals and
+// Reads a PLY point file (tervik/ply.h) and scores its vertices, with their normals and
 // colours where the file has them.
 PointScore score_point_file(const GroundTruth& truth, long frame, const std::string& file);
 // Reads a PLY mesh and scores it; throws TervikFileError when the file has no face element.

@@ -1,6 +1,6 @@
 // Scoring of files written by sculptor and weaver.
 #include "tervik/exceptions.h"
-#include "tools/ply_reader.h"
+#include "tervik/ply.h"
 #include "tools/score.h"
 
 namespace tervik::scene {

@@ -45,6 +45,7 @@ bool parse_real(const char* text, double& value) {
 
 // Options accepted before the positional arguments.
 const std::vector<tervik::OptionSpec> kOptions = {
+    {"binary", "", "write the mesh as binary little-endian PLY (coordinates as double)"},
     {"threads", "N",
      "threads (default 1, 0 = all cores); the same mesh, the timing line in wall time"},
 };
@@ -115,7 +116,9 @@ int main(int argc, char** argv) {
     std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
 
     // Every face is written, also those withdrawn during the triangulation.
-    tervik::write_mesh(mesh_path, mesh);
+    tervik::write_mesh(mesh_path, mesh,
+                       options.has("binary") ? tervik::io::PlyFormat::binary_little_endian
+                                             : tervik::io::PlyFormat::ascii);
   } catch (const std::exception& e) {
     std::cerr << e.what() << std::endl;
     return 1;

@@ -15,6 +15,7 @@
 #include "sculptor/silhouette.h"
 #include "test_util.h"
 #include "tools/scene.h"
+#include "weaver/read_points.h"
 
 namespace tervik {
 namespace {
@@ -256,6 +257,38 @@ TEST_F(Sculptor, ThreadsOptionGivesTheSameBytes) {
   const Outcome help = run(dir_, {"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("--threads N"), std::string::npos) << help.out;
+}
+
+TEST_F(Sculptor, BinaryOptionWritesTheSamePointsInBinary) {
+  ASSERT_EQ(run(dir_, args()).status, 0);
+  std::vector<std::string> a = args();
+  a[4] = dir_.file("binary_%04ld.ply");
+  a.insert(a.begin(), "--binary");
+  const Outcome r = run(dir_, a);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* frame : {"0000", "0001"}) {
+    const std::string text = dir_.file(std::string("points_") + frame + ".ply");
+    const std::string binary = dir_.file(std::string("binary_") + frame + ".ply");
+    EXPECT_EQ(testing::read_file(binary).rfind("ply\nformat binary_little_endian 1.0\n", 0), 0u);
+    std::vector<Patch> from_text, from_binary;
+    read_points_color(text, from_text, 1);
+    read_points_color(binary, from_binary, 1);
+    ASSERT_EQ(from_binary.size(), from_text.size());
+    // The text file holds the binary file's doubles rounded by "%e".
+    char buf[64];
+    auto rounded = [&](double v) {
+      std::snprintf(buf, sizeof buf, "%e", v);
+      return std::strtod(buf, nullptr);
+    };
+    for (std::size_t i = 0; i < from_text.size(); ++i) {
+      Patch p = from_binary[i];
+      for (int c = 0; c < 3; ++c) {
+        p.pos[c] = rounded(p.pos[c]);
+        p.normal[c] = rounded(p.normal[c]);
+      }
+      ASSERT_EQ(p, from_text[i]) << frame << " point " << i;
+    }
+  }
 }
 
 TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {

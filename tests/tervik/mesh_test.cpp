@@ -239,23 +239,29 @@ TEST(MeshFile, MalformedFilesNameTheLine) {
   const std::string name = dir.file("bad.ply");
   const std::string good = color_header(2, 1) + "0 0 0 1 2 3\n1 1 1 4 5 6\n3 0 1 1\n";
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"", "ends after line 0, expected \"ply\" in the header"},
-      {"ply\nformat binary_little_endian 1.0\n", "line 2: expected \"format ascii 1.0\""},
-      {color_header(-1, 0), "line 3: expected \"element vertex <count>\""},
-      {color_header(2, 1) + "0 0 0 1 2 3\n", "ends after line 13, expected vertex 1 of 2"},
+      {"", "line 1: not a PLY file (the first line must be 'ply')"},
+      {"ply\nformat binary_little_endian 1.0\n", "line 3: file ends inside the header"},
+      {"ply\nformat binary_big_endian 1.0\n",
+       "line 2: unsupported format 'format binary_big_endian 1.0' (expected 'format ascii 1.0' "
+       "or 'format binary_little_endian 1.0')"},
+      {color_header(-1, 0), "line 3: invalid vertex count '-1'"},
+      {color_header(2, 1) + "0 0 0 1 2 3\n",
+       "line 14: file ends after 1 of the 2 vertex records of its header"},
       {color_header(2, 1) + "0 0 0 1 2 3\n1 1 1 4 5 256\n3 0 1 1\n",
-       "line 14: vertex 1: expected \"x y z red green blue\" with colours 0 to 255"},
+       "line 14: colour value 3 is not an integer from 0 to 255"},
       {color_header(2, 1) + "0 0 0 1 2 3\n1 1 x 4 5 6\n3 0 1 1\n",
-       "line 14: vertex 1: expected \"x y z red green blue\" with colours 0 to 255"},
+       "line 14: value 3 is not a number"},
       {color_header(2, 1) + "0 0 0 1 2 3\n1 1 1 4 5 6\n3 0 1 2\n",
-       "line 15: face 0 refers to a vertex outside 0..1"},
-      {color_header(2, 1) + "0 0 0 1 2 3\n1 1 1 4 5 6\n4 0 1 1 0\n",
-       "line 15: face 0: expected \"3 i j k\""},
+       "line 15: face 0 uses vertex 2, but there are 2 vertices"},
+      {color_header(2, 1) + "0 0 0 1 2 3\n1 1 1 4 5 6\n2 0 1\n",
+       "line 15: face 0 has fewer than 3 corners"},
+      {color_header(2, 1) + "0 0 0 1 2 3\n1 1 1 4 5 6\n3 0 1\n",
+       "line 15: item 3 of list vertex_indices is not an integer from -2147483648 to 2147483647"},
       {color_header(2, 2) + "0 0 0 1 2 3\n1 1 1 4 5 6\n3 0 1 1\n",
-       "ends after line 15, expected face 1 of 2"},
-      {good + "3 1 0 0\n", "line 16: unexpected data after the last face"},
+       "line 16: file ends after 1 of the 2 face records of its header"},
+      {good + "3 1 0 0\n", "line 16: unexpected data after the last element"},
       {color_header(1000000, 0) + "0 0 0 1 2 3\n",
-       "line 12: header declares 1000000 vertices and 0 faces, more than the file can hold"},
+       "line 14: file ends after 1 of the 1000000 vertex records of its header"},
   };
   FaceVertexMesh mesh;
   testing::write_file(name, good);

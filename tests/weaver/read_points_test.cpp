@@ -142,23 +142,29 @@ TEST(ReadPoints, DamagedHeadersNameFileAndLine) {
   } cases[] = {
       {"", "1: not a PLY file (the first line must be 'ply')"},
       {"solid cube\n", "1: not a PLY file (the first line must be 'ply')"},
-      {"ply\nformat binary_little_endian 1.0\nelement vertex 1\n",
-       "2: unsupported format 'format binary_little_endian 1.0' (expected 'format ascii 1.0')"},
+      {"ply\nformat binary_big_endian 1.0\nelement vertex 1\n",
+       "2: unsupported format 'format binary_big_endian 1.0' (expected 'format ascii 1.0' or "
+       "'format binary_little_endian 1.0')"},
       {"ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n",
        "5: file ends inside the header"},
       {"ply\nformat ascii 1.0\nelement vertex -2\n" + kProps + "end_header\n",
        "3: invalid vertex count '-2'"},
       {"ply\nformat ascii 1.0\nelement vertex many\n", "3: invalid vertex count 'many'"},
-      {"ply\nformat ascii 1.0\nelement face 0\nelement vertex 1\n",
-       "3: element 'face' before the vertex element"},
       {"ply\nformat ascii 1.0\nelement vertex 1\nproperty float y\nproperty float x\n"
-       "end_header\n",
-       "4: the vertex properties must be x y z nx ny nz red green blue"},
+       "end_header\n0 0\n",
+       "3: the vertex element lacks one of the properties x, y, z, nx, ny, nz"},
       {header(1, "property float x\nproperty float y\nproperty float z\nproperty float nx\n"
-                 "property float ny\nproperty float nz\n"),
-       "3: the vertex properties must be x y z nx ny nz red green blue"},
-      {header(1, kProps + "property float quality\n"),
-       "13: the vertex properties must be x y z nx ny nz red green blue"},
+                 "property float ny\nproperty uchar red\n") + "1 2 3 4 5 6\n",
+       "3: the vertex element lacks one of the properties x, y, z, nx, ny, nz"},
+      {header(1, kProps + "property weird quality\n"),
+       "13: unknown type 'weird' of property quality"},
+      {header(1, kProps + "property float x\n"), "13: second property x in element 'vertex'"},
+      {"ply\nformat ascii 1.0\nelement vertex 1\nelement vertex 1\n",
+       "4: second element 'vertex'"},
+      {"ply\nelement vertex 1\n", "2: element before the 'format' line"},
+      {"ply\nformat ascii 1.0\nproperty float x\n", "3: property before the first element"},
+      {"ply\nformat ascii 1.0\nelement vertex 1\nproperty list float int idx\n",
+       "4: the length of list idx must have an integer type, not 'float'"},
       {header(1, "property float x\nproperty float y\nproperty float z\nproperty float nx\n"
                  "property float ny\nproperty float nz\nproperty float red\n"
                  "property uchar green\nproperty uchar blue\n"),
@@ -180,7 +186,7 @@ TEST(ReadPoints, DamagedBodiesNameFileAndLine) {
   const struct {
     std::string body, message;
   } cases[] = {
-      {good + good, "16: file ends after 2 of the 3 points of its header"},
+      {good + good, "16: file ends after 2 of the 3 vertex records of its header"},
       {good + "1 2 3 0 0 1 10 20\n" + good, "15: colour value 3 is not an integer from 0 to 255"},
       {good + good + "1 2 x 0 0 1 1 1 1\n", "16: value 3 is not a number"},
       {"1 2 3 0 0 1 256 0 0\n", "14: colour value 1 is not an integer from 0 to 255"},
@@ -189,7 +195,7 @@ TEST(ReadPoints, DamagedBodiesNameFileAndLine) {
       {"nan 2 3 0 0 1 1 1 1\n", "14: value 1 is not a finite number"},
       {"1 2 3 0 inf 1 1 1 1\n", "14: value 5 is not a finite number"},
       {"1 2 3,5 0 0 1 1 1 1\n", "14: value 3 is not a number"},
-      {"1 2 3 0 0 1 1 1 1 9\n", "14: unexpected text after the 9 values of a point"},
+      {"1 2 3 0 0 1 1 1 1 9\n", "14: unexpected text after the 9 values of a vertex record"},
   };
   for (const auto& c : cases) {
     write_file(f, header(3) + c.body);
@@ -207,8 +213,8 @@ TEST(ReadPoints, HugeDeclaredCountFailsCleanlyAndZeroStepIsRejected) {
   const std::string f = dir.file("big.ply");
   write_file(f, header(4000000000000LL) + "1 2 3 0 0 1 1 1 1\n");
   EXPECT_EQ(read_error(f), "ERROR( read_points ) : " + f +
-                               " line 15: file ends after 1 of the 4000000000000 points of its "
-                               "header");
+                               " line 15: file ends after 1 of the 4000000000000 vertex records "
+                               "of its header");
   EXPECT_EQ(read_error(f, 0),
             "ERROR( read_points ) : the decimation step must be at least 1");
 }

@@ -160,6 +160,36 @@ TEST(Weaver, WritesTheMeshOfTheDecimatedPoints) {
   EXPECT_EQ(listing(dir), (std::vector<std::string>{"out1.mesh", "out3.mesh", "p.ply"}));
 }
 
+TEST(Weaver, BinaryPointCopyGivesTheSameMeshAndBinaryMeshHoldsIt) {
+  TempDir dir;
+  write_file_normal_color(dir.file("p.ply"), unit_sphere(900));
+  // The binary copy of the ASCII file: the values the ASCII file holds, stored as doubles.
+  std::vector<Patch> ascii;
+  read_points_color(dir.file("p.ply"), ascii, 1);
+  write_file_normal_color(dir.file("b.ply"), ascii, io::PlyFormat::binary_little_endian);
+  for (const char* decimation : {"1", "3"}) {
+    const std::string args = std::string(" 20 30 ") + decimation + " 100000";
+    ASSERT_EQ(weaver(dir, dir.file("p.ply") + " " + dir.file("a.mesh") + args).status, 0);
+    ASSERT_EQ(weaver(dir, dir.file("b.ply") + " " + dir.file("b.mesh") + args).status, 0);
+    const std::string from_ascii = read_file(dir.file("a.mesh"));
+    EXPECT_GT(from_ascii.size(), 1000u);
+    EXPECT_TRUE(read_file(dir.file("b.mesh")) == from_ascii) << "decimation " << decimation;
+  }
+  // --binary writes the same mesh in binary, with the vertices' doubles unrounded.
+  const Result r = weaver(dir, "--binary " + dir.file("p.ply") + " " + dir.file("c.mesh") +
+                                   " 20 30 1 100000");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(read_file(dir.file("c.mesh")).rfind("ply\nformat binary_little_endian 1.0\n", 0), 0u);
+  FaceVertexMesh a, c;
+  ASSERT_EQ(weaver(dir, dir.file("p.ply") + " " + dir.file("a.mesh") + " 20 30 1 100000").status, 0);
+  read_mesh(dir.file("a.mesh"), a);
+  read_mesh(dir.file("c.mesh"), c);
+  EXPECT_EQ(c.faces, a.faces);
+  EXPECT_EQ(c.colors, a.colors);
+  ASSERT_EQ(c.vertices.size(), ascii.size());
+  for (std::size_t i = 0; i < ascii.size(); ++i) EXPECT_EQ(c.vertices[i], ascii[i].pos) << i;
+}
+
 // --threads N: the same mesh and progress bytes for every N, the timing line in the same form;
 // a bad value is refused with the usage text; --help lists the option.
 TEST(Weaver, ThreadsGiveTheSameBytes) {
