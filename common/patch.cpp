@@ -17,7 +17,7 @@ constexpr const char* kColorProperties =
 
 void write_points(const std::string& name, const std::vector<Patch>& patches, bool color) {
   io::AtomicFile file;
-  if (!file.open(name)) throw TervikFileNotFound(name);
+  if (!file.open(name)) throw TervikFileError(name, "cannot create the point file: " + file.error());
   std::FILE* f = file.stream();
   std::fprintf(f, "ply\nformat ascii 1.0\nelement vertex %li\n",
                static_cast<long>(patches.size()));

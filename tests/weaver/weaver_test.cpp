@@ -125,7 +125,8 @@ TEST(Weaver, UnwritableOutputFailsWithoutLeavingAFile) {
   const Result r = weaver(dir, dir.file("p.ply") + " " + mesh + " 20 30 1 1000");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.substr(r.err.find('\n') + 1),
-            "ERROR(WriteListedMesh) Cannot open file " + mesh + "\n");
+            "ERROR(WriteListedMesh) Cannot open file " + mesh + ": the folder '" +
+                dir.file("missing") + "' does not exist\n");
   EXPECT_EQ(listing(dir), std::vector<std::string>{"p.ply"});
 }
 
