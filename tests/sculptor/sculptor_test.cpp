@@ -131,6 +131,9 @@ TEST_F(Sculptor, BadArgumentsAreRejectedBeforeAnyFileIsRead) {
       {4, "out%s.ply", "ERROR: the output template 'out%s.ply' holds the conversion '%s'"},
       {2, "img%ld_%04ld_%n.png", "ERROR: the image template 'img%ld_%04ld_%n.png' holds the "
                                  "conversion '%n'"},
+      // Two frames into one output file would silently keep only the last.
+      {4, "points.ply", "ERROR: the output template 'points.ply' has no conversion for the "
+                        "frame number, but frames 0 to 1 are processed"},
   };
   for (const auto& b : bad) {
     std::vector<std::string> a = args();
