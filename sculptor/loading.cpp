@@ -13,6 +13,9 @@ namespace tervik {
 
 namespace {
 
+// Relative difference between P and K [R | t] above which a camera is reported.
+constexpr double kProjectionTolerance = 1e-6;
+
 // Pixel positions are held in 16-bit coordinates.
 constexpr std::int64_t kMaxImageSide = 32767;
 
@@ -38,13 +41,26 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
   for (std::size_t i = 0; i < n; ++i) {
     const std::string file = camtemplate.format(static_cast<std::int64_t>(i));
     Camera camera;
-    camera.read_parameters(file);
+    try {
+      camera.read_parameters(file);
+    } catch (const TervikError& e) {
+      throw TervikError(std::string(e.what()) + " (calibration of camera " + std::to_string(i) +
+                        ")");
+    }
     const std::int64_t w = camera.im_width(), h = camera.im_height();
     if (w < 1 || w > kMaxImageSide || h < 1 || h > kMaxImageSide) {
       std::ostringstream os;
       os << "the calibration file '" << file << "' of camera " << i << " gives an image size of "
          << w << " x " << h << "; each side must be between 1 and " << kMaxImageSide << " pixels";
       throw TervikError(os.str());
+    }
+    // P alone drives the projection; a P that does not match the camera's own K, R and t
+    // (copied from another camera, say) is almost always a mistake.
+    const double mismatch = projection_mismatch(camera);
+    if (mismatch > kProjectionTolerance) {
+      out << "WARNING: the projection matrix of camera " << i << " ('" << file
+          << "') differs from K [R | t] by " << mismatch
+          << " (relative); the camera projects with P alone" << std::endl;
     }
     views.colour[i].get<0>() = camera;
     views.silhouettes[i].get<0>() = camera;

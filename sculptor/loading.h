@@ -28,8 +28,10 @@ constexpr double kCoarseScale = 0.125;
 
 // Prints "Loading camera data" to `out`, reads the calibration file of every camera 0 to
 // numcams - 1 (named by the camera template) into all three view sets (scaled by 0.125 for the
-// coarse set), and prints "Processing sequence". Throws the calibration reader's TervikError, or
-// TervikError when a camera's image size is not between 1 and 32767 pixels on each side.
+// coarse set), and prints "Processing sequence". Prints a "WARNING: " line naming the camera
+// whose P differs from K [R | t] by more than 1e-6 (relative). Throws the calibration reader's
+// TervikError with " (calibration of camera <i>)" appended, or TervikError when a camera's
+// image size is not between 1 and 32767 pixels on each side.
 ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std::ostream& out);
 
 // Reads frame `frame` camera after camera: the silhouette (one channel) into the silhouette

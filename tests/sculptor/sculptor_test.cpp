@@ -152,7 +152,8 @@ TEST_F(Sculptor, MissingCalibrationFileExitsWithTheReadersMessage) {
   const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Loading camera data\n");
-  EXPECT_EQ(r.err, "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("nocam0.txt") + "\n");
+  EXPECT_EQ(r.err, "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("nocam0.txt") +
+                       " (calibration of camera 0)\n");
 }
 
 TEST_F(Sculptor, EmptyFrameRangeReadsCalibrationsOnly) {
