@@ -19,16 +19,25 @@ constexpr double kProjectionTolerance = 1e-6;
 // Pixel positions are held in 16-bit coordinates.
 constexpr std::int64_t kMaxImageSide = 32767;
 
-// Throws unless `image` has the image size of camera `index`.
+// Throws if `image` is smaller than the image size of camera `index` on either side. An image
+// larger than its calibration is read safely (pixels beyond the calibrated size are never
+// looked at); it is reported once per camera and run, through `warned`.
 template <typename ImageType>
 void check_size(const ImageType& image, const Camera& camera, std::size_t index,
-                const char* what, const std::string& file) {
+                const char* what, const std::string& file, std::vector<bool>& warned,
+                std::ostream& out) {
   if (image.width() == camera.im_width() && image.height() == camera.im_height()) return;
   std::ostringstream os;
   os << "the " << what << " '" << file << "' is " << image.width() << " x " << image.height()
      << " pixels but camera " << index << " is calibrated for " << camera.im_width() << " x "
      << camera.im_height();
-  throw TervikError(os.str());
+  if (image.width() < camera.im_width() || image.height() < camera.im_height())
+    throw TervikError(os.str());
+  if (warned.size() <= index) warned.resize(index + 1, false);
+  if (warned[index]) return;
+  warned[index] = true;
+  out << "WARNING: " << os.str() << "; only its top-left " << camera.im_width() << " x "
+      << camera.im_height() << " pixels are used" << std::endl;
 }
 
 }  // namespace
@@ -37,7 +46,7 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
   out << "Loading camera data" << std::endl;
   const std::size_t n = static_cast<std::size_t>(numcams < 0 ? 0 : numcams);
   ViewSets views{multiview::MultiView<ImageRGB<unsigned char>>(n), SilhouetteViews(n),
-                 SilhouetteViews(n)};
+                 SilhouetteViews(n), std::vector<bool>(n, false)};
   for (std::size_t i = 0; i < n; ++i) {
     const std::string file = camtemplate.format(static_cast<std::int64_t>(i));
     Camera camera;
@@ -71,19 +80,21 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 }
 
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-                std::int64_t frame) {
+                std::int64_t frame, std::ostream& out) {
   for (std::size_t i = 0; i < views.silhouettes.size(); ++i) {
     const auto cam = static_cast<std::int64_t>(i);
     const std::string fg_file = fgtemplate.format(cam, frame);
     ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
     io::ReadImage(fg_file).read(silhouette);
-    check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file);
+    check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file,
+               views.larger_warned, out);
     views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
 
     const std::string im_file = imtemplate.format(cam, frame);
     ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
     io::ReadImage(im_file).read(colour);
-    check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file);
+    check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file,
+               views.larger_warned, out);
   }
 }
 

@@ -3,7 +3,8 @@
 // colour images are read into the same entries. View index i is camera number i, the number
 // substituted into the file-name templates.
 #include <cstdint>
-#include <iosfwd>
+#include <iostream>
+#include <vector>
 
 #include "sculptor/options.h"
 #include "sculptor/silhouette.h"
@@ -20,6 +21,8 @@ struct ViewSets {
   SilhouetteViews silhouettes;
   // The cameras scaled by 0.125 with the silhouettes reduced by 8.
   SilhouetteViews coarse;
+  // Per camera: whether an image larger than its calibration has been reported.
+  std::vector<bool> larger_warned;
 };
 
 // The factor by which the coarse silhouettes are reduced, and the matching camera scale.
@@ -37,8 +40,10 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 // Reads frame `frame` camera after camera: the silhouette (one channel) into the silhouette
 // views and its reduction by 8 into the coarse views, then the colour image into the colour
 // views. Throws the image reader's errors, and TervikError naming the file, both sizes and the
-// camera when an image's size differs from its camera's.
+// camera when an image is smaller than its camera's image size on either side. An image larger
+// than its camera's size is used (its top-left part), with one "WARNING: " line on `out` per
+// camera and run.
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-                std::int64_t frame);
+                std::int64_t frame, std::ostream& out = std::cout);
 
 }  // namespace tervik

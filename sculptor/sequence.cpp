@@ -19,8 +19,8 @@ std::string no_points_message(const Options& options, std::int64_t frame, bool f
   const Point3D& b = options.box_max;
   os << "frame " << frame << " yields no surface point. Check that the box from (" << a.x << ", "
      << a.y << ", " << a.z << ") to (" << b.x << ", " << b.y << ", " << b.z
-     << ") holds the object, that its silhouettes show the object as foreground (values of 128 "
-        "or more) in at least "
+     << ") holds the object, that its silhouettes show the object as foreground (values above 128) "
+        "in at least "
      << kMinCameras << " cameras, and that the calibration files match the images";
   if (!first)
     os << "; or the object moved more than " << options.motion_radius
@@ -37,7 +37,7 @@ void run_sequence(const Options& options) {
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
     std::cout << "Frame " << f << std::endl;
     const std::string out_file = options.outtemplate.format(f);
-    load_frame(views, options.fgtemplate, options.imtemplate, f);
+    load_frame(views, options.fgtemplate, options.imtemplate, f, std::cout);
     const bool first = f == options.first_frame;
     const std::clock_t start = sample_frame(views, options, first, surface, scratch, seeds);
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));

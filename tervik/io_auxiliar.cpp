@@ -12,6 +12,8 @@
 #include "tervik/io_auxiliar.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <ios>
@@ -28,6 +30,7 @@
 #include <jerror.h>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/tiff_decode.h"
 
 namespace tervik::io {
@@ -268,10 +271,14 @@ void check_jpeg_file(const std::string& filename) {
 
 namespace {
 
-// Throws TervikFileNotFound if the file cannot be opened, TervikFileError if it is empty.
+// Throws TervikFileNotFound if the file is missing, TervikFileError with the reason if it cannot
+// be read or is empty.
 void check_readable(const std::string& name) {
+  const std::string problem = input_file_problem(name);
+  if (problem == "not found") throw TervikFileNotFound(name);
+  if (!problem.empty()) throw TervikFileError(name, "cannot read the file: " + problem);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(name.c_str(), "rb"), &std::fclose);
-  if (!f) throw TervikFileNotFound(name);
+  if (!f) throw TervikFileError(name, std::string("cannot read the file: ") + std::strerror(errno));
   if (std::fgetc(f.get()) == EOF) throw TervikFileError(name, "the file is empty");
 }
 

@@ -11,6 +11,7 @@
 
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 
 namespace tervik {
 
@@ -183,8 +184,11 @@ class MeshReader {
   // Reads the next line into whitespace-separated tokens; false at the end of the file.
   bool next() {
     tokens_.clear();
-    if (!std::getline(in_, line_)) return false;
+    const io::LineRead r = io::read_line(in_, line_);
+    if (r == io::LineRead::kEnd) return false;
     ++number_;
+    if (r == io::LineRead::kTooLong)
+      fail("line longer than " + std::to_string(io::kMaxLineLength) + " bytes");
     size_t i = 0;
     while (i < line_.size()) {
       while (i < line_.size() && is_space(line_[i])) ++i;
@@ -257,8 +261,12 @@ class MeshReader {
 }  // namespace
 
 void read_mesh(const std::string& path, FaceVertexMesh& mesh) {
+  const std::string problem = io::input_file_problem(path);
+  if (!problem.empty())
+    throw TervikError("ERROR(ReadListedMesh) Cannot open file " + path +
+                      (problem == "not found" ? "" : ": " + problem));
   std::ifstream in(path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(path)) throw TervikError("ERROR(ReadListedMesh) Cannot open file " + path);
+  if (!in) throw TervikError("ERROR(ReadListedMesh) Cannot open file " + path);
   MeshReader r(path, in);
   r.expect({"ply"}, "ply");
   r.expect({"format", "ascii", "1.0"}, "format ascii 1.0");

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tools/ply_reader.h"
 
 namespace tervik::io {
@@ -41,6 +42,9 @@ bool is_integer_type(const std::string& t) {
 class Parser {
  public:
   explicit Parser(const std::string& file) : file_(file) {
+    const std::string problem = input_file_problem(file);
+    if (problem == "not found") throw TervikFileNotFound(file);
+    if (!problem.empty()) throw TervikFileError(file, "cannot read the file: " + problem);
     std::ifstream in(file, std::ios::binary);
     if (!in) throw TervikFileNotFound(file);
     text_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -51,6 +55,10 @@ class Parser {
     if (pos_ >= text_.size()) return false;
     std::size_t end = text_.find('\n', pos_);
     if (end == std::string::npos) end = text_.size();
+    if (end - pos_ > kMaxLineLength) {
+      ++line_;
+      fail("longer than " + std::to_string(kMaxLineLength) + " bytes");
+    }
     line.assign(text_, pos_, end - pos_);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     pos_ = end + 1;

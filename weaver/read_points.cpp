@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 
 namespace tervik {
 namespace {
@@ -23,14 +24,22 @@ const std::string kPrefix = "ERROR( read_points ) : ";
 class LineReader {
  public:
   explicit LineReader(const std::string& path) : path_(path) {
-    std::error_code ec;
-    if (!std::filesystem::is_directory(path, ec)) in_.open(path, std::ios::binary);
+    // Only regular files: a FIFO or device (/dev/zero) could block or never end.
+    const std::string problem = io::input_file_problem(path);
+    if (problem == "not found") throw TervikError(kPrefix + "Unable to read from file " + path);
+    if (!problem.empty())
+      throw TervikError(kPrefix + "Unable to read from file " + path + ": " + problem);
+    in_.open(path, std::ios::binary);
     if (!in_.is_open()) throw TervikError(kPrefix + "Unable to read from file " + path);
   }
 
   // The next line into `line`; false at the end of the file.
   bool next(std::string& line) {
-    if (!std::getline(in_, line)) {
+    const io::LineRead r = io::read_line(in_, line);
+    if (r == io::LineRead::kTooLong)
+      fail(path_, number_ + 1, "line longer than " + std::to_string(io::kMaxLineLength) +
+                                   " bytes");
+    if (r == io::LineRead::kEnd) {
       if (in_.bad()) fail(path_, number_ + 1, "read error");
       return false;
     }

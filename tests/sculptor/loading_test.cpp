@@ -187,11 +187,26 @@ TEST_F(LoadFrame, RejectsImagesWhoseSizeDiffersFromTheCamera) {
   EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 1); }),
             "the silhouette '" + fg_.format(1, 1) +
                 "' is 64 x 40 pixels but camera 1 is calibrated for 64 x 48");
-  write_images(1, 2, 64, 48, 65, 48);
+  write_images(1, 2, 64, 48, 63, 48);
   write_images(0, 2, 64, 48, 64, 48);
   EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 2); }),
             "the colour image '" + im_.format(1, 2) +
-                "' is 65 x 48 pixels but camera 1 is calibrated for 64 x 48");
+                "' is 63 x 48 pixels but camera 1 is calibrated for 64 x 48");
+}
+
+TEST_F(LoadFrame, LargerImagesAreUsedWithOneWarningPerCamera) {
+  write_images(0, 4, 64, 48, 64, 48);
+  write_images(1, 4, 64, 48, 70, 50);  // camera 1's colour image is larger
+  write_images(0, 5, 64, 48, 64, 48);
+  write_images(1, 5, 66, 48, 70, 50);  // and next frame its silhouette too
+  std::ostringstream out;
+  load_frame(views_, fg_, im_, 4, out);
+  load_frame(views_, fg_, im_, 5, out);
+  EXPECT_EQ(out.str(), "WARNING: the colour image '" + im_.format(1, 4) +
+                           "' is 70 x 50 pixels but camera 1 is calibrated for 64 x 48; only its "
+                           "top-left 64 x 48 pixels are used\n");
+  EXPECT_EQ(views_.colour[1].get<1>().width(), 70u);
+  EXPECT_EQ(views_.silhouettes[1].get<1>().width(), 66u);
 }
 
 TEST_F(LoadFrame, MissingImageNamesTheFile) {

@@ -206,7 +206,7 @@ TEST(MeshFile, UnwritableOrUnreadablePathsThrowTheirMessages) {
   EXPECT_EQ(error_of([&] { read_mesh(name, mesh); }),
             "ERROR(ReadListedMesh) Cannot open file " + name);
   EXPECT_EQ(error_of([&] { read_mesh(dir.path().string(), mesh); }),
-            "ERROR(ReadListedMesh) Cannot open file " + dir.path().string());
+            "ERROR(ReadListedMesh) Cannot open file " + dir.path().string() + ": it is a folder");
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   EXPECT_EQ(mesh.vertices.size(), 1u);
 }

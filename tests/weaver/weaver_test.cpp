@@ -84,10 +84,12 @@ TEST(Weaver, BadNumbersAreRejectedWithUsage) {
   const struct {
     std::string numbers, message;
   } cases[] = {
-      {"2 30 1 100", "nn must be an integer of at least 3"},
-      {"abc 30 1 100", "nn must be an integer of at least 3"},
-      {"12x 30 1 100", "nn must be an integer of at least 3"},
-      {"-5 30 1 100", "nn must be an integer of at least 3"},
+      {"2 30 1 100", "nn must be an integer from 3 to 100"},
+      {"abc 30 1 100", "nn must be an integer from 3 to 100"},
+      {"12x 30 1 100", "nn must be an integer from 3 to 100"},
+      {"-5 30 1 100", "nn must be an integer from 3 to 100"},
+      {"101 30 1 100", "nn must be an integer from 3 to 100"},
+      {"2000 30 1 100", "nn must be an integer from 3 to 100"},
       {"20 thirty 1 100", "minangle must be a number of degrees"},
       {"20 nan 1 100", "minangle must be a number of degrees"},
       {"20 30 0 100", "decimation must be an integer of at least 1"},
