@@ -9,6 +9,7 @@
 #include "sculptor/frame_postprocess.h"
 #include "sculptor/frame_sampling.h"
 #include "sculptor/loading.h"
+#include "sculptor/resources.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -29,7 +30,15 @@ std::string no_points_message(const Options& options, std::int64_t frame, bool f
 }
 
 void run_sequence(const Options& options) {
-  ViewSets views = load_cameras(options.numcams, options.camtemplate, std::cout);
+  ViewSets views;
+  run_stage("loading the cameras",
+            [&] { views = load_cameras(options.numcams, options.camtemplate, std::cout); });
+  // Refuse a run that cannot fit before any frame is sampled.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> sizes;
+  for (const auto& view : views.colour)
+    sizes.emplace_back(view.get<0>().im_width(), view.get<0>().im_height());
+  check_run_memory(options.npoints, sizes, memory_limit_bytes());
+
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
   std::vector<Patch> scratch;
   std::vector<Point3D> seeds;
@@ -37,17 +46,26 @@ void run_sequence(const Options& options) {
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
     std::cout << "Frame " << f << std::endl;
     const std::string out_file = options.outtemplate.format(f);
-    load_frame(views, options.fgtemplate, options.imtemplate, f, std::cout);
+    const std::string of_frame = " of frame " + std::to_string(f);
+    run_stage("loading the images" + of_frame, [&] {
+      load_frame(views, options.fgtemplate, options.imtemplate, f, std::cout);
+    });
     const bool first = f == options.first_frame;
-    const std::clock_t start = sample_frame(views, options, first, surface, scratch, seeds);
+    std::clock_t start = 0;
+    run_stage("sampling the surface" + of_frame, [&] {
+      start = sample_frame(views, options, first, surface, scratch, seeds);
+    });
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
-    postprocess_frame(views.colour, options.box_min, options.box_max, options.step, start, surface,
-                      scratch, depth_maps);
+    run_stage("post-processing and colouring" + of_frame, [&] {
+      postprocess_frame(views.colour, options.box_min, options.box_max, options.step, start,
+                        surface, scratch, depth_maps);
+    });
 
     try {
-      write_file_normal_color(out_file, surface);
+      run_stage("writing the points" + of_frame,
+                [&] { write_file_normal_color(out_file, surface); });
     } catch (const BacktracedTervikException& e) {
       throw TervikError("cannot write the points of frame " + std::to_string(f) + " to '" +
                         out_file + "': " + e.what());

@@ -251,6 +251,16 @@ TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
   EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
 }
 
+TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
+  std::vector<std::string> a = args();
+  a[13] = "2147483647";
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Loading camera data\nProcessing sequence\n");
+  EXPECT_EQ(r.err.rfind("ERROR: sampling 2147483647 points per frame over ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("ask for fewer points"), std::string::npos) << r.err;
+}
+
 TEST_F(Sculptor, UnwritableOutputIsAnError) {
   std::vector<std::string> a = args();
   a[4] = dir_.file("no_such_folder/points_%04ld.ply");
