@@ -127,7 +127,8 @@ void check_layout(const Layout& l, const std::string& file) {
 }
 
 // Reads every row of every plane into `raw`: planes x height rows of row_bytes bytes, from
-// strips or from tiles.
+// strips or from tiles. `raw` grows with the rows actually decoded, so a short or damaged file
+// fails before a buffer of the declared size is allocated.
 void read_raw(TIFF* tif, const Layout& l, const std::string& file, std::size_t planes,
               std::size_t row_bytes, std::vector<unsigned char>& raw) {
   const std::size_t h = l.height;
@@ -136,10 +137,12 @@ void read_raw(TIFF* tif, const Layout& l, const std::string& file, std::size_t p
     if (static_cast<std::size_t>(TIFFScanlineSize64(tif)) != row_bytes)
       fail(file, "the strip layout does not match the declared samples");
     for (std::size_t p = 0; p < planes; ++p)
-      for (std::size_t y = 0; y < h; ++y)
+      for (std::size_t y = 0; y < h; ++y) {
+        raw.resize((p * h + y + 1) * row_bytes);
         if (TIFFReadScanline(tif, raw.data() + (p * h + y) * row_bytes, static_cast<uint32_t>(y),
                              static_cast<uint16_t>(p)) < 0)
           fail(file, libtiff_text());
+      }
     return;
   }
   std::uint32_t tw = 0, th = 0;
@@ -152,7 +155,8 @@ void read_raw(TIFF* tif, const Layout& l, const std::string& file, std::size_t p
   std::vector<unsigned char> tile(static_cast<std::size_t>(TIFFTileSize64(tif)));
   if (tile.size() < tile_row * th) fail(file, "the tile layout does not match the declared samples");
   for (std::size_t p = 0; p < planes; ++p)
-    for (std::uint32_t ty = 0; ty < l.height; ty += th)
+    for (std::uint32_t ty = 0; ty < l.height; ty += th) {
+      raw.resize((p * h + std::min<std::size_t>(std::size_t(ty) + th, h)) * row_bytes);
       for (std::uint32_t tx = 0; tx < l.width; tx += tw) {
         if (TIFFReadTile(tif, tile.data(), tx, ty, 0, static_cast<uint16_t>(p)) < 0)
           fail(file, libtiff_text());
@@ -162,6 +166,7 @@ void read_raw(TIFF* tif, const Layout& l, const std::string& file, std::size_t p
           std::memcpy(raw.data() + (p * h + ty + r) * row_bytes + x_off,
                       tile.data() + r * tile_row, n);
       }
+    }
 }
 
 // Sample c of pixel (x, y) from the raw rows (native byte order after libtiff).
@@ -192,8 +197,9 @@ void decode_rgba(TIFF* tif, const std::string& file, const Layout& l, TiffPixels
   if (!TIFFRGBAImageOK(tif, emsg))
     fail(file, std::string("libtiff: ") + emsg + "; save it as 8- or 16-bit grey or RGB");
   const std::size_t n = std::size_t(l.width) * l.height;
-  std::vector<std::uint32_t> raster(n);
-  if (!TIFFReadRGBAImageOriented(tif, l.width, l.height, raster.data(), ORIENTATION_TOPLEFT, 0))
+  // Left uninitialised: pages that libtiff never writes are never touched.
+  std::unique_ptr<std::uint32_t[]> raster(new std::uint32_t[n]);
+  if (!TIFFReadRGBAImageOriented(tif, l.width, l.height, raster.get(), ORIENTATION_TOPLEFT, 0))
     fail(file, libtiff_text());
   out.width = l.width;
   out.height = l.height;
@@ -226,7 +232,7 @@ void decode_tiff(const std::string& filename, unsigned long long max_pixels, Tif
   const std::size_t planes = separate ? l.spp : 1;
   const std::size_t per_plane = separate ? 1 : l.spp;
   const std::size_t row_bytes = (std::size_t(l.width) * l.bps * per_plane + 7) / 8;
-  std::vector<unsigned char> raw(planes * l.height * row_bytes);
+  std::vector<unsigned char> raw;
   read_raw(tif.get(), l, filename, planes, row_bytes, raw);
   const RawSamples in{raw.data(), l.height, row_bytes, per_plane, l.bps, separate};
 
