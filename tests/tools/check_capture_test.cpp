@@ -102,8 +102,8 @@ TEST_F(CheckCaptureProgram, EachFaultHasItsLineAndFailsTheRun) {
 
   EXPECT_EQ(run(), 1);
   EXPECT_TRUE(has_line("calibration  camera 1  FAULT ",
-                       "Error in file '" + dir_.file("cam1.txt") +
-                           "': ERROR(Camera::read_parameters) : Data read (rot) is not consistent"))
+                       "ERROR(Camera::read_parameters) : Data read (rot) is not consistent: '" +
+                           dir_.file("cam1.txt") + "' line "))
       << out_;
   EXPECT_TRUE(has_line("calibration  camera 2  FAULT ", "P differs from K [R | t] by")) << out_;
   EXPECT_TRUE(has_line("images       camera 3  FAULT ",
