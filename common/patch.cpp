@@ -16,7 +16,7 @@ constexpr std::size_t kChunkBytes = 1 << 16;
 void write_points(const std::string& name, const std::vector<Patch>& patches, bool color,
                   io::PlyFormat format) {
   io::AtomicFile file;
-  if (!file.open(name)) throw TervikFileNotFound(name);
+  if (!file.open(name)) throw TervikFileError(name, "cannot create the point file: " + file.error());
   std::FILE* f = file.stream();
   std::string chunk = io::point_file_header(patches.size(), color, format);
   for (const Patch& p : patches) {

@@ -21,8 +21,8 @@ constexpr long kMaxFieldWidth = static_cast<long>(kMaxFileName);
 [[noreturn]] void template_error(const std::string& role, const std::string& text,
                                  const std::string& why) {
   throw TervikError("the " + role + " '" + text + "' " + why +
-                    "; file-name templates accept only %d, %i and %u (optionally with l or ll, "
-                    "flags, width and precision) and %%");
+                    "; file-name templates accept only %d, %i, %u, %x, %X and %o (optionally "
+                    "with l or ll, flags, width and precision) and %%");
 }
 
 // Reads a run of decimal digits at text[i...], advancing i; -1 when there is none.
@@ -66,14 +66,15 @@ NameTemplate::NameTemplate(const std::string& text, int arity, const std::string
       const long precision = read_digits(text, i);
       if (precision > kMaxFieldWidth)
         template_error(role, text, "has a precision above " + std::to_string(kMaxFieldWidth));
-      conversion += "." + std::to_string(precision < 0 ? 0 : precision);
+      conversion += '.';
+      conversion += std::to_string(precision < 0 ? 0 : precision);
     }
     if (i < text.size() && text[i] == 'l') ++i;
     if (i < text.size() && text[i] == 'l') ++i;
     if (i >= text.size())
       template_error(role, text, "ends inside the conversion '" + text.substr(start) + "'");
     const char conv = text[i++];
-    if (conv != 'd' && conv != 'i' && conv != 'u') {
+    if (std::strchr("diuxXo", conv) == nullptr || conv == '\0') {
       template_error(role, text,
                      "holds the conversion '" + text.substr(start, i - start) + "'");
     }
@@ -85,7 +86,7 @@ NameTemplate::NameTemplate(const std::string& text, int arity, const std::string
       template_error(role, text, why.str());
     }
     piece.conversion = conversion;
-    piece.is_unsigned = conv == 'u';
+    piece.type = conv;
     pieces_.push_back(piece);
     piece = Piece();
   }
@@ -103,9 +104,10 @@ std::string NameTemplate::format(std::int64_t a, std::int64_t b) const {
     // The conversion was validated and rebuilt by the constructor: flags, width, precision.
     const std::int64_t v = next < 2 ? values[next] : 0;
     ++next;
-    const std::string fmt = piece.conversion + (piece.is_unsigned ? "llu" : "lld");
+    const bool is_signed = piece.type == 'd' || piece.type == 'i';
+    const std::string fmt = piece.conversion + "ll" + piece.type;
     int n;
-    if (piece.is_unsigned)
+    if (!is_signed)
       n = std::snprintf(buf, sizeof buf, fmt.c_str(), static_cast<unsigned long long>(v));
     else
       n = std::snprintf(buf, sizeof buf, fmt.c_str(), static_cast<long long>(v));
@@ -134,8 +136,8 @@ std::int64_t parse_integer(const std::string& text, const char* name, long long 
   errno = 0;
   char* end = nullptr;
   const long long v = std::strtoll(text.c_str(), &end, 10);
-  const bool whole = !text.empty() && end == text.c_str() + text.size() &&
-                     !std::isspace(static_cast<unsigned char>(text[0]));
+  // Leading white space is skipped, as strtol skips it; nothing may follow the number.
+  const bool whole = end != text.c_str() && end == text.c_str() + text.size();
   if (!whole) throw TervikError("the argument " + std::string(name) + " '" + text +
                                 "' is not a decimal integer");
   if (errno == ERANGE || v < lo || v > hi) {
@@ -151,13 +153,41 @@ std::int64_t parse_integer(const std::string& text, const char* name, long long 
 double parse_real(const std::string& text, const char* name) {
   char* end = nullptr;
   const double v = std::strtod(text.c_str(), &end);
-  const bool whole = !text.empty() && end == text.c_str() + text.size() &&
-                     !std::isspace(static_cast<unsigned char>(text[0]));
+  const bool whole = end != text.c_str() && end == text.c_str() + text.size();
   if (!whole) throw TervikError("the argument " + std::string(name) + " '" + text +
                                 "' is not a number");
   if (!std::isfinite(v))  // an overflow gives infinity; an underflow is kept as parsed
     throw TervikError("the argument " + std::string(name) + " '" + text + "' is out of range");
   return v;
+}
+
+// Refuses templates that would give several cameras or several frames one file name: an
+// output template without the frame number overwrites every frame's points with the next,
+// and a camera, image or silhouette template without the camera number (or, over several
+// frames, without the frame number) reads one file for all of them.
+void check_templates_vary(const Options& o) {
+  const bool frames = o.last_frame > o.first_frame;
+  std::ostringstream range;
+  range << "frames " << o.first_frame << " to " << o.last_frame;
+  if (frames && o.outtemplate.conversions() < 1)
+    throw TervikError("the output template '" + o.outtemplate.text() +
+                      "' has no conversion for the frame number, but " + range.str() +
+                      " are processed: every frame would overwrite the file of the one before");
+  if (o.camtemplate.conversions() < 1)
+    throw TervikError("the camera template '" + o.camtemplate.text() +
+                      "' has no conversion for the camera number: all " +
+                      std::to_string(o.numcams) + " cameras would read the same calibration file");
+  for (const NameTemplate* t : {&o.imtemplate, &o.fgtemplate}) {
+    const std::string role = t == &o.imtemplate ? "image template" : "silhouette template";
+    if (t->conversions() < 1)
+      throw TervikError("the " + role + " '" + t->text() +
+                        "' has no conversion for the camera number (the first value): all " +
+                        std::to_string(o.numcams) + " cameras would read the same file");
+    if (frames && t->conversions() < 2)
+      throw TervikError("the " + role + " '" + t->text() +
+                        "' has no conversion for the frame number (the second value), but " +
+                        range.str() + " are processed: every frame would read the same files");
+  }
 }
 
 }  // namespace
@@ -184,6 +214,8 @@ Options parse_options(const std::vector<std::string>& args) {
   o.box_max = Point3D(box[3], box[4], box[5]);
   // 37 points are the fewest for which the seed search looks for one seed.
   o.npoints = parse_integer(args[13], "npoints", 37, INT32_MAX);
+
+  check_templates_vary(o);
 
   const double dx = o.box_max.x - o.box_min.x;
   const double dy = o.box_max.y - o.box_min.y;

@@ -13,8 +13,9 @@ namespace tervik {
 constexpr std::size_t kMaxFileName = 511;
 
 // A printf-style file-name template that receives `arity` integer values (camera index, frame
-// number). Only %d %i %u, each with an optional l or ll, flags (-+ 0#), width and precision, and
-// %% are accepted, at most `arity` conversions; every value is formatted as a 64-bit integer.
+// number). Only %d %i %u %x %X %o, each with an optional l or ll, flags (-+ 0#), width and
+// precision, and %% are accepted, at most `arity` conversions; every value is formatted as a
+// 64-bit integer.
 class NameTemplate {
  public:
   NameTemplate() = default;
@@ -33,7 +34,7 @@ class NameTemplate {
   struct Piece {
     std::string literal;     // text before the conversion, with %% already reduced to %
     std::string conversion;  // "%<flags><width>.<precision>" of the conversion, empty at the end
-    bool is_unsigned = false;
+    char type = 'd';         // d, i, u, x, X or o
   };
   std::string text_;
   std::string role_;
@@ -67,7 +68,11 @@ std::string usage_line(const std::string& exec);
 // Parses the 14 arguments args[0..13] (the program name excluded). Throws TervikError with a
 // message naming the argument for a number that does not parse completely or is out of range,
 // fewer than 5 or more than 32767 cameras, npoints below 37 (no seed could be drawn), a box with
-// a non-finite corner or zero diagonal, and any template that NameTemplate rejects.
+// a non-finite corner or zero diagonal, any template that NameTemplate rejects, and templates
+// that would give several cameras or frames one file: a camera template without a conversion,
+// image or silhouette templates without the camera's conversion (or, over more than one frame,
+// the frame's), and an output template without a conversion over more than one frame. Numbers
+// may have leading white space, as strtol and strtod skip it.
 Options parse_options(const std::vector<std::string>& args);
 
 }  // namespace tervik

@@ -8,6 +8,7 @@
 #include "sculptor/frame_postprocess.h"
 #include "sculptor/frame_sampling.h"
 #include "sculptor/loading.h"
+#include "sculptor/resources.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -18,8 +19,8 @@ std::string no_points_message(const Options& options, std::int64_t frame, bool f
   const Point3D& b = options.box_max;
   os << "frame " << frame << " yields no surface point. Check that the box from (" << a.x << ", "
      << a.y << ", " << a.z << ") to (" << b.x << ", " << b.y << ", " << b.z
-     << ") holds the object, that its silhouettes show the object as foreground (values of 128 "
-        "or more) in at least "
+     << ") holds the object, that its silhouettes show the object as foreground (values above 128) "
+        "in at least "
      << kMinCameras << " cameras, and that the calibration files match the images";
   if (!first)
     os << "; or the object moved more than " << options.motion_radius
@@ -43,26 +44,43 @@ StageParameters stage_parameters(const Options& options, unsigned threads) {
 void run_sequence(const Options& options, unsigned threads, std::ostream& progress,
                   std::ostream& timing) {
   const StageParameters params = stage_parameters(options, threads);
-  ViewSets views = load_cameras(options.numcams, options.camtemplate, progress);
+  ViewSets views;
+  run_stage("loading the cameras",
+            [&] { views = load_cameras(options.numcams, options.camtemplate, progress); });
+  // Refuse a run that cannot fit before any frame is sampled.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> sizes;
+  for (const auto& view : views.colour)
+    sizes.emplace_back(view.get<0>().im_width(), view.get<0>().im_height());
+  check_run_memory(options.npoints, sizes, memory_limit_bytes());
+
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
   std::vector<Point3D> seeds;
   PostprocessWork work;
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
     progress << "Frame " << f << std::endl;
     const std::string out_file = options.outtemplate.format(f);
-    load_frame(views, options.fgtemplate, options.imtemplate, f, params.threads);
+    const std::string of_frame = " of frame " + std::to_string(f);
+    run_stage("loading the images" + of_frame, [&] {
+      load_frame(views, options.fgtemplate, options.imtemplate, f, params.threads, progress);
+    });
     const bool first = f == options.first_frame;
     const FrameTimer timer(params.threads > 1);
-    sample_frame(views, params, first, surface, work.scratch, seeds, timer, progress, timing);
+    run_stage("sampling the surface" + of_frame, [&] {
+      sample_frame(views, params, first, surface, work.scratch, seeds, timer, progress, timing);
+    });
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
-    postprocess_frame(views.colour, params, timer, surface, work, progress, timing);
+    run_stage("post-processing and colouring" + of_frame, [&] {
+      postprocess_frame(views.colour, params, timer, surface, work, progress, timing);
+    });
 
     try {
-      write_file_normal_color(out_file, surface,
-                              options.binary_output ? io::PlyFormat::binary_little_endian
-                                                    : io::PlyFormat::ascii);
+      run_stage("writing the points" + of_frame, [&] {
+        write_file_normal_color(out_file, surface,
+                                options.binary_output ? io::PlyFormat::binary_little_endian
+                                                      : io::PlyFormat::ascii);
+      });
     } catch (const BacktracedTervikException& e) {
       throw TervikError("cannot write the points of frame " + std::to_string(f) + " to '" +
                         out_file + "': " + e.what());

@@ -1,7 +1,14 @@
 #include "tervik/camera.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <limits>
 #include <memory>
 
@@ -15,42 +22,157 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-[[noreturn]] void inconsistent(const char* field) {
-  throw TervikError(std::string("ERROR(Camera::read_parameters) : Data read (") + field +
-                    ") is not consistent");
-}
-
-// Skips the rest of the current line, reading at most 79 characters of it (every marker of the
-// file is shorter). At the end of the file it does nothing.
-void skip_line(std::FILE* f) {
-  char buffer[80];
-  if (std::fgets(buffer, sizeof buffer, f) == nullptr) buffer[0] = '\0';
-}
-
-// Reads an image size: a decimal integer after optional white space, then skips the rest of
-// its line. Sizes that are negative or do not fit 32 bits are rejected as inconsistent.
-std::int64_t read_size(std::FILE* f, const char* field) {
-  std::int64_t value = 0;
-  if (std::fscanf(f, "%" SCNd64, &value) != 1) inconsistent(field);
-  if (value < 0 || value > std::numeric_limits<std::uint32_t>::max()) inconsistent(field);
-  skip_line(f);
-  return value;
-}
-
-// Reads `rows` rows of three reals into out (row after row). Every row read ends in a
-// white-space directive, so the numbers may be spread over lines and blank lines may follow.
-void read_rows3(std::FILE* f, double* out, int rows, const char* field) {
-  for (int r = 0; r < rows; ++r, out += 3) {
-    if (std::fscanf(f, "%le %le %le ", out, out + 1, out + 2) != 3) inconsistent(field);
+std::string describe_file_type(std::filesystem::file_type type) {
+  switch (type) {
+    case std::filesystem::file_type::directory: return "a folder";
+    case std::filesystem::file_type::fifo: return "a FIFO";
+    case std::filesystem::file_type::character: return "a character device";
+    case std::filesystem::file_type::block: return "a block device";
+    case std::filesystem::file_type::socket: return "a socket";
+    default: return "a special file";
   }
 }
 
-void read_rows4(std::FILE* f, double* out, int rows, const char* field) {
-  for (int r = 0; r < rows; ++r, out += 4) {
-    if (std::fscanf(f, "%le %le %le %le ", out, out + 1, out + 2, out + 3) != 4) {
-      inconsistent(field);
+// A calibration file held in memory, read through a cursor that counts lines. It mirrors
+// fscanf's reading: numbers skip any white space before them (newlines included), and a line
+// skip consumes the rest of the current line, however long it is.
+class CalibrationText {
+ public:
+  CalibrationText(std::string text, const std::string& file) : text_(std::move(text)), file_(file) {}
+
+  // Consumes the rest of the current line and its newline; nothing at the end of the text.
+  void skip_line() {
+    const std::size_t end = text_.find('\n', pos_);
+    if (end == std::string::npos) {
+      pos_ = text_.size();
+    } else {
+      pos_ = end + 1;
+      ++line_;
     }
   }
+
+  // Skips white space, newlines included.
+  void skip_space() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) {
+      if (text_[pos_] == '\n') ++line_;
+      ++pos_;
+    }
+  }
+
+  // Reads an image size: a decimal integer after white space, alone on its line; skips the
+  // line. A number with a fraction or other text after it, a negative size or one beyond
+  // 32 bits is refused.
+  std::int64_t read_size(const char* field) {
+    skip_space();
+    const std::size_t end = std::min(text_.find('\n', pos_), text_.size());
+    std::string token = text_.substr(pos_, end - pos_);
+    while (!token.empty() && std::isspace(static_cast<unsigned char>(token.back()))) token.pop_back();
+    if (token.empty()) fail(field, "expected the image " + std::string(field) + ", found nothing");
+    errno = 0;
+    char* stop = nullptr;
+    const long long value = std::strtoll(token.c_str(), &stop, 10);
+    if (stop != token.c_str() + token.size() || errno == ERANGE)
+      fail(field, "the image " + std::string(field) + " '" + token + "' is not a whole number");
+    if (value < 0 || value > std::numeric_limits<std::uint32_t>::max())
+      fail(field, "the image " + std::string(field) + " " + token + " is out of range");
+    skip_line();
+    return value;
+  }
+
+  // Reads `count` reals as fscanf's "%le" would, each after optional white space; false at the
+  // first one that does not convert.
+  bool read_reals(double* out, int count) {
+    for (int i = 0; i < count; ++i) {
+      skip_space();
+      const char* begin = text_.c_str() + pos_;
+      char* stop = nullptr;
+      out[i] = std::strtod(begin, &stop);
+      if (stop == begin) return false;
+      pos_ += static_cast<std::size_t>(stop - begin);
+    }
+    return true;
+  }
+
+  // Reads `rows` rows of `cols` reals into out (row after row), then skips the white space
+  // after them; any row that does not convert fails with `field`'s message. The numbers must
+  // be finite.
+  // Returns the line on which the section starts.
+  std::size_t read_rows(double* out, int rows, int cols, const char* field, const char* what) {
+    skip_space();
+    const std::size_t start = line_;
+    for (int r = 0; r < rows; ++r, out += cols) {
+      skip_space();
+      const std::size_t row_line = line_;
+      if (!read_reals(out, cols))
+        fail(field, std::string("expected ") + std::to_string(cols) + " numbers in row " +
+                        std::to_string(r + 1) + " of the " + what, row_line);
+      for (int c = 0; c < cols; ++c)
+        if (!std::isfinite(out[c]))
+          fail(field, std::string("the ") + what + " holds a value that is not finite", row_line);
+      skip_space();
+    }
+    return start;
+  }
+
+  // Reads one real, failing silently (the distortion coefficients are optional).
+  bool try_real(double& value) {
+    skip_space();
+    const char* begin = text_.c_str() + pos_;
+    char* stop = nullptr;
+    const double v = std::strtod(begin, &stop);
+    if (stop == begin) return false;
+    pos_ += static_cast<std::size_t>(stop - begin);
+    value = v;
+    return true;
+  }
+
+  // Throws the (field) message naming the file and line `at` (0: the cursor's line).
+  [[noreturn]] void fail(const char* field, const std::string& why, std::size_t at = 0) const {
+    std::size_t line = at != 0 ? at : line_;
+    // At the end of a file that ends in a newline, the last line is meant.
+    if (pos_ >= text_.size() && line == line_ && line > 1 && !text_.empty() &&
+        text_.back() == '\n')
+      --line;
+    throw TervikError(std::string("ERROR(Camera::read_parameters) : Data read (") + field +
+                      ") is not consistent: '" + file_ + "' line " + std::to_string(line) +
+                      ": " + why);
+  }
+
+ private:
+  std::string text_;
+  const std::string& file_;
+  std::size_t pos_ = 0;
+  std::size_t line_ = 1;
+};
+
+// Calibration files are a few kilobytes; anything much larger is not one.
+constexpr std::uintmax_t kMaxCalibrationBytes = 1 << 20;
+
+// The whole calibration file, or TervikError "Cannot open" with the reason.
+std::string read_calibration_text(const std::string& filename) {
+  const std::string prefix = "ERROR(Camera.read_parameters) : Cannot open  " + filename;
+  std::error_code ec;
+  const auto status = std::filesystem::status(filename, ec);
+  if (ec && status.type() != std::filesystem::file_type::not_found)
+    throw TervikError(prefix + ": " + ec.message());
+  if (status.type() == std::filesystem::file_type::not_found) throw TervikError(prefix);
+  // A FIFO or device would block or never end: only regular files are calibration files.
+  if (status.type() != std::filesystem::file_type::regular)
+    throw TervikError(prefix + ": " + describe_file_type(status.type()) +
+                      ", not a regular file");
+  FilePtr file(std::fopen(filename.c_str(), "r"));
+  if (!file) throw TervikError(prefix + ": " + std::strerror(errno));
+  std::string text;
+  char buffer[4096];
+  std::size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    text.append(buffer, n);
+    if (text.size() > kMaxCalibrationBytes)
+      throw TervikError(prefix + ": larger than " + std::to_string(kMaxCalibrationBytes) +
+                        " bytes, not a calibration file");
+  }
+  if (std::ferror(file.get())) throw TervikError(prefix + ": " + std::strerror(errno));
+  return text;
 }
 
 }  // namespace
@@ -71,32 +193,59 @@ Camera& Camera::operator=(const Camera& other) {
 }
 
 void Camera::read_parameters(const std::string& filename) {
-  FilePtr file(std::fopen(filename.c_str(), "r"));
-  if (!file) throw TervikError("ERROR(Camera.read_parameters) : Cannot open  " + filename);
-  std::FILE* f = file.get();
+  CalibrationText in(read_calibration_text(filename), filename);
 
-  skip_line(f);  // "[Image size:]"
-  im_width_ = read_size(f, "width");
-  im_height_ = read_size(f, "height");
+  in.skip_line();  // "[Image size:]"
+  im_width_ = in.read_size("width");
+  im_height_ = in.read_size("height");
   // The empty line and "[Rotation matrix:]" (the height line's rest was skipped above).
-  skip_line(f);
-  skip_line(f);
-  read_rows3(f, rot_.data(), 3, "rot");
-  skip_line(f);  // "[Translation vector:]"
-  read_rows3(f, trans_.data(), 1, "trans");
-  skip_line(f);  // "[Calibration matrix:]"
-  read_rows3(f, k_.data(), 3, "calibration");
-  skip_line(f);  // "[Projection matrix:]"
-  read_rows4(f, p_.data(), 3, "projection");
-  skip_line(f);  // "[Distortion parameters:]"
+  in.skip_line();
+  in.skip_line();
+  in.read_rows(rot_.data(), 3, 3, "rot", "rotation matrix");
+  in.skip_line();  // "[Translation vector:]"
+  in.read_rows(trans_.data(), 1, 3, "trans", "translation vector");
+  in.skip_line();  // "[Calibration matrix:]"
+  in.read_rows(k_.data(), 3, 3, "calibration", "calibration matrix");
+  in.skip_line();  // "[Projection matrix:]"
+  const std::size_t p_line = in.read_rows(p_.data(), 3, 4, "projection", "projection matrix");
+  const double* p = p_.data();
+  if (std::all_of(p, p + 12, [](double v) { return v == 0.0; }))
+    in.fail("projection", "the projection matrix is all zero", p_line);
+  in.skip_line();  // "[Distortion parameters:]"
   // One coefficient per line, followed by its comment. A missing or unreadable coefficient
   // is left unchanged; the rest of its line is skipped either way.
   double* dist = distortion_.data();
   for (int i = 0; i < 4; ++i) {
-    double value = 0.0;
-    if (std::fscanf(f, "%le", &value) == 1) dist[i] = value;
-    skip_line(f);
+    in.try_real(dist[i]);
+    in.skip_line();
   }
+}
+
+double projection_mismatch(const Camera& camera) {
+  // M = K [R | t], 3 x 4, row after row.
+  const double* k = camera.k().data();
+  const double* r = camera.rot().data();
+  const double* t = camera.trans().data();
+  double m[12];
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 4; ++col) {
+      double sum = 0.0;
+      for (int j = 0; j < 3; ++j) sum += k[row * 3 + j] * (col < 3 ? r[j * 3 + col] : t[j]);
+      m[row * 4 + col] = sum;
+    }
+  const double* p = camera.p().data();
+  double pm = 0.0, mm = 0.0, pp = 0.0;
+  for (int i = 0; i < 12; ++i) {
+    pm += p[i] * m[i];
+    mm += m[i] * m[i];
+    pp += p[i] * p[i];
+  }
+  if (!(pp > 0.0)) return mm > 0.0 ? 1.0 : 0.0;
+  // The scale s that brings s M closest to P; the residual relative to P.
+  const double s = mm > 0.0 ? pm / mm : 0.0;
+  double rr = 0.0;
+  for (int i = 0; i < 12; ++i) rr += (p[i] - s * m[i]) * (p[i] - s * m[i]);
+  return std::sqrt(rr / pp);
 }
 
 void Camera::write_parameters(const std::string& filename) const {

@@ -49,9 +49,12 @@ class Camera {
   std::int64_t& im_height() { return im_height_; }
 
   // Fills the camera from a calibration text file. Throws TervikError with
-  // "ERROR(Camera.read_parameters) : Cannot open  <file>" or
-  // "ERROR(Camera::read_parameters) : Data read (<field>) is not consistent" for field width,
-  // height, rot, trans, calibration or projection. Fields read before a failure keep their new
+  // "ERROR(Camera.read_parameters) : Cannot open  <file>" (followed by ": <reason>" when the
+  // file exists but cannot be read, or is not a regular file) or
+  // "ERROR(Camera::read_parameters) : Data read (<field>) is not consistent: '<file>' line <n>:
+  // <what is wrong>" for field width, height, rot, trans, calibration or projection: a size
+  // that is not a whole number alone on its line, a matrix row that is short, a non-finite
+  // number in R, t, K or P, or an all-zero P. Fields read before a failure keep their new
   // values. A missing or short distortion section is not an error.
   void read_parameters(const std::string& filename);
 
@@ -69,5 +72,10 @@ class Camera {
   MultiArray<double, 2> p_;
   MultiArray<double, 1> distortion_;
 };
+
+// How far the projection matrix P is from K [R | t] up to scale: the norm of P - s K[R|t]
+// relative to the norm of P, for the scale s that makes it smallest. About 1e-16 for a
+// consistent camera; 1 when K [R | t] is zero and P is not.
+double projection_mismatch(const Camera& camera);
 
 }  // namespace tervik

@@ -12,6 +12,8 @@
 #include "tervik/io_auxiliar.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <ios>
@@ -25,9 +27,11 @@
 #include <boost/gil.hpp>
 #include <boost/gil/extension/io/jpeg.hpp>
 #include <boost/gil/extension/io/png.hpp>
-#include <boost/gil/extension/io/tiff.hpp>
+#include <jerror.h>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
+#include "tervik/tiff_decode.h"
 
 namespace tervik::io {
 
@@ -91,8 +95,21 @@ void check_declared_size(unsigned long long width, unsigned long long height) {
   (*cinfo->err->format_message)(cinfo, text);
   throw std::runtime_error(std::string("libjpeg: ") + text);
 }
+// libjpeg warnings that mean the decoder filled in missing or damaged image data: the file
+// ends early or its entropy-coded data is corrupt. Other warnings (extraneous bytes before a
+// marker, an unknown JFIF revision, a bad ICC marker) leave the image intact and are dropped,
+// as are trace messages.
 void jpeg_emit(j_common_ptr cinfo, int msg_level) {
-  if (msg_level < 0) jpeg_throw(cinfo);  // warnings; trace messages are dropped
+  if (msg_level >= 0) return;
+  switch (cinfo->err->msg_code) {
+    case JWRN_JPEG_EOF:
+    case JWRN_HIT_MARKER:
+    case JWRN_HUFF_BAD_CODE:
+    case JWRN_MUST_RESYNC:
+    case JWRN_NOT_SEQUENTIAL:
+    case JWRN_BOGUS_PROGRESSION: jpeg_throw(cinfo);
+    default: return;
+  }
 }
 
 // A GIL JPEG reader whose libjpeg errors and warnings throw once the header is read.
@@ -123,6 +140,10 @@ class StrictPngReader : public GilReader<gil::png_tag> {
       : Base(FileDevice<gil::png_tag>(name, FileDevice<gil::png_tag>::read_tag()),
              ConvertPolicy::color_converter_type(), gil::image_read_settings<gil::png_tag>()) {
     png_set_error_fn(this->get_struct(), nullptr, &png_throw, &png_quiet);
+    // Grey with alpha (or grey with a transparent colour, which GIL expands to alpha) is read as
+    // plain grey: the alpha channel is dropped, and GIL's converter sees a grey file.
+    if ((this->_info._color_type & ~PNG_COLOR_MASK_ALPHA) == PNG_COLOR_TYPE_GRAY)
+      png_set_strip_alpha(this->get_struct());
   }
   unsigned long long width() const { return this->_info._width; }
   unsigned long long height() const { return this->_info._height; }
@@ -137,11 +158,36 @@ void read_strict(const std::string& name, GilImage& img) {
   reader.apply(gil::view(img));
 }
 
+// Copies decoded TIFF samples into a GIL image of their own pixel type, then converts that into
+// `img` with GIL's default colour converter, as GIL's own read-and-convert does pixel by pixel.
+template <typename SrcImage, typename GilImage>
+void convert_tiff(const TiffPixels& px, GilImage& img) {
+  using Channel = typename gil::channel_type<SrcImage>::type;
+  SrcImage src(static_cast<std::ptrdiff_t>(px.width), static_cast<std::ptrdiff_t>(px.height));
+  const auto v = gil::view(src);
+  const std::uint16_t* s = px.samples.data();
+  for (std::ptrdiff_t y = 0; y < v.height(); ++y) {
+    auto row = v.row_begin(y);
+    for (std::ptrdiff_t x = 0; x < v.width(); ++x)
+      for (int c = 0; c < px.channels; ++c) row[x][c] = static_cast<Channel>(*s++);
+  }
+  img.recreate(v.dimensions());
+  gil::copy_and_convert_pixels(gil::const_view(src), gil::view(img));
+}
+
 template <typename GilImage>
 void read_tiff(const std::string& name, GilImage& img) {
-  const auto info = gil::read_image_info(name, gil::tiff_tag());
-  check_declared_size(info._info._width, info._info._height);
-  gil::read_and_convert_image(name, img, gil::tiff_tag());
+  TiffPixels px;
+  decode_tiff(name, max_image_pixels, px);
+  const bool wide = px.bits == 16;
+  switch (px.channels) {
+    case 1: return wide ? convert_tiff<gil::gray16_image_t>(px, img)
+                        : convert_tiff<gil::gray8_image_t>(px, img);
+    case 3: return wide ? convert_tiff<gil::rgb16_image_t>(px, img)
+                        : convert_tiff<gil::rgb8_image_t>(px, img);
+    default: return wide ? convert_tiff<gil::rgba16_image_t>(px, img)
+                         : convert_tiff<gil::rgba8_image_t>(px, img);
+  }
 }
 
 }  // namespace
@@ -195,8 +241,10 @@ void check_jpeg_file(const std::string& filename) {
     if (pos + 2 > bytes.size())
       throw TervikFileError(filename, "truncated JPEG file: it ends at byte " +
                                           std::to_string(bytes.size()) + " before any image data");
-    if (byte(pos) != 0xFF)
-      throw TervikFileError(filename, "corrupt JPEG file: no marker at byte " + std::to_string(pos));
+    if (byte(pos) != 0xFF) {  // extraneous bytes before a marker: libjpeg skips them too
+      ++pos;
+      continue;
+    }
     const unsigned marker = byte(pos + 1);
     if (marker == 0xFF) {  // fill byte
       ++pos;
@@ -223,10 +271,14 @@ void check_jpeg_file(const std::string& filename) {
 
 namespace {
 
-// Throws TervikFileNotFound if the file cannot be opened, TervikFileError if it is empty.
+// Throws TervikFileNotFound if the file is missing, TervikFileError with the reason if it cannot
+// be read or is empty.
 void check_readable(const std::string& name) {
+  const std::string problem = input_file_problem(name);
+  if (problem == "not found") throw TervikFileNotFound(name);
+  if (!problem.empty()) throw TervikFileError(name, "cannot read the file: " + problem);
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(name.c_str(), "rb"), &std::fclose);
-  if (!f) throw TervikFileNotFound(name);
+  if (!f) throw TervikFileError(name, std::string("cannot read the file: ") + std::strerror(errno));
   if (std::fgetc(f.get()) == EOF) throw TervikFileError(name, "the file is empty");
 }
 
@@ -301,10 +353,7 @@ std::vector<unsigned long long> read_image_file_dimensions(const std::string& fi
         StrictPngReader reader(filename);
         return {reader.width(), reader.height()};
       }
-      case FORMAT_TIFF: {
-        const auto info = gil::read_image_info(filename, gil::tiff_tag());
-        return {info._info._width, info._info._height};
-      }
+      case FORMAT_TIFF: return read_tiff_dimensions(filename);
       default: throw TervikError("Image type not supported");
     }
   } catch (const BacktracedTervikException&) {

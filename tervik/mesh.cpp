@@ -6,6 +6,7 @@
 
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/ply.h"
 
 namespace tervik {
@@ -169,7 +170,11 @@ void write_mesh_no_color(const std::string& path, const FaceVertexMesh& mesh,
 void read_mesh(const std::string& path, FaceVertexMesh& mesh) {
   const std::string prefix = "ERROR(ReadListedMesh) ";
   std::string bytes;
-  if (!io::read_file_bytes(path, bytes)) throw TervikError(prefix + "Cannot open file " + path);
+  if (!io::read_file_bytes(path, bytes)) {
+    const std::string problem = io::input_file_problem(path);
+    throw TervikError(prefix + "Cannot open file " + path +
+                      (problem.empty() || problem == "not found" ? "" : ": " + problem));
+  }
   io::PlyReadOptions options;
   options.error_prefix = prefix;
   const io::PlyModel model = io::parse_ply(path, bytes, options);

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/ply.h"
 #include "tervik/ply_detail.h"
 
@@ -198,6 +199,8 @@ PlyHeader parse_ply_header(const std::string& path, std::string_view bytes,
   bool format = false;
   for (;;) {
     if (!in.next(line)) r.fail_line(in.number() + 1, "file ends inside the header");
+    if (line.size() > kMaxLineLength)
+      r.fail_line(in.number(), "line longer than " + std::to_string(kMaxLineLength) + " bytes");
     const std::vector<std::string_view> t = split(line);
     const std::size_t n = in.number();
     if (t.empty() || t[0] == "comment" || t[0] == "obj_info") continue;

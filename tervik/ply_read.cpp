@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/ply.h"
 #include "tervik/ply_detail.h"
 
@@ -46,6 +47,9 @@ class DataReader {
     if (ascii_) {
       do {
         if (!lines_.next(line_)) r_.fail_line(lines_.number() + 1, ends_early());
+        if (line_.size() > kMaxLineLength)
+          r_.fail_line(lines_.number(),
+                       "line longer than " + std::to_string(kMaxLineLength) + " bytes");
       } while (detail::is_blank_line(line_));
       at_ = line_.data();
     } else {
@@ -321,7 +325,11 @@ PlyModel parse_ply(const std::string& path, std::string_view bytes,
 
 PlyModel read_ply(const std::string& path) {
   std::string bytes;
-  if (!read_file_bytes(path, bytes)) throw TervikFileNotFound(path);
+  if (!read_file_bytes(path, bytes)) {
+    const std::string problem = input_file_problem(path);
+    if (problem.empty() || problem == "not found") throw TervikFileNotFound(path);
+    throw TervikFileError(path, "cannot read the file: " + problem);
+  }
   return parse_ply(path, bytes, PlyReadOptions());
 }
 

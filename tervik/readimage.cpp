@@ -1,19 +1,20 @@
 #include "tervik/readimage.h"
 
-#include <boost/filesystem.hpp>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/readmultiarray.h"
 
 namespace tervik::io {
 
 void ReadImage::open(const std::string& filename) {
-  const boost::filesystem::path path(filename);
-  if (!boost::filesystem::is_regular_file(path)) {
-    if (boost::filesystem::is_directory(path))
-      throw TervikFileError(filename, " Not a valid file, is a directory.");
-    throw TervikFileNotFound(filename);
-  }
+  // A missing file and a folder keep their long-standing messages; every other reason why the
+  // name cannot be read (permission, a FIFO or device, a name too long) is given as it is.
+  const std::string problem = input_file_problem(filename);
+  if (problem == "not found") throw TervikFileNotFound(filename);
+  if (problem == "it is a folder")
+    throw TervikFileError(filename, " Not a valid file, is a directory.");
+  if (!problem.empty()) throw TervikFileError(filename, "cannot read the file: " + problem);
   filename_ = filename;
   format_ = get_image_format(filename);
   if (format_ == FORMAT_UNKNOWN)

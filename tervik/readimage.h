@@ -26,7 +26,8 @@ class ReadImage {
   explicit ReadImage(const std::string& filename) { open(filename); }
 
   // Checks that `filename` is a regular file with a known extension and records its name and
-  // format. Throws TervikFileNotFound for a missing file, TervikFileError for a directory or an
+  // format. Throws TervikFileNotFound for a missing file, TervikFileError for a directory, for
+  // a name that exists but cannot be read (with the reason: permission, not a regular file) or an
   // unknown extension.
   void open(const std::string& filename);
 

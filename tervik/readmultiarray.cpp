@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/portablefloat.h"
 #include "tervik/readbitstream.h"
 #include "tervik/rle.h"
@@ -53,6 +54,11 @@ ull little_endian(const unsigned char* p, std::size_t n) {
 }
 
 std::vector<unsigned char> load(const std::string& path) {
+  // A missing file is "not found"; one that exists but cannot be read (a FIFO, a folder, no
+  // permission) says why.
+  const std::string problem = input_file_problem(path);
+  if (problem == "not found") throw TervikFileNotFound(path);
+  if (!problem.empty()) throw TervikFileError(path, "cannot read the file: " + problem);
   std::ifstream in(path, std::ios::binary);
   if (!in) throw TervikFileNotFound(path);
   return std::vector<unsigned char>(std::istreambuf_iterator<char>(in),

@@ -91,7 +91,7 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
       continue;
     }
     cams[i] = c;
-    const double mismatch = projection_mismatch(c);
+    const double mismatch = capture::projection_mismatch(c);
     if (mismatch > kProjectionTolerance)
       calib.push_back({"calibration", who, Status::fault,
                        file + ": P differs from K [R | t] by " + number(mismatch) +

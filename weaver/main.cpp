@@ -24,13 +24,17 @@ int usage(const char* program) {
   return 1;
 }
 
-// Parses a whole argument as a base-10 integer in [lowest, 2^32 - 1].
-bool parse_count(const char* text, unsigned long lowest, unsigned int& value) {
+// More neighbours per pivot only cost time (quadratically): 20 is right for sculptor's output.
+constexpr unsigned long kMaxNeighbours = 100;
+
+// Parses a whole argument as a base-10 integer in [lowest, highest].
+bool parse_count(const char* text, unsigned long lowest, unsigned int& value,
+                 unsigned long highest = UINT32_MAX) {
   errno = 0;
   char* end = nullptr;
   const long long v = std::strtoll(text, &end, 10);
   if (end == text || *end != '\0' || errno != 0) return false;
-  if (v < static_cast<long long>(lowest) || v > static_cast<long long>(UINT32_MAX)) return false;
+  if (v < static_cast<long long>(lowest) || v > static_cast<long long>(highest)) return false;
   value = static_cast<unsigned int>(v);
   return true;
 }
@@ -75,8 +79,8 @@ int main(int argc, char** argv) {
   unsigned int nn = 0, decimation = 0, npoints = 0;
   double minangle = 0.0;
   const char* bad = nullptr;
-  if (!parse_count(arg[2], 3, nn)) {
-    bad = "nn must be an integer of at least 3";
+  if (!parse_count(arg[2], 3, nn, kMaxNeighbours)) {
+    bad = "nn must be an integer from 3 to 100";
   } else if (!parse_real(arg[3], minangle)) {
     bad = "minangle must be a number of degrees";
   } else if (!parse_count(arg[4], 1, decimation)) {

@@ -1,6 +1,7 @@
 #include "weaver/read_points.h"
 
 #include "tervik/exceptions.h"
+#include "tervik/input_file.h"
 #include "tervik/ply.h"
 
 namespace tervik {
@@ -11,7 +12,12 @@ const std::string kPrefix = "ERROR( read_points ) : ";
 void read(const std::string& path, std::vector<Patch>& points, unsigned int step, bool color) {
   points.clear();
   std::string bytes;
-  if (!io::read_file_bytes(path, bytes)) throw TervikError(kPrefix + "Unable to read from file " + path);
+  // Only regular files are read: a FIFO or a device (/dev/zero) could block or never end.
+  if (!io::read_file_bytes(path, bytes)) {
+    const std::string problem = io::input_file_problem(path);
+    throw TervikError(kPrefix + "Unable to read from file " + path +
+                      (problem.empty() || problem == "not found" ? "" : ": " + problem));
+  }
   if (step == 0) throw TervikError(kPrefix + "the decimation step must be at least 1");
   io::PlyReadOptions options;
   options.error_prefix = kPrefix;

@@ -101,13 +101,21 @@ TEST(PatchFile, UnwritablePathThrowsAndCreatesNothing) {
     try {
       color ? write_file_normal_color(name, {Patch{}}) : write_file_normal(name, {Patch{}});
       ADD_FAILURE() << "no exception";
-    } catch (const TervikFileNotFound& e) {
-      EXPECT_EQ(std::string(e.what()), "File " + name + " not found");
+    } catch (const TervikFileError& e) {
+      EXPECT_EQ(std::string(e.what()), "Error in file '" + name +
+                                           "': cannot create the point file: the folder '" +
+                                           dir.file("missing") + "' does not exist");
     }
   }
   EXPECT_TRUE(listing(dir.path()).empty());
-  // A folder as the target is refused the same way.
-  EXPECT_THROW(write_file_normal_color(dir.path().string() + "/", {}), TervikFileNotFound);
+  // A folder as the target is refused with its own reason.
+  try {
+    write_file_normal_color(dir.path().string(), {});
+    ADD_FAILURE() << "no exception";
+  } catch (const TervikFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Error in file '" + dir.path().string() +
+                                         "': cannot create the point file: it is a folder");
+  }
 }
 
 TEST(PatchFile, FailedWriteThrowsAndKeepsTheOldFile) {

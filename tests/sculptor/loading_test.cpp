@@ -21,12 +21,21 @@ Camera make_camera(std::int64_t width, std::int64_t height, double seed) {
   Camera c;
   c.im_width() = width;
   c.im_height() = height;
-  for (int i = 0; i < 12; ++i) c.p().data()[i] = seed + i;
   for (int i = 0; i < 9; ++i) {
     c.k().data()[i] = 2 * seed + i;
     c.rot().data()[i] = seed - i;
   }
   for (int i = 0; i < 3; ++i) c.trans().data()[i] = seed * i;
+  // P = K [R | t], so that the camera is consistent.
+  const double* k = c.k().data();
+  const double* r = c.rot().data();
+  const double* t = c.trans().data();
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 4; ++col) {
+      double sum = 0;
+      for (int j = 0; j < 3; ++j) sum += k[row * 3 + j] * (col < 3 ? r[j * 3 + col] : t[j]);
+      c.p().data()[row * 4 + col] = sum;
+    }
   return c;
 }
 
@@ -81,7 +90,8 @@ TEST(LoadCameras, ReportsMissingAndUnusableCalibrations) {
   const NameTemplate cams(dir.file("cam%ld.txt"), 1, "camera template");
   std::ostringstream out;
   EXPECT_EQ(error_of([&] { load_cameras(3, cams, out); }),
-            "ERROR(Camera.read_parameters) : Cannot open  " + dir.file("cam2.txt"));
+            "ERROR(Camera.read_parameters) : Cannot open  " + dir.file("cam2.txt") +
+                " (calibration of camera 2)");
   // The message came after "Loading camera data" and before "Processing sequence".
   EXPECT_EQ(out.str(), "Loading camera data\n");
 
@@ -93,6 +103,38 @@ TEST(LoadCameras, ReportsMissingAndUnusableCalibrations) {
   write_cameras(dir, {{40000, 480}});
   EXPECT_NE(error_of([&] { load_cameras(1, cams, out); }).find("between 1 and 32767 pixels"),
             std::string::npos);
+}
+
+TEST(LoadCameras, NamesTheCameraOfABadCalibrationAndWarnsAboutAForeignP) {
+  testing::TempDir dir;
+  write_cameras(dir, {{640, 480}, {640, 480}, {640, 480}});
+  const NameTemplate cams(dir.file("cam%ld.txt"), 1, "camera template");
+  // Camera 1 gets the P of camera 0.
+  Camera c0, c1;
+  c0.read_parameters(dir.file("cam0.txt"));
+  c1.read_parameters(dir.file("cam1.txt"));
+  c1.p() = c0.p();
+  c1.write_parameters(dir.file("cam1.txt"));
+  std::ostringstream out;
+  load_cameras(3, cams, out);
+  const std::string text = out.str();
+  EXPECT_EQ(text.rfind("Loading camera data\nWARNING: the projection matrix of camera 1 ('" +
+                           dir.file("cam1.txt") + "') differs from K [R | t] by ",
+                       0),
+            0u)
+      << text;
+  EXPECT_NE(text.find(" (relative); the camera projects with P alone\nProcessing sequence\n"),
+            std::string::npos)
+      << text;
+
+  std::string cam2 = testing::read_file(dir.file("cam2.txt"));
+  cam2.replace(cam2.find("640"), 3, "640.5");
+  testing::write_file(dir.file("cam2.txt"), cam2);
+  EXPECT_EQ(error_of([&] { load_cameras(3, cams, out); }),
+            "ERROR(Camera::read_parameters) : Data read (width) is not consistent: '" +
+                dir.file("cam2.txt") +
+                "' line 2: the image width '640.5' is not a whole number (calibration of camera "
+                "2)");
 }
 
 class LoadFrame : public ::testing::Test {
@@ -146,11 +188,26 @@ TEST_F(LoadFrame, RejectsImagesWhoseSizeDiffersFromTheCamera) {
   EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 1); }),
             "the silhouette '" + fg_.format(1, 1) +
                 "' is 64 x 40 pixels but camera 1 is calibrated for 64 x 48");
-  write_images(1, 2, 64, 48, 65, 48);
+  write_images(1, 2, 64, 48, 63, 48);
   write_images(0, 2, 64, 48, 64, 48);
   EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 2); }),
             "the colour image '" + im_.format(1, 2) +
-                "' is 65 x 48 pixels but camera 1 is calibrated for 64 x 48");
+                "' is 63 x 48 pixels but camera 1 is calibrated for 64 x 48");
+}
+
+TEST_F(LoadFrame, LargerImagesAreUsedWithOneWarningPerCamera) {
+  write_images(0, 4, 64, 48, 64, 48);
+  write_images(1, 4, 64, 48, 70, 50);  // camera 1's colour image is larger
+  write_images(0, 5, 64, 48, 64, 48);
+  write_images(1, 5, 66, 48, 70, 50);  // and next frame its silhouette too
+  std::ostringstream out;
+  load_frame(views_, fg_, im_, 4, out);
+  load_frame(views_, fg_, im_, 5, out);
+  EXPECT_EQ(out.str(), "WARNING: the colour image '" + im_.format(1, 4) +
+                           "' is 70 x 50 pixels but camera 1 is calibrated for 64 x 48; only its "
+                           "top-left 64 x 48 pixels are used\n");
+  EXPECT_EQ(views_.colour[1].get<1>().width(), 70u);
+  EXPECT_EQ(views_.silhouettes[1].get<1>().width(), 66u);
 }
 
 TEST_F(LoadFrame, MissingImageNamesTheFile) {

@@ -35,14 +35,15 @@ TEST(NameTemplate, FormatsIntegersAsPrintfWould) {
   EXPECT_EQ(NameTemplate("fixed.ply", 1, "output template").format(5), "fixed.ply");
   // Compare every accepted flag, width and precision against the C library.
   const char* conversions[] = {"%d", "%i", "%u", "%ld", "%lld", "%li", "%lu", "%5d", "%-5d|",
-                         "%+d", "% d", "%05ld", "%.3d", "%8.4lld", "%-+08.3li", "%#d"};
+                         "%+d", "% d", "%05ld", "%.3d", "%8.4lld", "%-+08.3li", "%#d", "%x",
+                         "%X", "%o", "%#lx", "%08llX", "%#o", "%-6.3lo"};
   const long long values[] = {0, 7, -7, 123456, -2147483648LL, 4294967296LL};
   for (const char* conversion : conversions) {
     std::string text = conversion;
     for (long long v : values) {
       std::string ll = text;
-      const auto pos = ll.find_first_of("diu");
-      const bool uns = ll[pos] == 'u';
+      const auto pos = ll.find_first_of("diuxXo");
+      const bool uns = ll[pos] != 'd' && ll[pos] != 'i';
       std::string fmt = ll.substr(0, pos);
       while (!fmt.empty() && fmt.back() == 'l') fmt.pop_back();
       fmt += std::string("ll") + ll[pos] + ll.substr(pos + 1);
@@ -67,7 +68,8 @@ TEST(NameTemplate, RejectsEverythingButIntegerConversions) {
       {"cam%*d.txt", "holds the conversion '%*'"},
       {"cam%.*d.txt", "holds the conversion '%.*'"},
       {"cam%1$d.txt", "holds the conversion '%1$'"},
-      {"cam%x.txt", "holds the conversion '%x'"},
+      {"cam%e.txt", "holds the conversion '%e'"},
+      {"cam%c.txt", "holds the conversion '%c'"},
       {"cam%hd.txt", "holds the conversion '%h'"},
       {"cam%lld%d.txt", "holds 2 or more conversions but receives only 1 value"},
       {"cam%d", ""},  // fine
@@ -131,7 +133,8 @@ TEST(ParseOptions, RejectsBadNumbersNamingTheArgument) {
       {0, "40000", "out of range"},
       {0, "8x", "is not a decimal integer"},
       {0, "", "the argument numcams '' is not a decimal integer"},
-      {0, " 8", "is not a decimal integer"},
+      {0, "8 ", "is not a decimal integer"},
+      {0, " ", "is not a decimal integer"},
       {5, "1.5", "the argument firstframe '1.5' is not a decimal integer"},
       {6, "2147483648", "the argument lastframe '2147483648' is out of range"},
       {6, "99999999999999999999", "out of range"},
@@ -159,6 +162,50 @@ TEST(ParseOptions, RejectsBadNumbersNamingTheArgument) {
   EXPECT_NE(error_of([&] { parse_options(args); }).find("has no extent"), std::string::npos);
   EXPECT_NE(error_of([&] { parse_options({"8"}); }).find("expected 14 arguments, got 1"),
             std::string::npos);
+}
+
+TEST(ParseOptions, NumbersMayHaveLeadingWhiteSpace) {
+  std::vector<std::string> args = good_args();
+  args[0] = " 8";
+  args[5] = "\t0";
+  args[7] = "  -1.5";
+  args[13] = " 10000";
+  const Options o = parse_options(args);
+  EXPECT_EQ(o.numcams, 8);
+  EXPECT_EQ(o.box_min.x, -1.5);
+  EXPECT_EQ(o.npoints, 10000);
+}
+
+TEST(ParseOptions, RefusesTemplatesThatGiveSeveralCamerasOrFramesOneFile) {
+  const struct {
+    int index;
+    const char* value;
+    const char* first, *last;
+    const char* message;  // "" when accepted
+  } cases[] = {
+      {4, "out.ply", "0", "2",
+       "the output template 'out.ply' has no conversion for the frame number, but frames 0 to 2 "
+       "are processed: every frame would overwrite the file of the one before"},
+      {4, "out.ply", "5", "5", ""},  // one frame: one file is right
+      {1, "cam.txt", "0", "0",
+       "the camera template 'cam.txt' has no conversion for the camera number: all 8 cameras "
+       "would read the same calibration file"},
+      {2, "im.png", "3", "3",
+       "the image template 'im.png' has no conversion for the camera number (the first value): "
+       "all 8 cameras would read the same file"},
+      {3, "fg%d.png", "0", "1",
+       "the silhouette template 'fg%d.png' has no conversion for the frame number (the second "
+       "value), but frames 0 to 1 are processed: every frame would read the same files"},
+      {3, "fg%d.png", "1", "1", ""},
+      {2, "im%x_%o.png", "0", "9", ""},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = good_args();
+    args[c.index] = c.value;
+    args[5] = c.first;
+    args[6] = c.last;
+    EXPECT_EQ(error_of([&] { parse_options(args); }), c.message) << c.value;
+  }
 }
 
 TEST(ParseOptions, UsageLineNamesTheProgram) {

@@ -132,6 +132,9 @@ TEST_F(Sculptor, BadArgumentsAreRejectedBeforeAnyFileIsRead) {
       {4, "out%s.ply", "ERROR: the output template 'out%s.ply' holds the conversion '%s'"},
       {2, "img%ld_%04ld_%n.png", "ERROR: the image template 'img%ld_%04ld_%n.png' holds the "
                                  "conversion '%n'"},
+      // Two frames into one output file would silently keep only the last.
+      {4, "points.ply", "ERROR: the output template 'points.ply' has no conversion for the "
+                        "frame number, but frames 0 to 1 are processed"},
   };
   for (const auto& b : bad) {
     std::vector<std::string> a = args();
@@ -150,7 +153,8 @@ TEST_F(Sculptor, MissingCalibrationFileExitsWithTheReadersMessage) {
   const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Loading camera data\n");
-  EXPECT_EQ(r.err, "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("nocam0.txt") + "\n");
+  EXPECT_EQ(r.err, "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("nocam0.txt") +
+                       " (calibration of camera 0)\n");
 }
 
 TEST_F(Sculptor, EmptyFrameRangeReadsCalibrationsOnly) {
@@ -308,6 +312,16 @@ TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
   EXPECT_EQ(read_points(dir_.file("points_0000.ply")).size(), 2000u);
   EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
   EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
+}
+
+TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
+  std::vector<std::string> a = args();
+  a[13] = "2147483647";
+  const Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "Loading camera data\nProcessing sequence\n");
+  EXPECT_EQ(r.err.rfind("ERROR: sampling 2147483647 points per frame over ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("ask for fewer points"), std::string::npos) << r.err;
 }
 
 TEST_F(Sculptor, UnwritableOutputIsAnError) {

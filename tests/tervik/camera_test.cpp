@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <sys/stat.h>
 #include <limits>
 #include <random>
 #include <sstream>
@@ -49,12 +50,19 @@ Camera numbered_camera() {
   return c;
 }
 
-std::string read_error(const std::string& file) {
+// The reader's message up to "is not consistent" (the file, line and reason that follow go to
+// *detail), or the whole message of any other failure.
+std::string read_error(const std::string& file, std::string* detail = nullptr) {
   Camera c;
   try {
     c.read_parameters(file);
   } catch (const TervikError& e) {
-    return e.what();
+    const std::string m = e.what();
+    const std::string head = " is not consistent";
+    const std::size_t cut = m.find(head);
+    if (cut == std::string::npos) return m;
+    if (detail) *detail = m.substr(cut + head.size());
+    return m.substr(0, cut + head.size());
   }
   return "no error";
 }
@@ -335,7 +343,7 @@ TEST(CameraReader, ToleratesTheDocumentedLayoutVariations) {
       loose.push_back("   ");
     }
   }
-  loose[1] = "1024 pixels wide";  // text after the size is ignored
+  loose[1] = "  1024 \t";  // white space around the size is fine
   write_file(file, join(loose, loose.size()));
   Camera c;
   c.read_parameters(file);
@@ -379,6 +387,95 @@ TEST(CameraReader, FailureKeepsWhatWasReadBefore) {
   EXPECT_EQ(c.rot()[2][2], 9.0);
   EXPECT_EQ(c.trans()[2], -3.0);
   EXPECT_EQ(c.p()[0][0], 42.0);
+}
+
+TEST(CameraReader, RefusesNumbersThatWereSilentlyMisread) {
+  TempDir dir;
+  const std::string good_file = dir.file("good.txt");
+  numbered_camera().write_parameters(good_file);
+  const std::vector<std::string> good = lines_of(read_file(good_file));
+  const std::string file = dir.file("bad.txt");
+  const struct {
+    std::size_t line;  // 0-based
+    std::string text;
+    const char* field;
+    std::string detail;
+  } cases[] = {
+      {1, "320.7", "width", "line 2: the image width '320.7' is not a whole number"},
+      {1, "320abc", "width", "line 2: the image width '320abc' is not a whole number"},
+      {2, "240 pixels", "height", "line 3: the image height '240 pixels' is not a whole number"},
+      {5, "1 nan 3", "rot", "line 6: the rotation matrix holds a value that is not finite"},
+      {10, "0 0 inf", "trans", "line 11: the translation vector holds a value that is not finite"},
+      {14, "0 -nan 0", "calibration",
+       "line 15: the calibration matrix holds a value that is not finite"},
+      {19, "1 2 3 1e999", "projection",
+       "line 20: the projection matrix holds a value that is not finite"},
+      {7, "7 8", "rot", "line 8: expected 3 numbers in row 3 of the rotation matrix"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> lines = good;
+    lines[c.line] = c.text;
+    write_file(file, join(lines, lines.size()));
+    std::string detail;
+    EXPECT_EQ(read_error(file, &detail), message(c.field)) << c.text;
+    EXPECT_EQ(detail, ": '" + file + "' " + c.detail) << c.text;
+  }
+  // An all-zero P.
+  std::vector<std::string> lines = good;
+  for (std::size_t i = 18; i <= 20; ++i) lines[i] = "0 0 0 0";
+  write_file(file, join(lines, lines.size()));
+  std::string detail;
+  EXPECT_EQ(read_error(file, &detail), message("projection"));
+  EXPECT_EQ(detail, ": '" + file + "' line 19: the projection matrix is all zero");
+}
+
+TEST(CameraReader, ReadsWholeLinesAndOnlyRegularFiles) {
+  TempDir dir;
+  const std::string good_file = dir.file("good.txt");
+  const Camera ref = numbered_camera();
+  ref.write_parameters(good_file);
+  // Markers far longer than any line buffer.
+  std::vector<std::string> lines = lines_of(read_file(good_file));
+  for (std::size_t i : {0, 4, 9, 12, 17, 22}) lines[i] += std::string(300, '=') + " 1 2 3";
+  const std::string file = dir.file("long.txt");
+  write_file(file, join(lines, lines.size()));
+  Camera c;
+  c.read_parameters(file);
+  EXPECT_EQ(bits(c), bits(ref));
+
+  // A FIFO would block the reader forever; a folder is no file.
+  const std::string fifo = dir.file("fifo.txt");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(read_error(fifo),
+            "ERROR(Camera.read_parameters) : Cannot open  " + fifo + ": a FIFO, not a regular file");
+  EXPECT_EQ(read_error(dir.path().string()), "ERROR(Camera.read_parameters) : Cannot open  " +
+                                                 dir.path().string() +
+                                                 ": a folder, not a regular file");
+}
+
+TEST(CameraGeometry, ProjectionMismatchMeasuresPAgainstKRt) {
+  // K, R (a rotation about z) and t of a plausible camera, and P = 2.5 K [R | t].
+  Camera c;
+  const double k[9] = {800, 0, 320, 0, 800, 240, 0, 0, 1};
+  const double r[9] = {0.6, -0.8, 0, 0.8, 0.6, 0, 0, 0, 1};
+  const double t[3] = {0.1, -0.2, 4};
+  std::copy(k, k + 9, c.k().data());
+  std::copy(r, r + 9, c.rot().data());
+  std::copy(t, t + 3, c.trans().data());
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 4; ++col) {
+      double sum = 0;
+      for (int j = 0; j < 3; ++j) sum += k[row * 3 + j] * (col < 3 ? r[j * 3 + col] : t[j]);
+      c.p().data()[row * 4 + col] = 2.5 * sum;
+    }
+  EXPECT_LT(projection_mismatch(c), 1e-12);
+  // The P of a camera turned by a few degrees.
+  Camera turned = c;
+  turned.rot().data()[0] = turned.rot().data()[4] = 0.62;
+  EXPECT_GT(projection_mismatch(turned), 1e-3);
+  Camera zero_k = c;
+  std::fill(zero_k.k().data(), zero_k.k().data() + 9, 0.0);
+  EXPECT_EQ(projection_mismatch(zero_k), 1.0);
 }
 
 }  // namespace

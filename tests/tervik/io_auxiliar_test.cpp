@@ -138,23 +138,88 @@ TEST(BadImageFiles, PngWithHugeDeclaredSizeIsRejectedBeforeAllocation) {
             (std::vector<unsigned long long>{65536, 65536}));
 }
 
-TEST(BadImageFiles, GreyAlphaPngIsAColourTypeGilCannotConvert) {
+TEST(CommonImageFiles, GreyAlphaPngIsReadAsGreyWithAlphaDropped) {
   TempDir tmp;
+  // 4 x 3 pixels of (grey, alpha): grey 10 * (x + 4 y), alpha 0 on the left half, 255 right.
+  std::vector<std::vector<unsigned char>> rows(3, std::vector<unsigned char>(8));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) {
+      rows[y][2 * x] = static_cast<unsigned char>(10 * (x + 4 * y));
+      rows[y][2 * x + 1] = x < 2 ? 0 : 255;
+    }
   const std::string name = tmp.file("ga.png");
-  std::vector<std::vector<unsigned char>> rows(3, std::vector<unsigned char>(8, 200));
   tervik::testing::write_png_raw(name, 4, 3, PNG_COLOR_TYPE_GRAY_ALPHA, 8, rows);
-  EXPECT_NE(failed_read(name).find("cannot decode PNG image: gray_alpha isn't enabled"),
-            std::string::npos);
-  // The same data as 16-bit grey is fine: big-endian 200*256+200 = 51400 -> 8-bit 200.
-  const std::string grey16 = tmp.file("g16.png");
-  tervik::testing::write_png_raw(grey16, 4, 3, PNG_COLOR_TYPE_GRAY, 16, rows);
+  ImageGray<unsigned char> grey;
+  ReadImage(name).read(grey);
+  ImageRGB<unsigned char> rgb;
+  ReadImage(name).read(rgb);
+  ASSERT_EQ(grey.width(), 4u);
+  ASSERT_EQ(rgb.height(), 3u);
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) {
+      EXPECT_EQ(grey[x][y], 10 * (x + 4 * y));
+      for (int c = 0; c < 3; ++c) EXPECT_EQ(rgb.channel(c)[x][y], 10 * (x + 4 * y));
+    }
+  // 16-bit grey with alpha: big-endian 200*256+200 = 51400, 8-bit 200.
+  std::vector<std::vector<unsigned char>> wide_rows(3, std::vector<unsigned char>(16, 200));
+  const std::string wide_name = tmp.file("ga16.png");
+  tervik::testing::write_png_raw(wide_name, 4, 3, PNG_COLOR_TYPE_GRAY_ALPHA, 16, wide_rows);
   ImageGray<unsigned short> wide;
-  ReadImage(grey16).read(wide);
+  ReadImage(wide_name).read(wide);
   ImageGray<unsigned char> narrow;
-  ReadImage(grey16).read(narrow);
-  ASSERT_EQ(wide.width(), 4u);
+  ReadImage(wide_name).read(narrow);
   EXPECT_EQ(wide[3][2], 51400);
   EXPECT_EQ(narrow[3][2], 200);
+}
+
+// A baseline JPEG of 16 x 8 noisy pixels, its bytes and its decoded reference.
+struct JpegSample {
+  std::string bytes;
+  ImageRGB<unsigned char> decoded;
+};
+
+JpegSample jpeg_sample(const TempDir& tmp) {
+  const std::string name = tmp.file("sample.jpg");
+  ImageRGB<unsigned char> src = noisy_rgb(16, 8);
+  std::vector<unsigned char> samples(16 * 8 * 3);
+  for (std::size_t i = 0; i < 16 * 8; ++i)
+    for (std::size_t c = 0; c < 3; ++c) samples[i * 3 + c] = src.channel(c).data()[i];
+  tervik::testing::write_jpeg(name, 16, 8, 3, samples);
+  JpegSample s;
+  s.bytes = read_file(name);
+  ReadImage(name).read(s.decoded);
+  return s;
+}
+
+bool same_pixels(const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return false;
+  for (std::size_t c = 0; c < 3; ++c)
+    if (!std::equal(a.channel(c).data(), a.channel(c).data() + a.width() * a.height(),
+                    b.channel(c).data()))
+      return false;
+  return true;
+}
+
+TEST(CommonImageFiles, JpegWithHarmlessWarningsIsRead) {
+  TempDir tmp;
+  const JpegSample s = jpeg_sample(tmp);
+  // Extraneous bytes before the first marker after the start-of-image marker.
+  const std::string extra = tmp.file("extra.jpg");
+  std::string extra_bytes = s.bytes;
+  extra_bytes.insert(2, std::string("\x00\x11\x22", 3));
+  write_file(extra, extra_bytes);
+  ImageRGB<unsigned char> img;
+  EXPECT_EQ(failed_read(extra, &img), "");
+  EXPECT_TRUE(same_pixels(img, s.decoded));
+  // An unknown JFIF major revision (the APP0 segment's version byte).
+  const std::size_t jfif = s.bytes.find("JFIF");
+  ASSERT_NE(jfif, std::string::npos);
+  std::string revised = s.bytes;
+  revised[jfif + 5] = 7;
+  const std::string rev = tmp.file("revision.jpg");
+  write_file(rev, revised);
+  EXPECT_EQ(failed_read(rev, &img), "");
+  EXPECT_TRUE(same_pixels(img, s.decoded));
 }
 
 TEST(BadImageFiles, TruncatedJpegFailsInsteadOfExiting) {

@@ -198,13 +198,15 @@ TEST(MeshFile, UnwritableOrUnreadablePathsThrowTheirMessages) {
   FaceVertexMesh mesh;
   mesh.add_vertex(Point3D(1, 2, 3));
   EXPECT_EQ(error_of([&] { write_mesh(name, mesh); }),
-            "ERROR(WriteListedMesh) Cannot open file " + name);
+            "ERROR(WriteListedMesh) Cannot open file " + name + ": the folder '" +
+                dir.file("no/such/folder") + "' does not exist");
   EXPECT_EQ(error_of([&] { write_mesh_no_color(name, mesh, {}); }),
-            "ERROR(WriteListedMesh) Cannot open file " + name);
+            "ERROR(WriteListedMesh) Cannot open file " + name + ": the folder '" +
+                dir.file("no/such/folder") + "' does not exist");
   EXPECT_EQ(error_of([&] { read_mesh(name, mesh); }),
             "ERROR(ReadListedMesh) Cannot open file " + name);
   EXPECT_EQ(error_of([&] { read_mesh(dir.path().string(), mesh); }),
-            "ERROR(ReadListedMesh) Cannot open file " + dir.path().string());
+            "ERROR(ReadListedMesh) Cannot open file " + dir.path().string() + ": it is a folder");
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
   EXPECT_EQ(mesh.vertices.size(), 1u);
 }

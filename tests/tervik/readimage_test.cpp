@@ -1,6 +1,7 @@
 #include "tervik/readimage.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -81,6 +82,17 @@ TEST(ReadImageOpen, RejectsMissingDirectoriesAndUnknownExtensions) {
   ImageGray<unsigned char> g;
   EXPECT_EQ(message_of<TervikError>([&] { unopened.read(g); }),
             "ReadImage: call 'open' before reading an image");
+}
+
+TEST(ReadImageOpen, NamesThatExistButCannotBeReadGiveTheRealReason) {
+  TempDir tmp;
+  const std::string fifo = tmp.file("pipe.png");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(message_of<TervikFileError>([&] { ReadImage r(fifo); }),
+            "Error in file '" + fifo + "': cannot read the file: it is a FIFO, not a regular file");
+  const std::string long_name = tmp.file(std::string(300, 'a') + ".png");
+  EXPECT_EQ(message_of<TervikFileError>([&] { ReadImage r(long_name); }),
+            "Error in file '" + long_name + "': cannot read the file: File name too long");
 }
 
 TEST(ReadImagePng, ColourFileReadAsGreyIsGilLuminance) {

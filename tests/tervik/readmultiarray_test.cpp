@@ -71,6 +71,9 @@ TEST(MultiArrayFile, HeaderChecksInOrder) {
   TempDir tmp;
   const std::string name = tmp.file("h.mult");
   EXPECT_EQ((read_error<unsigned char, 2>(name)), "File " + name + " not found");
+  // A name that exists but is no readable file says why.
+  EXPECT_EQ((read_error<unsigned char, 2>(tmp.path().string())),
+            "Error in file '" + tmp.path().string() + "': cannot read the file: it is a folder");
   write_bytes(name, Bytes{0xFE, 0x00, 1});
   EXPECT_EQ((read_error<unsigned char, 2>(name)), "Magic number does not exists in the file");
   write_bytes(name, Bytes{});

@@ -33,9 +33,9 @@ TEST(CaptureFiles, CalibrationErrorsNameTheFile) {
   try {
     read_camera_file(file);
     FAIL();
-  } catch (const TervikFileError& e) {
-    EXPECT_STREQ(e.what(), ("Error in file '" + file +
-                            "': ERROR(Camera::read_parameters) : Data read (rot) is not consistent")
+  } catch (const TervikError& e) {  // the reader names the file and line itself
+    EXPECT_STREQ(e.what(), ("ERROR(Camera::read_parameters) : Data read (rot) is not consistent: '" +
+                            file + "' line 6: expected 3 numbers in row 1 of the rotation matrix")
                                .c_str());
   }
   try {
@@ -45,6 +45,7 @@ TEST(CaptureFiles, CalibrationErrorsNameTheFile) {
     EXPECT_STREQ(e.what(), ("ERROR(Camera.read_parameters) : Cannot open  " + dir.file("missing.txt")).c_str());
   }
   Camera empty;
+  empty.p()[0][0] = 1.0;  // an all-zero P is refused by the reader itself
   empty.write_parameters(file);
   try {
     read_camera_file(file);

@@ -23,13 +23,13 @@ TEST(CheckCapture, ProjectionMismatchAndCornerDistortion) {
   o.width = 64;
   o.height = 48;
   Camera c = scene::to_camera(scene::build_scene(o).cameras[1]);
-  EXPECT_LT(projection_mismatch(c), 1e-15);
+  EXPECT_LT(capture::projection_mismatch(c), 1e-15);
   for (int col = 0; col < 4; ++col)
     for (int row = 0; row < 3; ++row) c.p()[col][row] *= -2.5;  // P is defined up to scale
-  EXPECT_LT(projection_mismatch(c), 1e-15);
+  EXPECT_LT(capture::projection_mismatch(c), 1e-15);
   c.p()[3][0] *= 1.001;  // one element off
-  EXPECT_GT(projection_mismatch(c), 1e-6);
-  EXPECT_LT(projection_mismatch(c), 1e-3);
+  EXPECT_GT(capture::projection_mismatch(c), 1e-6);
+  EXPECT_LT(capture::projection_mismatch(c), 1e-3);
 
   EXPECT_EQ(corner_distortion_shift(c), 0.0);
   // k1 = 0.1 at the corner (0, 0): x = -cx / fx, y = -cy / fy, shift = |(x, y) f| k1 r^2.
@@ -102,8 +102,8 @@ TEST_F(CheckCaptureProgram, EachFaultHasItsLineAndFailsTheRun) {
 
   EXPECT_EQ(run(), 1);
   EXPECT_TRUE(has_line("calibration  camera 1  FAULT ",
-                       "Error in file '" + dir_.file("cam1.txt") +
-                           "': ERROR(Camera::read_parameters) : Data read (rot) is not consistent"))
+                       "ERROR(Camera::read_parameters) : Data read (rot) is not consistent: '" +
+                           dir_.file("cam1.txt") + "' line "))
       << out_;
   EXPECT_TRUE(has_line("calibration  camera 2  FAULT ", "P differs from K [R | t] by")) << out_;
   EXPECT_TRUE(has_line("images       camera 3  FAULT ",

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "common/patch.h"
 #include "test_util.h"
@@ -130,7 +131,24 @@ TEST(ReadPoints, MissingFileOrDirectoryIsReportedByName) {
   EXPECT_EQ(read_error(dir.file("none.ply")),
             "ERROR( read_points ) : Unable to read from file " + dir.file("none.ply"));
   EXPECT_EQ(read_error(dir.path().string(), 1, false),
-            "ERROR( read_points ) : Unable to read from file " + dir.path().string());
+            "ERROR( read_points ) : Unable to read from file " + dir.path().string() +
+                ": it is a folder");
+}
+
+TEST(ReadPoints, NonRegularFilesAndEndlessLinesAreRefused) {
+  TempDir dir;
+  // /dev/zero has no end and no newline: it once grew one line until memory ran out.
+  EXPECT_EQ(read_error("/dev/zero"),
+            "ERROR( read_points ) : Unable to read from file /dev/zero: it is a character "
+            "device, not a regular file");
+  const std::string fifo = dir.file("pipe.ply");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(read_error(fifo), "ERROR( read_points ) : Unable to read from file " + fifo +
+                                  ": it is a FIFO, not a regular file");
+  const std::string name = dir.file("long.ply");
+  write_file(name, "ply\nformat ascii 1.0\ncomment " + std::string(70000, 'x') + "\n");
+  EXPECT_EQ(read_error(name),
+            "ERROR( read_points ) : " + name + " line 3: line longer than 65536 bytes");
 }
 
 TEST(ReadPoints, DamagedHeadersNameFileAndLine) {

@@ -84,10 +84,12 @@ TEST(Weaver, BadNumbersAreRejectedWithUsage) {
   const struct {
     std::string numbers, message;
   } cases[] = {
-      {"2 30 1 100", "nn must be an integer of at least 3"},
-      {"abc 30 1 100", "nn must be an integer of at least 3"},
-      {"12x 30 1 100", "nn must be an integer of at least 3"},
-      {"-5 30 1 100", "nn must be an integer of at least 3"},
+      {"2 30 1 100", "nn must be an integer from 3 to 100"},
+      {"abc 30 1 100", "nn must be an integer from 3 to 100"},
+      {"12x 30 1 100", "nn must be an integer from 3 to 100"},
+      {"-5 30 1 100", "nn must be an integer from 3 to 100"},
+      {"101 30 1 100", "nn must be an integer from 3 to 100"},
+      {"2000 30 1 100", "nn must be an integer from 3 to 100"},
       {"20 thirty 1 100", "minangle must be a number of degrees"},
       {"20 nan 1 100", "minangle must be a number of degrees"},
       {"20 30 0 100", "decimation must be an integer of at least 1"},
@@ -125,7 +127,8 @@ TEST(Weaver, UnwritableOutputFailsWithoutLeavingAFile) {
   const Result r = weaver(dir, dir.file("p.ply") + " " + mesh + " 20 30 1 1000");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err.substr(r.err.find('\n') + 1),
-            "ERROR(WriteListedMesh) Cannot open file " + mesh + "\n");
+            "ERROR(WriteListedMesh) Cannot open file " + mesh + ": the folder '" +
+                dir.file("missing") + "' does not exist\n");
   EXPECT_EQ(listing(dir), std::vector<std::string>{"p.ply"});
 }
 

@@ -1,0 +1,172 @@
+#include "fuzz/fuzz_targets.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "common/patch.h"
+#include "tervik/camera.h"
+#include "tervik/exceptions.h"
+#include "tervik/imagegray.h"
+#include "tervik/imagergb.h"
+#include "tervik/mesh.h"
+#include "tervik/portablefloat.h"
+#include "tervik/readimage.h"
+#include "tervik/readmultiarray.h"
+#include "tervik/rle.h"
+#include "tervik/ply.h"
+#include "weaver/read_points.h"
+
+namespace tervik::fuzz {
+
+namespace {
+
+std::string& scratch_folder() {
+  static std::string folder = std::filesystem::exists("/dev/shm")
+                                  ? std::string("/dev/shm")
+                                  : std::filesystem::temp_directory_path().string();
+  return folder;
+}
+
+// Writes the input to a scratch file with the given extension; "" when that fails.
+std::string scratch(const std::uint8_t* data, std::size_t size, const char* ext) {
+  const std::string path = scratch_folder() + "/tervik_fuzz_" + std::to_string(::getpid()) + ext;
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return "";
+  const bool ok = std::fwrite(data, 1, size, f) == size;
+  if (std::fclose(f) != 0 || !ok) return "";
+  return path;
+}
+
+// Runs one parser call; 1 when the library rejected the input, 0 when it was accepted.
+template <typename F>
+int rejected(F&& f) {
+  try {
+    f();
+  } catch (const BacktracedTervikException&) {
+    return 1;
+  }
+  return 0;
+}
+
+int image(const std::uint8_t* data, std::size_t size, const char* ext) {
+  const std::string path = scratch(data, size, ext);
+  if (path.empty()) return 0;
+  int n = 0;
+  n += rejected([&] {
+    ImageGray<unsigned char> grey;
+    io::ReadImage(path).read(grey);
+  });
+  n += rejected([&] {
+    ImageRGB<unsigned char> rgb;
+    io::ReadImage(path).read(rgb);
+  });
+  n += rejected([&] { io::get_image_dimensions(path, io::get_image_format(path)); });
+  return n;
+}
+
+}  // namespace
+
+void set_scratch_folder(const std::string& folder) { scratch_folder() = folder; }
+
+int calibration(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".txt");
+  if (path.empty()) return 0;
+  int n = 0;
+  n += rejected([&] {
+    Camera c;
+    c.read_parameters(path);
+    projection_mismatch(c);
+  });
+  return n;
+}
+
+int png_image(const std::uint8_t* data, std::size_t size) { return image(data, size, ".png"); }
+int jpeg_image(const std::uint8_t* data, std::size_t size) { return image(data, size, ".jpg"); }
+int tiff_image(const std::uint8_t* data, std::size_t size) { return image(data, size, ".tif"); }
+
+int points(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".ply");
+  if (path.empty()) return 0;
+  int n = 0;
+  // The coloured reader for files that declare colours, the plain one for the others.
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  std::vector<Patch> out;
+  if (text.find("property uchar red") != std::string::npos) {
+    n += rejected([&] { read_points_color(path, out, 1); });
+    n += rejected([&] { read_points_color(path, out, 3); });
+  } else {
+    n += rejected([&] { read_points(path, out, 2); });
+  }
+  return n;
+}
+
+int mesh(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".ply");
+  if (path.empty()) return 0;
+  int n = 0;
+  n += rejected([&] {
+    FaceVertexMesh m;
+    read_mesh(path, m);
+  });
+  return n;
+}
+
+int ply(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".ply");
+  if (path.empty()) return 0;
+  int n = 0;
+  n += rejected([&] { io::read_ply(path); });
+  return n;
+}
+
+namespace {
+
+template <typename T, std::size_t D>
+int read_array(const std::string& path) {
+  return rejected([&] {
+    MultiArray<T, D> a;
+    io::ReadMultiArray(path) >> a;
+  });
+}
+
+}  // namespace
+
+int multiarray(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".mult");
+  if (path.empty()) return 0;
+  // A file holds one element type and dimension: it is accepted when one of them reads it.
+  const int typed = read_array<unsigned char, 1>(path) + read_array<unsigned char, 2>(path) +
+                    read_array<unsigned char, 3>(path) + read_array<unsigned int, 1>(path) +
+                    read_array<unsigned int, 2>(path) + read_array<unsigned int, 3>(path) +
+                    read_array<long long, 3>(path) + read_array<double, 1>(path) +
+                    read_array<double, 2>(path);
+  int n = typed == 9 ? 1 : 0;
+  n += rejected([&] { io::ReadMultiArray(path).read_extents(); });
+  // The float record decoder on the raw bytes, with the bytes there as its limit (most byte
+  // strings are no float record; only a crash counts).
+  if (size > 0) rejected([&] { io::PortableFloat().decode(data, size < 11 ? int(size) : 11); });
+  return n;
+}
+
+int rle(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return 0;
+  // The first two bytes choose the destination size; the rest is the stream.
+  const std::size_t dstlen = data[0] | (std::size_t(data[1]) << 8);
+  std::vector<unsigned char> dst(dstlen);
+  const int n = rejected([&] {
+    const auto written = compress::Rle::uncompress(data + 2, dst.data(), size - 2, dstlen);
+    if (written > dstlen) std::abort();
+  });
+  // Compressing any input and decoding it again gives the input back.
+  const std::vector<unsigned char> input(data, data + size);
+  const std::vector<unsigned char> packed = compress::Rle::compress(input);
+  if (packed.size() > compress::Rle::max_compressed_size(size)) std::abort();
+  if (compress::Rle::uncompress(packed, size) != input) std::abort();
+  return n;
+}
+
+}  // namespace tervik::fuzz

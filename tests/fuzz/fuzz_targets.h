@@ -1,0 +1,27 @@
+#pragma once
+// The bodies of the fuzz targets, one per parser a user can feed. Each writes the input bytes
+// to a scratch file (the parsers read files), runs the parser on it and accepts the library's
+// own exceptions as rejections; any other exception, a crash or a sanitizer report is a
+// finding. Each returns the number of parser calls that rejected the input (0: all accepted).
+// The libFuzzer programs (*_fuzz.cpp) and the corpus regression test call them.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tervik::fuzz {
+
+// The folder for the scratch files: /dev/shm when it exists, else the system's temporary
+// folder; a test sets its own.
+void set_scratch_folder(const std::string& folder);
+
+int calibration(const std::uint8_t* data, std::size_t size);  // Camera::read_parameters
+int png_image(const std::uint8_t* data, std::size_t size);    // ReadImage, grey and colour
+int jpeg_image(const std::uint8_t* data, std::size_t size);
+int tiff_image(const std::uint8_t* data, std::size_t size);
+int points(const std::uint8_t* data, std::size_t size);       // weaver's point reader
+int mesh(const std::uint8_t* data, std::size_t size);         // read_mesh
+int ply(const std::uint8_t* data, std::size_t size);          // the scorer's read_ply
+int multiarray(const std::uint8_t* data, std::size_t size);   // ReadMultiArray, PortableFloat
+int rle(const std::uint8_t* data, std::size_t size);          // Rle, also round trips
+
+}  // namespace tervik::fuzz
