@@ -15,6 +15,7 @@
 #include "tervik/mesh.h"
 #include "weaver/ball_pivoting.h"
 #include "weaver/read_points.h"
+#include "weaver/watertight.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ bool parse_real(const char* text, double& value) {
 
 // Options accepted before the positional arguments.
 const std::vector<tervik::OptionSpec> kOptions = {
+    {"watertight", "", "close every hole, make the mesh manifold and orient it by the normals"},
 };
 
 }  // namespace
@@ -96,6 +98,13 @@ int main(int argc, char** argv) {
     const double t = static_cast<double>(stop - start) / 1000000.0;
     std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
 
+    if (options.has("watertight")) {
+      tervik::WatertightReport report;
+      const std::clock_t begin = std::clock();
+      mesh = tervik::make_watertight(mesh, face_flags, points, report);
+      std::cout << tervik::format_report(report) << std::endl;
+      std::cerr << "Watertight: " << double(std::clock() - begin) / 1000000.0 << " s" << std::endl;
+    }
     // Every face is written, also those withdrawn during the triangulation.
     tervik::write_mesh(mesh_path, mesh);
   } catch (const std::exception& e) {
