@@ -17,12 +17,16 @@ using VH = HoleMesh::VertexHandle;
 // The cost of a triangle in a loop's triangulation: its area plus a quarter of the sum of its
 // squared edge lengths, so that of two fillings of equal area the one with short chords and
 // without needles wins (a needle over three collinear corners has no area but long edges).
+// A nearly flat triangle (twice its area under 1e-6 of its squared edges) costs 100 times its
+// squared edges more, so that it is used only where nothing else closes the loop.
 double triangle_cost(const Point3D& a, const Point3D& b, const Point3D& c) {
-  return 0.5 * norm(cross(b - a, c - a)) + 0.25 * (dist2(a, b) + dist2(b, c) + dist2(c, a));
+  const double area = 0.5 * norm(cross(b - a, c - a));
+  const double edges = dist2(a, b) + dist2(b, c) + dist2(c, a);
+  return area + 0.25 * edges + (2.0 * area < 1e-6 * edges ? 100.0 * edges : 0.0);
 }
 
 // Loops longer than this are triangulated corner by corner instead of by dynamic programming.
-constexpr int kMaxDynamicLoop = 300;
+constexpr int kMaxDynamicLoop = 1000;
 // Edges longer than this times the loop's mean edge length are split.
 constexpr double kSplitFactor = 4.0 / 3.0;
 // Gauss-Seidel sweeps of the fairing after each refinement round.
@@ -86,13 +90,34 @@ std::vector<std::array<int, 3>> ear_triangulation(
   std::set<std::pair<int, int>> chords;
   std::vector<char> gone(count, 0);
   std::vector<std::array<int, 3>> out;
+  // Straight and reflex corners (pi or more) come after every convex one: a corner between
+  // collinear neighbours would give a needle.
+  auto key = [&](int c) { return corner[std::size_t(c)] + (corner[std::size_t(c)] > M_PI - 1e-6 ? 10.0 : 0.0); };
+  // Whether another corner of the polygon lies in the triangle (a, i, b), seen along its normal.
+  auto holds_corner = [&](int a, int i, int b) {
+    const Point3D &pa = p[std::size_t(a)], &pi = p[std::size_t(i)], &pb = p[std::size_t(b)];
+    const Point3D n = cross(pi - pa, pb - pa);
+    const double eps = -1e-12 * norm2(n);  // corners on an edge count as inside
+    for (int j = next[std::size_t(b)]; j != a; j = next[std::size_t(j)]) {
+      const Point3D& q = p[std::size_t(j)];
+      if (dot(cross(pi - pa, q - pa), n) >= eps && dot(cross(pb - pi, q - pi), n) >= eps &&
+          dot(cross(pa - pb, q - pb), n) >= eps)
+        return true;
+    }
+    return false;
+  };
   for (int left = n; left > 3; --left) {
+    std::vector<int> order;
+    for (int i = 0; i < n; ++i)
+      if (!gone[std::size_t(i)]) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return key(x) < key(y); });
     int best = -1;
-    for (int i = 0; i < n; ++i) {
-      if (gone[std::size_t(i)]) continue;
+    for (int i : order) {
       const int a = prev[std::size_t(i)], b = next[std::size_t(i)];
       if (chords.count({std::min(a, b), std::max(a, b)}) || !allowed(a, b)) continue;
-      if (best < 0 || corner[std::size_t(i)] < corner[std::size_t(best)]) best = i;
+      if (corner[std::size_t(i)] < M_PI && holds_corner(a, i, b)) continue;
+      best = i;
+      break;
     }
     if (best < 0) return {};
     const int a = prev[std::size_t(best)], b = next[std::size_t(best)];
