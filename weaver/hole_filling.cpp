@@ -31,8 +31,6 @@ constexpr int kMaxDynamicLoop = 1000;
 constexpr double kSplitFactor = 4.0 / 3.0;
 // Gauss-Seidel sweeps of the fairing after each refinement round.
 constexpr int kFairingSweeps = 40;
-// Membrane fairing: the bi-Laplacian overshoots where the surroundings are noisy.
-constexpr bool kBilaplacian = false;
 
 }  // namespace
 
@@ -296,11 +294,11 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
   const std::size_t max_faces = std::size_t(n) * std::size_t(n) + 100;
   for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
     quality_flips(hm, patch, prop);
-    fair_vertices(hm, patch.fresh, kFairingSweeps, kBilaplacian);
+    fair_vertices(hm, patch.fresh, kFairingSweeps);
     if (!split_long_edges(hm, mesh, patch, prop)) break;
   }
   quality_flips(hm, patch, prop);
-  fair_vertices(hm, patch.fresh, 2 * kFairingSweeps, kBilaplacian);
+  fair_vertices(hm, patch.fresh, 2 * kFairingSweeps);
   return true;
 }
 

@@ -4,8 +4,8 @@
 // Each boundary loop is first triangulated without new vertices (minimum total area by dynamic
 // programming, or for long loops by cutting off the sharpest corner first), then refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges
-// flipped towards Delaunay triangles), and its new vertices are moved to a smooth surface that
-// continues the loop's surroundings (fairing).
+// flipped towards better triangles), and its new vertices are moved to the smooth membrane that
+// the loop spans (fairing).
 #include <array>
 #include <functional>
 #include <vector>
