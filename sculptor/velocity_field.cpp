@@ -74,8 +74,10 @@ void vel_color_code(std::vector<Patch>& patches, const std::vector<Point3D>& vec
                       " motion vectors for " + std::to_string(patches.size()) +
                       " patches; one vector per patch is needed");
   }
-  TERVIK_CHECK(scale > 0 && std::isfinite(scale),
-               "vel_color_code: the scale must be a positive finite length, got " << scale);
+  // A negative scale inverts the coding (a component of -scale gives 254); only a scale
+  // that gives no finite factor is refused.
+  TERVIK_CHECK(scale != 0 && std::isfinite(scale),
+               "vel_color_code: the scale must be a non-zero finite length, got " << scale);
   const double f = 127 / scale;
   for (std::size_t i = 0; i < patches.size(); ++i) {
     patches[i].r = code_component(f, vectors[i].x);

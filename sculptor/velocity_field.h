@@ -19,8 +19,9 @@ void velocity_field(const std::vector<Patch>& first, const std::vector<Patch>& s
 
 // Writes motion vectors into patch colours: each component c (x to r, y to g, z to b) becomes
 // 127 + c * 127 / scale, truncated and limited to 0 to 255, so that a zero vector is
-// (127, 127, 127) and a component of +-scale gives 254 or 0. Throws TervikError when there are
-// fewer vectors than patches, or when scale is not a positive finite number.
+// (127, 127, 127) and a component of +-scale gives 254 or 0; a negative scale inverts the
+// coding. Throws TervikError when there are fewer vectors than patches, or when scale is zero
+// or not finite.
 void vel_color_code(std::vector<Patch>& patches, const std::vector<Point3D>& vectors,
                     double scale);
 

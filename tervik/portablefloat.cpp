@@ -37,7 +37,8 @@ PortableFloat::PortableFloat() {
 int PortableFloat::encode(double x, unsigned char* record) const {
   if (!std::isfinite(x))
     throw TervikError("PortableFloat cannot code a NaN or infinite value");
-  const bool negative = std::signbit(x);
+  // Zero of either sign is the one zero record 02 40: the format has no negative zero.
+  const bool negative = x < 0.0;
   double m = std::fabs(x);
   int e = 0;
   if (m != 0.0) {

@@ -25,7 +25,8 @@ class PortableFloat {
   double decode(const unsigned char* record, int available = max_record_size) const;
 
   // Writes the record of x at `record` (room for max_record_size bytes) and returns its
-  // length. Every finite double is coded exactly; NaN and infinities throw TervikError.
+  // length. Every finite double is coded exactly, but -0.0 codes as zero (02 40); NaN and
+  // infinities throw TervikError.
   int encode(double x, unsigned char* record) const;
 
  private:

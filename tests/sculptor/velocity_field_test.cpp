@@ -122,6 +122,17 @@ TEST(VelColorCode, MapsComponentsAroundTheMiddleAndClamps) {
   EXPECT_EQ(p[1].pos, Point3D());
 }
 
+TEST(VelColorCode, ANegativeScaleInvertsTheCoding) {
+  std::vector<Patch> p(2);
+  vel_color_code(p, {{2, -2, 1}, {0, 5, -5}}, -2.0);
+  EXPECT_EQ(p[0].r, 0);
+  EXPECT_EQ(p[0].g, 254);
+  EXPECT_EQ(p[0].b, 63);  // 127 - 63.5, truncated
+  EXPECT_EQ(p[1].r, 127);
+  EXPECT_EQ(p[1].g, 0);
+  EXPECT_EQ(p[1].b, 255);
+}
+
 TEST(VelColorCode, RejectsTooFewVectorsAndABadScale) {
   std::vector<Patch> p(3);
   try {
@@ -131,12 +142,12 @@ TEST(VelColorCode, RejectsTooFewVectorsAndABadScale) {
     EXPECT_EQ(std::string(e.what()),
               "vel_color_code: 2 motion vectors for 3 patches; one vector per patch is needed");
   }
-  for (double scale : {0.0, -1.0, std::nan("")}) {
+  for (double scale : {0.0, -0.0, std::nan(""), HUGE_VAL, -HUGE_VAL}) {
     try {
       vel_color_code(p, std::vector<Point3D>(3), scale);
       FAIL() << "no error for scale " << scale;
     } catch (const TervikError& e) {
-      EXPECT_NE(std::string(e.what()).find("the scale must be a positive finite length"),
+      EXPECT_NE(std::string(e.what()).find("the scale must be a non-zero finite length"),
                 std::string::npos)
           << e.what();
     }
