@@ -27,7 +27,7 @@ read -r _ first last < <(grep '^frames ' "$truth")
 read -r _ xmin ymin zmin xmax ymax zmax < <(grep '^box ' "$truth")
 read -r _ cameras < <(grep '^cameras ' "$truth")
 
-cmd=(./build/sculptor/sculptor "$cameras" "$scene/cam%ld.txt" "$scene/img%ld_%04ld.png"
+cmd=(./build/sculptor/sculptor --threads 0 "$cameras" "$scene/cam%ld.txt" "$scene/img%ld_%04ld.png"
      "$scene/sil%ld_%04ld.png" "$out/points_%04ld.ply" "$first" "$last"
      "$xmin" "$ymin" "$zmin" "$xmax" "$ymax" "$zmax" "$points")
 echo "== Running sculptor on frames $first to $last (progress in $out/sculptor.log):"
@@ -37,17 +37,18 @@ if ! "${cmd[@]}" >"$out/sculptor.log" 2>"$out/sculptor.timing"; then
   tail -n 5 "$out/sculptor.log" "$out/sculptor.timing" >&2
   exit 1
 fi
-echo "   timing per frame (processor time):"
+echo "   timing per frame (wall time, every core in use):"
 sed 's/^/     /' "$out/sculptor.timing"
 
 # Mesher parameters for sculptor's output: 20 neighbours per point, faces with no angle under 30
-# degrees, every point used, no cap on the number of points.
+# degrees, every point used, no cap on the number of points; all cores (the mesh is the same for
+# every thread count, and the timing line then gives wall time).
 echo "== Meshing every frame with weaver (progress in $out/weaver.log):"
 : >"$out/weaver.log"
 for ((f = first; f <= last; ++f)); do
   points_file=$(printf '%s/points_%04d.ply' "$out" "$f")
   mesh_file=$(printf '%s/mesh_%04d.ply' "$out" "$f")
-  if ! ./build/weaver/weaver "$points_file" "$mesh_file" 20 30 1 1000000 >>"$out/weaver.log" 2>"$out/weaver.timing"; then
+  if ! ./build/weaver/weaver --threads 0 "$points_file" "$mesh_file" 20 30 1 1000000 >>"$out/weaver.log" 2>"$out/weaver.timing"; then
     echo "weaver failed on $points_file:" >&2
     tail -n 5 "$out/weaver.log" "$out/weaver.timing" >&2
     exit 1

@@ -1,76 +1,95 @@
 #!/usr/bin/env bash
-# sculptor on generated scenes of the moving figure: 8 cameras at 640 x 480 and 16 cameras at
-# 1280 x 960, 3 frames each, with 10^4 and 10^5 points. For every run it reports, per frame, the
-# program's own timing lines (processor seconds per frame, from standard error) and the tries per
-# accepted point (the last "<points> points after <tries> tries" line of the frame), then the
-# median over the frames. Run by hand, never by CI:
+# sculptor on a generated figure filmed by 16 cameras on a dome at 1280 x 960, 3 frames, at
+# 10^4, 4 x 10^4, 10^5 and 2 x 10^5 points, with 1 and 2 threads. Per case it reports the median
+# over RUNS runs of: the sampling, normals + smoothing and colouring times of a tracked frame
+# (median over the tracked frames), the whole tracked frame, the first frame (all from the
+# program's own timing lines: processor time with one thread, wall time with more), the wall
+# time of the whole run (images, sampling, post-processing, writing) and its peak memory.
+# Run by hand, never by CI:
 #   bench/sculptor_bench.sh [build-folder]      (default: build-bench, a Release build)
+# Environment: SCULPTOR (the program to time; default the build's), THREADS ("1 2"), POINTS
+# ("10000 40000 100000 200000"), RUNS (3), SCENE (an existing scene folder from make_scene with
+# the options above, reused instead of generating one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:-build-bench}
-jobs=2
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$build" -j "$jobs" --target sculptor make_scene >/dev/null
+cmake --build "$build" -j 2 --target sculptor make_scene >/dev/null
+sculptor=${SCULPTOR:-$build/sculptor/sculptor}
+threads_list=${THREADS:-1 2}
+points_list=${POINTS:-10000 40000 100000 200000}
+runs=${RUNS:-3}
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+scene=${SCENE:-$work/scene}
+if [ -z "${SCENE:-}" ]; then
+  "$build/tools/make_scene" --output "$scene" --cameras 16 --layout dome --width 1280 \
+      --height 960 --frames 3 --threads 2 >/dev/null 2>&1
+fi
+truth=$scene/ground_truth.txt
+read -r _ first last < <(grep '^frames ' "$truth")
+read -r _ xmin ymin zmin xmax ymax zmax < <(grep '^box ' "$truth")
 
-# Summarises one run: $1 = standard output, $2 = standard error of sculptor.
-summarise() {
-  awk -v label="$3" '
+# One run's figures from its timing lines ($1) and /usr/bin/time's report ($2): sampling,
+# normals + smoothing, colouring, tracked frame (medians over the tracked frames), first frame,
+# wall seconds, peak memory in MB.
+figures() {
+  awk '
+    function median(a, n,    i, j, v, t) {
+      for (i = 1; i <= n; i++) t[i] = a[i]
+      for (i = 2; i <= n; i++) { v = t[i]; for (j = i - 1; j > 0 && t[j] > v; j--) t[j + 1] = t[j]; t[j + 1] = v }
+      return n % 2 ? t[(n + 1) / 2] : (t[n / 2] + t[n / 2 + 1]) / 2
+    }
     FNR == 1 { file++ }
-    file == 1 && /^Frame / { f = $2; frames[++nf] = f }
-    file == 1 && / lowres seeds after / { seeds[f] = $1; seed_tries[f] = $5 }
-    file == 1 && / points after .* tries / { pts[f] = $1; tries[f] = $4 }
-    file == 2 && / fps or / {
-      name = $0; sub(/: .*/, "", name)
-      if (!(name in count)) names[++nn] = name
-      t = $(NF - 1); times[name, ++count[name]] = t
+    file == 1 && /^Only points: / { f++; only[f] = $(NF - 1) }
+    file == 1 && /^Points and post-filtering: / { post[f] = $(NF - 1) }
+    file == 1 && /^Points and post-filtering and coloring: / { total[f] = $(NF - 1) }
+    file == 2 && /Elapsed \(wall clock\)/ {
+      n = split($NF, p, ":"); wall = 0
+      for (i = 1; i <= n; i++) wall = wall * 60 + p[i]
     }
-    function median(a, n,    i, j, v, tmp) {
-      for (i = 1; i <= n; i++) tmp[i] = a[i]
-      for (i = 2; i <= n; i++) { v = tmp[i]; for (j = i - 1; j > 0 && tmp[j] > v; j--) tmp[j + 1] = tmp[j]; tmp[j + 1] = v }
-      return n % 2 ? tmp[(n + 1) / 2] : (tmp[n / 2] + tmp[n / 2 + 1]) / 2
-    }
+    file == 2 && /Maximum resident set size/ { rss = $NF / 1024 }
     END {
-      printf "%s\n", label
-      for (i = 1; i <= nf; i++) {
-        f = frames[i]
-        line = sprintf("  frame %-3s %7d points, %9d tries, %6.2f tries/point", f, pts[f], tries[f],
-                       pts[f] ? tries[f] / pts[f] : 0)
-        if (f in seeds) line = line sprintf(" (seeds: %d after %d tries)", seeds[f], seed_tries[f])
-        for (k = 1; k <= nn; k++) line = line sprintf(" | %s %.4f s", names[k], times[names[k], i])
-        print line
-        ratio[i] = pts[f] ? tries[f] / pts[f] : 0
+      for (i = 2; i <= f; i++) {
+        s[i - 1] = only[i]; ns[i - 1] = post[i] - only[i]; c[i - 1] = total[i] - post[i]
+        t[i - 1] = total[i]
       }
-      line = sprintf("  median over %d frames: %.2f tries/point", nf, median(ratio, nf))
-      for (k = 1; k <= nn; k++) {
-        delete v
-        for (i = 1; i <= count[names[k]]; i++) v[i] = times[names[k], i]
-        line = line sprintf(" | %s %.4f s/frame", names[k], median(v, count[names[k]]))
-      }
-      print line
+      printf "%.4f %.4f %.4f %.4f %.4f %.3f %.0f\n", median(s, f - 1), median(ns, f - 1),
+             median(c, f - 1), median(t, f - 1), total[1], wall, rss
     }' "$1" "$2"
 }
 
-echo "sculptor benchmark on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'); processor time per frame"
-for config in "8 640 480" "16 1280 960"; do
-  read -r cameras width height <<<"$config"
-  scene=$work/scene_$cameras
-  "$build/tools/make_scene" --output "$scene" --cameras "$cameras" --width "$width" \
-      --height "$height" --frames 3 --threads "$jobs" >/dev/null 2>&1
-  truth=$scene/ground_truth.txt
-  read -r _ first last < <(grep '^frames ' "$truth")
-  read -r _ xmin ymin zmin xmax ymax zmax < <(grep '^box ' "$truth")
-  for points in 10000 100000; do
-    out=$work/out_${cameras}_$points
-    mkdir -p "$out"
-    "$build/sculptor/sculptor" "$cameras" "$scene/cam%ld.txt" "$scene/img%ld_%04ld.png" \
-        "$scene/sil%ld_%04ld.png" "$out/points_%04ld.ply" "$first" "$last" \
-        "$xmin" "$ymin" "$zmin" "$xmax" "$ymax" "$zmax" "$points" \
-        >"$out/stdout.txt" 2>"$out/stderr.txt"
-    summarise "$out/stdout.txt" "$out/stderr.txt" \
-        "$cameras cameras at ${width}x$height, $points points, frames $first to $last:"
+echo "sculptor benchmark on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $sculptor"
+echo "figure, 16 cameras on a dome, 1280 x 960, frames $first to $last; seconds per frame, median of $runs runs"
+printf "%7s %7s | %8s %8s %8s %8s %8s | %8s %7s\n" points threads sampling "norm+sm" colour \
+    tracked first "run wall" "peak MB"
+for points in $points_list; do
+  for threads in $threads_list; do
+    options=()
+    [ "$threads" = 1 ] || options=(--threads "$threads")
+    : >"$work/runs.txt"
+    for ((r = 0; r < runs; r++)); do
+      out=$work/out
+      rm -rf "$out" && mkdir -p "$out"
+      /usr/bin/time -v -o "$work/time.txt" "$sculptor" "${options[@]}" 16 "$scene/cam%ld.txt" \
+          "$scene/img%ld_%04ld.png" "$scene/sil%ld_%04ld.png" "$out/points_%04ld.ply" \
+          "$first" "$last" "$xmin" "$ymin" "$zmin" "$xmax" "$ymax" "$zmax" "$points" \
+          >"$work/stdout.txt" 2>"$work/stderr.txt"
+      figures "$work/stderr.txt" "$work/time.txt" >>"$work/runs.txt"
+    done
+    awk -v points="$points" -v threads="$threads" '
+      { for (k = 1; k <= 7; k++) v[k, NR] = $k }
+      END {
+        printf "%7d %7d |", points, threads
+        for (k = 1; k <= 7; k++) {
+          for (i = 1; i <= NR; i++) t[i] = v[k, i]
+          for (i = 2; i <= NR; i++) { x = t[i]; for (j = i - 1; j > 0 && t[j] > x; j--) t[j + 1] = t[j]; t[j + 1] = x }
+          m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
+          printf (k == 6 ? " | %8.3f" : (k == 7 ? " %7.0f" : " %8.4f")), m
+        }
+        printf "\n"
+      }' "$work/runs.txt"
   done
 done

@@ -64,8 +64,8 @@ void run(benchmark::State& state, bool classified) {
   for (auto _ : state) {
     short inside = 0, outside = 0;
     const Point3D& p = s.candidates[i];
-    const bool outline = classified ? projection_test(s.views, p, inside, outside, 0)
-                                    : projection_test_plain(s.views, p, inside, outside, 0);
+    const bool outline = classified ? classes->test(p, inside, outside, 0)
+                                    : projection_test(s.views, p, inside, outside, 0);
     admissible += outline && inside >= 5 && outside == 0;
     if (++i == s.candidates.size()) i = 0;
   }

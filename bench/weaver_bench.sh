@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Times weaver by hand (never run by CI). For each input it prints weaver's own timing line
-# (processor time of the triangulation alone) and the faces per second derived from it.
+# Times weaver by hand (never run by CI). For each input and thread count it prints weaver's own
+# timing line (the triangulation alone: processor time with one thread, wall time with more),
+# the points and faces per second derived from it, and the wall and processor time of the whole
+# run; "rest" is the share of the run's processor time spent outside the triangulation (reading
+# the point file, writing the mesh, start-up).
 #
 #   bench/weaver_bench.sh [build-dir] [point files...]
 #
 # Without point files it meshes evenly sampled unit spheres of 10^4, 10^5 and 10^6 points
 # (generated here with awk). Point files of sculptor's benchmark scenes can be given instead.
-# Mesher parameters: WEAVER_NN (20), WEAVER_MINANGLE (30), WEAVER_DECIMATION (1).
+# Mesher parameters: WEAVER_NN (20), WEAVER_MINANGLE (30), WEAVER_DECIMATION (1); thread counts:
+# WEAVER_THREADS ("1 2"). The mesh is checked to be the same for every thread count.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -16,6 +20,7 @@ weaver=$build/weaver/weaver
 nn=${WEAVER_NN:-20}
 minangle=${WEAVER_MINANGLE:-30}
 decimation=${WEAVER_DECIMATION:-1}
+read -r -a thread_counts <<<"${WEAVER_THREADS:-1 2}"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -44,13 +49,28 @@ if [ ${#inputs[@]} -eq 0 ]; then
   done
 fi
 
-printf "%-28s %10s %10s %12s  %s\n" input points faces faces/s "timing line"
+printf "%-20s %8s %7s %9s %10s %11s %8s %8s %6s  %s\n" input points threads faces points/s \
+  faces/s "wall s" "cpu s" rest "timing line"
+TIMEFORMAT='%R %U %S'
 for f in "${inputs[@]}"; do
   points=$(awk '/^element vertex/ { print $3; exit }' "$f")
-  timing=$("$weaver" "$f" "$work/mesh.ply" "$nn" "$minangle" "$decimation" 4294967295 \
-             2>&1 >/dev/null | grep '^Total: ')
-  faces=$(awk '/^element face/ { print $3; exit }' "$work/mesh.ply")
-  seconds=$(echo "$timing" | awk '{ print $5 }')
-  rate=$(awk -v f="$faces" -v t="$seconds" 'BEGIN { if (t > 0) printf "%.0f", f / t; else print "inf" }')
-  printf "%-28s %10s %10s %12s  %s\n" "$(basename "$f")" "$points" "$faces" "$rate" "$timing"
+  for threads in "${thread_counts[@]}"; do
+    { times=$( { time "$weaver" --threads "$threads" "$f" "$work/mesh_$threads.ply" "$nn" "$minangle" \
+                   "$decimation" 4294967295 >/dev/null 2>"$work/err"; } 2>&1 ); }
+    timing=$(grep '^Total: ' "$work/err")
+    faces=$(awk '/^element face/ { print $3; exit }' "$work/mesh_$threads.ply")
+    seconds=$(echo "$timing" | awk '{ print $5 }')
+    read -r wall user sys <<<"$times"
+    awk -v name="$(basename "$f")" -v n="$points" -v th="$threads" -v fc="$faces" -v t="$seconds" \
+        -v wall="$wall" -v user="$user" -v sys="$sys" -v line="$timing" 'BEGIN {
+      cpu = user + sys
+      rest = (th == 1 && cpu > 0) ? sprintf("%.0f%%", 100 * (cpu - t) / cpu) : "-"
+      printf "%-20s %8s %7s %9s %10.0f %11.0f %8.2f %8.2f %6s  %s\n", name, n, th, fc,
+             (t > 0 ? n / t : 0), (t > 0 ? fc / t : 0), wall, cpu, rest, line
+    }'
+    if [ "$threads" != "${thread_counts[0]}" ] && ! cmp -s "$work/mesh_${thread_counts[0]}.ply" "$work/mesh_$threads.ply"; then
+      echo "MESH DIFFERS between ${thread_counts[0]} and $threads threads on $f" >&2
+      exit 1
+    fi
+  done
 done

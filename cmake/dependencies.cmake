@@ -21,6 +21,9 @@ tervik_require(JPEG_FOUND "libjpeg" "libjpeg-dev")
 find_package(TIFF)
 tervik_require(TIFF_FOUND "libtiff" "libtiff-dev")
 
+find_package(yaml-cpp CONFIG)
+tervik_require(yaml-cpp_FOUND "yaml-cpp" "libyaml-cpp-dev")
+
 find_package(OpenMesh QUIET CONFIG)
 if(NOT TARGET OpenMeshCore)
   find_library(OPENMESH_CORE_LIBRARY OpenMeshCore)

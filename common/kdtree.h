@@ -6,13 +6,15 @@
 //   same vector, unchanged, as its `points` argument; changing the vector invalidates the tree.
 // - All distances are squared Euclidean distances of positions; radius queries take the
 //   squared radius r2 (pass radius * radius).
-// - A tree serves one query at a time: k-nearest queries reuse the tree's candidate buffer.
+// - A tree serves one k-nearest query at a time (they reuse the tree's candidate buffer); radius
+//   queries are const and may run in several threads at once.
 //
 // Nodes live in one vector in depth-first order and refer to their children by node number,
 // so the tree is built with two allocations, copies as a plain value and queries allocate
 // nothing beyond growing the caller's output vector and, once per larger k, the candidates.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -76,8 +78,17 @@ class KDTree {
     neighbors(query.pos, points, r2, out);
   }
 
+  // The same indices in the same order as neighbors(), appended to `out` (not cleared, no
+  // reservation). Returns how many were appended.
+  std::size_t append_neighbors(const Point3D& query, const std::vector<T>& points, double r2,
+                               std::vector<unsigned int>& out) const;
+
   // Number of elements the tree was built over.
   uint32_t size() const { return count; }
+  // The nodes in depth-first order and the root's number (kNoNode when empty), for walks made
+  // outside the class.
+  const std::vector<Node>& node_list() const { return nodes; }
+  uint32_t root_node() const { return root; }
   bool empty() const { return root == kNoNode; }
   // Releases all nodes and the candidate buffer; the tree is then empty.
   void destroy();
@@ -90,8 +101,6 @@ class KDTree {
 
   uint32_t kdtree(std::vector<Ordered<T>>& ordered, uint32_t start, uint32_t end);
   void nn(uint32_t node, const Point3D& q, const std::vector<T>& points);
-  void nd(uint32_t node, const Point3D& q, double r2, std::vector<unsigned int>& out,
-          const std::vector<T>& points) const;
   void _check_points(const std::vector<T>& points) const {
     TERVIK_CHECK(points.size() == count, "KDTree query given " << points.size()
                                              << " points, the tree was built over " << count);
@@ -99,6 +108,9 @@ class KDTree {
 
   uint32_t root = kNoNode;
   std::vector<Node> nodes;
+  // The position of every node's element, in node order: the radius query reads these instead
+  // of reaching into the source vector.
+  std::vector<Point3D> node_pos;
   // Working result of a k-nearest query: the first `held` entries, ascending by d2.
   std::vector<Candidate> candidates;
   uint32_t held = 0;
@@ -115,6 +127,8 @@ KDTree<T>::KDTree(const std::vector<T>& points) {
   for (uint32_t i = 0; i < count; ++i) ordered[i] = Ordered<T>{points[i].pos, i};
   nodes.reserve(count);
   root = kdtree(ordered, 0, count);
+  node_pos.resize(nodes.size());
+  for (std::size_t i = 0; i < nodes.size(); ++i) node_pos[i] = points[nodes[i].index].pos;
 }
 
 template <typename T>
@@ -202,35 +216,69 @@ void KDTree<T>::nn(uint32_t node, const Point3D& q, const std::vector<T>& points
 template <typename T>
 void KDTree<T>::neighbors(const Point3D& query, const std::vector<T>& points, double r2,
                           std::vector<unsigned int>& out) const {
-  _check_points(points);
   out.clear();
   out.reserve(5000);
-  nd(root, query, r2, out, points);
+  append_neighbors(query, points, r2, out);
 }
 
 template <typename T>
-void KDTree<T>::nd(uint32_t node, const Point3D& q, double r2, std::vector<unsigned int>& out,
-                   const std::vector<T>& points) const {
-  while (node != kNoNode) {
-    const Node& n = nodes[node];
-    const Point3D& p = points[n.index].pos;
-    if (r2 > dist2(q, p)) out.push_back(n.index);
-    const uint32_t a = n.axis;
-    const double diff = q[a] - p[a];
-    const bool right_is_near = q[a] > p[a];
-    nd(right_is_near ? n.right : n.left, q, r2, out, points);
-    if (r2 > diff * diff) {
-      node = right_is_near ? n.left : n.right;
-    } else {
-      break;
+std::size_t KDTree<T>::append_neighbors(const Point3D& q, const std::vector<T>& points, double r2,
+                                        std::vector<unsigned int>& out) const {
+  _check_points(points);
+  const std::size_t before = out.size();
+  // Depth-first: a node's element, then its subtree on the query's side, then the other one.
+  // Far subtrees wait on a stack with the per-axis offsets of their cell from the query (0 on an
+  // axis where the query lies within the cell's range). A cell whose squared distance, summed in
+  // the order dist2 sums, is not below r2 holds no element that could be found: every element's
+  // coordinate offsets are at least as large and rounding preserves the order. Skipping such
+  // cells therefore leaves the elements and their order as a plain walk finds them; the plain
+  // walk skips a far side only when the split plane's own offset rules it out.
+  struct Pending {
+    uint32_t node;
+    double off[3];
+  };
+  // A median-split tree over fewer than 2^32 elements is at most 32 levels deep, and each level
+  // of the current path leaves at most one pending far side.
+  Pending stack[64];
+  int top = 0;
+  uint32_t node = root;
+  double off[3] = {0.0, 0.0, 0.0};
+  for (;;) {
+    while (node != kNoNode) {
+      const Node& n = nodes[node];
+      const Point3D& p = node_pos[node];
+      if (r2 > dist2(q, p)) out.push_back(n.index);
+      const uint32_t a = n.axis;
+      const bool right_is_near = q[a] > p[a];
+      const uint32_t far = right_is_near ? n.left : n.right;
+      if (far != kNoNode) {
+        Pending& next = stack[top];
+        next.node = far;
+        next.off[0] = off[0];
+        next.off[1] = off[1];
+        next.off[2] = off[2];
+        next.off[a] = q[a] - p[a];
+        const double d2 = next.off[0] * next.off[0] + next.off[1] * next.off[1] +
+                          next.off[2] * next.off[2];
+        if (r2 > d2) ++top;
+      }
+      node = right_is_near ? n.right : n.left;
     }
+    if (top == 0) break;
+    --top;
+    node = stack[top].node;
+    off[0] = stack[top].off[0];
+    off[1] = stack[top].off[1];
+    off[2] = stack[top].off[2];
   }
+  return out.size() - before;
 }
 
 template <typename T>
 void KDTree<T>::destroy() {
   root = kNoNode;
   std::vector<Node>().swap(nodes);
+  std::vector<Point3D>().swap(node_pos);
   std::vector<Candidate>().swap(candidates);
   held = 0;
   k = 0;

@@ -27,9 +27,11 @@ inline constexpr unsigned char kUnseenGrey = 64;
 // tolerance L, in the units of point_depth), the up to three best-facing ones with a score above
 // 0.5 are blended, each weighted by its score; a patch without one becomes (64, 64, 64).
 // Positions and normals are not changed. `maps` must hold one map per view, sized as its camera,
-// and each colour image must be its camera's size; otherwise throws TervikError.
+// and each colour image must be its camera's size; otherwise throws TervikError. Patches are
+// coloured on up to `threads` threads; the colours do not depend on it.
 void add_colors(std::vector<Patch>& patches, const std::vector<MultiArray<double, 2>>& maps,
-                const multiview::MultiView<ImageRGB<unsigned char>>& views, double L);
+                const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
+                unsigned threads = 1);
 
 // Moves photo-inconsistent patches by random displacement: a patch is inconsistent when, among
 // the cameras that see it (depth tolerance `tol`) with a facing score above 0.9, the best one's

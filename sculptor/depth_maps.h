@@ -33,12 +33,26 @@ inline bool project_to_pixel(const Point3D& X, const Camera& c, long& x, long& y
   return true;
 }
 
+// The pixels [x0, x1) x [y0, y1) of a depth map that a call wrote; empty when x0 >= x1.
+struct PixelRect {
+  long x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
 // Renders `patches` into one depth map per camera of `cameras`, in camera order: every point in
 // front of a camera (depth > 0) whose pixel lies in the image writes its depth into the 3 x 3
 // pixel square around that pixel wherever it is smaller than the stored value. Only `pos` is read.
 // `maps` is rebuilt from these points alone; maps whose extents already fit are refilled in
-// place instead of being reallocated, so calling this every frame costs no allocation.
+// place instead of being reallocated, so calling this every frame costs no allocation. The maps
+// are built on up to `threads` threads, one camera at a time each; they do not depend on it.
 void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vector<Patch>& patches,
-                      const multiview::MultiView<>& cameras);
+                      const multiview::MultiView<>& cameras, unsigned threads = 1);
+
+// The same, where `written` records, per map, the rectangle that holds every pixel written:
+// when it has one entry per map and a map keeps its extents, only that rectangle is emptied
+// before the new points are rendered, the rest of the map being empty already. So between two
+// calls the maps must stay as the first left them (as a frame loop keeps them).
+void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, std::vector<PixelRect>& written,
+                      const std::vector<Patch>& patches, const multiview::MultiView<>& cameras,
+                      unsigned threads);
 
 }  // namespace tervik

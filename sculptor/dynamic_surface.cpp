@@ -6,15 +6,14 @@
 namespace tervik {
 
 void dynamic_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
-                     const std::vector<Patch>& previous, const Point3D& /*box_min*/,
-                     const Point3D& /*box_max*/, short min_cameras, short tolerance,
-                     long long npoints, double step, double motion_radius) {
+                     const std::vector<Patch>& previous, const StageParameters& params,
+                     std::ostream& progress) {
   TERVIK_CHECK(&out != &previous,
                "dynamic_surface: the output vector must not be the previous surface");
-  SurfaceSampler sampler(silhouettes, out, min_cameras, tolerance, npoints, step);
+  SurfaceSampler sampler(silhouettes, out, params, progress);
   sampler.refine_starts(
       previous.size(), [&previous](std::size_t i) -> const Point3D& { return previous[i].pos; },
-      motion_radius);
+      params.motion_radius);
   sampler.expand();
   sampler.finish();
 }

@@ -1,6 +1,6 @@
 #include "sculptor/expansion.h"
 
-#include <iostream>
+#include <ostream>
 
 #include "sculptor/random.h"
 
@@ -45,17 +45,18 @@ Point3D random_vector() {
 }
 
 SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
-                               short min_cameras, short tolerance, long long npoints,
-                               double step, SamplingLimits limits)
+                               const StageParameters& params, std::ostream& progress,
+                               SamplingLimits limits)
     : silhouettes_(silhouettes),
       out_(out),
-      min_cameras_(min_cameras),
-      tolerance_(tolerance),
-      step_(step),
+      progress_(progress),
+      min_cameras_(params.min_cameras),
+      tolerance_(params.tolerance),
+      step_(params.step),
       limits_(limits),
-      targets_(SamplingTargets::from_npoints(npoints)) {
+      targets_(SamplingTargets::from_npoints(params.npoints)) {
   out_.clear();
-  out_.reserve(headroom(npoints));
+  out_.reserve(headroom(params.npoints));
   frames_.reserve(headroom(targets_.centres));
   sides_.reserve(headroom(targets_.companions));
   points_.reserve(4);
@@ -98,7 +99,7 @@ bool SurfaceSampler::build_centre(const Point3D& p) {
 
 void SurfaceSampler::print_progress() const {
   const std::size_t points = out_.size() + sides_.size();
-  std::cout << points << " points after " << tries_ << " tries ("
+  progress_ << points << " points after " << tries_ << " tries ("
             << static_cast<double>(points) / static_cast<double>(tries_) << ")" << std::endl;
 }
 
@@ -107,7 +108,7 @@ void SurfaceSampler::expand() {
   if (target_reached()) return;
   const std::size_t wanted = static_cast<std::size_t>(targets_.centres);
   if (out_.empty()) {
-    std::cout << "WARNING: no centre to expand, the surface sampling stays empty (0 of "
+    progress_ << "WARNING: no centre to expand, the surface sampling stays empty (0 of "
               << wanted << " centres; check the box, the silhouettes and the calibration)"
               << std::endl;
     return;
@@ -142,7 +143,7 @@ void SurfaceSampler::expand() {
     // 2. Done, or stuck: a pass that adds no centre leaves nothing for the next one.
     if (out_.size() >= wanted) return;
     if (out_.size() == end) {
-      std::cout << "WARNING: surface expansion stopped early: a pass added no centre ("
+      progress_ << "WARNING: surface expansion stopped early: a pass added no centre ("
                 << out_.size() << " of " << wanted << " centres)" << std::endl;
       return;
     }
@@ -158,9 +159,9 @@ void SurfaceSampler::finish() {
   if (finished_) return;
   finished_ = true;
   if (fails_ > static_cast<long long>(static_cast<double>(targets_.centres) * 0.1))
-    std::cout << "WARNING: " << fails_ << " points without expansion" << std::endl;
+    progress_ << "WARNING: " << fails_ << " points without expansion" << std::endl;
   if (dropped_ > 0)
-    std::cout << "WARNING: " << dropped_ << " centres dropped: no three companions found within "
+    progress_ << "WARNING: " << dropped_ << " centres dropped: no three companions found within "
               << limits_.companion_draws << " draws" << std::endl;
   out_.insert(out_.end(), sides_.begin(), sides_.end());
 }

@@ -8,11 +8,13 @@
 // the output holds the centres only, in order of acceptance; finish() appends the companions.
 // All random numbers come from sym_rand() / rand() (sculptor/random.h), in a fixed order.
 #include <cstddef>
+#include <iosfwd>
 #include <vector>
 
 #include "common/patch.h"
 #include "sculptor/normals.h"
 #include "sculptor/silhouette.h"
+#include "sculptor/stage_parameters.h"
 #include "tervik/points.h"
 
 namespace tervik {
@@ -40,13 +42,15 @@ struct SamplingLimits {
 };
 
 // Working state of one sampling call over `out` (cleared on construction, then holding the
-// centres in order of acceptance). Keeps references to the silhouettes and the output.
+// centres in order of acceptance). Keeps references to the silhouettes, the output and the
+// progress stream, which receives every progress and "WARNING: " line.
 class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
-  // `step` is the sampling length L (world units).
-  SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out, short min_cameras,
-                 short tolerance, long long npoints, double step, SamplingLimits limits = {});
+  // Reads npoints, min_cameras, tolerance and the sampling length `step` of `params`.
+  SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
+                 const StageParameters& params, std::ostream& progress,
+                 SamplingLimits limits = {});
 
   // One attempt at `p`: when it is admissible, builds a centre there. Counts one try for the
   // attempt itself (companion draws are counted inside). True when a centre was added.
@@ -96,6 +100,7 @@ class SurfaceSampler {
 
   const SilhouetteViews& silhouettes_;
   std::vector<Patch>& out_;
+  std::ostream& progress_;
   short min_cameras_;
   short tolerance_;
   double step_;

@@ -1,32 +1,41 @@
 #pragma once
 // The post-processing half of a frame's stage sequence: the sampled points are re-oriented,
-// smoothed and coloured, with progress on standard output and timing on standard error.
-#include <ctime>
+// smoothed and coloured, with progress and timing lines written to the streams given.
+#include <iosfwd>
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/depth_maps.h"
+#include "sculptor/frame_timer.h"
+#include "sculptor/neighbourhoods.h"
+#include "sculptor/stage_parameters.h"
 #include "tervik/imagergb.h"
 #include "tervik/multiarray.h"
 #include "tervik/multiview.h"
-#include "tervik/points.h"
 
 namespace tervik {
 
+// Storage of the post-processing kept from frame to frame, so that a frame allocates little.
+struct PostprocessWork {
+  std::vector<Patch> scratch;                     // a second point buffer, swapped with the points
+  Neighbourhoods near;                            // the neighbourhoods within L of the points
+  std::vector<MultiArray<double, 2>> depth_maps;  // one per camera, refilled every frame
+  std::vector<PixelRect> written;                 // the pixels of each map the last frame wrote
+};
+
 // Runs, on the frame's sampled points in `surface` (replaced by its final, coloured points):
-//   "normals..."            normals() into `scratch`, which then replaces `surface` and is
-//                           emptied; "<n> points"
-//   "smoothing surface..."  smooth_surface(); "<n> points"
-//   timing "Points and post-filtering: <1/t> fps or <t> s/frame" on standard error
-//   "coloring..."           depth_maps_pixel() into `depth_maps`, add_colors()
-//   timing "Points and post-filtering and coloring: ..." on standard error
-// t is the processor time in seconds since `start`, the frame's start. `colour_views` holds the
-// full-resolution cameras with the frame's colour images; L is the sampling length. The depth
-// maps are rebuilt from this frame's points; keeping `depth_maps` from frame to frame only saves
-// their allocation.
+//   "normals..."            normals(), which replaces `surface`; "<n> points"
+//   "smoothing surface..."  smooth_surface() on the same neighbourhoods; "<n> points"
+//   timing "Points and post-filtering: <1/t> fps or <t> s/frame"
+//   "coloring..."           depth_maps_pixel() into work.depth_maps, add_colors()
+//   timing "Points and post-filtering and coloring: ..."
+// Progress lines go to `progress`, timing lines to `timing`; t is timer.seconds(), the time since
+// the frame's start. `colour_views` holds the full-resolution cameras with the frame's colour
+// images. Reads L (`step`) and `threads` of `params`. `work` must be left as the previous call
+// left it (or be new): the depth maps are emptied only where that call wrote them.
 void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,
-                       const Point3D& box_min, const Point3D& box_max, double L,
-                       std::clock_t start, std::vector<Patch>& surface,
-                       std::vector<Patch>& scratch,
-                       std::vector<MultiArray<double, 2>>& depth_maps);
+                       const StageParameters& params, const FrameTimer& timer,
+                       std::vector<Patch>& surface, PostprocessWork& work,
+                       std::ostream& progress, std::ostream& timing);
 
 }  // namespace tervik

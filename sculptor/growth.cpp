@@ -5,11 +5,12 @@
 namespace tervik {
 
 void high_res_from_seeds(const SilhouetteViews& silhouettes, const std::vector<Point3D>& seeds,
-                         std::vector<Patch>& out, short min_cameras, short tolerance,
-                         long long npoints, double step) {
-  SurfaceSampler sampler(silhouettes, out, min_cameras, tolerance, npoints, step);
+                         std::vector<Patch>& out, const StageParameters& params,
+                         std::ostream& progress) {
+  SurfaceSampler sampler(silhouettes, out, params, progress);
   sampler.refine_starts(
-      seeds.size(), [&seeds](std::size_t i) -> const Point3D& { return seeds[i]; }, 2 * step);
+      seeds.size(), [&seeds](std::size_t i) -> const Point3D& { return seeds[i]; },
+      2 * params.step);
   sampler.expand();
   sampler.finish();
 }

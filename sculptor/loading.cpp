@@ -1,9 +1,12 @@
 #include "sculptor/loading.h"
 
+#include <exception>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "sculptor/parallel.h"
 #include "tervik/camera.h"
 #include "tervik/exceptions.h"
 #include "tervik/multiview_auxiliar.h"
@@ -26,6 +29,22 @@ void check_size(const ImageType& image, const Camera& camera, std::size_t index,
      << " pixels but camera " << index << " is calibrated for " << camera.im_width() << " x "
      << camera.im_height();
   throw TervikError(os.str());
+}
+
+// Reads camera i's silhouette, its reduction and its colour image of `frame` (see load_frame).
+void load_camera(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
+                 std::int64_t frame, std::size_t i) {
+  const auto cam = static_cast<std::int64_t>(i);
+  const std::string fg_file = fgtemplate.format(cam, frame);
+  ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
+  io::ReadImage(fg_file).read(silhouette);
+  check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file);
+  views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
+
+  const std::string im_file = imtemplate.format(cam, frame);
+  ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
+  io::ReadImage(im_file).read(colour);
+  check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file);
 }
 
 }  // namespace
@@ -55,19 +74,18 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 }
 
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-                std::int64_t frame) {
-  for (std::size_t i = 0; i < views.silhouettes.size(); ++i) {
-    const auto cam = static_cast<std::int64_t>(i);
-    const std::string fg_file = fgtemplate.format(cam, frame);
-    ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
-    io::ReadImage(fg_file).read(silhouette);
-    check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file);
-    views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
-
-    const std::string im_file = imtemplate.format(cam, frame);
-    ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
-    io::ReadImage(im_file).read(colour);
-    check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file);
+                std::int64_t frame, unsigned threads) {
+  const std::size_t n = views.silhouettes.size();
+  std::vector<std::exception_ptr> errors(n);
+  parallel_for(n, threads, [&](std::size_t i, unsigned) {
+    try {
+      load_camera(views, fgtemplate, imtemplate, frame, i);
+    } catch (...) {
+      errors[i] = std::current_exception();
+    }
+  });
+  for (const std::exception_ptr& error : errors) {
+    if (error) std::rethrow_exception(error);
   }
 }
 

@@ -35,8 +35,10 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 // Reads frame `frame` camera after camera: the silhouette (one channel) into the silhouette
 // views and its reduction by 8 into the coarse views, then the colour image into the colour
 // views. Throws the image reader's errors, and TervikError naming the file, both sizes and the
-// camera when an image's size differs from its camera's.
+// camera when an image's size differs from its camera's. With `threads` > 1 the cameras are read
+// in parallel; the views, and the error thrown (that of the lowest-numbered failing camera, as
+// one thread meets it first), are the same.
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-                std::int64_t frame);
+                std::int64_t frame, unsigned threads = 1);
 
 }  // namespace tervik

@@ -1,45 +1,72 @@
 #include "sculptor/normals.h"
 
-#include <iostream>
+#include <algorithm>
+#include <cstdint>
+#include <ostream>
+#include <span>
 
-#include "common/kdtree.h"
+#include "sculptor/parallel.h"
 #include "tervik/eigenvalues.h"
 #include "tervik/exceptions.h"
+#include "tervik/multiarray.h"
 
 namespace tervik {
 
-MultiArray<double, 2> emat(3, 3);
-
 namespace {
+
+// The scatter matrix of a point set and its decomposition, kept from call to call so that a fit
+// allocates nothing.
+struct PlaneFit {
+  MultiArray<double, 2> m{MultiArray<double, 2>(3, 3)};
+  math::numeric::Eigenvalues<double> eig{MultiArray<double, 2>(3, 3)};
+
+  // Decomposes the scatter matrix about the centroid (not divided by n) of the n >= 1 points
+  // position(0), ..., position(n - 1), summed in that order; returns the eigenvectors, ascending
+  // by eigenvalue, one per first index.
+  template <typename PositionOf>
+  const MultiArray<double, 2>& axes(std::size_t n, PositionOf position) {
+    Point3D c;
+    for (std::size_t i = 0; i < n; ++i) c += position(i);
+    c = c * (1.0 / static_cast<double>(n));
+    double xx = 0.0, xy = 0.0, yy = 0.0, xz = 0.0, yz = 0.0, zz = 0.0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const Point3D d = position(i) - c;
+      xx += d.x * d.x;
+      xy += d.x * d.y;
+      yy += d.y * d.y;
+      xz += d.x * d.z;
+      yz += d.y * d.z;
+      zz += d.z * d.z;
+    }
+    m[0][0] = xx;
+    m[0][1] = xy;
+    m[1][1] = yy;
+    m[0][2] = xz;
+    m[1][2] = yz;
+    m[2][2] = zz;
+    m[1][0] = xy;
+    m[2][0] = xz;
+    m[2][1] = yz;
+    eig.calculate(m);
+    return eig.eigenvector_matrix();
+  }
+};
 
 // Component j of eigenvector k of the decomposition (the first index selects the vector).
 Point3D eigenvector(const MultiArray<double, 2>& V, int k) { return {V[k][0], V[k][1], V[k][2]}; }
 
-// Fills emat with the scatter matrix of `points` about their centroid (not divided by n) and
-// returns the eigenvectors, ascending by eigenvalue.
-MultiArray<double, 2> principal_axes(const std::vector<Point3D>& points) {
-  TERVIK_CHECK(!points.empty(), "compute_normal: no points to fit a plane to");
-  Point3D c;
-  for (const Point3D& p : points) c += p;
-  c = c * (1.0 / static_cast<double>(points.size()));
+// The plane fit of the calling thread, for the fits of single point sets.
+PlaneFit& thread_fit() {
+  thread_local PlaneFit fit;
+  return fit;
+}
 
-  auto& m = emat;
-  for (int i = 0; i < 3; ++i)
-    for (int j = 0; j < 3; ++j) m[i][j] = 0.0;
-  for (const Point3D& p : points) {
-    const Point3D d = p - c;
-    m[0][0] += d.x * d.x;
-    m[0][1] += d.x * d.y;
-    m[1][1] += d.y * d.y;
-    m[0][2] += d.x * d.z;
-    m[1][2] += d.y * d.z;
-    m[2][2] += d.z * d.z;
-  }
-  m[1][0] = m[0][1];
-  m[2][0] = m[0][2];
-  m[2][1] = m[1][2];
-  const math::numeric::Eigenvalues<double> eig(m);
-  return eig.eigenvectors();
+// The eigenvectors of the scatter matrix of `points` (see PlaneFit::axes).
+const MultiArray<double, 2>& principal_axes(const std::vector<Point3D>& points) {
+  TERVIK_CHECK(!points.empty(), "compute_normal: no points to fit a plane to");
+  return thread_fit().axes(points.size(), [&points](std::size_t i) -> const Point3D& {
+    return points[i];
+  });
 }
 
 // Whether a probe point counts as inside the visual hull (the outline flag is not used).
@@ -58,7 +85,7 @@ Point3D compute_normal(const std::vector<Point3D>& points) {
 
 Point3D compute_normal(const std::vector<Point3D>& points, Point3D& first_tangent,
                        Point3D& second_tangent) {
-  const MultiArray<double, 2> V = principal_axes(points);
+  const MultiArray<double, 2>& V = principal_axes(points);
   first_tangent = eigenvector(V, 1);
   second_tangent = eigenvector(V, 2);
   return eigenvector(V, 0);
@@ -83,38 +110,58 @@ bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>
   return false;
 }
 
-void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Point3D& /*box_min*/,
-             const Point3D& /*box_max*/, double L) {
+void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const StageParameters& params,
+             std::ostream& progress) {
   TERVIK_CHECK(&out != &in, "normals: the output vector must not be the input vector");
-  out.clear();
-  out.reserve(in.size());
-  const double r2 = L * L;
-  const KDTree<Patch> tree(in);
-  std::vector<unsigned int> neighbours;
-  std::vector<Point3D> positions;
-  positions.reserve(5000);
-  double total = 0.0;
-  long long unchanged = 0;
-  for (const Patch& patch : in) {
-    tree.neighbors(patch.pos, in, r2, neighbours);
-    Patch copy = patch;
-    if (neighbours.size() >= 3) {
-      positions.clear();
-      for (unsigned int k : neighbours) positions.push_back(in[k].pos);
-      Point3D n = compute_normal(positions);
-      double agreement = 0.0;
-      for (unsigned int k : neighbours) agreement += dot(n, in[k].normal);
-      if (agreement < 0) n = -n;
-      copy.normal = n;
-    } else {
-      ++unchanged;
+  Neighbourhoods near;
+  near.build(in, params.step * params.step, params.threads);
+  normals(out, in, near, params, progress);
+}
+
+void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighbourhoods& near,
+             const StageParameters& params, std::ostream& progress) {
+  TERVIK_CHECK(&out != &in, "normals: the output vector must not be the input vector");
+  TERVIK_CHECK(near.size() == in.size(), "normals: neighbourhoods of " << near.size()
+                                             << " patches given for " << in.size());
+  const std::size_t n = in.size();
+  out.resize(n);
+  const std::size_t nblocks = (n + Neighbourhoods::kBlock - 1) / Neighbourhoods::kBlock;
+  const unsigned workers = worker_count(nblocks, params.threads);
+  std::vector<PlaneFit> fits(workers);
+  std::vector<std::vector<std::uint32_t>> scratch(workers);
+  // Per block: the summed neighbourhood sizes and the patches left unchanged (integers, so the
+  // totals do not depend on the order of addition).
+  std::vector<long long> sizes(nblocks, 0), kept(nblocks, 0);
+  parallel_for(nblocks, params.threads, [&](std::size_t b, unsigned w) {
+    PlaneFit& fit = fits[w];
+    const std::size_t begin = b * Neighbourhoods::kBlock;
+    const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
+    for (std::size_t i = begin; i < end; ++i) {
+      const std::span<const std::uint32_t> list = near.of(i, in, scratch[w]);
+      Patch copy = in[i];
+      if (list.size() >= 3) {
+        const MultiArray<double, 2>& V = fit.axes(
+            list.size(), [&](std::size_t j) -> const Point3D& { return in[list[j]].pos; });
+        Point3D normal = eigenvector(V, 0);
+        double agreement = 0.0;
+        for (std::uint32_t k : list) agreement += dot(normal, in[k].normal);
+        if (agreement < 0) normal = -normal;
+        copy.normal = normal;
+      } else {
+        ++kept[b];
+      }
+      out[i] = copy;
+      sizes[b] += static_cast<long long>(list.size());
     }
-    out.push_back(copy);
-    total += static_cast<double>(neighbours.size());
+  });
+  long long total = 0, unchanged = 0;
+  for (std::size_t b = 0; b < nblocks; ++b) {
+    total += sizes[b];
+    unchanged += kept[b];
   }
-  const double average = total / static_cast<double>(in.size()) - 1;
-  if (average < 50) std::cout << "Neighbors per patch: " << average << std::endl;
-  if (unchanged > 0) std::cout << unchanged << " patches left unchanged" << std::endl;
+  const double average = static_cast<double>(total) / static_cast<double>(n) - 1;
+  if (average < 50) progress << "Neighbors per patch: " << average << std::endl;
+  if (unchanged > 0) progress << unchanged << " patches left unchanged" << std::endl;
 }
 
 }  // namespace tervik

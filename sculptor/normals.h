@@ -5,11 +5,13 @@
 //
 // Normals are unit vectors (eigenvectors of the scatter matrix) in world coordinates; lengths and
 // radii are in world units, L being the sampling length of the run.
+#include <iosfwd>
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/neighbourhoods.h"
 #include "sculptor/silhouette.h"
-#include "tervik/multiarray.h"
+#include "sculptor/stage_parameters.h"
 #include "tervik/points.h"
 
 namespace tervik {
@@ -20,10 +22,6 @@ struct MyDirector {
   Point3D u;
   Point3D v;
 };
-
-// The process-wide 3 x 3 scratch scatter matrix of compute_normal; overwritten by every call, so
-// normal estimation must not run in two threads at once.
-extern MultiArray<double, 2> emat;
 
 // The direction of least spread of `points` (n >= 1): the eigenvector of the smallest eigenvalue
 // of their scatter matrix about the centroid. Its sign is the one the decomposition yields.
@@ -46,10 +44,15 @@ bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>
 // Re-estimates every normal of `in` from the positions of the patches within L of it (itself
 // included), flipped to agree on the whole with their old normals; patches with fewer than 3
 // patches in that radius keep theirs. `out` receives one patch per patch of `in`, same order,
-// positions and colours. Writes "Neighbors per patch: <mean>" when the mean number of other
-// patches within L is below 50 and "<n> patches left unchanged" when n > 0. box_min and box_max
-// are not read. Throws TervikError when `out` and `in` are the same vector.
-void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Point3D& box_min,
-             const Point3D& box_max, double L);
+// positions and colours. Reads L (`step`) and `threads` of `params`. Writes "Neighbors per patch:
+// <mean>" to `progress` when the mean number of other patches within L is below 50 and "<n>
+// patches left unchanged" when n > 0. Throws TervikError when `out` and `in` are the same vector.
+void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const StageParameters& params,
+             std::ostream& progress);
+
+// The same with the neighbourhoods of `in` for radius L given (`near`, as built from in's
+// positions with squared radius L * L); they serve the smoothing that follows as well.
+void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighbourhoods& near,
+             const StageParameters& params, std::ostream& progress);
 
 }  // namespace tervik

@@ -1,24 +1,25 @@
 #include "sculptor/seeds.h"
 
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
 
 #include "sculptor/expansion.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
 
-void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds, const Point3D& min,
-                  const Point3D& max, short min_cameras, short tolerance, long long npoints) {
-  lowres_seeds(views, seeds, min, max, min_cameras, tolerance, npoints, kSeedStallTries);
+void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds,
+                  const StageParameters& params, std::ostream& progress) {
+  lowres_seeds(views, seeds, params, progress, kSeedStallTries);
 }
 
-void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds, const Point3D& min,
-                  const Point3D& max, short min_cameras, short tolerance, long long npoints,
-                  long long stall_tries) {
+void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds,
+                  const StageParameters& params, std::ostream& progress, long long stall_tries) {
+  const Point3D& min = params.box_min;
+  const Point3D& max = params.box_max;
   TERVIK_CHECK(stall_tries >= 1, "lowres_seeds: stall bound " << stall_tries << " is below 1");
   seeds.clear();
-  const long long target = SamplingTargets::from_npoints(npoints).starts;
+  const long long target = SamplingTargets::from_npoints(params.npoints).starts;
   if (target > 0) seeds.reserve(static_cast<std::size_t>(target));
   // A rand() draw times this scale spans the box side.
   constexpr double kToUnit = 4.656612875245797e-10;  // 1 / 2147483647
@@ -33,15 +34,15 @@ void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds, con
     const Point3D candidate(r3 * scale.x + min.x, r2 * scale.y + min.y, r1 * scale.z + min.z);
     ++tries;
     ++since_last;
-    if (is_admissible(views, candidate, min_cameras, tolerance)) {
+    if (is_admissible(views, candidate, params.min_cameras, params.tolerance)) {
       seeds.push_back(candidate);
       since_last = 0;
     }
   }
-  std::cout << seeds.size() << " lowres seeds after " << tries << " tries ("
+  progress << seeds.size() << " lowres seeds after " << tries << " tries ("
             << static_cast<double>(seeds.size()) / static_cast<double>(tries) << ")" << std::endl;
   if (static_cast<long long>(seeds.size()) < target)
-    std::cout << "WARNING: seed search gave up after " << stall_tries
+    progress << "WARNING: seed search gave up after " << stall_tries
               << " tries in a row without a seed: " << seeds.size() << " of " << target
               << " seeds found (check the box, the silhouettes and the calibration)"
               << std::endl;

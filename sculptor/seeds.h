@@ -2,9 +2,11 @@
 // Seeds of the first frame: points on the surface of the visual hull found by pure random search
 // in the working box, judged against the coarse silhouettes (reduced by 8, cameras scaled by
 // 0.125), where every test is cheap.
+#include <iosfwd>
 #include <vector>
 
 #include "sculptor/silhouette.h"
+#include "sculptor/stage_parameters.h"
 #include "tervik/points.h"
 
 namespace tervik {
@@ -14,16 +16,16 @@ inline constexpr long long kSeedStallTries = 10'000'000;
 
 // Replaces `seeds` with (npoints - trunc(0.75 npoints)) / 10 admissible points (projection_test:
 // inside at least `min_cameras` images, on background in exactly `tolerance`, on an outline),
-// drawn uniformly in the box [min, max] (world units) with rand(), z first, then y, then x; in
-// acceptance order. Writes "<n> lowres seeds after <tries> tries (<n / tries>)". When
-// kSeedStallTries tries in a row find no seed (a box that misses the object, empty silhouettes,
-// too few cameras), it stops with the seeds found and a "WARNING: " line saying so.
-void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds, const Point3D& min,
-                  const Point3D& max, short min_cameras, short tolerance, long long npoints);
+// drawn uniformly in the box [box_min, box_max] (world units) with rand(), z first, then y, then
+// x; in acceptance order. Reads npoints, the box, min_cameras and tolerance of `params`. Writes
+// "<n> lowres seeds after <tries> tries (<n / tries>)" to `progress`. When kSeedStallTries tries
+// in a row find no seed (a box that misses the object, empty silhouettes, too few cameras), it
+// stops with the seeds found and a "WARNING: " line saying so.
+void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds,
+                  const StageParameters& params, std::ostream& progress);
 
 // The same with the stall bound given (at least 1).
-void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds, const Point3D& min,
-                  const Point3D& max, short min_cameras, short tolerance, long long npoints,
-                  long long stall_tries);
+void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds,
+                  const StageParameters& params, std::ostream& progress, long long stall_tries);
 
 }  // namespace tervik

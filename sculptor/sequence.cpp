@@ -1,7 +1,6 @@
 #include "sculptor/sequence.h"
 
-#include <ctime>
-#include <iostream>
+#include <ostream>
 #include <sstream>
 #include <vector>
 
@@ -28,23 +27,37 @@ std::string no_points_message(const Options& options, std::int64_t frame, bool f
   return os.str();
 }
 
-void run_sequence(const Options& options) {
-  ViewSets views = load_cameras(options.numcams, options.camtemplate, std::cout);
+StageParameters stage_parameters(const Options& options, unsigned threads) {
+  StageParameters params;
+  params.box_min = options.box_min;
+  params.box_max = options.box_max;
+  params.step = options.step;
+  params.npoints = options.npoints;
+  params.min_cameras = kMinCameras;
+  params.tolerance = kTolerance;
+  params.motion_radius = options.motion_radius;
+  params.threads = threads < 1 ? 1 : threads;
+  return params;
+}
+
+void run_sequence(const Options& options, unsigned threads, std::ostream& progress,
+                  std::ostream& timing) {
+  const StageParameters params = stage_parameters(options, threads);
+  ViewSets views = load_cameras(options.numcams, options.camtemplate, progress);
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
-  std::vector<Patch> scratch;
   std::vector<Point3D> seeds;
-  std::vector<MultiArray<double, 2>> depth_maps;  // one per camera, refilled every frame
+  PostprocessWork work;
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
-    std::cout << "Frame " << f << std::endl;
+    progress << "Frame " << f << std::endl;
     const std::string out_file = options.outtemplate.format(f);
-    load_frame(views, options.fgtemplate, options.imtemplate, f);
+    load_frame(views, options.fgtemplate, options.imtemplate, f, params.threads);
     const bool first = f == options.first_frame;
-    const std::clock_t start = sample_frame(views, options, first, surface, scratch, seeds);
+    const FrameTimer timer(params.threads > 1);
+    sample_frame(views, params, first, surface, work.scratch, seeds, timer, progress, timing);
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
-    postprocess_frame(views.colour, options.box_min, options.box_max, options.step, start, surface,
-                      scratch, depth_maps);
+    postprocess_frame(views.colour, params, timer, surface, work, progress, timing);
 
     try {
       write_file_normal_color(out_file, surface);

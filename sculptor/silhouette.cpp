@@ -15,16 +15,6 @@ namespace {
 constexpr unsigned char kForeground = 128;  // projection_test: this value and above
 constexpr unsigned char kReducedForeground = 128;  // downscale_silhouette: above this value
 
-// The view sets registered by live SilhouetteClasses objects; searched by address.
-constexpr std::size_t kMaxRegistered = 8;
-std::array<const SilhouetteClasses*, kMaxRegistered> g_registered{};
-
-const SilhouetteClasses* find_registered(const SilhouetteViews& views) {
-  for (const SilhouetteClasses* c : g_registered)
-    if (c != nullptr && &c->views() == &views) return c;
-  return nullptr;
-}
-
 // True when the projection (u, v) truncated toward zero is a pixel of a width x height image.
 // Comparing the reals avoids converting infinite or huge values to integers: trunc(u) >= 0 exactly
 // when u > -1, and trunc(u) < width exactly when u < width.
@@ -63,13 +53,6 @@ ImageGray<unsigned char> downscale_silhouette(const ImageGray<unsigned char>& im
 
 bool projection_test(const SilhouetteViews& views, const Point3D& point, short& inside,
                      short& outside, short tolerance) {
-  if (const SilhouetteClasses* classes = find_registered(views))
-    return classes->test(point, inside, outside, tolerance);
-  return projection_test_plain(views, point, inside, outside, tolerance);
-}
-
-bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
-                           short& outside, short tolerance) {
   bool outline = false;
   Point2D uv;
   for (std::size_t i = 0; i < views.size(); ++i) {
@@ -123,14 +106,6 @@ inline PixelClass pixel_class(const unsigned char* px, std::int64_t w, std::int6
 
 }  // namespace
 
-namespace {
-
-// Class buffers of destroyed SilhouetteClasses, reused by the next ones: a frame loop then
-// clears memory that is already mapped instead of faulting in fresh pages every frame.
-std::vector<std::vector<std::uint8_t>> g_buffer_pool;
-
-}  // namespace
-
 SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&views) {
   storage_.reserve(views.size());
   table_.reserve(views.size());
@@ -142,13 +117,7 @@ SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&vie
                                              << image.height() << " but its camera is "
                                              << camera.im_width() << " x "
                                              << camera.im_height());
-    std::vector<std::uint8_t> buffer;
-    if (!g_buffer_pool.empty()) {
-      buffer.swap(g_buffer_pool.back());
-      g_buffer_pool.pop_back();
-    }
-    buffer.assign(image.width() * image.height(), 0);  // every class unknown
-    storage_.push_back(std::move(buffer));
+    storage_.emplace_back(image.width() * image.height(), 0);  // every class unknown
     std::uint8_t* classes = storage_.back().data();
     View view;
     std::copy_n(camera.p().data(), 12, view.p);
@@ -160,25 +129,12 @@ SilhouetteClasses::SilhouetteClasses(const SilhouetteViews& views) : views_(&vie
     view.height = static_cast<std::int64_t>(image.height());
     table_.push_back(view);
   }
-  auto slot = std::find(g_registered.begin(), g_registered.end(), nullptr);
-  TERVIK_CHECK(slot != g_registered.end(),
-               "SilhouetteClasses: more than " << kMaxRegistered << " view sets registered");
-  TERVIK_CHECK(find_registered(views) == nullptr,
-               "SilhouetteClasses: this view set is already registered");
-  *slot = this;
-}
-
-SilhouetteClasses::~SilhouetteClasses() {
-  for (auto& buffer : storage_) g_buffer_pool.push_back(std::move(buffer));
-  std::replace(g_registered.begin(), g_registered.end(),
-               static_cast<const SilhouetteClasses*>(this),
-               static_cast<const SilhouetteClasses*>(nullptr));
 }
 
 bool SilhouetteClasses::test(const Point3D& point, short& inside, short& outside,
                              short tolerance) const {
   const std::size_t n = table_.size();
-  TERVIK_CHECK(views_->size() == n, "projection_test: the view set changed size from "
+  TERVIK_CHECK(views_->size() == n, "SilhouetteClasses: the view set changed size from "
                                         << n << " to " << views_->size()
                                         << " cameras after its silhouettes were classified");
   if (n == 0) return false;

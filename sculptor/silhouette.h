@@ -27,35 +27,29 @@ ImageGray<unsigned char> downscale_silhouette(const ImageGray<unsigned char>& im
 // cameras whose image holds the projection, `outside` += those among them that see background.
 // Stops as soon as `outside` exceeds `tolerance`. Returns the outline flag: the projection fell on
 // a foreground pixel with a background 4-neighbour (neighbours outside the image do not count) in
-// at least one visited camera. Callers set both counters to 0 before the call.
-// When `views` is classified (SilhouetteClasses below), the test reads one precomputed byte per
-// camera and starts with the camera that rejected the previous point; the counters and the flag
-// are then those of the plain camera order for every point that no camera puts on background
-// beyond `tolerance`, and `outside` exceeds `tolerance` in both orders for every other point.
+// at least one visited camera. Callers set both counters to 0 before the call. Cameras are
+// visited in list order and pixels read from the silhouettes. Throws TervikError when a pixel
+// inside a camera's image size lies outside its silhouette (an image smaller than its camera).
 bool projection_test(const SilhouetteViews& views, const Point3D& point, short& inside,
                      short& outside, short tolerance);
 
-// projection_test on the raw silhouettes, cameras in list order, neighbours read pixel by pixel;
-// the reference that the classified test must agree with. Throws TervikError when a pixel inside
-// a camera's image size lies outside its silhouette (an image smaller than its camera).
-bool projection_test_plain(const SilhouetteViews& views, const Point3D& point, short& inside,
-                           short& outside, short tolerance);
-
-// Registers a view set with projection_test for as long as this object lives:
-// projection_test(views, ...) then reads a per-pixel class instead of a pixel and its neighbours.
-// A pixel is classified the first time a test reads it, so the cost follows the pixels that the
-// samplers touch, not the image size. The silhouettes and cameras must neither change nor move
-// while it lives; build a new one after every frame's images are loaded (a replaced image or
-// camera is not noticed, only a changed number of views). Throws TervikError when a silhouette
-// is smaller than its camera's image size. At most 8 view sets are registered at once.
+// A per-pixel class table over a view set, for callers that test many points against the same
+// silhouettes: test() reads one class byte per camera instead of a pixel and its neighbours. A
+// pixel is classified the first time a test reads it, so the cost follows the pixels tested, not
+// the image size. The frame loop does not use it (its set-up costs more than it saves there);
+// benchmarks and tests compare it with projection_test. The silhouettes and cameras must neither
+// change nor move while it lives (a replaced image or camera is not noticed, only a changed
+// number of views). Throws TervikError when a silhouette is smaller than its camera's image size.
 class SilhouetteClasses {
  public:
   explicit SilhouetteClasses(const SilhouetteViews& views);
-  ~SilhouetteClasses();
   SilhouetteClasses(const SilhouetteClasses&) = delete;
   SilhouetteClasses& operator=(const SilhouetteClasses&) = delete;
 
-  // The classified test for the registered views (see projection_test).
+  // projection_test through the classes, starting with the camera that rejected the previous
+  // point: the counters and the flag are those of projection_test for every point that no
+  // camera puts on background beyond `tolerance`, and `outside` exceeds `tolerance` in both
+  // orders for every other point.
   bool test(const Point3D& point, short& inside, short& outside, short tolerance) const;
 
   const SilhouetteViews& views() const { return *views_; }
@@ -73,7 +67,7 @@ class SilhouetteClasses {
     std::int64_t height;
   };
   const SilhouetteViews* views_;
-  std::vector<std::vector<std::uint8_t>> storage_;  // returned to a pool for the next frame
+  std::vector<std::vector<std::uint8_t>> storage_;  // the classes of every camera
   std::vector<View> table_;
   mutable std::size_t first_ = 0;  // the camera that rejected the previous point
 };

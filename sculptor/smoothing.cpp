@@ -1,44 +1,66 @@
 #include "sculptor/smoothing.h"
 
-#include <iostream>
+#include <algorithm>
+#include <cstdint>
+#include <ostream>
+#include <span>
 
-#include "common/kdtree.h"
+#include "sculptor/parallel.h"
+#include "tervik/exceptions.h"
 
 namespace tervik {
 
-void smooth_surface(std::vector<Patch>& patches, double L) {
-  const double r2 = L * L;
-  std::vector<Patch> smoothed;
-  smoothed.reserve(patches.size());
-  double total = 0.0;
-  {
-    KDTree<Patch> tree(patches);
-    std::vector<unsigned int> neighbourhood;
-    for (std::size_t j = 0; j < patches.size(); ++j) {
+void smooth_surface(std::vector<Patch>& patches, const StageParameters& params,
+                    std::ostream& progress) {
+  Neighbourhoods near;
+  near.build(patches, params.step * params.step, params.threads);
+  std::vector<Patch> work;
+  smooth_surface(patches, near, params, progress, work);
+}
+
+void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
+                    const StageParameters& params, std::ostream& progress,
+                    std::vector<Patch>& work) {
+  TERVIK_CHECK(near.size() == patches.size(), "smooth_surface: neighbourhoods of "
+                                                  << near.size() << " patches given for "
+                                                  << patches.size());
+  TERVIK_CHECK(&work != &patches, "smooth_surface: the work vector must not be the patches");
+  const std::size_t n = patches.size();
+  work.resize(n);
+  const std::size_t nblocks = (n + Neighbourhoods::kBlock - 1) / Neighbourhoods::kBlock;
+  const unsigned workers = worker_count(nblocks, params.threads);
+  std::vector<std::vector<std::uint32_t>> scratch(workers);
+  std::vector<long long> used(nblocks, 0);  // neighbours used per block (an exact integer sum)
+  parallel_for(nblocks, params.threads, [&](std::size_t b, unsigned w) {
+    const std::size_t begin = b * Neighbourhoods::kBlock;
+    const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
+    for (std::size_t j = begin; j < end; ++j) {
       const Patch& p = patches[j];
       const Point3D& x = p.pos;
-      const Point3D& n = p.normal;
-      tree.neighbors(x, patches, r2, neighbourhood);
+      const Point3D& normal = p.normal;
       // Sum the positions of the neighbours that face the same way, in query order.
       Point3D sum;
       long m = 0;
-      for (unsigned int k : neighbourhood) {
-        if (k == j || !(dot(n, patches[k].normal) > -0.3)) continue;
+      for (std::uint32_t k : near.of(j, patches, scratch[w])) {
+        if (k == j || !(dot(normal, patches[k].normal) > -0.3)) continue;
         sum += patches[k].pos;
         ++m;
       }
       Patch moved = p;
       if (m > 0) {
         const Point3D mean = sum * (1.0 / static_cast<double>(m));
-        const double t = dot(mean - x, n);
-        moved.pos = x + n * t;
+        const double t = dot(mean - x, normal);
+        moved.pos = x + normal * t;
       }
-      smoothed.push_back(moved);
-      total += static_cast<double>(m);
+      work[j] = moved;
+      used[b] += m;
     }
-  }
-  patches.swap(smoothed);
-  std::cout << total / static_cast<double>(patches.size()) << " neighs per patch" << std::endl;
+  });
+  long long total = 0;
+  for (long long u : used) total += u;
+  patches.swap(work);
+  progress << static_cast<double>(total) / static_cast<double>(patches.size())
+           << " neighs per patch" << std::endl;
 }
 
 }  // namespace tervik

@@ -1,7 +1,7 @@
 #include "sculptor/static_surface.h"
 
 #include <cstdlib>
-#include <iostream>
+#include <ostream>
 
 #include "sculptor/expansion.h"
 #include "tervik/exceptions.h"
@@ -9,18 +9,18 @@
 namespace tervik {
 
 void static_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
-                    const Point3D& box_min, const Point3D& box_max, short min_cameras,
-                    short tolerance, long long npoints, double step) {
-  static_surface(silhouettes, out, box_min, box_max, min_cameras, tolerance, npoints, step,
-                 kStaticStallAttempts);
+                    const StageParameters& params, std::ostream& progress) {
+  static_surface(silhouettes, out, params, progress, kStaticStallAttempts);
 }
 
 void static_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
-                    const Point3D& box_min, const Point3D& box_max, short min_cameras,
-                    short tolerance, long long npoints, double step, long long stall_attempts) {
+                    const StageParameters& params, std::ostream& progress,
+                    long long stall_attempts) {
+  const Point3D& box_min = params.box_min;
+  const Point3D& box_max = params.box_max;
   TERVIK_CHECK(stall_attempts >= 1,
                "static_surface: the stall bound must be at least 1, got " << stall_attempts);
-  SurfaceSampler sampler(silhouettes, out, min_cameras, tolerance, npoints, step);
+  SurfaceSampler sampler(silhouettes, out, params, progress);
 
   // Phase 1: uniform seeding in the box.
   const long long wanted = sampler.targets().starts;
@@ -44,7 +44,7 @@ void static_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
   }
   sampler.print_progress();
   if (accepted < wanted) {
-    std::cout << "WARNING: uniform seeding gave up after " << stall_attempts
+    progress << "WARNING: uniform seeding gave up after " << stall_attempts
               << " attempts in a row without a centre: " << accepted << " of " << wanted
               << " first centres found (check the box, the silhouettes and the calibration)"
               << std::endl;

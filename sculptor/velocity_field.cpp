@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iostream>
+#include <ostream>
 
 #include "common/kdtree.h"
 #include "tervik/exceptions.h"
@@ -24,7 +24,7 @@ unsigned char code_component(double f, double c) {
 }  // namespace
 
 void velocity_field(const std::vector<Patch>& first, const std::vector<Patch>& second,
-                    std::vector<Point3D>& out, long long npoints) {
+                    std::vector<Point3D>& out, long long npoints, std::ostream& progress) {
   out.clear();
   out.reserve(second.size());
   const long long o = static_cast<long long>(static_cast<double>(npoints) * 0.75);
@@ -54,7 +54,7 @@ void velocity_field(const std::vector<Patch>& first, const std::vector<Patch>& s
       if (!found) ++not_found;
     }
   }
-  std::cout << not_found << " non-found motion vectors out of " << m << std::endl;
+  progress << not_found << " non-found motion vectors out of " << m << std::endl;
 
   // 2. Smoothing over the centres alone: only they have raw vectors.
   const std::vector<Patch> centres(second.begin(), second.begin() + static_cast<long>(m));

@@ -1,5 +1,6 @@
 #pragma once
 // Motion between two sampled surfaces, and its display as patch colours.
+#include <iosfwd>
 #include <vector>
 
 #include "common/patch.h"
@@ -13,9 +14,9 @@ namespace tervik {
 // B.pos - A.pos for the nearest of its 20 nearest patches A in `first` whose normal agrees
 // (n_A . n_B > 0.5), or zero when none agrees. out[j] (M entries, replaced) is the mean raw
 // vector of the 20 patches nearest to patch j among those first M, itself included.
-// Prints "<not found> non-found motion vectors out of <M>" to standard output.
+// Writes "<not found> non-found motion vectors out of <M>" to `progress`.
 void velocity_field(const std::vector<Patch>& first, const std::vector<Patch>& second,
-                    std::vector<Point3D>& out, long long npoints);
+                    std::vector<Point3D>& out, long long npoints, std::ostream& progress);
 
 // Writes motion vectors into patch colours: each component c (x to r, y to g, z to b) becomes
 // 127 + c * 127 / scale, truncated and limited to 0 to 255, so that a zero vector is

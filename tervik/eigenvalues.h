@@ -33,6 +33,8 @@ class Eigenvalues {
   MultiArray<T, 1> imag_eigenvalues() const { return e_; }
   // The eigenvectors, n x n; (k, i) is component i of eigenvector k.
   MultiArray<T, 2> eigenvectors() const { return V_; }
+  // The same matrix without a copy; valid until the next calculate().
+  const MultiArray<T, 2>& eigenvector_matrix() const { return V_; }
   // The block-diagonal eigenvalue matrix, n x n: (i, i) = d[i]; (i + 1, i) = e[i] where e[i] > 0
   // and (i - 1, i) = e[i] where e[i] < 0; zero elsewhere. A V^T = V^T D in textbook terms.
   MultiArray<T, 2> getD() const;

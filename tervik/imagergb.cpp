@@ -88,14 +88,9 @@ MultiArray<T, 3> ImageRGB<T>::export_buffer(ColorBufferMode mode) const {
   template class Image<T, 3>;     \
   template class ImageRGB<T>;
 
-TERVIK_INSTANTIATE_RGB(char)
+// The pixel types the library reads and writes: 8- and 16-bit images. Other types are
+// not instantiated: a new pixel type needs its line here.
 TERVIK_INSTANTIATE_RGB(unsigned char)
-TERVIK_INSTANTIATE_RGB(short)
 TERVIK_INSTANTIATE_RGB(unsigned short)
-TERVIK_INSTANTIATE_RGB(int)
-TERVIK_INSTANTIATE_RGB(unsigned int)
-TERVIK_INSTANTIATE_RGB(long long)
-TERVIK_INSTANTIATE_RGB(unsigned long long)
-TERVIK_INSTANTIATE_RGB(double)
 
 }  // namespace tervik

@@ -56,4 +56,16 @@ void ideal_to_distorted(const Point2D& ideal, const Camera& c, Point2D& distorte
 Point2D distorter(const Point2D& ideal, const MultiArray<double, 1>& dist,
                   const Point2D& principal_point, const MultiArray<double, 1>& focal_length);
 
+// Inverse of distorter (same arguments): the ideal position that distorter maps to `distorted`,
+// solved by Newton-Raphson with a finite-difference Jacobian from the distorted position, to
+// within 1e-9 pixels. Throws TervikError naming the position when the iteration does not
+// converge or finds only a root where the model folds or turns the image over (a distortion too
+// strong for that position), or as distorter does.
+Point2D undistorter(const Point2D& distorted, const MultiArray<double, 1>& dist,
+                    const Point2D& principal_point, const MultiArray<double, 1>& focal_length);
+
+// True when the camera's distortion moves the image corner (0, 0) by more than 3.0 pixels:
+// images of such a camera should be undistorted before sculptor, which projects without it.
+bool significant_distortion(const Camera& c);
+
 }  // namespace tervik::multiview

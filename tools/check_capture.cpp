@@ -100,10 +100,11 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
       calib.push_back({"calibration", who, Status::ok,
                        size_text(c.im_width(), c.im_height()) + ", P = K [R | t]"});
     const double shift = corner_distortion_shift(c);
-    if (shift > kSignificantDistortionPixels)
+    if (multiview::significant_distortion(c))
       distortion.push_back({"distortion", who, Status::warning,
                             "lens distortion moves the image corner by " + number(shift, "%.1f") +
-                                " pixels; sculptor uses images as read: undistort them first"});
+                                " pixels; sculptor uses images as read: undistort them first "
+                                "(undistort_images)"});
     else
       distortion.push_back({"distortion", who, Status::ok,
                             "corner moved by " + number(shift, "%.2f") + " pixels"});

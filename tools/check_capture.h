@@ -37,17 +37,12 @@ struct CaptureLayout {
 
 // P agrees with K [R | t] when their relative difference, after the best scale, is at most this.
 constexpr double kProjectionTolerance = 1e-6;
-// Lens distortion is significant when it moves the image corner (0, 0) by more than this many
-// pixels.
-constexpr double kSignificantDistortionPixels = 3.0;
-
 // || P - s K [R | t] || / || P || (Frobenius norms) for the scale s that minimises it; 1 when
 // K [R | t] is zero.
 double projection_mismatch(const Camera& camera);
 
-// How far, in pixels, the camera's lens distortion moves the ideal image position (0, 0).
-// Distortion is significant above kSignificantDistortionPixels (the rule of the library's
-// significant_distortion, which this tool should call once the library has it).
+// How far, in pixels, the camera's lens distortion moves the ideal image position (0, 0);
+// the library's significant_distortion flags more than 3 pixels.
 double corner_distortion_shift(const Camera& camera);
 
 // Runs every check; rows come grouped by check, cameras in order.

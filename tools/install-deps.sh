@@ -8,7 +8,9 @@ packages=(
   libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
   libjpeg-dev libpng-dev libtiff-dev
   libopenmesh-dev
+  libyaml-cpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  parallel slurm-wlm munge
 )
 
 missing=()

@@ -2,14 +2,19 @@
 // and ground truth) and prints the sculptor command line that reconstructs it.
 #include <chrono>
 #include <cstdio>
+#include <array>
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <boost/program_options.hpp>
 
 #include "tools/scene.h"
+#include "tools/scene_export.h"
 
 namespace po = boost::program_options;
 using namespace tervik::scene;
@@ -31,11 +36,39 @@ std::string sculptor_program(const char* argv0) {
   return "sculptor";
 }
 
+// A program that sits beside make_scene in an installation or a build tree's tools folder.
+std::string sibling_program(const char* argv0, const std::string& name) {
+  const std::filesystem::path self(argv0);
+  return self.has_parent_path() ? (self.parent_path() / name).string() : name;
+}
+
+// Four numbers k1 k2 p1 p2 separated by commas or blanks; throws naming the text otherwise.
+std::array<double, 4> parse_distortion(std::string text) {
+  const std::string original = text;
+  for (char& ch : text)
+    if (ch == ',') ch = ' ';
+  std::istringstream in(text);
+  std::array<double, 4> d{};
+  for (double& v : d)
+    if (!(in >> v)) break;
+  std::string rest;
+  if (!in || (in >> rest))
+    throw std::runtime_error("--distortion takes four numbers k1,k2,p1,p2, not '" + original + "'");
+  return d;
+}
+
+// The template `t` moved into `folder` (file name kept).
+std::string in_folder(const std::string& folder, const std::string& t) {
+  return folder + "/" + std::filesystem::path(t).filename().string();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   SceneOptions o;
   std::string folder, object, layout;
+  std::vector<std::string> exports;
+  std::string distortion;
   po::options_description desc(
       "Usage: make_scene [options]\n"
       "Writes a synthetic scene filmed by calibrated cameras into a folder and prints the\n"
@@ -56,7 +89,14 @@ int main(int argc, char** argv) {
       ("points", po::value(&o.points)->default_value(o.points),
        "target number of points on the printed sculptor command line")
       ("threads", po::value(&o.threads)->default_value(o.threads),
-       "threads that render images (the files do not depend on it)");
+       "threads that render images (the files do not depend on it)")
+      ("export", po::value(&exports)->composing(),
+       "also write the cameras as FORMAT: colmap (colmap/*.txt), opencv-yaml or opencv-xml "
+       "(opencv/cam<i>.yml or .xml), middlebury (scene_par.txt) or projections "
+       "(projections.txt); may be repeated")
+      ("distortion", po::value(&distortion),
+       "lens distortion of every camera, four numbers k1,k2,p1,p2 (commas or blanks between "
+       "them, e.g. --distortion=-0.2,0.05,0.001,-0.002); the images are rendered through it");
   try {
     po::variables_map vm;
     po::store(po::command_line_parser(argc, argv).options(desc).run(), vm);
@@ -67,6 +107,8 @@ int main(int argc, char** argv) {
     po::notify(vm);
     o.object = parse_object_kind(object);
     o.layout = parse_layout(layout);
+    if (vm.count("distortion")) o.distortion = parse_distortion(distortion);
+    for (const std::string& e : exports) parse_export_format(e);
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << " (see make_scene --help)" << std::endl;
     return 1;
@@ -85,8 +127,30 @@ int main(int argc, char** argv) {
     if (scene.cameras < 5)
       std::cout << "WARNING: sculptor accepts only points that at least 5 cameras see; with "
                 << scene.cameras << " cameras it finds none" << std::endl;
-    std::cout << "Reconstruct it with:" << std::endl;
-    std::cout << scene.sculptor_command(sculptor_program(argv[0])) << std::endl;
+    for (const std::string& e : exports) {
+      std::cout << "Exported " << e << " cameras:";
+      for (const std::string& file : export_cameras(scene, parse_export_format(e)))
+        std::cout << " " << file;
+      std::cout << std::endl;
+    }
+    if (o.distortion != std::array<double, 4>{}) {
+      // sculptor projects without distortion: the images must be undistorted first.
+      GeneratedScene ideal = scene;
+      const std::string out = scene.folder + "/undistorted";
+      ideal.camera_template = in_folder(out, scene.camera_template);
+      ideal.image_template = in_folder(out, scene.image_template);
+      ideal.silhouette_template = in_folder(out, scene.silhouette_template);
+      std::cout << "The images are seen through lens distortion; undistort them with:" << std::endl;
+      std::cout << sibling_program(argv[0], "undistort_images") << " " << scene.cameras << " "
+                << scene.camera_template << " " << out << " --images " << scene.image_template
+                << " --silhouettes " << scene.silhouette_template << " --first-frame "
+                << scene.first_frame << " --last-frame " << scene.last_frame << std::endl;
+      std::cout << "then reconstruct it with:" << std::endl;
+      std::cout << ideal.sculptor_command(sculptor_program(argv[0])) << std::endl;
+    } else {
+      std::cout << "Reconstruct it with:" << std::endl;
+      std::cout << scene.sculptor_command(sculptor_program(argv[0])) << std::endl;
+    }
     std::cerr << "make_scene: " << seconds << " s" << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;

@@ -15,6 +15,7 @@
 //   double d = solid.signed_distance(p);       // < 0 inside, world units
 //   Point3D n = solid.outward_normal(p);       // at the surface point nearest to p
 //   auto rgb = scene.truth.color_at(q, n);     // pattern colour at surface point q
+#include <array>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ struct SceneOptions {
   long frames = 3;                // number of frames, 1 to 1000
   long points = 10000;            // target number of points on the sculptor command line
   int threads = 1;                // threads that render images; the files do not depend on it
+  // Lens distortion k1, k2, p1, p2 of every camera (zero: pinhole). The images are rendered
+  // through it and the calibration files carry it; the ground truth file holds the ideal cameras.
+  std::array<double, 4> distortion{};
 };
 
 // Checks the options; throws TervikError naming the first bad option and its allowed range.
@@ -42,7 +46,8 @@ void validate(const SceneOptions& options);
 
 // The ground truth of a scene, computed in memory without writing anything: the objects of
 // all frames, the box that holds them with a margin (rounded outward to multiples of 0.01)
-// and cameras that see the whole box.
+// and cameras that see the whole box, with the options' lens distortion. Throws TervikError
+// when that distortion cannot be inverted over the image.
 GroundTruth build_scene(const SceneOptions& options);
 
 // A scene written to disk. Templates are printf formats as sculptor takes them: the camera
@@ -70,7 +75,7 @@ struct GeneratedScene {
   std::string sculptor_command(const std::string& program = "sculptor") const;
 };
 
-// Converts a scene camera to the library's calibrated camera (no distortion).
+// Converts a scene camera to the library's calibrated camera, its distortion included.
 Camera to_camera(const ViewCamera& cam);
 
 // Generates the scene into `folder` (created if missing; existing files of the same names

@@ -47,6 +47,9 @@ void validate(const SceneOptions& o) {
   require(o.points >= 1 && o.points <= 2147483647L,
           "points must be 1 to 2147483647, not " + to_string(o.points));
   require(o.threads >= 1 && o.threads <= 64, "threads must be 1 to 64, not " + to_string(o.threads));
+  for (double d : o.distortion)
+    require(std::isfinite(d) && std::fabs(d) <= 10.0,
+            "distortion coefficients must be finite and at most 10 in size, not " + shortest(d));
 }
 
 GroundTruth build_scene(const SceneOptions& options) {
@@ -78,6 +81,9 @@ GroundTruth build_scene(const SceneOptions& options) {
   truth.cameras = place_cameras(options.cameras, options.layout, options.width, options.height,
                                 focal, (truth.box_min + truth.box_max) * 0.5,
                                 0.5 * norm(truth.box_max - truth.box_min));
+  for (ViewCamera& cam : truth.cameras) cam.distortion = options.distortion;
+  // Every camera has the same intrinsics, so one check covers them all.
+  if (!truth.cameras.empty()) check_distortion(truth.cameras.front());
   return truth;
 }
 
@@ -108,7 +114,7 @@ Camera to_camera(const ViewCamera& v) {
     c.trans()[row] = v.t[row];
     for (int col = 0; col < 4; ++col) c.p()[col][row] = v.p[row][col];
   }
-  for (int i = 0; i < 4; ++i) c.distortion()[i] = 0.0;
+  for (int i = 0; i < 4; ++i) c.distortion()[i] = v.distortion[i];
   return c;
 }
 

@@ -32,6 +32,11 @@ Point3D ViewCamera::ray_direction(double u, double v) const {
                  r[0][2] * xc + r[1][2] * yc + r[2][2]);
 }
 
+bool ViewCamera::distorted() const {
+  return distortion[0] != 0.0 || distortion[1] != 0.0 || distortion[2] != 0.0 ||
+         distortion[3] != 0.0;
+}
+
 double ViewCamera::depth(const Point3D& x) const {
   return p[2][0] * x.x + p[2][1] * x.y + p[2][2] * x.z + p[2][3];
 }

@@ -23,13 +23,19 @@ std::string layout_name(CameraLayout layout);
 // The layout named by `name`; throws TervikError naming the text otherwise.
 CameraLayout parse_layout(const std::string& name);
 
-// One calibrated camera without lens distortion. Matrices are row-major: k[row][column].
+// One calibrated camera. Matrices are row-major: k[row][column]. The lens distortion (k1, k2,
+// p1, p2 of the calibration file, zero for a pinhole camera) acts on image positions only:
+// project(), depth() and ray_direction() are the ideal pinhole camera's.
 struct ViewCamera {
   long width = 0, height = 0;  // image size in pixels
   std::array<std::array<double, 3>, 3> k{};  // intrinsic matrix, last row (0, 0, 1)
   std::array<std::array<double, 3>, 3> r{};  // rotation from world to camera coordinates
   std::array<double, 3> t{};                 // translation: camera coordinates are R X + t
   std::array<std::array<double, 4>, 3> p{};  // projection matrix K [R | t]
+  std::array<double, 4> distortion{};        // k1, k2, p1, p2
+
+  // True when any distortion coefficient is non-zero.
+  bool distorted() const;
 
   // Camera centre in world coordinates, -R^T t.
   Point3D centre() const;

@@ -3,7 +3,9 @@
 //
 // Every pixel (x, y) is decided by the one ray through its centre (x + 0.5, y + 0.5): the
 // silhouette is 255 where that ray hits the object and 0 elsewhere; the colour image shows the
-// object's surface pattern where it hits and the background colour elsewhere.
+// object's surface pattern where it hits and the background colour elsewhere. A camera with lens
+// distortion sees through it: the ray of pixel (x, y) is the ideal ray through the position that
+// the distortion maps to (x + 0.5, y + 0.5).
 #include "tervik/imagegray.h"
 #include "tervik/imagergb.h"
 #include "tools/scene_cameras.h"
@@ -31,10 +33,15 @@ Coord3D<unsigned char> surface_color(const ColorPattern& pattern, const Point3D&
                                      const Point3D& n);
 
 // Renders the camera's view of `object` into a silhouette and a colour image, both
-// cam.width x cam.height. The camera must lie outside the object.
+// cam.width x cam.height. The camera must lie outside the object; its distortion must be
+// invertible over the image (see check_distortion).
 void render_view(const Solid& object, const ViewCamera& cam, const ColorPattern& pattern,
                  ImageGray<unsigned char>& silhouette, ImageRGB<unsigned char>& color);
 // The silhouette alone (255 foreground, 0 background).
 ImageGray<unsigned char> render_silhouette(const Solid& object, const ViewCamera& cam);
+
+// Throws TervikError when the camera's distortion cannot be inverted at some position of the
+// image border (it folds the image there), naming the coefficients and the image size.
+void check_distortion(const ViewCamera& cam);
 
 }  // namespace tervik::scene

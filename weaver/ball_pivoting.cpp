@@ -4,15 +4,16 @@
 
 #include <algorithm>
 #include <array>
-#include <compare>
-#include <numeric>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 
-#include "common/kdtree.h"
+#include "weaver/edge_table.h"
 #include "weaver/halfedge.h"
+#include "weaver/lookahead.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 
@@ -49,20 +50,37 @@ namespace {
 // One call of get_mesh: the working state and the steps of the triangulation.
 class Pivoter {
  public:
-  // Triangulates `work`; `original` gives the index in `all` of each of its points (none:
-  // `work` is `all`). The mesh gets every point of `all` as a vertex.
-  Pivoter(const std::vector<Patch>& all, const std::vector<Patch>& work,
-          const std::vector<unsigned int>* original, unsigned int nn, double minangle,
-          std::vector<bool>& face_flags, unsigned int npoints)
-      : pts_(work), original_(original), n_(work.size()), nn_(nn), npoints_(npoints),
-        band_(minangle), tree_(work), free_(work.size(), true), face_flags_(face_flags) {
+  Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
+          std::vector<bool>& face_flags, unsigned int npoints, unsigned int threads)
+      : input_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
+        tree_(points), original_(tree_.renumber()), edges_(points.size()),
+        free_(points.size(), true), face_flags_(face_flags) {
+    // The mesher numbers the points in the tree's depth-first order, so that points near each
+    // other in space are near each other in memory; faces and messages give input indices.
+    pos_.resize(n_);
+    normal_.resize(n_);
+    for (std::size_t i = 0; i < n_; ++i) {
+      pos_[i] = points[original_[i]].pos;
+      normal_[i] = points[original_[i]].normal;
+    }
+    if (threads > 1) {
+      // Helper threads compute the neighbour lists of queued edges ahead.
+      const auto clamp = [&](std::uint64_t k) {
+        return static_cast<unsigned int>(std::min<std::uint64_t>(k, n_));
+      };
+      ahead_front_ = std::make_unique<Lookahead>(tree_, pos_, clamp(nn_), 1024);
+      ahead_deferred_ =
+          std::make_unique<Lookahead>(tree_, pos_, clamp(10 * std::uint64_t{nn_}), 256);
+      helpers_ = std::make_unique<LookaheadHelpers>(
+          std::vector<Lookahead*>{ahead_front_.get(), ahead_deferred_.get()}, threads - 1);
+    }
     face_flags_.clear();
     face_flags_.reserve(2 * n_);
     faces_work_.reserve(2 * n_);
-    mesh_.vertices.reserve(all.size());
-    mesh_.colors.reserve(all.size());
-    mesh_.vertex_faces.reserve(all.size());
-    for (const Patch& p : all) mesh_.add_vertex(p.pos, Coord3D<unsigned char>(p.r, p.g, p.b));
+    mesh_.vertices.reserve(n_);
+    mesh_.colors.reserve(n_);
+    mesh_.vertex_faces.reserve(n_);
+    for (const Patch& p : points) mesh_.add_vertex(p.pos, Coord3D<unsigned char>(p.r, p.g, p.b));
   }
 
   FaceVertexMesh run(PivotingTrace* trace) {
@@ -73,9 +91,11 @@ class Pivoter {
       first_pass();
     }
     second_pass();
+    helpers_.reset();
+    fill_faces();
     if (trace) {
       trace->free_points.assign(mesh_.vertices.size(), false);
-      for (std::size_t i = 0; i < n_; ++i) trace->free_points[id(i)] = free_[i];
+      for (std::size_t i = 0; i < n_; ++i) trace->free_points[original_[i]] = free_[i];
       trace->used = used_;
     }
     return std::move(mesh_);
@@ -97,8 +117,8 @@ class Pivoter {
     f.v[0] = x, f.v[1] = y, f.v[2] = z;
     f.m = m;
     for (int i = 0; i < 3; ++i) {
-      const Point3D& s = pts_[f.v[i]].pos;
-      const Point3D& t = pts_[f.v[(i + 1) % 3]].pos;
+      const Point3D& s = pos_[f.v[i]];
+      const Point3D& t = pos_[f.v[(i + 1) % 3]];
       Point3D d = t - s;
       normalize(d);  // the vertices are distinct: their corner was normalised
       f.mid[i] = 0.5 * (s + t);
@@ -109,8 +129,8 @@ class Pivoter {
   // Whether point p, projected onto the face's plane through its apex, lies inside the face
   // (points on an edge count as inside).
   bool inside(const Face& f, unsigned int p, unsigned int apex) const {
-    const Point3D& q = pts_[p].pos;
-    const Point3D proj = q + (dot(f.m, pts_[apex].pos) - dot(f.m, q)) * f.m;
+    const Point3D& q = pos_[p];
+    const Point3D proj = q + (dot(f.m, pos_[apex]) - dot(f.m, q)) * f.m;
     for (int i = 0; i < 3; ++i) {
       if (!(dot(proj - f.mid[i], f.outward[i]) <= 0)) return false;
     }
@@ -119,12 +139,12 @@ class Pivoter {
 
   // Collects into ball_ the points of the face's ball other than its vertices.
   void ball(const Face& f) {
-    const Point3D& a = pts_[f.v[0]].pos;
-    const Point3D& b = pts_[f.v[1]].pos;
-    const Point3D& c = pts_[f.v[2]].pos;
+    const Point3D& a = pos_[f.v[0]];
+    const Point3D& b = pos_[f.v[1]];
+    const Point3D& c = pos_[f.v[2]];
     const Point3D g = 0.333 * (a + b + c);
     const double r2 = std::max({dist2(g, a), dist2(g, b), dist2(g, c)});
-    tree_.neighbors(g, pts_, r2, ball_);
+    tree_.within(g, r2, ball_);
     ball_.erase(std::remove_if(ball_.begin(), ball_.end(),
                                [&](unsigned int p) {
                                  return p == f.v[0] || p == f.v[1] || p == f.v[2];
@@ -134,16 +154,10 @@ class Pivoter {
 
   void nearest(const Point3D& q, std::uint64_t k, std::vector<unsigned int>& out) {
     // Asking for more than n neighbours returns all n; the clamp keeps the buffers small.
-    tree_.nearest_neighbors(q, pts_, out, static_cast<unsigned int>(std::min<std::uint64_t>(k, n_)));
-  }
-
-  // The index of working point v in the caller's point vector.
-  unsigned int id(std::size_t v) const {
-    return original_ ? (*original_)[v] : static_cast<unsigned int>(v);
+    tree_.nearest(q, static_cast<unsigned int>(std::min<std::uint64_t>(k, n_)), out, scratch_);
   }
 
   void add_face(unsigned int x, unsigned int y, unsigned int z) {
-    mesh_.add_face(Coord3D<long long>(id(x), id(y), id(z)));
     faces_work_.push_back({x, y, z});
     face_flags_.push_back(true);
   }
@@ -156,20 +170,24 @@ class Pivoter {
     Face f;
     for (std::uint64_t attempt = 0; attempt < attempts; ++attempt) {
       const unsigned int s = static_cast<unsigned int>(std::rand()) % n_;
-      nearest(pts_[s].pos, nn_, near_);
-      if (near_.size() < 2) continue;
-      const unsigned int a0 = near_[0], b0 = near_[1];
+      nearest(input_[s].pos, nn_, near_);
+      // A is the nearest point, B the next one at another position: a twin of A would make
+      // every corner of the seed degenerate.
+      std::size_t j = 1;
+      while (j < near_.size() && pos_[near_[j]] == pos_[near_[0]]) ++j;
+      if (j >= near_.size()) continue;
+      const unsigned int a0 = near_[0], b0 = near_[j];
       if (!is_free_new(a0) || !is_free_new(b0)) continue;
-      for (std::size_t j = 2; j < near_.size(); ++j) {
+      for (++j; j < near_.size(); ++j) {
         const unsigned int d = near_[j];
         if (!is_free_new(d)) continue;
         unsigned int a = a0, b = b0;
         Corner k;
-        if (!corner(pts_[d].pos, pts_[a].pos, pts_[b].pos, k) || !band_.admits(k.c)) continue;
+        if (!corner(pos_[d], pos_[a], pos_[b], k) || !band_.admits(k.c)) continue;
         Point3D m = cross_product(k.e1, k.e2);
         if (!normalize(m)) continue;
-        const double sa = dot(m, pts_[a].normal), sb = dot(m, pts_[b].normal),
-                     sd = dot(m, pts_[d].normal);
+        const double sa = dot(m, normal_[a]), sb = dot(m, normal_[b]),
+                     sd = dot(m, normal_[d]);
         if (sa < 0 && sb < 0 && sd < 0) {
           m = -m;
           std::swap(a, b);
@@ -214,7 +232,7 @@ class Pivoter {
   bool ends_free(const HalfEdge& e) const {
     for (unsigned int v : {e.to, e.from}) {
       if (!free_[v]) {
-        std::cout << "ERROR: edge vertex is not valid " << id(v) << std::endl;
+        std::cout << "ERROR: edge vertex is not valid " << original_[v] << std::endl;
         return false;
       }
     }
@@ -225,55 +243,81 @@ class Pivoter {
   void first_pass() {
     while (used_ < npoints_) {
       if (front_.empty()) return;
-      const HalfEdge e = front_.front();
-      front_.pop();
+      const HalfEdge e = front_.pop();
       if (!edges_.exists(e.from, e.to) || edges_.exists(e.to, e.from)) continue;
       if (!ends_free(e)) continue;
-      if (grow(e, nn_, true) == Outcome::kDeferred) deferred_.push(e);
+      if (grow(e, neighbours(front_, e, nn_, ahead_front_.get()), true) == Outcome::kDeferred)
+        deferred_.push(e);
     }
   }
 
   // Step 5: retries the deferred edges with ten times the neighbourhood until none is left.
   void second_pass() {
     const std::uint64_t k = 10 * static_cast<std::uint64_t>(nn_);
+    if (ahead_front_) ahead_front_->retire();
     while (!deferred_.empty()) {
-      const HalfEdge e = deferred_.front();
-      deferred_.pop();
+      const HalfEdge e = deferred_.pop();
       if (edges_.exists(e.to, e.from)) continue;
       if (!ends_free(e)) continue;
-      grow(e, k, false);
+      grow(e, neighbours(deferred_, e, k, ahead_deferred_.get()), false);
     }
   }
 
-  // Tries to close the border edge a->b with a face (v, b, a) from its k nearest points.
-  Outcome grow(const HalfEdge& e, std::uint64_t k, bool first) {
+  // The k nearest points of the midpoint of edge e, just popped from q: computed ahead when
+  // threads help, else here.
+  struct Near {
+    const unsigned int* begin_;
+    unsigned int count;
+    const unsigned int* begin() const { return begin_; }
+    const unsigned int* end() const { return begin_ + count; }
+    bool empty() const { return count == 0; }
+  };
+  Near neighbours(const EdgeQueue& q, const HalfEdge& e, std::uint64_t k, Lookahead* ahead) {
+    if (ahead) {
+      Near near{nullptr, 0};
+      near.begin_ = ahead->get(q, e, near.count, scratch_, near_);
+      // Sleeping helpers are woken once a batch of edges waits for them, not for every edge.
+      if (++since_poke_ == 64) {
+        helpers_->poke();
+        since_poke_ = 0;
+      }
+      return near;
+    }
+    nearest(edge_midpoint(pos_, e), k, near_);
+    return Near{near_.data(), static_cast<unsigned int>(near_.size())};
+  }
+
+  // Tries to close the border edge a->b with a face (v, b, a) from the nearest points of its
+  // midpoint, nearest first.
+  Outcome grow(const HalfEdge& e, const Near& near, bool first) {
     const unsigned int a = e.from, b = e.to, o = e.opposite;
-    const Point3D& pa = pts_[a].pos;
-    const Point3D& pb = pts_[b].pos;
+    const Point3D& pa = pos_[a];
+    const Point3D& pb = pos_[b];
     const Point3D mid = 0.5 * (pa + pb);
-    nearest(mid, k, near_);
     Point3D out = cross_product(pb - pa, e.normal);
-    if (!normalize(out)) return Outcome::kDropped;  // a degenerate edge cannot be crossed
-    auto in_front = [&](unsigned int p) { return dot(pts_[p].pos - mid, out) > 0; };
+    // Without a direction across the edge no point is in front of it: nothing can close it
+    // in this pass.
+    if (!normalize(out)) return first && !near.empty() ? Outcome::kDeferred : Outcome::kDropped;
+    auto in_front = [&](unsigned int p) { return dot(pos_[p] - mid, out) > 0; };
     auto other = [&](unsigned int p) { return p != a && p != b && p != o; };
 
     // Fold: a free point in front already closes faces with both ends of the edge.
-    for (unsigned int w : near_) {
+    for (unsigned int w : near) {
       if (free_[w] && other(w) && in_front(w) && edges_.exists(a, w) && edges_.exists(w, b)) {
         if (first) withdraw(edges_.face(a, b));
         return Outcome::kDropped;
       }
     }
     Face f;
-    for (unsigned int v : near_) {
+    for (unsigned int v : near) {
       if (!free_[v] || !other(v) || !in_front(v) || edges_.exists(a, v) || edges_.exists(v, b))
         continue;
       Corner c;
-      if (!corner(pts_[v].pos, pb, pa, c) || !band_.admits(c.c)) continue;
+      if (!corner(pos_[v], pb, pa, c) || !band_.admits(c.c)) continue;
       Point3D m = cross_product(c.e1, c.e2);
       if (!normalize(m)) continue;
-      if (!(dot(m, pts_[v].normal) > 0 && dot(m, pts_[b].normal) > 0 &&
-            dot(m, pts_[a].normal) > 0))
+      if (!(dot(m, normal_[v]) > 0 && dot(m, normal_[b]) > 0 &&
+            dot(m, normal_[a]) > 0))
         continue;
       if (!edges_.valid_vertex(v)) continue;
       make_face(v, b, a, m, f);
@@ -283,7 +327,7 @@ class Pivoter {
       accept(f, first);
       return Outcome::kGrown;
     }
-    return first && !near_.empty() ? Outcome::kDeferred : Outcome::kDropped;
+    return first && !near.empty() ? Outcome::kDeferred : Outcome::kDropped;
   }
 
   // The ball of a face (v, b, a) grown from a->b: a point in front of the edge that already
@@ -296,8 +340,8 @@ class Pivoter {
     for (unsigned int p : ball_) {
       if (in_front(p) && edges_.exists(a, p) && edges_.exists(p, b)) {
         if (first)
-          std::cout << "ERROR: in ball, incoherent verts " << id(b) << " " << id(a) << " "
-                    << id(p) << std::endl;
+          std::cout << "ERROR: in ball, incoherent verts " << original_[b] << " " << original_[a] << " "
+                    << original_[p] << std::endl;
         return Walk::kIncoherent;
       }
       if (inside(f, p, f.v[0])) {
@@ -316,9 +360,28 @@ class Pivoter {
     if (first && !was_on_surface) ++used_;
     edges_.add_face(v, b, a, faces_);
     ++faces_;
-    HalfEdgeQueue& queue = first ? front_ : deferred_;
+    EdgeQueue& queue = first ? front_ : deferred_;
     if (!edges_.exists(b, v)) queue.push(HalfEdge(v, b, a, f.m));
     if (!edges_.exists(v, a)) queue.push(HalfEdge(a, v, b, f.m));
+  }
+
+  // Hands the faces, in order of acceptance, to the mesh: the same face list and per-vertex
+  // face lists as adding them one by one, with every list allocated once at its final size.
+  void fill_faces() {
+    std::vector<std::uint32_t> uses(n_, 0);
+    for (const auto& t : faces_work_) {
+      for (unsigned int v : t) ++uses[original_[v]];
+    }
+    for (std::size_t v = 0; v < n_; ++v) mesh_.vertex_faces[v].reserve(uses[v]);
+    mesh_.faces.reserve(faces_work_.size());
+    for (const auto& t : faces_work_) {
+      const Coord3D<long long> f(original_[t[0]], original_[t[1]], original_[t[2]]);
+      const auto k = static_cast<long long>(mesh_.faces.size());
+      mesh_.faces.push_back(f);
+      mesh_.vertex_faces[f.x].push_back(k);
+      mesh_.vertex_faces[f.y].push_back(k);
+      mesh_.vertex_faces[f.z].push_back(k);
+    }
   }
 
   // Takes face f out of the surface; it stays in the mesh with its flag cleared.
@@ -328,65 +391,38 @@ class Pivoter {
     face_flags_[f] = false;
   }
 
-  const std::vector<Patch>& pts_;
-  const std::vector<unsigned int>* original_;
+  const std::vector<Patch>& input_;
   const std::size_t n_;
   const unsigned int nn_;
   const unsigned int npoints_;
   const ApexBand band_;
-  KDTree<Patch> tree_;
-  HalfEdgeMatrix edges_;
+  PointTree tree_;
+  const std::vector<std::uint32_t> original_;  // input index of each working number
+  std::vector<Point3D> pos_, normal_;          // by working number
+  EdgeTable edges_;
   std::vector<bool> free_;
   std::vector<bool>& face_flags_;
   FaceVertexMesh mesh_;
   std::vector<std::array<unsigned int, 3>> faces_work_;  // faces in working indices
-  HalfEdgeQueue front_, deferred_;
+  EdgeQueue front_, deferred_;
   unsigned int used_ = 0;
   unsigned int faces_ = 0;
   // Scratch buffers reused by every query.
   std::vector<unsigned int> near_, ball_, covered_;
+  PointTree::Scratch scratch_;
+  // With more than one thread: the neighbour lists computed ahead, and the helpers (declared
+  // last, so that they stop before the lists go).
+  std::unique_ptr<Lookahead> ahead_front_, ahead_deferred_;
+  std::unique_ptr<LookaheadHelpers> helpers_;
+  unsigned int since_poke_ = 0;
 };
-
-// The indices, ascending, of the points whose position no earlier point has exactly.
-std::vector<unsigned int> distinct_points(const std::vector<Patch>& points) {
-  std::vector<unsigned int> order(points.size());
-  std::iota(order.begin(), order.end(), 0u);
-  auto key = [&](unsigned int i) -> const Point3D& { return points[i].pos; };
-  std::sort(order.begin(), order.end(), [&](unsigned int i, unsigned int j) {
-    for (int c = 0; c < 3; ++c) {
-      const auto o = std::strong_order(key(i)[c], key(j)[c]);
-      if (o != 0) return o < 0;
-    }
-    return i < j;
-  });
-  std::vector<bool> twin(points.size(), false);
-  for (std::size_t k = 1; k < order.size(); ++k) {
-    if (key(order[k]) == key(order[k - 1])) twin[order[k]] = true;
-  }
-  std::vector<unsigned int> out;
-  out.reserve(points.size());
-  for (unsigned int i = 0; i < points.size(); ++i) {
-    if (!twin[i]) out.push_back(i);
-  }
-  return out;
-}
 
 }  // namespace
 
 FaceVertexMesh get_mesh(const std::vector<Patch>& points, unsigned int nn, double minangle,
                         std::vector<bool>& face_flags, unsigned int npoints,
-                        PivotingTrace* trace) {
-  // Of points that share a position only the first takes part: a twin cannot form a triangle
-  // with its own copy, and would otherwise block every seed drawn near it.
-  const std::vector<unsigned int> distinct = distinct_points(points);
-  if (distinct.size() == points.size()) {
-    Pivoter pivoter(points, points, nullptr, nn, minangle, face_flags, npoints);
-    return pivoter.run(trace);
-  }
-  std::vector<Patch> work;
-  work.reserve(distinct.size());
-  for (unsigned int i : distinct) work.push_back(points[i]);
-  Pivoter pivoter(points, work, &distinct, nn, minangle, face_flags, npoints);
+                        PivotingTrace* trace, unsigned int threads) {
+  Pivoter pivoter(points, nn, minangle, face_flags, npoints, std::max(threads, 1u));
   return pivoter.run(trace);
 }
 

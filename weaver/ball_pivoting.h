@@ -54,8 +54,9 @@ struct PivotingTrace {
 // whose vertex i is point i (with its colour) and whose faces are in order of acceptance;
 // face_flags gets one flag per face, false for faces withdrawn later (they stay in the mesh).
 // Progress and the mesher's "ERROR: " lines go to standard output. Draws seeds from rand().
+// With threads > 1 the other threads compute neighbour lists ahead; the result is the same.
 FaceVertexMesh get_mesh(const std::vector<Patch>& points, unsigned int nn, double minangle,
                         std::vector<bool>& face_flags, unsigned int npoints,
-                        PivotingTrace* trace = nullptr);
+                        PivotingTrace* trace = nullptr, unsigned int threads = 1);
 
 }  // namespace tervik

@@ -106,6 +106,64 @@ TEST(KDTree, QueriesMatchBruteForceOnRandomSets) {
   }
 }
 
+// The radius query walk without any pruning beyond the split plane: the node's element, the
+// query's side, then the other side when the plane is nearer than the radius.
+void plain_walk(const KDTree<Patch>& tree, uint32_t node, const std::vector<Patch>& pts,
+                const Point3D& q, double r2, Indices& out) {
+  while (node != KDTree<Patch>::kNoNode) {
+    const auto& n = tree.node_list()[node];
+    const Point3D& p = pts[n.index].pos;
+    if (r2 > dist2(q, p)) out.push_back(n.index);
+    const double diff = q[n.axis] - p[n.axis];
+    const bool right_is_near = q[n.axis] > p[n.axis];
+    plain_walk(tree, right_is_near ? n.right : n.left, pts, q, r2, out);
+    if (!(r2 > diff * diff)) return;
+    node = right_is_near ? n.left : n.right;
+  }
+}
+
+// The radius query skips cells that cannot hold a result; the elements and their order must
+// stay those of the plain walk, on scattered, coincident and surface-like sets, for radii from
+// a few neighbours to most of the set, and at exact distances.
+TEST(KDTree, RadiusQueryListsWhatThePlainWalkListsInItsOrder) {
+  std::mt19937 rng(2024);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  for (int set = 0; set < 6; ++set) {
+    std::vector<Patch> pts;
+    if (set < 2) {
+      pts = random_patches(rng, 3000, 0);
+    } else if (set < 4) {
+      pts = random_patches(rng, 2000, 6);  // many ties in coordinates and distances
+    } else {
+      // A noisy sphere shell, as sampled surfaces are.
+      for (int i = 0; i < 4000; ++i) {
+        Point3D p(unit(rng), unit(rng), unit(rng));
+        if (norm(p) < 1e-3) continue;
+        pts.push_back(Patch{p * ((1.0 + 0.01 * unit(rng)) / norm(p)), {0, 0, 1}});
+      }
+    }
+    const KDTree<Patch> tree(pts);
+    Indices got, appended = {7}, want;
+    for (double r : {0.02, 0.07, 0.3, 1.5, 4.0}) {
+      if (set >= 2 && set < 4) r *= 5;
+      for (int k = 0; k < 200; ++k) {
+        const Point3D q = k % 2 ? pts[(k * 31) % pts.size()].pos
+                                : Point3D(unit(rng), unit(rng), unit(rng));
+        for (double r2 : {r * r, dist2(q, pts[(k * 17) % pts.size()].pos)}) {
+          want.clear();
+          plain_walk(tree, tree.root_node(), pts, q, r2, want);
+          tree.neighbors(q, pts, r2, got);
+          ASSERT_EQ(got, want) << "set " << set << ", r2 " << r2 << ", query " << k;
+          appended.resize(1);
+          EXPECT_EQ(tree.append_neighbors(q, pts, r2, appended), want.size());
+          ASSERT_EQ(Indices(appended.begin() + 1, appended.end()), want);
+          EXPECT_EQ(appended[0], 7u);
+        }
+      }
+    }
+  }
+}
+
 TEST(KDTree, PatchAndPointQueriesAgree) {
   std::mt19937 rng(7);
   const std::vector<Patch> pts = random_patches(rng, 500, 0);

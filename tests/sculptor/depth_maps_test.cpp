@@ -171,5 +171,51 @@ TEST(DepthMaps, RebuildsFromEachCallsPointsInTheSameStorage) {
   EXPECT_TRUE(maps.empty());
 }
 
+// Maps refilled where the previous call wrote them equal maps built afresh, frame after frame,
+// for points that move, leave the image, sit on the border or vanish, on 1 to 3 threads.
+TEST(DepthMaps, RefillingTheWrittenRectanglesEqualsAFreshBuild) {
+  MultiView<> cams(3);
+  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, 40, 30);
+  cams[1].get<0>() = look_at_camera({10, 0, 0}, {0, 0, 0}, 60, 50, 40, {0, 0, 1});
+  cams[2].get<0>() = look_at_camera({0, -9, 3}, {0, 0, 0}, 40, 33, 21, {0, 0, 1});
+  std::mt19937 rng(41);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  for (unsigned threads : {1u, 2u, 3u}) {
+    std::vector<MultiArray<double, 2>> maps;
+    std::vector<PixelRect> rects;
+    for (int frame = 0; frame < 12; ++frame) {
+      std::vector<Patch> patches;
+      const int count = frame % 5 == 3 ? 0 : 40 * (frame % 4 + 1);
+      const double spread = frame % 3 == 0 ? 6.0 : 1.5;  // sometimes beyond the images
+      const Point3D centre(u(rng), u(rng), u(rng));
+      for (int i = 0; i < count; ++i)
+        patches.push_back(make_patch(centre + Point3D(u(rng), u(rng), u(rng)) * spread, {0, 0, 1}));
+      depth_maps_pixel(maps, rects, patches, cams, threads);
+      std::vector<MultiArray<double, 2>> fresh;
+      depth_maps_pixel(fresh, patches, cams);
+      ASSERT_EQ(maps.size(), 3u);
+      ASSERT_EQ(rects.size(), 3u);
+      for (std::size_t k = 0; k < 3; ++k) {
+        ASSERT_TRUE(std::equal(fresh[k].data(), fresh[k].data() + fresh[k].num_elements(),
+                               maps[k].data()))
+            << "frame " << frame << ", camera " << k << ", " << threads << " threads";
+        // Every written pixel lies in the recorded rectangle.
+        const long w = cams[k].get<0>().im_width(), h = cams[k].get<0>().im_height();
+        for (long y = 0; y < h; ++y)
+          for (long x = 0; x < w; ++x)
+            if (maps[k].data()[x + y * w] != kEmptyDepth) {
+              ASSERT_TRUE(x >= rects[k].x0 && x < rects[k].x1 && y >= rects[k].y0 &&
+                          y < rects[k].y1);
+            }
+      }
+    }
+    // Maps given without a record are emptied whole.
+    for (auto& map : maps) std::fill_n(map.data(), map.num_elements(), 1.0);
+    rects.clear();
+    depth_maps_pixel(maps, rects, {}, cams, threads);
+    for (const auto& map : maps) EXPECT_EQ(written(map), 0);
+  }
+}
+
 }  // namespace
 }  // namespace tervik

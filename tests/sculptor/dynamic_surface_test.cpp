@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hull_fixture.h"
+#include "stage_fixture.h"
 #include "sampling_checks.h"
 #include "sculptor/growth.h"
 #include "sculptor/normals.h"
@@ -31,10 +33,9 @@ class DynamicSurfaceTest : public ::testing::Test {
       seeds.push_back(centre + Point3D(r * std::cos(a), r * std::sin(a), z) * kRadius);
     }
     std::vector<Patch> sampled, oriented;
-    ::testing::internal::CaptureStdout();
-    high_res_from_seeds(views, seeds, sampled, 5, 0, npoints, kStep);
-    normals(oriented, sampled, Point3D(), Point3D(), kStep);
-    ::testing::internal::GetCapturedStdout();
+    std::ostringstream sink;
+    high_res_from_seeds(views, seeds, sampled, testing::stage_params(npoints, kStep), sink);
+    normals(oriented, sampled, testing::stage_params(0, kStep), sink);
     return oriented;
   }
 
@@ -42,9 +43,10 @@ class DynamicSurfaceTest : public ::testing::Test {
                     const std::vector<Patch>& previous, long long npoints,
                     const Point3D& box_min = Point3D(-1, -1, -1),
                     const Point3D& box_max = Point3D(1, 1, 1)) {
-    ::testing::internal::CaptureStdout();
-    dynamic_surface(views, out, previous, box_min, box_max, 5, 0, npoints, kStep, 8 * kStep);
-    return ::testing::internal::GetCapturedStdout();
+    std::ostringstream progress;
+    dynamic_surface(views, out, previous,
+                    testing::stage_params(npoints, kStep, box_min, box_max, 8 * kStep), progress);
+    return progress.str();
   }
 
   std::vector<Camera> cams_;
@@ -63,9 +65,8 @@ TEST_F(DynamicSurfaceTest, SecondFrameFollowsTheMovedObject) {
   EXPECT_EQ(text.find("WARNING"), std::string::npos) << text;
   testing::expect_valid_sampling(views, out, 1000, kStep);
   std::vector<Patch> oriented;
-  ::testing::internal::CaptureStdout();
-  normals(oriented, out, Point3D(), Point3D(), 2 * kStep);
-  ::testing::internal::GetCapturedStdout();
+  std::ostringstream sink;
+  normals(oriented, out, testing::stage_params(0, 2 * kStep), sink);
   testing::expect_on_sphere(oriented, moved, kRadius, 0.025, 6.0, 20.0);
 }
 
@@ -112,7 +113,9 @@ TEST_F(DynamicSurfaceTest, RefusesToOverwriteThePreviousSurface) {
   const auto views = testing::sphere_views(cams_, Point3D(), kRadius);
   std::vector<Patch> surface(5, Patch{Point3D(kRadius, 0, 0), Point3D(1, 0, 0)});
   try {
-    dynamic_surface(views, surface, surface, Point3D(), Point3D(), 5, 0, 100, kStep, 8 * kStep);
+    std::ostringstream sink;
+    dynamic_surface(views, surface, surface, testing::stage_params(100, kStep, {}, {}, 8 * kStep),
+                    sink);
     FAIL() << "no exception";
   } catch (const TervikError& e) {
     EXPECT_NE(std::string(e.what()).find("must not be the previous surface"), std::string::npos);

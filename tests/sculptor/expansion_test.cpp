@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hull_fixture.h"
+#include "stage_fixture.h"
 #include "sampling_checks.h"
 
 namespace tervik {
@@ -54,8 +56,8 @@ class ExpansionTest : public ::testing::Test {
 TEST_F(ExpansionTest, CentresThenCompanionsWithTheirCentresNormals) {
   std::srand(8);
   std::vector<Patch> out;
-  ::testing::internal::CaptureStdout();
-  SurfaceSampler sampler(views_, out, 5, 0, 1000, kStep);
+  std::ostringstream progress;
+  SurfaceSampler sampler(views_, out, testing::stage_params(1000, kStep), progress);
   add_centres(sampler, 3);
   const long long before = sampler.tries();
   sampler.expand();
@@ -64,7 +66,7 @@ TEST_F(ExpansionTest, CentresThenCompanionsWithTheirCentresNormals) {
   EXPECT_EQ(sampler.frames().size(), 250u);
   EXPECT_EQ(sampler.companions().size(), 750u);
   sampler.finish();
-  const std::string text = ::testing::internal::GetCapturedStdout();
+  const std::string text = progress.str();
   testing::expect_valid_sampling(views_, out, 250, kStep);
   // The tangent frames are orthonormal and perpendicular to their centre's normal.
   for (std::size_t i = 0; i < 250; ++i) {
@@ -86,11 +88,11 @@ TEST_F(ExpansionTest, FirstPassPlacesNewCentresOnTheRingOfItsCentre) {
   for (unsigned seed = 1; seed <= 20; ++seed) {
     std::srand(seed);
     std::vector<Patch> out;
-    ::testing::internal::CaptureStdout();
-    SurfaceSampler sampler(views_, out, 5, 0, 20, kStep);
+    std::ostringstream progress;
+    SurfaceSampler sampler(views_, out, testing::stage_params(20, kStep), progress);
     add_centres(sampler, 1);
     sampler.expand();
-    const std::string text = ::testing::internal::GetCapturedStdout();
+    const std::string text = progress.str();
     // The first progress line counts the points after the first pass: 4 per centre.
     const std::size_t after_first = std::stoul(text) / 4;
     ASSERT_LE(after_first, 5u);
@@ -116,13 +118,13 @@ TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
     std::srand(12);
     std::vector<Patch> out;
     testing::Views views = views_;
-    ::testing::internal::CaptureStdout();
-    SurfaceSampler sampler(views, out, 5, 0, 400, kStep);  // M = 100: warned above 10 fails
+    std::ostringstream progress;
+    SurfaceSampler sampler(views, out, testing::stage_params(400, kStep), progress);  // M = 100: warned above 10 fails
     add_centres(sampler, centres);
     for (auto& v : views) v.get<1>() = static_cast<unsigned char>(0);  // the object vanishes
     sampler.expand();
     sampler.finish();
-    const std::string text = ::testing::internal::GetCapturedStdout();
+    const std::string text = progress.str();
     EXPECT_EQ(sampler.fails(), static_cast<long long>(centres));
     EXPECT_EQ(out.size(), 4 * centres);
     EXPECT_NE(text.find("WARNING: surface expansion stopped early: a pass added no centre (" +
@@ -137,9 +139,9 @@ TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
 TEST_F(ExpansionTest, CompanionSearchThatRunsOutDropsTheCentre) {
   std::srand(6);
   std::vector<Patch> out;
-  ::testing::internal::CaptureStdout();
+  std::ostringstream progress;
   // Two draws can never give three companions.
-  SurfaceSampler sampler(views_, out, 5, 0, 400, kStep, SamplingLimits{2});
+  SurfaceSampler sampler(views_, out, testing::stage_params(400, kStep), progress, SamplingLimits{2});
   int admissible = 0;
   for (int k = 0; k < 2000; ++k) {
     const Point3D p = Point3D(kRadius, 0, 0) + random_vector() * (2 * kStep);
@@ -149,7 +151,7 @@ TEST_F(ExpansionTest, CompanionSearchThatRunsOutDropsTheCentre) {
   }
   sampler.expand();
   sampler.finish();
-  const std::string text = ::testing::internal::GetCapturedStdout();
+  const std::string text = progress.str();
   ASSERT_GT(admissible, 0);
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(sampler.dropped_centres(), admissible);

@@ -1,7 +1,5 @@
 #include "sculptor/frame_postprocess.h"
 
-#include <ctime>
-#include <iostream>
 #include <random>
 #include <sstream>
 #include <string>
@@ -10,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "sculptor/post_scene.h"
+#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -19,29 +18,13 @@ using testing::flat_image;
 using testing::look_at_camera;
 using testing::make_patch;
 
-// Standard output and standard error captured together, in the order they were written.
-class MergedOutput {
- public:
-  MergedOutput() : out_(std::cout.rdbuf(buffer_.rdbuf())), err_(std::cerr.rdbuf(buffer_.rdbuf())) {}
-  ~MergedOutput() { restore(); }
-  std::vector<std::string> lines() {
-    restore();
-    std::vector<std::string> out;
-    std::istringstream in(buffer_.str());
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-  }
-
- private:
-  void restore() {
-    if (out_ != nullptr) std::cout.rdbuf(out_);
-    if (err_ != nullptr) std::cerr.rdbuf(err_);
-    out_ = err_ = nullptr;
-  }
-  std::ostringstream buffer_;
-  std::streambuf* out_;
-  std::streambuf* err_;
-};
+// The lines of a stream's text.
+std::vector<std::string> lines_of(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
 
 // Six cameras on the axes, 5 from the origin, each image one colour of its own.
 MultiView<ImageRGB<unsigned char>> axis_views() {
@@ -74,12 +57,12 @@ bool starts_with(const std::string& s, const std::string& prefix) { return s.rfi
 
 TEST(PostprocessFrame, PrintsTheStagesInOrderWithTheirCounts) {
   const auto views = axis_views();
-  std::vector<Patch> surface = noisy_sphere(2000, 1), scratch;
-  std::vector<MultiArray<double, 2>> maps;
-  MergedOutput captured;
-  postprocess_frame(views, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0.2, std::clock(), surface,
-                    scratch, maps);
-  const std::vector<std::string> lines = captured.lines();
+  std::vector<Patch> surface = noisy_sphere(2000, 1);
+  PostprocessWork work;
+  // Progress and timing into one stream, in the order they are written.
+  std::ostringstream both;
+  postprocess_frame(views, testing::stage_params(0, 0.2), FrameTimer(), surface, work, both, both);
+  const std::vector<std::string> lines = lines_of(both.str());
   // The normal estimation may add its neighbourhood statistics right after "normals...".
   std::vector<std::string> fixed;
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -105,19 +88,17 @@ TEST(PostprocessFrame, PrintsTheStagesInOrderWithTheirCounts) {
   EXPECT_EQ(fixed[7].substr(fixed[7].size() - 8), " s/frame");
 }
 
-TEST(PostprocessFrame, LeavesEveryPointColouredAndTheScratchEmpty) {
+TEST(PostprocessFrame, LeavesEveryPointColouredAndKeepsItsStorage) {
   const auto views = axis_views();
   const std::vector<Patch> sampled = noisy_sphere(1500, 2);
-  std::vector<Patch> surface = sampled, scratch = {Patch{}};
-  std::vector<MultiArray<double, 2>> maps;
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  postprocess_frame(views, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0.2, std::clock(), surface,
-                    scratch, maps);
-  ::testing::internal::GetCapturedStdout();
-  ::testing::internal::GetCapturedStderr();
+  std::vector<Patch> surface = sampled;
+  PostprocessWork work;
+  work.scratch = {Patch{}};
+  std::ostringstream sink;
+  const StageParameters params = testing::stage_params(0, 0.2);
+  postprocess_frame(views, params, FrameTimer(), surface, work, sink, sink);
   ASSERT_EQ(surface.size(), sampled.size());
-  EXPECT_TRUE(scratch.empty());
+  const std::vector<MultiArray<double, 2>>& maps = work.depth_maps;
   ASSERT_EQ(maps.size(), 6u);
   int grey = 0, unseen = 0, outward = 0;
   for (std::size_t i = 0; i < surface.size(); ++i) {
@@ -138,13 +119,36 @@ TEST(PostprocessFrame, LeavesEveryPointColouredAndTheScratchEmpty) {
   // The next frame refills the same maps from its own points.
   const double* storage = maps[0].data();
   std::vector<Patch> next = noisy_sphere(1500, 3);
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  postprocess_frame(views, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0.2, std::clock(), next,
-                    scratch, maps);
-  ::testing::internal::GetCapturedStdout();
-  ::testing::internal::GetCapturedStderr();
+  postprocess_frame(views, params, FrameTimer(), next, work, sink, sink);
   EXPECT_EQ(maps[0].data(), storage);
+}
+
+// The progress lines and every byte of the points are the same for every thread count, also
+// when the lists of a dense set are too long to be stored and are found again per patch.
+TEST(PostprocessFrame, ThreadCountChangesNothing) {
+  const auto views = axis_views();
+  for (const double L : {0.2, 3.0}) {
+    const std::vector<Patch> sampled = noisy_sphere(3000, 4);
+    std::vector<Patch> reference;
+    std::string reference_text;
+    for (unsigned threads : {1u, 2u, 3u, 8u}) {
+      SCOPED_TRACE(::testing::Message() << "L " << L << ", " << threads << " threads");
+      std::vector<Patch> surface = sampled;
+      PostprocessWork work;
+      std::ostringstream progress, timing;
+      postprocess_frame(views, testing::stage_params(0, L, {}, {}, 0.0, threads), FrameTimer(),
+                        surface, work, progress, timing);
+      EXPECT_EQ(work.near.stored(), L < 1.0);
+      if (threads == 1) {
+        reference = surface;
+        reference_text = progress.str();
+        continue;
+      }
+      EXPECT_EQ(progress.str(), reference_text);
+      ASSERT_EQ(surface.size(), reference.size());
+      for (std::size_t i = 0; i < surface.size(); ++i) ASSERT_EQ(surface[i], reference[i]) << i;
+    }
+  }
 }
 
 }  // namespace

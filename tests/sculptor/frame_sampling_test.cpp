@@ -1,7 +1,6 @@
 #include "sculptor/frame_sampling.h"
 
 #include <algorithm>
-#include <iostream>
 #include <sstream>
 #include <string>
 
@@ -9,6 +8,7 @@
 
 #include "sculptor/loading.h"
 #include "sculptor/options.h"
+#include "sculptor/sequence.h"
 #include "sculptor/silhouette.h"
 #include "test_util.h"
 #include "tools/scene.h"
@@ -16,22 +16,9 @@
 namespace tervik {
 namespace {
 
-// Swaps a stream's buffer for a string buffer while it lives.
-class Capture {
- public:
-  explicit Capture(std::ostream& stream) : stream_(stream), old_(stream.rdbuf(buf_.rdbuf())) {}
-  ~Capture() { stream_.rdbuf(old_); }
-  std::string text() const { return buf_.str(); }
-
- private:
-  std::ostream& stream_;
-  std::ostringstream buf_;
-  std::streambuf* old_;
-};
-
 bool admissible(const SilhouetteViews& views, const Point3D& p) {
   short inside = 0, outside = 0;
-  const bool outline = projection_test_plain(views, p, inside, outside, kTolerance);
+  const bool outline = projection_test(views, p, inside, outside, kTolerance);
   return outline && inside >= kMinCameras && outside == kTolerance;
 }
 
@@ -74,14 +61,11 @@ TEST_F(FrameSampling, FirstFrameIsSeededLaterFramesAreTrackedAndAllPointsAreAdmi
     SCOPED_TRACE("frame " + std::to_string(frame));
     load_frame(views_, options_.fgtemplate, options_.imtemplate, frame);
     const bool first = frame == scene_->first_frame;
-    std::string out, err;
-    {
-      Capture c_out(std::cout), c_err(std::cerr);
-      sample_frame(views_, options_, first, surface, scratch, seeds);
-      out = c_out.text();
-      err = c_err.text();
-    }
-    // The stages' own progress lines, then exactly one timing line on standard error.
+    std::ostringstream progress, timing;
+    sample_frame(views_, stage_parameters(options_, 1), first, surface, scratch, seeds,
+                 FrameTimer(), progress, timing);
+    const std::string out = progress.str(), err = timing.str();
+    // The stages' own progress lines, then exactly one timing line.
     EXPECT_NE(out.find(" points after "), std::string::npos) << out;
     EXPECT_EQ(out.find(" lowres seeds after ") != std::string::npos, first) << out;
     EXPECT_EQ(err.rfind("Only points: ", 0), 0u) << err;
@@ -112,10 +96,11 @@ TEST_F(FrameSampling, TrackingAnEmptySurfaceEndsWithNoPoints) {
   load_frame(views_, options_.fgtemplate, options_.imtemplate, scene_->first_frame);
   std::vector<Patch> surface, scratch;
   std::vector<Point3D> seeds;
-  Capture c_out(std::cout), c_err(std::cerr);
-  sample_frame(views_, options_, false, surface, scratch, seeds);
+  std::ostringstream progress, timing;
+  sample_frame(views_, stage_parameters(options_, 1), false, surface, scratch, seeds, FrameTimer(),
+               progress, timing);
   EXPECT_TRUE(surface.empty());
-  EXPECT_NE(c_out.text().find("WARNING: "), std::string::npos) << c_out.text();
+  EXPECT_NE(progress.str().find("WARNING: "), std::string::npos) << progress.str();
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hull_fixture.h"
+#include "stage_fixture.h"
 #include "sculptor/expansion.h"
 #include "sculptor/normals.h"
 #include "sculptor/seeds.h"
@@ -34,9 +36,9 @@ class GrowthTest : public ::testing::Test {
   }
 
   std::string grow(const std::vector<Point3D>& seeds, std::vector<Patch>& out, long long n) {
-    ::testing::internal::CaptureStdout();
-    high_res_from_seeds(views_, seeds, out, 5, 0, n, kStep);
-    return ::testing::internal::GetCapturedStdout();
+    std::ostringstream progress;
+    high_res_from_seeds(views_, seeds, out, testing::stage_params(n, kStep), progress);
+    return progress.str();
   }
 
   static constexpr double kRadius = 0.5;
@@ -55,9 +57,8 @@ TEST_F(GrowthTest, ReachesTheTargetWithCentresThenCompanionsOnTheHull) {
   testing::expect_valid_sampling(views_, out, 2000, kStep);
   // Re-estimated from their neighbourhoods, the normals follow the sphere.
   std::vector<Patch> oriented;
-  ::testing::internal::CaptureStdout();
-  normals(oriented, out, Point3D(), Point3D(), 2 * kStep);
-  ::testing::internal::GetCapturedStdout();
+  std::ostringstream sink;
+  normals(oriented, out, testing::stage_params(0, 2 * kStep), sink);
   testing::expect_on_sphere(oriented, Point3D(), kRadius, 0.025, 5.0, 15.0);
 }
 
@@ -70,22 +71,6 @@ TEST_F(GrowthTest, SameSequenceGivesTheSameSampling) {
   EXPECT_EQ(ta, tb);
   EXPECT_EQ(a, b);
   EXPECT_EQ(a.size(), 400u);
-}
-
-TEST_F(GrowthTest, ClassifiedSilhouettesGiveTheSameSampling) {
-  // The frame loop registers per-pixel classes for its silhouettes; the sampling must not change.
-  std::vector<Patch> plain, classified;
-  std::srand(31);
-  const std::string tp = grow(sphere_seeds(40), plain, 1600);
-  std::srand(31);
-  std::string tc;
-  {
-    const SilhouetteClasses classes(views_);
-    tc = grow(sphere_seeds(40), classified, 1600);
-  }
-  EXPECT_EQ(tp, tc);
-  EXPECT_EQ(plain, classified);
-  EXPECT_EQ(plain.size(), 1600u);
 }
 
 TEST_F(GrowthTest, GivesUpSeedsAwayFromTheObject) {
@@ -119,11 +104,13 @@ TEST_F(GrowthTest, EndsWithAWarningWhenThereIsNothingToGrow) {
   std::vector<Patch> out;
   // Tiny targets: no seed is asked for, so nothing can be grown.
   for (long long n = 1; n <= 36; ++n) {
-    ::testing::internal::CaptureStdout();
+    std::ostringstream progress;
     std::vector<Point3D> seeds;
-    lowres_seeds(views_, seeds, Point3D(-1, -1, -1), Point3D(1, 1, 1), 5, 0, n);
-    high_res_from_seeds(views_, seeds, out, 5, 0, n, kStep);
-    const std::string text = ::testing::internal::GetCapturedStdout();
+    const StageParameters params =
+        testing::stage_params(n, kStep, Point3D(-1, -1, -1), Point3D(1, 1, 1));
+    lowres_seeds(views_, seeds, params, progress);
+    high_res_from_seeds(views_, seeds, out, params, progress);
+    const std::string text = progress.str();
     EXPECT_TRUE(seeds.empty());
     EXPECT_TRUE(out.empty());
     EXPECT_NE(text.find("0 points after 0 tries"), std::string::npos) << text;
@@ -132,9 +119,9 @@ TEST_F(GrowthTest, EndsWithAWarningWhenThereIsNothingToGrow) {
   // Empty silhouettes: every seed is given up.
   testing::Views empty = views_;
   for (auto& v : empty) v.get<1>() = static_cast<unsigned char>(0);
-  ::testing::internal::CaptureStdout();
-  high_res_from_seeds(empty, sphere_seeds(60), out, 5, 0, 2000, kStep);
-  const std::string text = ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  high_res_from_seeds(empty, sphere_seeds(60), out, testing::stage_params(2000, kStep), progress);
+  const std::string text = progress.str();
   EXPECT_TRUE(out.empty());
   EXPECT_NE(text.find("WARNING: no centre to expand"), std::string::npos) << text;
 }

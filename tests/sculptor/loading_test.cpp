@@ -1,5 +1,6 @@
 #include "sculptor/loading.h"
 
+#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -156,6 +157,39 @@ TEST_F(LoadFrame, MissingImageNamesTheFile) {
   write_images(0, 3, 64, 48, 64, 48);
   const std::string msg = error_of([&] { load_frame(views_, fg_, im_, 3); });
   EXPECT_NE(msg.find(fg_.format(1, 3)), std::string::npos) << msg;
+}
+
+// Cameras read in parallel give the views and the error that one thread gives.
+TEST_F(LoadFrame, ThreadsReadTheSameViewsAndReportTheLowestFailingCamera) {
+  write_images(0, 4, 64, 48, 64, 48);
+  write_images(1, 4, 64, 48, 64, 48);
+  ViewSets parallel = views_;
+  load_frame(views_, fg_, im_, 4, 1);
+  load_frame(parallel, fg_, im_, 4, 3);
+  auto same = [](const auto& a, const auto& b) {
+    for (int c = 0; c < static_cast<int>(a.n_channels()); ++c) {
+      const auto& x = a.channel(c);
+      const auto& y = b.channel(c);
+      if (x.num_elements() != y.num_elements() ||
+          !std::equal(x.data(), x.data() + x.num_elements(), y.data()))
+        return false;
+    }
+    return a.width() == b.width() && a.height() == b.height();
+  };
+  for (int cam = 0; cam < 2; ++cam) {
+    EXPECT_TRUE(same(views_.silhouettes[cam].get<1>(), parallel.silhouettes[cam].get<1>()));
+    EXPECT_TRUE(same(views_.coarse[cam].get<1>(), parallel.coarse[cam].get<1>()));
+    EXPECT_TRUE(same(views_.colour[cam].get<1>(), parallel.colour[cam].get<1>()));
+  }
+  // Camera 0's silhouette has the wrong size and camera 1's images are missing: camera 0's
+  // error, whichever thread finishes first.
+  write_images(0, 5, 64, 40, 64, 48);
+  for (unsigned threads : {1u, 2u, 4u}) {
+    EXPECT_EQ(error_of([&] { load_frame(parallel, fg_, im_, 5, threads); }),
+              "the silhouette '" + fg_.format(0, 5) +
+                  "' is 64 x 40 pixels but camera 0 is calibrated for 64 x 48")
+        << threads << " threads";
+  }
 }
 
 }  // namespace

@@ -5,11 +5,13 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "common/kdtree.h"
 #include "hull_fixture.h"
+#include "stage_fixture.h"
 #include "sculptor/expansion.h"
 
 namespace tervik {
@@ -117,9 +119,9 @@ TEST(Normals, NewNormalsAgreeWithTheOldNeighbourhood) {
     // Tilt the old normals: the fit must replace them by the plane's, on their side.
     for (auto& p : in) p.normal = Point3D(0.3, -0.2, sign);
     std::vector<Patch> out;
-    ::testing::internal::CaptureStdout();
-    normals(out, in, Point3D(), Point3D(), 0.25);
-    const std::string text = ::testing::internal::GetCapturedStdout();
+    std::ostringstream progress;
+    normals(out, in, testing::stage_params(0, 0.25), progress);
+    const std::string text = progress.str();
     ASSERT_EQ(out.size(), in.size());
     for (std::size_t k = 0; k < in.size(); ++k) {
       EXPECT_EQ(out[k].pos, in[k].pos);
@@ -140,9 +142,8 @@ TEST(Normals, ZeroAgreementKeepsTheFittedSign) {
   const std::vector<Patch> in = {Patch{{0, 0, 0}, {0, 0, 1}}, Patch{{0.1, 0, 0}, {0, 0, -1}},
                                  Patch{{0, 0.1, 0}, {1, 0, 0}}};
   std::vector<Patch> out;
-  ::testing::internal::CaptureStdout();
-  normals(out, in, Point3D(), Point3D(), 1.0);
-  ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  normals(out, in, testing::stage_params(0, 1.0), progress);
   const KDTree<Patch> tree(in);
   std::vector<unsigned int> idx;
   for (std::size_t k = 0; k < in.size(); ++k) {
@@ -162,9 +163,9 @@ TEST(Normals, SparsePatchesKeepTheirNormalAndAreCounted) {
   std::vector<Patch> in = {Patch{{10, 0, 0}, {1, 0, 0}}, Patch{{10.05, 0, 0}, {0, 1, 0}},
                            Patch{{-10, 0, 0}, {0, 0, 1}}};
   std::vector<Patch> out;
-  ::testing::internal::CaptureStdout();
-  normals(out, in, Point3D(), Point3D(), 0.1);
-  std::string text = ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  normals(out, in, testing::stage_params(0, 0.1), progress);
+  std::string text = progress.str();
   for (std::size_t k = 0; k < in.size(); ++k) EXPECT_EQ(out[k].normal, in[k].normal);
   EXPECT_NE(text.find("3 patches left unchanged\n"), std::string::npos);
   EXPECT_NE(text.find("Neighbors per patch: 0.666667\n"), std::string::npos) << text;
@@ -173,23 +174,23 @@ TEST(Normals, SparsePatchesKeepTheirNormalAndAreCounted) {
   std::vector<Patch> dense;
   for (int i = 0; i < 60; ++i)
     dense.push_back(Patch{Point3D(0.001 * (i % 8), 0.001 * (i / 8), 0), Point3D(0, 0, 1)});
-  ::testing::internal::CaptureStdout();
-  normals(out, dense, Point3D(), Point3D(), 0.1);
-  text = ::testing::internal::GetCapturedStdout();
+  progress.str("");
+  normals(out, dense, testing::stage_params(0, 0.1), progress);
+  text = progress.str();
   EXPECT_EQ(text, "");
   for (const auto& p : out) EXPECT_NEAR(p.normal.z, 1.0, 1e-12);
 }
 
 TEST(Normals, EmptyInputAndAliasing) {
   std::vector<Patch> in, out = {Patch{}};
-  ::testing::internal::CaptureStdout();
-  normals(out, in, Point3D(), Point3D(), 0.1);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+  std::ostringstream progress;
+  normals(out, in, testing::stage_params(0, 0.1), progress);
+  EXPECT_EQ(progress.str(), "");
   EXPECT_TRUE(out.empty());
 
   std::vector<Patch> same = plane_grid(3, 0.1, 1.0);
   try {
-    normals(same, same, Point3D(), Point3D(), 0.1);
+    normals(same, same, testing::stage_params(0, 0.1), progress);
     FAIL() << "no exception";
   } catch (const TervikError& e) {
     EXPECT_NE(std::string(e.what()).find("must not be the input vector"), std::string::npos);

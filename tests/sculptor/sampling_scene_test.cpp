@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "tools/scene.h"
 #include "tools/scene_render.h"
 #include "tools/score.h"
+#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -58,11 +60,13 @@ TEST(SphereScene, SamplesLieOnTheOutlineWithTrueNormalsInBothFrames) {
   scene_views(truth, truth.first_frame, fine, coarse);
   std::vector<Point3D> seeds;
   std::vector<Patch> sampled, surface;
-  ::testing::internal::CaptureStdout();
-  lowres_seeds(coarse, seeds, truth.box_min, truth.box_max, 5, 0, npoints);
-  high_res_from_seeds(fine, seeds, sampled, 5, 0, npoints, L);
-  normals(surface, sampled, truth.box_min, truth.box_max, L);
-  std::string text = ::testing::internal::GetCapturedStdout();
+  const StageParameters params =
+      testing::stage_params(npoints, L, truth.box_min, truth.box_max, 8 * L);
+  std::ostringstream progress;
+  lowres_seeds(coarse, seeds, params, progress);
+  high_res_from_seeds(fine, seeds, sampled, params, progress);
+  normals(surface, sampled, params, progress);
+  std::string text = progress.str();
   ASSERT_EQ(sampled.size(), 20000u) << text;
   scene::PointScore first = score(truth, truth.first_frame, surface);
   std::cerr << scene::format_text(first);
@@ -78,10 +82,10 @@ TEST(SphereScene, SamplesLieOnTheOutlineWithTrueNormalsInBothFrames) {
   const long second = truth.first_frame + 1;
   scene_views(truth, second, fine, coarse);
   std::vector<Patch> tracked, oriented;
-  ::testing::internal::CaptureStdout();
-  dynamic_surface(fine, tracked, surface, truth.box_min, truth.box_max, 5, 0, npoints, L, 8 * L);
-  normals(oriented, tracked, truth.box_min, truth.box_max, L);
-  text = ::testing::internal::GetCapturedStdout();
+  progress.str("");
+  dynamic_surface(fine, tracked, surface, params, progress);
+  normals(oriented, tracked, params, progress);
+  text = progress.str();
   ASSERT_EQ(tracked.size(), 20000u) << text;
   scene::PointScore next = score(truth, second, oriented);
   std::cerr << scene::format_text(next);

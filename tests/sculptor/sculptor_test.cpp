@@ -210,7 +210,7 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
     std::size_t bad = 0;
     for (const Point3D& p : pts) {
       short inside = 0, outside = 0;
-      const bool outline = projection_test_plain(views.silhouettes, p, inside, outside, 0);
+      const bool outline = projection_test(views.silhouettes, p, inside, outside, 0);
       if (!(outline && inside >= 5 && outside == 0)) ++bad;
     }
     EXPECT_LE(bad, pts.size() / 20) << "frame " << f;
@@ -226,6 +226,36 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
   EXPECT_EQ(again.out, r.out);
   EXPECT_TRUE(testing::read_file(dir_.file("points_0000.ply")) == frame0);
   EXPECT_TRUE(testing::read_file(dir_.file("points_0001.ply")) == frame1);
+}
+
+// --threads changes neither the files nor the progress lines; a bad value is refused before any
+// file is read, and --help lists the option.
+TEST_F(Sculptor, ThreadsOptionGivesTheSameBytes) {
+  const Outcome one = run(dir_, args());
+  ASSERT_EQ(one.status, 0) << one.err;
+  const std::string frame0 = testing::read_file(dir_.file("points_0000.ply"));
+  const std::string frame1 = testing::read_file(dir_.file("points_0001.ply"));
+  for (const char* threads : {"2", "3", "0"}) {
+    fs::remove(dir_.file("points_0000.ply"));
+    fs::remove(dir_.file("points_0001.ply"));
+    std::vector<std::string> a = {"--threads", threads};
+    for (const std::string& arg : args()) a.push_back(arg);
+    const Outcome r = run(dir_, a);
+    ASSERT_EQ(r.status, 0) << threads << ": " << r.err;
+    EXPECT_EQ(r.out, one.out) << threads;
+    EXPECT_TRUE(testing::read_file(dir_.file("points_0000.ply")) == frame0) << threads;
+    EXPECT_TRUE(testing::read_file(dir_.file("points_0001.ply")) == frame1) << threads;
+    EXPECT_EQ(lines(r.err).size(), 6u) << r.err;  // the same timing lines, as wall time
+  }
+  std::vector<std::string> bad = {"--threads", "-1"};
+  for (const std::string& arg : args()) bad.push_back(arg);
+  const Outcome refused = run(dir_, bad);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err.rfind("ERROR: --threads must be an integer", 0), 0u) << refused.err;
+  EXPECT_EQ(refused.out.find("Loading camera data"), std::string::npos) << refused.out;
+  const Outcome help = run(dir_, {"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--threads N"), std::string::npos) << help.out;
 }
 
 TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hull_fixture.h"
+#include "stage_fixture.h"
 #include "sculptor/expansion.h"
 #include "tervik/multiview_auxiliar.h"
 
@@ -27,9 +29,9 @@ testing::Views coarse_sphere_views(const Point3D& centre, double radius) {
 
 std::string search(const testing::Views& views, std::vector<Point3D>& seeds, const Point3D& lo,
                    const Point3D& hi, long long npoints, long long stall = kSeedStallTries) {
-  ::testing::internal::CaptureStdout();
-  lowres_seeds(views, seeds, lo, hi, 5, 0, npoints, stall);
-  return ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  lowres_seeds(views, seeds, testing::stage_params(npoints, 0.0, lo, hi), progress, stall);
+  return progress.str();
 }
 
 TEST(LowresSeeds, AdmissibleSeedsInsideTheBoxInTheAskedNumber) {
@@ -79,9 +81,10 @@ TEST(LowresSeeds, ABoxThatMissesTheObjectEndsWithAWarning) {
             "WARNING: seed search gave up after 20000 tries in a row without a seed: 0 of 250 "
             "seeds found (check the box, the silhouettes and the calibration)\n");
   // With no cameras at all the default bound ends the search too.
-  ::testing::internal::CaptureStdout();
-  lowres_seeds(testing::Views(), seeds, Point3D(-1, -1, -1), Point3D(1, 1, 1), 5, 0, 400);
-  const std::string none = ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  lowres_seeds(testing::Views(), seeds,
+               testing::stage_params(400, 0.0, Point3D(-1, -1, -1), Point3D(1, 1, 1)), progress);
+  const std::string none = progress.str();
   EXPECT_TRUE(seeds.empty());
   EXPECT_NE(none.find("0 lowres seeds after 10000000 tries"), std::string::npos) << none;
   EXPECT_NE(none.find("WARNING: seed search gave up"), std::string::npos);
@@ -90,7 +93,9 @@ TEST(LowresSeeds, ABoxThatMissesTheObjectEndsWithAWarning) {
 TEST(LowresSeeds, RejectsABoundBelowOne) {
   std::vector<Point3D> seeds;
   try {
-    lowres_seeds(testing::Views(), seeds, Point3D(), Point3D(1, 1, 1), 5, 0, 100, 0);
+    std::ostringstream progress;
+    lowres_seeds(testing::Views(), seeds, testing::stage_params(100, 0.0, Point3D(), Point3D(1, 1, 1)),
+                 progress, 0);
     FAIL() << "no exception";
   } catch (const TervikError& e) {
     EXPECT_NE(std::string(e.what()).find("stall bound 0 is below 1"), std::string::npos);

@@ -145,13 +145,13 @@ struct Result {
 
 Result plain(const SilhouetteViews& views, const Point3D& p, short tolerance) {
   Result r;
-  r.outline = projection_test_plain(views, p, r.inside, r.outside, tolerance);
+  r.outline = projection_test(views, p, r.inside, r.outside, tolerance);
   return r;
 }
 
-Result fast(const SilhouetteViews& views, const Point3D& p, short tolerance) {
+Result fast(const SilhouetteClasses& classes, const Point3D& p, short tolerance) {
   Result r;
-  r.outline = projection_test(views, p, r.inside, r.outside, tolerance);
+  r.outline = classes.test(p, r.inside, r.outside, tolerance);
   return r;
 }
 
@@ -161,7 +161,9 @@ TEST(ProjectionTest, PixelRulesInBothForms) {
     SCOPED_TRACE(classified ? "classified" : "plain");
     std::optional<SilhouetteClasses> classes;
     if (classified) classes.emplace(views);
-    auto run = [&](const Point3D& p, short tol) { return classified ? fast(views, p, tol) : plain(views, p, tol); };
+    auto run = [&](const Point3D& p, short tol) {
+      return classified ? fast(*classes, p, tol) : plain(views, p, tol);
+    };
     // (-0.5, 0.5) truncates to pixel (0, 0): inside the image, foreground, no background neighbour.
     Result r = run({-0.5, 0.5, 0}, 0);
     EXPECT_EQ(r.inside, 5);
@@ -202,7 +204,7 @@ TEST(ProjectionTest, ImageBorderDoesNotMakeAnOutline) {
   for (const Point3D& p : {Point3D{0.1, 0.1, 0}, Point3D{3.9, 3.9, 0}, Point3D{0.1, 3.5, 0}}) {
     EXPECT_FALSE(plain(views, p, 0).outline);
     SilhouetteClasses classes(views);
-    const Result r = fast(views, p, 0);
+    const Result r = fast(classes, p, 0);
     EXPECT_EQ(r.inside, 5);
     EXPECT_FALSE(r.outline);
   }
@@ -213,7 +215,7 @@ TEST(ProjectionTest, EmptyViewSetReturnsFalseAndLeavesCounters) {
   short inside = 3, outside = 2;
   EXPECT_FALSE(projection_test(views, {0, 0, 0}, inside, outside, 0));
   SilhouetteClasses classes(views);
-  EXPECT_FALSE(projection_test(views, {0, 0, 0}, inside, outside, 0));
+  EXPECT_FALSE(classes.test({0, 0, 0}, inside, outside, 0));
   EXPECT_EQ(inside, 3);
   EXPECT_EQ(outside, 2);
 }
@@ -239,23 +241,24 @@ TEST(ProjectionTest, SilhouetteSmallerThanItsCameraIsRejected) {
   }
 }
 
-TEST(ProjectionTest, RegistrationEndsWithItsObject) {
+TEST(ProjectionTest, ClassesServeTheirOwnViewSetAndNoticeAChangedCount) {
   SilhouetteViews views = flat_views(5);
-  {
-    SilhouetteClasses classes(views);
-    EXPECT_TRUE(fast(views, {2.5, 1.5, 0}, 0).outline);
-    try {
-      SilhouetteClasses twice(views);
-      FAIL() << "a view set registered twice";
-    } catch (const TervikError& e) {
-      EXPECT_NE(std::string(e.what()).find("already registered"), std::string::npos) << e.what();
-    }
-  }
-  // Unregistered again: the test reads the pixels, here the new all-background camera 4.
-  views[4].get<1>() = ImageGray<unsigned char>(6, 4);
-  const Result r = fast(views, {2.5, 1.5, 0}, 0);
+  SilhouetteClasses classes(views);
+  EXPECT_TRUE(fast(classes, {2.5, 1.5, 0}, 0).outline);
+  // The plain test of another view set is not affected by the classes of this one.
+  SilhouetteViews other = views;
+  other[4].get<1>() = ImageGray<unsigned char>(6, 4);  // all background
+  const Result r = plain(other, {2.5, 1.5, 0}, 0);
   EXPECT_EQ(r.inside, 5);
   EXPECT_EQ(r.outside, 1);
+  views.push_back(views[0]);
+  try {
+    fast(classes, {2.5, 1.5, 0}, 0);
+    FAIL() << "a view set that grew was not noticed";
+  } catch (const TervikError& e) {
+    EXPECT_NE(std::string(e.what()).find("changed size from 5 to 6"), std::string::npos)
+        << e.what();
+  }
 }
 
 // Eight cameras around a unit sphere, with a few holes and grey values near the threshold.
@@ -290,7 +293,7 @@ TEST(ProjectionTest, ClassifiedTestAgreesWithPlainOrderOnRandomPoints) {
       if (k % 2 == 0) p = p * (shell(rng) / norm(p));  // half of them near the surface
       else p = p * 1.5;
       const Result a = plain(views, p, tolerance);
-      const Result b = fast(views, p, tolerance);
+      const Result b = fast(classes, p, tolerance);
       ASSERT_EQ(a.outside > tolerance, b.outside > tolerance) << "point " << k;
       if (a.outside <= tolerance) {
         ASSERT_EQ(a.inside, b.inside) << "point " << k;

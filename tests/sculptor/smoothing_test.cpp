@@ -2,8 +2,13 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -21,9 +26,9 @@ Patch patch(const Point3D& pos, const Point3D& normal, unsigned char r = 128,
 
 // Runs smooth_surface and returns what it printed.
 std::string smooth(std::vector<Patch>& patches, double L) {
-  ::testing::internal::CaptureStdout();
-  smooth_surface(patches, L);
-  return ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  smooth_surface(patches, testing::stage_params(0, L), progress);
+  return progress.str();
 }
 
 // Random patches on the plane through `origin` with unit normal `n`, colours random.

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "hull_fixture.h"
+#include "stage_fixture.h"
 #include "sampling_checks.h"
 #include "sculptor/normals.h"
 
@@ -25,9 +27,10 @@ class StaticSurfaceTest : public ::testing::Test {
 
   std::string sample(std::vector<Patch>& out, long long npoints, const Point3D& box_min,
                      const Point3D& box_max, long long stall = kStaticStallAttempts) {
-    ::testing::internal::CaptureStdout();
-    static_surface(views_, out, box_min, box_max, 5, 0, npoints, kStep, stall);
-    return ::testing::internal::GetCapturedStdout();
+    std::ostringstream progress;
+    static_surface(views_, out, testing::stage_params(npoints, kStep, box_min, box_max), progress,
+                   stall);
+    return progress.str();
   }
 
   testing::Views views_;
@@ -43,9 +46,8 @@ TEST_F(StaticSurfaceTest, SamplesTheWholeTargetOnTheHull) {
   // Re-oriented as the frame loop does, the normals follow the sphere's (first centres spread
   // at random over the whole hull leave a few thinly sampled places, hence the wider tail).
   std::vector<Patch> oriented;
-  ::testing::internal::CaptureStdout();
-  normals(oriented, out, lo, hi, 2 * kStep);
-  ::testing::internal::GetCapturedStdout();
+  std::ostringstream sink;
+  normals(oriented, out, testing::stage_params(0, 2 * kStep), sink);
   testing::expect_on_sphere(oriented, Point3D(0.1, 0, -0.05), kRadius, 0.025, 6.0, 35.0);
   // The first S = 100 centres come from the box.
   for (std::size_t i = 0; i < 100; ++i)
@@ -97,7 +99,6 @@ TEST_F(StaticSurfaceTest, RejectsAStallBoundBelowOne) {
     sample(out, 100, Point3D(-1, -1, -1), Point3D(1, 1, 1), 0);
     FAIL() << "no error for a stall bound of 0";
   } catch (const TervikError& e) {
-    ::testing::internal::GetCapturedStdout();
     EXPECT_NE(std::string(e.what()).find("the stall bound must be at least 1, got 0"),
               std::string::npos)
         << e.what();

@@ -2,6 +2,9 @@
 
 #include <cmath>
 #include <random>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -35,9 +38,9 @@ std::vector<Patch> sphere_surface(int centres, unsigned seed) {
 
 std::string run(const std::vector<Patch>& a, const std::vector<Patch>& b,
                 std::vector<Point3D>& out, long long npoints) {
-  ::testing::internal::CaptureStdout();
-  velocity_field(a, b, out, npoints);
-  return ::testing::internal::GetCapturedStdout();
+  std::ostringstream progress;
+  velocity_field(a, b, out, npoints, progress);
+  return progress.str();
 }
 
 TEST(VelocityField, IdenticalSurfacesGiveZeroVectors) {

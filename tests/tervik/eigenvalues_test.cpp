@@ -128,7 +128,9 @@ TEST(EigenvaluesSymmetric, RandomMatricesSatisfyTheEigenEquation) {
       for (std::size_t i = 0; i < n; ++i) {
         trace += a[i][i];
         sum += d[i];
-        if (i > 0) EXPECT_LE(d[i - 1], d[i]);
+        if (i > 0) {
+          EXPECT_LE(d[i - 1], d[i]);
+        }
         EXPECT_EQ(eig.imag_eigenvalues()[i], 0.0);
       }
       EXPECT_NEAR(trace, sum, 1e-12);

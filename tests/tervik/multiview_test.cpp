@@ -1,5 +1,6 @@
 #include "tervik/multiview.h"
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -275,6 +276,70 @@ TEST(MultiView, HoldsDefaultViews) {
   EXPECT_EQ(both[0].get<1>(), 0);
   EXPECT_EQ(both[0].get<2>(), 2.5);
   static_assert(std::is_same_v<MultiView<>::value_type, boost::tuple<Camera>>);
+}
+
+TEST(Undistorter, InvertsDistorterOverTheWholeImage) {
+  MultiArray<double, 1> dist(4), focal(2);
+  dist[0] = -0.25;
+  dist[1] = 0.08;
+  dist[2] = 0.002;
+  dist[3] = -0.0015;
+  focal[0] = 500;
+  focal[1] = 520;
+  const Point2D principal(322.5, 238.0);
+  // A grid over a 640 x 480 image, corners included, both ways round.
+  double worst = 0.0;
+  for (int j = 0; j <= 12; ++j) {
+    for (int i = 0; i <= 16; ++i) {
+      const Point2D d(640.0 * i / 16, 480.0 * j / 12);
+      const Point2D ideal = undistorter(d, dist, principal, focal);
+      const Point2D back = distorter(ideal, dist, principal, focal);
+      worst = std::max(worst, std::hypot(back.x - d.x, back.y - d.y));
+      const Point2D again = undistorter(distorter(d, dist, principal, focal), dist, principal, focal);
+      worst = std::max(worst, std::hypot(again.x - d.x, again.y - d.y));
+    }
+  }
+  EXPECT_LT(worst, 1e-8);
+  // Barrel distortion (k1 < 0) pulls the corner inward, so its ideal position lies outside.
+  const Point2D corner = undistorter(Point2D(0, 0), dist, principal, focal);
+  EXPECT_LT(corner.x, 0.0);
+  EXPECT_LT(corner.y, 0.0);
+}
+
+TEST(Undistorter, RefusesAPositionWhereTheDistortionFolds) {
+  // With k1 = -1 the radial map r (1 - r^2) peaks at r^2 = 1/3: no ideal position on the
+  // image's side of the centre reaches the far corner of a wide image (the other root of the
+  // cubic lies behind the centre, where the map turns the image over).
+  MultiArray<double, 1> dist(4), focal(2);
+  dist[0] = -1.0;
+  focal[0] = focal[1] = 100.0;
+  try {
+    undistorter(Point2D(500.0, 400.0), dist, Point2D(0.0, 0.0), focal);
+    FAIL() << "no exception";
+  } catch (const TervikError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "undistorter: no ideal position found for the distorted position (500, 400); "
+              "the distortion folds the image there");
+  }
+}
+
+TEST(SignificantDistortion, IsACornerShiftOfMoreThanThreePixels) {
+  std::mt19937_64 rng(9);
+  Camera c = make_camera(rng, 800, 800, 0.0, 320, 240);
+  EXPECT_FALSE(significant_distortion(c));
+  // The corner (0, 0) sits at x = -0.4, y = -0.3, r^2 = 0.25; k1 moves it by 320 k1 r^2 in x
+  // and 240 k1 r^2 in y, 100 k1 pixels in all.
+  c.distortion()[0] = 2.9 / 100.0;
+  EXPECT_FALSE(significant_distortion(c));
+  c.distortion()[0] = 3.1 / 100.0;
+  EXPECT_TRUE(significant_distortion(c));
+  c.distortion()[0] = -3.1 / 100.0;
+  EXPECT_TRUE(significant_distortion(c));
+  c.distortion()[0] = 0.0;
+  c.distortion()[3] = 0.005;  // tangential: fx p2 (r^2 + 2 x^2) = 2.3 pixels, fy 2 p2 x y = 1
+  EXPECT_FALSE(significant_distortion(c));
+  c.distortion()[3] = 0.008;  // 3.6 and 1.5 pixels
+  EXPECT_TRUE(significant_distortion(c));
 }
 
 }  // namespace

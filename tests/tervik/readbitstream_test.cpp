@@ -36,7 +36,9 @@ TEST(ReadBitStream, ReadsAgreeWithBitByBitExtraction) {
     const int used = n > 64 ? 64 : n;
     if (pos + used > bytes.size() * 8) break;
     ASSERT_EQ(in.tellg(), pos);
-    if (n % 3 == 0) ASSERT_EQ(in.read_ahead(n), reference_bits(bytes, pos, used));
+    if (n % 3 == 0) {
+      ASSERT_EQ(in.read_ahead(n), reference_bits(bytes, pos, used));
+    }
     ASSERT_EQ(in.read(n), reference_bits(bytes, pos, used)) << "at bit " << pos << ", " << n;
     pos += used;
   }

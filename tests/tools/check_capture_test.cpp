@@ -130,7 +130,8 @@ TEST_F(CheckCaptureProgram, WarningsDoNotFailTheRun) {
          " " + shortest(sc_.box_max.z) + " --min-cameras 1";
   EXPECT_EQ(run(), 0) << out_;
   EXPECT_TRUE(has_line("distortion   camera 3  WARNING ",
-                       "pixels; sculptor uses images as read: undistort them first")) << out_;
+                       "pixels; sculptor uses images as read: undistort them first "
+                       "(undistort_images)")) << out_;
   EXPECT_TRUE(has_line("distortion   camera 2  ok ", "corner moved by 0.00 pixels")) << out_;
   EXPECT_TRUE(has_line("box          camera ", "WARNING  2 of the 8 box corners project outside the image")) << out_;
   EXPECT_NE(out_.find("0 faults, "), std::string::npos) << out_;

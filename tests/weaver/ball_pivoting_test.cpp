@@ -319,8 +319,9 @@ TEST(GetMesh, JitteredSphereIsMostlyCoveredAndOrientedOutward) {
   RecordProperty("non_manifold_edges", std::to_string(non_manifold_edges(r.mesh, r.flags)));
 }
 
-// Coincident points: candidates that would divide by zero are skipped; the cloud still
-// meshes, without NaN anywhere, and one of each pair of twins is retired or left unused.
+// Coincident points: candidates that would divide by zero are skipped; a cloud in which
+// every point has a twin still meshes, without NaN anywhere and without a face that has two
+// vertices at one position.
 TEST(GetMesh, DuplicatedPointsStillMeshWithoutNaN) {
   std::vector<Patch> pts = sphere(1000, 1.0, Point3D(0, 0, 0), 0.3, 9);
   const std::size_t n = pts.size();
@@ -329,23 +330,54 @@ TEST(GetMesh, DuplicatedPointsStillMeshWithoutNaN) {
   const Meshing r = mesh_points(pts, 20, 30, 100000);
   expect_sound(pts, 30, r.mesh, r.flags, r.trace);
   EXPECT_GT(r.mesh.faces.size(), 1500u);
-  std::set<std::tuple<double, double, double>> used;
   for (std::size_t i = 0; i < r.mesh.faces.size(); ++i) {
-    const Face& f = r.mesh.faces[i];
-    EXPECT_GT(face_area(pts, f), 0) << i;
-    if (!r.flags[i]) continue;
-    for (int k = 0; k < 3; ++k) used.insert({pts[f[k]].pos.x, pts[f[k]].pos.y, pts[f[k]].pos.z});
+    EXPECT_GT(face_area(pts, r.mesh.faces[i]), 0) << i;
   }
-  // No two coincident points are both vertices of live faces.
-  std::set<long long> vertices;
-  for (std::size_t i = 0; i < r.mesh.faces.size(); ++i) {
-    if (!r.flags[i]) continue;
-    for (int k = 0; k < 3; ++k) vertices.insert(r.mesh.faces[i][k]);
+}
+
+// Twins take part like every other point: the point count, the tree and the seed draws stay
+// those of the whole cloud, so a twin appended at the end changes the draws (rand() % n) and
+// the mesh differs from the twin-less cloud's; the twin itself never shares a face with its
+// original.
+TEST(GetMesh, ASingleTwinKeepsEveryPointInTheTriangulation) {
+  std::vector<Patch> pts = sphere(2000, 1.0, Point3D(0, 0, 0), 0.3, 12);
+  const std::vector<Patch> originals = pts;
+  pts.push_back(pts[1234]);
+  const Meshing r = mesh_points(pts, 20, 30, 100000);
+  expect_sound(pts, 30, r.mesh, r.flags, r.trace);
+  EXPECT_NE(r.mesh.faces, mesh_points(originals, 20, 30, 100000).mesh.faces);
+  for (const Face& f : r.mesh.faces) {
+    const bool has_original = f.x == 1234 || f.y == 1234 || f.z == 1234;
+    const bool has_twin = f.x == 2000 || f.y == 2000 || f.z == 2000;
+    EXPECT_FALSE(has_original && has_twin);
   }
-  EXPECT_EQ(vertices.size(), used.size());
-  // Twins appended after the originals change nothing: the faces are those of the originals.
-  const std::vector<Patch> originals(pts.begin(), pts.begin() + n);
-  EXPECT_EQ(r.mesh.faces, mesh_points(originals, 20, 30, 100000).mesh.faces);
+}
+
+// Twins whose coordinates differ only in the sign of a zero are the same position: a grid in
+// the plane z = 0 with every point twice, the twin written with -0.0, meshes; the first seed
+// (npoints 3) takes three distinct positions although each point's nearest is its twin.
+TEST(GetMesh, TwinsDifferingInTheSignOfZeroAreDuplicates) {
+  std::vector<Patch> pts;
+  for (int i = 0; i < 12; ++i) {
+    for (int j = 0; j < 12; ++j) {
+      Patch p;
+      p.pos = Point3D((i - 6) * 0.1, (j - 6) * 0.1 + 0.03 * (i % 2), 0.0);
+      p.normal = Point3D(0, 0, 1);
+      Patch q = p;
+      q.pos = Point3D(p.pos.x == 0 ? -0.0 : p.pos.x, p.pos.y == 0 ? -0.0 : p.pos.y, -0.0);
+      ASSERT_TRUE(std::signbit(q.pos.z));
+      pts.push_back(p);
+      pts.push_back(q);
+    }
+  }
+  const Meshing seed = mesh_points(pts, 20, 30, 3);
+  ASSERT_EQ(seed.mesh.faces.size(), 1u);
+  const Face& f = seed.mesh.faces[0];
+  EXPECT_GT(face_area(pts, f), 0);
+  const Meshing all = mesh_points(pts, 20, 30, 100000);
+  expect_sound(pts, 30, all.mesh, all.flags, all.trace);
+  EXPECT_GT(all.mesh.faces.size(), 100u);
+  for (const Face& g : all.mesh.faces) EXPECT_GT(face_area(pts, g), 0);
 }
 
 // Points so close that their squared distance underflows to zero cannot be normalised; such
@@ -365,6 +397,32 @@ TEST(GetMesh, NearlyCoincidentPointsGiveNoNaN) {
   const Meshing r = mesh_points(pts, 20, 30, 100000);
   expect_sound(pts, 30, r.mesh, r.flags, r.trace);
   EXPECT_GT(r.mesh.faces.size(), 1000u);
+}
+
+// Helper threads compute neighbour lists ahead; the faces, flags, retired points and progress
+// lines are those of one thread for every thread count, on clouds that exercise both passes,
+// withdrawn faces and twins.
+TEST(GetMesh, EveryThreadCountGivesTheOneThreadResult) {
+  std::vector<std::vector<Patch>> clouds = {sphere(4000, 1.0, Point3D(0, 0, 0), 0.8, 21),
+                                            sphere(1500, 2.0, Point3D(1, 0, 0), 0.3, 22)};
+  clouds[1].insert(clouds[1].end(), clouds[1].begin(), clouds[1].begin() + 700);  // twins
+  for (std::size_t c = 0; c < clouds.size(); ++c) {
+    for (unsigned int nn : {5u, 20u}) {
+      testing::internal::CaptureStdout();
+      const Meshing one = mesh_points(clouds[c], nn, 30, 100000);
+      const std::string one_out = testing::internal::GetCapturedStdout();
+      for (unsigned int threads : {2u, 3u, 5u}) {
+        testing::internal::CaptureStdout();
+        std::srand(1);
+        Meshing r;
+        r.mesh = get_mesh(clouds[c], nn, 30, r.flags, 100000, &r.trace, threads);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), one_out);
+        EXPECT_EQ(r.mesh.faces, one.mesh.faces) << "cloud " << c << " nn " << nn << " threads " << threads;
+        EXPECT_EQ(r.flags, one.flags);
+        EXPECT_EQ(r.trace.free_points, one.trace.free_points);
+      }
+    }
+  }
 }
 
 }  // namespace

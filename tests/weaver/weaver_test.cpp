@@ -160,5 +160,32 @@ TEST(Weaver, WritesTheMeshOfTheDecimatedPoints) {
   EXPECT_EQ(listing(dir), (std::vector<std::string>{"out1.mesh", "out3.mesh", "p.ply"}));
 }
 
+// --threads N: the same mesh and progress bytes for every N, the timing line in the same form;
+// a bad value is refused with the usage text; --help lists the option.
+TEST(Weaver, ThreadsGiveTheSameBytes) {
+  TempDir dir;
+  write_file_normal_color(dir.file("p.ply"), unit_sphere(3000));
+  const Result one = weaver(dir, dir.file("p.ply") + " " + dir.file("m1.ply") + " 20 30 1 100000");
+  ASSERT_EQ(one.status, 0) << one.err;
+  const std::string mesh = read_file(dir.file("m1.ply"));
+  for (const std::string threads : {"1", "2", "3", "0", "=4"}) {
+    const std::string option = threads[0] == '=' ? "--threads" + threads : "--threads " + threads;
+    const Result r = weaver(dir, option + " " + dir.file("p.ply") + " " + dir.file("mt.ply") +
+                                     " 20 30 1 100000");
+    ASSERT_EQ(r.status, 0) << threads << r.err;
+    EXPECT_EQ(r.out, one.out) << threads;
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("Total: \\S+ fps or \\S+ s/frame\n")))
+        << r.err;
+    EXPECT_EQ(read_file(dir.file("mt.ply")), mesh) << threads;
+  }
+  const Result bad = weaver(dir, "--threads -1 " + dir.file("p.ply") + " m.ply 20 30 1 100");
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, kUsage);
+  EXPECT_NE(bad.err.find("--threads"), std::string::npos) << bad.err;
+  const Result help = weaver(dir, "--help");
+  EXPECT_EQ(help.status, 0);
+  EXPECT_NE(help.out.find("--threads N"), std::string::npos) << help.out;
+}
+
 }  // namespace
 }  // namespace tervik

@@ -1,0 +1,87 @@
+// Tests of the stored radius neighbourhoods shared by the normals and the smoothing.
+#include "sculptor/neighbourhoods.h"
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/kdtree.h"
+
+namespace tervik {
+namespace {
+
+using Indices = std::vector<std::uint32_t>;
+
+// `n` patches on a noisy unit sphere, with a few exact duplicates.
+std::vector<Patch> shell(int n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> g(0.0, 1.0);
+  std::vector<Patch> out;
+  for (int i = 0; i < n; ++i) {
+    if (i % 97 == 5) {
+      out.push_back(out.back());
+      continue;
+    }
+    Point3D p(g(rng), g(rng), g(rng));
+    p = p * ((1.0 + 0.01 * g(rng)) / norm(p));
+    out.push_back(Patch{p, p});
+  }
+  return out;
+}
+
+// Every list holds exactly the patches within the radius (brute force), in the order of a
+// KD-tree radius query, for every thread count; also when the radius takes in the whole set
+// and the lists are found again on request instead of being stored.
+TEST(Neighbourhoods, ListsAreTheTreeQueriesForEveryThreadCount) {
+  for (int n : {0, 1, 700, 5000}) {
+    const std::vector<Patch> pts = shell(n, 3 + n);
+    const KDTree<Patch> tree(pts);
+    for (double r : {0.05, 0.12, 2.5}) {
+      const double r2 = r * r;
+      for (unsigned threads : {1u, 2u, 5u}) {
+        SCOPED_TRACE(::testing::Message() << n << " patches, r " << r << ", " << threads
+                                          << " threads");
+        Neighbourhoods near;
+        near.build(pts, r2, threads);
+        ASSERT_EQ(near.size(), pts.size());
+        EXPECT_EQ(near.stored(), r < 1.0 || n < 65);
+        std::vector<unsigned int> want;
+        Indices scratch, sorted, brute;
+        for (std::size_t i = 0; i < pts.size(); ++i) {
+          const auto list = near.of(i, pts, scratch);
+          tree.neighbors(pts[i].pos, pts, r2, want);
+          ASSERT_TRUE(std::equal(list.begin(), list.end(), want.begin(), want.end())) << i;
+          if (i % 50 != 0) continue;
+          brute.clear();
+          for (std::uint32_t k = 0; k < pts.size(); ++k)
+            if (dist2(pts[i].pos, pts[k].pos) < r2) brute.push_back(k);
+          sorted.assign(list.begin(), list.end());
+          std::sort(sorted.begin(), sorted.end());
+          ASSERT_EQ(sorted, brute) << i;
+        }
+      }
+    }
+  }
+}
+
+// A rebuild over a smaller set replaces every list.
+TEST(Neighbourhoods, RebuildReplacesTheLists) {
+  Neighbourhoods near;
+  near.build(shell(3000, 1), 0.01, 2);
+  const std::vector<Patch> fewer = shell(1500, 2);
+  near.build(fewer, 0.01, 2);
+  ASSERT_EQ(near.size(), 1500u);
+  const KDTree<Patch> tree(fewer);
+  std::vector<unsigned int> want;
+  Indices scratch;
+  for (std::size_t i = 0; i < fewer.size(); ++i) {
+    const auto list = near.of(i, fewer, scratch);
+    tree.neighbors(fewer[i].pos, fewer, 0.01, want);
+    ASSERT_TRUE(std::equal(list.begin(), list.end(), want.begin(), want.end())) << i;
+  }
+}
+
+}  // namespace
+}  // namespace tervik

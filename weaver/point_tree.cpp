@@ -1,0 +1,196 @@
+#include "weaver/point_tree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "tervik/exceptions.h"
+
+namespace tervik {
+
+namespace {
+
+// Squared distance with the operations in the order of dist2(): (dx dx + dy dy) + dz dz.
+inline double squared_distance(const double q[3], const double p[3]) {
+  const double dx = q[0] - p[0], dy = q[1] - p[1], dz = q[2] - p[2];
+  return dx * dx + dy * dy + dz * dz;
+}
+
+}  // namespace
+
+PointTree::PointTree(const std::vector<Patch>& points) {
+  TERVIK_CHECK(points.size() < kNoRight,
+               "PointTree over " << points.size() << " points: at most 2^29 - 2 are supported");
+  const auto count = static_cast<uint32_t>(points.size());
+  std::vector<Build> order(count);
+  for (uint32_t i = 0; i < count; ++i) order[i] = Build{points[i].pos, i};
+  nodes_.reserve(count);
+  root_ = build(order, 0, count);
+  for (const Node& n : nodes_) {
+    if (std::isnan(n.p[0]) || std::isnan(n.p[1]) || std::isnan(n.p[2])) has_nan_ = true;
+  }
+}
+
+uint32_t PointTree::build(std::vector<Build>& order, uint32_t start, uint32_t end) {
+  if (start == end) return kNone;
+  // Bounding box of the range; a coordinate below the minimum is not compared with the
+  // maximum.
+  Point3D lo = order[start].pos, hi = lo;
+  for (uint32_t i = start + 1; i < end; ++i) {
+    const Point3D& p = order[i].pos;
+    for (int a = 0; a < 3; ++a) {
+      if (p[a] < lo[a]) {
+        lo[a] = p[a];
+      } else if (p[a] > hi[a]) {
+        hi[a] = p[a];
+      }
+    }
+  }
+  // Split along the longest extent; ties prefer x, then y.
+  const double ex = hi.x - lo.x, ey = hi.y - lo.y, ez = hi.z - lo.z;
+  uint32_t axis = 2;
+  if (ex >= ey && ex >= ez) {
+    axis = 0;
+  } else if (ey >= ex && ey >= ez) {
+    axis = 1;
+  }
+  // The median element by that coordinate (NaN after every number) becomes the node.
+  const uint32_t m = static_cast<uint32_t>((uint64_t{start} + end) / 2);
+  std::nth_element(order.begin() + start, order.begin() + m, order.begin() + end,
+                   [axis](const Build& a, const Build& b) {
+                     const double u = a.pos[axis], v = b.pos[axis];
+                     return u < v || (!std::isnan(u) && std::isnan(v));
+                   });
+  const uint32_t id = static_cast<uint32_t>(nodes_.size());
+  const Point3D& p = order[m].pos;
+  // The left subtree, when there is one, starts at the next node.
+  nodes_.push_back(Node{{p.x, p.y, p.z}, order[m].index, axis | (m > start ? kHasLeft : 0)});
+  build(order, start, m);
+  const uint32_t right = build(order, m + 1, end);
+  nodes_[id].links |= (right == kNone ? kNoRight : right) << 3;
+  return id;
+}
+
+// One k-nearest search: the candidate list (ascending by squared distance) and its bounds.
+struct PointTree::Search {
+  const Node* nodes;
+  double q[3];
+  Scratch::Candidate* list;
+  uint32_t k;
+  uint32_t held;
+  bool unordered;  // a NaN distance was taken: the list may not be sorted
+  double bound;    // kBounded: points at squared distance bound or more are passed over
+
+  // With kBounded, points at squared distance `bound` or more are neither taken nor searched
+  // for. When k points are still found, bound exceeds the k-th distance, and the answer is
+  // the unbounded one: such points would only have been taken to be dropped again, behind
+  // every nearer candidate, and the nearer ones are met in the same order.
+  template <bool kBounded>
+  void run(uint32_t node) {
+    while (node != kNone) {
+      const Node& n = nodes[node];
+      const double d2 = squared_distance(q, n.p);
+      // Take the point if the list has room or it beats the worst candidate; it goes in front
+      // of every candidate that is not strictly nearer.
+      if ((!kBounded || d2 < bound) && (held < k || d2 < list[held - 1].d2)) {
+        if (held == k) --held;
+        if (unordered || std::isnan(d2)) {
+          // Only with NaN positions: the list may be out of order, so scan it from the front.
+          unordered = true;
+          uint32_t at = 0;
+          while (at < held && list[at].d2 < d2) ++at;
+          for (uint32_t i = held; i > at; --i) list[i] = list[i - 1];
+          list[at] = Scratch::Candidate{d2, index_of(n)};
+        } else {
+          // The list is sorted: shift the candidates that are not strictly nearer one place back.
+          uint32_t at = held;
+          while (at > 0 && !(list[at - 1].d2 < d2)) {
+            list[at] = list[at - 1];
+            --at;
+          }
+          list[at] = Scratch::Candidate{d2, index_of(n)};
+        }
+        ++held;
+      }
+      // The query's side first, then the far side only if it may hold nearer points.
+      const uint32_t a = axis_of(n);
+      const double diff = q[a] - n.p[a];
+      const bool right_is_near = q[a] > n.p[a];
+      run<kBounded>(right_is_near ? right_of(n) : left_of(node, n));
+      if ((!kBounded || bound > diff * diff) && (held < k || list[held - 1].d2 > diff * diff)) {
+        node = right_is_near ? left_of(node, n) : right_of(n);
+      } else {
+        break;
+      }
+    }
+  }
+};
+
+void PointTree::nearest(const Point3D& query, unsigned int k_wanted,
+                        std::vector<unsigned int>& out, Scratch& scratch) const {
+  out.clear();
+  const uint32_t k = std::min<uint32_t>(k_wanted, size());
+  if (k == 0) return;
+  if (scratch.candidates.size() < k) scratch.candidates.resize(k);
+  Search s{nodes_.data(), {query.x, query.y, query.z}, scratch.candidates.data(), k, 0, false, 0.0};
+  // The previous answer for the same k bounds this one: no point of it is farther from this
+  // query than its k-th distance plus the distance between the two queries.
+  const bool finite = std::isfinite(query.x) && std::isfinite(query.y) && std::isfinite(query.z);
+  bool done = false;
+  if (finite && !has_nan_ && scratch.last_k == k) {
+    const double r = std::sqrt(scratch.last_d2) + std::sqrt(dist2(query, scratch.last_query));
+    s.bound = r * r * (1 + 1e-9);
+    if (std::isfinite(s.bound)) {
+      s.run<true>(root_);
+      done = s.held == k;
+    }
+  }
+  if (!done) {
+    s.held = 0;
+    s.unordered = false;
+    s.run<false>(root_);
+  }
+  if (finite && s.held == k && std::isfinite(s.list[k - 1].d2)) {
+    scratch.last_k = k;
+    scratch.last_query = query;
+    scratch.last_d2 = s.list[k - 1].d2;
+  } else {
+    scratch.last_k = 0;
+  }
+  out.resize(s.held);
+  for (uint32_t i = 0; i < s.held; ++i) out[i] = s.list[i].index;
+}
+
+std::vector<uint32_t> PointTree::renumber() {
+  std::vector<uint32_t> original(nodes_.size());
+  for (uint32_t i = 0; i < nodes_.size(); ++i) {
+    original[i] = nodes_[i].index;
+    nodes_[i].index = i;
+  }
+  return original;
+}
+
+void PointTree::within(const Point3D& query, double r2, std::vector<unsigned int>& out) const {
+  out.clear();
+  const double q[3] = {query.x, query.y, query.z};
+  within(root_, q, r2, out);
+}
+
+void PointTree::within(uint32_t node, const double q[3], double r2,
+                       std::vector<unsigned int>& out) const {
+  while (node != kNone) {
+    const Node& n = nodes_[node];
+    if (r2 > squared_distance(q, n.p)) out.push_back(index_of(n));
+    const uint32_t a = axis_of(n);
+    const double diff = q[a] - n.p[a];
+    const bool right_is_near = q[a] > n.p[a];
+    within(right_is_near ? right_of(n) : left_of(node, n), q, r2, out);
+    if (r2 > diff * diff) {
+      node = right_is_near ? left_of(node, n) : right_of(n);
+    } else {
+      break;
+    }
+  }
+}
+
+}  // namespace tervik
