@@ -62,6 +62,10 @@ struct MeshScore {
   long boundary_edges = 0;     // edges of exactly one face
   long nonmanifold_edges = 0;  // edges of three or more faces
   long inconsistent_edges = 0; // edges of two faces that traverse it in the same direction
+  // Over the vertices that faces use: V - E + F (2 for a closed surface of genus 0), and the
+  // pieces of faces connected through shared vertices.
+  long euler_characteristic = 0;
+  long components = 0;
   long degenerate_faces = 0;   // a repeated vertex or zero area
   long flipped_faces = 0;      // face normal against the true outward normal at the centroid
   Distribution centroid_distance;  // face centroids to the true surface, in L

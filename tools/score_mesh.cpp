@@ -123,6 +123,25 @@ class FaceGrid {
   std::vector<long> start_, items_;
 };
 
+// Pieces of faces connected through shared vertices (union-find over the vertices).
+long count_components(std::size_t vertex_count, const std::vector<Coord3D<long long>>& faces) {
+  std::vector<std::size_t> parent(vertex_count);
+  for (std::size_t i = 0; i < vertex_count; ++i) parent[i] = i;
+  auto root = [&](std::size_t i) {
+    while (parent[i] != i) i = parent[i] = parent[parent[i]];
+    return i;
+  };
+  for (const auto& f : faces)
+    for (int k = 1; k < 3; ++k) parent[root(std::size_t(f[k]))] = root(std::size_t(f[0]));
+  std::vector<char> counted(vertex_count, 0);
+  long pieces = 0;
+  for (const auto& f : faces) {
+    const std::size_t r = root(std::size_t(f[0]));
+    if (!counted[r]) counted[r] = 1, ++pieces;
+  }
+  return pieces;
+}
+
 }  // namespace
 
 MeshScore score_mesh(const GroundTruth& truth, long frame, const std::vector<Point3D>& vertices,
@@ -165,6 +184,8 @@ MeshScore score_mesh(const GroundTruth& truth, long frame, const std::vector<Poi
       ++score.flipped_faces;
   }
   for (char u : used) score.used_vertices += u;
+  score.euler_characteristic = score.used_vertices - long(edges.size()) + score.faces;
+  score.components = count_components(vertices.size(), faces);
   if (score.used_vertices > 0)
     score.faces_per_used_vertex = double(score.faces) / double(score.used_vertices);
   for (const auto& [key, e] : edges) {

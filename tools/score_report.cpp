@@ -89,6 +89,8 @@ std::string format_text(const MeshScore& s) {
   out += item("boundary edges", std::to_string(s.boundary_edges));
   out += item("non-manifold edges", std::to_string(s.nonmanifold_edges));
   out += item("inconsistently oriented edges", std::to_string(s.inconsistent_edges));
+  out += item("Euler characteristic", std::to_string(s.euler_characteristic));
+  out += item("connected components", std::to_string(s.components));
   out += item("degenerate faces", std::to_string(s.degenerate_faces));
   out += item("faces facing inward", std::to_string(s.flipped_faces));
   out += text_line("face centroid distance (L)", s.centroid_distance);
@@ -126,6 +128,8 @@ std::string json_members(const MeshScore& s) {
   out += json("boundary_edges", std::to_string(s.boundary_edges)) + ", ";
   out += json("nonmanifold_edges", std::to_string(s.nonmanifold_edges)) + ", ";
   out += json("inconsistent_edges", std::to_string(s.inconsistent_edges)) + ", ";
+  out += json("euler_characteristic", std::to_string(s.euler_characteristic)) + ", ";
+  out += json("components", std::to_string(s.components)) + ", ";
   out += json("degenerate_faces", std::to_string(s.degenerate_faces)) + ", ";
   out += json("flipped_faces", std::to_string(s.flipped_faces)) + ", ";
   out += json("centroid_distance_l", s.centroid_distance) + ", ";

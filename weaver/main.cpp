@@ -16,6 +16,7 @@
 #include "tervik/mesh.h"
 #include "weaver/ball_pivoting.h"
 #include "weaver/read_points.h"
+#include "weaver/watertight.h"
 
 namespace {
 
@@ -52,6 +53,7 @@ const std::vector<tervik::OptionSpec> kOptions = {
     {"binary", "", "write the mesh as binary little-endian PLY (coordinates as double)"},
     {"threads", "N",
      "threads (default 1, 0 = all cores); the same mesh, the timing line in wall time"},
+    {"watertight", "", "close every hole, make the mesh manifold and orient it by the normals"},
 };
 
 }  // namespace
@@ -119,6 +121,13 @@ int main(int argc, char** argv) {
         threads == 1 ? static_cast<double>(stop - start) / 1000000.0 : wall.count();
     std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
 
+    if (options.has("watertight")) {
+      tervik::WatertightReport report;
+      const std::clock_t begin = std::clock();
+      mesh = tervik::make_watertight(mesh, face_flags, points, report);
+      std::cout << tervik::format_report(report) << std::endl;
+      std::cerr << "Watertight: " << double(std::clock() - begin) / 1000000.0 << " s" << std::endl;
+    }
     // Every face is written, also those withdrawn during the triangulation.
     tervik::write_mesh(mesh_path, mesh,
                        options.has("binary") ? tervik::io::PlyFormat::binary_little_endian

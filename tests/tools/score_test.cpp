@@ -194,6 +194,8 @@ TEST(ScoreMesh, ClosedSphereMeshThroughItsFile) {
   EXPECT_EQ(s.degenerate_faces, 0);
   EXPECT_EQ(s.coverage, 1.0);
   EXPECT_LT(s.centroid_distance.max, 0.5);  // chords lie a little inside the sphere
+  EXPECT_EQ(s.euler_characteristic, 2);
+  EXPECT_EQ(s.components, 1);
 
   // Every face reversed: all inward, still consistent among themselves.
   std::vector<Coord3D<long long>> flipped;
@@ -215,6 +217,8 @@ TEST(ScoreMesh, ClosedSphereMeshThroughItsFile) {
   EXPECT_GT(s.boundary_edges, 0);
   EXPECT_LT(s.used_vertices, s.vertices);
   EXPECT_NEAR(s.coverage, 0.5, 0.03);
+  EXPECT_EQ(s.euler_characteristic, 1);  // a disc; unused vertices do not count
+  EXPECT_EQ(s.components, 1);
   // A face used a third time makes its edges non-manifold; a repeated corner is degenerate.
   std::vector<Coord3D<long long>> extra = mesh.faces;
   extra.push_back(mesh.faces[0]);
@@ -222,6 +226,24 @@ TEST(ScoreMesh, ClosedSphereMeshThroughItsFile) {
   s = score_mesh(truth, 0, mesh.vertices, extra, 2000);
   EXPECT_EQ(s.nonmanifold_edges, 3);
   EXPECT_EQ(s.degenerate_faces, 1);
+}
+
+TEST(ScoreMesh, EulerCharacteristicAndComponentsOfSeveralPieces) {
+  const GroundTruth truth = sphere_truth();
+  const FaceVertexMesh a = sphere_mesh(2);
+  // Two spheres side by side, and a lone triangle: three pieces, 2 + 2 + 1.
+  std::vector<Point3D> v = a.vertices;
+  std::vector<Coord3D<long long>> f = a.faces;
+  const long long n = static_cast<long long>(v.size());
+  for (const Point3D& p : a.vertices) v.push_back(p + Point3D(2, 0, 0));
+  for (const auto& t : a.faces) f.emplace_back(t.x + n, t.y + n, t.z + n);
+  v.insert(v.end(), {{0, 0, 3}, {1, 0, 3}, {0, 1, 3}});
+  f.emplace_back(2 * n, 2 * n + 1, 2 * n + 2);
+  const MeshScore s = score_mesh(truth, 0, v, f, 500);
+  EXPECT_EQ(s.components, 3);
+  EXPECT_EQ(s.euler_characteristic, 5);
+  EXPECT_NE(json_members(s).find("\"euler_characteristic\": 5, \"components\": 3"), std::string::npos);
+  EXPECT_NE(format_text(s).find("connected components           3"), std::string::npos);
 }
 
 TEST(ScorePoints, PointFileWrittenBySculptorsWriter) {

@@ -1,0 +1,99 @@
+// Closing holes: the loop triangulations, and whole holes closed in a sphere.
+#include "weaver/hole_filling.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "weaver/mesh_fixtures.h"
+
+namespace tervik {
+namespace {
+
+TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
+  RepairMesh m = testing::unit_sphere(4);  // 2048 faces, edges of about 0.1
+  testing::cut_cap(m, 0.8);
+  const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
+  ASSERT_GT(testing::topology(m.faces).boundary, 20);
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 1);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(r.faces_refused, 0);
+  EXPECT_EQ(long(m.faces.size() - kept), r.faces_added);
+  EXPECT_EQ(long(m.vertices.size() - old_vertices), r.vertices_added);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+  EXPECT_EQ(t.euler, 2);
+  double worst = 0.0;
+  for (std::size_t v = old_vertices; v < m.vertices.size(); ++v)
+    worst = std::max(worst, std::fabs(norm(m.vertices[v]) - 1.0));
+  EXPECT_LT(worst, 0.25);  // the membrane spans the cap (height about 0.23) from its rim
+  for (std::size_t f = kept; f < m.faces.size(); ++f) {
+    const Point3D a = m.vertices[std::size_t(m.faces[f].x)], b = m.vertices[std::size_t(m.faces[f].y)],
+                  c = m.vertices[std::size_t(m.faces[f].z)];
+    EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0) << "face " << f;
+    EXPECT_LT(std::max({norm(b - a), norm(c - b), norm(a - c)}), 0.25) << "face " << f;
+  }
+}
+
+}  // namespace
+}  // namespace tervik
+
+namespace tervik {
+namespace {
+
+// An L-shaped polygon in the plane z = 0, counter-clockwise seen from +z, two corners per unit.
+std::vector<Point3D> l_shape() {
+  std::vector<Point3D> p;
+  const double corners[][2] = {{0, 0}, {4, 0}, {4, 2}, {2, 2}, {2, 4}, {0, 4}};
+  for (int c = 0; c < 6; ++c) {
+    const double* a = corners[c];
+    const double* b = corners[(c + 1) % 6];
+    const int steps = int(std::hypot(b[0] - a[0], b[1] - a[1]) * 2);
+    for (int s = 0; s < steps; ++s)
+      p.emplace_back(a[0] + (b[0] - a[0]) * s / steps, a[1] + (b[1] - a[1]) * s / steps, 0.0);
+  }
+  return p;
+}
+
+// Every triangle faces +z, and together they cover the polygon's area exactly once.
+void expect_tiles_l_shape(const std::vector<Point3D>& p, const std::vector<std::array<int, 3>>& t) {
+  ASSERT_EQ(t.size(), p.size() - 2);
+  double area = 0.0;
+  for (const auto& f : t) {
+    const Point3D n = cross(p[std::size_t(f[1])] - p[std::size_t(f[0])], p[std::size_t(f[2])] - p[std::size_t(f[0])]);
+    EXPECT_GT(n.z, 1e-9) << f[0] << " " << f[1] << " " << f[2];
+    area += 0.5 * n.z;
+  }
+  EXPECT_NEAR(area, 12.0, 1e-9);
+}
+
+TEST(LoopTriangulation, BothMethodsTileANonConvexPolygonFacingOutward) {
+  const std::vector<Point3D> p = l_shape();
+  const std::vector<Point3D> up(p.size(), Point3D(0, 0, 1));
+  const auto any = [](int, int) { return true; };
+  expect_tiles_l_shape(p, min_area_triangulation(p, any));
+  expect_tiles_l_shape(p, ear_triangulation(p, up, any));
+  // The minimum-area triangles keep the polygon's direction: (i, m, k) with i < m < k.
+  for (const auto& f : min_area_triangulation(p, any)) EXPECT_TRUE(f[0] < f[1] && f[1] < f[2]);
+}
+
+TEST(LoopTriangulation, ForbiddenChordsAreAvoidedOrReported) {
+  const std::vector<Point3D> square = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  const std::vector<Point3D> up(4, Point3D(0, 0, 1));
+  // Only the diagonal 1-3 is allowed: both use it.
+  const auto only13 = [](int i, int k) { return std::min(i, k) == 1 && std::max(i, k) == 3; };
+  for (const auto& t : {min_area_triangulation(square, only13), ear_triangulation(square, up, only13)}) {
+    ASSERT_EQ(t.size(), 2u);
+    for (const auto& f : t) EXPECT_TRUE(std::count(f.begin(), f.end(), 1) && std::count(f.begin(), f.end(), 3));
+  }
+  const auto none = [](int, int) { return false; };
+  EXPECT_TRUE(min_area_triangulation(square, none).empty());
+  EXPECT_TRUE(ear_triangulation(square, up, none).empty());
+}
+
+}  // namespace
+}  // namespace tervik

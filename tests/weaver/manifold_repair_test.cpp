@@ -1,0 +1,123 @@
+// Repairs on hand-built meshes: each leaves a sound mesh and removes no more than it must.
+#include "weaver/manifold_repair.h"
+
+#include <random>
+
+#include <gtest/gtest.h>
+
+#include "weaver/mesh_fixtures.h"
+
+namespace tervik {
+namespace {
+
+using testing::topology;
+using testing::unit_sphere;
+
+bool all_outward(const RepairMesh& m) {
+  for (const auto& f : m.faces) {
+    const Point3D a = m.vertices[std::size_t(f.x)], b = m.vertices[std::size_t(f.y)],
+                  c = m.vertices[std::size_t(f.z)];
+    if (dot(cross(b - a, c - a), a + b + c) <= 0.0) return false;
+  }
+  return true;
+}
+
+TEST(ManifoldRepair, DegenerateAndRepeatedFacesGoFirstCopyStays) {
+  RepairMesh m = unit_sphere(1);
+  const auto original = m.faces;
+  m.faces.emplace_back(3, 3, 5);                                        // repeated corner
+  m.faces.emplace_back(original[4].z, original[4].y, original[4].x);    // same face reversed
+  m.faces.push_back(original[7]);                                       // same face again
+  EXPECT_EQ(remove_degenerate_faces(m), 3);
+  EXPECT_EQ(m.faces, original);
+}
+
+TEST(ManifoldRepair, FinOnAnEdgeIsRemovedAndTheSphereKept) {
+  RepairMesh m = unit_sphere(2);
+  const auto original = m.faces;
+  // A fin: a third face on the edge of face 0, to a new vertex outside.
+  m.vertices.push_back({2, 2, 2});
+  m.normals.push_back({1, 0, 0});
+  m.colors.emplace_back(0, 0, 0);
+  const auto& f0 = original[0];
+  m.faces.insert(m.faces.begin() + 10, Coord3D<long long>(f0.y, f0.x, (long long)m.vertices.size() - 1));
+  ASSERT_EQ(topology(m.faces).nonmanifold, 1);
+  EXPECT_EQ(remove_nonmanifold_edges(m), 1);
+  EXPECT_EQ(m.faces, original);
+}
+
+TEST(ManifoldRepair, OrientationIsMadeConsistentAndOutward) {
+  RepairMesh m = unit_sphere(2);
+  std::mt19937 rng(5);
+  for (auto& f : m.faces)
+    if (rng() % 3 == 0) std::swap(f.y, f.z);
+  ASSERT_GT(topology(m.faces).inconsistent, 0);
+  EXPECT_EQ(orient_faces(m), 0);
+  EXPECT_EQ(topology(m.faces).inconsistent, 0);
+  EXPECT_TRUE(all_outward(m));
+  // All reversed but consistent: the vote against the point normals turns them back.
+  for (auto& f : m.faces) std::swap(f.y, f.z);
+  EXPECT_EQ(orient_faces(m), 0);
+  EXPECT_TRUE(all_outward(m));
+  // With inward point normals the sphere is turned inside out.
+  for (auto& n : m.normals) n = -n;
+  orient_faces(m);
+  EXPECT_FALSE(all_outward(m));
+  EXPECT_EQ(topology(m.faces).inconsistent, 0);
+}
+
+TEST(ManifoldRepair, FacesAgainstTheirPointNormalsAreFolds) {
+  RepairMesh m = unit_sphere(1);
+  const std::size_t n = m.faces.size();
+  std::swap(m.faces[3].y, m.faces[3].z);
+  const auto folded = m.faces[3];
+  EXPECT_EQ(remove_folded_faces(m), 1);
+  ASSERT_EQ(m.faces.size(), n - 1);
+  for (const auto& f : m.faces) EXPECT_FALSE(f == folded);
+}
+
+// Two fans meet at vertex 0: a bow tie of (1 + extra) and 1 faces.
+RepairMesh bow_tie(int extra) {
+  RepairMesh m;
+  m.vertices = {{0, 0, 0}, {1, -1, 0}, {1, 1, 0}, {-1, 1, 0}, {-1, -1, 0}, {1, 2, 0}};
+  m.normals.assign(m.vertices.size(), Point3D(0, 0, 1));
+  m.colors.assign(m.vertices.size(), Coord3D<unsigned char>(1, 2, 3));
+  m.faces = {{0, 1, 2}, {0, 3, 4}};
+  if (extra) m.faces.emplace_back(0, 2, 5);
+  return m;
+}
+
+TEST(ManifoldRepair, VertexWithTwoFansLosesTheSmallerOrIsSplit) {
+  RepairMesh m = bow_tie(1);
+  long split = -1;
+  EXPECT_EQ(resolve_nonmanifold_vertices(m, 1, split), 1);
+  EXPECT_EQ(split, 0);
+  ASSERT_EQ(m.faces.size(), 2u);
+  EXPECT_EQ(m.faces[0], Coord3D<long long>(0, 1, 2));  // the fan of two faces stays
+  // Nothing may be removed: the smaller fan gets its own copy of the vertex.
+  m = bow_tie(1);
+  EXPECT_EQ(resolve_nonmanifold_vertices(m, 0, split), 0);
+  EXPECT_EQ(split, 1);
+  ASSERT_EQ(m.vertices.size(), 7u);
+  EXPECT_EQ(m.vertices[6], m.vertices[0]);
+  EXPECT_EQ(m.colors.size(), 7u);
+  EXPECT_EQ(m.faces[1], Coord3D<long long>(6, 3, 4));
+  EXPECT_EQ(m.faces[0].x, 0);
+  EXPECT_EQ(m.faces[2].x, 0);
+}
+
+TEST(ManifoldRepair, SmallPiecesAreRemoved) {
+  RepairMesh m = unit_sphere(2);  // 128 faces
+  const auto sphere = m.faces;
+  const long long n = (long long)m.vertices.size();
+  m.vertices.insert(m.vertices.end(), {{3, 0, 0}, {3, 1, 0}, {3, 0, 1}});
+  m.normals.resize(m.vertices.size());
+  m.colors.resize(m.vertices.size());
+  m.faces.insert(m.faces.begin(), Coord3D<long long>(n, n + 1, n + 2));
+  EXPECT_EQ(remove_small_components(m, 0.005), 0);  // 1 face is not under 0.5% of 128
+  EXPECT_EQ(remove_small_components(m, 0.01), 1);
+  EXPECT_EQ(m.faces, sphere);
+}
+
+}  // namespace
+}  // namespace tervik

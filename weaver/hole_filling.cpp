@@ -1,0 +1,229 @@
+// Closing holes: triangulation of each boundary loop, refinement and fairing.
+#include "weaver/hole_filling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <set>
+#include <utility>
+
+#include "weaver/fairing.h"
+
+namespace tervik {
+namespace {
+
+using VH = HoleMesh::VertexHandle;
+
+// Loops longer than this are triangulated corner by corner instead of by dynamic programming.
+constexpr int kMaxDynamicLoop = 1000;
+// Edges longer than this times the loop's mean edge length are split.
+constexpr double kSplitFactor = 4.0 / 3.0;
+// Gauss-Seidel sweeps of the fairing after each refinement round.
+constexpr int kFairingSweeps = 40;
+
+
+// The faces and new vertices of one hole while it is closed.
+struct Patch {
+  int id;
+  double target;  // mean edge length of the loop
+  std::vector<HoleMesh::FaceHandle> faces;
+  std::vector<VH> fresh;
+  // Edge length wanted around each vertex of the patch: for a loop vertex the mean of its two
+  // loop edges, for a new vertex the mean of the two it was made from.
+  OpenMesh::VPropHandleT<double> scale;
+};
+
+// A new vertex at p, coloured and oriented by the mean of `from`.
+VH new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p, const std::vector<VH>& from) {
+  double rgb[3] = {0.0, 0.0, 0.0};
+  Point3D normal;
+  for (VH v : from) {
+    for (int c = 0; c < 3; ++c) rgb[c] += mesh.colors[std::size_t(v.idx())][c];
+    normal += mesh.normals[std::size_t(v.idx())];
+  }
+  const double n = double(std::max<std::size_t>(1, from.size()));
+  mesh.colors.emplace_back((unsigned char)std::lround(rgb[0] / n),
+                           (unsigned char)std::lround(rgb[1] / n),
+                           (unsigned char)std::lround(rgb[2] / n));
+  const double len = norm(normal);
+  mesh.normals.push_back(len > 0.0 ? normal / len : Point3D());
+  return hm.add_vertex(p);
+}
+
+bool interior(const HoleMesh& hm, HoleMesh::EdgeHandle e, const OpenMesh::FPropHandleT<int>& prop,
+              int id) {
+  if (hm.is_boundary(e)) return false;
+  return hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 0))) == id &&
+         hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 1))) == id;
+}
+
+// Angle at c of the triangle (a, b, c).
+double angle_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+  const OpenMesh::Vec3d u = a - c, v = b - c;
+  return std::atan2((u % v).norm(), u | v);
+}
+
+// Smallest angle of the triangle (a, b, c).
+double min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+  return std::min({angle_at(a, b, c), angle_at(b, c, a), angle_at(c, a, b)});
+}
+
+// Flips interior edges of the patch where the flip raises the smaller of the two triangles'
+// smallest angles (towards Delaunay triangles) without turning either triangle over. Every
+// flip raises that angle, so the passes end.
+void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandleT<int>& prop) {
+  for (int pass = 0; pass < 10; ++pass) {
+    bool any = false;
+    // Flipping changes the faces' edge cycles, so the edges are listed first.
+    std::vector<HoleMesh::EdgeHandle> edges;
+    for (auto f : patch.faces)
+      for (auto e : hm.fe_range(f)) edges.push_back(e);
+    std::sort(edges.begin(), edges.end());
+    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
+    for (auto e : edges) {
+      if (!interior(hm, e, prop, patch.id)) continue;
+      // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d).
+      const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
+      const auto a = hm.point(hm.to_vertex_handle(h0)), b = hm.point(hm.from_vertex_handle(h0));
+      const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h0)));
+      const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
+      const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
+      if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
+      const double old_min = std::min(min_angle(b, a, c), min_angle(a, b, d));
+      const double new_min = std::min(min_angle(d, a, c), min_angle(c, b, d));
+      if (new_min > old_min + 1e-6 && hm.is_flip_ok(e)) {
+        hm.flip(e);
+        any = true;
+      }
+    }
+    if (!any) break;
+  }
+}
+
+// Splits the patch's interior edges longer than kSplitFactor times its target length at their
+// middle. Returns whether it split any.
+bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, Patch& patch,
+                      const OpenMesh::FPropHandleT<int>& prop) {
+  std::vector<HoleMesh::EdgeHandle> longs;
+  for (auto f : patch.faces)
+    for (auto e : hm.fe_range(f)) {
+      if (!interior(hm, e, prop, patch.id)) continue;
+      const auto h = hm.halfedge_handle(e, 0);
+      const double limit = kSplitFactor * std::max(hm.property(patch.scale, hm.from_vertex_handle(h)),
+                                                   hm.property(patch.scale, hm.to_vertex_handle(h)));
+      if (hm.calc_edge_sqr_length(e) > limit * limit) longs.push_back(e);
+    }
+  std::sort(longs.begin(), longs.end());
+  longs.erase(std::unique(longs.begin(), longs.end()), longs.end());
+  for (auto e : longs) {
+    const auto h = hm.halfedge_handle(e, 0);
+    const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h);
+    const std::size_t faces_before = hm.n_faces();
+    const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, {a, b});
+    hm.property(patch.scale, m) = 0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b));
+    hm.split_copy(e, m);
+    patch.fresh.push_back(m);
+    for (auto f : hm.vf_range(m))
+      if (std::size_t(f.idx()) >= faces_before) {
+        hm.property(prop, f) = patch.id;
+        patch.faces.push_back(f);
+      }
+  }
+  return !longs.empty();
+}
+
+// Triangulates one boundary loop, refines and fairs it. False when it cannot be closed.
+bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::HalfedgeHandle>& loop,
+                int id, const OpenMesh::FPropHandleT<int>& prop,
+                const OpenMesh::VPropHandleT<double>& scale, double min_target) {
+  const int n = int(loop.size());
+  if (n < 3) return false;
+  std::vector<VH> v;
+  std::vector<Point3D> p, normals;
+  Patch patch{id, 0.0, {}, {}, scale};
+  for (auto h : loop) {
+    v.push_back(hm.from_vertex_handle(h));
+    p.push_back(to_point(hm.point(v.back())));
+    normals.push_back(mesh.normals[std::size_t(v.back().idx())]);
+    patch.target += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h))) / double(n);
+  }
+  patch.target = std::max(patch.target, min_target);
+  for (int i = 0; i < n; ++i) {
+    const double before = norm(p[std::size_t(i)] - p[std::size_t((i + n - 1) % n)]);
+    const double after = norm(p[std::size_t((i + 1) % n)] - p[std::size_t(i)]);
+    hm.property(scale, v[std::size_t(i)]) = std::max(min_target, 0.5 * (before + after));
+  }
+  const auto allowed = [&](int i, int k) { return !hm.find_halfedge(v[std::size_t(i)], v[std::size_t(k)]).is_valid(); };
+  auto tris = n <= kMaxDynamicLoop ? min_area_triangulation(p, allowed)
+                                   : ear_triangulation(p, normals, allowed);
+  std::vector<std::array<VH, 3>> faces;
+  if (tris.empty()) {
+    // No triangulation over the loop's own vertices: a fan around a new middle vertex.
+    OpenMesh::Vec3d centre(0.0, 0.0, 0.0);
+    for (VH u : v) centre += hm.point(u) / double(n);
+    const VH c = new_vertex(hm, mesh, centre, v);
+    hm.property(scale, c) = patch.target;
+    patch.fresh.push_back(c);
+    for (int i = 0; i < n; ++i) faces.push_back({v[std::size_t(i)], v[std::size_t((i + 1) % n)], c});
+  } else {
+    for (const auto& t : tris) faces.push_back({v[std::size_t(t[0])], v[std::size_t(t[1])], v[std::size_t(t[2])]});
+  }
+  for (const auto& f : faces) {
+    const auto fh = hm.add_face(f[0], f[1], f[2]);
+    if (!fh.is_valid()) return false;
+    hm.property(prop, fh) = id;
+    patch.faces.push_back(fh);
+  }
+  // A disc bounded by n edges of the target length needs about n^2 / 6 faces; the cap only
+  // guards against loops far from round.
+  const std::size_t max_faces = std::size_t(n) * std::size_t(n) + 100;
+  for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
+    quality_flips(hm, patch, prop);
+    fair_vertices(hm, patch.fresh, kFairingSweeps);
+    if (!split_long_edges(hm, mesh, patch, prop)) break;
+  }
+  quality_flips(hm, patch, prop);
+  fair_vertices(hm, patch.fresh, 2 * kFairingSweeps);
+  return true;
+}
+
+}  // namespace
+
+HoleFilling fill_holes(RepairMesh& mesh) {
+  HoleFilling out;
+  HoleMesh hm = to_hole_mesh(mesh, out.faces_refused);
+  const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
+  OpenMesh::FPropHandleT<int> prop;
+  hm.add_property(prop);
+  OpenMesh::VPropHandleT<double> scale;
+  hm.add_property(scale);
+  for (auto f : hm.faces()) hm.property(prop, f) = -1;
+  std::vector<std::vector<HoleMesh::HalfedgeHandle>> loops;
+  std::vector<char> seen(hm.n_halfedges(), 0);
+  for (auto h : hm.halfedges()) {
+    if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+    loops.emplace_back();
+    for (auto g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
+      seen[std::size_t(g.idx())] = 1;
+      loops.back().push_back(g);
+    }
+  }
+  // Half the mean edge length bounds the target length from below (loops of tiny edges).
+  double mean_edge = 0.0;
+  for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
+  if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
+  for (std::size_t id = 0; id < loops.size(); ++id) {
+    if (close_loop(hm, mesh, loops[id], int(id), prop, scale, 0.5 * mean_edge)) {
+      ++out.holes_closed;
+      out.largest_hole = std::max(out.largest_hole, long(loops[id].size()));
+    } else {
+      ++out.holes_left;
+    }
+  }
+  out.faces_added = long(hm.n_faces() - faces_before);
+  out.vertices_added = long(hm.n_vertices() - vertices_before);
+  from_hole_mesh(hm, mesh);
+  return out;
+}
+
+}  // namespace tervik

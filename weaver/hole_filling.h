@@ -1,0 +1,32 @@
+#pragma once
+// Closing the holes of a manifold, consistently oriented triangle mesh.
+//
+// Each boundary loop is first triangulated without new vertices (least area, needles penalised,
+// by dynamic programming, or for long loops by cutting off the sharpest corner first; see
+// weaver/loop_triangulation.h), then refined until
+// its edges are about as long as the loop's edges (long edges split at their middle, edges
+// flipped towards better triangles), and its new vertices are moved to the smooth membrane that
+// the loop spans (fairing).
+#include <vector>
+
+#include "weaver/loop_triangulation.h"
+#include "weaver/manifold_repair.h"
+
+namespace tervik {
+
+// What fill_holes did.
+struct HoleFilling {
+  long holes_closed = 0;   // loops that were closed
+  long largest_hole = 0;   // edges of the longest loop closed
+  long faces_added = 0;
+  long vertices_added = 0;
+  long holes_left = 0;     // loops that could not be closed
+  long faces_refused = 0;  // input faces the half-edge structure refused (left out)
+};
+
+// Closes every hole of `mesh`, which must have at most two faces per edge, manifold vertices and
+// consistent orientation. New vertices are appended (colour: the mean of the vertices they are
+// made from; normal likewise); new faces follow the old ones, oriented like their neighbours.
+HoleFilling fill_holes(RepairMesh& mesh);
+
+}  // namespace tervik

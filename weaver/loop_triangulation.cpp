@@ -1,0 +1,127 @@
+// Triangulations of a closed polygon over its own corners, for closing holes.
+#include "weaver/loop_triangulation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <set>
+#include <utility>
+
+namespace tervik {
+namespace {
+
+// The cost of a triangle in a loop's triangulation: its area plus a quarter of the sum of its
+// squared edge lengths, so that of two fillings of equal area the one with short chords and
+// without needles wins (a needle over three collinear corners has no area but long edges).
+// A nearly flat triangle (twice its area under 1e-6 of its squared edges) costs 100 times its
+// squared edges more, so that it is used only where nothing else closes the loop.
+double triangle_cost(const Point3D& a, const Point3D& b, const Point3D& c) {
+  const double area = 0.5 * norm(cross(b - a, c - a));
+  const double edges = dist2(a, b) + dist2(b, c) + dist2(c, a);
+  return area + 0.25 * edges + (2.0 * area < 1e-6 * edges ? 100.0 * edges : 0.0);
+}
+
+}  // namespace
+
+std::vector<std::array<int, 3>> min_area_triangulation(
+    const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed) {
+  const int n = int(p.size());
+  if (n < 3) return {};
+  const double inf = std::numeric_limits<double>::infinity();
+  // w[i][k]: least area of the polygon i, i+1, ..., k closed by the chord k-i; mid: its apex.
+  std::vector<double> w(std::size_t(n) * std::size_t(n), inf);
+  std::vector<int> mid(std::size_t(n) * std::size_t(n), -1);
+  auto at = [n](int i, int k) { return std::size_t(i) * std::size_t(n) + std::size_t(k); };
+  for (int i = 0; i + 1 < n; ++i) w[at(i, i + 1)] = 0.0;
+  for (int len = 2; len < n; ++len)
+    for (int i = 0; i + len < n; ++i) {
+      const int k = i + len;
+      if (!(i == 0 && k == n - 1) && !allowed(i, k)) continue;
+      for (int m = i + 1; m < k; ++m) {
+        const double a = w[at(i, m)] + w[at(m, k)];
+        if (a == inf) continue;
+        const double total = a + triangle_cost(p[std::size_t(i)], p[std::size_t(m)], p[std::size_t(k)]);
+        if (total < w[at(i, k)]) w[at(i, k)] = total, mid[at(i, k)] = m;
+      }
+    }
+  if (mid[at(0, n - 1)] < 0) return {};
+  std::vector<std::array<int, 3>> out;
+  std::vector<std::pair<int, int>> stack{{0, n - 1}};
+  while (!stack.empty()) {
+    const auto [i, k] = stack.back();
+    stack.pop_back();
+    if (k - i < 2) continue;
+    const int m = mid[at(i, k)];
+    out.push_back({i, m, k});
+    stack.push_back({i, m});
+    stack.push_back({m, k});
+  }
+  return out;
+}
+
+std::vector<std::array<int, 3>> ear_triangulation(
+    const std::vector<Point3D>& p, const std::vector<Point3D>& normals,
+    const std::function<bool(int, int)>& allowed) {
+  const int n = int(p.size());
+  const std::size_t count = p.size();
+  std::vector<int> prev(count), next(count);
+  for (int i = 0; i < n; ++i) prev[std::size_t(i)] = (i + n - 1) % n, next[std::size_t(i)] = (i + 1) % n;
+  auto angle = [&](int i) {
+    const Point3D d1 = p[std::size_t(i)] - p[std::size_t(prev[std::size_t(i)])];
+    const Point3D d2 = p[std::size_t(next[std::size_t(i)])] - p[std::size_t(i)];
+    const double turn = std::atan2(dot(normals[std::size_t(i)], cross(d1, d2)), dot(d1, d2));
+    return M_PI - turn;
+  };
+  std::vector<double> corner(count);
+  for (int i = 0; i < n; ++i) corner[std::size_t(i)] = angle(i);
+  std::set<std::pair<int, int>> chords;
+  std::vector<char> gone(count, 0);
+  std::vector<std::array<int, 3>> out;
+  // Straight and reflex corners (pi or more) come after every convex one: a corner between
+  // collinear neighbours would give a needle.
+  auto key = [&](int c) { return corner[std::size_t(c)] + (corner[std::size_t(c)] > M_PI - 1e-6 ? 10.0 : 0.0); };
+  // Whether another corner of the polygon lies in the triangle (a, i, b), seen along its normal.
+  auto holds_corner = [&](int a, int i, int b) {
+    const Point3D &pa = p[std::size_t(a)], &pi = p[std::size_t(i)], &pb = p[std::size_t(b)];
+    const Point3D n = cross(pi - pa, pb - pa);
+    const double eps = -1e-12 * norm2(n);  // corners on an edge count as inside
+    for (int j = next[std::size_t(b)]; j != a; j = next[std::size_t(j)]) {
+      const Point3D& q = p[std::size_t(j)];
+      if (dot(cross(pi - pa, q - pa), n) >= eps && dot(cross(pb - pi, q - pi), n) >= eps &&
+          dot(cross(pa - pb, q - pb), n) >= eps)
+        return true;
+    }
+    return false;
+  };
+  for (int left = n; left > 3; --left) {
+    std::vector<int> order;
+    for (int i = 0; i < n; ++i)
+      if (!gone[std::size_t(i)]) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [&](int x, int y) { return key(x) < key(y); });
+    int best = -1;
+    for (int i : order) {
+      const int a = prev[std::size_t(i)], b = next[std::size_t(i)];
+      if (chords.count({std::min(a, b), std::max(a, b)}) || !allowed(a, b)) continue;
+      if (corner[std::size_t(i)] < M_PI && holds_corner(a, i, b)) continue;
+      best = i;
+      break;
+    }
+    if (best < 0) return {};
+    const int a = prev[std::size_t(best)], b = next[std::size_t(best)];
+    out.push_back({a, best, b});
+    chords.insert({std::min(a, b), std::max(a, b)});
+    gone[std::size_t(best)] = 1;
+    next[std::size_t(a)] = b;
+    prev[std::size_t(b)] = a;
+    corner[std::size_t(a)] = angle(a);
+    corner[std::size_t(b)] = angle(b);
+  }
+  for (int i = 0; i < n; ++i)
+    if (!gone[std::size_t(i)]) {
+      out.push_back({prev[std::size_t(i)], i, next[std::size_t(i)]});
+      break;
+    }
+  return out;
+}
+
+}  // namespace tervik

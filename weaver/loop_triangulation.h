@@ -1,0 +1,28 @@
+#pragma once
+// Triangulations of a closed polygon in 3-d over its own corners (no new vertices): by least
+// cost (dynamic programming) or by cutting off corners.
+#include <array>
+#include <functional>
+#include <vector>
+
+#include "tervik/points.h"
+
+namespace tervik {
+
+// Triangles over the closed polygon p[0], ..., p[n-1] (n >= 3), as triples (i, m, k) of corner
+// indices with i < m < k, of least total cost: area plus a quarter of the squared edge lengths,
+// nearly flat triangles priced 100 times their squared edges more. allowed(i, k) tells whether the chord between
+// corners i and k (not neighbours on the polygon) may be used. Empty when no triangulation
+// avoids the chords that are not allowed.
+std::vector<std::array<int, 3>> min_area_triangulation(
+    const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed);
+
+// Triangles over the closed polygon p (n >= 3) by repeatedly cutting off the corner with the
+// smallest interior angle, measured around the outward normal normals[i] of each corner; the
+// polygon runs with its inside on the left seen from outside. Each triple (prev, corner, next)
+// keeps the polygon's direction. Empty when some cut needs a chord that is not allowed.
+std::vector<std::array<int, 3>> ear_triangulation(
+    const std::vector<Point3D>& p, const std::vector<Point3D>& normals,
+    const std::function<bool(int, int)>& allowed);
+
+}  // namespace tervik

@@ -1,0 +1,291 @@
+// Repairs that make a triangle list manifold, consistently oriented and free of small pieces.
+#include "weaver/manifold_repair.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <numeric>
+#include <queue>
+#include <utility>
+
+namespace tervik {
+namespace {
+
+// One use of an undirected edge by a face; `forward` when the face traverses it from the
+// smaller to the larger vertex index.
+struct EdgeUse {
+  std::uint64_t key;
+  long face;
+  bool forward;
+  bool operator<(const EdgeUse& o) const { return key != o.key ? key < o.key : face < o.face; }
+};
+
+std::uint64_t edge_key(long long a, long long b) {
+  const auto lo = std::uint64_t(std::min(a, b)), hi = std::uint64_t(std::max(a, b));
+  return (lo << 32) | hi;
+}
+
+// Every edge use of every face, sorted so that the uses of one edge are adjacent.
+std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
+  std::vector<EdgeUse> uses;
+  uses.reserve(faces.size() * 3);
+  for (std::size_t f = 0; f < faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) {
+      const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
+      uses.push_back({edge_key(a, b), long(f), a < b});
+    }
+  std::sort(uses.begin(), uses.end());
+  return uses;
+}
+
+// Calls visit(first, last) for every run of uses of one edge.
+template <typename Visit>
+void for_each_edge(const std::vector<EdgeUse>& uses, Visit visit) {
+  for (std::size_t i = 0; i < uses.size();) {
+    std::size_t j = i + 1;
+    while (j < uses.size() && uses[j].key == uses[i].key) ++j;
+    visit(i, j);
+    i = j;
+  }
+}
+
+// Keeps the faces whose flag is false; returns how many were dropped.
+long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
+  std::vector<Coord3D<long long>> kept;
+  kept.reserve(mesh.faces.size());
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+    if (!removed[f]) kept.push_back(mesh.faces[f]);
+  const long dropped = long(mesh.faces.size() - kept.size());
+  mesh.faces.swap(kept);
+  return dropped;
+}
+
+Point3D face_normal(const RepairMesh& mesh, const Coord3D<long long>& f) {
+  const Point3D& a = mesh.vertices[std::size_t(f.x)];
+  return cross(mesh.vertices[std::size_t(f.y)] - a, mesh.vertices[std::size_t(f.z)] - a);
+}
+
+Point3D normal_sum(const RepairMesh& mesh, const Coord3D<long long>& f) {
+  return mesh.normals[std::size_t(f.x)] + mesh.normals[std::size_t(f.y)] +
+         mesh.normals[std::size_t(f.z)];
+}
+
+// Union-find with path halving.
+long find_root(std::vector<long>& parent, long i) {
+  while (parent[std::size_t(i)] != i) i = parent[std::size_t(i)] = parent[std::size_t(parent[std::size_t(i)])];
+  return i;
+}
+
+}  // namespace
+
+long remove_degenerate_faces(RepairMesh& mesh) {
+  std::vector<std::pair<Coord3D<long long>, long>> sorted;
+  std::vector<char> removed(mesh.faces.size(), 0);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+    long long v[3] = {mesh.faces[f].x, mesh.faces[f].y, mesh.faces[f].z};
+    std::sort(v, v + 3);
+    if (v[0] == v[1] || v[1] == v[2]) removed[f] = 1;
+    else sorted.push_back({Coord3D<long long>(v[0], v[1], v[2]), long(f)});
+  }
+  std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+    if (a.first.x != b.first.x) return a.first.x < b.first.x;
+    if (a.first.y != b.first.y) return a.first.y < b.first.y;
+    if (a.first.z != b.first.z) return a.first.z < b.first.z;
+    return a.second < b.second;
+  });
+  for (std::size_t i = 1; i < sorted.size(); ++i)
+    if (sorted[i].first == sorted[i - 1].first) removed[std::size_t(sorted[i].second)] = 1;
+  return drop_faces(mesh, removed);
+}
+
+long remove_nonmanifold_edges(RepairMesh& mesh) {
+  long total = 0;
+  for (int pass = 0; pass < 10; ++pass) {
+    const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
+    // support[f]: edges of f shared with at least one other face.
+    std::vector<int> support(mesh.faces.size(), 0);
+    for_each_edge(uses, [&](std::size_t i, std::size_t j) {
+      if (j - i >= 2)
+        for (std::size_t k = i; k < j; ++k) ++support[std::size_t(uses[k].face)];
+    });
+    std::vector<char> removed(mesh.faces.size(), 0);
+    bool any = false;
+    for_each_edge(uses, [&](std::size_t i, std::size_t j) {
+      std::vector<std::size_t> live;
+      for (std::size_t k = i; k < j; ++k)
+        if (!removed[std::size_t(uses[k].face)]) live.push_back(k);
+      if (live.size() <= 2) return;
+      any = true;
+      // The best pair: opposite directions first, then most support, then earliest faces.
+      std::size_t best_a = live[0], best_b = live[1];
+      long best = -1;
+      for (std::size_t p = 0; p < live.size(); ++p)
+        for (std::size_t q = p + 1; q < live.size(); ++q) {
+          const EdgeUse &a = uses[live[p]], &b = uses[live[q]];
+          const long score = (a.forward != b.forward ? 100 : 0) +
+                             support[std::size_t(a.face)] + support[std::size_t(b.face)];
+          if (score > best) best = score, best_a = live[p], best_b = live[q];
+        }
+      for (std::size_t k : live)
+        if (k != best_a && k != best_b) removed[std::size_t(uses[k].face)] = 1;
+    });
+    if (!any) break;
+    total += drop_faces(mesh, removed);
+  }
+  return total;
+}
+
+long orient_faces(RepairMesh& mesh) {
+  const std::size_t n = mesh.faces.size();
+  // Neighbours across edges of exactly two faces; `same` when both traverse it alike.
+  std::vector<std::vector<std::pair<long, bool>>> next(n);
+  const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
+  for_each_edge(uses, [&](std::size_t i, std::size_t j) {
+    if (j - i != 2) return;
+    const bool same = uses[i].forward == uses[i + 1].forward;
+    next[std::size_t(uses[i].face)].push_back({uses[i + 1].face, same});
+    next[std::size_t(uses[i + 1].face)].push_back({uses[i].face, same});
+  });
+  std::vector<signed char> flip(n, -1);  // -1: not reached yet
+  std::vector<char> removed(n, 0);
+  for (std::size_t seed = 0; seed < n; ++seed) {
+    if (flip[seed] >= 0) continue;
+    std::vector<long> piece{long(seed)};
+    flip[seed] = 0;
+    for (std::size_t head = 0; head < piece.size(); ++head) {
+      const long f = piece[head];
+      if (removed[std::size_t(f)]) continue;
+      for (const auto& [g, same] : next[std::size_t(f)]) {
+        if (removed[std::size_t(g)]) continue;
+        const signed char want = static_cast<signed char>(flip[std::size_t(f)] ^ (same ? 1 : 0));
+        if (flip[std::size_t(g)] < 0) {
+          flip[std::size_t(g)] = want;
+          piece.push_back(g);
+        } else if (flip[std::size_t(g)] != want) {
+          removed[std::size_t(g)] = 1;  // closes a non-orientable cycle
+        }
+      }
+    }
+    // Vote of the piece against the point normals.
+    double vote = 0.0;
+    for (long f : piece) {
+      if (removed[std::size_t(f)]) continue;
+      const double d = dot(face_normal(mesh, mesh.faces[std::size_t(f)]),
+                           normal_sum(mesh, mesh.faces[std::size_t(f)]));
+      vote += flip[std::size_t(f)] ? -d : d;
+    }
+    if (vote < 0.0)
+      for (long f : piece) flip[std::size_t(f)] ^= 1;
+  }
+  for (std::size_t f = 0; f < n; ++f)
+    if (flip[f] == 1) std::swap(mesh.faces[f].y, mesh.faces[f].z);
+  return drop_faces(mesh, removed);
+}
+
+long remove_folded_faces(RepairMesh& mesh) {
+  std::vector<char> removed(mesh.faces.size(), 0);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+    removed[f] = dot(face_normal(mesh, mesh.faces[f]), normal_sum(mesh, mesh.faces[f])) < 0.0;
+  return drop_faces(mesh, removed);
+}
+
+namespace {
+
+// The fans of faces around vertex v: groups of its faces connected across edges at v.
+std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v,
+                                       const std::vector<long>& around) {
+  std::vector<long> parent(around.size());
+  std::iota(parent.begin(), parent.end(), 0L);
+  for (std::size_t i = 0; i < around.size(); ++i)
+    for (std::size_t j = i + 1; j < around.size(); ++j) {
+      const auto& a = mesh.faces[std::size_t(around[i])];
+      const auto& b = mesh.faces[std::size_t(around[j])];
+      bool share = false;
+      for (int p = 0; p < 3; ++p)
+        for (int q = 0; q < 3; ++q) share |= a[p] != v && a[p] == b[q];
+      if (share) parent[std::size_t(find_root(parent, long(i)))] = find_root(parent, long(j));
+    }
+  std::vector<std::vector<long>> fans;
+  std::vector<long> fan_of(around.size(), -1);
+  for (std::size_t i = 0; i < around.size(); ++i) {
+    const long r = find_root(parent, long(i));
+    if (fan_of[std::size_t(r)] < 0) {
+      fan_of[std::size_t(r)] = long(fans.size());
+      fans.emplace_back();
+    }
+    fans[std::size_t(fan_of[std::size_t(r)])].push_back(around[i]);
+  }
+  return fans;
+}
+
+// Faces around every vertex, in face order.
+std::vector<std::vector<long>> faces_around(const RepairMesh& mesh) {
+  std::vector<std::vector<long>> around(mesh.vertices.size());
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) around[std::size_t(mesh.faces[f][k])].push_back(long(f));
+  return around;
+}
+
+}  // namespace
+
+long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& split) {
+  split = 0;
+  long total = 0;
+  // Removal of small fans, repeated while it removes something (it can pinch a neighbour).
+  for (int round = 0; round < 10; ++round) {
+    const auto around = faces_around(mesh);
+    std::vector<char> removed(mesh.faces.size(), 0);
+    bool any = false;
+    for (std::size_t v = 0; v < around.size(); ++v) {
+      if (around[v].size() < 2) continue;
+      auto fans = fans_at(mesh, (long long)v, around[v]);
+      if (fans.size() < 2) continue;
+      std::stable_sort(fans.begin(), fans.end(),
+                       [](const auto& a, const auto& b) { return a.size() > b.size(); });
+      for (std::size_t i = 1; i < fans.size(); ++i)
+        if (long(fans[i].size()) <= max_removed)
+          for (long f : fans[i]) removed[std::size_t(f)] = any = true;
+    }
+    if (!any) break;
+    total += drop_faces(mesh, removed);
+  }
+  // What is left gets a copy of the vertex per extra fan.
+  const auto around = faces_around(mesh);
+  for (std::size_t v = 0; v < around.size(); ++v) {
+    if (around[v].size() < 2) continue;
+    auto fans = fans_at(mesh, (long long)v, around[v]);
+    std::stable_sort(fans.begin(), fans.end(),
+                     [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    for (std::size_t i = 1; i < fans.size(); ++i) {
+      const long long copy = (long long)mesh.vertices.size();
+      mesh.vertices.push_back(mesh.vertices[v]);
+      mesh.colors.push_back(mesh.colors[v]);
+      mesh.normals.push_back(mesh.normals[v]);
+      for (long f : fans[i])
+        for (int k = 0; k < 3; ++k)
+          if (mesh.faces[std::size_t(f)][k] == (long long)v) mesh.faces[std::size_t(f)][k] = copy;
+      ++split;
+    }
+  }
+  return total;
+}
+
+long remove_small_components(RepairMesh& mesh, double min_share) {
+  std::vector<long> parent(mesh.vertices.size());
+  std::iota(parent.begin(), parent.end(), 0L);
+  for (const auto& f : mesh.faces) {
+    const long a = find_root(parent, long(f.x));
+    parent[std::size_t(a)] = find_root(parent, long(f.y));
+    const long b = find_root(parent, long(f.y));
+    parent[std::size_t(b)] = find_root(parent, long(f.z));
+  }
+  std::vector<long> size(mesh.vertices.size(), 0);
+  for (const auto& f : mesh.faces) ++size[std::size_t(find_root(parent, long(f.x)))];
+  const long largest = size.empty() ? 0 : *std::max_element(size.begin(), size.end());
+  std::vector<char> removed(mesh.faces.size(), 0);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+    removed[f] = double(size[std::size_t(find_root(parent, long(mesh.faces[f].x)))]) <
+                 min_share * double(largest);
+  return drop_faces(mesh, removed);
+}
+
+}  // namespace tervik

@@ -1,0 +1,53 @@
+#pragma once
+// Repairs of a triangle list before it is closed: degenerate and duplicate faces, edges of more
+// than two faces, inconsistent orientation, faces folded against the point normals, vertices
+// where several fans of faces meet, and small detached pieces.
+//
+// Faces are vertex-index triples; a face (a, b, c) owns the directed edges a->b, b->c, c->a and
+// its normal follows the right-hand rule. Every function keeps the surviving faces in their
+// order and returns how many faces it removed.
+#include <vector>
+
+#include "tervik/points.h"
+
+namespace tervik {
+
+// A mesh under repair: per vertex its position, colour and unit point normal (zero when
+// unknown), and the faces.
+struct RepairMesh {
+  std::vector<Point3D> vertices;
+  std::vector<Coord3D<unsigned char>> colors;
+  std::vector<Point3D> normals;
+  std::vector<Coord3D<long long>> faces;
+};
+
+// Removes faces with a repeated vertex and every later copy of a face over the same three
+// vertices (in either orientation).
+long remove_degenerate_faces(RepairMesh& mesh);
+
+// Leaves at most two faces on every edge. Of the faces on an edge with more, it keeps the pair
+// that traverses the edge in opposite directions and shares most other edges with the rest of
+// the mesh, and removes the others.
+long remove_nonmanifold_edges(RepairMesh& mesh);
+
+// Orients every edge-connected piece consistently (faces meeting across an edge traverse it in
+// opposite directions), then turns each piece so that its faces agree with the point normals
+// (area-weighted vote). A face that cannot be made consistent with its neighbours is removed.
+// Expects at most two faces per edge.
+long orient_faces(RepairMesh& mesh);
+
+// Removes the faces whose normal points against the sum of their three point normals: folds
+// of the surface that consistent orientation cannot fix.
+long remove_folded_faces(RepairMesh& mesh);
+
+// Makes every vertex manifold: where the faces around a vertex form several fans (groups
+// connected across edges at the vertex), the smaller fans of at most `max_removed` faces are
+// removed, repeatedly; fans still left over get their own copy of the vertex (appended, with
+// the same position, colour and normal). Returns the faces removed; `split` counts the copies.
+long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& split);
+
+// Removes every piece (faces connected through shared vertices) with fewer faces than
+// `min_share` times the faces of the largest piece.
+long remove_small_components(RepairMesh& mesh, double min_share);
+
+}  // namespace tervik

@@ -1,0 +1,60 @@
+// The sequence of repairs that closes a mesh.
+#include "weaver/watertight.h"
+
+#include <sstream>
+
+#include "weaver/manifold_repair.h"
+
+namespace tervik {
+namespace {
+
+// Fans of at most this many faces are removed at a vertex where several meet; larger ones get
+// a copy of the vertex.
+constexpr long kMaxFanRemoved = 8;
+// Detached pieces with fewer faces than this share of the largest piece are removed.
+constexpr double kMinPieceShare = 0.01;
+
+}  // namespace
+
+FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report) {
+  report = WatertightReport();
+  RepairMesh m;
+  m.vertices = mesh.vertices;
+  m.colors = mesh.colors;
+  m.normals.resize(mesh.vertices.size());
+  for (std::size_t i = 0; i < m.normals.size() && i < points.size(); ++i) m.normals[i] = points[i].normal;
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+    if (f < face_flags.size() && !face_flags[f]) ++report.withdrawn;
+    else m.faces.push_back(mesh.faces[f]);
+  }
+  report.degenerate = remove_degenerate_faces(m);
+  report.nonmanifold_edge = remove_nonmanifold_edges(m);
+  report.unorientable = orient_faces(m);
+  report.folded = remove_folded_faces(m);
+  report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
+  report.small_pieces = remove_small_components(m, kMinPieceShare);
+  report.holes = fill_holes(m);
+
+  FaceVertexMesh out;
+  out.vertices.reserve(m.vertices.size());
+  for (std::size_t i = 0; i < m.vertices.size(); ++i) out.add_vertex(m.vertices[i], m.colors[i]);
+  for (const auto& f : m.faces) out.add_face(f);
+  return out;
+}
+
+std::string format_report(const WatertightReport& r) {
+  std::ostringstream s;
+  s << "Holes closed: " << r.holes.holes_closed << "\n"
+    << "Largest hole: " << r.holes.largest_hole << " edges\n"
+    << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
+    << ")\n"
+    << "Faces added: " << r.holes.faces_added << " (new vertices: " << r.holes.vertices_added
+    << ")";
+  if (r.holes.holes_left > 0 || r.holes.faces_refused > 0)
+    s << "\nWARNING: holes left open: " << r.holes.holes_left
+      << ", faces refused: " << r.holes.faces_refused;
+  return s.str();
+}
+
+}  // namespace tervik

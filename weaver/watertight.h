@@ -1,0 +1,42 @@
+#pragma once
+// Turns the triangulation's mesh into a closed, manifold, consistently oriented surface: leaves
+// out withdrawn faces, repairs edges and vertices where the surface is not a manifold, orients
+// every piece by the point normals, removes folds and small detached pieces, and closes every
+// hole (weaver/hole_filling.h).
+#include <string>
+#include <vector>
+
+#include "common/patch.h"
+#include "tervik/mesh.h"
+#include "weaver/hole_filling.h"
+
+namespace tervik {
+
+// What make_watertight changed.
+struct WatertightReport {
+  long withdrawn = 0;         // faces left out because the triangulation withdrew them
+  long degenerate = 0;        // faces with a repeated vertex, or repeating another face
+  long nonmanifold_edge = 0;  // faces removed so that no edge has more than two
+  long unorientable = 0;      // faces removed to orient consistently
+  long folded = 0;            // faces against their point normals
+  long nonmanifold_vertex = 0;  // faces removed around vertices with several fans
+  long vertices_split = 0;      // vertex copies made for fans that could not be removed
+  long small_pieces = 0;        // faces of detached pieces removed
+  HoleFilling holes;
+
+  // Faces removed by the repairs, withdrawn faces not included.
+  long faces_removed() const {
+    return degenerate + nonmanifold_edge + unorientable + folded + nonmanifold_vertex + small_pieces;
+  }
+};
+
+// The closed mesh made from `mesh` (as get_mesh returns it: vertex i is points[i]), its face
+// flags and the points (for their normals). The vertices keep their indices and colours, new
+// vertices follow; the faces are the kept faces, turned where needed, then the new ones.
+FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report);
+
+// The lines weaver prints about it: holes closed, largest hole, faces removed and added.
+std::string format_report(const WatertightReport& report);
+
+}  // namespace tervik
