@@ -66,7 +66,7 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
   out << "Loading camera data" << std::endl;
   const std::size_t n = static_cast<std::size_t>(numcams < 0 ? 0 : numcams);
   ViewSets views{multiview::MultiView<ImageRGB<unsigned char>>(n), SilhouetteViews(n),
-                 SilhouetteViews(n), std::vector<bool>(n, false)};
+                 SilhouetteViews(n), std::vector<char>(n, 0)};
   for (std::size_t i = 0; i < n; ++i) {
     const std::string file = camtemplate.format(static_cast<std::int64_t>(i));
     Camera camera;
