@@ -201,13 +201,37 @@ TEST_F(LoadFrame, LargerImagesAreUsedWithOneWarningPerCamera) {
   write_images(0, 5, 64, 48, 64, 48);
   write_images(1, 5, 66, 48, 70, 50);  // and next frame its silhouette too
   std::ostringstream out;
-  load_frame(views_, fg_, im_, 4, out);
-  load_frame(views_, fg_, im_, 5, out);
+  load_frame(views_, fg_, im_, 4, 1, out);
+  load_frame(views_, fg_, im_, 5, 1, out);
   EXPECT_EQ(out.str(), "WARNING: the colour image '" + im_.format(1, 4) +
                            "' is 70 x 50 pixels but camera 1 is calibrated for 64 x 48; only its "
                            "top-left 64 x 48 pixels are used\n");
   EXPECT_EQ(views_.colour[1].get<1>().width(), 70u);
   EXPECT_EQ(views_.silhouettes[1].get<1>().width(), 66u);
+}
+
+// Cameras read in parallel print the same warnings in camera order, and a failing camera's
+// error comes after the warnings of the cameras before it.
+TEST_F(LoadFrame, ThreadsKeepTheWarningsInCameraOrder) {
+  write_images(0, 6, 70, 48, 64, 48);  // camera 0's silhouette is larger
+  write_images(1, 6, 64, 48, 70, 50);  // camera 1's colour image is larger
+  std::ostringstream one, two;
+  load_frame(views_, fg_, im_, 6, 1, one);
+  views_.larger_warned.assign(views_.larger_warned.size(), 0);
+  load_frame(views_, fg_, im_, 6, 2, two);
+  EXPECT_EQ(two.str(), one.str());
+  EXPECT_LT(one.str().find(fg_.format(0, 6)), one.str().find(im_.format(1, 6))) << one.str();
+
+  write_images(0, 7, 64, 48, 70, 48);  // larger: a warning
+  write_images(1, 7, 64, 40, 64, 48);  // smaller: the error
+  views_.larger_warned.assign(views_.larger_warned.size(), 0);
+  std::ostringstream before_error;
+  EXPECT_NE(error_of([&] { load_frame(views_, fg_, im_, 7, 2, before_error); })
+                .find("camera 1 is calibrated for 64 x 48"),
+            std::string::npos);
+  EXPECT_NE(before_error.str().find("WARNING: the colour image '" + im_.format(0, 7)),
+            std::string::npos)
+      << before_error.str();
 }
 
 TEST_F(LoadFrame, MissingImageNamesTheFile) {
