@@ -22,7 +22,8 @@ Point3D unit_or_zero(const Point3D& p) {
 
 // Opens `path` for an atomic write, with the writers' own message on failure.
 void open_for_mesh(io::AtomicFile& file, const std::string& path) {
-  if (!file.open(path)) throw TervikError("ERROR(WriteListedMesh) Cannot open file " + path);
+  if (!file.open(path))
+    throw TervikError("ERROR(WriteListedMesh) Cannot open file " + path + ": " + file.error());
 }
 
 void commit_mesh(io::AtomicFile& file, const std::string& path) {

@@ -198,7 +198,7 @@ TEST(PlyReader, MalformedFilesFailWithFileAndLine) {
   EXPECT_EQ(error_of([&] { read_ply(dir.file("none.ply")); }),
             "File " + dir.file("none.ply") + " not found");
   EXPECT_EQ(error_of([&] { read_ply(dir.path().string()); }),
-            "File " + dir.path().string() + " not found");
+            "Error in file '" + dir.path().string() + "': cannot read the file: it is a folder");
 }
 
 TEST(PlyFiles, PointFilesRoundTripInAsciiAndBinary) {
