@@ -43,13 +43,13 @@ LeadingOptions parse_leading_options(int argc, const char* const* argv,
       result.help = true;
       continue;
     }
-    const OptionSpec* spec = find_spec(specs, name);
-    if (spec == nullptr) throw TervikError("unknown option --" + name);
+    const OptionSpec* option = find_spec(specs, name);
+    if (option == nullptr) throw TervikError("unknown option --" + name);
     if (result.has(name)) throw TervikError("option --" + name + " given twice");
-    if (spec->value_name.empty()) {
+    if (option->value_name.empty()) {
       if (inline_value) throw TervikError("option --" + name + " takes no value");
     } else if (!inline_value) {
-      if (i >= argc) throw TervikError("option --" + name + " needs a value " + spec->value_name);
+      if (i >= argc) throw TervikError("option --" + name + " needs a value " + option->value_name);
       value = argv[i++];
     }
     result.values[name] = value;
