@@ -107,12 +107,12 @@ export SLURM_CONF=$cluster/slurm.conf
 start slurmctld slurmctld -D -f "$SLURM_CONF"
 start slurmd slurmd -D -N localhost -f "$SLURM_CONF"
 state=""
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   state=$(sinfo -h -n localhost -o %T 2>/dev/null || true)
   [[ $state == idle ]] && break
   sleep 0.3
 done
-[[ $state == idle ]] || die_cluster "the Slurm node is not idle after 30 s (state '$state')"
+[[ $state == idle ]] || die_cluster "the Slurm node is not idle after 90 s (state '$state')"
 echo "Slurm cluster up in $cluster (slurmctld port $ctld_port, slurmd port $slurmd_port)"
 
 status=0
