@@ -1,9 +1,9 @@
 // Scene options, the in-memory ground truth and the sculptor command line.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "tervik/exceptions.h"
+#include "tools/capture_files.h"
 #include "tools/scene.h"
 
 namespace tervik::scene {
@@ -14,22 +14,8 @@ void require(bool ok, const std::string& message) {
   if (!ok) throw TervikError(message);
 }
 
-// Shortest decimal text that reads back as the same double.
-std::string shortest(double v) {
-  char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, res.ptr);
-}
-
-std::string shell_quote(const std::string& s) {
-  const bool plain = !s.empty() && s.find_first_not_of(
-      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789%_-+=./,:@") ==
-      std::string::npos;
-  if (plain) return s;
-  std::string out = "'";
-  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
+using capture::shell_quote;
+using capture::shortest;
 
 }  // namespace
 
