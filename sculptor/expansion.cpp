@@ -14,6 +14,12 @@ std::size_t headroom(long long n) {
   return c > 0 ? static_cast<std::size_t>(c) : 0;
 }
 
+// The side of the silhouette grid's cells, in sampling lengths. Measured with callgrind on 16
+// cameras of 1280 x 960 pixels at 40000 points per frame: 1 L classifies too many cells (about
+// 5 tests per cell), 3 L leaves more cameras to project per test; 2 L and 3 L cost about the
+// same there, and denser samplings favour the smaller cells.
+constexpr double kGridCellSteps = 2.0;
+
 // An in-plane offset: R r, pushed away from 0 by R/2, so that R/2 <= |a| <= 3R/2.
 double ring_offset(double R) {
   const double a = R * sym_rand();
@@ -48,6 +54,7 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
                                const StageParameters& params, std::ostream& progress,
                                SamplingLimits limits)
     : silhouettes_(silhouettes),
+      grid_(silhouettes, params.box_min, params.box_max, params.step * kGridCellSteps),
       out_(out),
       progress_(progress),
       min_cameras_(params.min_cameras),
@@ -62,8 +69,10 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
   points_.reserve(4);
 }
 
-bool SurfaceSampler::admissible(const Point3D& p) const {
-  return is_admissible(silhouettes_, p, min_cameras_, tolerance_);
+bool SurfaceSampler::admissible(const Point3D& p) {
+  short inside = 0, outside = 0;
+  const bool outline = grid_.test(p, inside, outside, tolerance_);
+  return outline && inside >= min_cameras_ && outside == tolerance_;
 }
 
 bool SurfaceSampler::attempt(const Point3D& p) {
@@ -89,7 +98,7 @@ bool SurfaceSampler::build_centre(const Point3D& p) {
   }
   Point3D normal;
   MyDirector frame;
-  if (!local_normal(normal, frame, points_, p, silhouettes_, min_cameras_, tolerance_, step_))
+  if (!local_normal(normal, frame, points_, p, grid_, min_cameras_, tolerance_, step_))
     return false;
   out_.push_back(Patch{p, normal, 128, 128, 128});
   frames_.push_back(frame);

@@ -43,11 +43,13 @@ struct SamplingLimits {
 
 // Working state of one sampling call over `out` (cleared on construction, then holding the
 // centres in order of acceptance). Keeps references to the silhouettes, the output and the
-// progress stream, which receives every progress and "WARNING: " line.
+// progress stream, which receives every progress and "WARNING: " line. Candidates and normal
+// probes are tested through a HullGrid over the box with cells of 2 L (same answers as
+// projection_test).
 class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
-  // Reads npoints, min_cameras, tolerance and the sampling length `step` of `params`.
+  // Reads npoints, min_cameras, tolerance, the sampling length `step` and the box of `params`.
   SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
                  const StageParameters& params, std::ostream& progress,
                  SamplingLimits limits = {});
@@ -96,9 +98,10 @@ class SurfaceSampler {
   const std::vector<Patch>& companions() const { return sides_; }
 
  private:
-  bool admissible(const Point3D& p) const;
+  bool admissible(const Point3D& p);
 
   const SilhouetteViews& silhouettes_;
+  HullGrid grid_;  // the silhouette test of every candidate and probe
   std::vector<Patch>& out_;
   std::ostream& progress_;
   short min_cameras_;

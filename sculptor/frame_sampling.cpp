@@ -13,9 +13,10 @@ void sample_frame(const ViewSets& views, const StageParameters& params, bool fir
                   std::vector<Point3D>& seeds, const FrameTimer& timer, std::ostream& progress,
                   std::ostream& timing) {
   scratch.clear();
-  // The stages test the silhouettes' pixels directly. Per-pixel SilhouetteClasses give the same
-  // points, but measured on 8 to 16 cameras of 640 x 480 to 1280 x 960 pixels their per-frame
-  // set-up cost more processor time than the classes saved.
+  // The samplers test candidates through a HullGrid over the box (sculptor/hull_grid.h), which
+  // gives projection_test's answers. Per-pixel SilhouetteClasses give the same points too, but
+  // measured on 8 to 16 cameras of 640 x 480 to 1280 x 960 pixels their per-frame set-up cost
+  // more processor time than the classes saved.
   if (first) {
     seeds.clear();
     lowres_seeds(views.coarse, seeds, params, progress);

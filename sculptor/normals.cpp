@@ -69,13 +69,22 @@ const MultiArray<double, 2>& principal_axes(const std::vector<Point3D>& points) 
   });
 }
 
-// Whether a probe point counts as inside the visual hull (the outline flag is not used).
-bool probe_inside(const SilhouetteViews& silhouettes, const Point3D& q, short min_cameras,
-                  short tolerance) {
+// Whether a probe point counts as inside the visual hull (the outline flag is not used), by the
+// silhouette test `test` (projection_test or a HullGrid's).
+template <typename Test>
+bool probe_inside(Test& test, const Point3D& q, short min_cameras, short tolerance) {
   short inside = 0, outside = 0;
-  projection_test(silhouettes, q, inside, outside, tolerance);
+  test.test(q, inside, outside, tolerance);
   return inside >= min_cameras && outside <= tolerance;
 }
+
+// projection_test over a view set, in the form of HullGrid::test.
+struct PlainTest {
+  const SilhouetteViews& views;
+  bool test(const Point3D& q, short& inside, short& outside, short tolerance) const {
+    return projection_test(views, q, inside, outside, tolerance);
+  }
+};
 
 }  // namespace
 
@@ -91,15 +100,18 @@ Point3D compute_normal(const std::vector<Point3D>& points, Point3D& first_tangen
   return eigenvector(V, 0);
 }
 
-bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
-                  const Point3D& p, const SilhouetteViews& silhouettes, short min_cameras,
-                  short tolerance, double L) {
+namespace {
+
+// local_normal with the silhouette test `test`.
+template <typename Test>
+bool orient_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
+                   const Point3D& p, Test& test, short min_cameras, short tolerance, double L) {
   normal = compute_normal(points, frame.u, frame.v);
   double s = 2.0;
   for (int probe = 0; probe < 4; ++probe) {
     const Point3D offset = normal * (s * L);
-    const bool plus = probe_inside(silhouettes, p + offset, min_cameras, tolerance);
-    const bool minus = probe_inside(silhouettes, p - offset, min_cameras, tolerance);
+    const bool plus = probe_inside(test, p + offset, min_cameras, tolerance);
+    const bool minus = probe_inside(test, p - offset, min_cameras, tolerance);
     if (minus && !plus) return true;
     if (plus && !minus) {
       normal = -normal;
@@ -108,6 +120,21 @@ bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>
     s *= 0.5;
   }
   return false;
+}
+
+}  // namespace
+
+bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
+                  const Point3D& p, const SilhouetteViews& silhouettes, short min_cameras,
+                  short tolerance, double L) {
+  PlainTest test{silhouettes};
+  return orient_normal(normal, frame, points, p, test, min_cameras, tolerance, L);
+}
+
+bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
+                  const Point3D& p, HullGrid& grid, short min_cameras, short tolerance,
+                  double L) {
+  return orient_normal(normal, frame, points, p, grid, min_cameras, tolerance, L);
 }
 
 void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const StageParameters& params,

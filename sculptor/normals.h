@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/hull_grid.h"
 #include "sculptor/neighbourhoods.h"
 #include "sculptor/silhouette.h"
 #include "sculptor/stage_parameters.h"
@@ -40,6 +41,10 @@ Point3D compute_normal(const std::vector<Point3D>& points, Point3D& first_tangen
 bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
                   const Point3D& p, const SilhouetteViews& silhouettes, short min_cameras,
                   short tolerance, double L);
+
+// The same with the probes tested through `grid` (same results as projection_test on its views).
+bool local_normal(Point3D& normal, MyDirector& frame, const std::vector<Point3D>& points,
+                  const Point3D& p, HullGrid& grid, short min_cameras, short tolerance, double L);
 
 // Re-estimates every normal of `in` from the positions of the patches within L of it (itself
 // included), flipped to agree on the whole with their old normals; patches with fewer than 3
