@@ -64,6 +64,15 @@ inline void scan_row(const unsigned char* row, std::int64_t width, std::int64_t 
   }
 }
 
+// The number of set bits of x (without a processor instruction for it, std::popcount calls the
+// compiler's library).
+inline int bit_count(std::uint64_t x) {
+  x = x - ((x >> 1) & 0x5555555555555555ull);
+  x = (x & 0x3333333333333333ull) + ((x >> 2) & 0x3333333333333333ull);
+  x = (x + (x >> 4)) & 0x0f0f0f0f0f0f0f0full;
+  return static_cast<int>((x * 0x0101010101010101ull) >> 56);
+}
+
 // Footprints larger than this many pixels are not scanned (the camera stays unknown).
 constexpr std::int64_t kMaxFootprint = 1024;
 
@@ -128,6 +137,9 @@ HullGrid::HullGrid(const SilhouetteViews& views, const Point3D& box_min, const P
   for (std::size_t i = 0; i < table_.size(); ++i) camera_bits_ |= std::uint64_t{1} << (2 * i);
   cell_ = cell;
   inv_cell_ = 1.0 / cell;
+  extent_[0] = static_cast<double>(nx_);
+  extent_[1] = static_cast<double>(ny_);
+  extent_[2] = static_cast<double>(nz_);
   cells_.assign(static_cast<std::size_t>(nx_ * ny_ * nz_), 0);
 }
 
@@ -211,8 +223,8 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
   const double fy = (point.y - origin_.y) * inv_cell_;
   const double fz = (point.z - origin_.z) * inv_cell_;
   // Outside the grid (or not a number): the plain test.
-  if (!(fx >= 0.0 && fx < static_cast<double>(nx_) && fy >= 0.0 &&
-        fy < static_cast<double>(ny_) && fz >= 0.0 && fz < static_cast<double>(nz_)))
+  if (!(fx >= 0.0 && fx < extent_[0] && fy >= 0.0 && fy < extent_[1] && fz >= 0.0 &&
+        fz < extent_[2]))
     return projection_test(views_, point, inside, outside, tolerance);
   const std::int64_t ix = static_cast<std::int64_t>(fx);
   const std::int64_t iy = static_cast<std::int64_t>(fy);
@@ -242,7 +254,7 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
       ++inside;
       ++outside;
       if (outside > tolerance) {
-        inside = static_cast<short>(inside + std::popcount(interior & below));
+        inside = static_cast<short>(inside + bit_count(interior & below));
         return outline;
       }
       continue;
@@ -263,7 +275,7 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
     if (px[x + y * w] < kForeground) {
       ++outside;
       if (outside > tolerance) {
-        inside = static_cast<short>(inside + std::popcount(interior & below));
+        inside = static_cast<short>(inside + bit_count(interior & below));
         return outline;
       }
       continue;
@@ -275,7 +287,7 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
                 (y + 1 < view.height && px[x + (y + 1) * w] < kForeground);
     }
   }
-  inside = static_cast<short>(inside + std::popcount(interior));
+  inside = static_cast<short>(inside + bit_count(interior));
   return outline;
 }
 

@@ -82,6 +82,7 @@ class HullGrid {
   double cell_ = 0.0;
   double inv_cell_ = 0.0;
   std::int64_t nx_ = 0, ny_ = 0, nz_ = 0;
+  double extent_[3] = {0.0, 0.0, 0.0};  // nx_, ny_, nz_ as reals
   std::vector<std::uint64_t> cells_;  // per cell: kClassified and two bits per camera
   std::size_t classified_ = 0;
   std::size_t tests_ = 0;
