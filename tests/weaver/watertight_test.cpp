@@ -113,7 +113,7 @@ TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
   expect_closed_outward_sphere(m);
   EXPECT_EQ(m.faces.size(), s.faces.size());
   EXPECT_EQ(format_report(r),
-            "Holes closed: 0\nLargest hole: 0 edges\nFaces removed: 1 (withdrawn faces left out: 1)\n"
+            "Holes closed: 0\nLargest hole: 0 edges\nHandles removed: 0\nFaces removed: 1 (withdrawn faces left out: 1)\n"
             "Faces added: 0 (new vertices: 0)");
 }
 
