@@ -6,6 +6,7 @@
 #include <cmath>
 #include <deque>
 #include <functional>
+#include <numeric>
 #include <queue>
 #include <unordered_set>
 #include <utility>
@@ -165,10 +166,12 @@ struct Search {
 
 }  // namespace
 
-std::vector<std::vector<VH>> find_handle_loops(const HoleMesh& hm, double radius) {
+std::vector<std::vector<VH>> find_handle_loops(const HoleMesh& hm, double radius,
+                                               std::size_t max_loops) {
   std::vector<std::vector<VH>> loops;
   Search search(hm, radius);
   for (auto v : hm.vertices()) {
+    if (loops.size() >= max_loops) break;
     const auto i = std::size_t(v.idx());
     if (search.covered[i] || search.blocked_vertex[i]) continue;
     std::vector<VH> loop = search.grow(v);
@@ -236,14 +239,41 @@ double mean_edge_length(const RepairMesh& mesh) {
   return count > 0 ? sum / double(count) : 0.0;
 }
 
+long component_count(const RepairMesh& mesh) {
+  std::vector<long long> parent(mesh.vertices.size());
+  std::iota(parent.begin(), parent.end(), 0LL);
+  const auto root = [&](long long x) {
+    while (parent[std::size_t(x)] != x) x = parent[std::size_t(x)] = parent[std::size_t(parent[std::size_t(x)])];
+    return x;
+  };
+  long count = 0;
+  std::vector<char> used(mesh.vertices.size(), 0);
+  for (const auto& f : mesh.faces)
+    for (int k = 0; k < 3; ++k) {
+      if (!used[std::size_t(f[k])]) ++count;
+      used[std::size_t(f[k])] = 1;
+      const long long a = root(f[k]), b = root(f[(k + 1) % 3]);
+      if (a != b) {
+        parent[std::size_t(a)] = b;
+        --count;
+      }
+    }
+  return count;
+}
+
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds) {
   HandleRemoval out;
   out.euler_before = out.euler_after = euler_characteristic(mesh);
+  // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
+  // a non-separating loop removes one, so the search stops when none are left.
+  const long pieces = component_count(mesh);
   for (int round = 0; round < rounds; ++round) {
+    const long genus = (2 * pieces - out.euler_after) / 2;
+    if (genus <= 0) break;
     long refused = 0;
     const HoleMesh hm = to_hole_mesh(mesh, refused);
     if (refused > 0) break;
-    const auto loops = find_handle_loops(hm, radius);
+    const auto loops = find_handle_loops(hm, radius, std::size_t(genus));
     if (loops.empty()) break;
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();
     cut_along_loops(mesh, hm, loops);

@@ -8,6 +8,7 @@
 // both sides are capped by the hole filler, which raises the Euler characteristic by two and
 // lowers the genus by one. Only loops that fit in a region of the given radius are found, so
 // handles wider than that (the hole of a real torus) are kept.
+#include <cstdint>
 #include <vector>
 
 #include "weaver/hole_filling.h"
@@ -29,9 +30,10 @@ struct HandleRemoval {
 // Loops of `hm` that do not separate it, each found in a region of geodesic radius `radius`
 // around a seed vertex: vertex cycles (c0, c1, ..., c0 implied), pairwise without common
 // vertices, and each non-separating also once the earlier ones are cut. Boundary vertices are
-// never used.
+// never used. The search stops after `max_loops` loops.
 std::vector<std::vector<HoleMesh::VertexHandle>> find_handle_loops(const HoleMesh& hm,
-                                                                   double radius);
+                                                                   double radius,
+                                                                   std::size_t max_loops = SIZE_MAX);
 
 // Cuts `mesh` along `loops` (as find_handle_loops returns them for to_hole_mesh(mesh)): each
 // loop vertex gets a copy (appended, same position, colour and normal) that takes the faces on
@@ -43,6 +45,9 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 // a geodesic region of radius `radius`, in up to `rounds` rounds (a round finds loops, cuts
 // along all of them and caps the cuts).
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2);
+
+// Pieces of `mesh` (faces connected through shared vertices).
+long component_count(const RepairMesh& mesh);
 
 // V - E + F over the vertices that faces use.
 long euler_characteristic(const RepairMesh& mesh);
