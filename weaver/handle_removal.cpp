@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "weaver/vertex_sort.h"
+
 namespace tervik {
 namespace {
 
@@ -219,7 +221,8 @@ long euler_characteristic(const RepairMesh& mesh) {
       used[std::size_t(f[k])] = 1;
       edges.emplace_back(std::min(f[k], f[(k + 1) % 3]), std::max(f[k], f[(k + 1) % 3]));
     }
-  std::sort(edges.begin(), edges.end());
+  sort_by_vertex(edges, mesh.vertices.size(), [](const auto& e) { return e.first; },
+                 [](const auto& e) { return e.second; });
   const long e = long(std::unique(edges.begin(), edges.end()) - edges.begin());
   return long(std::count(used.begin(), used.end(), 1)) - e + long(mesh.faces.size());
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 
+#include "weaver/vertex_sort.h"
+
 namespace tervik {
 namespace {
 
@@ -24,9 +26,9 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
       if (a == b) return false;
       uses[3 * f + std::size_t(k)] = {std::min(a, b), std::max(a, b), long(3 * f) + k};
     }
-  std::sort(uses.begin(), uses.end(), [](const Use& x, const Use& y) {
-    return x.lo != y.lo ? x.lo < y.lo : x.hi != y.hi ? x.hi < y.hi : x.slot < y.slot;
-  });
+  // By edge, then slot (the uses are made in slot order and the sort keeps it).
+  sort_by_vertex(uses, mesh.vertices.size(), [](const Use& u) { return u.lo; },
+                 [](const Use& u) { return u.hi; });
   const auto from_of = [&](long slot) { return mesh.faces[std::size_t(slot / 3)][int(slot % 3)]; };
   std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
