@@ -149,10 +149,10 @@ struct Search {
         std::vector<VH> loop = loop_through(VH(ui), arc_rep[0], arc_rep[j]);
         if (loop.size() >= 3 && non_separating(loop)) return loop;
       }
-      for (auto w : hm.vv_range(VH(ui))) {
-        const auto wi = std::size_t(w.idx());
+      for (auto h : hm.voh_range(VH(ui))) {
+        const auto wi = std::size_t(hm.to_vertex_handle(h).idx());
         if (blocked_vertex[wi] || region[wi] == stamp) continue;
-        const double nd = d + std::sqrt(hm.calc_edge_sqr_length(hm.find_halfedge(VH(ui), w)));
+        const double nd = d + std::sqrt(hm.calc_edge_sqr_length(h));
         if (nd > radius) continue;
         if (queued[wi] != stamp || nd < dist[wi]) {
           queued[wi] = stamp;

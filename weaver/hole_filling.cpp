@@ -57,15 +57,17 @@ bool interior(const HoleMesh& hm, HoleMesh::EdgeHandle e, const OpenMesh::FPropH
          hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 1))) == id;
 }
 
-// Angle at c of the triangle (a, b, c).
-double angle_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+// Cosine of the angle at c of the triangle (a, b, c).
+double cos_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
   const OpenMesh::Vec3d u = a - c, v = b - c;
-  return std::atan2((u % v).norm(), u | v);
+  const double l = u.norm() * v.norm();
+  return l > 0.0 ? (u | v) / l : 1.0;
 }
 
-// Smallest angle of the triangle (a, b, c).
-double min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
-  return std::min({angle_at(a, b, c), angle_at(b, c, a), angle_at(c, a, b)});
+// Cosine of the smallest angle of the triangle (a, b, c): the largest of the three cosines
+// (the cosine falls over [0, pi]), so comparing it compares the smallest angles, reversed.
+double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+  return std::max({cos_at(a, b, c), cos_at(b, c, a), cos_at(c, a, b)});
 }
 
 // Flips interior edges of the patch where the flip raises the smaller of the two triangles'
@@ -89,9 +91,9 @@ void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandle
       const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
       const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
       if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
-      const double old_min = std::min(min_angle(b, a, c), min_angle(a, b, d));
-      const double new_min = std::min(min_angle(d, a, c), min_angle(c, b, d));
-      if (new_min > old_min + 1e-6 && hm.is_flip_ok(e)) {
+      const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
+      const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
+      if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
         hm.flip(e);
         any = true;
       }

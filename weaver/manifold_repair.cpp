@@ -262,11 +262,14 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
   split = 0;
   long total = 0;
   // Removal of small fans, repeated while it removes something (it can pinch a neighbour).
+  // After the first round only the vertices of removed faces can have changed.
+  std::vector<char> check(mesh.vertices.size(), 1);
   for (int round = 0; round < 10; ++round) {
     const auto around = faces_around(mesh);
     std::vector<char> removed(mesh.faces.size(), 0);
     bool any = false;
     for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+      if (!check[v]) continue;
       auto fans = fans_at(mesh, (long long)v, around);
       if (fans.size() < 2) continue;
       std::stable_sort(fans.begin(), fans.end(),
@@ -276,6 +279,10 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
           for (long f : fans[i]) removed[std::size_t(f)] = any = true;
     }
     if (!any) break;
+    std::fill(check.begin(), check.end(), 0);
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+      if (removed[f])
+        for (int k = 0; k < 3; ++k) check[std::size_t(mesh.faces[f][k])] = 1;
     total += drop_faces(mesh, removed);
   }
   // What is left gets a copy of the vertex per extra fan.
