@@ -264,9 +264,9 @@ long component_count(const RepairMesh& mesh) {
   return count;
 }
 
-HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds) {
+HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler) {
   HandleRemoval out;
-  out.euler_before = out.euler_after = euler_characteristic(mesh);
+  out.euler_before = out.euler_after = euler ? *euler : euler_characteristic(mesh);
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
   // a non-separating loop removes one, so the search stops when none are left.
   const long pieces = component_count(mesh);
@@ -285,7 +285,7 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds) {
     for (const auto& loop : loops) out.longest_cut = std::max(out.longest_cut, long(loop.size()));
     out.faces_added += long(mesh.faces.size() - faces_before);
     out.vertices_added += long(mesh.vertices.size() - vertices_before);
-    out.euler_after = euler_characteristic(mesh);
+    out.euler_after = caps.euler;
     if (caps.holes_left > 0 || caps.faces_refused > 0) break;
   }
   return out;

@@ -9,6 +9,7 @@
 // lowers the genus by one. Only loops that fit in a region of the given radius are found, so
 // handles wider than that (the hole of a real torus) are kept.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "weaver/hole_filling.h"
@@ -43,8 +44,10 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 
 // Removes the handles of the closed, manifold, consistently oriented `mesh` whose loops fit in
 // a geodesic region of radius `radius`, in up to `rounds` rounds (a round finds loops, cuts
-// along all of them and caps the cuts).
-HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2);
+// along all of them and caps the cuts). `euler`, when given, is the mesh's Euler
+// characteristic (the hole filler reports it), which saves counting the edges.
+HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2,
+                             std::optional<long> euler = std::nullopt);
 
 // Pieces of `mesh` (faces connected through shared vertices).
 long component_count(const RepairMesh& mesh);

@@ -224,6 +224,9 @@ HoleFilling fill_holes(RepairMesh& mesh) {
   }
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
+  long used = 0;
+  for (auto v : hm.vertices()) used += !hm.is_isolated(v);
+  out.euler = used - long(hm.n_edges()) + long(hm.n_faces());
   from_hole_mesh(hm, mesh);
   return out;
 }

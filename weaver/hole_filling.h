@@ -22,6 +22,7 @@ struct HoleFilling {
   long vertices_added = 0;
   long holes_left = 0;     // loops that could not be closed
   long faces_refused = 0;  // input faces the half-edge structure refused (left out)
+  long euler = 0;          // Euler characteristic of the result (vertices in use)
 };
 
 // Closes every hole of `mesh`, which must have at most two faces per edge, manifold vertices and

@@ -42,7 +42,8 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.small_pieces = remove_small_components(m, kMinPieceShare);
   report.holes = fill_holes(m);
   if (report.holes.holes_left == 0 && report.holes.faces_refused == 0)
-    report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds);
+    report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds,
+                                    report.holes.euler);
 
   FaceVertexMesh out;
   out.vertices.reserve(m.vertices.size());
@@ -55,7 +56,8 @@ std::string format_report(const WatertightReport& r) {
   std::ostringstream s;
   s << "Holes closed: " << r.holes.holes_closed << "\n"
     << "Largest hole: " << r.holes.largest_hole << " edges\n"
-    << "Handles removed: " << r.handles.handles << "\n"
+    << "Handles removed: " << r.handles.handles << " (faces added: " << r.handles.faces_added
+    << ")\n"
     << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
     << ")\n"
     << "Faces added: " << r.holes.faces_added + r.handles.faces_added
