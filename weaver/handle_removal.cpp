@@ -264,7 +264,8 @@ long component_count(const RepairMesh& mesh) {
   return count;
 }
 
-HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler) {
+HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler,
+                             const HoleMesh* closed) {
   HandleRemoval out;
   out.euler_before = out.euler_after = euler ? *euler : euler_characteristic(mesh);
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
@@ -273,9 +274,13 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
   for (int round = 0; round < rounds; ++round) {
     const long genus = (2 * pieces - out.euler_after) / 2;
     if (genus <= 0) break;
-    long refused = 0;
-    const HoleMesh hm = to_hole_mesh(mesh, refused);
-    if (refused > 0) break;
+    HoleMesh built;
+    if (round > 0 || closed == nullptr) {
+      long refused = 0;
+      to_hole_mesh(mesh, refused, built);
+      if (refused > 0) break;
+    }
+    const HoleMesh& hm = round > 0 || closed == nullptr ? built : *closed;
     const auto loops = find_handle_loops(hm, radius, std::size_t(genus));
     if (loops.empty()) break;
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();

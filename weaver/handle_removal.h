@@ -45,9 +45,11 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 // Removes the handles of the closed, manifold, consistently oriented `mesh` whose loops fit in
 // a geodesic region of radius `radius`, in up to `rounds` rounds (a round finds loops, cuts
 // along all of them and caps the cuts). `euler`, when given, is the mesh's Euler
-// characteristic (the hole filler reports it), which saves counting the edges.
+// characteristic (the hole filler reports it), which saves counting the edges; `closed`, when
+// given, is mesh as a half-edge mesh (as fill_holes leaves it), which saves building one.
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2,
-                             std::optional<long> euler = std::nullopt);
+                             std::optional<long> euler = std::nullopt,
+                             const HoleMesh* closed = nullptr);
 
 // Pieces of `mesh` (faces connected through shared vertices).
 long component_count(const RepairMesh& mesh);

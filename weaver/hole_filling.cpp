@@ -192,8 +192,13 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
 }  // namespace
 
 HoleFilling fill_holes(RepairMesh& mesh) {
+  HoleMesh hm;
+  return fill_holes(mesh, hm);
+}
+
+HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   HoleFilling out;
-  HoleMesh hm = to_hole_mesh(mesh, out.faces_refused);
+  to_hole_mesh(mesh, out.faces_refused, hm);
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
   OpenMesh::FPropHandleT<int> prop;
   hm.add_property(prop);
@@ -228,6 +233,8 @@ HoleFilling fill_holes(RepairMesh& mesh) {
   for (auto v : hm.vertices()) used += !hm.is_isolated(v);
   out.euler = used - long(hm.n_edges()) + long(hm.n_faces());
   from_hole_mesh(hm, mesh);
+  hm.remove_property(prop);
+  hm.remove_property(scale);
   return out;
 }
 

@@ -9,6 +9,7 @@
 // the loop spans (fairing).
 #include <vector>
 
+#include "weaver/hole_mesh.h"
 #include "weaver/loop_triangulation.h"
 #include "weaver/manifold_repair.h"
 
@@ -29,5 +30,9 @@ struct HoleFilling {
 // consistent orientation. New vertices are appended (colour: the mean of the vertices they are
 // made from; normal likewise); new faces follow the old ones, oriented like their neighbours.
 HoleFilling fill_holes(RepairMesh& mesh);
+
+// The same, leaving the closed mesh also in `hm` as a half-edge mesh (same vertices, faces in
+// the same order), for a next step that needs one.
+HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm);
 
 }  // namespace tervik

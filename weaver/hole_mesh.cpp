@@ -94,15 +94,19 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
 }  // namespace
 
 HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
-  refused = 0;
-  {
-    HoleMesh hm;
-    hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2 + 3, mesh.faces.size());
-    for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
-    if (build_directly(mesh, hm)) return hm;
-  }
-  // Faces one by one, leaving out those that would break the structure.
   HoleMesh hm;
+  to_hole_mesh(mesh, refused, hm);
+  return hm;
+}
+
+void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
+  refused = 0;
+  hm.clear();
+  hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2 + 3, mesh.faces.size());
+  for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
+  if (build_directly(mesh, hm)) return;
+  // Faces one by one, leaving out those that would break the structure.
+  hm.clear();
   hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2, mesh.faces.size());
   for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
   // OpenMesh reports refused faces on its error stream; the count says it here instead.
@@ -119,7 +123,6 @@ HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
       if (!hm.is_isolated(v) && !hm.is_boundary(v)) ok = false;
     if (!ok || !hm.add_face(a, b, c).is_valid()) ++refused;
   }
-  return hm;
 }
 
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {

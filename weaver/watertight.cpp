@@ -40,10 +40,11 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
-  report.holes = fill_holes(m);
+  HoleMesh closed;
+  report.holes = fill_holes(m, closed);
   if (report.holes.holes_left == 0 && report.holes.faces_refused == 0)
     report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds,
-                                    report.holes.euler);
+                                    report.holes.euler, &closed);
 
   FaceVertexMesh out;
   out.vertices.reserve(m.vertices.size());
