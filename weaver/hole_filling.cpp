@@ -74,14 +74,15 @@ double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const O
 // smallest angles (towards Delaunay triangles) without turning either triangle over. Every
 // flip raises that angle, so the passes end.
 void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandleT<int>& prop) {
+  // Flipping changes the faces' edge cycles, so the edges are listed first; a flip keeps the
+  // edge (and face) handles, so the list holds for every pass.
+  std::vector<HoleMesh::EdgeHandle> edges;
+  for (auto f : patch.faces)
+    for (auto e : hm.fe_range(f)) edges.push_back(e);
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
   for (int pass = 0; pass < 10; ++pass) {
     bool any = false;
-    // Flipping changes the faces' edge cycles, so the edges are listed first.
-    std::vector<HoleMesh::EdgeHandle> edges;
-    for (auto f : patch.faces)
-      for (auto e : hm.fe_range(f)) edges.push_back(e);
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     for (auto e : edges) {
       if (!interior(hm, e, prop, patch.id)) continue;
       // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d).
