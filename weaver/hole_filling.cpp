@@ -19,7 +19,9 @@ constexpr int kMaxDynamicLoop = 1000;
 // Edges longer than this times the loop's mean edge length are split.
 constexpr double kSplitFactor = 4.0 / 3.0;
 // Gauss-Seidel sweeps of the fairing after each refinement round.
-constexpr int kFairingSweeps = 40;
+constexpr int kFairingSweeps = 20;
+// Sweeps of the last fairing, once the patch is refined.
+constexpr int kFinalSweeps = 80;
 
 
 // The faces and new vertices of one hole while it is closed.
@@ -186,7 +188,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     if (!split_long_edges(hm, mesh, patch, prop)) break;
   }
   quality_flips(hm, patch, prop);
-  fair_vertices(hm, patch.fresh, 2 * kFairingSweeps);
+  fair_vertices(hm, patch.fresh, kFinalSweeps);
   return true;
 }
 
