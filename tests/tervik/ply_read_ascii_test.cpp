@@ -1,6 +1,10 @@
 // ASCII PLY data read in pieces on several threads: the same model and the same first error as
 // reading line by line, whatever the thread count and wherever the pieces are cut.
+#include <bit>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -190,6 +194,50 @@ TEST(PlyAsciiPieces, ElementErrorsComeAfterTheDataBeforeThem) {
   mesh.replace(mesh.find("2 0 1\n"), 6, "3 1 2 0\n");
   EXPECT_EQ(same_for_all_pieces(mesh),
             "error: E: f.ply line 38: face 25 uses vertex 3, but there are 3 vertices");
+}
+
+// What reading a real value must give: strtod's double when it takes the whole token, else the
+// reader's message.
+std::string strtod_outcome(const std::string& token) {
+  char* stop = nullptr;
+  const double v = std::strtod(token.c_str(), &stop);
+  if (token.empty() || *stop != '\0') return "not a number";
+  if (!std::isfinite(v)) return "not a finite number";
+  return std::to_string(std::bit_cast<std::uint64_t>(v));
+}
+
+std::string read_outcome(const std::string& token) {
+  const std::string file = "ply\nformat ascii 1.0\nelement vertex 1\nproperty double x\n"
+                           "property double y\nproperty double z\nend_header\n0 " + token + " 0\n";
+  try {
+    const PlyModel m = parse_ply("f.ply", file, PlyReadOptions());
+    return std::to_string(std::bit_cast<std::uint64_t>(m.positions[0].y));
+  } catch (const std::exception& e) {
+    const std::string what = e.what();
+    return what.substr(what.find("value 2 is ") + 11);
+  }
+}
+
+TEST(PlyAsciiPieces, RealsReadAsStrtodReadsThem) {
+  std::vector<std::string> tokens = {
+      "1", "-0", "+1.5", ".5", "5.", "-.5e-3", "1e", "1e+", ".", "-", "+", "e5", "0x1p3", "0X.8P1",
+      "1e400", "-1e400", "1e-400", "4.9e-324", "2.4703282292062328e-324",
+      "2.4703282292062329e-324", "2.2250738585072011e-308", "inf", "-Infinity", "nan", "NaN(12)",
+      "1.5.5", "1,5", "١", "0.30000000000000004441", "1e0000000000000000000000000001",
+      std::string(400, '9') + ".5", "0." + std::string(400, '0') + "1e400"};
+  std::mt19937_64 rng(3);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  char text[400];
+  for (int i = 0; i < 3000; ++i) {
+    const double any = std::bit_cast<double>(rng());
+    const double plain = unit(rng) * std::pow(10.0, i % 40 - 20);
+    for (const char* format : {"%e", "%.17g", "%a", "%.25e", "%+g"}) {
+      std::snprintf(text, sizeof text, format, i % 2 ? any : plain);
+      tokens.push_back(text);
+    }
+  }
+  for (const std::string& token : tokens)
+    ASSERT_EQ(read_outcome(token), strtod_outcome(token)) << token;
 }
 
 }  // namespace
