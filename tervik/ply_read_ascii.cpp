@@ -95,7 +95,7 @@ void read_piece(const Reading& s, const Piece& p, std::vector<Coord3D<long long>
   std::size_t e = 0;
   Record rec;
   for (; g < end && g < s.limit; ++g) {
-    while (g >= s.plan[e].first + s.plan[e].el->count) ++e;
+    while (g >= add_capped(s.plan[e].first, s.plan[e].el->count)) ++e;
     const Planned& el = s.plan[e];
     const long long i = g - el.first;
     in.read(*el.el, i, el.rules, rec);
@@ -174,7 +174,9 @@ PlyModel parse_ascii_data(const Reporter& r, const PlyHeader& h, std::string_vie
   if (present < limit) {
     const Planned* short_of =
         &*std::find_if(plan.begin(), plan.end(),
-                       [&](const Planned& p) { return present < p.first + p.el->count; });
+                       [&](const Planned& p) {
+                         return present < add_capped(p.first, p.el->count);
+                       });
     r.fail_line(lines + 1, ends_early_message(*short_of->el, present - short_of->first));
   }
   if (refused) std::rethrow_exception(refused);

@@ -184,6 +184,12 @@ TEST(PlyAsciiPieces, ElementErrorsComeAfterTheDataBeforeThem) {
   bad.replace(bad.find("\n29000"), 6, "\n99000");
   EXPECT_EQ(same_for_all_pieces(bad),
             "error: E: f.ply line 42: value 1 is not an integer from -32768 to 32767");
+  // Counts near the largest integer after another element: the sums do not overflow.
+  EXPECT_EQ(same_for_all_pieces("ply\nformat ascii 1.0\nelement note 2\nproperty int n\n"
+                                "element vertex 9223372036854775807\nproperty float x\n"
+                                "property float y\nproperty float z\nend_header\n1\n2\n0 0 0\n"),
+            "error: E: f.ply line 13: file ends after 1 of the 9223372036854775807 vertex records "
+            "of its header");
   // Faces: the first bad face wins, whichever piece holds it.
   std::string mesh =
       "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\nproperty float y\n"
