@@ -29,12 +29,13 @@ struct Patch {
 // existing file. The file appears under its name only once it is complete. Throws
 // TervikFileNotFound(name) if the file cannot be created and TervikFileError(name, ...) if
 // writing fails; in both cases nothing is left under `name` (an older file stays as it was).
-// `format` chooses ASCII (the default) or binary little-endian.
+// `format` chooses ASCII (the default) or binary little-endian. The records are formatted on
+// `threads` threads (0 or 1: one); the bytes are the same for every thread count.
 void write_file_normal_color(const std::string& name, const std::vector<Patch>& patches,
-                             io::PlyFormat format = io::PlyFormat::ascii);
+                             io::PlyFormat format = io::PlyFormat::ascii, unsigned threads = 1);
 
 // The same file without the colour columns and their property lines.
 void write_file_normal(const std::string& name, const std::vector<Patch>& patches,
-                       io::PlyFormat format = io::PlyFormat::ascii);
+                       io::PlyFormat format = io::PlyFormat::ascii, unsigned threads = 1);
 
 }  // namespace tervik

@@ -79,7 +79,8 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       run_stage("writing the points" + of_frame, [&] {
         write_file_normal_color(out_file, surface,
                                 options.binary_output ? io::PlyFormat::binary_little_endian
-                                                      : io::PlyFormat::ascii);
+                                                      : io::PlyFormat::ascii,
+                                params.threads);
       });
     } catch (const BacktracedTervikException& e) {
       throw TervikError("cannot write the points of frame " + std::to_string(f) + " to '" +

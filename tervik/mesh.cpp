@@ -7,6 +7,7 @@
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
 #include "tervik/input_file.h"
+#include "tervik/pieces.h"
 #include "tervik/ply.h"
 
 namespace tervik {
@@ -31,6 +32,9 @@ void commit_mesh(io::AtomicFile& file, const std::string& path) {
     throw TervikError("ERROR(WriteListedMesh) Cannot write file " + path + ": " + file.error());
   }
 }
+
+// Records are formatted in blocks of this many, each block on one thread, and written in order.
+constexpr size_t kBlockRecords = 4096;
 
 // Writes the buffered records once they fill a chunk.
 void flush_full(io::AtomicFile& file, std::string& chunk) {
@@ -124,24 +128,39 @@ void FaceVertexMesh::update_normals() {
   }
 }
 
-void write_mesh(const std::string& path, const FaceVertexMesh& mesh, io::PlyFormat format) {
+void write_mesh(const std::string& path, const FaceVertexMesh& mesh, io::PlyFormat format,
+                unsigned threads) {
   TERVIK_CHECK(mesh.colors.size() == mesh.vertices.size(),
                "write_mesh: " << mesh.colors.size() << " colours for " << mesh.vertices.size()
                               << " vertices");
   io::AtomicFile file;
   open_for_mesh(file, path);
-  std::string chunk = io::mesh_file_header(mesh.vertices.size(), mesh.faces.size(), true, format);
-  for (size_t i = 0; i < mesh.vertices.size() && !std::ferror(file.stream()); ++i) {
-    const Coord3D<unsigned char>& c = mesh.colors[i];
-    const unsigned char rgb[3] = {c.x, c.y, c.z};
-    io::append_mesh_vertex(chunk, mesh.vertices[i], rgb, format);
-    flush_full(file, chunk);
+  std::FILE* f = file.stream();
+  const std::string header =
+      io::mesh_file_header(mesh.vertices.size(), mesh.faces.size(), true, format);
+  std::fwrite(header.data(), 1, header.size(), f);
+  const auto write = [f](std::string_view bytes) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    return !std::ferror(f);  // after a failed write (full disk) the rest is not formatted
+  };
+  const bool written = format_in_blocks(
+      mesh.vertices.size(), kBlockRecords, threads,
+      [&](std::string& out, size_t first, size_t last) {
+        for (size_t i = first; i < last; ++i) {
+          const Coord3D<unsigned char>& c = mesh.colors[i];
+          const unsigned char rgb[3] = {c.x, c.y, c.z};
+          io::append_mesh_vertex(out, mesh.vertices[i], rgb, format);
+        }
+      },
+      write);
+  if (written) {
+    format_in_blocks(
+        mesh.faces.size(), kBlockRecords, threads,
+        [&](std::string& out, size_t first, size_t last) {
+          for (size_t i = first; i < last; ++i) io::append_mesh_face(out, mesh.faces[i], format);
+        },
+        write);
   }
-  for (size_t i = 0; i < mesh.faces.size() && !std::ferror(file.stream()); ++i) {
-    io::append_mesh_face(chunk, mesh.faces[i], format);
-    flush_full(file, chunk);
-  }
-  std::fwrite(chunk.data(), 1, chunk.size(), file.stream());
   commit_mesh(file, path);
 }
 

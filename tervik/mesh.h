@@ -63,8 +63,9 @@ class FaceVertexMesh {
 // "ERROR(WriteListedMesh) Cannot write file <path>: <reason>" if writing fails; the file
 // under `path` is then unchanged. Throws TervikError before writing if `colors` and
 // `vertices` differ in length. `format` chooses ASCII (the default) or binary little-endian.
+// The records are formatted on `threads` threads (0 or 1: one), with the same bytes for all.
 void write_mesh(const std::string& path, const FaceVertexMesh& mesh,
-                io::PlyFormat format = io::PlyFormat::ascii);
+                io::PlyFormat format = io::PlyFormat::ascii, unsigned threads = 1);
 
 // Writes the PLY mesh without colours, with only the faces whose flag is set (one flag per
 // face, in face order). Errors as write_mesh; also throws if the flag count is not the face

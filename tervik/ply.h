@@ -75,6 +75,9 @@ struct PlyReadOptions {
   bool require_normals = false;  // a vertex element without nx, ny, nz is an error
   bool vertices_only = false;    // stop after the vertex element (point files): later
                                  // elements and data are not looked at
+  unsigned threads = 1;          // ASCII data is read on this many threads (0 counts as 1),
+  std::size_t piece_bytes = 1 << 20;  // in pieces of whole lines of about this many bytes;
+                                      // the result and the messages are the same for all
 };
 
 // Reads the whole of the regular file `path` into `bytes`. Returns false, with `bytes` empty,

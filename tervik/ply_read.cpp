@@ -1,216 +1,16 @@
-// PLY data reading: records of ASCII and binary little-endian files into a PlyModel.
-#include <bit>
-#include <charconv>
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-
+// PLY data reading: the elements of a file and their records into a PlyModel. Binary data is
+// read here in one pass; ASCII data in pieces by ply_read_ascii.cpp.
 #include "tervik/exceptions.h"
 #include "tervik/input_file.h"
 #include "tervik/ply.h"
 #include "tervik/ply_detail.h"
+#include "tervik/ply_records.h"
 
 namespace tervik::io {
+
+namespace detail {
+
 namespace {
-
-using detail::is_blank;
-
-// The values of one record: one per property (a list's length for a list), and the items of
-// one chosen list.
-struct Record {
-  std::vector<double> values;
-  std::vector<long long> items;
-};
-
-// How the values of an element are named in messages and checked: colour[k] is 1, 2, 3 for the
-// red, green and blue property (integers 0 to 255), 0 otherwise; `list` is the property whose
-// items are kept, -1 for none.
-struct RecordRules {
-  std::vector<int> colour;
-  int list = -1;
-};
-
-// Reads the records of the elements one after the other, from the end of the header on.
-class DataReader {
- public:
-  DataReader(const detail::Reporter& r, const PlyHeader& h, std::string_view bytes)
-      : r_(r), ascii_(h.format == PlyFormat::ascii), bytes_(bytes), pos_(h.data_offset),
-        lines_(bytes, h.data_offset, h.lines) {}
-
-  // Reads record `i` of `el` into `rec`.
-  void read(const PlyElement& el, long long i, const RecordRules& rules, Record& rec) {
-    el_ = &el;
-    index_ = i;
-    rec.values.resize(el.properties.size());
-    rec.items.clear();
-    if (ascii_) {
-      do {
-        if (!lines_.next(line_)) r_.fail_line(lines_.number() + 1, ends_early());
-        if (line_.size() > kMaxLineLength)
-          r_.fail_line(lines_.number(),
-                       "line longer than " + std::to_string(kMaxLineLength) + " bytes");
-      } while (detail::is_blank_line(line_));
-      at_ = line_.data();
-    } else {
-      start_ = pos_;
-    }
-    long long k = 0;  // values read so far
-    for (std::size_t p = 0; p < el.properties.size(); ++p) {
-      const PlyProperty& prop = el.properties[p];
-      if (!prop.is_list) {
-        rec.values[p] = value(prop.type, Label{rules.colour[p], ++k});
-        continue;
-      }
-      const double n = value(prop.count_type, Label{0, ++k, &prop});
-      if (n < 0) fail("the length of list " + prop.name + " is negative");
-      rec.values[p] = n;
-      for (long long m = 0; m < static_cast<long long>(n); ++m) {
-        const double item = value(prop.type, Label{0, ++k, &prop, m});
-        if (static_cast<int>(p) == rules.list) rec.items.push_back(static_cast<long long>(item));
-      }
-    }
-    if (ascii_) {
-      const char* end = line_.data() + line_.size();
-      while (at_ < end && is_blank(*at_)) ++at_;
-      if (at_ != end)
-        fail("unexpected text after the " + std::to_string(k) + " values of a " + el.name +
-             " record");
-    }
-  }
-
-  // True when nothing but blank lines (ASCII) or no byte at all (binary) is left.
-  bool at_end() {
-    if (!ascii_) return pos_ == bytes_.size();
-    while (lines_.next(line_))
-      if (!detail::is_blank_line(line_)) return false;
-    return true;
-  }
-
-  // Fails at the record just read, or (after at_end) at the unexpected data.
-  [[noreturn]] void fail(const std::string& what) const {
-    if (ascii_) r_.fail_line(lines_.number(), what);
-    const std::string name = el_ ? " (" + el_->name + " " + std::to_string(index_) + ")" : "";
-    r_.fail("byte " + std::to_string(start_) + name, what);
-  }
-  // Makes fail() name the first byte after the last record rather than a record.
-  void mark_trailing() {
-    el_ = nullptr;
-    start_ = pos_;
-  }
-
- private:
-  std::string ends_early() const {
-    return "file ends after " + std::to_string(index_) + " of the " +
-           std::to_string(el_->count) + " " + el_->name + " records of its header";
-  }
-
-  // Names a value in messages: the list item `item` (from 0) of list `list`, the length of that
-  // list when `item` is -1, else colour value `colour` or value `k` of the record.
-  struct Label {
-    int colour = 0;
-    long long k = 0;
-    const PlyProperty* list = nullptr;
-    long long item = -1;
-  };
-  static std::string name_of(const Label& l) {
-    if (l.list && l.item < 0) return "the length of list " + l.list->name;
-    if (l.list) return "item " + std::to_string(l.item + 1) + " of list " + l.list->name;
-    if (l.colour) return "colour value " + std::to_string(l.colour);
-    return "value " + std::to_string(l.k);
-  }
-  [[noreturn]] void fail_range(const Label& l, PlyType type) const {
-    long long lowest = 0, highest = 255;
-    if (!l.colour) detail::integer_range(type, lowest, highest);
-    fail(name_of(l) + " is not an integer from " + std::to_string(lowest) + " to " +
-         std::to_string(highest));
-  }
-
-  // The next value, of `type`. Colours are integers from 0 to 255 whatever their type.
-  double value(PlyType type, const Label& l) {
-    const double v = ascii_ ? ascii_value(type, l) : binary_value(type, l);
-    if (l.colour ? (v < 0.0 || v > 255.0) : detail::is_integer(type) && !fits(type, v))
-      fail_range(l, type);
-    return v;
-  }
-  static bool fits(PlyType type, double v) {
-    long long lowest = 0, highest = 0;
-    detail::integer_range(type, lowest, highest);
-    return v >= static_cast<double>(lowest) && v <= static_cast<double>(highest);
-  }
-
-  double ascii_value(PlyType type, const Label& l) {
-    const char* end = line_.data() + line_.size();
-    while (at_ < end && is_blank(*at_)) ++at_;
-    const char* token = at_;
-    while (at_ < end && !is_blank(*at_)) ++at_;
-    const std::size_t length = static_cast<std::size_t>(at_ - token);
-    if (detail::is_integer(type)) {
-      const char* digits = token;
-      if (length > 0 && *digits == '-' && !l.colour) ++digits;
-      long long v = 0;
-      const auto [ptr, ec] = std::from_chars(digits, at_, v);
-      if (digits == at_ || !(*digits >= '0' && *digits <= '9') || ec != std::errc() ||
-          ptr != at_)
-        fail_range(l, type);
-      return static_cast<double>(digits == token ? v : -v);
-    }
-    // strtod needs a terminated copy: a line inside the buffer is not terminated.
-    char small[64];
-    std::string large;
-    char* text = small;
-    if (length < sizeof small) {
-      std::memcpy(small, token, length);
-      small[length] = '\0';
-    } else {
-      large.assign(token, length);
-      text = large.data();
-    }
-    char* stop = nullptr;
-    const double v = length == 0 ? 0.0 : std::strtod(text, &stop);
-    if (length == 0 || stop != text + length) fail(name_of(l) + " is not a number");
-    if (!std::isfinite(v)) fail(name_of(l) + " is not a finite number");
-    return v;
-  }
-
-  double binary_value(PlyType type, const Label& l) {
-    const std::size_t size = detail::type_size(type);
-    if (bytes_.size() - pos_ < size) {
-      start_ = pos_;
-      fail(ends_early());
-    }
-    std::uint64_t u = 0;
-    for (std::size_t b = 0; b < size; ++b)
-      u |= static_cast<std::uint64_t>(static_cast<unsigned char>(bytes_[pos_ + b])) << (8 * b);
-    pos_ += size;
-    switch (type) {
-      case PlyType::int8: return static_cast<std::int8_t>(u);
-      case PlyType::int16: return static_cast<std::int16_t>(u);
-      case PlyType::int32: return static_cast<std::int32_t>(u);
-      case PlyType::uint8:
-      case PlyType::uint16:
-      case PlyType::uint32: return static_cast<double>(u);
-      case PlyType::float32:
-      case PlyType::float64: break;
-    }
-    const double v = type == PlyType::float32
-                         ? static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(u)))
-                         : std::bit_cast<double>(u);
-    if (!std::isfinite(v)) fail(name_of(l) + " is not a finite number");
-    return v;
-  }
-
-  const detail::Reporter& r_;
-  bool ascii_;
-  std::string_view bytes_;
-  std::size_t pos_;        // binary: next byte
-  std::size_t start_ = 0;  // binary: first byte of the current record
-  detail::LineCursor lines_;
-  std::string_view line_;
-  const char* at_ = nullptr;  // ASCII: next character of line_
-  const PlyElement* el_ = nullptr;
-  long long index_ = 0;
-};
 
 int find(const PlyElement& el, const char* name) {
   for (std::size_t i = 0; i < el.properties.size(); ++i)
@@ -218,51 +18,43 @@ int find(const PlyElement& el, const char* name) {
   return -1;
 }
 
-void read_vertices(const detail::Reporter& r, DataReader& in, const PlyElement& el,
-                   const PlyReadOptions& options, PlyModel& m) {
-  const int x = find(el, "x"), y = find(el, "y"), z = find(el, "z");
-  const int nx = find(el, "nx"), ny = find(el, "ny"), nz = find(el, "nz");
-  const int rgb[3] = {find(el, "red"), find(el, "green"), find(el, "blue")};
-  m.has_normals = nx >= 0 && ny >= 0 && nz >= 0;
-  m.has_colors = rgb[0] >= 0 && rgb[1] >= 0 && rgb[2] >= 0;
-  if (options.require_normals && (x < 0 || y < 0 || z < 0 || !m.has_normals))
-    r.fail_line(el.line, "the vertex element lacks one of the properties x, y, z, nx, ny, nz");
-  if (x < 0 || y < 0 || z < 0)
-    r.fail_line(el.line, "the vertex element lacks one of the properties x, y, z");
-  RecordRules rules;
-  rules.colour.assign(el.properties.size(), 0);
-  for (int c = 0; c < 3 && m.has_colors; ++c) {
-    const PlyProperty& p = el.properties[rgb[c]];
-    if (!detail::is_integer(p.type))
-      r.fail_line(p.line, "unsupported type '" + std::string(ply_type_name(p.type)) +
-                              "' of property " + p.name);
-    rules.colour[rgb[c]] = c + 1;
-  }
-  const std::size_t kept = static_cast<std::size_t>(el.fits / options.step + 1);
-  m.positions.reserve(kept);
-  if (m.has_normals) m.normals.reserve(kept);
-  if (m.has_colors) m.colors.reserve(kept);
-  Record rec;
-  for (long long i = 0; i < el.count; ++i) {
-    in.read(el, i, rules, rec);
-    if (i % options.step != 0) continue;
-    const std::vector<double>& v = rec.values;
-    m.positions.emplace_back(v[x], v[y], v[z]);
-    if (m.has_normals) m.normals.emplace_back(v[nx], v[ny], v[nz]);
-    if (m.has_colors)
-      m.colors.emplace_back(static_cast<unsigned char>(v[rgb[0]]),
-                            static_cast<unsigned char>(v[rgb[1]]),
-                            static_cast<unsigned char>(v[rgb[2]]));
-  }
+}  // namespace
+
+ElementKind element_kind(const PlyElement& el, const PlyReadOptions& options) {
+  if (el.name == "vertex") return ElementKind::vertex;
+  if (el.name == "face" && !options.vertices_only) return ElementKind::face;
+  return ElementKind::other;
 }
 
-void read_faces(const detail::Reporter& r, DataReader& in, const PlyElement& el, PlyModel& m) {
-  RecordRules rules;
-  rules.colour.assign(el.properties.size(), 0);
+RecordRules vertex_rules(const Reporter& r, const PlyElement& el, const PlyReadOptions& options,
+                         PlyModel& m, VertexColumns& c) {
+  c.x = find(el, "x"), c.y = find(el, "y"), c.z = find(el, "z");
+  c.nx = find(el, "nx"), c.ny = find(el, "ny"), c.nz = find(el, "nz");
+  c.rgb[0] = find(el, "red"), c.rgb[1] = find(el, "green"), c.rgb[2] = find(el, "blue");
+  m.has_normals = c.nx >= 0 && c.ny >= 0 && c.nz >= 0;
+  m.has_colors = c.rgb[0] >= 0 && c.rgb[1] >= 0 && c.rgb[2] >= 0;
+  if (options.require_normals && (c.x < 0 || c.y < 0 || c.z < 0 || !m.has_normals))
+    r.fail_line(el.line, "the vertex element lacks one of the properties x, y, z, nx, ny, nz");
+  if (c.x < 0 || c.y < 0 || c.z < 0)
+    r.fail_line(el.line, "the vertex element lacks one of the properties x, y, z");
+  RecordRules rules = plain_rules(el);
+  for (int k = 0; k < 3 && m.has_colors; ++k) {
+    const PlyProperty& p = el.properties[c.rgb[k]];
+    if (!is_integer(p.type))
+      r.fail_line(p.line, "unsupported type '" + std::string(ply_type_name(p.type)) +
+                              "' of property " + p.name);
+    rules.colour[c.rgb[k]] = k + 1;
+  }
+  return rules;
+}
+
+RecordRules face_rules(const Reporter& r, const PlyElement& el, bool after_vertex, PlyModel& m) {
+  if (!after_vertex) r.fail_line(el.line, "face element before the vertex element");
+  RecordRules rules = plain_rules(el);
   for (std::size_t p = 0; p < el.properties.size(); ++p) {
     const PlyProperty& prop = el.properties[p];
     if (prop.is_list && (prop.name == "vertex_indices" || prop.name == "vertex_index")) {
-      if (!detail::is_integer(prop.type))
+      if (!is_integer(prop.type))
         r.fail_line(prop.line, "the items of list " + prop.name + " must have an integer type");
       rules.list = static_cast<int>(p);
     }
@@ -270,19 +62,75 @@ void read_faces(const detail::Reporter& r, DataReader& in, const PlyElement& el,
   if (rules.list < 0)
     r.fail_line(el.line, "the face element lacks the list property vertex_indices");
   m.has_faces = true;
+  return rules;
+}
+
+RecordRules plain_rules(const PlyElement& el) {
+  RecordRules rules;
+  rules.colour.assign(el.properties.size(), 0);
+  return rules;
+}
+
+void store_vertex(const Record& rec, const VertexColumns& c, std::size_t slot, PlyModel& m) {
+  const std::vector<double>& v = rec.values;
+  m.positions[slot] = Point3D(v[c.x], v[c.y], v[c.z]);
+  if (m.has_normals) m.normals[slot] = Point3D(v[c.nx], v[c.ny], v[c.nz]);
+  if (m.has_colors)
+    m.colors[slot] = Coord3D<unsigned char>(static_cast<unsigned char>(v[c.rgb[0]]),
+                                            static_cast<unsigned char>(v[c.rgb[1]]),
+                                            static_cast<unsigned char>(v[c.rgb[2]]));
+}
+
+void add_face(DataReader& in, const Record& rec, long long i, long long vertices,
+              std::vector<Coord3D<long long>>& faces) {
+  const std::vector<long long>& idx = rec.items;
+  if (idx.size() < 3) in.fail("face " + std::to_string(i) + " has fewer than 3 corners");
+  for (long long v : idx)
+    if (v < 0 || v >= vertices)
+      in.fail("face " + std::to_string(i) + " uses vertex " + std::to_string(v) +
+              ", but there are " + std::to_string(vertices) + " vertices");
+  for (std::size_t j = 1; j + 1 < idx.size(); ++j) faces.emplace_back(idx[0], idx[j], idx[j + 1]);
+}
+
+}  // namespace detail
+
+namespace {
+
+using namespace detail;
+
+// Sizes the vertex lists of `m` for `count` vertices.
+void resize_vertices(PlyModel& m, std::size_t count) {
+  m.positions.resize(count);
+  if (m.has_normals) m.normals.resize(count);
+  if (m.has_colors) m.colors.resize(count);
+}
+
+void read_vertices(const Reporter& r, DataReader& in, const PlyElement& el,
+                   const PlyReadOptions& options, PlyModel& m) {
+  VertexColumns columns;
+  const RecordRules rules = vertex_rules(r, el, options, m, columns);
+  // `fits` bounds what the bytes can hold; a file that holds fewer fails before the list fills.
+  resize_vertices(m, static_cast<std::size_t>((el.fits + options.step - 1) / options.step));
+  Record rec;
+  std::size_t kept = 0;
+  for (long long i = 0; i < el.count; ++i) {
+    in.read(el, i, rules, rec);
+    if (i % options.step != 0) continue;
+    if (kept == m.positions.size()) resize_vertices(m, kept + 1);
+    store_vertex(rec, columns, kept++, m);
+  }
+  resize_vertices(m, kept);
+}
+
+void read_faces(const Reporter& r, DataReader& in, const PlyElement& el, bool after_vertex,
+                PlyModel& m) {
+  const RecordRules rules = face_rules(r, el, after_vertex, m);
   m.faces.reserve(static_cast<std::size_t>(el.fits));
   const long long nv = static_cast<long long>(m.positions.size());
   Record rec;
   for (long long i = 0; i < el.count; ++i) {
     in.read(el, i, rules, rec);
-    const std::vector<long long>& idx = rec.items;
-    if (idx.size() < 3) in.fail("face " + std::to_string(i) + " has fewer than 3 corners");
-    for (long long v : idx)
-      if (v < 0 || v >= nv)
-        in.fail("face " + std::to_string(i) + " uses vertex " + std::to_string(v) +
-                ", but there are " + std::to_string(nv) + " vertices");
-    for (std::size_t j = 1; j + 1 < idx.size(); ++j)
-      m.faces.emplace_back(idx[0], idx[j], idx[j + 1]);
+    add_face(in, rec, i, nv, m.faces);
   }
 }
 
@@ -293,11 +141,12 @@ PlyModel parse_ply(const std::string& path, std::string_view bytes,
   TERVIK_CHECK(options.step >= 1, "parse_ply: the step must be at least 1");
   TERVIK_CHECK(options.step == 1 || options.vertices_only,
                "parse_ply: a step above 1 is for point files only");
-  const detail::Reporter r{path, options.error_prefix};
+  const Reporter r{path, options.error_prefix};
   const PlyHeader h = parse_ply_header(path, bytes, options.error_prefix);
   bool has_vertex = false;
   for (const PlyElement& el : h.elements) has_vertex = has_vertex || el.name == "vertex";
   if (!has_vertex) r.fail_line(h.lines, "no 'element vertex' line in the header");
+  if (h.format == PlyFormat::ascii) return parse_ascii_data(r, h, bytes, options);
 
   PlyModel m;
   m.format = h.format;
@@ -305,17 +154,17 @@ PlyModel parse_ply(const std::string& path, std::string_view bytes,
   bool seen_vertex = false;
   Record rec;
   for (const PlyElement& el : h.elements) {
-    if (el.name == "vertex") {
-      read_vertices(r, in, el, options, m);
-      if (options.vertices_only) return m;
-      seen_vertex = true;
-    } else if (el.name == "face" && !options.vertices_only) {
-      if (!seen_vertex) r.fail_line(el.line, "face element before the vertex element");
-      read_faces(r, in, el, m);
-    } else {
-      RecordRules rules;
-      rules.colour.assign(el.properties.size(), 0);
-      for (long long i = 0; i < el.count; ++i) in.read(el, i, rules, rec);
+    switch (element_kind(el, options)) {
+      case ElementKind::vertex:
+        read_vertices(r, in, el, options, m);
+        if (options.vertices_only) return m;
+        seen_vertex = true;
+        break;
+      case ElementKind::face: read_faces(r, in, el, seen_vertex, m); break;
+      case ElementKind::other: {
+        const RecordRules rules = plain_rules(el);
+        for (long long i = 0; i < el.count; ++i) in.read(el, i, rules, rec);
+      }
     }
   }
   in.mark_trailing();

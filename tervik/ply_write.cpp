@@ -1,7 +1,7 @@
 // PLY headers and records of the point and mesh files the programs write.
 #include <bit>
+#include <charconv>
 #include <cstdint>
-#include <cstdio>
 #include <initializer_list>
 #include <limits>
 
@@ -27,6 +27,35 @@ void put_le(std::string& out, std::uint64_t bits, int bytes) {
 
 void put_double(std::string& out, double v) { put_le(out, std::bit_cast<std::uint64_t>(v), 8); }
 
+// Text of the ASCII records. to_chars with a precision writes what printf's "%e" and "%f"
+// write in the C locale (digits, rounding, "inf", "nan" and their signs), several times faster.
+class Line {
+ public:
+  // v as "%e" (6 digits after the point), then `sep`.
+  Line& e(double v, char sep) {
+    return put(std::to_chars(at_, end(), v, std::chars_format::scientific, 6), sep);
+  }
+  // v as "%f" (6 digits after the point), then `sep`.
+  Line& f(double v, char sep) {
+    return put(std::to_chars(at_, end(), v, std::chars_format::fixed, 6), sep);
+  }
+  // v as "%d" or "%lld", then `sep`.
+  Line& i(long long v, char sep) { return put(std::to_chars(at_, end(), v), sep); }
+  void append_to(std::string& out) const {
+    out.append(text_, static_cast<std::size_t>(at_ - text_));
+  }
+
+ private:
+  char* end() { return text_ + sizeof text_ - 1; }
+  Line& put(std::to_chars_result r, char sep) {
+    at_ = r.ptr;  // the buffer holds the longest record: three "%f" of 1e308 are 951 bytes
+    *at_++ = sep;
+    return *this;
+  }
+  char text_[1100];
+  char* at_ = text_;
+};
+
 }  // namespace
 
 std::string point_file_header(std::size_t count, bool color, PlyFormat format) {
@@ -42,13 +71,13 @@ std::string point_file_header(std::size_t count, bool color, PlyFormat format) {
 void append_point_record(std::string& out, const Point3D& pos, const Point3D& normal,
                          const unsigned char* rgb, PlyFormat format) {
   if (format == PlyFormat::ascii) {
-    char line[256];
-    const int n = rgb ? std::snprintf(line, sizeof line, "%e %e %e %e %e %e %d %d %d\n", pos.x,
-                                      pos.y, pos.z, normal.x, normal.y, normal.z, rgb[0], rgb[1],
-                                      rgb[2])
-                      : std::snprintf(line, sizeof line, "%e %e %e %e %e %e\n", pos.x, pos.y,
-                                      pos.z, normal.x, normal.y, normal.z);
-    out.append(line, static_cast<std::size_t>(n));
+    Line line;
+    line.e(pos.x, ' ').e(pos.y, ' ').e(pos.z, ' ').e(normal.x, ' ').e(normal.y, ' ');
+    if (rgb)
+      line.e(normal.z, ' ').i(rgb[0], ' ').i(rgb[1], ' ').i(rgb[2], '\n');
+    else
+      line.e(normal.z, '\n');
+    line.append_to(out);
     return;
   }
   for (double v : {pos.x, pos.y, pos.z, normal.x, normal.y, normal.z}) put_double(out, v);
@@ -69,12 +98,13 @@ std::string mesh_file_header(std::size_t vertices, std::size_t faces, bool color
 void append_mesh_vertex(std::string& out, const Point3D& p, const unsigned char* rgb,
                         PlyFormat format) {
   if (format == PlyFormat::ascii) {
-    // A "%lf" of a huge coordinate takes over 300 characters.
-    char line[1100];
-    const int n = rgb ? std::snprintf(line, sizeof line, "%lf %lf %lf %d %d %d\n", p.x, p.y, p.z,
-                                      rgb[0], rgb[1], rgb[2])
-                      : std::snprintf(line, sizeof line, "%lf %lf %lf\n", p.x, p.y, p.z);
-    out.append(line, static_cast<std::size_t>(n));
+    Line line;
+    line.f(p.x, ' ').f(p.y, ' ');
+    if (rgb)
+      line.f(p.z, ' ').i(rgb[0], ' ').i(rgb[1], ' ').i(rgb[2], '\n');
+    else
+      line.f(p.z, '\n');
+    line.append_to(out);
     return;
   }
   for (double v : {p.x, p.y, p.z}) put_double(out, v);
@@ -83,9 +113,9 @@ void append_mesh_vertex(std::string& out, const Point3D& p, const unsigned char*
 
 void append_mesh_face(std::string& out, const Coord3D<long long>& face, PlyFormat format) {
   if (format == PlyFormat::ascii) {
-    char line[80];
-    const int n = std::snprintf(line, sizeof line, "3 %lld %lld %lld\n", face.x, face.y, face.z);
-    out.append(line, static_cast<std::size_t>(n));
+    Line line;
+    line.i(3, ' ').i(face.x, ' ').i(face.y, ' ').i(face.z, '\n');
+    line.append_to(out);
     return;
   }
   out.push_back(3);

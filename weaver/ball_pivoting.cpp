@@ -53,7 +53,7 @@ class Pivoter {
   Pivoter(const std::vector<Patch>& points, unsigned int nn, double minangle,
           std::vector<bool>& face_flags, unsigned int npoints, unsigned int threads)
       : input_(points), n_(points.size()), nn_(nn), npoints_(npoints), band_(minangle),
-        tree_(points), original_(tree_.renumber()), edges_(points.size()),
+        tree_(points, threads), original_(tree_.renumber()), edges_(points.size()),
         free_(points.size(), true), face_flags_(face_flags) {
     // The mesher numbers the points in the tree's depth-first order, so that points near each
     // other in space are near each other in memory; faces and messages give input indices.

@@ -19,7 +19,9 @@ constexpr int kMaxDynamicLoop = 1000;
 // Edges longer than this times the loop's mean edge length are split.
 constexpr double kSplitFactor = 4.0 / 3.0;
 // Gauss-Seidel sweeps of the fairing after each refinement round.
-constexpr int kFairingSweeps = 40;
+constexpr int kFairingSweeps = 20;
+// Sweeps of the last fairing, once the patch is refined.
+constexpr int kFinalSweeps = 80;
 
 
 // The faces and new vertices of one hole while it is closed.
@@ -57,29 +59,32 @@ bool interior(const HoleMesh& hm, HoleMesh::EdgeHandle e, const OpenMesh::FPropH
          hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 1))) == id;
 }
 
-// Angle at c of the triangle (a, b, c).
-double angle_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+// Cosine of the angle at c of the triangle (a, b, c).
+double cos_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
   const OpenMesh::Vec3d u = a - c, v = b - c;
-  return std::atan2((u % v).norm(), u | v);
+  const double l = u.norm() * v.norm();
+  return l > 0.0 ? (u | v) / l : 1.0;
 }
 
-// Smallest angle of the triangle (a, b, c).
-double min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
-  return std::min({angle_at(a, b, c), angle_at(b, c, a), angle_at(c, a, b)});
+// Cosine of the smallest angle of the triangle (a, b, c): the largest of the three cosines
+// (the cosine falls over [0, pi]), so comparing it compares the smallest angles, reversed.
+double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+  return std::max({cos_at(a, b, c), cos_at(b, c, a), cos_at(c, a, b)});
 }
 
 // Flips interior edges of the patch where the flip raises the smaller of the two triangles'
 // smallest angles (towards Delaunay triangles) without turning either triangle over. Every
 // flip raises that angle, so the passes end.
 void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandleT<int>& prop) {
+  // Flipping changes the faces' edge cycles, so the edges are listed first; a flip keeps the
+  // edge (and face) handles, so the list holds for every pass.
+  std::vector<HoleMesh::EdgeHandle> edges;
+  for (auto f : patch.faces)
+    for (auto e : hm.fe_range(f)) edges.push_back(e);
+  std::sort(edges.begin(), edges.end());
+  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
   for (int pass = 0; pass < 10; ++pass) {
     bool any = false;
-    // Flipping changes the faces' edge cycles, so the edges are listed first.
-    std::vector<HoleMesh::EdgeHandle> edges;
-    for (auto f : patch.faces)
-      for (auto e : hm.fe_range(f)) edges.push_back(e);
-    std::sort(edges.begin(), edges.end());
-    edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
     for (auto e : edges) {
       if (!interior(hm, e, prop, patch.id)) continue;
       // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d).
@@ -89,9 +94,9 @@ void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandle
       const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
       const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
       if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
-      const double old_min = std::min(min_angle(b, a, c), min_angle(a, b, d));
-      const double new_min = std::min(min_angle(d, a, c), min_angle(c, b, d));
-      if (new_min > old_min + 1e-6 && hm.is_flip_ok(e)) {
+      const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
+      const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
+      if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
         hm.flip(e);
         any = true;
       }
@@ -183,15 +188,20 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     if (!split_long_edges(hm, mesh, patch, prop)) break;
   }
   quality_flips(hm, patch, prop);
-  fair_vertices(hm, patch.fresh, 2 * kFairingSweeps);
+  fair_vertices(hm, patch.fresh, kFinalSweeps);
   return true;
 }
 
 }  // namespace
 
 HoleFilling fill_holes(RepairMesh& mesh) {
+  HoleMesh hm;
+  return fill_holes(mesh, hm);
+}
+
+HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   HoleFilling out;
-  HoleMesh hm = to_hole_mesh(mesh, out.faces_refused);
+  to_hole_mesh(mesh, out.faces_refused, hm);
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
   OpenMesh::FPropHandleT<int> prop;
   hm.add_property(prop);
@@ -222,7 +232,12 @@ HoleFilling fill_holes(RepairMesh& mesh) {
   }
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
+  long used = 0;
+  for (auto v : hm.vertices()) used += !hm.is_isolated(v);
+  out.euler = used - long(hm.n_edges()) + long(hm.n_faces());
   from_hole_mesh(hm, mesh);
+  hm.remove_property(prop);
+  hm.remove_property(scale);
   return out;
 }
 

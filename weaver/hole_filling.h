@@ -9,6 +9,7 @@
 // the loop spans (fairing).
 #include <vector>
 
+#include "weaver/hole_mesh.h"
 #include "weaver/loop_triangulation.h"
 #include "weaver/manifold_repair.h"
 
@@ -22,11 +23,16 @@ struct HoleFilling {
   long vertices_added = 0;
   long holes_left = 0;     // loops that could not be closed
   long faces_refused = 0;  // input faces the half-edge structure refused (left out)
+  long euler = 0;          // Euler characteristic of the result (vertices in use)
 };
 
 // Closes every hole of `mesh`, which must have at most two faces per edge, manifold vertices and
 // consistent orientation. New vertices are appended (colour: the mean of the vertices they are
 // made from; normal likewise); new faces follow the old ones, oriented like their neighbours.
 HoleFilling fill_holes(RepairMesh& mesh);
+
+// The same, leaving the closed mesh also in `hm` as a half-edge mesh (same vertices, faces in
+// the same order), for a next step that needs one.
+HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm);
 
 }  // namespace tervik

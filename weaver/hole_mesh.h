@@ -21,6 +21,9 @@ inline Point3D to_point(const OpenMesh::Vec3d& v) { return {v[0], v[1], v[2]}; }
 // same direction) are left out and counted in `refused`.
 HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused);
 
+// The same, built in `hm` (whatever it held is cleared; its properties stay).
+void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm);
+
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh);

@@ -52,7 +52,8 @@ bool parse_real(const char* text, double& value) {
 const std::vector<tervik::OptionSpec> kOptions = {
     {"binary", "", "write the mesh as binary little-endian PLY (coordinates as double)"},
     {"threads", "N",
-     "threads (default 1, 0 = all cores); the same mesh, the timing line in wall time"},
+     "threads for reading, triangulating and writing (default 1, 0 = all cores); the same mesh,"
+     " the timing line in wall time"},
     {"watertight", "", "close every hole, make the mesh manifold and orient it by the normals"},
 };
 
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
 
   try {
     std::vector<tervik::Patch> points;
-    tervik::read_points_color(points_path, points, decimation);
+    tervik::read_points_color(points_path, points, decimation, threads);
 
     std::vector<bool> face_flags;
     // One thread: processor time of the triangulation; more: its wall time, since processor
@@ -131,7 +132,8 @@ int main(int argc, char** argv) {
     // Every face is written, also those withdrawn during the triangulation.
     tervik::write_mesh(mesh_path, mesh,
                        options.has("binary") ? tervik::io::PlyFormat::binary_little_endian
-                                             : tervik::io::PlyFormat::ascii);
+                                             : tervik::io::PlyFormat::ascii,
+                       threads);
   } catch (const std::exception& e) {
     std::cerr << e.what() << std::endl;
     return 1;

@@ -7,6 +7,8 @@
 #include <queue>
 #include <utility>
 
+#include "weaver/vertex_sort.h"
+
 namespace tervik {
 namespace {
 
@@ -33,7 +35,11 @@ std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
       const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
       uses.push_back({edge_key(a, b), long(f), a < b});
     }
-  std::sort(uses.begin(), uses.end());
+  // By key, then face: the uses are made in face order and the sort keeps it.
+  std::uint64_t bound = 0;
+  for (const EdgeUse& u : uses) bound = std::max(bound, (u.key >> 32) + 1);
+  sort_by_vertex(uses, std::size_t(bound), [](const EdgeUse& u) { return u.key >> 32; },
+                 [](const EdgeUse& u) { return u.key & 0xffffffffu; });
   return uses;
 }
 
@@ -86,12 +92,9 @@ long remove_degenerate_faces(RepairMesh& mesh) {
     if (v[0] == v[1] || v[1] == v[2]) removed[f] = 1;
     else sorted.push_back({Coord3D<long long>(v[0], v[1], v[2]), long(f)});
   }
-  std::sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
-    if (a.first.x != b.first.x) return a.first.x < b.first.x;
-    if (a.first.y != b.first.y) return a.first.y < b.first.y;
-    if (a.first.z != b.first.z) return a.first.z < b.first.z;
-    return a.second < b.second;
-  });
+  // By the sorted vertices, then face (the faces were listed in order and the sort keeps it).
+  sort_by_vertex(sorted, mesh.vertices.size(), [](const auto& a) { return a.first.x; },
+                 [](const auto& a) { return (std::uint64_t(a.first.y) << 32) | std::uint64_t(a.first.z); });
   for (std::size_t i = 1; i < sorted.size(); ++i)
     if (sorted[i].first == sorted[i - 1].first) removed[std::size_t(sorted[i].second)] = 1;
   return drop_faces(mesh, removed);
@@ -190,39 +193,67 @@ long remove_folded_faces(RepairMesh& mesh) {
 
 namespace {
 
-// The fans of faces around vertex v: groups of its faces connected across edges at v.
-std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v,
-                                       const std::vector<long>& around) {
-  std::vector<long> parent(around.size());
+// The faces around every vertex, in face order: those of vertex v are
+// faces[start[v]] .. faces[start[v + 1] - 1].
+struct FacesAround {
+  std::vector<std::size_t> start;
+  std::vector<long> faces;
+};
+
+FacesAround faces_around(const RepairMesh& mesh) {
+  FacesAround a;
+  a.start.assign(mesh.vertices.size() + 1, 0);
+  for (const auto& f : mesh.faces)
+    for (int k = 0; k < 3; ++k) ++a.start[std::size_t(f[k]) + 1];
+  for (std::size_t v = 0; v < mesh.vertices.size(); ++v) a.start[v + 1] += a.start[v];
+  a.faces.resize(a.start.back());
+  std::vector<std::size_t> next(a.start.begin(), a.start.end() - 1);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) a.faces[next[std::size_t(mesh.faces[f][k])]++] = long(f);
+  return a;
+}
+
+// The fans of faces around vertex v (groups of its faces connected across edges at v), each
+// in the order of `around`, the fans in the order of their first face. Empty when there is
+// only one: the common case returns without building anything.
+std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, const FacesAround& around) {
+  const long* faces = around.faces.data() + around.start[std::size_t(v)];
+  const std::size_t n = around.start[std::size_t(v) + 1] - around.start[std::size_t(v)];
+  // Faces sharing a vertex other than v share an edge at v (each face has two such vertices).
+  thread_local std::vector<long> parent;
+  thread_local std::vector<std::pair<long long, long>> seen;  // other vertex, first face there
+  parent.resize(n);
   std::iota(parent.begin(), parent.end(), 0L);
-  for (std::size_t i = 0; i < around.size(); ++i)
-    for (std::size_t j = i + 1; j < around.size(); ++j) {
-      const auto& a = mesh.faces[std::size_t(around[i])];
-      const auto& b = mesh.faces[std::size_t(around[j])];
-      bool share = false;
-      for (int p = 0; p < 3; ++p)
-        for (int q = 0; q < 3; ++q) share |= a[p] != v && a[p] == b[q];
-      if (share) parent[std::size_t(find_root(parent, long(i)))] = find_root(parent, long(j));
+  seen.clear();
+  long groups = long(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto& f = mesh.faces[std::size_t(faces[i])];
+    for (int k = 0; k < 3; ++k) {
+      if (f[k] == v) continue;
+      auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == f[k]; });
+      if (it == seen.end()) {
+        seen.emplace_back(f[k], long(i));
+        continue;
+      }
+      const long a = find_root(parent, long(i)), b = find_root(parent, it->second);
+      if (a != b) {
+        parent[std::size_t(a)] = b;
+        --groups;
+      }
     }
+  }
+  if (groups < 2) return {};
   std::vector<std::vector<long>> fans;
-  std::vector<long> fan_of(around.size(), -1);
-  for (std::size_t i = 0; i < around.size(); ++i) {
+  std::vector<long> fan_of(n, -1);
+  for (std::size_t i = 0; i < n; ++i) {
     const long r = find_root(parent, long(i));
     if (fan_of[std::size_t(r)] < 0) {
       fan_of[std::size_t(r)] = long(fans.size());
       fans.emplace_back();
     }
-    fans[std::size_t(fan_of[std::size_t(r)])].push_back(around[i]);
+    fans[std::size_t(fan_of[std::size_t(r)])].push_back(faces[i]);
   }
   return fans;
-}
-
-// Faces around every vertex, in face order.
-std::vector<std::vector<long>> faces_around(const RepairMesh& mesh) {
-  std::vector<std::vector<long>> around(mesh.vertices.size());
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    for (int k = 0; k < 3; ++k) around[std::size_t(mesh.faces[f][k])].push_back(long(f));
-  return around;
 }
 
 }  // namespace
@@ -231,13 +262,15 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
   split = 0;
   long total = 0;
   // Removal of small fans, repeated while it removes something (it can pinch a neighbour).
+  // After the first round only the vertices of removed faces can have changed.
+  std::vector<char> check(mesh.vertices.size(), 1);
   for (int round = 0; round < 10; ++round) {
     const auto around = faces_around(mesh);
     std::vector<char> removed(mesh.faces.size(), 0);
     bool any = false;
-    for (std::size_t v = 0; v < around.size(); ++v) {
-      if (around[v].size() < 2) continue;
-      auto fans = fans_at(mesh, (long long)v, around[v]);
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+      if (!check[v]) continue;
+      auto fans = fans_at(mesh, (long long)v, around);
       if (fans.size() < 2) continue;
       std::stable_sort(fans.begin(), fans.end(),
                        [](const auto& a, const auto& b) { return a.size() > b.size(); });
@@ -246,13 +279,17 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
           for (long f : fans[i]) removed[std::size_t(f)] = any = true;
     }
     if (!any) break;
+    std::fill(check.begin(), check.end(), 0);
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+      if (removed[f])
+        for (int k = 0; k < 3; ++k) check[std::size_t(mesh.faces[f][k])] = 1;
     total += drop_faces(mesh, removed);
   }
   // What is left gets a copy of the vertex per extra fan.
   const auto around = faces_around(mesh);
-  for (std::size_t v = 0; v < around.size(); ++v) {
-    if (around[v].size() < 2) continue;
-    auto fans = fans_at(mesh, (long long)v, around[v]);
+  const std::size_t old_vertices = mesh.vertices.size();  // copies are appended as it goes
+  for (std::size_t v = 0; v < old_vertices; ++v) {
+    auto fans = fans_at(mesh, (long long)v, around);
     std::stable_sort(fans.begin(), fans.end(),
                      [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (std::size_t i = 1; i < fans.size(); ++i) {

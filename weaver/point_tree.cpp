@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "tervik/exceptions.h"
 
@@ -18,20 +20,21 @@ inline double squared_distance(const double q[3], const double p[3]) {
 
 }  // namespace
 
-PointTree::PointTree(const std::vector<Patch>& points) {
+PointTree::PointTree(const std::vector<Patch>& points, unsigned int threads) {
   TERVIK_CHECK(points.size() < kNoRight,
                "PointTree over " << points.size() << " points: at most 2^29 - 2 are supported");
   const auto count = static_cast<uint32_t>(points.size());
   std::vector<Build> order(count);
   for (uint32_t i = 0; i < count; ++i) order[i] = Build{points[i].pos, i};
-  nodes_.reserve(count);
-  root_ = build(order, 0, count);
+  nodes_.resize(count);
+  root_ = build(order, 0, count, 0, threads);
   for (const Node& n : nodes_) {
     if (std::isnan(n.p[0]) || std::isnan(n.p[1]) || std::isnan(n.p[2])) has_nan_ = true;
   }
 }
 
-uint32_t PointTree::build(std::vector<Build>& order, uint32_t start, uint32_t end) {
+uint32_t PointTree::build(std::vector<Build>& order, uint32_t start, uint32_t end, uint32_t id,
+                          unsigned int threads) {
   if (start == end) return kNone;
   // Bounding box of the range; a coordinate below the minimum is not compared with the
   // maximum.
@@ -61,12 +64,30 @@ uint32_t PointTree::build(std::vector<Build>& order, uint32_t start, uint32_t en
                      const double u = a.pos[axis], v = b.pos[axis];
                      return u < v || (!std::isnan(u) && std::isnan(v));
                    });
-  const uint32_t id = static_cast<uint32_t>(nodes_.size());
   const Point3D& p = order[m].pos;
-  // The left subtree, when there is one, starts at the next node.
-  nodes_.push_back(Node{{p.x, p.y, p.z}, order[m].index, axis | (m > start ? kHasLeft : 0)});
-  build(order, start, m);
-  const uint32_t right = build(order, m + 1, end);
+  // Depth-first layout: the left subtree, when there is one, starts at the next node and the
+  // right one after the left's m - start nodes.
+  nodes_[id] = Node{{p.x, p.y, p.z}, order[m].index, axis | (m > start ? kHasLeft : 0)};
+  const uint32_t right_id = id + 1 + (m - start);
+  uint32_t right = kNone;
+  // The two subtrees touch disjoint ranges of `order` and of the nodes: large ones are built
+  // side by side.
+  constexpr uint32_t kParallelRange = 1 << 15;
+  bool left_done = false;
+  if (threads > 1 && end - start >= kParallelRange) {
+    try {
+      std::thread left([&] { build(order, start, m, id + 1, threads / 2); });
+      right = build(order, m + 1, end, right_id, threads - threads / 2);
+      left.join();
+      left_done = true;
+    } catch (const std::system_error&) {
+      // No thread to be had: built here, below.
+    }
+  }
+  if (!left_done) {
+    build(order, start, m, id + 1, 1);
+    right = build(order, m + 1, end, right_id, 1);
+  }
   nodes_[id].links |= (right == kNone ? kNoRight : right) << 3;
   return id;
 }

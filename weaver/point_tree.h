@@ -28,9 +28,10 @@ class PointTree {
     double last_d2 = 0.0;
   };
 
-  // Builds the tree over the positions of `points` (indices 0 .. n - 1). Throws TervikError
-  // for 2^29 - 1 or more points.
-  explicit PointTree(const std::vector<Patch>& points);
+  // Builds the tree over the positions of `points` (indices 0 .. n - 1), the subtrees of large
+  // ranges on up to `threads` threads (the same tree for every count). Throws TervikError for
+  // 2^29 - 1 or more points.
+  explicit PointTree(const std::vector<Patch>& points, unsigned int threads = 1);
 
   // Fills `out` (cleared first) with the indices of the min(k, n) points nearest to `query`,
   // nearest first; at equal distance the point found later in the search comes first, and
@@ -77,7 +78,9 @@ class PointTree {
   };
   struct Search;
 
-  uint32_t build(std::vector<Build>& order, uint32_t start, uint32_t end);
+  // Builds the subtree of order[start, end) into the nodes from `id` on; returns its root.
+  uint32_t build(std::vector<Build>& order, uint32_t start, uint32_t end, uint32_t id,
+                 unsigned int threads);
   void within(uint32_t node, const double q[3], double r2, std::vector<unsigned int>& out) const;
 
   std::vector<Node> nodes_;

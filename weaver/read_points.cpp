@@ -9,7 +9,8 @@ namespace {
 
 const std::string kPrefix = "ERROR( read_points ) : ";
 
-void read(const std::string& path, std::vector<Patch>& points, unsigned int step, bool color) {
+void read(const std::string& path, std::vector<Patch>& points, unsigned int step, bool color,
+          unsigned threads) {
   points.clear();
   std::string bytes;
   // Only regular files are read: a FIFO or a device (/dev/zero) could block or never end.
@@ -24,6 +25,7 @@ void read(const std::string& path, std::vector<Patch>& points, unsigned int step
   options.step = step;
   options.require_normals = true;
   options.vertices_only = true;
+  options.threads = threads;
   const io::PlyModel model = io::parse_ply(path, bytes, options);
   std::string().swap(bytes);  // release the file's bytes before the points are built
   points.resize(model.positions.size());
@@ -41,12 +43,14 @@ void read(const std::string& path, std::vector<Patch>& points, unsigned int step
 
 }  // namespace
 
-void read_points_color(const std::string& path, std::vector<Patch>& points, unsigned int step) {
-  read(path, points, step, true);
+void read_points_color(const std::string& path, std::vector<Patch>& points, unsigned int step,
+                       unsigned threads) {
+  read(path, points, step, true, threads);
 }
 
-void read_points(const std::string& path, std::vector<Patch>& points, unsigned int step) {
-  read(path, points, step, false);
+void read_points(const std::string& path, std::vector<Patch>& points, unsigned int step,
+                 unsigned threads) {
+  read(path, points, step, false, threads);
 }
 
 }  // namespace tervik

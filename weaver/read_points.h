@@ -18,11 +18,14 @@ namespace tervik {
 // Empties `points` and fills it with every step-th point of the PLY point file `path`
 // (records 0, step, 2 step, ... of the vertex data, in file order). step must be at least 1.
 // Throws TervikError "ERROR( read_points ) : Unable to read from file <path>" when the file
-// cannot be opened, and TervikError naming the file and the line for damaged contents.
-void read_points_color(const std::string& path, std::vector<Patch>& points, unsigned int step);
+// cannot be opened, and TervikError naming the file and the line for damaged contents. ASCII
+// data is parsed on `threads` threads, with the same points and messages for every count.
+void read_points_color(const std::string& path, std::vector<Patch>& points, unsigned int step,
+                       unsigned threads = 1);
 
 // The same, but the colour of every point is left at the Patch default (128, 128, 128)
 // (the reader of the point files without colour columns).
-void read_points(const std::string& path, std::vector<Patch>& points, unsigned int step);
+void read_points(const std::string& path, std::vector<Patch>& points, unsigned int step,
+                 unsigned threads = 1);
 
 }  // namespace tervik

@@ -13,6 +13,12 @@ namespace {
 constexpr long kMaxFanRemoved = 8;
 // Detached pieces with fewer faces than this share of the largest piece are removed.
 constexpr double kMinPieceShare = 0.01;
+// Handles are looked for in geodesic regions of this many mean edge lengths around each seed:
+// a handle is removed when a loop around it fits in such a region (about twice this many edges
+// long at most), so tunnels and bridges a few edges wide go, wider ones stay.
+constexpr double kHandleRadius = 4.0;
+// Rounds of handle removal (each finds loops, cuts and caps them).
+constexpr int kHandleRounds = 2;
 
 }  // namespace
 
@@ -34,7 +40,11 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
-  report.holes = fill_holes(m);
+  HoleMesh closed;
+  report.holes = fill_holes(m, closed);
+  if (report.holes.holes_left == 0 && report.holes.faces_refused == 0)
+    report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds,
+                                    report.holes.euler, &closed);
 
   FaceVertexMesh out;
   out.vertices.reserve(m.vertices.size());
@@ -47,10 +57,15 @@ std::string format_report(const WatertightReport& r) {
   std::ostringstream s;
   s << "Holes closed: " << r.holes.holes_closed << "\n"
     << "Largest hole: " << r.holes.largest_hole << " edges\n"
+    << "Handles removed: " << r.handles.handles << " (faces added: " << r.handles.faces_added
+    << ")\n"
     << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
     << ")\n"
-    << "Faces added: " << r.holes.faces_added << " (new vertices: " << r.holes.vertices_added
-    << ")";
+    << "Faces added: " << r.holes.faces_added + r.handles.faces_added
+    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added << ")";
+  if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
+    s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
+      << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;
   if (r.holes.holes_left > 0 || r.holes.faces_refused > 0)
     s << "\nWARNING: holes left open: " << r.holes.holes_left
       << ", faces refused: " << r.holes.faces_refused;

@@ -2,12 +2,13 @@
 // Turns the triangulation's mesh into a closed, manifold, consistently oriented surface: leaves
 // out withdrawn faces, repairs edges and vertices where the surface is not a manifold, orients
 // every piece by the point normals, removes folds and small detached pieces, and closes every
-// hole (weaver/hole_filling.h).
+// hole (weaver/hole_filling.h), then cuts out small handles (weaver/handle_removal.h).
 #include <string>
 #include <vector>
 
 #include "common/patch.h"
 #include "tervik/mesh.h"
+#include "weaver/handle_removal.h"
 #include "weaver/hole_filling.h"
 
 namespace tervik {
@@ -23,6 +24,7 @@ struct WatertightReport {
   long vertices_split = 0;      // vertex copies made for fans that could not be removed
   long small_pieces = 0;        // faces of detached pieces removed
   HoleFilling holes;
+  HandleRemoval handles;  // small handles cut out after the holes are closed
 
   // Faces removed by the repairs, withdrawn faces not included.
   long faces_removed() const {

@@ -20,6 +20,7 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   EXPECT_EQ(r.holes_closed, 1);
   EXPECT_EQ(r.holes_left, 0);
   EXPECT_EQ(r.faces_refused, 0);
+  EXPECT_EQ(r.euler, 2);
   EXPECT_EQ(long(m.faces.size() - kept), r.faces_added);
   EXPECT_EQ(long(m.vertices.size() - old_vertices), r.vertices_added);
   const testing::Topology t = testing::topology(m.faces);

@@ -88,6 +88,30 @@ TEST(PointTree, NaNPositionsAnswerLikeTheKDTree) {
                       "nan");
 }
 
+// Large ranges are split on several threads: node for node the tree of one thread, ties and
+// twins included.
+TEST(PointTree, BuiltOnThreadsIsTheSameTree) {
+  std::mt19937 rng(43);
+  for (int grid : {0, 40}) {
+    const std::vector<Patch> pts = random_patches(rng, 100001, grid);
+    PointTree one(pts, 1);
+    const std::vector<uint32_t> order = one.renumber();
+    for (unsigned threads : {2u, 3u, 8u}) {
+      PointTree many(pts, threads);
+      ASSERT_EQ(many.renumber(), order) << threads;
+      for (uint32_t i = 0; i < pts.size(); i += 997) EXPECT_EQ(many.position(i), one.position(i));
+      PointTree::Scratch a, b;
+      Indices want, got;
+      for (int q = 0; q < 50; ++q) {
+        const Point3D& at = pts[rng() % pts.size()].pos;
+        one.nearest(at, 20, want, a);
+        many.nearest(at, 20, got, b);
+        ASSERT_EQ(got, want);
+      }
+    }
+  }
+}
+
 // Queries from several threads, each with its own scratch, give the one-thread answers.
 TEST(PointTree, ConcurrentQueriesWithOwnScratch) {
   std::mt19937 rng(41);

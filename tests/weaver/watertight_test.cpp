@@ -113,7 +113,8 @@ TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
   expect_closed_outward_sphere(m);
   EXPECT_EQ(m.faces.size(), s.faces.size());
   EXPECT_EQ(format_report(r),
-            "Holes closed: 0\nLargest hole: 0 edges\nFaces removed: 1 (withdrawn faces left out: 1)\n"
+            "Holes closed: 0\nLargest hole: 0 edges\nHandles removed: 0 (faces added: 0)\n"
+            "Faces removed: 1 (withdrawn faces left out: 1)\n"
             "Faces added: 0 (new vertices: 0)");
 }
 
@@ -137,6 +138,7 @@ TEST(Watertight, WeaverOptionWritesAClosedMeshAndPrintsTheReport) {
   EXPECT_NE(out.find("Largest hole: "), std::string::npos);
   EXPECT_NE(out.find("Faces removed: "), std::string::npos);
   EXPECT_NE(out.find("Faces added: "), std::string::npos);
+  EXPECT_NE(out.find("Handles removed: "), std::string::npos);
   EXPECT_EQ(testing::read_file(dir.file("plain.out")).find("Holes closed"), std::string::npos);
   FaceVertexMesh plain, closed;
   read_mesh(dir.file("plain.ply"), plain);
