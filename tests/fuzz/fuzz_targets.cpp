@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -115,11 +116,57 @@ int mesh(const std::uint8_t* data, std::size_t size) {
   return n;
 }
 
+namespace {
+
+// What parse_ply made of some bytes: the model, or the message it threw.
+struct PlyOutcome {
+  io::PlyModel model;
+  std::string error;
+};
+
+PlyOutcome parse_outcome(const std::string& bytes, const io::PlyReadOptions& options) {
+  PlyOutcome outcome;
+  try {
+    outcome.model = io::parse_ply("fuzz.ply", bytes, options);
+  } catch (const BacktracedTervikException& e) {
+    outcome.error = e.what();
+  }
+  return outcome;
+}
+
+template <typename T>
+bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
+  return a.size() == b.size() &&
+         (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+}
+
+bool same_outcome(const PlyOutcome& a, const PlyOutcome& b) {
+  const io::PlyModel& x = a.model;
+  const io::PlyModel& y = b.model;
+  return a.error == b.error && x.format == y.format && x.has_normals == y.has_normals &&
+         x.has_colors == y.has_colors && x.has_faces == y.has_faces &&
+         same_bits(x.positions, y.positions) && same_bits(x.normals, y.normals) &&
+         same_bits(x.colors, y.colors) && same_bits(x.faces, y.faces);
+}
+
+}  // namespace
+
 int ply(const std::uint8_t* data, std::size_t size) {
   const std::string path = scratch(data, size, ".ply");
   if (path.empty()) return 0;
   int n = 0;
   n += rejected([&] { io::read_ply(path); });
+  // Reading in pieces on threads must give the same model or the same message as one piece
+  // on one thread; tiny pieces put piece borders inside most lines' neighbours.
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  io::PlyReadOptions whole;
+  io::PlyReadOptions pieces;
+  pieces.threads = 3;
+  pieces.piece_bytes = 5;
+  if (!same_outcome(parse_outcome(bytes, whole), parse_outcome(bytes, pieces))) {
+    std::fprintf(stderr, "reading in pieces on threads changed the outcome\n");
+    std::abort();
+  }
   return n;
 }
 

@@ -20,7 +20,8 @@ int jpeg_image(const std::uint8_t* data, std::size_t size);
 int tiff_image(const std::uint8_t* data, std::size_t size);
 int points(const std::uint8_t* data, std::size_t size);       // weaver's point reader
 int mesh(const std::uint8_t* data, std::size_t size);         // read_mesh
-int ply(const std::uint8_t* data, std::size_t size);          // the scorer's read_ply
+int ply(const std::uint8_t* data, std::size_t size);          // read_ply; parse_ply in
+                                                              // pieces on threads agrees
 int multiarray(const std::uint8_t* data, std::size_t size);   // ReadMultiArray, PortableFloat
 int rle(const std::uint8_t* data, std::size_t size);          // Rle, also round trips
 
