@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make pkg-config
+  cmake g++ make ninja-build pkg-config
   libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
   libjpeg-dev libpng-dev libtiff-dev
   libopenmesh-dev
