@@ -37,7 +37,8 @@ void add_colors(std::vector<Patch>& patches, const std::vector<MultiArray<double
 // the cameras that see it (depth tolerance `tol`) with a facing score above 0.9, the best one's
 // window correlates negatively (ncc_rgb < 0) with another's. Such a patch is moved to random
 // positions within `tol` (per axis) of where it was until it is consistent or its attempts run
-// out, when it is put back. Draws from rand(). Returns the number of patches that were displaced.
+// out, when it is put back. Draws from sampler_rand() (sculptor/random.h). Returns the number
+// of patches that were displaced.
 long photo_consistency(std::vector<Patch>& patches, const std::vector<MultiArray<double, 2>>& maps,
                        const multiview::MultiView<ImageRGB<unsigned char>>& views, double tol);
 

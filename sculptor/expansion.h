@@ -6,7 +6,7 @@
 // A sampling call makes one SurfaceSampler over its output vector, fills first centres (from
 // seeds, previous patches or uniform draws), calls expand() and then finish(). While sampling,
 // the output holds the centres only, in order of acceptance; finish() appends the companions.
-// All random numbers come from sym_rand() / rand() (sculptor/random.h), in a fixed order.
+// All random numbers come from sym_rand() / sampler_rand() (sculptor/random.h), in a fixed order.
 #include <cstddef>
 #include <iosfwd>
 #include <vector>

@@ -1,9 +1,9 @@
 #include "sculptor/seeds.h"
 
-#include <cstdlib>
 #include <ostream>
 
 #include "sculptor/expansion.h"
+#include "sculptor/random.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -21,16 +21,16 @@ void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds,
   seeds.clear();
   const long long target = SamplingTargets::from_npoints(params.npoints).starts;
   if (target > 0) seeds.reserve(static_cast<std::size_t>(target));
-  // A rand() draw times this scale spans the box side.
+  // A draw times this scale spans the box side.
   constexpr double kToUnit = 4.656612875245797e-10;  // 1 / 2147483647
   const Point3D scale((max.x - min.x) * kToUnit, (max.y - min.y) * kToUnit,
                       (max.z - min.z) * kToUnit);
   long long tries = 0, since_last = 0;
   while (static_cast<long long>(seeds.size()) < target) {
     if (since_last == stall_tries) break;
-    const int r1 = std::rand();
-    const int r2 = std::rand();
-    const int r3 = std::rand();
+    const int r1 = sampler_rand();
+    const int r2 = sampler_rand();
+    const int r3 = sampler_rand();
     const Point3D candidate(r3 * scale.x + min.x, r2 * scale.y + min.y, r1 * scale.z + min.z);
     ++tries;
     ++since_last;

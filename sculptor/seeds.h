@@ -16,8 +16,8 @@ inline constexpr long long kSeedStallTries = 10'000'000;
 
 // Replaces `seeds` with (npoints - trunc(0.75 npoints)) / 10 admissible points (projection_test:
 // inside at least `min_cameras` images, on background in exactly `tolerance`, on an outline),
-// drawn uniformly in the box [box_min, box_max] (world units) with rand(), z first, then y, then
-// x; in acceptance order. Reads npoints, the box, min_cameras and tolerance of `params`. Writes
+// drawn uniformly in the box [box_min, box_max] (world units) with sampler_rand(), z first, then
+// y, then x; in acceptance order. Reads npoints, the box, min_cameras and tolerance of `params`. Writes
 // "<n> lowres seeds after <tries> tries (<n / tries>)" to `progress`. When kSeedStallTries tries
 // in a row find no seed (a box that misses the object, empty silhouettes, too few cameras), it
 // stops with the seeds found and a "WARNING: " line saying so.

@@ -1,9 +1,9 @@
 #include "sculptor/static_surface.h"
 
-#include <cstdlib>
 #include <ostream>
 
 #include "sculptor/expansion.h"
+#include "sculptor/random.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -29,9 +29,9 @@ void static_surface(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
     const Point3D scale = (box_max - box_min) * (1.0 / 2147483647);
     long long since_last = 0;
     while (accepted < wanted && since_last < stall_attempts) {
-      const int r1 = std::rand();
-      const int r2 = std::rand();
-      const int r3 = std::rand();
+      const int r1 = sampler_rand();
+      const int r2 = sampler_rand();
+      const int r3 = sampler_rand();
       const Point3D p(box_min.x + r3 * scale.x, box_min.y + r2 * scale.y,
                       box_min.z + r1 * scale.z);
       if (sampler.attempt(p)) {

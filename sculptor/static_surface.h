@@ -18,7 +18,8 @@ inline constexpr long long kStaticStallAttempts = 10'000'000;
 // Replaces `out` with the frame's patches: centres (in order of acceptance) followed by their
 // three companions each, colour (128, 128, 128), 4 M patches when the target is reached (M =
 // npoints - trunc(0.75 npoints)). Phase 1 draws points uniformly in the box of `params` with
-// rand() (z first, then y, then x) until S = M / 10 centres are built on admissible points;
+// sampler_rand() (z first, then y, then x) until S = M / 10 centres are built on admissible
+// points;
 // Phase 2 expands them with in-plane step 4 L (L = params.step), halved every pass. Writes the
 // samplers' progress lines to `progress`. When kStaticStallAttempts attempts in a row add no
 // centre (a box that misses the object, empty silhouettes), Phase 1 stops with a "WARNING: " line

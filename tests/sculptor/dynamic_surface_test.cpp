@@ -3,16 +3,16 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "hull_fixture.h"
-#include "stage_fixture.h"
 #include "sampling_checks.h"
 #include "sculptor/growth.h"
 #include "sculptor/normals.h"
+#include "sculptor/random.h"
+#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -53,7 +53,7 @@ class DynamicSurfaceTest : public ::testing::Test {
 };
 
 TEST_F(DynamicSurfaceTest, SecondFrameFollowsTheMovedObject) {
-  std::srand(17);
+  seed_sampler_rand(17);
   const std::vector<Patch> previous = first_frame(Point3D(), 4000);
   ASSERT_EQ(previous.size(), 4000u);
   const Point3D moved(0.08, -0.05, 0.04);
@@ -71,13 +71,13 @@ TEST_F(DynamicSurfaceTest, SecondFrameFollowsTheMovedObject) {
 }
 
 TEST_F(DynamicSurfaceTest, HundredPointsAndNoInfluenceOfTheBox) {
-  std::srand(4);
+  seed_sampler_rand(4);
   const std::vector<Patch> previous = first_frame(Point3D(), 400);
   const auto views = testing::sphere_views(cams_, Point3D(0.02, 0, 0), kRadius);
   std::vector<Patch> a, b;
-  std::srand(9);
+  seed_sampler_rand(9);
   const std::string ta = track(views, a, previous, 100);
-  std::srand(9);
+  seed_sampler_rand(9);
   const std::string tb = track(views, b, previous, 100, Point3D(5, 5, 5), Point3D(-7, 3, 2));
   EXPECT_EQ(a, b);
   EXPECT_EQ(ta, tb);

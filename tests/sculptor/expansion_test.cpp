@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "hull_fixture.h"
-#include "stage_fixture.h"
 #include "sampling_checks.h"
+#include "sculptor/random.h"
+#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -54,7 +55,7 @@ class ExpansionTest : public ::testing::Test {
 };
 
 TEST_F(ExpansionTest, CentresThenCompanionsWithTheirCentresNormals) {
-  std::srand(8);
+  seed_sampler_rand(8);
   std::vector<Patch> out;
   std::ostringstream progress;
   SurfaceSampler sampler(views_, out, testing::stage_params(1000, kStep), progress);
@@ -86,7 +87,7 @@ TEST_F(ExpansionTest, FirstPassPlacesNewCentresOnTheRingOfItsCentre) {
   // normal is far off may grow none; enough of them must grow.
   int grown = 0;
   for (unsigned seed = 1; seed <= 20; ++seed) {
-    std::srand(seed);
+    seed_sampler_rand(seed);
     std::vector<Patch> out;
     std::ostringstream progress;
     SurfaceSampler sampler(views_, out, testing::stage_params(20, kStep), progress);
@@ -115,7 +116,7 @@ TEST_F(ExpansionTest, FirstPassPlacesNewCentresOnTheRingOfItsCentre) {
 
 TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
   for (std::size_t centres : {10u, 11u}) {
-    std::srand(12);
+    seed_sampler_rand(12);
     std::vector<Patch> out;
     testing::Views views = views_;
     std::ostringstream progress;
@@ -137,7 +138,7 @@ TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
 }
 
 TEST_F(ExpansionTest, CompanionSearchThatRunsOutDropsTheCentre) {
-  std::srand(6);
+  seed_sampler_rand(6);
   std::vector<Patch> out;
   std::ostringstream progress;
   // Two draws can never give three companions.

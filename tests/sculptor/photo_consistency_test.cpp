@@ -6,6 +6,7 @@
 #include "sculptor/colors.h"
 #include "sculptor/depth_maps.h"
 #include "sculptor/post_scene.h"
+#include "sculptor/random.h"
 
 namespace tervik {
 namespace {
@@ -58,7 +59,7 @@ TEST(PhotoConsistency, AgreeingViewsLeaveThePatchesAlone) {
   s.patches.push_back(make_patch({0.3, -0.2, 0.1}, s.patches[0].normal));
   s.build_maps();
   const std::vector<Patch> before = s.patches;
-  std::srand(1);
+  seed_sampler_rand(1);
   EXPECT_EQ(photo_consistency(s.patches, s.maps, s.views, 0.05), 0);
   EXPECT_EQ(s.patches, before);
 }
@@ -83,17 +84,17 @@ TEST(PhotoConsistency, HopelessPatchesArePutBackExactlyAfterTheirAttempts) {
   s.patches.push_back(make_patch({0.25, 0.125, 0}, s.patches[0].normal));
   s.build_maps(true);
   const std::vector<Patch> before = s.patches;
-  std::srand(3);
+  seed_sampler_rand(3);
   EXPECT_EQ(photo_consistency(s.patches, s.maps, s.views, 0.05), 2);
   EXPECT_EQ(s.patches, before);
   // The attempts are bounded: 50 displacements for the first patch, 49 for the next, three
   // draws each.
-  std::srand(3);
-  for (int i = 0; i < 3 * (50 + 49); ++i) std::rand();
-  const int expected_next = std::rand();
-  std::srand(3);
+  seed_sampler_rand(3);
+  for (int i = 0; i < 3 * (50 + 49); ++i) sampler_rand();
+  const int expected_next = sampler_rand();
+  seed_sampler_rand(3);
   photo_consistency(s.patches, s.maps, s.views, 0.05);
-  EXPECT_EQ(std::rand(), expected_next);
+  EXPECT_EQ(sampler_rand(), expected_next);
 }
 
 TEST(PhotoConsistency, InconsistentPatchMovesWithinTheToleranceUntilTheViewsAgree) {
@@ -102,7 +103,7 @@ TEST(PhotoConsistency, InconsistentPatchMovesWithinTheToleranceUntilTheViewsAgre
   Studio s(ramp(64, 48, true), ramp(64, 48, true, 31, 34));
   s.build_maps();
   const Point3D start = s.patches[0].pos;
-  std::srand(5);
+  seed_sampler_rand(5);
   const double tol = 0.6;
   EXPECT_EQ(photo_consistency(s.patches, s.maps, s.views, tol), 1);
   const Point3D end = s.patches[0].pos;

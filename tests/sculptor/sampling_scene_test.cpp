@@ -10,13 +10,14 @@
 #include "sculptor/dynamic_surface.h"
 #include "sculptor/growth.h"
 #include "sculptor/normals.h"
+#include "sculptor/random.h"
 #include "sculptor/seeds.h"
 #include "sculptor/silhouette.h"
+#include "stage_fixture.h"
 #include "tervik/multiview_auxiliar.h"
 #include "tools/scene.h"
 #include "tools/scene_render.h"
 #include "tools/score.h"
-#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -55,7 +56,7 @@ TEST(SphereScene, SamplesLieOnTheOutlineWithTrueNormalsInBothFrames) {
   const scene::GroundTruth truth = scene::build_scene(options);
   const double L = truth.sampling_length();
   const long long npoints = 20000;
-  std::srand(1);
+  seed_sampler_rand(1);
   Views fine, coarse;
   scene_views(truth, truth.first_frame, fine, coarse);
   std::vector<Point3D> seeds;

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "hull_fixture.h"
-#include "stage_fixture.h"
 #include "sampling_checks.h"
 #include "sculptor/normals.h"
+#include "sculptor/random.h"
+#include "stage_fixture.h"
 
 namespace tervik {
 namespace {
@@ -37,7 +38,7 @@ class StaticSurfaceTest : public ::testing::Test {
 };
 
 TEST_F(StaticSurfaceTest, SamplesTheWholeTargetOnTheHull) {
-  std::srand(21);
+  seed_sampler_rand(21);
   std::vector<Patch> out = {Patch{}};  // replaced, not appended to
   const Point3D lo(-0.7, -0.7, -0.7), hi(0.7, 0.7, 0.7);
   const std::string log = sample(out, 4000, lo, hi);
@@ -62,17 +63,17 @@ TEST_F(StaticSurfaceTest, SamplesTheWholeTargetOnTheHull) {
 
 TEST_F(StaticSurfaceTest, HundredPointsSeedTwoCentresAndRepeatWithTheSameDraws) {
   std::vector<Patch> a, b;
-  std::srand(8);
+  seed_sampler_rand(8);
   const std::string log = sample(a, 100, Point3D(-1, -1, -1), Point3D(1, 1, 1));
   EXPECT_EQ(log.rfind("8 points after ", 0), 0u) << log;
   testing::expect_valid_sampling(views_, a, 25, kStep);
-  std::srand(8);
+  seed_sampler_rand(8);
   sample(b, 100, Point3D(-1, -1, -1), Point3D(1, 1, 1));
   EXPECT_EQ(a, b);
 }
 
 TEST_F(StaticSurfaceTest, BoxThatMissesTheObjectEndsWithWarnings) {
-  std::srand(2);
+  seed_sampler_rand(2);
   std::vector<Patch> out;
   const std::string log = sample(out, 1000, Point3D(2, 2, 2), Point3D(3, 3, 3), 5000);
   EXPECT_TRUE(out.empty());
@@ -84,7 +85,7 @@ TEST_F(StaticSurfaceTest, BoxThatMissesTheObjectEndsWithWarnings) {
 }
 
 TEST_F(StaticSurfaceTest, TooFewPointsForASeedEndWithAWarning) {
-  std::srand(2);
+  seed_sampler_rand(2);
   std::vector<Patch> out;
   // npoints 36: M = 9, S = 0: nothing is drawn and nothing can be expanded.
   const std::string log = sample(out, 36, Point3D(-1, -1, -1), Point3D(1, 1, 1));
