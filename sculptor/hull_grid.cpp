@@ -206,14 +206,21 @@ unsigned HullGrid::classify_camera(const View& view, const Point3D& c) const {
   return all_fg ? kInterior : kUnknown;
 }
 
-std::uint64_t HullGrid::classify(std::int64_t ix, std::int64_t iy,
-                                 std::int64_t iz) const {
+std::uint64_t HullGrid::classify(std::int64_t ix, std::int64_t iy, std::int64_t iz,
+                                 short tolerance) const {
   const Point3D centre(origin_.x + (static_cast<double>(ix) + 0.5) * cell_,
                        origin_.y + (static_cast<double>(iy) + 0.5) * cell_,
                        origin_.z + (static_cast<double>(iz) + 0.5) * cell_);
   std::uint64_t classes = kClassified;
-  for (std::size_t i = 0; i < table_.size(); ++i)
-    classes |= static_cast<std::uint64_t>(classify_camera(table_[i], centre)) << (2 * i);
+  int background = 0;
+  for (std::size_t i = 0; i < table_.size(); ++i) {
+    const unsigned c = classify_camera(table_[i], centre);
+    classes |= static_cast<std::uint64_t>(c) << (2 * i);
+    // Every test in the cell stops at this camera at the latest: the cameras after it keep
+    // the unknown class, which is never wrong, only slower, and which they never need unless
+    // a test with a larger tolerance comes.
+    if (c == kBackground && ++background > tolerance) break;
+  }
   return classes;
 }
 
@@ -232,7 +239,7 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
   const std::size_t index = static_cast<std::size_t>(ix + nx_ * (iy + ny_ * iz));
   std::uint64_t& slot = cells_[index];
   if (!(slot & kClassified)) {
-    slot = classify(ix, iy, iz);
+    slot = classify(ix, iy, iz, tolerance);
     ++classified_;
   }
   // Two bits per camera: lo set for out of frame and interior, hi set for background and

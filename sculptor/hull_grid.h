@@ -3,9 +3,11 @@
 // remember, per camera, what every point of the cell sees there, so that a test projects a point
 // only into the cameras where the cell's points may differ.
 //
-// A cell is classified the first time a test lands in it. Per camera, the cell's image footprint
-// is bounded from its centre and half-size (interval arithmetic on the projection, widened by a
-// rounding margin). The camera's class for the cell is then:
+// A cell is classified the first time a test lands in it, camera by camera in list order up to
+// the camera where that test's tolerance ends every test (cameras after it stay unknown). Per
+// camera, the cell's image footprint is bounded from its centre and half-size (interval
+// arithmetic on the projection, widened by a rounding margin). The camera's class for the cell
+// is then:
 //   out of frame  the footprint lies beyond the image on one side: no point of the cell counts;
 //   background    the footprint lies in the image and all its pixels are background;
 //   interior      the footprint and its 4-neighbour ring lie on foreground: no outline there;
@@ -70,7 +72,10 @@ class HullGrid {
     const SilhouetteBlocks* blocks;  // the silhouette's block summary
   };
 
-  std::uint64_t classify(std::int64_t ix, std::int64_t iy, std::int64_t iz) const;
+  // The classes of the cell's cameras in list order, up to the camera where a test with
+  // `tolerance` must stop (the (tolerance + 1)-th background camera); the rest stay unknown.
+  std::uint64_t classify(std::int64_t ix, std::int64_t iy, std::int64_t iz,
+                         short tolerance) const;
   unsigned classify_camera(const View& view, const Point3D& centre) const;
 
   const SilhouetteViews& views_;
