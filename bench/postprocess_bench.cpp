@@ -77,7 +77,7 @@ Frame make_frame(const benchmark::State& state) {
 // Maps kept from call to call, as the frame loop keeps them.
 void BM_DepthMapsReused(benchmark::State& state) {
   const Frame fr = make_frame(state);
-  std::vector<MultiArray<double, 2>> maps;
+  std::vector<DepthMap> maps;
   for (auto _ : state) {
     depth_maps_pixel(maps, fr.patches, fr.cameras);
     benchmark::DoNotOptimize(maps.data());
@@ -88,7 +88,7 @@ void BM_DepthMapsReused(benchmark::State& state) {
 void BM_DepthMapsFresh(benchmark::State& state) {
   const Frame fr = make_frame(state);
   for (auto _ : state) {
-    std::vector<MultiArray<double, 2>> maps;
+    std::vector<DepthMap> maps;
     depth_maps_pixel(maps, fr.patches, fr.cameras);
     benchmark::DoNotOptimize(maps.data());
   }
@@ -96,7 +96,7 @@ void BM_DepthMapsFresh(benchmark::State& state) {
 
 void BM_AddColors(benchmark::State& state) {
   Frame fr = make_frame(state);
-  std::vector<MultiArray<double, 2>> maps;
+  std::vector<DepthMap> maps;
   depth_maps_pixel(maps, fr.patches, fr.cameras);
   for (auto _ : state) {
     add_colors(fr.patches, maps, fr.views, 0.02);

@@ -36,7 +36,7 @@ unsigned char blend(const multiview::MultiView<ImageRGB<unsigned char>>& views,
 }
 
 // Colours one patch (see add_colors).
-void colour_patch(Patch& patch, const std::vector<MultiArray<double, 2>>& maps,
+void colour_patch(Patch& patch, const std::vector<DepthMap>& maps,
                   const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
                   const std::vector<Point3D>& facing) {
   Facing best[3];
@@ -93,7 +93,7 @@ void colour_patch(Patch& patch, const std::vector<MultiArray<double, 2>>& maps,
 
 }  // namespace
 
-void add_colors(std::vector<Patch>& patches, const std::vector<MultiArray<double, 2>>& maps,
+void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
                 const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
                 unsigned threads) {
   check_visibility_inputs("add_colors", maps, views);

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/depth_maps.h"
 #include "tervik/imagergb.h"
-#include "tervik/multiarray.h"
 #include "tervik/multiview.h"
 #include "tervik/points.h"
 
@@ -29,7 +29,7 @@ inline constexpr unsigned char kUnseenGrey = 64;
 // Positions and normals are not changed. `maps` must hold one map per view, sized as its camera,
 // and each colour image must be its camera's size; otherwise throws TervikError. Patches are
 // coloured on up to `threads` threads; the colours do not depend on it.
-void add_colors(std::vector<Patch>& patches, const std::vector<MultiArray<double, 2>>& maps,
+void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
                 const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
                 unsigned threads = 1);
 
@@ -39,7 +39,7 @@ void add_colors(std::vector<Patch>& patches, const std::vector<MultiArray<double
 // positions within `tol` (per axis) of where it was until it is consistent or its attempts run
 // out, when it is put back. Draws from sampler_rand() (sculptor/random.h). Returns the number
 // of patches that were displaced.
-long photo_consistency(std::vector<Patch>& patches, const std::vector<MultiArray<double, 2>>& maps,
+long photo_consistency(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
                        const multiview::MultiView<ImageRGB<unsigned char>>& views, double tol);
 
 // Normalised cross-correlation of the colour windows around pixel a of A and pixel b of B, over

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 #include "sculptor/parallel.h"
 
@@ -9,26 +10,22 @@ namespace tervik {
 
 namespace {
 
-// Renders the points into map k (see depth_maps_pixel); `rect`, when given, holds the pixels
-// written by the previous rendering into the same map, is emptied first and then receives the
-// pixels written now. Without it the whole map is emptied.
-void render_map(MultiArray<double, 2>& map_array, PixelRect* rect,
-                const std::vector<Patch>& patches, const Camera& cam) {
+// A point's pixel in one camera and its depth there.
+struct Splat {
+  std::int32_t x, y;
+  double depth;
+};
+
+// Renders the points into `map` for camera `cam` (see depth_maps_pixel). The points are projected
+// once into `splats`; their squares' bounding rectangle becomes the map's rectangle, which is
+// emptied and then written.
+void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Patch>& patches,
+                const Camera& cam) {
   const long width = cam.im_width(), height = cam.im_height();
-  const std::size_t w = static_cast<std::size_t>(width), h = static_cast<std::size_t>(height);
-  if (rect == nullptr || map_array.shape()[0] != w || map_array.shape()[1] != h) {
-    if (map_array.shape()[0] != w || map_array.shape()[1] != h) {
-      map_array = MultiArray<double, 2>(w, h);
-    }
-    std::fill_n(map_array.data(), map_array.num_elements(), kEmptyDepth);
-  } else {
-    for (long y = rect->y0; y < rect->y1; ++y) {
-      std::fill(map_array.data() + y * width + rect->x0, map_array.data() + y * width + rect->x1,
-                kEmptyDepth);
-    }
-  }
-  long x0 = width, y0 = height, x1 = 0, y1 = 0;  // the pixels written, grown below
-  double* map = map_array.data();
+  map.width = width;
+  map.height = height;
+  splats.clear();
+  long x0 = width, y0 = height, x1 = 0, y1 = 0;  // the squares' pixels, grown below
   for (const Patch& patch : patches) {
     long x, y;
     if (!project_to_pixel(patch.pos, cam, x, y)) continue;
@@ -38,51 +35,41 @@ void render_map(MultiArray<double, 2>& map_array, PixelRect* rect,
     y0 = std::min(y0, y - 1);
     x1 = std::max(x1, x + 2);
     y1 = std::max(y1, y + 2);
+    splats.push_back(Splat{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), d});
+  }
+  map.rect = x0 < x1 ? PixelRect{std::max(x0, 0L), std::max(y0, 0L), std::min(x1, width),
+                                 std::min(y1, height)}
+                     : PixelRect{};
+  const PixelRect& r = map.rect;
+  const long stride = r.width();
+  map.depth.assign(static_cast<std::size_t>(stride * r.height()), kEmptyDepth);
+  // Every pixel ends with the minimum over the depths written onto it: the order of the points
+  // does not matter.
+  double* cells = map.depth.data();
+  for (const Splat& s : splats) {
     for (long dy = -1; dy <= 1; ++dy) {
-      const long yy = y + dy;
+      const long yy = s.y + dy;
       if (yy < 0 || yy >= height) continue;
       for (long dx = -1; dx <= 1; ++dx) {
-        const long xx = x + dx;
+        const long xx = s.x + dx;
         if (xx < 0 || xx >= width) continue;
-        double& cell = map[xx + yy * width];
-        if (cell > d) cell = d;
+        double& cell = cells[(xx - r.x0) + (yy - r.y0) * stride];
+        if (cell > s.depth) cell = s.depth;
       }
     }
-  }
-  if (rect != nullptr) {
-    *rect = x0 < x1 ? PixelRect{std::max(x0, 0L), std::max(y0, 0L), std::min(x1, width),
-                                std::min(y1, height)}
-                    : PixelRect{};
   }
 }
 
 }  // namespace
 
-void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vector<Patch>& patches,
+void depth_maps_pixel(std::vector<DepthMap>& maps, const std::vector<Patch>& patches,
                       const multiview::MultiView<>& cameras, unsigned threads) {
   maps.resize(cameras.size());
-  // Every pixel ends with the minimum over the depths splatted onto it, which does not depend on
-  // the order of the splats; so the maps are filled one after the other, each while it is in the
-  // cache, rather than all at once point by point, and different maps by different threads.
-  parallel_for(cameras.size(), threads, [&](std::size_t k, unsigned) {
-    render_map(maps[k], nullptr, patches, cameras[k].get<0>());
-  });
-}
-
-void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, std::vector<PixelRect>& written,
-                      const std::vector<Patch>& patches, const multiview::MultiView<>& cameras,
-                      unsigned threads) {
-  // Without a record for every map, each map is emptied whole.
-  maps.resize(cameras.size());
-  if (written.size() != maps.size()) {
-    written.resize(maps.size());
-    for (std::size_t k = 0; k < maps.size(); ++k) {
-      written[k] = PixelRect{0, 0, static_cast<long>(maps[k].shape()[0]),
-                             static_cast<long>(maps[k].shape()[1])};
-    }
-  }
-  parallel_for(cameras.size(), threads, [&](std::size_t k, unsigned) {
-    render_map(maps[k], &written[k], patches, cameras[k].get<0>());
+  // The maps are filled one after the other, each while it is in the cache, rather than all at
+  // once point by point, and different maps by different threads.
+  std::vector<std::vector<Splat>> splats(worker_count(cameras.size(), threads));
+  parallel_for(cameras.size(), threads, [&](std::size_t k, unsigned w) {
+    render_map(maps[k], splats[w], patches, cameras[k].get<0>());
   });
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 // Per-camera depth maps (z-buffers) of a frame's points, used to decide which camera sees a point.
 //
-// Map k has extents (im_width(), im_height()) of camera k and is indexed (x, y), x the column and
-// y the row, so map.data()[x + y * width] is pixel (x, y). A value is a depth as point_depth
-// gives it (the third row of P applied to the point); pixels that no point reaches hold
-// kEmptyDepth.
+// Map k covers the image of camera k, (im_width(), im_height()) pixels indexed (x, y), x the
+// column and y the row. A value is a depth as point_depth gives it (the third row of P applied to
+// the point); pixels that no point reaches hold kEmptyDepth. A map stores only the rectangle of
+// pixels that its points reach (the object's part of the image), row after row; every pixel
+// outside it is empty.
 #include <vector>
 
 #include "common/patch.h"
-#include "tervik/multiarray.h"
 #include "tervik/multiview.h"
 
 namespace tervik {
@@ -33,26 +33,38 @@ inline bool project_to_pixel(const Point3D& X, const Camera& c, long& x, long& y
   return true;
 }
 
-// The pixels [x0, x1) x [y0, y1) of a depth map that a call wrote; empty when x0 >= x1.
+// The pixels [x0, x1) x [y0, y1) of an image; empty when x0 >= x1 or y0 >= y1.
 struct PixelRect {
   long x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+  long width() const { return x1 > x0 ? x1 - x0 : 0; }
+  long height() const { return y1 > y0 ? y1 - y0 : 0; }
+};
+
+// One camera's depth map: the image extents and the stored rectangle's depths, row after row
+// ((x - rect.x0) + (y - rect.y0) * rect.width()). A default map is 0 x 0; a map with extents and
+// an empty rectangle is empty everywhere.
+struct DepthMap {
+  long width = 0;   // image extents, pixels
+  long height = 0;
+  PixelRect rect;   // the stored pixels, within the image
+  std::vector<double> depth;
+
+  // The depth at pixel (x, y) of the image (0 <= x < width, 0 <= y < height): the stored value
+  // inside the rectangle, kEmptyDepth outside it.
+  double at(long x, long y) const {
+    if (x < rect.x0 || x >= rect.x1 || y < rect.y0 || y >= rect.y1) return kEmptyDepth;
+    return depth[static_cast<std::size_t>((x - rect.x0) + (y - rect.y0) * (rect.x1 - rect.x0))];
+  }
 };
 
 // Renders `patches` into one depth map per camera of `cameras`, in camera order: every point in
 // front of a camera (depth > 0) whose pixel lies in the image writes its depth into the 3 x 3
-// pixel square around that pixel wherever it is smaller than the stored value. Only `pos` is read.
-// `maps` is rebuilt from these points alone; maps whose extents already fit are refilled in
-// place instead of being reallocated, so calling this every frame costs no allocation. The maps
-// are built on up to `threads` threads, one camera at a time each; they do not depend on it.
-void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, const std::vector<Patch>& patches,
+// pixel square around that pixel (cut at the image border) wherever it is smaller than the value
+// there. Only `pos` is read. `maps` is rebuilt from these points alone; a map keeps its storage
+// from call to call (grown when a rectangle needs more), so calling this every frame allocates
+// little. The maps are built on up to `threads` threads, one camera at a time each; they do not
+// depend on it.
+void depth_maps_pixel(std::vector<DepthMap>& maps, const std::vector<Patch>& patches,
                       const multiview::MultiView<>& cameras, unsigned threads = 1);
-
-// The same, where `written` records, per map, the rectangle that holds every pixel written:
-// when it has one entry per map and a map keeps its extents, only that rectangle is emptied
-// before the new points are rendered, the rest of the map being empty already. So between two
-// calls the maps must stay as the first left them (as a frame loop keeps them).
-void depth_maps_pixel(std::vector<MultiArray<double, 2>>& maps, std::vector<PixelRect>& written,
-                      const std::vector<Patch>& patches, const multiview::MultiView<>& cameras,
-                      unsigned threads);
 
 }  // namespace tervik

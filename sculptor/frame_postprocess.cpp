@@ -33,7 +33,7 @@ void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colo
     multiview::MultiView<> cameras;
     cameras.reserve(colour_views.size());
     for (const auto& view : colour_views) cameras.emplace_back(view.get<0>());
-    depth_maps_pixel(work.depth_maps, work.written, surface, cameras, params.threads);
+    depth_maps_pixel(work.depth_maps, surface, cameras, params.threads);
   }
   add_colors(surface, work.depth_maps, colour_views, params.step, params.threads);
   timer.print(timing, "Points and post-filtering and coloring: ");

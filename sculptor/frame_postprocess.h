@@ -10,7 +10,6 @@
 #include "sculptor/neighbourhoods.h"
 #include "sculptor/stage_parameters.h"
 #include "tervik/imagergb.h"
-#include "tervik/multiarray.h"
 #include "tervik/multiview.h"
 
 namespace tervik {
@@ -19,8 +18,7 @@ namespace tervik {
 struct PostprocessWork {
   std::vector<Patch> scratch;                     // a second point buffer, swapped with the points
   Neighbourhoods near;                            // the neighbourhoods within L of the points
-  std::vector<MultiArray<double, 2>> depth_maps;  // one per camera, refilled every frame
-  std::vector<PixelRect> written;                 // the pixels of each map the last frame wrote
+  std::vector<DepthMap> depth_maps;               // one per camera, refilled every frame
 };
 
 // Runs, on the frame's sampled points in `surface` (replaced by its final, coloured points):
@@ -31,8 +29,7 @@ struct PostprocessWork {
 //   timing "Points and post-filtering and coloring: ..."
 // Progress lines go to `progress`, timing lines to `timing`; t is timer.seconds(), the time since
 // the frame's start. `colour_views` holds the full-resolution cameras with the frame's colour
-// images. Reads L (`step`) and `threads` of `params`. `work` must be left as the previous call
-// left it (or be new): the depth maps are emptied only where that call wrote them.
+// images. Reads L (`step`) and `threads` of `params`. `work` may be new or the previous call's.
 void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,
                        const StageParameters& params, const FrameTimer& timer,
                        std::vector<Patch>& surface, PostprocessWork& work,

@@ -25,7 +25,7 @@ struct View {
 // facing score above 0.9, or the best of them correlates with none of the others below zero
 // (a correlation that is not a number counts as agreement). `seen` is scratch storage.
 bool consistent(const Point3D& pos, const Point3D& normal,
-                const std::vector<MultiArray<double, 2>>& maps,
+                const std::vector<DepthMap>& maps,
                 const multiview::MultiView<ImageRGB<unsigned char>>& views,
                 const std::vector<Point3D>& facing, double tol, std::vector<View>& seen) {
   seen.clear();
@@ -52,7 +52,7 @@ bool consistent(const Point3D& pos, const Point3D& normal,
 
 }  // namespace
 
-long photo_consistency(std::vector<Patch>& patches, const std::vector<MultiArray<double, 2>>& maps,
+long photo_consistency(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
                        const multiview::MultiView<ImageRGB<unsigned char>>& views, double tol) {
   check_visibility_inputs("photo_consistency", maps, views);
   const std::vector<Point3D> facing = facing_vectors(views);

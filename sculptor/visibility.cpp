@@ -19,16 +19,16 @@ std::vector<Point3D> facing_vectors(const multiview::MultiView<ImageRGB<unsigned
 }
 
 void check_visibility_inputs(const std::string& caller,
-                             const std::vector<MultiArray<double, 2>>& maps,
+                             const std::vector<DepthMap>& maps,
                              const multiview::MultiView<ImageRGB<unsigned char>>& views) {
   TERVIK_CHECK(maps.size() == views.size(), caller << ": " << maps.size() << " depth maps for "
                                                    << views.size() << " cameras");
   for (std::size_t k = 0; k < views.size(); ++k) {
     const Camera& cam = views[k].get<0>();
     const ImageRGB<unsigned char>& image = views[k].get<1>();
-    TERVIK_CHECK(maps[k].shape()[0] == cam.im_width() && maps[k].shape()[1] == cam.im_height(),
-                 caller << ": depth map " << k << " is " << maps[k].shape()[0] << " x "
-                        << maps[k].shape()[1] << ", its camera " << cam.im_width() << " x "
+    TERVIK_CHECK(maps[k].width == cam.im_width() && maps[k].height == cam.im_height(),
+                 caller << ": depth map " << k << " is " << maps[k].width << " x "
+                        << maps[k].height << ", its camera " << cam.im_width() << " x "
                         << cam.im_height());
     TERVIK_CHECK(image.width() >= cam.im_width() && image.height() >= cam.im_height(),
                  caller << ": colour image " << k << " is " << image.width() << " x "
@@ -37,14 +37,14 @@ void check_visibility_inputs(const std::string& caller,
   }
 }
 
-bool sees(const Camera& cam, const MultiArray<double, 2>& map, const Point3D& X, double tol,
-          long& x, long& y) {
+bool sees(const Camera& cam, const DepthMap& map, const Point3D& X, double tol, long& x,
+          long& y) {
   if (!project_to_pixel(X, cam, x, y)) return false;
   const double d = multiview::point_depth(X, cam);
   // A point behind the camera projects to a finite position but cannot be seen.
   if (d <= 0) return false;
   // Hidden when more than tol behind the nearest point rendered at this pixel.
-  return !(map.data()[x + y * static_cast<long>(cam.im_width())] + tol < d);
+  return !(map.at(x, y) + tol < d);
 }
 
 }  // namespace tervik

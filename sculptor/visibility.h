@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "sculptor/depth_maps.h"
 #include "tervik/camera.h"
 #include "tervik/imagergb.h"
-#include "tervik/multiarray.h"
 #include "tervik/multiview.h"
 #include "tervik/points.h"
 
@@ -19,12 +19,12 @@ std::vector<Point3D> facing_vectors(const multiview::MultiView<ImageRGB<unsigned
 // Throws TervikError, naming `caller` and the camera, unless there is one depth map per view
 // with its camera's extents and every colour image is at least its camera's size.
 void check_visibility_inputs(const std::string& caller,
-                             const std::vector<MultiArray<double, 2>>& maps,
+                             const std::vector<DepthMap>& maps,
                              const multiview::MultiView<ImageRGB<unsigned char>>& views);
 
 // True when camera `cam` sees world point X: X projects to pixel (x, y) of its image (written),
 // lies in front of the camera, and its depth exceeds the map's value there by at most `tol`.
-bool sees(const Camera& cam, const MultiArray<double, 2>& map, const Point3D& X, double tol,
-          long& x, long& y);
+bool sees(const Camera& cam, const DepthMap& map, const Point3D& X, double tol, long& x,
+          long& y);
 
 }  // namespace tervik

@@ -30,7 +30,7 @@ void add_view(ColourViews& views, const Point3D& centre, unsigned char r, unsign
 void colour(std::vector<Patch>& patches, const ColourViews& views, double L = 0.1) {
   MultiView<> cams;
   for (const auto& v : views) cams.emplace_back(v.get<0>());
-  std::vector<MultiArray<double, 2>> maps;
+  std::vector<DepthMap> maps;
   depth_maps_pixel(maps, patches, cams);
   add_colors(patches, maps, views, L);
 }
@@ -153,7 +153,7 @@ TEST(AddColors, RejectsDepthMapsOrImagesThatDoNotFitTheCameras) {
   add_view(views, {0, 0, 10}, 1, 2, 3);
   add_view(views, {10, 0, 0}, 1, 2, 3);
   std::vector<Patch> p = {make_patch({0, 0, 0}, {0, 0, 1})};
-  std::vector<MultiArray<double, 2>> maps(1, MultiArray<double, 2>(64, 48));
+  std::vector<DepthMap> maps(1, DepthMap{64, 48, {}, {}});
   try {
     add_colors(p, maps, views, 0.1);
     FAIL() << "no error for one map and two cameras";
@@ -162,7 +162,17 @@ TEST(AddColors, RejectsDepthMapsOrImagesThatDoNotFitTheCameras) {
               std::string::npos)
         << e.what();
   }
-  maps.assign(2, MultiArray<double, 2>(64, 48));
+  maps.assign(2, DepthMap{64, 48, {}, {}});
+  maps[1].width = 32;
+  try {
+    add_colors(p, maps, views, 0.1);
+    FAIL() << "no error for a map narrower than its camera";
+  } catch (const TervikError& e) {
+    EXPECT_NE(std::string(e.what()).find("add_colors: depth map 1 is 32 x 48, its camera 64 x 48"),
+              std::string::npos)
+        << e.what();
+  }
+  maps[1].width = 64;
   views[1].get<1>() = flat_image(32, 48, 1, 2, 3);
   try {
     add_colors(p, maps, views, 0.1);

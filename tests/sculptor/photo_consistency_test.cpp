@@ -35,7 +35,7 @@ ImageRGB<unsigned char> ramp(long width, long height, bool rising, long flip_fro
 // origin with normal between them (scores cos 10 degrees > 0.9 each).
 struct Studio {
   ColourViews views;
-  std::vector<MultiArray<double, 2>> maps;
+  std::vector<DepthMap> maps;
   std::vector<Patch> patches;
 
   Studio(const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b) {
