@@ -35,6 +35,186 @@ int iteration_limit(int n) { return 30 * std::max(n, 10); }
                     " iterations (does the matrix hold NaN or infinite values?)");
 }
 
+
+// Householder reduction of the symmetric n x n matrix in V to tridiagonal form: d receives the
+// diagonal, e the sub-diagonal (e[0] = 0), V the accumulated orthogonal transformation. N > 0
+// fixes n at compile time (n must equal it); N = 0 takes n as given.
+template <int N>
+void tred2(double* v, double* d, double* e, int n_given) {
+  const int n = N > 0 ? N : n_given;
+  const Mat V{v, n};
+
+  for (int j = 0; j < n; j++) d[j] = V(n - 1, j);
+
+  for (int i = n - 1; i > 0; i--) {
+    // Scale to avoid under/overflow.
+    double scale = 0.0;
+    double h = 0.0;
+    for (int k = 0; k < i; k++) scale = scale + std::abs(d[k]);
+    if (scale == 0.0) {
+      e[i] = d[i - 1];
+      for (int j = 0; j < i; j++) {
+        d[j] = V(i - 1, j);
+        V(i, j) = 0.0;
+        V(j, i) = 0.0;
+      }
+    } else {
+      // Generate the Householder vector.
+      for (int k = 0; k < i; k++) {
+        d[k] /= scale;
+        h += d[k] * d[k];
+      }
+      double f = d[i - 1];
+      double g = std::sqrt(h);
+      if (f > 0) g = -g;
+      e[i] = scale * g;
+      h = h - f * g;
+      d[i - 1] = f - g;
+      for (int j = 0; j < i; j++) e[j] = 0.0;
+
+      // Apply the similarity transformation to the remaining columns.
+      for (int j = 0; j < i; j++) {
+        f = d[j];
+        V(j, i) = f;
+        g = e[j] + V(j, j) * f;
+        for (int k = j + 1; k <= i - 1; k++) {
+          g += V(k, j) * d[k];
+          e[k] += V(k, j) * f;
+        }
+        e[j] = g;
+      }
+      f = 0.0;
+      for (int j = 0; j < i; j++) {
+        e[j] /= h;
+        f += e[j] * d[j];
+      }
+      const double hh = f / (h + h);
+      for (int j = 0; j < i; j++) e[j] -= hh * d[j];
+      for (int j = 0; j < i; j++) {
+        f = d[j];
+        g = e[j];
+        for (int k = j; k <= i - 1; k++) V(k, j) -= (f * e[k] + g * d[k]);
+        d[j] = V(i - 1, j);
+        V(i, j) = 0.0;
+      }
+    }
+    d[i] = h;
+  }
+
+  // Accumulate the transformations.
+  for (int i = 0; i < n - 1; i++) {
+    V(n - 1, i) = V(i, i);
+    V(i, i) = 1.0;
+    const double h = d[i + 1];
+    if (h != 0.0) {
+      for (int k = 0; k <= i; k++) d[k] = V(k, i + 1) / h;
+      for (int j = 0; j <= i; j++) {
+        double g = 0.0;
+        for (int k = 0; k <= i; k++) g += V(k, i + 1) * V(k, j);
+        for (int k = 0; k <= i; k++) V(k, j) -= g * d[k];
+      }
+    }
+    for (int k = 0; k <= i; k++) V(k, i + 1) = 0.0;
+  }
+  for (int j = 0; j < n; j++) {
+    d[j] = V(n - 1, j);
+    V(n - 1, j) = 0.0;
+  }
+  V(n - 1, n - 1) = 1.0;
+  e[0] = 0.0;
+}
+
+// Implicit QL iteration on the tridiagonal (d, e) with accumulation into V, then the ascending
+// sort of the eigenvalues with their eigenvectors. N as for tred2.
+template <int N>
+void tql2(double* v, double* d, double* e, int n_given) {
+  const int n = N > 0 ? N : n_given;
+  const Mat V{v, n};
+  const int limit = iteration_limit(n);
+
+  for (int i = 1; i < n; i++) e[i - 1] = e[i];
+  e[n - 1] = 0.0;
+
+  double f = 0.0;
+  double tst1 = 0.0;
+  for (int l = 0; l < n; l++) {
+    // Find a small sub-diagonal element. e[n - 1] is 0, so the search ends there at the latest.
+    tst1 = std::max(tst1, std::abs(d[l]) + std::abs(e[l]));
+    int m = l;
+    while (m < n - 1 && !(std::abs(e[m]) <= kEps * tst1)) m++;
+
+    // If m == l, d[l] is an eigenvalue; otherwise iterate.
+    if (m > l) {
+      int iter = 0;
+      do {
+        if (++iter > limit) no_convergence("the QL iteration", limit);
+        // Compute the implicit shift.
+        double g = d[l];
+        double p = (d[l + 1] - g) / (2.0 * e[l]);
+        double r = std::hypot(p, 1.0);
+        if (p < 0) r = -r;
+        d[l] = e[l] / (p + r);
+        d[l + 1] = e[l] * (p + r);
+        const double dl1 = d[l + 1];
+        double h = g - d[l];
+        for (int i = l + 2; i < n; i++) d[i] -= h;
+        f = f + h;
+
+        // Implicit QL transformation.
+        p = d[m];
+        double c = 1.0;
+        double c2 = c;
+        double c3 = c;
+        const double el1 = e[l + 1];
+        double s = 0.0;
+        double s2 = 0.0;
+        for (int i = m - 1; i >= l; i--) {
+          c3 = c2;
+          c2 = c;
+          s2 = s;
+          g = c * e[i];
+          h = c * p;
+          r = std::hypot(p, e[i]);
+          e[i + 1] = s * r;
+          s = e[i] / r;
+          c = p / r;
+          p = c * d[i] - s * g;
+          d[i + 1] = h + s * (c * g + s * d[i]);
+          // Accumulate the transformation.
+          for (int k = 0; k < n; k++) {
+            h = V(k, i + 1);
+            V(k, i + 1) = s * V(k, i) + c * h;
+            V(k, i) = c * V(k, i) - s * h;
+          }
+        }
+        p = -s * s2 * c3 * el1 * e[l] / dl1;
+        e[l] = s * p;
+        d[l] = c * p;
+        // Check for convergence.
+      } while (std::abs(e[l]) > kEps * tst1);
+    }
+    d[l] = d[l] + f;
+    e[l] = 0.0;
+  }
+
+  // Sort the eigenvalues ascending, with their vectors; ties keep the first.
+  for (int i = 0; i < n - 1; i++) {
+    int k = i;
+    double p = d[i];
+    for (int j = i + 1; j < n; j++) {
+      if (d[j] < p) {
+        k = j;
+        p = d[j];
+      }
+    }
+    if (k != i) {
+      d[k] = d[i];
+      d[i] = p;
+      for (int j = 0; j < n; j++) std::swap(V(j, i), V(j, k));
+    }
+  }
+}
+
 }  // namespace
 
 template <typename T>
@@ -121,181 +301,23 @@ void Eigenvalues<T>::_cdiv(T xr, T xi, T yr, T yi) {
 // diagonal, e the sub-diagonal (e[0] = 0), V the accumulated orthogonal transformation.
 template <typename T>
 void Eigenvalues<T>::_tred2() {
-  const int n = static_cast<int>(n_);
-  const Mat V{V_.data(), n};
-  double* d = d_.data();
-  double* e = e_.data();
-
-  for (int j = 0; j < n; j++) d[j] = V(n - 1, j);
-
-  for (int i = n - 1; i > 0; i--) {
-    // Scale to avoid under/overflow.
-    double scale = 0.0;
-    double h = 0.0;
-    for (int k = 0; k < i; k++) scale = scale + std::abs(d[k]);
-    if (scale == 0.0) {
-      e[i] = d[i - 1];
-      for (int j = 0; j < i; j++) {
-        d[j] = V(i - 1, j);
-        V(i, j) = 0.0;
-        V(j, i) = 0.0;
-      }
-    } else {
-      // Generate the Householder vector.
-      for (int k = 0; k < i; k++) {
-        d[k] /= scale;
-        h += d[k] * d[k];
-      }
-      double f = d[i - 1];
-      double g = std::sqrt(h);
-      if (f > 0) g = -g;
-      e[i] = scale * g;
-      h = h - f * g;
-      d[i - 1] = f - g;
-      for (int j = 0; j < i; j++) e[j] = 0.0;
-
-      // Apply the similarity transformation to the remaining columns.
-      for (int j = 0; j < i; j++) {
-        f = d[j];
-        V(j, i) = f;
-        g = e[j] + V(j, j) * f;
-        for (int k = j + 1; k <= i - 1; k++) {
-          g += V(k, j) * d[k];
-          e[k] += V(k, j) * f;
-        }
-        e[j] = g;
-      }
-      f = 0.0;
-      for (int j = 0; j < i; j++) {
-        e[j] /= h;
-        f += e[j] * d[j];
-      }
-      const double hh = f / (h + h);
-      for (int j = 0; j < i; j++) e[j] -= hh * d[j];
-      for (int j = 0; j < i; j++) {
-        f = d[j];
-        g = e[j];
-        for (int k = j; k <= i - 1; k++) V(k, j) -= (f * e[k] + g * d[k]);
-        d[j] = V(i - 1, j);
-        V(i, j) = 0.0;
-      }
-    }
-    d[i] = h;
+  // The 3 x 3 scatter matrices of the normal estimation take the path with a fixed size (the
+  // same operations in the same order, unrolled by the compiler).
+  if (n_ == 3) {
+    tred2<3>(V_.data(), d_.data(), e_.data(), 3);
+  } else {
+    tred2<0>(V_.data(), d_.data(), e_.data(), static_cast<int>(n_));
   }
-
-  // Accumulate the transformations.
-  for (int i = 0; i < n - 1; i++) {
-    V(n - 1, i) = V(i, i);
-    V(i, i) = 1.0;
-    const double h = d[i + 1];
-    if (h != 0.0) {
-      for (int k = 0; k <= i; k++) d[k] = V(k, i + 1) / h;
-      for (int j = 0; j <= i; j++) {
-        double g = 0.0;
-        for (int k = 0; k <= i; k++) g += V(k, i + 1) * V(k, j);
-        for (int k = 0; k <= i; k++) V(k, j) -= g * d[k];
-      }
-    }
-    for (int k = 0; k <= i; k++) V(k, i + 1) = 0.0;
-  }
-  for (int j = 0; j < n; j++) {
-    d[j] = V(n - 1, j);
-    V(n - 1, j) = 0.0;
-  }
-  V(n - 1, n - 1) = 1.0;
-  e[0] = 0.0;
 }
 
 // Implicit QL iteration on the tridiagonal (d, e) with accumulation into V, then the ascending
 // sort of the eigenvalues with their eigenvectors.
 template <typename T>
 void Eigenvalues<T>::_tql2() {
-  const int n = static_cast<int>(n_);
-  const Mat V{V_.data(), n};
-  double* d = d_.data();
-  double* e = e_.data();
-  const int limit = iteration_limit(n);
-
-  for (int i = 1; i < n; i++) e[i - 1] = e[i];
-  e[n - 1] = 0.0;
-
-  double f = 0.0;
-  double tst1 = 0.0;
-  for (int l = 0; l < n; l++) {
-    // Find a small sub-diagonal element. e[n - 1] is 0, so the search ends there at the latest.
-    tst1 = std::max(tst1, std::abs(d[l]) + std::abs(e[l]));
-    int m = l;
-    while (m < n - 1 && !(std::abs(e[m]) <= kEps * tst1)) m++;
-
-    // If m == l, d[l] is an eigenvalue; otherwise iterate.
-    if (m > l) {
-      int iter = 0;
-      do {
-        if (++iter > limit) no_convergence("the QL iteration", limit);
-        // Compute the implicit shift.
-        double g = d[l];
-        double p = (d[l + 1] - g) / (2.0 * e[l]);
-        double r = std::hypot(p, 1.0);
-        if (p < 0) r = -r;
-        d[l] = e[l] / (p + r);
-        d[l + 1] = e[l] * (p + r);
-        const double dl1 = d[l + 1];
-        double h = g - d[l];
-        for (int i = l + 2; i < n; i++) d[i] -= h;
-        f = f + h;
-
-        // Implicit QL transformation.
-        p = d[m];
-        double c = 1.0;
-        double c2 = c;
-        double c3 = c;
-        const double el1 = e[l + 1];
-        double s = 0.0;
-        double s2 = 0.0;
-        for (int i = m - 1; i >= l; i--) {
-          c3 = c2;
-          c2 = c;
-          s2 = s;
-          g = c * e[i];
-          h = c * p;
-          r = std::hypot(p, e[i]);
-          e[i + 1] = s * r;
-          s = e[i] / r;
-          c = p / r;
-          p = c * d[i] - s * g;
-          d[i + 1] = h + s * (c * g + s * d[i]);
-          // Accumulate the transformation.
-          for (int k = 0; k < n; k++) {
-            h = V(k, i + 1);
-            V(k, i + 1) = s * V(k, i) + c * h;
-            V(k, i) = c * V(k, i) - s * h;
-          }
-        }
-        p = -s * s2 * c3 * el1 * e[l] / dl1;
-        e[l] = s * p;
-        d[l] = c * p;
-        // Check for convergence.
-      } while (std::abs(e[l]) > kEps * tst1);
-    }
-    d[l] = d[l] + f;
-    e[l] = 0.0;
-  }
-
-  // Sort the eigenvalues ascending, with their vectors; ties keep the first.
-  for (int i = 0; i < n - 1; i++) {
-    int k = i;
-    double p = d[i];
-    for (int j = i + 1; j < n; j++) {
-      if (d[j] < p) {
-        k = j;
-        p = d[j];
-      }
-    }
-    if (k != i) {
-      d[k] = d[i];
-      d[i] = p;
-      for (int j = 0; j < n; j++) std::swap(V(j, i), V(j, k));
-    }
+  if (n_ == 3) {
+    tql2<3>(V_.data(), d_.data(), e_.data(), 3);
+  } else {
+    tql2<0>(V_.data(), d_.data(), e_.data(), static_cast<int>(n_));
   }
 }
 
