@@ -25,12 +25,21 @@ void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Pat
   map.width = width;
   map.height = height;
   splats.clear();
+  splats.reserve(patches.size());
+  // project_to_pixel and point_depth, term for term, on a copy of the projection matrix.
+  double p[12];
+  std::copy_n(cam.p().data(), 12, p);
+  const double w_limit = static_cast<double>(width), h_limit = static_cast<double>(height);
   long x0 = width, y0 = height, x1 = 0, y1 = 0;  // the squares' pixels, grown below
   for (const Patch& patch : patches) {
-    long x, y;
-    if (!project_to_pixel(patch.pos, cam, x, y)) continue;
-    const double d = multiview::point_depth(patch.pos, cam);
+    const Point3D& X = patch.pos;
+    const double d = p[8] * X.x + p[9] * X.y + p[10] * X.z + p[11];
+    const double inv_w = 1.0 / d;
+    const double u = (p[0] * X.x + p[1] * X.y + p[2] * X.z + p[3]) * inv_w;
+    const double v = (p[4] * X.x + p[5] * X.y + p[6] * X.z + p[7]) * inv_w;
+    if (!(u > -1.0 && u < w_limit && v > -1.0 && v < h_limit)) continue;
     if (d <= 0) continue;
+    const long x = static_cast<long>(u), y = static_cast<long>(v);
     x0 = std::min(x0, x - 1);
     y0 = std::min(y0, y - 1);
     x1 = std::max(x1, x + 2);
@@ -47,6 +56,16 @@ void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Pat
   // does not matter.
   double* cells = map.depth.data();
   for (const Splat& s : splats) {
+    if (s.x >= 1 && s.x + 1 < width && s.y >= 1 && s.y + 1 < height) {
+      // The whole square lies in the image, and so in the rectangle.
+      double* row = cells + (s.x - 1 - r.x0) + (s.y - 1 - r.y0) * stride;
+      for (int dy = 0; dy < 3; ++dy, row += stride) {
+        if (row[0] > s.depth) row[0] = s.depth;
+        if (row[1] > s.depth) row[1] = s.depth;
+        if (row[2] > s.depth) row[2] = s.depth;
+      }
+      continue;
+    }
     for (long dy = -1; dy <= 1; ++dy) {
       const long yy = s.y + dy;
       if (yy < 0 || yy >= height) continue;
