@@ -54,7 +54,8 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
                                const StageParameters& params, std::ostream& progress,
                                SamplingLimits limits)
     : silhouettes_(silhouettes),
-      grid_(silhouettes, params.box_min, params.box_max, params.step * kGridCellSteps),
+      grid_(silhouettes, params.box_min, params.box_max, params.step * kGridCellSteps,
+            params.threads),
       out_(out),
       progress_(progress),
       min_cameras_(params.min_cameras),

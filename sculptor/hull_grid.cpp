@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "sculptor/parallel.h"
 
 namespace tervik {
 
@@ -79,7 +80,7 @@ constexpr std::int64_t kMaxFootprint = 1024;
 }  // namespace
 
 HullGrid::HullGrid(const SilhouetteViews& views, const Point3D& box_min, const Point3D& box_max,
-                   double cell)
+                   double cell, unsigned threads)
     : views_(views) {
   const Point3D extent = box_max - box_min;
   enabled_ = views.size() <= kMaxCameras && cell > 0.0 && std::isfinite(cell) &&
@@ -103,10 +104,14 @@ HullGrid::HullGrid(const SilhouetteViews& views, const Point3D& box_min, const P
     view.pixels = image.channel(0).data();
     view.width = static_cast<std::int64_t>(image.width());
     view.height = static_cast<std::int64_t>(image.height());
-    blocks_.emplace_back(view.pixels, view.width, view.height);
     table_.push_back(view);
   }
   if (!enabled_) return;
+  // The block summaries, one camera per piece.
+  blocks_.resize(table_.size());
+  parallel_for(table_.size(), threads, [this](std::size_t i, unsigned) {
+    blocks_[i] = SilhouetteBlocks(table_[i].pixels, table_[i].width, table_[i].height);
+  });
   origin_ = box_min;
   // Cells of side `cell`, larger when the box would need too many.
   for (;;) {

@@ -39,9 +39,9 @@ class HullGrid {
   // more than kMaxCameras cameras and silhouettes smaller than their camera's image size (where
   // projection_test throws) are left to projection_test, as is every point when the box is
   // empty or `cell` is not positive and finite. The views must neither change nor move while
-  // the grid lives.
+  // the grid lives. The silhouettes' block summaries are built on up to `threads` threads.
   HullGrid(const SilhouetteViews& views, const Point3D& box_min, const Point3D& box_max,
-           double cell);
+           double cell, unsigned threads = 1);
   HullGrid(const HullGrid&) = delete;
   HullGrid& operator=(const HullGrid&) = delete;
 
