@@ -137,6 +137,49 @@ TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
   }
 }
 
+// With a second thread the candidates are tested ahead of time; the centres, companions, tries,
+// progress lines and the draws taken from the sequence stay those of one thread, also when the
+// expansion stalls (every centre runs out of its 1000 attempts).
+TEST_F(ExpansionTest, TestingAheadOnMoreThreadsChangesNothing) {
+  const Point3D lo(-0.6, -0.6, -0.6), hi(0.6, 0.6, 0.6);
+  for (bool vanish : {false, true}) {
+    std::vector<Patch> reference;
+    std::string reference_text;
+    long long reference_tries = 0;
+    int reference_next = 0;
+    for (unsigned threads : {1u, 2u, 3u}) {
+      SCOPED_TRACE(::testing::Message() << threads << " threads, vanish " << vanish);
+      seed_sampler_rand(21);
+      testing::Views views = views_;
+      std::vector<Patch> out;
+      std::ostringstream progress;
+      SurfaceSampler sampler(views, out,
+                             testing::stage_params(vanish ? 400 : 3000, kStep, lo, hi, 0.0, threads),
+                             progress);
+      add_centres(sampler, 12);
+      if (vanish) {
+        // The object vanishes: every centre runs out of attempts, the pass adds none.
+        for (auto& v : views) v.get<1>() = static_cast<unsigned char>(0);
+      }
+      sampler.expand();
+      sampler.finish();
+      const int next = sampler_rand();
+      if (threads == 1) {
+        reference = out;
+        reference_text = progress.str();
+        reference_tries = sampler.tries();
+        reference_next = next;
+        continue;
+      }
+      EXPECT_EQ(out, reference);
+      EXPECT_EQ(progress.str(), reference_text);
+      EXPECT_EQ(sampler.tries(), reference_tries);
+      EXPECT_EQ(next, reference_next);
+    }
+    if (vanish) EXPECT_NE(reference_text.find("WARNING"), std::string::npos) << reference_text;
+  }
+}
+
 TEST_F(ExpansionTest, CompanionSearchThatRunsOutDropsTheCentre) {
   seed_sampler_rand(6);
   std::vector<Patch> out;

@@ -1,0 +1,112 @@
+#include "sculptor/lookahead.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace tervik {
+
+namespace {
+
+constexpr std::uint64_t kIndexBits = 16;
+constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
+
+// Spins the caller allows the helper to finish a claimed candidate before testing it itself.
+constexpr int kPatience = 1000;
+
+}  // namespace
+
+LookaheadTester::LookaheadTester(std::function<bool(const Point3D&)> test)
+    : test_(std::move(test)) {
+  helper_ = std::thread([this] { helper_loop(); });
+}
+
+LookaheadTester::~LookaheadTester() {
+  quit_.store(true, std::memory_order_release);
+  helper_.join();
+}
+
+bool LookaheadTester::helper_step() {
+  std::uint64_t c = cursor_.load(std::memory_order_acquire);
+  const std::uint64_t batch = c >> kIndexBits;
+  const std::size_t k = static_cast<std::size_t>(c & kIndexMask);
+  if (batch % 2 != 0 || k >= count_.load(std::memory_order_acquire)) return false;
+  if (!cursor_.compare_exchange_strong(c, c + 1, std::memory_order_acq_rel)) return true;
+  // Past a candidate that passed already: nothing left worth testing in this batch.
+  const std::uint64_t first = first_.load(std::memory_order_acquire);
+  if (first >> kIndexBits == batch && k > (first & kIndexMask)) return false;
+  Slot& slot = slots_[k];
+  const Point3D p(slot.x.load(std::memory_order_relaxed), slot.y.load(std::memory_order_relaxed),
+                  slot.z.load(std::memory_order_relaxed));
+  // The point belongs to this batch only if no new batch was started meanwhile.
+  std::atomic_thread_fence(std::memory_order_acquire);
+  if (batch_.load(std::memory_order_relaxed) != batch) return true;
+  const bool passed = test_(p);
+  slot.passed.store(passed, std::memory_order_relaxed);
+  slot.done.store(batch, std::memory_order_release);
+  if (passed) {
+    std::uint64_t current = first_.load(std::memory_order_acquire);
+    const std::uint64_t mine = batch << kIndexBits | k;
+    while ((current >> kIndexBits != batch || mine < current) &&
+           !first_.compare_exchange_weak(current, mine, std::memory_order_acq_rel)) {
+    }
+  }
+  return true;
+}
+
+void LookaheadTester::helper_loop() {
+  int idle = 0;
+  while (!quit_.load(std::memory_order_acquire)) {
+    if (helper_step()) {
+      idle = 0;
+    } else if (++idle > 2000) {
+      // Batches follow each other closely while a sampler runs: spin a little, then yield.
+      std::this_thread::yield();
+    }
+  }
+}
+
+std::size_t LookaheadTester::first_passing(const Point3D* candidates, std::size_t n) {
+  n = std::min(n, kMaxBatch);
+  // 1. A new batch: marked as being written (odd), the slots filled, then opened (even). A
+  //    helper still holding a slot of the last batch sees the number change and drops it.
+  const std::uint64_t writing = batch_.load(std::memory_order_relaxed) + 1;
+  batch_.store(writing, std::memory_order_relaxed);
+  cursor_.store(writing << kIndexBits, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  for (std::size_t k = 0; k < n; ++k) {
+    slots_[k].x.store(candidates[k].x, std::memory_order_relaxed);
+    slots_[k].y.store(candidates[k].y, std::memory_order_relaxed);
+    slots_[k].z.store(candidates[k].z, std::memory_order_relaxed);
+  }
+  const std::uint64_t batch = writing + 1;
+  count_.store(n, std::memory_order_relaxed);
+  batch_.store(batch, std::memory_order_release);
+  cursor_.store(batch << kIndexBits, std::memory_order_release);
+  // 2. The candidates in order: claimed here when the helper has not claimed them, otherwise
+  //    its result, waited for a little, or the test made again here.
+  std::size_t k = 0;
+  for (; k < n; ++k) {
+    std::uint64_t c = batch << kIndexBits | k;
+    const bool mine = cursor_.compare_exchange_strong(c, c + 1, std::memory_order_acq_rel) ||
+                      (c >> kIndexBits == batch && (c & kIndexMask) <= k);
+    bool passed;
+    if (mine) {
+      passed = test_(candidates[k]);
+    } else {
+      int spins = 0;
+      while (slots_[k].done.load(std::memory_order_acquire) != batch && spins < kPatience) ++spins;
+      if (slots_[k].done.load(std::memory_order_acquire) == batch) {
+        passed = slots_[k].passed.load(std::memory_order_relaxed);
+        ++helper_results_;
+      } else {
+        passed = test_(candidates[k]);
+      }
+    }
+    if (passed) break;
+  }
+  // 3. Closed: the helper finds nothing more to claim.
+  cursor_.store(batch << kIndexBits | kIndexMask, std::memory_order_release);
+  return k;
+}
+
+}  // namespace tervik
