@@ -82,17 +82,32 @@ std::size_t LookaheadTester::first_passing(const Point3D* candidates, std::size_
   count_.store(n, std::memory_order_relaxed);
   batch_.store(batch, std::memory_order_release);
   cursor_.store(batch << kIndexBits, std::memory_order_release);
-  // 2. The candidates in order: claimed here when the helper has not claimed them, otherwise
-  //    its result, waited for a little, or the test made again here.
+  // 2. Both threads claim candidates in increasing order until one has passed below the next
+  //    index to claim. result[k]: 1 passed, 0 failed, -1 tested by the helper (or not at all).
+  signed char result[kMaxBatch];
+  std::fill_n(result, n, static_cast<signed char>(-1));
+  std::size_t best = n;  // the first passing index known here
+  for (;;) {
+    std::uint64_t c = cursor_.load(std::memory_order_acquire);
+    const std::size_t k = static_cast<std::size_t>(c & kIndexMask);
+    const std::uint64_t helper_first = first_.load(std::memory_order_acquire);
+    if (helper_first >> kIndexBits == batch)
+      best = std::min(best, static_cast<std::size_t>(helper_first & kIndexMask));
+    if (k >= best) break;
+    if (!cursor_.compare_exchange_strong(c, c + 1, std::memory_order_acq_rel)) continue;
+    result[k] = test_(candidates[k]) ? 1 : 0;
+    if (result[k] == 1) best = std::min(best, k);
+  }
+  // 3. Closed: the helper claims nothing more. Then the candidates in order up to the first that
+  //    passes: the helper's results, waited for a little, or tested here when it is slow.
+  const std::size_t claimed =
+      std::min<std::size_t>(cursor_.exchange(batch << kIndexBits | kIndexMask) & kIndexMask, n);
   std::size_t k = 0;
   for (; k < n; ++k) {
-    std::uint64_t c = batch << kIndexBits | k;
-    const bool mine = cursor_.compare_exchange_strong(c, c + 1, std::memory_order_acq_rel) ||
-                      (c >> kIndexBits == batch && (c & kIndexMask) <= k);
     bool passed;
-    if (mine) {
-      passed = test_(candidates[k]);
-    } else {
+    if (result[k] >= 0) {
+      passed = result[k] == 1;
+    } else if (k < claimed) {
       int spins = 0;
       while (slots_[k].done.load(std::memory_order_acquire) != batch && spins < kPatience) ++spins;
       if (slots_[k].done.load(std::memory_order_acquire) == batch) {
@@ -101,11 +116,11 @@ std::size_t LookaheadTester::first_passing(const Point3D* candidates, std::size_
       } else {
         passed = test_(candidates[k]);
       }
+    } else {
+      passed = test_(candidates[k]);
     }
     if (passed) break;
   }
-  // 3. Closed: the helper finds nothing more to claim.
-  cursor_.store(batch << kIndexBits | kIndexMask, std::memory_order_release);
   return k;
 }
 

@@ -54,8 +54,8 @@ class LookaheadTester {
   Slot slots_[kMaxBatch];
   // Batch number (odd while the caller writes a batch, even once it is open) and the next index
   // the helper may claim, in one word: batch << 16 | index.
-  std::atomic<std::uint64_t> cursor_{1ull << 16};
-  std::atomic<std::uint64_t> batch_{1};
+  std::atomic<std::uint64_t> cursor_{0};
+  std::atomic<std::uint64_t> batch_{0};
   std::atomic<std::size_t> count_{0};
   // Smallest passing index the helper found in the open batch: batch << 16 | index.
   std::atomic<std::uint64_t> first_{0};

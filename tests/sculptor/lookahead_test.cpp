@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace tervik {
@@ -62,6 +64,29 @@ TEST(LookaheadTester, SlowAndUnevenTestsGiveTheSameAnswers) {
       if (passes(candidates[k], 0.05)) expected = k;
     ASSERT_EQ(tester.first_passing(candidates.data(), n), expected) << "batch " << batch;
   }
+}
+
+// The helper thread really tests candidates: the caller's first test waits (up to 10 s) until
+// the helper has entered the test too (claiming candidate 1, which passes).
+TEST(LookaheadTester, TheHelperThreadTakesPart) {
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<int> helper_calls{0};
+  bool first = true;
+  LookaheadTester tester([&](const Point3D& p) {
+    if (std::this_thread::get_id() != caller) {
+      ++helper_calls;
+    } else if (first) {
+      first = false;
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (helper_calls.load() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::yield();
+    }
+    return passes(p, 0.5);
+  });
+  // Candidate 0 fails (the caller tests it), candidate 1 passes.
+  const Point3D candidates[3] = {Point3D(0.9, 0, 0), Point3D(0.1, 0, 0), Point3D(0.2, 0, 0)};
+  EXPECT_EQ(tester.first_passing(candidates, 3), 1u);
+  EXPECT_GT(helper_calls.load(), 0);
 }
 
 }  // namespace
