@@ -13,6 +13,9 @@ constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
 // Spins the caller allows the helper to finish a claimed candidate before testing it itself.
 constexpr int kPatience = 1000;
 
+// Idle rounds of the helper before it sleeps until the next batch.
+constexpr int kSpinsBeforeSleep = 2000;
+
 }  // namespace
 
 LookaheadTester::LookaheadTester(std::function<bool(const Point3D&)> test)
@@ -22,6 +25,10 @@ LookaheadTester::LookaheadTester(std::function<bool(const Point3D&)> test)
 
 LookaheadTester::~LookaheadTester() {
   quit_.store(true, std::memory_order_release);
+  // A cursor of an odd (unopened) batch wakes a sleeping helper without giving it work.
+  cursor_.store((batch_.load(std::memory_order_relaxed) + 1) << kIndexBits,
+                std::memory_order_release);
+  cursor_.notify_one();
   helper_.join();
 }
 
@@ -58,10 +65,17 @@ void LookaheadTester::helper_loop() {
   while (!quit_.load(std::memory_order_acquire)) {
     if (helper_step()) {
       idle = 0;
-    } else if (++idle > 2000) {
-      // Batches follow each other closely while a sampler runs: spin a little, then yield.
-      std::this_thread::yield();
+      continue;
     }
+    // Batches follow each other closely while a sampler runs: spin a little, then sleep until
+    // the cursor changes (a new batch is opened, or the tester is destroyed).
+    if (++idle < kSpinsBeforeSleep) continue;
+    idle = 0;
+    const std::uint64_t seen = cursor_.load(std::memory_order_acquire);
+    if (quit_.load(std::memory_order_acquire)) break;
+    const std::uint64_t batch = seen >> kIndexBits;
+    if (batch % 2 != 0 || (seen & kIndexMask) >= count_.load(std::memory_order_acquire))
+      cursor_.wait(seen, std::memory_order_acquire);
   }
 }
 
@@ -82,6 +96,7 @@ std::size_t LookaheadTester::first_passing(const Point3D* candidates, std::size_
   count_.store(n, std::memory_order_relaxed);
   batch_.store(batch, std::memory_order_release);
   cursor_.store(batch << kIndexBits, std::memory_order_release);
+  cursor_.notify_one();
   // 2. Both threads claim candidates in increasing order until one has passed below the next
   //    index to claim. result[k]: 1 passed, 0 failed, -1 tested by the helper (or not at all).
   signed char result[kMaxBatch];

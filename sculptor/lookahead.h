@@ -7,7 +7,8 @@
 //
 // The calling thread never waits long for the helper: a candidate the helper has claimed but not
 // finished soon enough is tested again by the caller (the test is a pure function of the point),
-// and whatever the helper finishes after its batch was closed is discarded.
+// and whatever the helper finishes after its batch was closed is discarded. Between batches the
+// helper spins briefly, then sleeps until the next batch opens.
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
