@@ -195,20 +195,25 @@ void SurfaceSampler::expand_centre_ahead(LookaheadTester& ahead, const Point3D& 
                                          double R, double T, std::size_t wanted, int& s,
                                          long long& f) {
   Point3D batch[LookaheadTester::kMaxBatch];
+  // Admissible candidates come every few dozen attempts: batches start small after each one
+  // and double while none turns up, so that few candidates are drawn in vain.
+  std::size_t size = 8;
   for (;;) {
     // 1. The next candidates as the loop would draw them if each failed; no more than the
     //    attempts this centre has left.
     RandomSequence draws = sampler_sequence;
     const std::size_t n = static_cast<std::size_t>(
-        std::min<long long>(LookaheadTester::kMaxBatch, 1000 - f));
+        std::min<long long>(static_cast<long long>(size), 1000 - f));
+    size = std::min(2 * size, LookaheadTester::kMaxBatch);
     for (std::size_t k = 0; k < n; ++k)
       batch[k] = expansion_candidate(draws, pos, normal, frame, R, T);
     const std::size_t hit = ahead.first_passing(batch, n);
     // 2. The attempts replayed in order with the sampler's own draws: the candidates before
     //    `hit` fail, the one at `hit` is admissible; after it the draws differ from the batch's.
     for (std::size_t k = 0; k < n; ++k) {
-      const Point3D q = expansion_candidate(sampler_sequence, pos, normal, frame, R, T);
-      const bool added = k == hit && build_centre(q);
+      // The three draws of candidate k, taken from the sampler's sequence (the copy drew them).
+      for (int d = 0; d < 3; ++d) sampler_sequence.next();
+      const bool added = k == hit && build_centre(batch[k]);
       ++tries_;
       if (added) {
         ++s;
@@ -217,7 +222,10 @@ void SurfaceSampler::expand_centre_ahead(LookaheadTester& ahead, const Point3D& 
         ++f;
       }
       if (s > 3 || out_.size() >= wanted || f > 999) return;
-      if (k == hit) break;
+      if (k == hit) {
+        size = 8;
+        break;
+      }
     }
   }
 }

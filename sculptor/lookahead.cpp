@@ -10,8 +10,10 @@ namespace {
 constexpr std::uint64_t kIndexBits = 16;
 constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
 
-// Spins the caller allows the helper to finish a claimed candidate before testing it itself.
-constexpr int kPatience = 1000;
+// Spins the caller allows the helper to finish a claimed candidate before testing it itself:
+// about one test's time. A helper that takes longer has most likely lost its processor, and
+// the caller is better off testing the candidate again.
+constexpr int kPatience = 200;
 
 // Idle rounds of the helper before it sleeps until the next batch.
 constexpr int kSpinsBeforeSleep = 2000;
