@@ -1,10 +1,7 @@
 #include "sculptor/expansion.h"
 
-#include <algorithm>
-#include <optional>
 #include <ostream>
 
-#include "sculptor/lookahead.h"
 #include "sculptor/random.h"
 
 namespace tervik {
@@ -23,21 +20,10 @@ std::size_t headroom(long long n) {
 // same there, and denser samplings favour the smaller cells.
 constexpr double kGridCellSteps = 2.0;
 
-// An in-plane offset from one draw of `draws`: R r, pushed away from 0 by R/2, so that
-// R/2 <= |a| <= 3R/2.
-double ring_offset(double R, RandomSequence& draws) {
-  const double a = R * (draws.next() * symsc - 1.0);
+// An in-plane offset: R r, pushed away from 0 by R/2, so that R/2 <= |a| <= 3R/2.
+double ring_offset(double R) {
+  const double a = R * sym_rand();
   return a <= 0 ? a - R / 2 : a + R / 2;
-}
-
-// The next candidate around a centre of the expansion passes (three draws of `draws`): in-plane
-// offsets a, b along the tangents, c = T r along the normal.
-Point3D expansion_candidate(RandomSequence& draws, const Point3D& pos, const Point3D& normal,
-                            const MyDirector& frame, double R, double T) {
-  const double a = ring_offset(R, draws);
-  const double b = ring_offset(R, draws);
-  const double c = T * (draws.next() * symsc - 1.0);
-  return ((pos + normal * c) + frame.u * a) + frame.v * b;
 }
 
 }  // namespace
@@ -72,7 +58,6 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
             params.threads),
       out_(out),
       progress_(progress),
-      threads_(params.threads),
       min_cameras_(params.min_cameras),
       tolerance_(params.tolerance),
       step_(params.step),
@@ -88,12 +73,6 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
 bool SurfaceSampler::admissible(const Point3D& p) {
   short inside = 0, outside = 0;
   const bool outline = grid_.test(p, inside, outside, tolerance_);
-  return outline && inside >= min_cameras_ && outside == tolerance_;
-}
-
-bool SurfaceSampler::admissible_concurrent(const Point3D& p) {
-  short inside = 0, outside = 0;
-  const bool outline = grid_.test_concurrent(p, inside, outside, tolerance_);
   return outline && inside >= min_cameras_ && outside == tolerance_;
 }
 
@@ -144,9 +123,6 @@ void SurfaceSampler::expand() {
               << std::endl;
     return;
   }
-  // With a second thread the candidates of a centre are tested ahead of time, in batches.
-  std::optional<LookaheadTester> ahead;
-  if (threads_ >= 2) ahead.emplace([this](const Point3D& q) { return admissible_concurrent(q); });
   double R = 4 * step_;  // in-plane step
   double T = step_;      // jitter along the normal
   std::size_t begin = 0, end = out_.size();
@@ -158,19 +134,18 @@ void SurfaceSampler::expand() {
       const MyDirector frame = frames_[i];
       int s = 0;
       long long f = 0;
-      if (ahead) {
-        expand_centre_ahead(*ahead, pos, normal, frame, R, T, wanted, s, f);
-      } else {
-        for (;;) {
-          const Point3D q = expansion_candidate(sampler_sequence, pos, normal, frame, R, T);
-          if (attempt(q)) {
-            ++s;
-            f = 1;
-          } else {
-            ++f;
-          }
-          if (s > 3 || out_.size() >= wanted || f > 999) break;
+      for (;;) {
+        const double a = ring_offset(R);
+        const double b = ring_offset(R);
+        const double c = T * sym_rand();
+        const Point3D q = ((pos + normal * c) + frame.u * a) + frame.v * b;
+        if (attempt(q)) {
+          ++s;
+          f = 1;
+        } else {
+          ++f;
         }
+        if (s > 3 || out_.size() >= wanted || f > 999) break;
       }
       if (f == 1000) ++fails_;
     }
@@ -187,46 +162,6 @@ void SurfaceSampler::expand() {
     T *= 0.75;
     begin = end;
     end = out_.size();
-  }
-}
-
-void SurfaceSampler::expand_centre_ahead(LookaheadTester& ahead, const Point3D& pos,
-                                         const Point3D& normal, const MyDirector& frame,
-                                         double R, double T, std::size_t wanted, int& s,
-                                         long long& f) {
-  Point3D batch[LookaheadTester::kMaxBatch];
-  // Admissible candidates come every few dozen attempts: batches start small after each one
-  // and double while none turns up, so that few candidates are drawn in vain.
-  std::size_t size = 8;
-  for (;;) {
-    // 1. The next candidates as the loop would draw them if each failed; no more than the
-    //    attempts this centre has left.
-    RandomSequence draws = sampler_sequence;
-    const std::size_t n = static_cast<std::size_t>(
-        std::min<long long>(static_cast<long long>(size), 1000 - f));
-    size = std::min(2 * size, LookaheadTester::kMaxBatch);
-    for (std::size_t k = 0; k < n; ++k)
-      batch[k] = expansion_candidate(draws, pos, normal, frame, R, T);
-    const std::size_t hit = ahead.first_passing(batch, n);
-    // 2. The attempts replayed in order with the sampler's own draws: the candidates before
-    //    `hit` fail, the one at `hit` is admissible; after it the draws differ from the batch's.
-    for (std::size_t k = 0; k < n; ++k) {
-      // The three draws of candidate k, taken from the sampler's sequence (the copy drew them).
-      for (int d = 0; d < 3; ++d) sampler_sequence.next();
-      const bool added = k == hit && build_centre(batch[k]);
-      ++tries_;
-      if (added) {
-        ++s;
-        f = 1;
-      } else {
-        ++f;
-      }
-      if (s > 3 || out_.size() >= wanted || f > 999) return;
-      if (k == hit) {
-        size = 8;
-        break;
-      }
-    }
   }
 }
 

@@ -19,8 +19,6 @@
 
 namespace tervik {
 
-class LookaheadTester;
-
 // True when `p` is admissible: projection_test finds it inside the image of at least
 // `min_cameras` cameras, on background in exactly `tolerance` of them and on a silhouette
 // outline in at least one.
@@ -51,8 +49,7 @@ struct SamplingLimits {
 class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
-  // Reads npoints, min_cameras, tolerance, the sampling length `step`, the box and `threads` of
-  // `params`.
+  // Reads npoints, min_cameras, tolerance, the sampling length `step` and the box of `params`.
   SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
                  const StageParameters& params, std::ostream& progress,
                  SamplingLimits limits = {});
@@ -77,9 +74,7 @@ class SurfaceSampler {
 
   // The expansion passes: grows up to M centres from the centres held so far, each pass
   // expanding the centres that the previous pass added, with a shrinking in-plane step. Ends
-  // with a "WARNING: " line when there is no centre to expand or a pass adds none. With
-  // params.threads >= 2 a second thread tests each centre's candidates ahead of time
-  // (LookaheadTester); the draws, decisions and results stay those of one thread.
+  // with a "WARNING: " line when there is no centre to expand or a pass adds none.
   void expand();
 
   // Writes the warnings about centres without expansion and dropped centres, then appends the
@@ -104,19 +99,11 @@ class SurfaceSampler {
 
  private:
   bool admissible(const Point3D& p);
-  // The same through the grid's concurrent test (for the look-ahead thread).
-  bool admissible_concurrent(const Point3D& p);
-  // The attempts around one centre of the expansion passes with the candidates tested ahead by
-  // `ahead`; s and f are the centre's success count and failure counter (see expand()).
-  void expand_centre_ahead(LookaheadTester& ahead, const Point3D& pos, const Point3D& normal,
-                           const MyDirector& frame, double R, double T, std::size_t wanted,
-                           int& s, long long& f);
 
   const SilhouetteViews& silhouettes_;
   HullGrid grid_;  // the silhouette test of every candidate and probe
   std::vector<Patch>& out_;
   std::ostream& progress_;
-  unsigned threads_;
   short min_cameras_;
   short tolerance_;
   double step_;

@@ -1,7 +1,6 @@
 #include "sculptor/hull_grid.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -231,16 +230,6 @@ std::uint64_t HullGrid::classify(std::int64_t ix, std::int64_t iy, std::int64_t 
 }
 
 bool HullGrid::test(const Point3D& point, short& inside, short& outside, short tolerance) {
-  return test_impl<true>(point, inside, outside, tolerance);
-}
-
-bool HullGrid::test_concurrent(const Point3D& point, short& inside, short& outside,
-                               short tolerance) {
-  return test_impl<false>(point, inside, outside, tolerance);
-}
-
-template <bool kCount>
-bool HullGrid::test_impl(const Point3D& point, short& inside, short& outside, short tolerance) {
   if (!enabled_) return projection_test(views_, point, inside, outside, tolerance);
   const double fx = (point.x - origin_.x) * inv_cell_;
   const double fy = (point.y - origin_.y) * inv_cell_;
@@ -253,14 +242,10 @@ bool HullGrid::test_impl(const Point3D& point, short& inside, short& outside, sh
   const std::int64_t iy = static_cast<std::int64_t>(fy);
   const std::int64_t iz = static_cast<std::int64_t>(fz);
   const std::size_t index = static_cast<std::size_t>(ix + nx_ * (iy + ny_ * iz));
-  // The cell's word is read and written atomically: a test on another thread may classify the
-  // same cell at the same time (and then writes the same word).
-  std::atomic_ref<std::uint64_t> cell_word(cells_[index]);
-  std::uint64_t slot = cell_word.load(std::memory_order_relaxed);
+  std::uint64_t& slot = cells_[index];
   if (!(slot & kClassified)) {
     slot = classify(ix, iy, iz, tolerance);
-    cell_word.store(slot, std::memory_order_relaxed);
-    if constexpr (kCount) ++classified_;
+    ++classified_;
   }
   // Two bits per camera: lo set for out of frame and interior, hi set for background and
   // interior. Only unknown and background cameras are visited, in list order; the interior
@@ -271,7 +256,7 @@ bool HullGrid::test_impl(const Point3D& point, short& inside, short& outside, sh
   const std::uint64_t interior = lo & hi;
   const std::uint64_t background = hi & ~lo;
   std::uint64_t visit = ~lo & camera_bits_;  // unknown or background
-  if constexpr (kCount) ++tests_;
+  ++tests_;
   bool outline = false;
   while (visit != 0) {
     const int bit = std::countr_zero(visit);
@@ -287,7 +272,7 @@ bool HullGrid::test_impl(const Point3D& point, short& inside, short& outside, sh
       continue;
     }
     // Unknown: projection_test's step for this camera, term for term.
-    if constexpr (kCount) ++projections_;
+    ++projections_;
     const View& view = table_[static_cast<std::size_t>(bit) >> 1];
     const double* p = view.p;
     const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);

@@ -48,10 +48,6 @@ class HullGrid {
   // projection_test(views, point, inside, outside, tolerance): the same counts and flag.
   bool test(const Point3D& point, short& inside, short& outside, short tolerance);
 
-  // The same test, safe to run on several threads at once and alongside test() (cells are
-  // classified through atomic reads and writes); it adds nothing to the counts below.
-  bool test_concurrent(const Point3D& point, short& inside, short& outside, short tolerance);
-
   // The cell side in use, the number of cells classified so far, the calls of test() that used
   // the cells and the projections these made (cameras a cell left undecided).
   double cell_size() const { return cell_; }
@@ -78,8 +74,6 @@ class HullGrid {
 
   // The classes of the cell's cameras in list order, up to the camera where a test with
   // `tolerance` must stop (the (tolerance + 1)-th background camera); the rest stay unknown.
-  template <bool kCount>
-  bool test_impl(const Point3D& point, short& inside, short& outside, short tolerance);
   std::uint64_t classify(std::int64_t ix, std::int64_t iy, std::int64_t iz,
                          short tolerance) const;
   unsigned classify_camera(const View& view, const Point3D& centre) const;

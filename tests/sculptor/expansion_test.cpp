@@ -137,10 +137,10 @@ TEST_F(ExpansionTest, APassThatAddsNoCentreEndsTheExpansion) {
   }
 }
 
-// With a second thread the candidates are tested ahead of time; the centres, companions, tries,
-// progress lines and the draws taken from the sequence stay those of one thread, also when the
+// More threads (the grid's silhouette summaries are built on them) change nothing: the same
+// centres, companions, tries, progress lines and draws taken from the sequence, also when the
 // expansion stalls (every centre runs out of its 1000 attempts).
-TEST_F(ExpansionTest, TestingAheadOnMoreThreadsChangesNothing) {
+TEST_F(ExpansionTest, MoreThreadsChangeNothing) {
   const Point3D lo(-0.6, -0.6, -0.6), hi(0.6, 0.6, 0.6);
   for (bool vanish : {false, true}) {
     std::vector<Patch> reference;
