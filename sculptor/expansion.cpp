@@ -1,6 +1,10 @@
 #include "sculptor/expansion.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <ostream>
+#include <thread>
 
 #include "sculptor/random.h"
 
@@ -58,6 +62,7 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
             params.threads),
       out_(out),
       progress_(progress),
+      threads_(params.threads),
       min_cameras_(params.min_cameras),
       tolerance_(params.tolerance),
       step_(params.step),
@@ -127,8 +132,21 @@ void SurfaceSampler::expand() {
   double T = step_;      // jitter along the normal
   std::size_t begin = 0, end = out_.size();
   for (;;) {
-    // 1. One pass over the centres [begin, end).
+    // 1. One pass over the centres [begin, end); with a second thread, the grid cells around
+    //    the centres ahead of the current one are classified meanwhile.
+    std::atomic<std::size_t> current{begin};
+    std::jthread helper;
+    if (threads_ >= 2) {
+      std::vector<Centre> pass(end - begin);
+      for (std::size_t j = begin; j < end; ++j)
+        pass[j - begin] = Centre{out_[j].pos, out_[j].normal, frames_[j]};
+      helper = std::jthread([this, pass = std::move(pass), begin, R, T, &current](
+                                std::stop_token stop) {
+        prepare_cells(pass, begin, R, T, current, stop);
+      });
+    }
     for (std::size_t i = begin; i < end && out_.size() < wanted; ++i) {
+      current.store(i, std::memory_order_relaxed);
       // The centre is copied: out_ may grow (and move) while it is expanded.
       const Point3D pos = out_[i].pos, normal = out_[i].normal;
       const MyDirector frame = frames_[i];
@@ -149,6 +167,10 @@ void SurfaceSampler::expand() {
       }
       if (f == 1000) ++fails_;
     }
+    if (helper.joinable()) {
+      helper.request_stop();
+      helper.join();
+    }
     print_progress();
     // 2. Done, or stuck: a pass that adds no centre leaves nothing for the next one.
     if (out_.size() >= wanted) return;
@@ -162,6 +184,30 @@ void SurfaceSampler::expand() {
     T *= 0.75;
     begin = end;
     end = out_.size();
+  }
+}
+
+void SurfaceSampler::prepare_cells(const std::vector<Centre>& pass, std::size_t begin, double R,
+                                   double T, const std::atomic<std::size_t>& current,
+                                   const std::stop_token& stop) {
+  // Points over the square of in-plane offsets up to 3R/2 (where the candidates lie), at most
+  // half a cell apart, on three layers along the normal.
+  const double spacing = std::min(grid_.cell_size() / 2, R / 2);
+  const int steps = static_cast<int>(std::ceil(1.5 * R / spacing));
+  for (std::size_t j = 0; j < pass.size() && !stop.stop_requested(); ++j) {
+    // Keep ahead of the sampler: centres it has reached are its own business.
+    const std::size_t at = current.load(std::memory_order_relaxed) - begin;
+    if (j <= at) j = at + 1;
+    if (j >= pass.size()) break;
+    const Centre& c = pass[j];
+    for (int layer = -1; layer <= 1; ++layer) {
+      const Point3D base = c.pos + c.normal * (layer * T);
+      for (int ia = -steps; ia <= steps; ++ia) {
+        const Point3D row = base + c.frame.u * (ia * spacing);
+        for (int ib = -steps; ib <= steps; ++ib)
+          grid_.prepare(row + c.frame.v * (ib * spacing), tolerance_);
+      }
+    }
   }
 }
 

@@ -7,8 +7,10 @@
 // seeds, previous patches or uniform draws), calls expand() and then finish(). While sampling,
 // the output holds the centres only, in order of acceptance; finish() appends the companions.
 // All random numbers come from sym_rand() / sampler_rand() (sculptor/random.h), in a fixed order.
+#include <atomic>
 #include <cstddef>
 #include <iosfwd>
+#include <stop_token>
 #include <vector>
 
 #include "common/patch.h"
@@ -49,7 +51,8 @@ struct SamplingLimits {
 class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
-  // Reads npoints, min_cameras, tolerance, the sampling length `step` and the box of `params`.
+  // Reads npoints, min_cameras, tolerance, the sampling length `step`, the box and `threads` of
+  // `params`.
   SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
                  const StageParameters& params, std::ostream& progress,
                  SamplingLimits limits = {});
@@ -74,7 +77,9 @@ class SurfaceSampler {
 
   // The expansion passes: grows up to M centres from the centres held so far, each pass
   // expanding the centres that the previous pass added, with a shrinking in-plane step. Ends
-  // with a "WARNING: " line when there is no centre to expand or a pass adds none.
+  // with a "WARNING: " line when there is no centre to expand or a pass adds none. With
+  // threads >= 2 a second thread classifies the grid cells around the centres ahead of the
+  // current one (HullGrid::prepare); the draws and results are those of one thread.
   void expand();
 
   // Writes the warnings about centres without expansion and dropped centres, then appends the
@@ -100,10 +105,22 @@ class SurfaceSampler {
  private:
   bool admissible(const Point3D& p);
 
+  // A centre of an expansion pass as the cell preparation reads it.
+  struct Centre {
+    Point3D pos, normal;
+    MyDirector frame;
+  };
+  // Classifies the grid cells where the candidates of the centres pass[j] will fall, for the
+  // centres ahead of the one the sampler is at (`current`, an index from `begin`), until the
+  // pass's end or `stop`. Runs on a second thread; it changes no result, only the time.
+  void prepare_cells(const std::vector<Centre>& pass, std::size_t begin, double R, double T,
+                     const std::atomic<std::size_t>& current, const std::stop_token& stop);
+
   const SilhouetteViews& silhouettes_;
   HullGrid grid_;  // the silhouette test of every candidate and probe
   std::vector<Patch>& out_;
   std::ostream& progress_;
+  unsigned threads_;
   short min_cameras_;
   short tolerance_;
   double step_;

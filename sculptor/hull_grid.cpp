@@ -1,6 +1,7 @@
 #include "sculptor/hull_grid.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -229,6 +230,22 @@ std::uint64_t HullGrid::classify(std::int64_t ix, std::int64_t iy, std::int64_t 
   return classes;
 }
 
+void HullGrid::prepare(const Point3D& point, short tolerance) {
+  if (!enabled_) return;
+  const double fx = (point.x - origin_.x) * inv_cell_;
+  const double fy = (point.y - origin_.y) * inv_cell_;
+  const double fz = (point.z - origin_.z) * inv_cell_;
+  if (!(fx >= 0.0 && fx < extent_[0] && fy >= 0.0 && fy < extent_[1] && fz >= 0.0 &&
+        fz < extent_[2]))
+    return;
+  const std::int64_t ix = static_cast<std::int64_t>(fx);
+  const std::int64_t iy = static_cast<std::int64_t>(fy);
+  const std::int64_t iz = static_cast<std::int64_t>(fz);
+  std::atomic_ref<std::uint64_t> word(cells_[static_cast<std::size_t>(ix + nx_ * (iy + ny_ * iz))]);
+  if (!(word.load(std::memory_order_relaxed) & kClassified))
+    word.store(classify(ix, iy, iz, tolerance), std::memory_order_relaxed);
+}
+
 bool HullGrid::test(const Point3D& point, short& inside, short& outside, short tolerance) {
   if (!enabled_) return projection_test(views_, point, inside, outside, tolerance);
   const double fx = (point.x - origin_.x) * inv_cell_;
@@ -242,9 +259,13 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
   const std::int64_t iy = static_cast<std::int64_t>(fy);
   const std::int64_t iz = static_cast<std::int64_t>(fz);
   const std::size_t index = static_cast<std::size_t>(ix + nx_ * (iy + ny_ * iz));
-  std::uint64_t& slot = cells_[index];
+  // The cell's word is read and written atomically: prepare() may classify the same cell on
+  // another thread at the same time (and then writes the same word).
+  std::atomic_ref<std::uint64_t> word(cells_[index]);
+  std::uint64_t slot = word.load(std::memory_order_relaxed);
   if (!(slot & kClassified)) {
     slot = classify(ix, iy, iz, tolerance);
+    word.store(slot, std::memory_order_relaxed);
     ++classified_;
   }
   // Two bits per camera: lo set for out of frame and interior, hi set for background and

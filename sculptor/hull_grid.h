@@ -48,6 +48,11 @@ class HullGrid {
   // projection_test(views, point, inside, outside, tolerance): the same counts and flag.
   bool test(const Point3D& point, short& inside, short& outside, short tolerance);
 
+  // Classifies the cell holding `point` (for tests with `tolerance`) unless it is classified
+  // already, so that a later test there finds it ready. Safe to call from another thread while
+  // test() runs (cells are read and written atomically); counts nothing.
+  void prepare(const Point3D& point, short tolerance);
+
   // The cell side in use, the number of cells classified so far, the calls of test() that used
   // the cells and the projections these made (cameras a cell left undecided).
   double cell_size() const { return cell_; }

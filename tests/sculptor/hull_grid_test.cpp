@@ -3,6 +3,7 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -108,6 +109,30 @@ TEST(HullGrid, AgreesWithProjectionTestOnRandomPoints) {
   HullGrid grid(views, lo, hi, 0.02);
   for (const Point3D& p : points) gridded(grid, p, 0);
   EXPECT_LT(grid.projections(), grid.tests() * views.size() / 4);
+}
+
+// Cells classified ahead by prepare() on another thread, while tests run on this one, with
+// the same or another tolerance (cells prepared for tolerance 0 stop early; a test with
+// tolerance 3 then projects the cameras left unknown): still projection_test's answers.
+TEST(HullGrid, CellsPreparedOnAnotherThreadGiveTheSameAnswers) {
+  const SilhouetteViews views = studio();
+  const Point3D lo(-1.2, -1.1, -1.15), hi(1.25, 1.2, 1.1);
+  const std::vector<Point3D> points = test_points(lo, hi, 0.02, 30000);
+  for (short tolerance : {0, 3}) {
+    SCOPED_TRACE(tolerance);
+    HullGrid grid(views, lo, hi, 0.02, 2);
+    std::thread ahead([&] {
+      for (std::size_t k = points.size(); k-- > 0;) grid.prepare(points[k], 0);
+    });
+    for (std::size_t k = 0; k < points.size(); ++k) {
+      const Result a = plain(views, points[k], tolerance);
+      const Result b = gridded(grid, points[k], tolerance);
+      ASSERT_EQ(a.inside, b.inside) << "point " << k;
+      ASSERT_EQ(a.outside, b.outside) << "point " << k;
+      ASSERT_EQ(a.outline, b.outline) << "point " << k;
+    }
+    ahead.join();
+  }
 }
 
 // Cameras that map (X, Y, Z) to the image position (X, Y), so that points fall exactly on pixel
