@@ -8,13 +8,17 @@
 #include <utility>
 
 #include "weaver/fairing.h"
+#include "weaver/loop_split.h"
 
 namespace tervik {
 namespace {
 
 using VH = HoleMesh::VertexHandle;
 
-// Loops longer than this are triangulated corner by corner instead of by dynamic programming.
+// Loops with more corners than this are split by chords across the hole (weaver/loop_split.h).
+constexpr int kMaxPart = 32;
+// Parts longer than this (no chord shortened them) are triangulated corner by corner instead of
+// by dynamic programming.
 constexpr int kMaxDynamicLoop = 1000;
 // Edges longer than this times the loop's mean edge length are split.
 constexpr double kSplitFactor = 4.0 / 3.0;
@@ -33,6 +37,8 @@ struct Patch {
   // Edge length wanted around each vertex of the patch: for a loop vertex the mean of its two
   // loop edges, for a new vertex the mean of the two it was made from.
   OpenMesh::VPropHandleT<double> scale;
+  // Whether an edge waits in quality_flips' list (all false between calls).
+  OpenMesh::EPropHandleT<char> queued;
 };
 
 // A new vertex at p, coloured and oriented by the mean of `from`.
@@ -73,35 +79,49 @@ double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const O
 }
 
 // Flips interior edges of the patch where the flip raises the smaller of the two triangles'
-// smallest angles (towards Delaunay triangles) without turning either triangle over. Every
-// flip raises that angle, so the passes end.
-void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandleT<int>& prop) {
-  // Flipping changes the faces' edge cycles, so the edges are listed first; a flip keeps the
-  // edge (and face) handles, so the list holds for every pass.
-  std::vector<HoleMesh::EdgeHandle> edges;
-  for (auto f : patch.faces)
-    for (auto e : hm.fe_range(f)) edges.push_back(e);
-  std::sort(edges.begin(), edges.end());
-  edges.erase(std::unique(edges.begin(), edges.end()), edges.end());
-  for (int pass = 0; pass < 10; ++pass) {
-    bool any = false;
-    for (auto e : edges) {
-      if (!interior(hm, e, prop, patch.id)) continue;
-      // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d).
-      const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
-      const auto a = hm.point(hm.to_vertex_handle(h0)), b = hm.point(hm.from_vertex_handle(h0));
-      const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h0)));
-      const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
-      const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
-      if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
-      const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
-      const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
-      if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
-        hm.flip(e);
-        any = true;
+// smallest angles (towards Delaunay triangles) without turning either triangle over. Starts
+// from the edges of the faces around `around` (every patch face when empty) and looks again at
+// the four edges next to each flip, until no flip helps.
+void quality_flips(HoleMesh& hm, const Patch& patch, const OpenMesh::FPropHandleT<int>& prop,
+                   const std::vector<VH>& around) {
+  std::vector<HoleMesh::EdgeHandle> stack;
+  const auto push = [&](HoleMesh::EdgeHandle e) {
+    char& queued = hm.property(patch.queued, e);
+    if (!queued) queued = 1, stack.push_back(e);
+  };
+  if (around.empty()) {
+    for (auto f : patch.faces)
+      for (auto e : hm.fe_range(f)) push(e);
+  } else {
+    for (VH v : around)
+      for (auto f : hm.vf_range(v))
+        for (auto e : hm.fe_range(f)) push(e);
+  }
+  // Every flip raises the pair's smallest angle; the budget only guards against rounding.
+  std::size_t budget = 20 * stack.size() + 100;
+  while (!stack.empty()) {
+    const auto e = stack.back();
+    stack.pop_back();
+    hm.property(patch.queued, e) = 0;
+    if (budget == 0 || !interior(hm, e, prop, patch.id)) continue;
+    --budget;
+    // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d).
+    const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
+    const auto a = hm.point(hm.to_vertex_handle(h0)), b = hm.point(hm.from_vertex_handle(h0));
+    const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h0)));
+    const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
+    const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
+    if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
+    const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
+    const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
+    if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
+      hm.flip(e);
+      // The flipped edge's two faces; their other four edges may now flip.
+      for (auto h : {hm.halfedge_handle(e, 0), hm.halfedge_handle(e, 1)}) {
+        push(hm.edge_handle(hm.next_halfedge_handle(h)));
+        push(hm.edge_handle(hm.prev_halfedge_handle(h)));
       }
     }
-    if (!any) break;
   }
 }
 
@@ -140,12 +160,13 @@ bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, Patch& patch,
 // Triangulates one boundary loop, refines and fairs it. False when it cannot be closed.
 bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::HalfedgeHandle>& loop,
                 int id, const OpenMesh::FPropHandleT<int>& prop,
-                const OpenMesh::VPropHandleT<double>& scale, double min_target) {
+                const OpenMesh::VPropHandleT<double>& scale,
+                const OpenMesh::EPropHandleT<char>& queued, double min_target) {
   const int n = int(loop.size());
   if (n < 3) return false;
   std::vector<VH> v;
   std::vector<Point3D> p, normals;
-  Patch patch{id, 0.0, {}, {}, scale};
+  Patch patch{id, 0.0, {}, {}, scale, queued};
   for (auto h : loop) {
     v.push_back(hm.from_vertex_handle(h));
     p.push_back(to_point(hm.point(v.back())));
@@ -158,36 +179,67 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     const double after = norm(p[std::size_t((i + 1) % n)] - p[std::size_t(i)]);
     hm.property(scale, v[std::size_t(i)]) = std::max(min_target, 0.5 * (before + after));
   }
+  // Long loops are split by chords into parts of at most kMaxPart corners; each part is then
+  // triangulated over its corners, its faces added before the next part is looked at, so that
+  // no part takes a chord that an earlier part already made an edge.
   const auto allowed = [&](int i, int k) { return !hm.find_halfedge(v[std::size_t(i)], v[std::size_t(k)]).is_valid(); };
-  auto tris = n <= kMaxDynamicLoop ? min_area_triangulation(p, allowed)
-                                   : ear_triangulation(p, normals, allowed);
-  std::vector<std::array<VH, 3>> faces;
-  if (tris.empty()) {
-    // No triangulation over the loop's own vertices: a fan around a new middle vertex.
-    OpenMesh::Vec3d centre(0.0, 0.0, 0.0);
-    for (VH u : v) centre += hm.point(u) / double(n);
-    const VH c = new_vertex(hm, mesh, centre, v);
-    hm.property(scale, c) = patch.target;
+  LoopSplit split = split_loop(p, normals, patch.target, kMaxPart, allowed);
+  for (std::size_t k = 0; k < split.parents.size(); ++k) {
+    const VH a = v[std::size_t(split.parents[k][0])], b = v[std::size_t(split.parents[k][1])];
+    const VH c = new_vertex(hm, mesh, to_vec(split.points[std::size_t(n) + k]), {a, b});
+    hm.property(scale, c) = 0.5 * (hm.property(scale, a) + hm.property(scale, b));
     patch.fresh.push_back(c);
-    for (int i = 0; i < n; ++i) faces.push_back({v[std::size_t(i)], v[std::size_t((i + 1) % n)], c});
-  } else {
-    for (const auto& t : tris) faces.push_back({v[std::size_t(t[0])], v[std::size_t(t[1])], v[std::size_t(t[2])]});
+    v.push_back(c);
   }
-  for (const auto& f : faces) {
-    const auto fh = hm.add_face(f[0], f[1], f[2]);
-    if (!fh.is_valid()) return false;
-    hm.property(prop, fh) = id;
-    patch.faces.push_back(fh);
+  for (const auto& part : split.parts) {
+    const int m = int(part.size());
+    std::vector<Point3D> pp, pn;
+    for (int i : part) {
+      pp.push_back(split.points[std::size_t(i)]);
+      pn.push_back(split.normals[std::size_t(i)]);
+    }
+    const auto part_allowed = [&](int i, int k) {
+      return !hm.find_halfedge(v[std::size_t(part[std::size_t(i)])], v[std::size_t(part[std::size_t(k)])]).is_valid();
+    };
+    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed)
+                                           : ear_triangulation(pp, pn, part_allowed);
+    std::vector<std::array<VH, 3>> faces;
+    if (tris.empty()) {
+      // No triangulation over the part's own corners: a fan around a new middle vertex.
+      OpenMesh::Vec3d centre(0.0, 0.0, 0.0);
+      std::vector<VH> around;
+      for (int i : part) {
+        around.push_back(v[std::size_t(i)]);
+        centre += hm.point(around.back()) / double(m);
+      }
+      const VH c = new_vertex(hm, mesh, centre, around);
+      hm.property(scale, c) = patch.target;
+      patch.fresh.push_back(c);
+      for (int i = 0; i < m; ++i) faces.push_back({around[std::size_t(i)], around[std::size_t((i + 1) % m)], c});
+    } else {
+      for (const auto& t : tris)
+        faces.push_back({v[std::size_t(part[std::size_t(t[0])])], v[std::size_t(part[std::size_t(t[1])])],
+                         v[std::size_t(part[std::size_t(t[2])])]});
+    }
+    for (const auto& f : faces) {
+      const auto fh = hm.add_face(f[0], f[1], f[2]);
+      if (!fh.is_valid()) return false;
+      hm.property(prop, fh) = id;
+      patch.faces.push_back(fh);
+    }
   }
   // A disc bounded by n edges of the target length needs about n^2 / 6 faces; the cap only
   // guards against loops far from round.
   const std::size_t max_faces = std::size_t(n) * std::size_t(n) + 100;
+  quality_flips(hm, patch, prop, {});
   for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
-    quality_flips(hm, patch, prop);
     fair_vertices(hm, patch.fresh, kFairingSweeps);
+    const std::size_t fresh_before = patch.fresh.size();
     if (!split_long_edges(hm, mesh, patch, prop)) break;
+    // Only the faces around the new vertices changed since the last flips.
+    quality_flips(hm, patch, prop,
+                  std::vector<VH>(patch.fresh.begin() + long(fresh_before), patch.fresh.end()));
   }
-  quality_flips(hm, patch, prop);
   fair_vertices(hm, patch.fresh, kFinalSweeps);
   return true;
 }
@@ -207,6 +259,8 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   hm.add_property(prop);
   OpenMesh::VPropHandleT<double> scale;
   hm.add_property(scale);
+  OpenMesh::EPropHandleT<char> queued;
+  hm.add_property(queued);
   for (auto f : hm.faces()) hm.property(prop, f) = -1;
   std::vector<std::vector<HoleMesh::HalfedgeHandle>> loops;
   std::vector<char> seen(hm.n_halfedges(), 0);
@@ -223,7 +277,7 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
   if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
   for (std::size_t id = 0; id < loops.size(); ++id) {
-    if (close_loop(hm, mesh, loops[id], int(id), prop, scale, 0.5 * mean_edge)) {
+    if (close_loop(hm, mesh, loops[id], int(id), prop, scale, queued, 0.5 * mean_edge)) {
       ++out.holes_closed;
       out.largest_hole = std::max(out.largest_hole, long(loops[id].size()));
     } else {
@@ -238,6 +292,7 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   from_hole_mesh(hm, mesh);
   hm.remove_property(prop);
   hm.remove_property(scale);
+  hm.remove_property(queued);
   return out;
 }
 
