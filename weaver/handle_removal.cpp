@@ -169,11 +169,15 @@ struct Search {
 }  // namespace
 
 std::vector<std::vector<VH>> find_handle_loops(const HoleMesh& hm, double radius,
-                                               std::size_t max_loops) {
+                                               std::size_t max_loops,
+                                               const std::vector<VH>& first_seeds) {
   std::vector<std::vector<VH>> loops;
   Search search(hm, radius);
-  for (auto v : hm.vertices()) {
+  // Seeds: the given vertices first, then every vertex in index order.
+  const std::size_t seeds = first_seeds.size() + hm.n_vertices();
+  for (std::size_t k = 0; k < seeds; ++k) {
     if (loops.size() >= max_loops) break;
+    const VH v = k < first_seeds.size() ? first_seeds[k] : VH(int(k - first_seeds.size()));
     const auto i = std::size_t(v.idx());
     if (search.covered[i] || search.blocked_vertex[i]) continue;
     std::vector<VH> loop = search.grow(v);
@@ -265,7 +269,7 @@ long component_count(const RepairMesh& mesh) {
 }
 
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler,
-                             const HoleMesh* closed) {
+                             const HoleMesh* closed, const std::vector<VH>& first_seeds) {
   HandleRemoval out;
   out.euler_before = out.euler_after = euler ? *euler : euler_characteristic(mesh);
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
@@ -281,7 +285,8 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
       if (refused > 0) break;
     }
     const HoleMesh& hm = round > 0 || closed == nullptr ? built : *closed;
-    const auto loops = find_handle_loops(hm, radius, std::size_t(genus));
+    const auto loops =
+        find_handle_loops(hm, radius, std::size_t(genus), round == 0 ? first_seeds : std::vector<VH>());
     if (loops.empty()) break;
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();
     cut_along_loops(mesh, hm, loops);

@@ -16,7 +16,7 @@ namespace {
 using VH = HoleMesh::VertexHandle;
 
 // Loops with more corners than this are split by chords across the hole (weaver/loop_split.h).
-constexpr int kMaxPart = 32;
+constexpr int kMaxPart = 64;
 // Parts longer than this (no chord shortened them) are triangulated corner by corner instead of
 // by dynamic programming.
 constexpr int kMaxDynamicLoop = 1000;
@@ -24,6 +24,8 @@ constexpr int kMaxDynamicLoop = 1000;
 constexpr double kSplitFactor = 4.0 / 3.0;
 // Gauss-Seidel sweeps of the fairing after each refinement round.
 constexpr int kFairingSweeps = 20;
+// Refinement stops after a round that adds fewer new vertices than the patch had over this.
+constexpr std::size_t kLastRoundShare = 20;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
 
@@ -183,7 +185,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
   // triangulated over its corners, its faces added before the next part is looked at, so that
   // no part takes a chord that an earlier part already made an edge.
   const auto allowed = [&](int i, int k) { return !hm.find_halfedge(v[std::size_t(i)], v[std::size_t(k)]).is_valid(); };
-  LoopSplit split = split_loop(p, normals, patch.target, kMaxPart, allowed);
+  const LoopSplit split = split_loop(p, normals, patch.target, kMaxPart, allowed);
   for (std::size_t k = 0; k < split.parents.size(); ++k) {
     const VH a = v[std::size_t(split.parents[k][0])], b = v[std::size_t(split.parents[k][1])];
     const VH c = new_vertex(hm, mesh, to_vec(split.points[std::size_t(n) + k]), {a, b});
@@ -237,8 +239,13 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     const std::size_t fresh_before = patch.fresh.size();
     if (!split_long_edges(hm, mesh, patch, prop)) break;
     // Only the faces around the new vertices changed since the last flips.
+    const std::size_t made = patch.fresh.size() - fresh_before;
     quality_flips(hm, patch, prop,
                   std::vector<VH>(patch.fresh.begin() + long(fresh_before), patch.fresh.end()));
+    // Once the patch is refined, fairing only stretches a few edges each round (the membrane
+    // settles): a round that adds under 1/20 of the new vertices made so far is the last, which
+    // saves sweeping the whole patch for a trickle of splits.
+    if (made * kLastRoundShare < fresh_before) break;
   }
   fair_vertices(hm, patch.fresh, kFinalSweeps);
   return true;

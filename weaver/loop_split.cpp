@@ -1,6 +1,7 @@
 // Splitting a long hole loop by chords across the hole.
 #include "weaver/loop_split.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -12,6 +13,18 @@ namespace {
 // between its ends; a longer one (a loop that is a narrow slit seen end-on, or a saddle) would
 // shorten its parts too little.
 constexpr double kMaxChordShare = 0.9;
+// A chord leaves each end within this cosine of the direction straight into the hole (60
+// degrees): one that grazes the loop would leave thin triangles along it.
+constexpr double kMinInward = 0.5;
+// Each part's area vector (the sum of its edges' cross products) must lie within this cosine
+// of the sum of its corners' normals (60 degrees): a chord through the object's inside, across
+// a hole that wraps around it, would leave parts that face across the surface.
+constexpr double kMinFacing = 0.5;
+
+// Whether the polygon of area vector `area` faces the way of the normal sum `normals`.
+bool faces_along(const Point3D& area, const Point3D& normals) {
+  return dot(area, normals) > kMinFacing * norm(area) * norm(normals);
+}
 
 struct Chord {
   int from = -1, to = -1;  // positions in the part, from < to
@@ -27,10 +40,16 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
   const auto at = [&](int i) { return s.points[std::size_t(part[std::size_t(i)])]; };
   std::vector<double> arc(std::size_t(n) + 1, 0.0);
   std::vector<Point3D> left(static_cast<std::size_t>(n));
+  // Running sums of the edges' cross products (twice the area vector) and of the normals.
+  std::vector<Point3D> twice_area(std::size_t(n) + 1), normal_sum(std::size_t(n) + 1);
   for (int i = 0; i < n; ++i) {
     arc[std::size_t(i) + 1] = arc[std::size_t(i)] + norm(at((i + 1) % n) - at(i));
+    twice_area[std::size_t(i) + 1] = twice_area[std::size_t(i)] + cross(at(i), at((i + 1) % n));
+    normal_sum[std::size_t(i) + 1] = normal_sum[std::size_t(i)] + s.normals[std::size_t(part[std::size_t(i)])];
     // Left of the loop's direction at the corner, seen from outside: towards the inside.
-    left[std::size_t(i)] = cross(s.normals[std::size_t(part[std::size_t(i)])], at((i + 1) % n) - at((i + n - 1) % n));
+    const Point3D l = cross(s.normals[std::size_t(part[std::size_t(i)])], at((i + 1) % n) - at((i + n - 1) % n));
+    const double len = norm(l);
+    left[std::size_t(i)] = len > 0.0 ? l / len : l;
   }
   const double total = arc[std::size_t(n)];
   Chord best;
@@ -44,12 +63,19 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
       const double d = norm(c);
       const double share = d / around;
       if (share >= best.share) continue;
-      if (dot(left[std::size_t(i)], c) <= 0.0 || dot(left[std::size_t(j)], c) >= 0.0) continue;
+      if (dot(left[std::size_t(i)], c) <= kMinInward * d || dot(left[std::size_t(j)], c) >= -kMinInward * d)
+        continue;
       const int pieces = std::max(1, int(std::lround(d / spacing)));
       if (j - i + pieces >= n || n - (j - i) + pieces >= n) continue;
-      const int a = part[std::size_t(i)], b = part[std::size_t(j)];
+      const auto ui = std::size_t(i), uj = std::size_t(j), un = std::size_t(n);
+      const Point3D first_area = twice_area[uj] - twice_area[ui] + cross(at(j), at(i));
+      const Point3D second_area = twice_area[un] - twice_area[uj] + twice_area[ui] + cross(at(i), at(j));
+      if (!faces_along(first_area, normal_sum[uj + 1] - normal_sum[ui]) ||
+          !faces_along(second_area, normal_sum[un] - normal_sum[uj] + normal_sum[ui + 1]))
+        continue;
+      const int a = part[ui], b = part[uj];
       if (pieces == 1 && a < corners && b < corners && !allowed(a, b)) continue;
-      best = {i, j, pieces, share};
+      if (share < best.share) best = {i, j, pieces, share};
     }
   return best;
 }

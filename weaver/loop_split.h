@@ -29,8 +29,10 @@ struct LoopSplit {
 // Splits the closed polygon p (with outward unit normals at its corners, inside on the left seen
 // from outside) until each part has at most max_corners corners. spacing is the length chords are
 // cut to. allowed(i, k) tells whether a chord without new points may join corners i and k of
-// the loop. A chord is taken only where it leaves both ends towards the inside of the loop (to
-// the left of the loop's direction there), which keeps each part running the loop's way round.
+// the loop. A chord is taken only where it leaves both ends towards the inside of the loop
+// (within 60 degrees of straight in, to the left of the loop's direction there) and where each
+// part faces the way its corners' normals point (area vector against normal sum), which keeps
+// each part running the loop's way round and off chords through the object's inside.
 LoopSplit split_loop(const std::vector<Point3D>& p, const std::vector<Point3D>& normals,
                      double spacing, int max_corners,
                      const std::function<bool(int, int)>& allowed);

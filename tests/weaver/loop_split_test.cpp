@@ -123,5 +123,22 @@ TEST(LoopSplit, ChordsOnlyWhereTheyRunInsideAndAreAllowed) {
     }
 }
 
+TEST(LoopSplit, NoPartFacesAgainstItsCornersNormals) {
+  const auto any = [](int, int) { return true; };
+  // A circle whose first half has normals up and second half down: a chord may only leave
+  // from the first half (elsewhere it would run outside), but whichever part holds the second
+  // half would face against most of its corners' normals, so the loop stays whole.
+  const std::vector<Point3D> p = plane_loop(120, [](double) { return 1.0; });
+  std::vector<Point3D> normals(p.size(), Point3D(0, 0, 1));
+  for (std::size_t i = 60; i < p.size(); ++i) normals[i] = Point3D(0, 0, -1);
+  const LoopSplit s = split_loop(p, normals, norm(p[1] - p[0]), 24, any);
+  EXPECT_EQ(s.parts.size(), 1u);
+  // With the first two thirds up, a chord that leaves the down corners in one part is found.
+  for (std::size_t i = 60; i < 80; ++i) normals[i] = Point3D(0, 0, 1);
+  const LoopSplit t = split_loop(p, normals, norm(p[1] - p[0]), 24, any);
+  EXPECT_GT(t.parts.size(), 1u);
+  expect_tiles(t, int(p.size()));
+}
+
 }  // namespace
 }  // namespace tervik
