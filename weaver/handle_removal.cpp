@@ -275,6 +275,7 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
   // a non-separating loop removes one, so the search stops when none are left.
   const long pieces = component_count(mesh);
+  double mean_edge = 0.0;  // measured once, when the first caps need it
   for (int round = 0; round < rounds; ++round) {
     const long genus = (2 * pieces - out.euler_after) / 2;
     if (genus <= 0) break;
@@ -290,12 +291,21 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
     if (loops.empty()) break;
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();
     cut_along_loops(mesh, hm, loops);
-    const HoleFilling caps = fill_holes(mesh);
+    // Only the cuts are open: each loop vertex and its copy are marked, and only loops of
+    // marked vertices are capped.
+    std::vector<char> cut(mesh.vertices.size(), 0);
+    for (const auto& loop : loops)
+      for (const VH v : loop) cut[std::size_t(v.idx())] = 1;
+    std::fill(cut.begin() + long(vertices_before), cut.end(), 1);
+    if (mean_edge <= 0.0) mean_edge = mean_edge_length(mesh);
+    const HoleFilling caps = fill_marked_holes(mesh, cut, mean_edge);
     out.handles += long(loops.size());
     for (const auto& loop : loops) out.longest_cut = std::max(out.longest_cut, long(loop.size()));
     out.faces_added += long(mesh.faces.size() - faces_before);
     out.vertices_added += long(mesh.vertices.size() - vertices_before);
-    out.euler_after = caps.euler;
+    // A cut along a loop adds as many vertices (the copies) as edges: the caps alone change
+    // the Euler characteristic.
+    out.euler_after += caps.euler_change;
     if (caps.holes_left > 0 || caps.faces_refused > 0) break;
   }
   return out;

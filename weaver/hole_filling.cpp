@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <set>
 #include <utility>
@@ -258,10 +259,16 @@ HoleFilling fill_holes(RepairMesh& mesh) {
   return fill_holes(mesh, hm);
 }
 
-HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
+namespace {
+
+// Closes the boundary loops of hm for which take(first vertex index of each loop edge) holds;
+// `mesh` gives the colours and normals (and takes those of new vertices). Fills in the counts
+// of what was added, the Euler characteristic's change included.
+HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target,
+                        const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take) {
   HoleFilling out;
-  to_hole_mesh(mesh, out.faces_refused, hm);
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
+  const std::size_t edges_before = hm.n_edges();
   OpenMesh::FPropHandleT<int> prop;
   hm.add_property(prop);
   OpenMesh::VPropHandleT<double> scale;
@@ -278,13 +285,10 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
       seen[std::size_t(g.idx())] = 1;
       loops.back().push_back(g);
     }
+    if (!take(loops.back())) loops.pop_back();
   }
-  // Half the mean edge length bounds the target length from below (loops of tiny edges).
-  double mean_edge = 0.0;
-  for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
-  if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
   for (std::size_t id = 0; id < loops.size(); ++id) {
-    if (close_loop(hm, mesh, loops[id], int(id), prop, scale, queued, 0.5 * mean_edge)) {
+    if (close_loop(hm, mesh, loops[id], int(id), prop, scale, queued, min_target)) {
       ++out.holes_closed;
       out.largest_hole = std::max(out.largest_hole, long(loops[id].size()));
     } else {
@@ -293,13 +297,56 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   }
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
+  // Every new vertex is used by a new face.
+  out.euler_change = out.vertices_added - long(hm.n_edges() - edges_before) + out.faces_added;
+  hm.remove_property(prop);
+  hm.remove_property(scale);
+  hm.remove_property(queued);
+  return out;
+}
+
+}  // namespace
+
+HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
+  long refused = 0;
+  to_hole_mesh(mesh, refused, hm);
+  // Half the mean edge length bounds the target length from below (loops of tiny edges).
+  double mean_edge = 0.0;
+  for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
+  if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, [](const auto&) { return true; });
+  out.faces_refused = refused;
   long used = 0;
   for (auto v : hm.vertices()) used += !hm.is_isolated(v);
   out.euler = used - long(hm.n_edges()) + long(hm.n_faces());
   from_hole_mesh(hm, mesh);
-  hm.remove_property(prop);
-  hm.remove_property(scale);
-  hm.remove_property(queued);
+  return out;
+}
+
+HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked, double mean_edge) {
+  // The faces around marked vertices hold every edge a patch can meet: the loops' edges and
+  // any chord between two loop vertices that is already an edge.
+  RepairMesh around;
+  around.vertices = mesh.vertices;
+  const auto is_marked = [&](long long v) { return std::size_t(v) < marked.size() && marked[std::size_t(v)]; };
+  for (const auto& f : mesh.faces)
+    if (is_marked(f.x) || is_marked(f.y) || is_marked(f.z)) around.faces.push_back(f);
+  HoleMesh hm;
+  long refused = 0;
+  to_hole_mesh(around, refused, hm);
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, [&](const auto& loop) {
+    for (auto h : loop)
+      if (!is_marked(hm.from_vertex_handle(h).idx())) return false;
+    return true;
+  });
+  out.faces_refused = refused;
+  for (std::size_t v = mesh.vertices.size(); v < hm.n_vertices(); ++v)
+    mesh.vertices.push_back(to_point(hm.point(HoleMesh::VertexHandle(int(v)))));
+  for (std::size_t f = around.faces.size(); f < hm.n_faces(); ++f) {
+    auto it = hm.cfv_iter(HoleMesh::FaceHandle(int(f)));
+    const long long a = it->idx(), b = (++it)->idx(), c = (++it)->idx();
+    mesh.faces.emplace_back(a, b, c);
+  }
   return out;
 }
 
