@@ -60,6 +60,9 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
       const double around = std::min(along, total - along);
       if (!(around > 0.0)) continue;
       const Point3D c = at(j) - at(i);
+      // Most pairs are far longer than the best chord so far: squared lengths tell first.
+      const double bound = best.share * around;
+      if (norm2(c) >= bound * bound) continue;
       const double d = norm(c);
       const double share = d / around;
       if (share >= best.share) continue;

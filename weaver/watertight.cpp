@@ -41,16 +41,17 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
   HoleMesh closed;
-  const std::size_t kept = m.faces.size();
+  const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
   report.holes = fill_holes(m, closed);
   if (report.holes.holes_left == 0 && report.holes.faces_refused == 0) {
     // Handles are mostly where the triangulation struggled, around the holes: the search for
-    // them starts at the vertices of the hole patches (new faces follow the kept ones).
+    // them starts at the holes' rims, the old vertices of the patches (new faces follow the
+    // kept ones). A patch is a disc: its inside holds no handle.
     std::vector<char> seen(closed.n_vertices(), 0);
     std::vector<HoleMesh::VertexHandle> near_holes;
     for (std::size_t f = kept; f < closed.n_faces(); ++f)
       for (auto v : closed.fv_range(HoleMesh::FaceHandle(int(f))))
-        if (!seen[std::size_t(v.idx())]) {
+        if (std::size_t(v.idx()) < old_vertices && !seen[std::size_t(v.idx())]) {
           seen[std::size_t(v.idx())] = 1;
           near_holes.push_back(v);
         }
