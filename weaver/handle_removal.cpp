@@ -36,12 +36,22 @@ struct Search {
   std::vector<int> face_side;        // stamp * 2 + side of the face's last visit
   int stamp = 0;
   int test = 0;
+  // Each vertex's neighbours in the order around it, with the edges' lengths, listed on the
+  // first visit (regions overlap: later visits read them without circulating the half-edges).
+  std::vector<int> first_neighbour;  // -1 until listed
+  std::vector<int> degree;
+  std::vector<int> neighbour;
+  std::vector<double> length;
+  // Scratch of grow, kept between regions.
+  std::vector<std::pair<double, int>> heap;
+  std::vector<int> ring, arc_rep;
 
   explicit Search(const HoleMesh& m, double r)
       : hm(m), radius(r), blocked_vertex(m.n_vertices(), 0), blocked_edge(m.n_edges(), 0),
         covered(m.n_vertices(), 0), region(m.n_vertices(), -1), queued(m.n_vertices(), -1),
         dist(m.n_vertices(), 0.0), parent(m.n_vertices(), -1), test_edge(m.n_edges(), -1),
-        face_side(m.n_faces(), -1) {
+        face_side(m.n_faces(), -1), first_neighbour(m.n_vertices(), -1),
+        degree(m.n_vertices(), 0) {
     for (auto v : hm.vertices())
       if (hm.is_boundary(v) || hm.is_isolated(v)) blocked_vertex[std::size_t(v.idx())] = 1;
   }
@@ -109,29 +119,43 @@ struct Search {
     return loop;
   }
 
+  // The neighbours of u (positions first .. first + count in neighbour and length).
+  std::pair<std::size_t, std::size_t> neighbours(std::size_t u) {
+    if (first_neighbour[u] < 0) {
+      first_neighbour[u] = int(neighbour.size());
+      for (auto h : hm.voh_range(VH(int(u)))) {
+        neighbour.push_back(hm.to_vertex_handle(h).idx());
+        length.push_back(std::sqrt(hm.calc_edge_sqr_length(h)));
+      }
+      degree[u] = int(neighbour.size()) - first_neighbour[u];
+    }
+    return {std::size_t(first_neighbour[u]), std::size_t(degree[u])};
+  }
+
   // Grows the region of `seed`; returns the first non-separating loop its front closes (empty
   // when none does within the radius).
   std::vector<VH> grow(VH seed) {
     ++stamp;
-    using Entry = std::pair<double, int>;
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap;
+    // A min-heap of (distance, vertex), as std::priority_queue with std::greater keeps it.
+    const auto later = std::greater<std::pair<double, int>>();
+    heap.clear();
     const auto s = std::size_t(seed.idx());
     dist[s] = 0.0;
     parent[s] = -1;
     queued[s] = stamp;
-    heap.push({0.0, seed.idx()});
-    std::vector<int> ring, arc_rep;
+    heap.push_back({0.0, seed.idx()});
     while (!heap.empty()) {
-      const auto [d, ui] = heap.top();
-      heap.pop();
+      std::pop_heap(heap.begin(), heap.end(), later);
+      const auto [d, ui] = heap.back();
+      heap.pop_back();
       const auto u = std::size_t(ui);
       if (region[u] == stamp || d > dist[u]) continue;
       region[u] = stamp;
       if (d <= 0.5 * radius) covered[u] = 1;
       // The neighbours already in the region, around u: each run of them is a piece of the
       // front that u joins; two runs or more mean the front meets itself at u.
-      ring.clear();
-      for (auto w : hm.vv_range(VH(ui))) ring.push_back(w.idx());
+      const auto [first, count] = neighbours(u);
+      ring.assign(neighbour.begin() + long(first), neighbour.begin() + long(first + count));
       const int k = int(ring.size());
       int first_out = -1;
       for (int i = 0; i < k; ++i)
@@ -149,16 +173,17 @@ struct Search {
         std::vector<VH> loop = loop_through(VH(ui), arc_rep[0], arc_rep[j]);
         if (loop.size() >= 3 && non_separating(loop)) return loop;
       }
-      for (auto h : hm.voh_range(VH(ui))) {
-        const auto wi = std::size_t(hm.to_vertex_handle(h).idx());
+      for (std::size_t j = first; j < first + count; ++j) {
+        const auto wi = std::size_t(neighbour[j]);
         if (blocked_vertex[wi] || region[wi] == stamp) continue;
-        const double nd = d + std::sqrt(hm.calc_edge_sqr_length(h));
+        const double nd = d + length[j];
         if (nd > radius) continue;
         if (queued[wi] != stamp || nd < dist[wi]) {
           queued[wi] = stamp;
           dist[wi] = nd;
           parent[wi] = ui;
-          heap.push({nd, int(wi)});
+          heap.push_back({nd, int(wi)});
+          std::push_heap(heap.begin(), heap.end(), later);
         }
       }
     }
