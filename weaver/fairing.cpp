@@ -15,8 +15,26 @@ OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v) {
 }
 
 void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free, int iterations) {
+  if (iterations <= 0 || free.empty()) return;
+  // The neighbours of each free vertex, listed once (in the order the umbrella sums them), so
+  // that the sweeps run over flat arrays instead of circulating the half-edges every time.
+  std::vector<std::size_t> start{0};
+  std::vector<int> around;
+  start.reserve(free.size() + 1);
+  for (const auto v : free) {
+    for (auto w : hm.vv_range(v)) around.push_back(w.idx());
+    start.push_back(around.size());
+  }
+  const OpenMesh::Vec3d* p = hm.points();
   for (int it = 0; it < iterations; ++it)
-    for (const auto v : free) hm.set_point(v, hm.point(v) + umbrella(hm, v));
+    for (std::size_t i = 0; i < free.size(); ++i) {
+      const std::size_t b = start[i], e = start[i + 1];
+      if (b == e) continue;
+      OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
+      for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
+      OpenMesh::Vec3d& q = hm.point(free[i]);
+      q = q + (sum / double(e - b) - q);
+    }
 }
 
 }  // namespace tervik

@@ -36,12 +36,22 @@ struct Search {
   std::vector<int> face_side;        // stamp * 2 + side of the face's last visit
   int stamp = 0;
   int test = 0;
+  // Each vertex's neighbours in the order around it, with the edges' lengths, listed on the
+  // first visit (regions overlap: later visits read them without circulating the half-edges).
+  std::vector<int> first_neighbour;  // -1 until listed
+  std::vector<int> degree;
+  std::vector<int> neighbour;
+  std::vector<double> length;
+  // Scratch of grow, kept between regions.
+  std::vector<std::pair<double, int>> heap;
+  std::vector<int> ring, arc_rep;
 
   explicit Search(const HoleMesh& m, double r)
       : hm(m), radius(r), blocked_vertex(m.n_vertices(), 0), blocked_edge(m.n_edges(), 0),
         covered(m.n_vertices(), 0), region(m.n_vertices(), -1), queued(m.n_vertices(), -1),
         dist(m.n_vertices(), 0.0), parent(m.n_vertices(), -1), test_edge(m.n_edges(), -1),
-        face_side(m.n_faces(), -1) {
+        face_side(m.n_faces(), -1), first_neighbour(m.n_vertices(), -1),
+        degree(m.n_vertices(), 0) {
     for (auto v : hm.vertices())
       if (hm.is_boundary(v) || hm.is_isolated(v)) blocked_vertex[std::size_t(v.idx())] = 1;
   }
@@ -109,29 +119,43 @@ struct Search {
     return loop;
   }
 
+  // The neighbours of u (positions first .. first + count in neighbour and length).
+  std::pair<std::size_t, std::size_t> neighbours(std::size_t u) {
+    if (first_neighbour[u] < 0) {
+      first_neighbour[u] = int(neighbour.size());
+      for (auto h : hm.voh_range(VH(int(u)))) {
+        neighbour.push_back(hm.to_vertex_handle(h).idx());
+        length.push_back(std::sqrt(hm.calc_edge_sqr_length(h)));
+      }
+      degree[u] = int(neighbour.size()) - first_neighbour[u];
+    }
+    return {std::size_t(first_neighbour[u]), std::size_t(degree[u])};
+  }
+
   // Grows the region of `seed`; returns the first non-separating loop its front closes (empty
   // when none does within the radius).
   std::vector<VH> grow(VH seed) {
     ++stamp;
-    using Entry = std::pair<double, int>;
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap;
+    // A min-heap of (distance, vertex), as std::priority_queue with std::greater keeps it.
+    const auto later = std::greater<std::pair<double, int>>();
+    heap.clear();
     const auto s = std::size_t(seed.idx());
     dist[s] = 0.0;
     parent[s] = -1;
     queued[s] = stamp;
-    heap.push({0.0, seed.idx()});
-    std::vector<int> ring, arc_rep;
+    heap.push_back({0.0, seed.idx()});
     while (!heap.empty()) {
-      const auto [d, ui] = heap.top();
-      heap.pop();
+      std::pop_heap(heap.begin(), heap.end(), later);
+      const auto [d, ui] = heap.back();
+      heap.pop_back();
       const auto u = std::size_t(ui);
       if (region[u] == stamp || d > dist[u]) continue;
       region[u] = stamp;
       if (d <= 0.5 * radius) covered[u] = 1;
       // The neighbours already in the region, around u: each run of them is a piece of the
       // front that u joins; two runs or more mean the front meets itself at u.
-      ring.clear();
-      for (auto w : hm.vv_range(VH(ui))) ring.push_back(w.idx());
+      const auto [first, count] = neighbours(u);
+      ring.assign(neighbour.begin() + long(first), neighbour.begin() + long(first + count));
       const int k = int(ring.size());
       int first_out = -1;
       for (int i = 0; i < k; ++i)
@@ -149,16 +173,17 @@ struct Search {
         std::vector<VH> loop = loop_through(VH(ui), arc_rep[0], arc_rep[j]);
         if (loop.size() >= 3 && non_separating(loop)) return loop;
       }
-      for (auto h : hm.voh_range(VH(ui))) {
-        const auto wi = std::size_t(hm.to_vertex_handle(h).idx());
+      for (std::size_t j = first; j < first + count; ++j) {
+        const auto wi = std::size_t(neighbour[j]);
         if (blocked_vertex[wi] || region[wi] == stamp) continue;
-        const double nd = d + std::sqrt(hm.calc_edge_sqr_length(h));
+        const double nd = d + length[j];
         if (nd > radius) continue;
         if (queued[wi] != stamp || nd < dist[wi]) {
           queued[wi] = stamp;
           dist[wi] = nd;
           parent[wi] = ui;
-          heap.push({nd, int(wi)});
+          heap.push_back({nd, int(wi)});
+          std::push_heap(heap.begin(), heap.end(), later);
         }
       }
     }
@@ -169,11 +194,15 @@ struct Search {
 }  // namespace
 
 std::vector<std::vector<VH>> find_handle_loops(const HoleMesh& hm, double radius,
-                                               std::size_t max_loops) {
+                                               std::size_t max_loops,
+                                               const std::vector<VH>& first_seeds) {
   std::vector<std::vector<VH>> loops;
   Search search(hm, radius);
-  for (auto v : hm.vertices()) {
+  // Seeds: the given vertices first, then every vertex in index order.
+  const std::size_t seeds = first_seeds.size() + hm.n_vertices();
+  for (std::size_t k = 0; k < seeds; ++k) {
     if (loops.size() >= max_loops) break;
+    const VH v = k < first_seeds.size() ? first_seeds[k] : VH(int(k - first_seeds.size()));
     const auto i = std::size_t(v.idx());
     if (search.covered[i] || search.blocked_vertex[i]) continue;
     std::vector<VH> loop = search.grow(v);
@@ -265,12 +294,13 @@ long component_count(const RepairMesh& mesh) {
 }
 
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler,
-                             const HoleMesh* closed) {
+                             const HoleMesh* closed, const std::vector<VH>& first_seeds) {
   HandleRemoval out;
   out.euler_before = out.euler_after = euler ? *euler : euler_characteristic(mesh);
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
   // a non-separating loop removes one, so the search stops when none are left.
   const long pieces = component_count(mesh);
+  double mean_edge = 0.0;  // measured once, when the first caps need it
   for (int round = 0; round < rounds; ++round) {
     const long genus = (2 * pieces - out.euler_after) / 2;
     if (genus <= 0) break;
@@ -281,16 +311,26 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
       if (refused > 0) break;
     }
     const HoleMesh& hm = round > 0 || closed == nullptr ? built : *closed;
-    const auto loops = find_handle_loops(hm, radius, std::size_t(genus));
+    const auto loops =
+        find_handle_loops(hm, radius, std::size_t(genus), round == 0 ? first_seeds : std::vector<VH>());
     if (loops.empty()) break;
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();
     cut_along_loops(mesh, hm, loops);
-    const HoleFilling caps = fill_holes(mesh);
+    // Only the cuts are open: each loop vertex and its copy are marked, and only loops of
+    // marked vertices are capped.
+    std::vector<char> cut(mesh.vertices.size(), 0);
+    for (const auto& loop : loops)
+      for (const VH v : loop) cut[std::size_t(v.idx())] = 1;
+    std::fill(cut.begin() + long(vertices_before), cut.end(), 1);
+    if (mean_edge <= 0.0) mean_edge = mean_edge_length(mesh);
+    const HoleFilling caps = fill_marked_holes(mesh, cut, mean_edge);
     out.handles += long(loops.size());
     for (const auto& loop : loops) out.longest_cut = std::max(out.longest_cut, long(loop.size()));
     out.faces_added += long(mesh.faces.size() - faces_before);
     out.vertices_added += long(mesh.vertices.size() - vertices_before);
-    out.euler_after = caps.euler;
+    // A cut along a loop adds as many vertices (the copies) as edges: the caps alone change
+    // the Euler characteristic.
+    out.euler_after += caps.euler_change;
     if (caps.holes_left > 0 || caps.faces_refused > 0) break;
   }
   return out;

@@ -31,10 +31,11 @@ struct HandleRemoval {
 // Loops of `hm` that do not separate it, each found in a region of geodesic radius `radius`
 // around a seed vertex: vertex cycles (c0, c1, ..., c0 implied), pairwise without common
 // vertices, and each non-separating also once the earlier ones are cut. Boundary vertices are
-// never used. The search stops after `max_loops` loops.
-std::vector<std::vector<HoleMesh::VertexHandle>> find_handle_loops(const HoleMesh& hm,
-                                                                   double radius,
-                                                                   std::size_t max_loops = SIZE_MAX);
+// never used. The search stops after `max_loops` loops. Regions grow from `first_seeds` first
+// (where handles are likely: the search ends sooner when they are there), then from the others.
+std::vector<std::vector<HoleMesh::VertexHandle>> find_handle_loops(
+    const HoleMesh& hm, double radius, std::size_t max_loops = SIZE_MAX,
+    const std::vector<HoleMesh::VertexHandle>& first_seeds = {});
 
 // Cuts `mesh` along `loops` (as find_handle_loops returns them for to_hole_mesh(mesh)): each
 // loop vertex gets a copy (appended, same position, colour and normal) that takes the faces on
@@ -47,9 +48,11 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 // along all of them and caps the cuts). `euler`, when given, is the mesh's Euler
 // characteristic (the hole filler reports it), which saves counting the edges; `closed`, when
 // given, is mesh as a half-edge mesh (as fill_holes leaves it), which saves building one.
+// `first_seeds` go to the first round's find_handle_loops.
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2,
                              std::optional<long> euler = std::nullopt,
-                             const HoleMesh* closed = nullptr);
+                             const HoleMesh* closed = nullptr,
+                             const std::vector<HoleMesh::VertexHandle>& first_seeds = {});
 
 // Pieces of `mesh` (faces connected through shared vertices).
 long component_count(const RepairMesh& mesh);

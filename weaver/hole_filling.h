@@ -1,9 +1,10 @@
 #pragma once
 // Closing the holes of a manifold, consistently oriented triangle mesh.
 //
-// Each boundary loop is first triangulated without new vertices (least area, needles penalised,
-// by dynamic programming, or for long loops by cutting off the sharpest corner first; see
-// weaver/loop_triangulation.h), then refined until
+// Each boundary loop longer than 64 edges is first split by chords across the hole into parts
+// (weaver/loop_split.h); each part is triangulated over its corners (least area, needles
+// penalised, by dynamic programming, or for a part still over 1000 corners by cutting off the
+// sharpest corner first; see weaver/loop_triangulation.h), then the patch is refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges
 // flipped towards better triangles), and its new vertices are moved to the smooth membrane that
 // the loop spans (fairing).
@@ -23,7 +24,8 @@ struct HoleFilling {
   long vertices_added = 0;
   long holes_left = 0;     // loops that could not be closed
   long faces_refused = 0;  // input faces the half-edge structure refused (left out)
-  long euler = 0;          // Euler characteristic of the result (vertices in use)
+  long euler = 0;          // Euler characteristic of the result (vertices in use; fill_holes)
+  long euler_change = 0;   // what the patches added to it (+1 for each patch that is a disc)
 };
 
 // Closes every hole of `mesh`, which must have at most two faces per edge, manifold vertices and
@@ -34,5 +36,11 @@ HoleFilling fill_holes(RepairMesh& mesh);
 // The same, leaving the closed mesh also in `hm` as a half-edge mesh (same vertices, faces in
 // the same order), for a next step that needs one.
 HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm);
+
+// Closes only the holes of `mesh` whose vertices are all marked (marked[v] != 0), looking at
+// the faces around marked vertices only, so that closing a few holes in a large mesh costs
+// little; the other holes stay open. New vertices and faces are appended as by fill_holes;
+// mean_edge is the mesh's mean edge length (half of it bounds the patches' edges from below).
+HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked, double mean_edge);
 
 }  // namespace tervik

@@ -2,6 +2,7 @@
 #include "weaver/manifold_repair.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <numeric>
 #include <queue>
@@ -112,8 +113,10 @@ long remove_nonmanifold_edges(RepairMesh& mesh) {
     });
     std::vector<char> removed(mesh.faces.size(), 0);
     bool any = false;
+    std::vector<std::size_t> live;
     for_each_edge(uses, [&](std::size_t i, std::size_t j) {
-      std::vector<std::size_t> live;
+      if (j - i <= 2) return;  // nothing to remove
+      live.clear();
       for (std::size_t k = i; k < j; ++k)
         if (!removed[std::size_t(uses[k].face)]) live.push_back(k);
       if (live.size() <= 2) return;
@@ -139,14 +142,22 @@ long remove_nonmanifold_edges(RepairMesh& mesh) {
 
 long orient_faces(RepairMesh& mesh) {
   const std::size_t n = mesh.faces.size();
-  // Neighbours across edges of exactly two faces; `same` when both traverse it alike.
-  std::vector<std::vector<std::pair<long, bool>>> next(n);
+  // Neighbours across edges of exactly two faces (at most three per face, in the order of the
+  // edges' keys); `same` when both traverse it alike.
+  struct Neighbours {
+    std::array<std::pair<long, bool>, 3> across;
+    int count = 0;
+    void add(long g, bool same) { across[std::size_t(count++)] = {g, same}; }
+    const std::pair<long, bool>* begin() const { return across.data(); }
+    const std::pair<long, bool>* end() const { return across.data() + count; }
+  };
+  std::vector<Neighbours> next(n);
   const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
   for_each_edge(uses, [&](std::size_t i, std::size_t j) {
     if (j - i != 2) return;
     const bool same = uses[i].forward == uses[i + 1].forward;
-    next[std::size_t(uses[i].face)].push_back({uses[i + 1].face, same});
-    next[std::size_t(uses[i + 1].face)].push_back({uses[i].face, same});
+    next[std::size_t(uses[i].face)].add(uses[i + 1].face, same);
+    next[std::size_t(uses[i + 1].face)].add(uses[i].face, same);
   });
   std::vector<signed char> flip(n, -1);  // -1: not reached yet
   std::vector<char> removed(n, 0);
@@ -264,6 +275,7 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
   // Removal of small fans, repeated while it removes something (it can pinch a neighbour).
   // After the first round only the vertices of removed faces can have changed.
   std::vector<char> check(mesh.vertices.size(), 1);
+  std::vector<char> several(mesh.vertices.size(), 0);  // seen with several fans in some round
   for (int round = 0; round < 10; ++round) {
     const auto around = faces_around(mesh);
     std::vector<char> removed(mesh.faces.size(), 0);
@@ -272,6 +284,7 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
       if (!check[v]) continue;
       auto fans = fans_at(mesh, (long long)v, around);
       if (fans.size() < 2) continue;
+      several[v] = 1;
       std::stable_sort(fans.begin(), fans.end(),
                        [](const auto& a, const auto& b) { return a.size() > b.size(); });
       for (std::size_t i = 1; i < fans.size(); ++i)
@@ -285,10 +298,12 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
         for (int k = 0; k < 3; ++k) check[std::size_t(mesh.faces[f][k])] = 1;
     total += drop_faces(mesh, removed);
   }
-  // What is left gets a copy of the vertex per extra fan.
+  // What is left gets a copy of the vertex per extra fan. Only vertices that had several fans,
+  // or whose faces the last round changed, can have them.
   const auto around = faces_around(mesh);
   const std::size_t old_vertices = mesh.vertices.size();  // copies are appended as it goes
   for (std::size_t v = 0; v < old_vertices; ++v) {
+    if (!several[v] && !check[v]) continue;
     auto fans = fans_at(mesh, (long long)v, around);
     std::stable_sort(fans.begin(), fans.end(),
                      [](const auto& a, const auto& b) { return a.size() > b.size(); });

@@ -41,14 +41,35 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
   HoleMesh closed;
+  const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
   report.holes = fill_holes(m, closed);
-  if (report.holes.holes_left == 0 && report.holes.faces_refused == 0)
+  if (report.holes.holes_left == 0 && report.holes.faces_refused == 0) {
+    // Handles are mostly where the triangulation struggled, around the holes: the search for
+    // them starts at the holes' rims, the old vertices of the patches (new faces follow the
+    // kept ones). A patch is a disc: its inside holds no handle.
+    std::vector<char> seen(closed.n_vertices(), 0);
+    std::vector<HoleMesh::VertexHandle> near_holes;
+    for (std::size_t f = kept; f < closed.n_faces(); ++f)
+      for (auto v : closed.fv_range(HoleMesh::FaceHandle(int(f))))
+        if (std::size_t(v.idx()) < old_vertices && !seen[std::size_t(v.idx())]) {
+          seen[std::size_t(v.idx())] = 1;
+          near_holes.push_back(v);
+        }
     report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds,
-                                    report.holes.euler, &closed);
+                                    report.holes.euler, &closed, near_holes);
+  }
 
   FaceVertexMesh out;
   out.vertices.reserve(m.vertices.size());
+  out.colors.reserve(m.vertices.size());
+  out.vertex_faces.reserve(m.vertices.size());
+  out.faces.reserve(m.faces.size());
   for (std::size_t i = 0; i < m.vertices.size(); ++i) out.add_vertex(m.vertices[i], m.colors[i]);
+  // Each vertex's face list is sized once instead of growing face by face.
+  std::vector<int> uses(m.vertices.size(), 0);
+  for (const auto& f : m.faces)
+    for (int k = 0; k < 3; ++k) ++uses[std::size_t(f[k])];
+  for (std::size_t i = 0; i < uses.size(); ++i) out.vertex_faces[i].reserve(std::size_t(uses[i]));
   for (const auto& f : m.faces) out.add_face(f);
   return out;
 }

@@ -39,6 +39,8 @@ TEST(Neighbourhoods, ListsAreTheTreeQueriesForEveryThreadCount) {
     const std::vector<Patch> pts = shell(n, 3 + n);
     const KDTree<Patch> tree(pts);
     for (double r : {0.05, 0.12, 2.5}) {
+      // With r = 2.5 every patch is everyone's neighbour: 700 patches show the unstored lists.
+      if (r > 1.0 && n > 700) continue;
       const double r2 = r * r;
       for (unsigned threads : {1u, 2u, 5u}) {
         SCOPED_TRACE(::testing::Message() << n << " patches, r " << r << ", " << threads

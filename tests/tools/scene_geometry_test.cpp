@@ -124,12 +124,14 @@ TEST(SceneSolid, UnionNearestPointAgreesWithBruteForce) {
       EXPECT_FALSE(solid.inside(sp.position + sp.normal * 1e-7));
       for (const Primitive& prim : solid.primitives())
         EXPECT_FALSE(contains_strictly(prim, sp.position, 1e-7));
+      EXPECT_NEAR(norm(sp.normal), 1.0, 1e-9);
+      // Against the nearest of the dense samples, for every third point (the scan is long).
+      if (i % 3 != 0) continue;
       double brute = 1e300;
       for (const SurfacePoint& q : samples) brute = std::min(brute, dist2(p, q.position));
       brute = std::sqrt(brute);
       EXPECT_LE(std::fabs(sp.signed_distance), brute + 1e-9);
       EXPECT_LT(brute - std::fabs(sp.signed_distance), 0.01);
-      EXPECT_NEAR(norm(sp.normal), 1.0, 1e-9);
     }
     EXPECT_GT(inside, 50);
     EXPECT_LT(inside, 250);

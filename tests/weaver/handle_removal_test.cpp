@@ -190,5 +190,26 @@ TEST(HandleRemoval, WideTorusKeepsItsHandle) {
   expect_closed(thin, 2);
 }
 
+TEST(HandleRemoval, SearchStartsAtTheGivenSeeds) {
+  // Every ring around a thin torus's tube is a handle loop; the first one found lies where the
+  // regions start growing: at vertex 0 (ring 0) by default, at the seed when one is given.
+  const RepairMesh thin = torus(1.0, 0.08, 40, 5);
+  long refused = 0;
+  const HoleMesh hm = to_hole_mesh(thin, refused);
+  ASSERT_EQ(refused, 0);
+  const double radius = 4.0 * mean_edge_length(thin);
+  const auto ring_distance = [](int vertex, int ring) {
+    const int d = std::abs(vertex / 5 - ring);
+    return std::min(d, 40 - d);
+  };
+  for (int ring : {0, 20}) {
+    const std::vector<HoleMesh::VertexHandle> seeds =
+        ring == 0 ? std::vector<HoleMesh::VertexHandle>() : std::vector{HoleMesh::VertexHandle(ring * 5 + 2)};
+    const auto loops = find_handle_loops(hm, radius, 1, seeds);
+    ASSERT_EQ(loops.size(), 1u);
+    for (const auto v : loops[0]) EXPECT_LE(ring_distance(v.idx(), ring), 4) << "ring " << ring;
+  }
+}
+
 }  // namespace
 }  // namespace tervik

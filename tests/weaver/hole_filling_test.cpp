@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "weaver/handle_removal.h"
 #include "weaver/mesh_fixtures.h"
 
 namespace tervik {
@@ -37,6 +38,76 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
                   c = m.vertices[std::size_t(m.faces[f].z)];
     EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0) << "face " << f;
     EXPECT_LT(std::max({norm(b - a), norm(c - b), norm(a - c)}), 0.25) << "face " << f;
+  }
+}
+
+// A hole with a rim of about 120 edges is split by chords into short parts before it is
+// triangulated: the patch still closes the sphere, runs the rim's way round, spans the hole
+// from its rim and keeps its edges near the rim's length.
+TEST(HoleFilling, LongRimIsSplitIntoPartsAndStillClosedOutward) {
+  RepairMesh m = testing::unit_sphere(5);  // 8192 faces, edges of about 0.05
+  testing::cut_cap(m, 0.2);
+  const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
+  ASSERT_GT(testing::topology(m.faces).boundary, 100);
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 1);
+  EXPECT_GT(r.largest_hole, 100);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(r.euler, 2);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+  EXPECT_EQ(t.euler, 2);
+  long outward = 0;
+  double longest = 0.0;
+  for (std::size_t f = kept; f < m.faces.size(); ++f) {
+    const Point3D a = m.vertices[std::size_t(m.faces[f].x)], b = m.vertices[std::size_t(m.faces[f].y)],
+                  c = m.vertices[std::size_t(m.faces[f].z)];
+    outward += dot(cross(b - a, c - a), Point3D(0, 0, 1)) > 0.0;
+    longest = std::max({longest, norm(b - a), norm(c - b), norm(a - c)});
+  }
+  // The membrane over a rim just under the plane z = 0.2 is nearly flat: every face faces up.
+  EXPECT_EQ(outward, long(m.faces.size() - kept));
+  EXPECT_LT(longest, 0.12);  // rim edges about 0.05; split above 4/3 of the local length
+  for (std::size_t v = old_vertices; v < m.vertices.size(); ++v) {  // between the rim's heights
+    EXPECT_GT(m.vertices[v].z, 0.1);
+    EXPECT_LT(m.vertices[v].z, 0.2);
+  }
+}
+
+TEST(HoleFilling, OnlyHolesOfMarkedVerticesAreClosed) {
+  RepairMesh m = testing::unit_sphere(4);
+  testing::cut_cap(m, 0.8);  // a hole at the top
+  std::vector<Coord3D<long long>> kept;  // and one at the bottom
+  for (const auto& f : m.faces)
+    if (m.vertices[std::size_t(f.x)].z >= -0.8 && m.vertices[std::size_t(f.y)].z >= -0.8 &&
+        m.vertices[std::size_t(f.z)].z >= -0.8)
+      kept.push_back(f);
+  m.faces = kept;
+  const testing::Topology open = testing::topology(m.faces);
+  ASSERT_EQ(open.euler, 0);  // two holes
+  RepairMesh copy = m;
+  ASSERT_EQ(fill_holes(copy).holes_closed, 2);
+  // Marked: the vertices of the top half, the top rim among them.
+  const std::size_t old_faces = m.faces.size(), old_vertices = m.vertices.size();
+  std::vector<char> marked(m.vertices.size(), 0);
+  for (std::size_t v = 0; v < m.vertices.size(); ++v) marked[v] = m.vertices[v].z > 0.5;
+  const HoleFilling r = fill_marked_holes(m, marked, mean_edge_length(m));
+  EXPECT_EQ(r.holes_closed, 1);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(r.euler_change, 1);  // one disc
+  EXPECT_EQ(long(m.faces.size() - old_faces), r.faces_added);
+  EXPECT_EQ(long(m.vertices.size() - old_vertices), r.vertices_added);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, open.boundary - r.largest_hole);  // the bottom hole is still open
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+  EXPECT_EQ(t.euler, 1);
+  for (std::size_t f = old_faces; f < m.faces.size(); ++f) {
+    const Point3D a = m.vertices[std::size_t(m.faces[f].x)], b = m.vertices[std::size_t(m.faces[f].y)],
+                  c = m.vertices[std::size_t(m.faces[f].z)];
+    EXPECT_GT(cross(b - a, c - a).z, 0.0) << "face " << f;  // the top patch faces up
   }
 }
 

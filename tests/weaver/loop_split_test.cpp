@@ -1,0 +1,144 @@
+// Splitting long loops by chords: the parts tile the loop, keep its direction and stay short.
+#include "weaver/loop_split.h"
+
+#include <cmath>
+#include <map>
+#include <utility>
+
+#include <gtest/gtest.h>
+
+namespace tervik {
+namespace {
+
+// A closed curve r(t) in the plane z = 0, counter-clockwise seen from +z, n corners.
+template <typename Radius>
+std::vector<Point3D> plane_loop(int n, Radius radius) {
+  std::vector<Point3D> p;
+  for (int i = 0; i < n; ++i) {
+    const double t = 2.0 * M_PI * i / n;
+    p.emplace_back(radius(t) * std::cos(t), radius(t) * std::sin(t), 0.0);
+  }
+  return p;
+}
+
+double signed_area_z(const LoopSplit& s, const std::vector<int>& part) {
+  double area = 0.0;
+  for (std::size_t i = 0; i < part.size(); ++i) {
+    const Point3D& a = s.points[std::size_t(part[i])];
+    const Point3D& b = s.points[std::size_t(part[(i + 1) % part.size()])];
+    area += 0.5 * (a.x * b.y - a.y * b.x);
+  }
+  return area;
+}
+
+// The parts tile the loop: each loop edge is used once, in the loop's direction, and every
+// other edge (a chord piece) twice, once each way; every part runs counter-clockwise and the
+// areas add up to the loop's.
+void expect_tiles(const LoopSplit& s, int corners) {
+  std::map<std::pair<int, int>, int> uses;
+  double area = 0.0;
+  for (const auto& part : s.parts) {
+    EXPECT_GE(part.size(), 3u);
+    const double a = signed_area_z(s, part);
+    EXPECT_GT(a, 0.0);
+    area += a;
+    for (std::size_t i = 0; i < part.size(); ++i) ++uses[{part[i], part[(i + 1) % part.size()]}];
+  }
+  LoopSplit whole;
+  whole.points = s.points;
+  std::vector<int> loop;
+  for (int i = 0; i < corners; ++i) loop.push_back(i);
+  EXPECT_NEAR(area, signed_area_z(whole, loop), 1e-9);
+  for (const auto& [edge, count] : uses) {
+    const auto [a, b] = edge;
+    const bool loop_edge = a < corners && b < corners && (b == (a + 1) % corners);
+    if (loop_edge) {
+      EXPECT_EQ(count, 1) << a << "->" << b;
+    } else {
+      EXPECT_EQ(count, 1) << a << "->" << b;
+      EXPECT_EQ(uses.count({b, a}), 1u) << "chord piece " << a << "-" << b << " has one side";
+    }
+  }
+  EXPECT_EQ(s.parents.size(), s.points.size() - std::size_t(corners));
+}
+
+TEST(LoopSplit, LongLoopsArePartedIntoShortPartsThatTileThem) {
+  const auto any = [](int, int) { return true; };
+  // A circle and a wavy, non-convex loop, 240 corners each; chords cut to the corners' spacing.
+  const std::vector<std::vector<Point3D>> loops = {
+      plane_loop(240, [](double) { return 1.0; }),
+      plane_loop(240, [](double t) { return 1.0 + 0.3 * std::sin(5.0 * t); })};
+  for (const auto& p : loops) {
+    const std::vector<Point3D> up(p.size(), Point3D(0, 0, 1));
+    const double spacing = norm(p[1] - p[0]);
+    const LoopSplit s = split_loop(p, up, spacing, 24, any);
+    EXPECT_GT(s.parts.size(), 10u);
+    for (const auto& part : s.parts) EXPECT_LE(part.size(), 24u);
+    expect_tiles(s, int(p.size()));
+    // Chord pieces are about the spacing long, none longer than twice it.
+    for (const auto& part : s.parts)
+      for (std::size_t i = 0; i < part.size(); ++i) {
+        const Point3D& a = s.points[std::size_t(part[i])];
+        const Point3D& b = s.points[std::size_t(part[(i + 1) % part.size()])];
+        EXPECT_LT(norm(b - a), 2.0 * spacing);
+      }
+    // New points carry unit normals blended from the chord's ends.
+    for (std::size_t k = p.size(); k < s.points.size(); ++k) EXPECT_NEAR(s.normals[k].z, 1.0, 1e-12);
+  }
+}
+
+TEST(LoopSplit, ChordsOnlyWhereTheyRunInsideAndAreAllowed) {
+  const auto any = [](int, int) { return true; };
+  const std::vector<Point3D> circle = plane_loop(120, [](double) { return 1.0; });
+  // Normals pointing down: seen from outside the loop runs clockwise, so every chord would
+  // leave its ends to the outside; the loop stays whole.
+  const std::vector<Point3D> down(circle.size(), Point3D(0, 0, -1));
+  const LoopSplit flipped = split_loop(circle, down, 0.05, 24, any);
+  ASSERT_EQ(flipped.parts.size(), 1u);
+  EXPECT_EQ(flipped.parts[0].size(), circle.size());
+  EXPECT_TRUE(flipped.parents.empty());
+
+  // A dumbbell: two discs joined by a waist one spacing wide. The chord across the waist has
+  // no new point; when it is not allowed the loop is split elsewhere, never across it.
+  const auto waist = [](double t) { return 1.0 - 0.97 * std::pow(std::sin(t), 2.0); };
+  const std::vector<Point3D> bell = plane_loop(200, waist);
+  const std::vector<Point3D> up(bell.size(), Point3D(0, 0, 1));
+  const double spacing = 0.06;  // the waist is 2 * 0.03 = 0.06 wide
+  const LoopSplit open = split_loop(bell, up, spacing, 150, any);
+  ASSERT_EQ(open.parts.size(), 2u);
+  EXPECT_TRUE(open.parents.empty());  // one chord, straight across the waist
+  expect_tiles(open, int(bell.size()));
+  const int top = 50, bottom = 150;  // the waist's corners (t = pi/2 and 3 pi/2)
+  const auto no_waist = [&](int i, int k) {
+    return std::abs(i - top) > 3 && std::abs(i - bottom) > 3 && std::abs(k - top) > 3 &&
+           std::abs(k - bottom) > 3;
+  };
+  const LoopSplit refused = split_loop(bell, up, spacing, 150, no_waist);
+  expect_tiles(refused, int(bell.size()));
+  for (const auto& part : refused.parts)
+    for (std::size_t i = 0; i < part.size(); ++i) {
+      const int a = part[i], b = part[(i + 1) % part.size()];
+      if (a < int(bell.size()) && b < int(bell.size()) && b != (a + 1) % int(bell.size()))
+        EXPECT_TRUE(no_waist(a, b)) << a << "-" << b;
+    }
+}
+
+TEST(LoopSplit, NoPartFacesAgainstItsCornersNormals) {
+  const auto any = [](int, int) { return true; };
+  // A circle whose first half has normals up and second half down: a chord may only leave
+  // from the first half (elsewhere it would run outside), but whichever part holds the second
+  // half would face against most of its corners' normals, so the loop stays whole.
+  const std::vector<Point3D> p = plane_loop(120, [](double) { return 1.0; });
+  std::vector<Point3D> normals(p.size(), Point3D(0, 0, 1));
+  for (std::size_t i = 60; i < p.size(); ++i) normals[i] = Point3D(0, 0, -1);
+  const LoopSplit s = split_loop(p, normals, norm(p[1] - p[0]), 24, any);
+  EXPECT_EQ(s.parts.size(), 1u);
+  // With the first two thirds up, a chord that leaves the down corners in one part is found.
+  for (std::size_t i = 60; i < 80; ++i) normals[i] = Point3D(0, 0, 1);
+  const LoopSplit t = split_loop(p, normals, norm(p[1] - p[0]), 24, any);
+  EXPECT_GT(t.parts.size(), 1u);
+  expect_tiles(t, int(p.size()));
+}
+
+}  // namespace
+}  // namespace tervik

@@ -1,0 +1,90 @@
+// Refinement of a hole's patch: flips reach a Delaunay triangulation, splits halve long edges.
+#include "weaver/patch_refinement.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+namespace tervik {
+namespace {
+
+// A convex n-gon in the plane z = 0 (counter-clockwise seen from +z, corners on an ellipse of
+// half-axes `a` and 1) closed by a fan from corner 0, every face in patch 0.
+struct FanFixture {
+  HoleMesh hm;
+  RepairMesh mesh;  // colours and normals of the vertices
+  OpenMesh::FPropHandleT<int> prop;
+  HolePatch patch{0, 1.0, {}, {}, {}, {}};
+
+  FanFixture(int n, double a) {
+    hm.add_property(prop);
+    hm.add_property(patch.scale);
+    hm.add_property(patch.queued);
+    for (int i = 0; i < n; ++i) {
+      const double t = 2.0 * M_PI * i / n;
+      const auto v = hm.add_vertex({a * std::cos(t), std::sin(t), 0.0});
+      hm.property(patch.scale, v) = 1.0;
+      mesh.colors.emplace_back(10 * i, 0, 0);
+      mesh.normals.emplace_back(0, 0, 1);
+    }
+    for (int i = 1; i + 1 < n; ++i) {
+      const auto f = hm.add_face(HoleMesh::VertexHandle(0), HoleMesh::VertexHandle(i),
+                                 HoleMesh::VertexHandle(i + 1));
+      hm.property(prop, f) = 0;
+      patch.faces.push_back(f);
+    }
+  }
+
+  // The angle at the corner of face side h opposite to its edge.
+  double opposite_angle(HoleMesh::HalfedgeHandle h) const {
+    const auto a = hm.point(hm.from_vertex_handle(h)), b = hm.point(hm.to_vertex_handle(h));
+    const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h)));
+    const auto u = a - c, v = b - c;
+    return std::acos((u | v) / (u.norm() * v.norm()));
+  }
+};
+
+TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
+  FanFixture x(16, 2.0);
+  quality_flips(x.hm, x.patch, x.prop, {});
+  EXPECT_EQ(x.hm.n_faces(), 14u);
+  for (auto e : x.hm.edges()) {
+    if (x.hm.is_boundary(e)) continue;
+    // Delaunay: the two angles facing each inner edge add up to at most pi.
+    const double sum = x.opposite_angle(x.hm.halfedge_handle(e, 0)) + x.opposite_angle(x.hm.halfedge_handle(e, 1));
+    EXPECT_LE(sum, M_PI + 1e-6);
+  }
+  EXPECT_LT(x.hm.valence(HoleMesh::VertexHandle(0)), 6u);  // the fan's hub gave its edges away
+  for (auto f : x.hm.faces()) EXPECT_GT(x.hm.calc_face_normal(f)[2], 0.0);
+  for (auto e : x.hm.edges()) EXPECT_EQ(x.hm.property(x.patch.queued, e), 0);  // list left empty
+}
+
+TEST(PatchRefinement, LongEdgesAreSplitAtTheirMiddle) {
+  FanFixture x(6, 1.0);  // a hexagon of unit edges; the fan's chords are sqrt(3) and 2 long
+  const std::size_t vertices = x.hm.n_vertices();
+  ASSERT_TRUE(split_long_edges(x.hm, x.mesh, x.patch, x.prop));
+  // The three chords (longer than 4/3) are split once each; rim edges (length 1) are not.
+  EXPECT_EQ(x.hm.n_vertices(), vertices + 3);
+  EXPECT_EQ(x.patch.fresh.size(), 3u);
+  EXPECT_EQ(x.patch.faces.size(), 4u + 6u);
+  EXPECT_EQ(x.hm.n_faces(), x.patch.faces.size());
+  for (const auto v : x.patch.fresh) {
+    EXPECT_NEAR(x.hm.point(v)[2], 0.0, 1e-12);
+    EXPECT_NEAR(x.hm.property(x.patch.scale, v), 1.0, 1e-12);
+    // Half-way between hub 0 (red 0) and a corner (red 20, 30 or 40): red 10, 15 or 20.
+    const int red = x.mesh.colors[std::size_t(v.idx())][0];
+    EXPECT_TRUE(red == 10 || red == 15 || red == 20) << red;
+  }
+  EXPECT_EQ(x.mesh.colors.size(), x.hm.n_vertices());
+  EXPECT_EQ(x.mesh.normals.size(), x.hm.n_vertices());
+  for (auto f : x.hm.faces()) {
+    EXPECT_EQ(x.hm.property(x.prop, f), 0);
+    EXPECT_GT(x.hm.calc_face_normal(f)[2], 0.0);
+  }
+  // Now every inner edge is at most 1 (the hub's half chords) or a new short one.
+  x.hm.property(x.patch.scale, HoleMesh::VertexHandle(0)) = 1.0;
+  EXPECT_FALSE(split_long_edges(x.hm, x.mesh, x.patch, x.prop));
+}
+
+}  // namespace
+}  // namespace tervik

@@ -1,0 +1,133 @@
+// Refinement of a hole's patch: quality flips and splits of long edges.
+#include "weaver/patch_refinement.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tervik {
+namespace {
+
+using VH = HoleMesh::VertexHandle;
+
+// Edges longer than this times the local wanted length are split.
+constexpr double kSplitFactor = 4.0 / 3.0;
+
+bool interior(const HoleMesh& hm, HoleMesh::EdgeHandle e, const OpenMesh::FPropHandleT<int>& prop,
+              int id) {
+  if (hm.is_boundary(e)) return false;
+  return hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 0))) == id &&
+         hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 1))) == id;
+}
+
+// Cosine of the angle at c of the triangle (a, b, c).
+double cos_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+  const OpenMesh::Vec3d u = a - c, v = b - c;
+  const double l = u.norm() * v.norm();
+  return l > 0.0 ? (u | v) / l : 1.0;
+}
+
+// Cosine of the smallest angle of the triangle (a, b, c): the largest of the three cosines
+// (the cosine falls over [0, pi]), so comparing it compares the smallest angles, reversed.
+double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+  return std::max({cos_at(a, b, c), cos_at(b, c, a), cos_at(c, a, b)});
+}
+
+}  // namespace
+
+// A new vertex at p, coloured and oriented by the mean of `from`.
+VH new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p, const std::vector<VH>& from) {
+  double rgb[3] = {0.0, 0.0, 0.0};
+  Point3D normal;
+  for (VH v : from) {
+    for (int c = 0; c < 3; ++c) rgb[c] += mesh.colors[std::size_t(v.idx())][c];
+    normal += mesh.normals[std::size_t(v.idx())];
+  }
+  const double n = double(std::max<std::size_t>(1, from.size()));
+  mesh.colors.emplace_back((unsigned char)std::lround(rgb[0] / n),
+                           (unsigned char)std::lround(rgb[1] / n),
+                           (unsigned char)std::lround(rgb[2] / n));
+  const double len = norm(normal);
+  mesh.normals.push_back(len > 0.0 ? normal / len : Point3D());
+  return hm.add_vertex(p);
+}
+
+// Flips interior edges of the patch where the flip raises the smaller of the two triangles'
+// smallest angles (towards Delaunay triangles) without turning either triangle over. Starts
+// from the edges of the faces around `around` (every patch face when empty) and looks again at
+// the four edges next to each flip, until no flip helps.
+void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHandleT<int>& prop,
+                   const std::vector<VH>& around) {
+  std::vector<HoleMesh::EdgeHandle> stack;
+  const auto push = [&](HoleMesh::EdgeHandle e) {
+    char& queued = hm.property(patch.queued, e);
+    if (!queued) queued = 1, stack.push_back(e);
+  };
+  if (around.empty()) {
+    for (auto f : patch.faces)
+      for (auto e : hm.fe_range(f)) push(e);
+  } else {
+    for (VH v : around)
+      for (auto f : hm.vf_range(v))
+        for (auto e : hm.fe_range(f)) push(e);
+  }
+  // Every flip raises the pair's smallest angle; the budget only guards against rounding.
+  std::size_t budget = 20 * stack.size() + 100;
+  while (!stack.empty()) {
+    const auto e = stack.back();
+    stack.pop_back();
+    hm.property(patch.queued, e) = 0;
+    if (budget == 0 || !interior(hm, e, prop, patch.id)) continue;
+    --budget;
+    // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d).
+    const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
+    const auto a = hm.point(hm.to_vertex_handle(h0)), b = hm.point(hm.from_vertex_handle(h0));
+    const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h0)));
+    const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
+    const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
+    if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
+    const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
+    const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
+    if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
+      hm.flip(e);
+      // The flipped edge's two faces; their other four edges may now flip.
+      for (auto h : {hm.halfedge_handle(e, 0), hm.halfedge_handle(e, 1)}) {
+        push(hm.edge_handle(hm.next_halfedge_handle(h)));
+        push(hm.edge_handle(hm.prev_halfedge_handle(h)));
+      }
+    }
+  }
+}
+
+// Splits the patch's interior edges longer than kSplitFactor times its target length at their
+// middle. Returns whether it split any.
+bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
+                      const OpenMesh::FPropHandleT<int>& prop) {
+  std::vector<HoleMesh::EdgeHandle> longs;
+  for (auto f : patch.faces)
+    for (auto e : hm.fe_range(f)) {
+      if (!interior(hm, e, prop, patch.id)) continue;
+      const auto h = hm.halfedge_handle(e, 0);
+      const double limit = kSplitFactor * std::max(hm.property(patch.scale, hm.from_vertex_handle(h)),
+                                                   hm.property(patch.scale, hm.to_vertex_handle(h)));
+      if (hm.calc_edge_sqr_length(e) > limit * limit) longs.push_back(e);
+    }
+  std::sort(longs.begin(), longs.end());
+  longs.erase(std::unique(longs.begin(), longs.end()), longs.end());
+  for (auto e : longs) {
+    const auto h = hm.halfedge_handle(e, 0);
+    const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h);
+    const std::size_t faces_before = hm.n_faces();
+    const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, {a, b});
+    hm.property(patch.scale, m) = 0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b));
+    hm.split_copy(e, m);
+    patch.fresh.push_back(m);
+    for (auto f : hm.vf_range(m))
+      if (std::size_t(f.idx()) >= faces_before) {
+        hm.property(prop, f) = patch.id;
+        patch.faces.push_back(f);
+      }
+  }
+  return !longs.empty();
+}
+
+}  // namespace tervik

@@ -1,0 +1,40 @@
+#pragma once
+// Refinement of the patch that closes a hole: edges flipped towards better triangles, long edges
+// split at their middle. The patch's faces are marked in a face property with the patch's id.
+#include <vector>
+
+#include "weaver/hole_mesh.h"
+#include "weaver/manifold_repair.h"
+
+namespace tervik {
+
+// The faces and new vertices of one hole while it is closed.
+struct HolePatch {
+  int id;
+  double target;  // mean edge length of the loop
+  std::vector<HoleMesh::FaceHandle> faces;
+  std::vector<HoleMesh::VertexHandle> fresh;
+  // Edge length wanted around each vertex of the patch: for a loop vertex the mean of its two
+  // loop edges, for a new vertex the mean of the two it was made from.
+  OpenMesh::VPropHandleT<double> scale;
+  // Whether an edge waits in quality_flips' list (all false between calls).
+  OpenMesh::EPropHandleT<char> queued;
+};
+
+// A new vertex of hm at p; its colour and normal (appended to mesh's) are the mean of `from`'s.
+HoleMesh::VertexHandle new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p,
+                                  const std::vector<HoleMesh::VertexHandle>& from);
+
+// Flips interior edges of the patch where the flip raises the smaller of the two triangles'
+// smallest angles, without turning either over. Starts from the edges of the faces around
+// `around` (every patch face when empty) and looks again at the edges next to each flip.
+void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHandleT<int>& prop,
+                   const std::vector<HoleMesh::VertexHandle>& around);
+
+// Splits the patch's interior edges longer than 4/3 of the larger wanted length at their ends,
+// at their middle (new vertices go to patch.fresh, new faces to patch.faces). Returns whether
+// it split any.
+bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
+                      const OpenMesh::FPropHandleT<int>& prop);
+
+}  // namespace tervik
