@@ -14,7 +14,8 @@ struct FanFixture {
   HoleMesh hm;
   RepairMesh mesh;  // colours and normals of the vertices
   OpenMesh::FPropHandleT<int> prop;
-  HolePatch patch{0, 1.0, {}, {}, {}, {}};
+  HolePatch patch{0, 1.0, {}, {}, OpenMesh::VPropHandleT<double>(),
+                  OpenMesh::EPropHandleT<char>()};
 
   FanFixture(int n, double a) {
     hm.add_property(prop);
