@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs the whole test suite with ctest.
 #   ./test.sh            normal build (build/)
 #   ./test.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build (build-sanitize/)
-#   ./test.sh --all      both, one after the other
+#   ./test.sh --all      what CI runs: every test program under the sanitizers, and the
+#                        golden digests and batch runs of the optimised programs
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -10,7 +11,7 @@ cd "$(dirname "$0")"
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-run_suite() {
+build() {
   local dir=$1; shift
   # A new build folder uses Ninja, which keeps both cores busier than make across the
   # libraries' boundaries; a folder made earlier keeps the generator it was made with.
@@ -20,9 +21,16 @@ run_suite() {
   fi
   cmake -S . -B "$dir" "${generator[@]}" -DTERVIK_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
   # One test more than cores: the Slurm and process_capture tests spend much of their time
   # waiting for daemons and jobs.
-  ctest --test-dir "$dir" --output-on-failure -j "$((jobs + 1))"
+  ctest --test-dir "$1" --output-on-failure -j "$((jobs + 1))"
+}
+
+run_suite() {
+  build "$@" && run_tests "$1"
 }
 
 # The sanitizer build optimises only as far as debugging allows (-Og) and keeps line tables
@@ -32,11 +40,28 @@ sanitize=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON
           "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-Og -g1 -DNDEBUG")
 
 case "${1:-}" in
-  "") run_suite build -DCMAKE_BUILD_TYPE=Release ;;
-  --sanitize) run_suite build-sanitize "${sanitize[@]}" ;;
+  "") run_suite build -DCMAKE_BUILD_TYPE=Release -DTERVIK_TEST_PROGRAMS=ON ;;
+  --sanitize) run_suite build-sanitize "${sanitize[@]}" -DTERVIK_TEST_PROGRAMS=ON ;;
   --all)
-    run_suite build -DCMAKE_BUILD_TYPE=Release
-    run_suite build-sanitize "${sanitize[@]}"
+    # Every test program runs under the sanitizers. The optimised build adds what depends on
+    # the optimised programs themselves: the golden digests of their output bytes and the
+    # batch runs (process_capture, locally and on Slurm), without compiling the test programs
+    # a second time.
+    # The optimised build's tests mostly wait for the batch runs' daemons and jobs, so they
+    # run while the sanitizer build compiles; their report follows the sanitizer suite's.
+    build build -DCMAKE_BUILD_TYPE=Release -DTERVIK_TEST_PROGRAMS=OFF
+    optimised_log=$(mktemp)
+    run_tests build >"$optimised_log" 2>&1 &
+    optimised=$!
+    status=0
+    run_suite build-sanitize "${sanitize[@]}" -DTERVIK_TEST_PROGRAMS=ON || status=$?
+    optimised_status=0
+    wait "$optimised" || optimised_status=$?
+    echo "Tests of the optimised build (build/):"
+    cat "$optimised_log"
+    rm -f "$optimised_log"
+    if [ "$status" -eq 0 ]; then status=$optimised_status; fi
+    exit "$status"
     ;;
   *) echo "usage: $0 [--sanitize | --all]" >&2; exit 1 ;;
 esac
