@@ -88,6 +88,8 @@ class KDTree {
   // The nodes in depth-first order and the root's number (kNoNode when empty), for walks made
   // outside the class.
   const std::vector<Node>& node_list() const { return nodes; }
+  // The position of every node's element, in node order (the same as node_list()).
+  const std::vector<Point3D>& node_positions() const { return node_pos; }
   uint32_t root_node() const { return root; }
   bool empty() const { return root == kNoNode; }
   // Releases all nodes and the candidate buffer; the tree is then empty.
