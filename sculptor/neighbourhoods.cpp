@@ -38,7 +38,8 @@ class GroupQuery {
         q_[a][l] = points[l][a];
         off_[a][l] = 0.0;
       }
-      lists_[l].clear();
+      sizes_[l] = 0;
+      if (lists_[l].empty()) lists_[l].resize(64);
     }
     found_ = 0;
     limit_ = limit;
@@ -50,7 +51,7 @@ class GroupQuery {
   std::size_t found() const { return found_; }
 
   // The list of lane l of the last run.
-  const std::vector<std::uint32_t>& list(int l) const { return lists_[l]; }
+  std::span<const std::uint32_t> list(int l) const { return {lists_[l].data(), sizes_[l]}; }
 
  private:
   // Walks the subtree at `node` (not kNoNode) for the lanes of `mask`, whose cell offsets admit
@@ -64,10 +65,13 @@ class GroupQuery {
     for (Mask m = mask; m != 0; m &= m - 1) {
       const int l = std::countr_zero(m);
       const Point3D d(q_[0][l] - p.x, q_[1][l] - p.y, q_[2][l] - p.z);
-      if (r2_ > d.x * d.x + d.y * d.y + d.z * d.z) {
-        lists_[l].push_back(n.index);
-        ++found_;
-      }
+      // Written always, kept when within the radius: a branch here would be mispredicted often.
+      std::vector<std::uint32_t>& list = lists_[l];
+      if (sizes_[l] == list.size()) list.resize(2 * list.size());
+      list[sizes_[l]] = n.index;
+      const bool hit = r2_ > d.x * d.x + d.y * d.y + d.z * d.z;
+      sizes_[l] += hit;
+      found_ += hit;
       right |= Mask{q_[a][l] > split} << l;
     }
     if (found_ > limit_) return false;
@@ -108,7 +112,8 @@ class GroupQuery {
   double r2_;
   double q_[3][kLanes] = {};    // the lanes' points, one row per axis
   double off_[3][kLanes] = {};  // per lane, the offsets of the current cell from its point
-  std::vector<std::uint32_t> lists_[kLanes];
+  std::vector<std::uint32_t> lists_[kLanes];  // lane l's list: its first sizes_[l] entries
+  std::size_t sizes_[kLanes] = {};
   std::size_t found_ = 0;
   std::size_t limit_ = 0;
 };
@@ -147,7 +152,7 @@ void Neighbourhoods::build(const std::vector<Patch>& patches, double r2, unsigne
         return;
       }
       for (std::size_t l = 0; l < n; ++l) {
-        const std::vector<std::uint32_t>& list = walk.list(static_cast<int>(l));
+        const std::span<const std::uint32_t> list = walk.list(static_cast<int>(l));
         entries_[nodes[first + l].index] = Entry{static_cast<std::uint32_t>(b),
                                                  static_cast<std::uint32_t>(block.size()),
                                                  static_cast<std::uint32_t>(list.size())};

@@ -1,5 +1,7 @@
 #include "sculptor/sequence.h"
 
+#include <exception>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <vector>
@@ -60,14 +62,36 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     progress << "Frame " << f << std::endl;
     const std::string out_file = options.outtemplate.format(f);
     const std::string of_frame = " of frame " + std::to_string(f);
+    // With more than one thread the colour images, which only the colouring reads, are read
+    // while the silhouettes are sampled. The sampling's lines are then held back until the
+    // images are read, so that the warnings and errors of the reading come first, as they do
+    // when the images are read before the sampling.
+    const bool behind = params.threads > 1;
+    std::optional<FrameReading> reading;
     run_stage("loading the images" + of_frame, [&] {
-      load_frame(views, options.fgtemplate, options.imtemplate, f, params.threads, progress);
+      reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads, behind);
+      if (!behind || !reading->silhouettes_read()) reading->finish(progress);
     });
     const bool first = f == options.first_frame;
     const FrameTimer timer(params.threads > 1);
-    run_stage("sampling the surface" + of_frame, [&] {
-      sample_frame(views, params, first, surface, work.scratch, seeds, timer, progress, timing);
-    });
+    std::ostringstream held_progress, held_timing;
+    std::exception_ptr sampling_error;
+    try {
+      run_stage("sampling the surface" + of_frame, [&] {
+        sample_frame(views, params, first, surface, work.scratch, seeds, timer,
+                     behind ? held_progress : progress, behind ? held_timing : timing);
+      });
+    } catch (...) {
+      if (!behind) throw;
+      sampling_error = std::current_exception();
+    }
+    if (behind) {
+      run_stage("loading the images" + of_frame, [&] { reading->finish(progress); });
+      progress << held_progress.str() << std::flush;
+      timing << held_timing.str() << std::flush;
+      if (sampling_error) std::rethrow_exception(sampling_error);
+    }
+    reading.reset();
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
