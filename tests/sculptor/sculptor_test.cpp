@@ -314,6 +314,32 @@ TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
   EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
 }
 
+// With two threads a frame's colour images are read while its silhouettes are sampled; a colour
+// image that cannot be read still stops the run before any line of that frame's sampling, as
+// with one thread.
+TEST_F(Sculptor, MissingColourImageStopsTheFrameAsWithOneThread) {
+  testing::TempDir input;
+  for (const auto& e : fs::directory_iterator(scene_dir_->path()))
+    fs::copy(e.path(), input.path() / e.path().filename());
+  const std::string missing = (input.path() / "img5_0001.png").string();
+  fs::remove(missing);
+  std::vector<std::string> a = args();
+  const std::string folder = scene_dir_->path().string();
+  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+  const Outcome one = run(dir_, a);
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(one.out.substr(one.out.size() - 8), "Frame 1\n") << one.out;
+  EXPECT_NE(lines(one.err).back().find(missing), std::string::npos) << one.err;
+  a.insert(a.begin(), {"--threads", "2"});
+  const Outcome two = run(dir_, a);
+  EXPECT_EQ(two.status, 1);
+  EXPECT_EQ(two.out, one.out);
+  EXPECT_EQ(lines(two.err).back(), lines(one.err).back());
+  EXPECT_EQ(lines(two.err).size(), lines(one.err).size()) << two.err;
+  EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
+  EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
+}
+
 TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
   std::vector<std::string> a = args();
   a[13] = "2147483647";
