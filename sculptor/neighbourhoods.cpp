@@ -124,7 +124,7 @@ void Neighbourhoods::build(const std::vector<Patch>& patches, double r2, unsigne
   count_ = patches.size();
   r2_ = r2;
   tree_.reset();
-  tree_.emplace(patches);
+  tree_.emplace(patches, threads);
   entries_.resize(count_);
   const std::vector<Point3D>& pos = tree_->node_positions();
   const std::vector<Tree::Node>& nodes = tree_->node_list();
