@@ -350,6 +350,8 @@ TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
   EXPECT_NE(r.err.find("ask for fewer points"), std::string::npos) << r.err;
 }
 
+// With two threads frame 0 is written while frame 1 is sampled; its error still ends the run
+// before frame 1's first line.
 TEST_F(Sculptor, UnwritableOutputIsAnError) {
   std::vector<std::string> a = args();
   a[4] = dir_.file("no_such_folder/points_%04ld.ply");
@@ -359,6 +361,13 @@ TEST_F(Sculptor, UnwritableOutputIsAnError) {
                        dir_.file("no_such_folder/points_0000.ply") + "'"),
             std::string::npos)
       << r.err;
+  EXPECT_EQ(r.out.find("Frame 1"), std::string::npos) << r.out;
+  a.insert(a.begin(), {"--threads", "2"});
+  const Outcome two = run(dir_, a);
+  EXPECT_EQ(two.status, 1);
+  EXPECT_EQ(two.out, r.out);
+  EXPECT_EQ(lines(two.err).back(), lines(r.err).back());
+  EXPECT_EQ(lines(two.err).size(), lines(r.err).size()) << two.err;
 }
 
 TEST_F(Sculptor, ImageOfTheWrongSizeIsNamed) {
