@@ -23,8 +23,8 @@ using Tree = KDTree<Patch>;
 class GroupQuery {
  public:
   static constexpr int kLanes = static_cast<int>(Neighbourhoods::kGroup);
-  using Mask = std::uint32_t;
-  static_assert(kLanes == 32, "one bit of a Mask per lane");
+  using Mask = std::uint64_t;
+  static_assert(kLanes == 64, "one bit of a Mask per lane");
 
   GroupQuery(const Tree& tree, double r2)
       : nodes_(tree.node_list()), pos_(tree.node_positions()), root_(tree.root_node()), r2_(r2) {}

@@ -47,7 +47,7 @@ class Neighbourhoods {
   // Patches per block (for the lists: tree nodes per block), the unit of work of one thread.
   static constexpr std::size_t kBlock = 1024;
   // Patches whose queries share one walk of the tree.
-  static constexpr std::size_t kGroup = 32;
+  static constexpr std::size_t kGroup = 64;
   // The most entries per patch, on average over the set, that are kept.
   static constexpr std::size_t kMaxStoredMean = 64;
 
