@@ -294,7 +294,8 @@ TEST(KDTree, ThreadsBuildTheSameTree) {
   for (int grid : {0, 30}) {
     const std::vector<Patch> pts = random_patches(rng, 41000, grid);
     const KDTree<Patch> one(pts);
-    for (unsigned threads : {2u, 5u}) {
+    // Five threads: the top split's subtrees on two threads, then theirs on further ones.
+    for (unsigned threads : {5u}) {
       const KDTree<Patch> many(pts, threads);
       ASSERT_EQ(many.root_node(), one.root_node());
       ASSERT_EQ(many.node_list().size(), one.node_list().size());
