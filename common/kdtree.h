@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "common/patch.h"
@@ -56,7 +58,11 @@ class KDTree {
   static constexpr uint32_t kNoNode = std::numeric_limits<uint32_t>::max();
 
   // Builds the tree over `points` in O(n log n). Throws TervikError if there are 2^32 or more.
-  explicit KDTree(const std::vector<T>& points);
+  explicit KDTree(const std::vector<T>& points) : KDTree(points, 1) {}
+
+  // The same tree, built on up to `threads` threads: the subtrees below the top splits are built
+  // side by side.
+  KDTree(const std::vector<T>& points, unsigned threads);
 
   // Fills `out` (cleared first) with the indices of the min(k, n) elements nearest to `query`,
   // nearest first. At equal distance the element found later in the search comes first, and
@@ -88,6 +94,8 @@ class KDTree {
   // The nodes in depth-first order and the root's number (kNoNode when empty), for walks made
   // outside the class.
   const std::vector<Node>& node_list() const { return nodes; }
+  // The position of every node's element, in node order (the same as node_list()).
+  const std::vector<Point3D>& node_positions() const { return node_pos; }
   uint32_t root_node() const { return root; }
   bool empty() const { return root == kNoNode; }
   // Releases all nodes and the candidate buffer; the tree is then empty.
@@ -99,12 +107,16 @@ class KDTree {
     double d2;
   };
 
-  uint32_t kdtree(std::vector<Ordered<T>>& ordered, uint32_t start, uint32_t end);
+  uint32_t kdtree(std::vector<Ordered<T>>& ordered, uint32_t start, uint32_t end, uint32_t id,
+                  unsigned threads);
   void nn(uint32_t node, const Point3D& q, const std::vector<T>& points);
   void _check_points(const std::vector<T>& points) const {
     TERVIK_CHECK(points.size() == count, "KDTree query given " << points.size()
                                              << " points, the tree was built over " << count);
   }
+
+  // Subtrees of fewer elements are built on the thread that reached them.
+  static constexpr uint32_t kParallelBuild = 20000;
 
   uint32_t root = kNoNode;
   std::vector<Node> nodes;
@@ -119,20 +131,23 @@ class KDTree {
 };
 
 template <typename T>
-KDTree<T>::KDTree(const std::vector<T>& points) {
+KDTree<T>::KDTree(const std::vector<T>& points, unsigned threads) {
   TERVIK_CHECK(points.size() < std::numeric_limits<uint32_t>::max(),
                "KDTree over " << points.size() << " points: at most 2^32 - 2 are supported");
   count = static_cast<uint32_t>(points.size());
   std::vector<Ordered<T>> ordered(count);
   for (uint32_t i = 0; i < count; ++i) ordered[i] = Ordered<T>{points[i].pos, i};
-  nodes.reserve(count);
-  root = kdtree(ordered, 0, count);
+  nodes.resize(count);
+  root = kdtree(ordered, 0, count, 0, threads);
   node_pos.resize(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) node_pos[i] = points[nodes[i].index].pos;
 }
 
+// Builds the subtree over ordered[start, end) with its root at node `id`; its nodes take the
+// numbers id to id + (end - start) - 1 in depth-first order, the left subtree's first.
 template <typename T>
-uint32_t KDTree<T>::kdtree(std::vector<Ordered<T>>& ordered, uint32_t start, uint32_t end) {
+uint32_t KDTree<T>::kdtree(std::vector<Ordered<T>>& ordered, uint32_t start, uint32_t end,
+                           uint32_t id, unsigned threads) {
   if (start == end) return kNoNode;
   // 1. Bounding box of the range.
   Point3D lo = ordered[start].pos, hi = lo;
@@ -158,13 +173,28 @@ uint32_t KDTree<T>::kdtree(std::vector<Ordered<T>>& ordered, uint32_t start, uin
   const uint32_t m = static_cast<uint32_t>((uint64_t{start} + end) / 2);
   std::nth_element(ordered.begin() + start, ordered.begin() + m, ordered.begin() + end,
                    Compare{axis});
-  // 4. Depth-first: the node first, then its two subtrees.
-  const uint32_t id = static_cast<uint32_t>(nodes.size());
-  nodes.push_back(Node{ordered[m].index, axis, kNoNode, kNoNode});
-  const uint32_t left = kdtree(ordered, start, m);
-  const uint32_t right = kdtree(ordered, m + 1, end);
-  nodes[id].left = left;
-  nodes[id].right = right;
+  // 4. Depth-first: the node first, then its two subtrees. They own disjoint ranges of the
+  //    elements and of the nodes, so a large one may be built on a thread of its own.
+  const uint32_t right_id = id + 1 + (m - start);
+  uint32_t right = kNoNode;
+  std::thread side;
+  if (threads > 1 && end - start >= kParallelBuild) {
+    try {
+      side = std::thread([&, threads] {
+        right = kdtree(ordered, m + 1, end, right_id, threads / 2);
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: both subtrees are built here.
+    }
+  }
+  const unsigned left_threads = side.joinable() ? threads - threads / 2 : threads;
+  const uint32_t left = kdtree(ordered, start, m, id + 1, left_threads);
+  if (side.joinable()) {
+    side.join();
+  } else {
+    right = kdtree(ordered, m + 1, end, right_id, threads);
+  }
+  nodes[id] = Node{ordered[m].index, axis, left, right};
   return id;
 }
 

@@ -1,9 +1,11 @@
 #include "sculptor/loading.h"
 
+#include <algorithm>
 #include <exception>
 #include <ostream>
 #include <sstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "sculptor/parallel.h"
@@ -41,23 +43,36 @@ void check_size(const ImageType& image, const Camera& camera, std::size_t index,
       << camera.im_height() << " pixels are used" << std::endl;
 }
 
-// Reads camera i's silhouette, its reduction and its colour image of `frame` (see load_frame);
-// a warning goes to `out`.
-void load_camera(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-                 std::int64_t frame, std::size_t i, std::ostream& out) {
-  const auto cam = static_cast<std::int64_t>(i);
-  const std::string fg_file = fgtemplate.format(cam, frame);
+// Reads camera i's silhouette of `frame` and its reduction (see load_frame); a warning goes to
+// `out`.
+void load_silhouette(ViewSets& views, const NameTemplate& fgtemplate, std::int64_t frame,
+                     std::size_t i, std::ostream& out) {
+  const std::string fg_file = fgtemplate.format(static_cast<std::int64_t>(i), frame);
   ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
   io::ReadImage(fg_file).read(silhouette);
   check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file,
              views.larger_warned[i], out);
   views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
+}
 
-  const std::string im_file = imtemplate.format(cam, frame);
+// Reads camera i's colour image of `frame` (see load_frame); a warning goes to `out`.
+void load_colour(ViewSets& views, const NameTemplate& imtemplate, std::int64_t frame,
+                 std::size_t i, std::ostream& out) {
+  const std::string im_file = imtemplate.format(static_cast<std::int64_t>(i), frame);
   ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
   io::ReadImage(im_file).read(colour);
   check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file,
              views.larger_warned[i], out);
+}
+
+// Runs `read` for camera i, keeping its warnings and its error in `result`.
+template <typename Read>
+void read_camera(CameraReading& result, Read&& read) {
+  try {
+    read(result.warnings);
+  } catch (...) {
+    result.error = std::current_exception();
+  }
 }
 
 }  // namespace
@@ -101,22 +116,67 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
                 std::int64_t frame, unsigned threads, std::ostream& out) {
+  FrameReading reading(views, fgtemplate, imtemplate, frame, threads, false);
+  reading.finish(out);
+}
+
+FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
+                           const NameTemplate& imtemplate, std::int64_t frame, unsigned threads,
+                           bool colour_behind)
+    : views_(views), imtemplate_(imtemplate), frame_(frame), threads_(threads) {
   const std::size_t n = views.silhouettes.size();
   views.larger_warned.resize(n, 0);
-  // Each camera writes its warning to its own buffer; they are printed in camera order, up to
-  // the first failing camera, as one thread reading the cameras in turn would print them.
-  std::vector<std::ostringstream> warnings(n);
-  std::vector<std::exception_ptr> errors(n);
+  silhouettes_.resize(n);
+  colours_.resize(n);
   parallel_for(n, threads, [&](std::size_t i, unsigned) {
-    try {
-      load_camera(views, fgtemplate, imtemplate, frame, i, warnings[i]);
-    } catch (...) {
-      errors[i] = std::current_exception();
-    }
+    read_camera(silhouettes_[i], [&](std::ostream& out) {
+      load_silhouette(views, fgtemplate, frame, i, out);
+    });
+    // With the colour images read in the same piece, one thread reads camera after camera.
+    if (!colour_behind) read_colour(i);
   });
-  for (std::size_t i = 0; i < n; ++i) {
-    out << warnings[i].str() << std::flush;
-    if (errors[i]) std::rethrow_exception(errors[i]);
+  if (!colour_behind) return;
+  if (silhouettes_read()) {
+    try {
+      behind_ = std::thread([this] { read_colours(threads_ > 1 ? threads_ - 1 : 1); });
+      return;
+    } catch (const std::system_error&) {
+      // No thread to spare: the images are read here.
+    }
+  }
+  read_colours(threads_);
+}
+
+bool FrameReading::silhouettes_read() const {
+  return std::none_of(silhouettes_.begin(), silhouettes_.end(),
+                      [](const CameraReading& c) { return c.error != nullptr; });
+}
+
+FrameReading::~FrameReading() {
+  if (behind_.joinable()) behind_.join();
+}
+
+void FrameReading::read_colour(std::size_t i) {
+  // A camera whose silhouette could not be read is reported there; its image is not read.
+  if (silhouettes_[i].error) return;
+  read_camera(colours_[i], [&](std::ostream& out) {
+    load_colour(views_, imtemplate_, frame_, i, out);
+  });
+}
+
+void FrameReading::read_colours(unsigned threads) {
+  parallel_for(colours_.size(), threads, [this](std::size_t i, unsigned) { read_colour(i); });
+}
+
+void FrameReading::finish(std::ostream& out) {
+  if (behind_.joinable()) behind_.join();
+  // The warnings in camera order, up to the first failing read, as one thread reading the
+  // cameras in turn (silhouette, then colour image) would print them.
+  for (std::size_t i = 0; i < silhouettes_.size(); ++i) {
+    for (const CameraReading* c : {&silhouettes_[i], &colours_[i]}) {
+      out << c->warnings.str() << std::flush;
+      if (c->error) std::rethrow_exception(c->error);
+    }
   }
 }
 

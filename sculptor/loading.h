@@ -3,7 +3,10 @@
 // colour images are read into the same entries. View index i is camera number i, the number
 // substituted into the file-name templates.
 #include <cstdint>
+#include <exception>
 #include <iostream>
+#include <sstream>
+#include <thread>
 #include <vector>
 
 #include "sculptor/options.h"
@@ -47,5 +50,48 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 // as one thread meets it first) are the same.
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
                 std::int64_t frame, unsigned threads = 1, std::ostream& out = std::cout);
+
+// The warnings and the error of one image read.
+struct CameraReading {
+  std::ostringstream warnings;
+  std::exception_ptr error;
+};
+
+// load_frame in two steps, so that the colour images (read only by the colouring) can be read
+// while the silhouettes are being sampled. The constructor reads the silhouettes on up to
+// `threads` threads; with `colour_behind` it then starts reading the colour images on a thread
+// of its own (with up to threads - 1 threads) and returns; otherwise, or when a silhouette could
+// not be read, it reads them before it returns. finish() waits for the colour images, then
+// prints the warnings and throws the error exactly as load_frame would. Until finish() returns
+// the colour views must not be touched; the other views are complete once constructed (when
+// every silhouette was read: see silhouettes_read()).
+class FrameReading {
+ public:
+  FrameReading(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
+               std::int64_t frame, unsigned threads, bool colour_behind);
+  FrameReading(const FrameReading&) = delete;
+  FrameReading& operator=(const FrameReading&) = delete;
+  // Waits for the colour images still being read.
+  ~FrameReading();
+
+  // Whether every silhouette was read (no error so far).
+  bool silhouettes_read() const;
+
+  // Waits for the colour images; prints the warnings of every camera in camera order to `out`
+  // and throws the error of the first failing read, as load_frame does.
+  void finish(std::ostream& out);
+
+ private:
+  void read_colour(std::size_t i);
+  void read_colours(unsigned threads);
+
+  ViewSets& views_;
+  const NameTemplate& imtemplate_;
+  std::int64_t frame_;
+  unsigned threads_;
+  std::vector<CameraReading> silhouettes_;  // per camera
+  std::vector<CameraReading> colours_;      // per camera
+  std::thread behind_;
+};
 
 }  // namespace tervik

@@ -163,7 +163,8 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighb
     PlaneFit& fit = fits[w];
     const std::size_t begin = b * Neighbourhoods::kBlock;
     const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::uint32_t i = near.patch(k);
       const std::span<const std::uint32_t> list = near.of(i, in, scratch[w]);
       Patch copy = in[i];
       if (list.size() >= 3) {

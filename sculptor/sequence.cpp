@@ -1,7 +1,12 @@
 #include "sculptor/sequence.h"
 
+#include <exception>
+#include <optional>
 #include <ostream>
 #include <sstream>
+#include <system_error>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/patch.h"
@@ -41,6 +46,66 @@ StageParameters stage_parameters(const Options& options, unsigned threads) {
   return params;
 }
 
+namespace {
+
+// Writes the points of frame `frame` to `file` on up to `threads` threads, with the messages of
+// the frame loop.
+void write_frame_points(const std::string& file, std::int64_t frame,
+                        const std::vector<Patch>& points, io::PlyFormat format,
+                        unsigned threads) {
+  try {
+    run_stage("writing the points of frame " + std::to_string(frame),
+              [&] { write_file_normal_color(file, points, format, threads); });
+  } catch (const BacktracedTervikException& e) {
+    throw TervikError("cannot write the points of frame " + std::to_string(frame) + " to '" +
+                      file + "': " + e.what());
+  }
+}
+
+// A frame's point file written on a thread of its own, from a copy of the points, while the
+// frame loop goes on.
+class PendingWrite {
+ public:
+  PendingWrite() = default;
+  PendingWrite(const PendingWrite&) = delete;
+  PendingWrite& operator=(const PendingWrite&) = delete;
+  ~PendingWrite() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+  // Starts writing `points` as frame `frame`'s file `file` (after the write under way, if any,
+  // has been finished).
+  void start(const std::string& file, std::int64_t frame, const std::vector<Patch>& points,
+             io::PlyFormat format) {
+    finish();
+    points_ = points;
+    try {
+      thread_ = std::thread([this, file, frame, format] {
+        try {
+          write_frame_points(file, frame, points_, format, 1);
+        } catch (...) {
+          error_ = std::current_exception();
+        }
+      });
+    } catch (const std::system_error&) {
+      write_frame_points(file, frame, points_, format, 1);  // no thread to spare
+    }
+  }
+
+  // Waits for the write under way, if any, and throws its error.
+  void finish() {
+    if (thread_.joinable()) thread_.join();
+    if (std::exception_ptr error = std::exchange(error_, nullptr)) std::rethrow_exception(error);
+  }
+
+ private:
+  std::vector<Patch> points_;
+  std::thread thread_;
+  std::exception_ptr error_;
+};
+
+}  // namespace
+
 void run_sequence(const Options& options, unsigned threads, std::ostream& progress,
                   std::ostream& timing) {
   const StageParameters params = stage_parameters(options, threads);
@@ -52,39 +117,72 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
   for (const auto& view : views.colour)
     sizes.emplace_back(view.get<0>().im_width(), view.get<0>().im_height());
   check_run_memory(options.npoints, sizes, memory_limit_bytes());
+  const io::PlyFormat format =
+      options.binary_output ? io::PlyFormat::binary_little_endian : io::PlyFormat::ascii;
 
+  // With more than one thread, while a frame's silhouettes are read and sampled, the previous
+  // frame's points are written and this frame's colour images (which only the colouring reads)
+  // are read, each on a thread of its own. The frame's lines are held back until both are done,
+  // so that the lines, warnings and errors come out as when everything runs in turn: an error
+  // of the write before any line of the frame, then "Frame <f>" and the reading's warnings (up
+  // to its error), then the sampling's lines.
+  const bool behind = params.threads > 1;
+  PendingWrite pending;
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
   std::vector<Point3D> seeds;
   PostprocessWork work;
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
-    progress << "Frame " << f << std::endl;
-    const std::string out_file = options.outtemplate.format(f);
     const std::string of_frame = " of frame " + std::to_string(f);
-    run_stage("loading the images" + of_frame, [&] {
-      load_frame(views, options.fgtemplate, options.imtemplate, f, params.threads, progress);
-    });
     const bool first = f == options.first_frame;
-    const FrameTimer timer(params.threads > 1);
-    run_stage("sampling the surface" + of_frame, [&] {
-      sample_frame(views, params, first, surface, work.scratch, seeds, timer, progress, timing);
-    });
+    std::ostringstream head, held_progress, held_timing;
+    std::ostream& head_out = behind ? head : progress;
+    head_out << "Frame " << f << std::endl;
+    std::optional<FrameReading> reading;
+    std::optional<FrameTimer> timer;
+    bool loaded = false;
+    std::exception_ptr error;
+    try {
+      run_stage("loading the images" + of_frame, [&] {
+        reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads, behind);
+        if (!behind || !reading->silhouettes_read()) reading->finish(head_out);
+      });
+      loaded = true;
+      timer.emplace(params.threads > 1);
+      run_stage("sampling the surface" + of_frame, [&] {
+        sample_frame(views, params, first, surface, work.scratch, seeds, *timer,
+                     behind ? held_progress : progress, behind ? held_timing : timing);
+      });
+    } catch (...) {
+      if (!behind) throw;
+      error = std::current_exception();
+    }
+    if (behind) {
+      pending.finish();
+      if (loaded) {
+        try {
+          run_stage("loading the images" + of_frame, [&] { reading->finish(head); });
+        } catch (...) {
+          progress << head.str() << std::flush;
+          throw;
+        }
+      }
+      progress << head.str() << held_progress.str() << std::flush;
+      timing << held_timing.str() << std::flush;
+      if (error) std::rethrow_exception(error);
+    }
+    reading.reset();
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
     run_stage("post-processing and colouring" + of_frame, [&] {
-      postprocess_frame(views.colour, params, timer, surface, work, progress, timing);
+      postprocess_frame(views.colour, params, *timer, surface, work, progress, timing);
     });
 
-    try {
-      run_stage("writing the points" + of_frame, [&] {
-        write_file_normal_color(out_file, surface,
-                                options.binary_output ? io::PlyFormat::binary_little_endian
-                                                      : io::PlyFormat::ascii,
-                                params.threads);
-      });
-    } catch (const BacktracedTervikException& e) {
-      throw TervikError("cannot write the points of frame " + std::to_string(f) + " to '" +
-                        out_file + "': " + e.what());
+    const std::string out_file = options.outtemplate.format(f);
+    if (behind && f < options.last_frame) {
+      pending.start(out_file, f, surface, format);
+    } else {
+      write_frame_points(out_file, f, surface, format, params.threads);
     }
   }
 }

@@ -34,7 +34,8 @@ void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
   parallel_for(nblocks, params.threads, [&](std::size_t b, unsigned w) {
     const std::size_t begin = b * Neighbourhoods::kBlock;
     const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
-    for (std::size_t j = begin; j < end; ++j) {
+    for (std::size_t k = begin; k < end; ++k) {
+      const std::uint32_t j = near.patch(k);
       const Patch& p = patches[j];
       const Point3D& x = p.pos;
       const Point3D& normal = p.normal;

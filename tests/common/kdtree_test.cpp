@@ -287,6 +287,30 @@ TEST(KDTree, CopiedTreeAnswersLikeTheOriginal) {
   EXPECT_FALSE(a.empty());
 }
 
+// A tree built on several threads has the nodes, in the same order, of the one-thread tree: on
+// real and on integer coordinates (equal split values), large enough for subtrees built apart.
+TEST(KDTree, ThreadsBuildTheSameTree) {
+  std::mt19937 rng(17);
+  for (int grid : {0, 30}) {
+    const std::vector<Patch> pts = random_patches(rng, 41000, grid);
+    const KDTree<Patch> one(pts);
+    // Five threads: the top split's subtrees on two threads, then theirs on further ones.
+    for (unsigned threads : {5u}) {
+      const KDTree<Patch> many(pts, threads);
+      ASSERT_EQ(many.root_node(), one.root_node());
+      ASSERT_EQ(many.node_list().size(), one.node_list().size());
+      for (std::size_t i = 0; i < one.node_list().size(); ++i) {
+        const auto& a = one.node_list()[i];
+        const auto& b = many.node_list()[i];
+        ASSERT_TRUE(a.index == b.index && a.axis == b.axis && a.left == b.left &&
+                    a.right == b.right)
+            << "node " << i << ", " << threads << " threads, grid " << grid;
+        ASSERT_EQ(many.node_positions()[i], pts[a.index].pos);
+      }
+    }
+  }
+}
+
 TEST(KDTree, QueryWithAnotherVectorIsRefused) {
   const std::vector<Patch> pts = patches_at({{0, 0, 0}, {1, 0, 0}});
   KDTree<Patch> tree(pts);

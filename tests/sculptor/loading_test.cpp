@@ -1,6 +1,7 @@
 #include "sculptor/loading.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -270,6 +271,59 @@ TEST_F(LoadFrame, ThreadsReadTheSameViewsAndReportTheLowestFailingCamera) {
               "the silhouette '" + fg_.format(0, 5) +
                   "' is 64 x 40 pixels but camera 0 is calibrated for 64 x 48")
         << threads << " threads";
+  }
+}
+
+// The colour images read behind the caller's back: the same views, and after finish() the same
+// warnings and the same error as load_frame, whether the silhouette or the colour image of a
+// camera fails, and whatever failed before or after it.
+TEST_F(LoadFrame, ColourImagesReadBehindReportAsLoadFrame) {
+  struct Case {
+    int frame;
+    int sizes[2][4];  // per camera: silhouette and colour image width, height (0: no file)
+    bool silhouettes_read;
+  };
+  const Case cases[] = {
+      {10, {{70, 48, 64, 48}, {64, 48, 70, 50}}, true},  // two warnings, no error
+      {11, {{64, 48, 0, 0}, {64, 40, 64, 48}}, false},   // camera 0's colour image missing first
+      {12, {{64, 48, 70, 48}, {0, 0, 64, 48}}, false},   // a warning, then camera 1's silhouette
+      {13, {{64, 48, 63, 48}, {64, 48, 64, 48}}, true},  // camera 0's colour image too small
+      {14, {{66, 48, 64, 48}, {64, 48, 0, 0}}, true},    // a warning, then camera 1's colour image
+      {15, {{64, 48, 70, 48}, {66, 48, 64, 48}}, true},  // camera 0's colour warning first
+  };
+  for (const Case& c : cases) {
+    for (int cam = 0; cam < 2; ++cam) {
+      const int* z = c.sizes[cam];
+      write_images(cam, c.frame, z[0] > 0 ? z[0] : 64, z[0] > 0 ? z[1] : 48,
+                   z[2] > 0 ? z[2] : 64, z[2] > 0 ? z[3] : 48);
+      if (z[0] == 0) std::remove(fg_.format(cam, c.frame).c_str());
+      if (z[2] == 0) std::remove(im_.format(cam, c.frame).c_str());
+    }
+    ViewSets want_views = views_;
+    std::ostringstream want;
+    const std::string want_error =
+        error_of([&] { load_frame(want_views, fg_, im_, c.frame, 1, want); });
+    for (unsigned threads : {2u, 3u}) {
+      SCOPED_TRACE(::testing::Message() << "frame " << c.frame << ", " << threads << " threads");
+      ViewSets views = views_;
+      std::ostringstream got;
+      std::string got_error;
+      {
+        FrameReading reading(views, fg_, im_, c.frame, threads, true);
+        EXPECT_EQ(reading.silhouettes_read(), c.silhouettes_read);
+        got_error = error_of([&] { reading.finish(got); });
+      }
+      EXPECT_EQ(got_error, want_error);
+      EXPECT_EQ(got.str(), want.str());
+      if (!want_error.empty()) continue;
+      for (int cam = 0; cam < 2; ++cam) {
+        EXPECT_EQ(views.colour[cam].get<1>().width(), want_views.colour[cam].get<1>().width());
+        EXPECT_EQ(views.colour[cam].get<1>().channel(0)[1][2], 10 * cam + c.frame);
+        EXPECT_EQ(views.silhouettes[cam].get<1>().width(),
+                  want_views.silhouettes[cam].get<1>().width());
+      }
+    }
+    EXPECT_EQ(want_error.empty(), c.frame == 10 || c.frame == 15) << want_error;
   }
 }
 

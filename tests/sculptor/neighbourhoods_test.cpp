@@ -68,6 +68,80 @@ TEST(Neighbourhoods, ListsAreTheTreeQueriesForEveryThreadCount) {
   }
 }
 
+// The lists of `near` are exactly the tree's radius queries, in their order, and patch(k) visits
+// every patch once.
+void expect_tree_lists(const Neighbourhoods& near, const std::vector<Patch>& pts, double r2) {
+  const KDTree<Patch> tree(pts);
+  std::vector<unsigned int> want;
+  Indices scratch;
+  std::vector<char> seen(pts.size(), 0);
+  for (std::size_t k = 0; k < pts.size(); ++k) {
+    const std::uint32_t i = near.patch(k);
+    ASSERT_LT(i, pts.size());
+    EXPECT_EQ(seen[i]++, 0) << i;
+    const auto list = near.of(i, pts, scratch);
+    tree.neighbors(pts[i].pos, pts, r2, want);
+    ASSERT_TRUE(std::equal(list.begin(), list.end(), want.begin(), want.end())) << i;
+  }
+}
+
+// Points on a lattice (coordinates equal to the split values, neighbours at exactly the radius,
+// stacked duplicates) and points snapped to a coarse grid: the grouped walks must settle every
+// tie as the single queries do.
+TEST(Neighbourhoods, TiesOnSplitsAndAtTheRadiusGiveTheTreeLists) {
+  std::vector<Patch> lattice;
+  for (int x = 0; x < 9; ++x)
+    for (int y = 0; y < 7; ++y)
+      for (int z = 0; z < 5; ++z) {
+        const Point3D p(0.5 * x, 0.5 * y, 0.5 * z);
+        lattice.push_back(Patch{p, p});
+        if ((x + y + z) % 11 == 0) lattice.push_back(Patch{p, p});
+      }
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> cell(0, 6);
+  std::vector<Patch> snapped;
+  for (int i = 0; i < 1500; ++i) {
+    const Point3D p(0.25 * cell(rng), 0.25 * cell(rng), 0.25 * cell(rng));
+    snapped.push_back(Patch{p, p});
+  }
+  for (const std::vector<Patch>* pts : {&lattice, &snapped}) {
+    for (double r2 : {0.0625, 0.25, 0.26}) {
+      for (unsigned threads : {1u, 3u}) {
+        SCOPED_TRACE(::testing::Message() << pts->size() << " patches, r2 " << r2 << ", "
+                                          << threads << " threads");
+        Neighbourhoods near;
+        near.build(*pts, r2, threads);
+        expect_tree_lists(near, *pts, r2);
+      }
+    }
+  }
+}
+
+// Whether the lists are stored depends on their mean length over the whole set: a dense cluster
+// whose own lists are far longer than the mean allowed (300 patches within the radius of each
+// other, 90000 entries in one block) is stored with the rest.
+TEST(Neighbourhoods, StoringDependsOnTheMeanOverTheWholeSet) {
+  std::vector<Patch> pts = shell(1700, 9);
+  std::mt19937 rng(4);
+  std::uniform_real_distribution<double> u(-0.01, 0.01);
+  for (int i = 0; i < 300; ++i) {
+    const Point3D p(3 + u(rng), u(rng), u(rng));
+    pts.push_back(Patch{p, p});
+  }
+  for (unsigned threads : {1u, 2u}) {
+    Neighbourhoods near;
+    near.build(pts, 0.05 * 0.05, threads);
+    EXPECT_TRUE(near.stored());
+    expect_tree_lists(near, pts, 0.05 * 0.05);
+    // A third more in the cluster take the mean past the limit.
+    std::vector<Patch> more = pts;
+    for (int i = 0; i < 100; ++i) more.push_back(pts[1700 + i]);
+    near.build(more, 0.05 * 0.05, threads);
+    EXPECT_FALSE(near.stored());
+    expect_tree_lists(near, more, 0.05 * 0.05);
+  }
+}
+
 // A rebuild over a smaller set replaces every list.
 TEST(Neighbourhoods, RebuildReplacesTheLists) {
   Neighbourhoods near;

@@ -60,6 +60,20 @@ std::vector<std::string> lines(const std::string& text) {
   return v;
 }
 
+// Runs `args` again with --threads 2 and expects the failure of the one-thread run `one`: the
+// same status and standard output, the same number of lines on standard error and the same
+// error line (the timing lines before it give other times).
+void expect_same_failure_with_two_threads(const testing::TempDir& dir,
+                                          std::vector<std::string> args, const Outcome& one) {
+  args.insert(args.begin(), {"--threads", "2"});
+  const Outcome two = run(dir, args);
+  EXPECT_EQ(two.status, one.status);
+  EXPECT_EQ(two.out, one.out);
+  const std::vector<std::string> got = lines(two.err), want = lines(one.err);
+  ASSERT_EQ(got.size(), want.size()) << two.err;
+  if (!want.empty()) EXPECT_EQ(got.back(), want.back());
+}
+
 // Positions read back from a PLY point file written by sculptor.
 std::vector<Point3D> read_points(const std::string& file) {
   std::vector<Point3D> pts;
@@ -314,6 +328,27 @@ TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
   EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
 }
 
+// With two threads a frame's colour images are read while its silhouettes are sampled; a colour
+// image that cannot be read still stops the run before any line of that frame's sampling, as
+// with one thread.
+TEST_F(Sculptor, MissingColourImageStopsTheFrameAsWithOneThread) {
+  testing::TempDir input;
+  for (const auto& e : fs::directory_iterator(scene_dir_->path()))
+    fs::copy(e.path(), input.path() / e.path().filename());
+  const std::string missing = (input.path() / "img5_0001.png").string();
+  fs::remove(missing);
+  std::vector<std::string> a = args();
+  const std::string folder = scene_dir_->path().string();
+  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+  const Outcome one = run(dir_, a);
+  EXPECT_EQ(one.status, 1);
+  EXPECT_EQ(one.out.substr(one.out.size() - 8), "Frame 1\n") << one.out;
+  EXPECT_NE(lines(one.err).back().find(missing), std::string::npos) << one.err;
+  expect_same_failure_with_two_threads(dir_, a, one);
+  EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
+  EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
+}
+
 TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
   std::vector<std::string> a = args();
   a[13] = "2147483647";
@@ -324,6 +359,8 @@ TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
   EXPECT_NE(r.err.find("ask for fewer points"), std::string::npos) << r.err;
 }
 
+// With two threads frame 0 is written while frame 1 is sampled; its error still ends the run
+// before frame 1's first line.
 TEST_F(Sculptor, UnwritableOutputIsAnError) {
   std::vector<std::string> a = args();
   a[4] = dir_.file("no_such_folder/points_%04ld.ply");
@@ -333,6 +370,8 @@ TEST_F(Sculptor, UnwritableOutputIsAnError) {
                        dir_.file("no_such_folder/points_0000.ply") + "'"),
             std::string::npos)
       << r.err;
+  EXPECT_EQ(r.out.find("Frame 1"), std::string::npos) << r.out;
+  expect_same_failure_with_two_threads(dir_, a, r);
 }
 
 TEST_F(Sculptor, ImageOfTheWrongSizeIsNamed) {
