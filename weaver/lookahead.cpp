@@ -6,7 +6,7 @@ namespace tervik {
 
 Lookahead::Lookahead(const PointTree& tree, const std::vector<Point3D>& pos, unsigned int k,
                      unsigned int slots)
-    : tree_(tree), pos_(pos), k_(k), slots_(std::max(slots, 2u)),
+    : tree_(tree), pos_(pos), k_(k), slots_(std::max<std::size_t>(slots, 2 * kLead)),
       lists_(slots_.size() * static_cast<std::size_t>(k)) {}
 
 void Lookahead::compute(Slot& slot, std::size_t index, PointTree::Scratch& scratch,

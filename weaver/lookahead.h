@@ -52,8 +52,8 @@ inline Point3D edge_midpoint(const std::vector<Point3D>& pos, const HalfEdge& e)
   return 0.5 * (pos[e.from] + pos[e.to]);
 }
 
-// The k-nearest lists of one queue's edges (positions `pos` by the tree's numbers), in a ring of `slots` entries ahead of the edge in
-// work. The mesher's thread calls get(); helpers call work().
+// The k-nearest lists of one queue's edges (positions `pos` by the tree's numbers), in a ring of
+// `slots` entries (at least 2 * kLead) ahead of the edge in work. The mesher's thread calls get(); helpers call work().
 class Lookahead {
  public:
   Lookahead(const PointTree& tree, const std::vector<Point3D>& pos, unsigned int k,
