@@ -25,9 +25,7 @@ PointTree::PointTree(const std::vector<Patch>& points, unsigned int threads) {
   TERVIK_CHECK(points.size() < kNoRight,
                "PointTree over " << points.size() << " points: at most 2^29 - 2 are supported");
   const auto count = static_cast<uint32_t>(points.size());
-  std::vector<Build> order;
-  reserve_on_huge_pages(order, count);
-  order.resize(count);
+  std::vector<Build> order(count);
   for (uint32_t i = 0; i < count; ++i) order[i] = Build{points[i].pos, i};
   reserve_on_huge_pages(nodes_, count);
   nodes_.resize(count);

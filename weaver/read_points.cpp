@@ -3,7 +3,6 @@
 #include "tervik/exceptions.h"
 #include "tervik/input_file.h"
 #include "tervik/ply.h"
-#include "weaver/huge_pages.h"
 
 namespace tervik {
 namespace {
@@ -29,8 +28,6 @@ void read(const std::string& path, std::vector<Patch>& points, unsigned int step
   options.threads = threads;
   const io::PlyModel model = io::parse_ply(path, bytes, options);
   std::string().swap(bytes);  // release the file's bytes before the points are built
-  // The mesher gathers the points in the tree's order, at random.
-  if (points.capacity() == 0) reserve_on_huge_pages(points, model.positions.size());
   points.resize(model.positions.size());
   for (std::size_t i = 0; i < points.size(); ++i) {
     Patch& p = points[i];
