@@ -12,7 +12,6 @@
 
 #include "weaver/edge_table.h"
 #include "weaver/halfedge.h"
-#include "weaver/huge_pages.h"
 #include "weaver/lookahead.h"
 #include "weaver/point_tree.h"
 
@@ -58,8 +57,6 @@ class Pivoter {
         free_(points.size(), true), face_flags_(face_flags) {
     // The mesher numbers the points in the tree's depth-first order, so that points near each
     // other in space are near each other in memory; faces and messages give input indices.
-    reserve_on_huge_pages(pos_, n_);
-    reserve_on_huge_pages(normal_, n_);
     pos_.resize(n_);
     normal_.resize(n_);
     for (std::size_t i = 0; i < n_; ++i) {

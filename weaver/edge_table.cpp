@@ -1,14 +1,8 @@
 #include "weaver/edge_table.h"
 
 #include "tervik/exceptions.h"
-#include "weaver/huge_pages.h"
 
 namespace tervik {
-
-EdgeTable::EdgeTable(std::size_t vertices) {
-  reserve_on_huge_pages(rows_, vertices);
-  rows_.resize(vertices);
-}
 
 const EdgeTable::Block& EdgeTable::block_of(uint32_t v, uint32_t i, uint32_t& slot) const {
   const Block* b = &rows_[v];

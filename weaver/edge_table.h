@@ -11,7 +11,7 @@ namespace tervik {
 class EdgeTable {
  public:
   // A table for the vertices 0 .. vertices - 1 (more are added on demand).
-  explicit EdgeTable(std::size_t vertices = 0);
+  explicit EdgeTable(std::size_t vertices = 0) : rows_(vertices) {}
 
   // Whether the directed edge a->b exists.
   bool exists(uint32_t a, uint32_t b) const;

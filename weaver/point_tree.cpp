@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "tervik/exceptions.h"
-#include "weaver/huge_pages.h"
 
 namespace tervik {
 
@@ -27,7 +26,6 @@ PointTree::PointTree(const std::vector<Patch>& points, unsigned int threads) {
   const auto count = static_cast<uint32_t>(points.size());
   std::vector<Build> order(count);
   for (uint32_t i = 0; i < count; ++i) order[i] = Build{points[i].pos, i};
-  reserve_on_huge_pages(nodes_, count);
   nodes_.resize(count);
   root_ = build(order, 0, count, 0, threads);
   for (const Node& n : nodes_) {
