@@ -276,9 +276,9 @@ class Pivoter {
     if (ahead) {
       Near near{nullptr, 0};
       near.begin_ = ahead->get(q, e, near.count, scratch_, near_);
-      // Helpers get only the edges that would be grown if popped now. An edge with retired
-      // ends stays skipped; one whose twin exists too, unless a withdrawn face takes the twin
-      // away again, and then its list is computed on the spot.
+      // Helpers get only the edges that would be grown if popped now. Retired points stay
+      // retired, and a twin once added stays unless a withdrawn face takes it away again, so an
+      // edge left out is almost never asked for; when it is, its list is computed here.
       ahead->offer(q, [this](const HalfEdge& x) {
         return free_[x.from] && free_[x.to] && !edges_.exists(x.to, x.from);
       });

@@ -53,7 +53,8 @@ inline Point3D edge_midpoint(const std::vector<Point3D>& pos, const HalfEdge& e)
 }
 
 // The k-nearest lists of one queue's edges (positions `pos` by the tree's numbers), in a ring of
-// `slots` entries (at least 2 * kLead) ahead of the edge in work. The mesher's thread calls get(); helpers call work().
+// `slots` entries (at least 2 * kLead) ahead of the edge in work. The mesher's thread calls
+// get() and offer(); helpers call work().
 class Lookahead {
  public:
   Lookahead(const PointTree& tree, const std::vector<Point3D>& pos, unsigned int k,
@@ -77,9 +78,9 @@ class Lookahead {
  private:
   // A slot's tag: (edge number + 1) << 2 | state; 0 for a slot never used.
   enum State : uint64_t { kOffered = 1, kTaken = 2, kDone = 3 };
-  // Helpers start this many edges behind the one in work: the mesher computes the lists just
-  // ahead of it itself, so that it seldom needs one a helper is still at (that list would be
-  // computed twice).
+  // Helpers take only edges queued at least this many places after the one in work: the
+  // mesher computes the lists just ahead of it itself, so that it seldom needs a list that a
+  // helper is still computing (that list would be computed twice).
   static constexpr uint64_t kLead = 16;
   static uint64_t tag(uint64_t seq, State s) { return ((seq + 1) << 2) | s; }
   struct Slot {
@@ -90,9 +91,9 @@ class Lookahead {
 
   void compute(Slot& slot, std::size_t index, PointTree::Scratch& scratch,
                std::vector<unsigned int>& buffer);
-  // Whether the slot of edge seq may be offered now; false while a helper still works on an
-  // older edge in it.
+  // Reserves the slot for edge seq; false while a helper still works on an older edge in it.
   bool claim(Slot& slot, uint64_t seq);
+  // Lets helpers see the edges offered since edge `first`.
   void publish(uint64_t first);
 
   const PointTree& tree_;
