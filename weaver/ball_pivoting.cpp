@@ -68,9 +68,9 @@ class Pivoter {
       const auto clamp = [&](std::uint64_t k) {
         return static_cast<unsigned int>(std::min<std::uint64_t>(k, n_));
       };
-      ahead_front_ = std::make_unique<Lookahead>(tree_, pos_, clamp(nn_), 1024);
+      ahead_front_ = std::make_unique<Lookahead>(tree_, pos_, clamp(nn_), 128);
       ahead_deferred_ =
-          std::make_unique<Lookahead>(tree_, pos_, clamp(10 * std::uint64_t{nn_}), 256);
+          std::make_unique<Lookahead>(tree_, pos_, clamp(10 * std::uint64_t{nn_}), 64);
       helpers_ = std::make_unique<LookaheadHelpers>(
           std::vector<Lookahead*>{ahead_front_.get(), ahead_deferred_.get()}, threads - 1);
     }
@@ -276,6 +276,12 @@ class Pivoter {
     if (ahead) {
       Near near{nullptr, 0};
       near.begin_ = ahead->get(q, e, near.count, scratch_, near_);
+      // Helpers get only the edges that would be grown if popped now. Retired points stay
+      // retired, and a twin once added stays unless a withdrawn face takes it away again, so an
+      // edge left out is almost never asked for; when it is, its list is computed here.
+      ahead->offer(q, [this](const HalfEdge& x) {
+        return free_[x.from] && free_[x.to] && !edges_.exists(x.to, x.from);
+      });
       // Sleeping helpers are woken once a batch of edges waits for them, not for every edge.
       if (++since_poke_ == 64) {
         helpers_->poke();

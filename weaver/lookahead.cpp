@@ -6,7 +6,7 @@ namespace tervik {
 
 Lookahead::Lookahead(const PointTree& tree, const std::vector<Point3D>& pos, unsigned int k,
                      unsigned int slots)
-    : tree_(tree), pos_(pos), k_(k), slots_(std::max(slots, 2u)),
+    : tree_(tree), pos_(pos), k_(k), slots_(std::max<std::size_t>(slots, 2 * kLead)),
       lists_(slots_.size() * static_cast<std::size_t>(k)) {}
 
 void Lookahead::compute(Slot& slot, std::size_t index, PointTree::Scratch& scratch,
@@ -20,6 +20,7 @@ const unsigned int* Lookahead::get(const EdgeQueue& q, const HalfEdge& e, unsign
                                    PointTree::Scratch& scratch,
                                    std::vector<unsigned int>& buffer) {
   const uint64_t seq = q.popped() - 1;
+  current_seq_ = seq;
   current_.store(seq, std::memory_order_relaxed);
   const std::size_t index = seq % slots_.size();
   Slot& slot = slots_[index];
@@ -40,28 +41,16 @@ const unsigned int* Lookahead::get(const EdgeQueue& q, const HalfEdge& e, unsign
     count = static_cast<unsigned int>(buffer.size());
     result = buffer.data();
   }
-  offer(q, seq);
   return result;
 }
 
-void Lookahead::offer(const EdgeQueue& q, uint64_t current) {
-  // The slot of the current edge (current + slots) stays untouched while its list is in use.
-  next_offer_ = std::max(next_offer_, current + 1);
-  const uint64_t limit = std::min<uint64_t>(q.pushed(), current + slots_.size());
-  const uint64_t first = next_offer_;
-  while (next_offer_ < limit) {
-    Slot& slot = slots_[next_offer_ % slots_.size()];
-    uint64_t t = slot.tag.load(std::memory_order_acquire);
-    // A helper still working on an older edge in this slot: offer more later.
-    if ((t & 3) == kTaken) break;
-    if (!slot.tag.compare_exchange_strong(t, tag(next_offer_, kTaken),
-                                          std::memory_order_acq_rel)) {
-      break;
-    }
-    slot.query = edge_midpoint(pos_, q.at(next_offer_));
-    slot.tag.store(tag(next_offer_, kOffered), std::memory_order_release);
-    ++next_offer_;
-  }
+bool Lookahead::claim(Slot& slot, uint64_t seq) {
+  uint64_t t = slot.tag.load(std::memory_order_acquire);
+  if ((t & 3) == kTaken) return false;
+  return slot.tag.compare_exchange_strong(t, tag(seq, kTaken), std::memory_order_acq_rel);
+}
+
+void Lookahead::publish(uint64_t first) {
   if (next_offer_ != first) offered_.store(next_offer_, std::memory_order_release);
 }
 
@@ -69,7 +58,7 @@ void Lookahead::retire() { current_.store(next_offer_, std::memory_order_relaxed
 
 bool Lookahead::work(PointTree::Scratch& scratch, std::vector<unsigned int>& buffer) {
   const uint64_t hi = offered_.load(std::memory_order_acquire);
-  uint64_t seq = std::max(current_.load(std::memory_order_relaxed),
+  uint64_t seq = std::max(current_.load(std::memory_order_relaxed) + kLead,
                           cursor_.load(std::memory_order_relaxed));
   for (; seq < hi; ++seq) {
     const std::size_t index = seq % slots_.size();
