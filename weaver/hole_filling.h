@@ -7,7 +7,10 @@
 // sharpest corner first; see weaver/loop_triangulation.h), then the patch is refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges
 // flipped towards better triangles), and its new vertices are moved to the smooth membrane that
-// the loop spans (fairing).
+// the loop spans (fairing). A detached piece lying in a hole of another piece is joined to it
+// by a band stitched between the two rims (weaver/band_stitch.h), refined and faired alike,
+// instead of both rims being closed on their own (which would leave the piece a closed
+// pancake, half of it facing inward).
 #include <vector>
 
 #include "weaver/hole_mesh.h"

@@ -41,6 +41,38 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   }
 }
 
+TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
+  // A ring of faces between heights 0.55 and 0.75 removed: the cap above is a detached piece
+  // in the hole of the rest. Closing both rims on their own would make two closed pieces (the
+  // cap a pancake, half of it facing inward); the band joins them into one sphere.
+  RepairMesh m = testing::unit_sphere(4);
+  std::vector<Coord3D<long long>> kept;
+  for (const auto& f : m.faces) {
+    const double z = (m.vertices[std::size_t(f.x)].z + m.vertices[std::size_t(f.y)].z +
+                      m.vertices[std::size_t(f.z)].z) / 3.0;
+    if (z < 0.55 || z > 0.75) kept.push_back(f);
+  }
+  m.faces = kept;
+  ASSERT_EQ(component_count(m), 2);
+  const std::size_t old_faces = m.faces.size();
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 2);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(r.euler, 2);
+  EXPECT_EQ(component_count(m), 1);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+  EXPECT_EQ(t.euler, 2);
+  for (std::size_t f = old_faces; f < m.faces.size(); ++f) {
+    const Point3D a = m.vertices[std::size_t(m.faces[f].x)], b = m.vertices[std::size_t(m.faces[f].y)],
+                  c = m.vertices[std::size_t(m.faces[f].z)];
+    EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0) << "face " << f;
+    EXPECT_GT((a + b + c).z / 3.0, 0.45) << "face " << f;  // in the ring, not across the sphere
+  }
+}
+
 // A hole with a rim of about 120 edges is split by chords into short parts before it is
 // triangulated: the patch still closes the sphere, runs the rim's way round, spans the hole
 // from its rim and keeps its edges near the rim's length.
