@@ -121,6 +121,10 @@ bool patch_faces_against_normals(const HoleMesh& hm, const RepairMesh& mesh, con
 // most; longer rims choose first.
 std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
                              const std::vector<std::vector<HH>>& loops) {
+  // Only a loop whose patch would face against its normals can be a detached piece's rim.
+  std::vector<char> against;
+  for (const auto& loop : loops) against.push_back(patch_faces_against_normals(hm, mesh, loop));
+  if (std::find(against.begin(), against.end(), 1) == against.end()) return {};
   // Pieces: faces connected across edges.
   std::vector<int> piece(hm.n_faces(), -1);
   std::vector<long> piece_faces;
@@ -142,12 +146,10 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
   if (piece_faces.size() < 2) return {};
   const int largest = int(std::max_element(piece_faces.begin(), piece_faces.end()) - piece_faces.begin());
   std::vector<int> loop_piece;
-  std::vector<char> against;
   std::vector<std::size_t> islands;
   for (std::size_t l = 0; l < loops.size(); ++l) {
     loop_piece.push_back(piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loops[l][0])).idx())]);
-    against.push_back(patch_faces_against_normals(hm, mesh, loops[l]));
-    if (against.back() && loop_piece.back() != largest) islands.push_back(l);
+    if (against[l] && loop_piece.back() != largest) islands.push_back(l);
   }
   std::stable_sort(islands.begin(), islands.end(),
                    [&](std::size_t x, std::size_t y) { return loops[x].size() > loops[y].size(); });
