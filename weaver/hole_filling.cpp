@@ -28,6 +28,10 @@ constexpr int kMaxDynamicLoop = 1000;
 constexpr int kFairingSweeps = 20;
 // Refinement stops after a round that adds fewer new vertices than the patch had over this.
 constexpr std::size_t kLastRoundShare = 20;
+// Parts of at most this many corners avoid triangles that face against their corners' normals
+// where another triangulation does (on larger parts, where corners far apart meet in one
+// triangle, the noisy normals misled more than they helped).
+constexpr int kSteeredPart = 10;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
 // A band between two loops is stitched over (corners of one) x (corners of the other) states;
@@ -245,7 +249,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     const auto part_allowed = [&](int i, int k) {
       return !hm.find_halfedge(v[std::size_t(part[std::size_t(i)])], v[std::size_t(part[std::size_t(k)])]).is_valid();
     };
-    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed)
+    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed, m <= kSteeredPart ? pn : std::vector<Point3D>())
                                            : ear_triangulation(pp, pn, part_allowed);
     std::vector<std::array<VH, 3>> faces;
     if (tris.empty()) {

@@ -199,5 +199,30 @@ TEST(LoopTriangulation, ForbiddenChordsAreAvoidedOrReported) {
   EXPECT_TRUE(ear_triangulation(square, up, none).empty());
 }
 
+TEST(LoopTriangulation, NormalsSteerAwayFromATriangleFacingAgainstThem) {
+  // A warped quad whose least-cost triangulation (diagonal 0-2) holds a triangle facing down,
+  // against its corners' normals; the other diagonal costs a little more and faces up twice.
+  const std::vector<Point3D> quad = {
+      {-0.23, 0.24, -0.28}, {1.3, -0.03, 0.24}, {0.6, 1.19, -0.09}, {0.17, 0.67, -0.07}};
+  const std::vector<Point3D> up(4, Point3D(0, 0, 1));
+  const auto any = [](int, int) { return true; };
+  const auto downward = [&](const std::vector<std::array<int, 3>>& tris) {
+    int count = 0;
+    for (const auto& t : tris) {
+      const Point3D &a = quad[std::size_t(t[0])], &b = quad[std::size_t(t[1])], &c = quad[std::size_t(t[2])];
+      count += cross(b - a, c - a).z < 0.0;
+    }
+    return count;
+  };
+  const auto plain = min_area_triangulation(quad, any), steered = min_area_triangulation(quad, any, up);
+  ASSERT_EQ(plain.size(), 2u);
+  ASSERT_EQ(steered.size(), 2u);
+  EXPECT_EQ(downward(plain), 1);
+  EXPECT_EQ(downward(steered), 0);
+  // Where every triangulation needs a triangle against the normals, one is still given.
+  const std::vector<Point3D> down(4, Point3D(0, 0, -1));
+  EXPECT_EQ(min_area_triangulation(quad, any, down).size(), 2u);
+}
+
 }  // namespace
 }  // namespace tervik
