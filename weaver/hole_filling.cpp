@@ -302,6 +302,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     if (made * kLastRoundShare < fresh_before) break;
   }
   fair_vertices(hm, patch.fresh, kFinalSweeps);
+  normal_flips(hm, mesh, patch, prop);
 }
 
 }  // namespace

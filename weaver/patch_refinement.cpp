@@ -98,6 +98,51 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
   }
 }
 
+long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
+                  const OpenMesh::FPropHandleT<int>& prop) {
+  const auto against = [&](VH a, VH b, VH c) {
+    const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c));
+    const Point3D sum = mesh.normals[std::size_t(a.idx())] + mesh.normals[std::size_t(b.idx())] +
+                        mesh.normals[std::size_t(c.idx())];
+    return dot(cross(pb - pa, pc - pa), sum) < 0.0;
+  };
+  const auto thin = [&](VH a, VH b, VH c) {
+    const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c));
+    return norm2(cross(pb - pa, pc - pa)) <= 1e-12 * (dist2(pa, pb) + dist2(pb, pc) + dist2(pc, pa)) *
+                                                 (dist2(pa, pb) + dist2(pb, pc) + dist2(pc, pa));
+  };
+  long flips = 0;
+  for (int pass = 0; pass < 3; ++pass) {
+    long made = 0;
+    for (const auto f : patch.faces) {
+      auto h = hm.halfedge_handle(f);
+      for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
+        const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h),
+                 c = hm.to_vertex_handle(hm.next_halfedge_handle(h));
+        if (!against(a, b, c)) break;
+        const auto o = hm.opposite_halfedge_handle(h);
+        const auto g = hm.face_handle(o);
+        if (!g.is_valid() || hm.property(prop, g) != patch.id || !hm.is_flip_ok(hm.edge_handle(h))) continue;
+        const VH d = hm.to_vertex_handle(hm.next_halfedge_handle(o));
+        const int before = 1 + against(b, a, d), after = int(against(a, d, c)) + int(against(b, c, d));
+        // The two new triangles must face the same way: flipping the diagonal of a quad that is
+        // not convex would fold one over the other.
+        const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c)),
+                      pd = to_point(hm.point(d));
+        if (after >= before || thin(a, d, c) || thin(b, c, d) ||
+            dot(cross(pd - pa, pc - pa), cross(pc - pb, pd - pb)) <= 0.0)
+          continue;
+        hm.flip(hm.edge_handle(h));
+        ++made;
+        break;
+      }
+    }
+    flips += made;
+    if (made == 0) break;
+  }
+  return flips;
+}
+
 // Splits the patch's interior edges longer than kSplitFactor times its target length at their
 // middle. Returns whether it split any.
 bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,

@@ -31,6 +31,13 @@ HoleMesh::VertexHandle new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh
 void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHandleT<int>& prop,
                    const std::vector<HoleMesh::VertexHandle>& around);
 
+// Flips interior edges of the patch where a triangle faces against the sum of its corners'
+// normals (mesh.normals) and the flip leaves fewer of the two triangles doing so (and neither
+// degenerate, nor folded over the other); up to three passes over the patch's faces. Returns
+// the flips made.
+long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
+                  const OpenMesh::FPropHandleT<int>& prop);
+
 // Splits the patch's interior edges longer than 4/3 of the larger wanted length at their ends,
 // at their middle (new vertices go to patch.fresh, new faces to patch.faces). Returns whether
 // it split any.

@@ -45,6 +45,33 @@ struct FanFixture {
   }
 };
 
+TEST(PatchRefinement, NormalFlipsTurnAFoldOverWhereTheFlipHelps) {
+  // The square's fan (0 1 2, 0 2 3), warped so that face 0 2 3 faces down while the normals
+  // point up; the other diagonal gives two faces facing up.
+  const std::vector<OpenMesh::Vec3d> warped = {
+      {-0.23, 0.24, -0.28}, {1.3, -0.03, 0.24}, {0.6, 1.19, -0.09}, {0.17, 0.67, -0.07}};
+  const auto down_faces = [](const HoleMesh& hm) {
+    int count = 0;
+    for (auto f : hm.faces()) count += hm.calc_face_normal(f)[2] < 0.0;
+    return count;
+  };
+  FanFixture x(4, 1.0);
+  for (int i = 0; i < 4; ++i) x.hm.set_point(HoleMesh::VertexHandle(i), warped[std::size_t(i)]);
+  ASSERT_EQ(down_faces(x.hm), 1);
+  EXPECT_EQ(normal_flips(x.hm, x.mesh, x.patch, x.prop), 1);
+  EXPECT_EQ(down_faces(x.hm), 0);
+  EXPECT_TRUE(x.hm.find_halfedge(HoleMesh::VertexHandle(1), HoleMesh::VertexHandle(3)).is_valid());
+  // A face outside the patch is never turned by a flip.
+  FanFixture y(4, 1.0);
+  for (int i = 0; i < 4; ++i) y.hm.set_point(HoleMesh::VertexHandle(i), warped[std::size_t(i)]);
+  y.hm.property(y.prop, y.patch.faces[0]) = -1;
+  EXPECT_EQ(normal_flips(y.hm, y.mesh, y.patch, y.prop), 0);
+  // Normals down: both faces of either diagonal face against them, nothing to gain.
+  FanFixture z(4, 1.0);
+  for (auto& n : z.mesh.normals) n = Point3D(0, 0, -1);
+  EXPECT_EQ(normal_flips(z.hm, z.mesh, z.patch, z.prop), 0);
+}
+
 TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
   FanFixture x(16, 2.0);
   quality_flips(x.hm, x.patch, x.prop, {});
