@@ -159,29 +159,43 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
                    [&](std::size_t x, std::size_t y) { return loops[x].size() > loops[y].size(); });
   std::vector<char> used(loops.size(), 0);
   std::vector<Band> bands;
-  const auto corner = [&](std::size_t loop, std::size_t i) {
-    return to_point(hm.point(hm.from_vertex_handle(loops[loop][i % loops[loop].size()])));
+  // Corner positions, read once.
+  std::vector<std::vector<Point3D>> corners(loops.size());
+  for (std::size_t k = 0; k < loops.size(); ++k)
+    for (auto h : loops[k]) corners[k].push_back(to_point(hm.point(hm.from_vertex_handle(h))));
+  const auto corner = [&](std::size_t loop, std::size_t i) -> const Point3D& {
+    return corners[loop][i % corners[loop].size()];
   };
   const auto normal = [&](std::size_t loop, std::size_t i) {
     return mesh.normals[std::size_t(hm.from_vertex_handle(loops[loop][i % loops[loop].size()]).idx())];
   };
+  // Each loop's centre (mean corner) and radius (farthest corner from it), which bound the
+  // distances between corners of two loops from below.
+  std::vector<Point3D> centre(loops.size());
+  std::vector<double> radius(loops.size(), 0.0);
+  for (std::size_t k = 0; k < loops.size(); ++k) {
+    for (std::size_t i = 0; i < loops[k].size(); ++i) centre[k] += corner(k, i) / double(loops[k].size());
+    for (std::size_t i = 0; i < loops[k].size(); ++i) radius[k] = std::max(radius[k], norm(corner(k, i) - centre[k]));
+  }
   for (const std::size_t l : islands) {
     double length = 0.0;
     for (auto h : loops[l]) length += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h)));
     // The hole the piece lies in is near all round its rim: candidates are the loops with the
-    // least mean distance from the rim's corners to their nearest corner on it (under the
-    // rim's length).
+    // least mean distance from the rim's corners to their nearest corner on it, under the
+    // radius of a circle as long as the rim (a wider gap is no narrow ring round the piece).
+    const double limit = length / (2.0 * M_PI);
     std::vector<std::pair<double, std::size_t>> near;
     for (std::size_t k = 0; k < loops.size(); ++k) {
       if (against[k] || used[k] || loop_piece[k] == loop_piece[l]) continue;
       if (loops[k].size() * loops[l].size() > kMaxBandStates) continue;
+      if (norm(centre[k] - centre[l]) - radius[k] - radius[l] >= limit) continue;
       double sum = 0.0;
-      for (std::size_t j = 0; j < loops[l].size(); ++j) {
+      for (const Point3D& q : corners[l]) {
         double nearest = std::numeric_limits<double>::infinity();
-        for (std::size_t i = 0; i < loops[k].size(); ++i) nearest = std::min(nearest, dist2(corner(l, j), corner(k, i)));
+        for (const Point3D& r : corners[k]) nearest = std::min(nearest, dist2(q, r));
         sum += std::sqrt(nearest);
       }
-      if (sum < length * double(loops[l].size())) near.emplace_back(sum / double(loops[l].size()), k);
+      if (sum < limit * double(loops[l].size())) near.emplace_back(sum / double(loops[l].size()), k);
     }
     std::sort(near.begin(), near.end());
     near.resize(std::min(near.size(), kBandCandidates));

@@ -111,10 +111,20 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
     return norm2(cross(pb - pa, pc - pa)) <= 1e-12 * (dist2(pa, pb) + dist2(pb, pc) + dist2(pc, pa)) *
                                                  (dist2(pa, pb) + dist2(pb, pc) + dist2(pc, pa));
   };
+  const auto face_against = [&](HoleMesh::FaceHandle f) {
+    auto it = hm.cfv_iter(f);
+    const VH a = *it, b = *++it, c = *++it;
+    return against(a, b, c);
+  };
+  // Faces to look at: first every patch face against the normals, then those around flips.
+  std::vector<HoleMesh::FaceHandle> todo, next;
+  for (const auto f : patch.faces)
+    if (face_against(f)) todo.push_back(f);
   long flips = 0;
-  for (int pass = 0; pass < 3; ++pass) {
-    long made = 0;
-    for (const auto f : patch.faces) {
+  for (int pass = 0; pass < 3 && !todo.empty(); ++pass) {
+    next.clear();
+    for (const auto f : todo) {
+      if (hm.property(prop, f) != patch.id) continue;
       auto h = hm.halfedge_handle(f);
       for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
         const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h),
@@ -133,12 +143,16 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
             dot(cross(pd - pa, pc - pa), cross(pc - pb, pd - pb)) <= 0.0)
           continue;
         hm.flip(hm.edge_handle(h));
-        ++made;
+        ++flips;
+        // The two faces, and their neighbours, may allow another flip now.
+        for (const auto changed : {f, g}) {
+          next.push_back(changed);
+          for (const auto n : hm.ff_range(changed)) next.push_back(n);
+        }
         break;
       }
     }
-    flips += made;
-    if (made == 0) break;
+    todo.swap(next);
   }
   return flips;
 }
