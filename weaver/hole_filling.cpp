@@ -316,7 +316,9 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     if (made * kLastRoundShare < fresh_before) break;
   }
   fair_vertices(hm, patch.fresh, kFinalSweeps);
-  normal_flips(hm, mesh, patch, prop);
+  normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
+  });
 }
 
 }  // namespace
@@ -329,9 +331,11 @@ HoleFilling fill_holes(RepairMesh& mesh) {
 namespace {
 
 // Closes the boundary loops of hm for which take(first vertex index of each loop edge) holds;
-// `mesh` gives the colours and normals (and takes those of new vertices). Fills in the counts
-// of what was added, the Euler characteristic's change included.
-HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool join_pieces,
+// `mesh` gives the colours and normals (and takes those of new vertices). With whole_mesh (hm
+// holds all of the mesh, every face copied back afterwards), detached pieces lying in holes are
+// joined by bands and patch edges on the rims may be flipped. Fills in the counts of what was
+// added, the Euler characteristic's change included.
+HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take) {
   HoleFilling out;
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
@@ -356,7 +360,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   }
   // Detached pieces lying in holes are joined to the surface around them by bands.
   std::vector<char> banded(loops.size(), 0);
-  const std::vector<Band> bands = join_pieces ? find_bands(hm, mesh, loops) : std::vector<Band>();
+  const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops) : std::vector<Band>();
   for (std::size_t k = 0; k < bands.size(); ++k) {
     const Band& b = bands[k];
     banded[b.outer] = banded[b.inner] = 1;
@@ -374,6 +378,15 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
     } else {
       ++out.holes_left;
     }
+  }
+  if (whole_mesh) {
+    // Once every hole is closed, edges where a patch meets the faces around it may be flipped
+    // too (every face of hm is copied back, the old ones included).
+    std::vector<HoleMesh::FaceHandle> added;
+    for (std::size_t f = faces_before; f < hm.n_faces(); ++f) added.emplace_back(int(f));
+    normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+      return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
+    });
   }
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace tervik {
 namespace {
@@ -98,8 +99,8 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
   }
 }
 
-long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
-                  const OpenMesh::FPropHandleT<int>& prop) {
+long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
+                  const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip) {
   const auto against = [&](VH a, VH b, VH c) {
     const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c));
     const Point3D sum = mesh.normals[std::size_t(a.idx())] + mesh.normals[std::size_t(b.idx())] +
@@ -116,15 +117,14 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
     const VH a = *it, b = *++it, c = *++it;
     return against(a, b, c);
   };
-  // Faces to look at: first every patch face against the normals, then those around flips.
+  // Faces to look at: first every given face against the normals, then those around flips.
   std::vector<HoleMesh::FaceHandle> todo, next;
-  for (const auto f : patch.faces)
+  for (const auto f : faces)
     if (face_against(f)) todo.push_back(f);
   long flips = 0;
   for (int pass = 0; pass < 3 && !todo.empty(); ++pass) {
     next.clear();
     for (const auto f : todo) {
-      if (hm.property(prop, f) != patch.id) continue;
       auto h = hm.halfedge_handle(f);
       for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
         const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h),
@@ -132,7 +132,7 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const HolePatch& patch,
         if (!against(a, b, c)) break;
         const auto o = hm.opposite_halfedge_handle(h);
         const auto g = hm.face_handle(o);
-        if (!g.is_valid() || hm.property(prop, g) != patch.id || !hm.is_flip_ok(hm.edge_handle(h))) continue;
+        if (!g.is_valid() || !may_flip(f, g) || !hm.is_flip_ok(hm.edge_handle(h))) continue;
         const VH d = hm.to_vertex_handle(hm.next_halfedge_handle(o));
         const int before = 1 + against(b, a, d), after = int(against(a, d, c)) + int(against(b, c, d));
         // The two new triangles must face the same way: flipping the diagonal of a quad that is
