@@ -332,9 +332,9 @@ namespace {
 
 // Closes the boundary loops of hm for which take(first vertex index of each loop edge) holds;
 // `mesh` gives the colours and normals (and takes those of new vertices). With whole_mesh (hm
-// holds all of the mesh, every face copied back afterwards), detached pieces lying in holes are
-// joined by bands and patch edges on the rims may be flipped. Fills in the counts of what was
-// added, the Euler characteristic's change included.
+// holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
+// the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
+// what was added, the Euler characteristic's change included.
 HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take) {
   HoleFilling out;
@@ -379,15 +379,13 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
       ++out.holes_left;
     }
   }
-  if (whole_mesh) {
-    // Once every hole is closed, edges where a patch meets the faces around it may be flipped
-    // too (every face of hm is copied back, the old ones included).
-    std::vector<HoleMesh::FaceHandle> added;
-    for (std::size_t f = faces_before; f < hm.n_faces(); ++f) added.emplace_back(int(f));
-    normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
-      return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
-    });
-  }
+  // Once every hole is closed, edges where a patch meets the faces around it may be flipped
+  // too (the callers copy every face of hm back, the old ones included).
+  std::vector<HoleMesh::FaceHandle> added;
+  for (std::size_t f = faces_before; f < hm.n_faces(); ++f) added.emplace_back(int(f));
+  normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
+  });
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
   // Every new vertex is used by a new face.
@@ -421,9 +419,12 @@ HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked,
   // any chord between two loop vertices that is already an edge.
   RepairMesh around;
   around.vertices = mesh.vertices;
+  std::vector<std::size_t> source;  // the index in mesh.faces of each face around
   const auto is_marked = [&](long long v) { return std::size_t(v) < marked.size() && marked[std::size_t(v)]; };
-  for (const auto& f : mesh.faces)
-    if (is_marked(f.x) || is_marked(f.y) || is_marked(f.z)) around.faces.push_back(f);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+    const auto& t = mesh.faces[f];
+    if (is_marked(t.x) || is_marked(t.y) || is_marked(t.z)) around.faces.push_back(t), source.push_back(f);
+  }
   HoleMesh hm;
   long refused = 0;
   to_hole_mesh(around, refused, hm);
@@ -435,10 +436,12 @@ HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked,
   out.faces_refused = refused;
   for (std::size_t v = mesh.vertices.size(); v < hm.n_vertices(); ++v)
     mesh.vertices.push_back(to_point(hm.point(HoleMesh::VertexHandle(int(v)))));
-  for (std::size_t f = around.faces.size(); f < hm.n_faces(); ++f) {
+  // The faces around may have been flipped on the patches' rims: they go back to their places.
+  for (std::size_t f = 0; f < hm.n_faces(); ++f) {
     auto it = hm.cfv_iter(HoleMesh::FaceHandle(int(f)));
     const long long a = it->idx(), b = (++it)->idx(), c = (++it)->idx();
-    mesh.faces.emplace_back(a, b, c);
+    if (f >= around.faces.size()) mesh.faces.emplace_back(a, b, c);
+    else if (refused == 0) mesh.faces[source[f]] = Coord3D<long long>(a, b, c);
   }
   return out;
 }
