@@ -31,7 +31,7 @@ constexpr std::size_t kLastRoundShare = 20;
 // Parts of at most this many corners avoid triangles that face against their corners' normals
 // where another triangulation does (on larger parts, where corners far apart meet in one
 // triangle, the noisy normals misled more than they helped).
-constexpr int kSteeredPart = 10;
+constexpr int kSteeredPart = 6;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
 // A band between two loops is stitched over (corners of one) x (corners of the other) states;
