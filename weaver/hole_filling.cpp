@@ -8,6 +8,7 @@
 #include <set>
 #include <utility>
 
+#include "weaver/band_stitch.h"
 #include "weaver/fairing.h"
 #include "weaver/loop_split.h"
 #include "weaver/patch_refinement.h"
@@ -16,6 +17,7 @@ namespace tervik {
 namespace {
 
 using VH = HoleMesh::VertexHandle;
+using HH = HoleMesh::HalfedgeHandle;
 
 // Loops with more corners than this are split by chords across the hole (weaver/loop_split.h).
 constexpr int kMaxPart = 64;
@@ -26,9 +28,207 @@ constexpr int kMaxDynamicLoop = 1000;
 constexpr int kFairingSweeps = 20;
 // Refinement stops after a round that adds fewer new vertices than the patch had over this.
 constexpr std::size_t kLastRoundShare = 20;
+// Parts of at most this many corners avoid triangles that face against their corners' normals
+// where another triangulation does (on larger parts, where corners far apart meet in one
+// triangle, the noisy normals misled more than they helped).
+constexpr int kSteeredPart = 6;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
+// A band between two loops is stitched over (corners of one) x (corners of the other) states;
+// pairs of loops beyond this are closed on their own.
+constexpr std::size_t kMaxBandStates = std::size_t(1) << 22;
+// Loops tried as the hole a detached piece lies in (the nearest ones).
+constexpr std::size_t kBandCandidates = 4;
+// A band is taken only where less than this share of its area faces against the normals.
+constexpr double kMaxBandAgainst = 0.2;
 
+
+// Appends the corners of `loop`, starting at its corner `first`, to v (vertices), p
+// (positions) and normals, and sets each corner's wanted edge length (scale) to the mean of its
+// two loop edges (at least min_target). Returns the loop's mean edge length.
+double take_corners(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HH>& loop,
+                    std::size_t first, const OpenMesh::VPropHandleT<double>& scale,
+                    double min_target, std::vector<VH>& v, std::vector<Point3D>& p,
+                    std::vector<Point3D>& normals) {
+  const std::size_t n = loop.size(), start = p.size();
+  double sum = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    const HH h = loop[(first + k) % n];
+    v.push_back(hm.from_vertex_handle(h));
+    p.push_back(to_point(hm.point(v.back())));
+    normals.push_back(mesh.normals[std::size_t(v.back().idx())]);
+    sum += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h)));
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const double before = norm(p[start + i] - p[start + (i + n - 1) % n]);
+    const double after = norm(p[start + (i + 1) % n] - p[start + i]);
+    hm.property(scale, v[start + i]) = std::max(min_target, 0.5 * (before + after));
+  }
+  return sum / double(n);
+}
+
+void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
+                  const OpenMesh::FPropHandleT<int>& prop, std::size_t corners);
+
+// Closes the band between the rim of a hole (`outer`) and the rim of a detached piece inside
+// it (`inner`), joined first between outer corner a and inner corner b (weaver/band_stitch.h),
+// then refines and fairs it like a hole's patch. False when the faces cannot be added.
+bool close_band(HoleMesh& hm, RepairMesh& mesh, const std::vector<HH>& outer, std::size_t a,
+                const std::vector<HH>& inner, std::size_t b, int id,
+                const OpenMesh::FPropHandleT<int>& prop, const OpenMesh::VPropHandleT<double>& scale,
+                const OpenMesh::EPropHandleT<char>& queued, double min_target) {
+  HolePatch patch{id, 0.0, {}, {}, scale, queued};
+  std::vector<VH> v;
+  std::vector<Point3D> p, normals;
+  const double outer_mean = take_corners(hm, mesh, outer, a, scale, min_target, v, p, normals);
+  const double inner_mean = take_corners(hm, mesh, inner, b, scale, min_target, v, p, normals);
+  const std::size_t n = outer.size(), m = inner.size();
+  patch.target = std::max(min_target, (outer_mean * double(n) + inner_mean * double(m)) / double(n + m));
+  const auto tris = stitch_band(std::vector<Point3D>(p.begin(), p.begin() + long(n)),
+                                std::vector<Point3D>(p.begin() + long(n), p.end()));
+  for (const auto& t : tris) {
+    const auto fh = hm.add_face(v[std::size_t(t[0])], v[std::size_t(t[1])], v[std::size_t(t[2])]);
+    if (!fh.is_valid()) return false;
+    hm.property(prop, fh) = id;
+    patch.faces.push_back(fh);
+  }
+  refine_patch(hm, mesh, patch, prop, n + m);
+  return true;
+}
+
+// A detached piece that lies in a hole of another piece: the loops of the hole's rim (outer)
+// and of the piece's rim (inner), and the nearest pair of their corners (a, b), where the band
+// between them starts.
+struct Band {
+  std::size_t outer, inner, a, b;
+};
+
+// Whether the loop's own patch would face against its corners' normals (its area vector about
+// the centroid against their sum): the outer rim of a detached piece, seen from its hole side.
+bool patch_faces_against_normals(const HoleMesh& hm, const RepairMesh& mesh, const std::vector<HH>& loop) {
+  OpenMesh::Vec3d centre(0.0, 0.0, 0.0);
+  for (auto h : loop) centre += hm.point(hm.from_vertex_handle(h)) / double(loop.size());
+  Point3D area, normals;
+  for (auto h : loop) {
+    const VH from = hm.from_vertex_handle(h), to = hm.to_vertex_handle(h);
+    area += cross(to_point(hm.point(from) - centre), to_point(hm.point(to) - centre));
+    normals += mesh.normals[std::size_t(from.idx())];
+  }
+  return dot(area, normals) < 0.0;
+}
+
+// The bands to stitch instead of closing both rims on their own. A loop whose own patch would
+// face against its normals, on a piece other than the largest, is the rim of a detached piece;
+// it is paired with a loop of another piece whose patch would face along its normals (a hole):
+// of the holes nearest all round it, the one whose stitched band faces against the corners'
+// normals least, if under kMaxBandAgainst of its area. Each loop takes part in one band at
+// most; longer rims choose first.
+std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
+                             const std::vector<std::vector<HH>>& loops) {
+  // Only a loop whose patch would face against its normals can be a detached piece's rim.
+  std::vector<char> against;
+  for (const auto& loop : loops) against.push_back(patch_faces_against_normals(hm, mesh, loop));
+  if (std::find(against.begin(), against.end(), 1) == against.end()) return {};
+  // Pieces: faces connected across edges.
+  std::vector<int> piece(hm.n_faces(), -1);
+  std::vector<long> piece_faces;
+  std::vector<HoleMesh::FaceHandle> stack;
+  for (auto f : hm.faces()) {
+    if (piece[std::size_t(f.idx())] >= 0) continue;
+    const int id = int(piece_faces.size());
+    piece_faces.push_back(0);
+    piece[std::size_t(f.idx())] = id;
+    stack.assign(1, f);
+    while (!stack.empty()) {
+      const auto g = stack.back();
+      stack.pop_back();
+      ++piece_faces.back();
+      for (auto k : hm.ff_range(g))
+        if (piece[std::size_t(k.idx())] < 0) piece[std::size_t(k.idx())] = id, stack.push_back(k);
+    }
+  }
+  if (piece_faces.size() < 2) return {};
+  const int largest = int(std::max_element(piece_faces.begin(), piece_faces.end()) - piece_faces.begin());
+  std::vector<int> loop_piece;
+  std::vector<std::size_t> islands;
+  for (std::size_t l = 0; l < loops.size(); ++l) {
+    loop_piece.push_back(piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loops[l][0])).idx())]);
+    if (against[l] && loop_piece.back() != largest) islands.push_back(l);
+  }
+  std::stable_sort(islands.begin(), islands.end(),
+                   [&](std::size_t x, std::size_t y) { return loops[x].size() > loops[y].size(); });
+  std::vector<char> used(loops.size(), 0);
+  std::vector<Band> bands;
+  // Corner positions, read once.
+  std::vector<std::vector<Point3D>> corners(loops.size());
+  for (std::size_t k = 0; k < loops.size(); ++k)
+    for (auto h : loops[k]) corners[k].push_back(to_point(hm.point(hm.from_vertex_handle(h))));
+  const auto corner = [&](std::size_t loop, std::size_t i) -> const Point3D& {
+    return corners[loop][i % corners[loop].size()];
+  };
+  const auto normal = [&](std::size_t loop, std::size_t i) {
+    return mesh.normals[std::size_t(hm.from_vertex_handle(loops[loop][i % loops[loop].size()]).idx())];
+  };
+  // Each loop's centre (mean corner) and radius (farthest corner from it), which bound the
+  // distances between corners of two loops from below.
+  std::vector<Point3D> centre(loops.size());
+  std::vector<double> radius(loops.size(), 0.0);
+  for (std::size_t k = 0; k < loops.size(); ++k) {
+    for (std::size_t i = 0; i < loops[k].size(); ++i) centre[k] += corner(k, i) / double(loops[k].size());
+    for (std::size_t i = 0; i < loops[k].size(); ++i) radius[k] = std::max(radius[k], norm(corner(k, i) - centre[k]));
+  }
+  for (const std::size_t l : islands) {
+    double length = 0.0;
+    for (auto h : loops[l]) length += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h)));
+    // The hole the piece lies in is near all round its rim: candidates are the loops with the
+    // least mean distance from the rim's corners to their nearest corner on it, under the
+    // radius of a circle as long as the rim (a wider gap is no narrow ring round the piece).
+    const double limit = length / (2.0 * M_PI);
+    std::vector<std::pair<double, std::size_t>> near;
+    for (std::size_t k = 0; k < loops.size(); ++k) {
+      if (against[k] || used[k] || loop_piece[k] == loop_piece[l]) continue;
+      if (loops[k].size() * loops[l].size() > kMaxBandStates) continue;
+      if (norm(centre[k] - centre[l]) - radius[k] - radius[l] >= limit) continue;
+      double sum = 0.0;
+      for (const Point3D& q : corners[l]) {
+        double nearest = std::numeric_limits<double>::infinity();
+        for (const Point3D& r : corners[k]) nearest = std::min(nearest, dist2(q, r));
+        sum += std::sqrt(nearest);
+      }
+      if (sum < limit * double(loops[l].size())) near.emplace_back(sum / double(loops[l].size()), k);
+    }
+    std::sort(near.begin(), near.end());
+    near.resize(std::min(near.size(), kBandCandidates));
+    // Of those, the one whose band (stitched from the nearest pair of corners) faces along its
+    // corners' normals the most; a band mostly against them means the piece is not in that hole.
+    Band band{loops.size(), l, 0, 0};
+    double best = kMaxBandAgainst;
+    for (const auto& [mean, k] : near) {
+      Band b{k, l, 0, 0};
+      double closest = std::numeric_limits<double>::infinity();
+      for (std::size_t i = 0; i < loops[k].size(); ++i)
+        for (std::size_t j = 0; j < loops[l].size(); ++j)
+          if (dist2(corner(k, i), corner(l, j)) < closest) closest = dist2(corner(k, i), corner(l, j)), b.a = i, b.b = j;
+      std::vector<Point3D> p, ns;
+      for (std::size_t i = 0; i < loops[k].size(); ++i) p.push_back(corner(k, b.a + i)), ns.push_back(normal(k, b.a + i));
+      for (std::size_t j = 0; j < loops[l].size(); ++j) p.push_back(corner(l, b.b + j)), ns.push_back(normal(l, b.b + j));
+      double area = 0.0, wrong = 0.0;
+      for (const auto& t : stitch_band(std::vector<Point3D>(p.begin(), p.begin() + long(loops[k].size())),
+                                       std::vector<Point3D>(p.begin() + long(loops[k].size()), p.end()))) {
+        const Point3D& x = p[std::size_t(t[0])];
+        const Point3D n = cross(p[std::size_t(t[1])] - x, p[std::size_t(t[2])] - x);
+        area += norm(n);
+        if (dot(n, ns[std::size_t(t[0])] + ns[std::size_t(t[1])] + ns[std::size_t(t[2])]) < 0.0) wrong += norm(n);
+      }
+      if (area > 0.0 && wrong / area < best) best = wrong / area, band = b;
+    }
+    const bool found = band.outer < loops.size();
+    if (!found) continue;
+    used[band.outer] = used[band.inner] = 1;
+    bands.push_back(band);
+  }
+  return bands;
+}
 
 // Triangulates one boundary loop, refines and fairs it. False when it cannot be closed.
 bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::HalfedgeHandle>& loop,
@@ -37,21 +237,10 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
                 const OpenMesh::EPropHandleT<char>& queued, double min_target) {
   const int n = int(loop.size());
   if (n < 3) return false;
+  HolePatch patch{id, 0.0, {}, {}, scale, queued};
   std::vector<VH> v;
   std::vector<Point3D> p, normals;
-  HolePatch patch{id, 0.0, {}, {}, scale, queued};
-  for (auto h : loop) {
-    v.push_back(hm.from_vertex_handle(h));
-    p.push_back(to_point(hm.point(v.back())));
-    normals.push_back(mesh.normals[std::size_t(v.back().idx())]);
-    patch.target += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h))) / double(n);
-  }
-  patch.target = std::max(patch.target, min_target);
-  for (int i = 0; i < n; ++i) {
-    const double before = norm(p[std::size_t(i)] - p[std::size_t((i + n - 1) % n)]);
-    const double after = norm(p[std::size_t((i + 1) % n)] - p[std::size_t(i)]);
-    hm.property(scale, v[std::size_t(i)]) = std::max(min_target, 0.5 * (before + after));
-  }
+  patch.target = std::max(min_target, take_corners(hm, mesh, loop, 0, scale, min_target, v, p, normals));
   // Long loops are split by chords into parts of at most kMaxPart corners; each part is then
   // triangulated over its corners, its faces added before the next part is looked at, so that
   // no part takes a chord that an earlier part already made an edge.
@@ -74,7 +263,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     const auto part_allowed = [&](int i, int k) {
       return !hm.find_halfedge(v[std::size_t(part[std::size_t(i)])], v[std::size_t(part[std::size_t(k)])]).is_valid();
     };
-    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed)
+    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed, m <= kSteeredPart ? pn : std::vector<Point3D>())
                                            : ear_triangulation(pp, pn, part_allowed);
     std::vector<std::array<VH, 3>> faces;
     if (tris.empty()) {
@@ -101,9 +290,17 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
       patch.faces.push_back(fh);
     }
   }
+  refine_patch(hm, mesh, patch, prop, std::size_t(n));
+  return true;
+}
+
+// Refines the faces of `patch` until their edges are about as long as the loop's (or loops')
+// edges around it, and fairs its new vertices; `corners` counts the rim's corners.
+void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
+                  const OpenMesh::FPropHandleT<int>& prop, std::size_t corners) {
   // A disc bounded by n edges of the target length needs about n^2 / 6 faces; the cap only
   // guards against loops far from round.
-  const std::size_t max_faces = std::size_t(n) * std::size_t(n) + 100;
+  const std::size_t max_faces = corners * corners + 100;
   quality_flips(hm, patch, prop, {});
   for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
     fair_vertices(hm, patch.fresh, kFairingSweeps);
@@ -119,7 +316,9 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     if (made * kLastRoundShare < fresh_before) break;
   }
   fair_vertices(hm, patch.fresh, kFinalSweeps);
-  return true;
+  normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
+  });
 }
 
 }  // namespace
@@ -132,9 +331,11 @@ HoleFilling fill_holes(RepairMesh& mesh) {
 namespace {
 
 // Closes the boundary loops of hm for which take(first vertex index of each loop edge) holds;
-// `mesh` gives the colours and normals (and takes those of new vertices). Fills in the counts
-// of what was added, the Euler characteristic's change included.
-HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target,
+// `mesh` gives the colours and normals (and takes those of new vertices). With whole_mesh (hm
+// holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
+// the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
+// what was added, the Euler characteristic's change included.
+HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take) {
   HoleFilling out;
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
@@ -157,7 +358,20 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target,
     }
     if (!take(loops.back())) loops.pop_back();
   }
+  // Detached pieces lying in holes are joined to the surface around them by bands.
+  std::vector<char> banded(loops.size(), 0);
+  const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops) : std::vector<Band>();
+  for (std::size_t k = 0; k < bands.size(); ++k) {
+    const Band& b = bands[k];
+    banded[b.outer] = banded[b.inner] = 1;
+    const bool closed = close_band(hm, mesh, loops[b.outer], b.a, loops[b.inner], b.b,
+                                   int(loops.size() + k), prop, scale, queued, min_target);
+    out.holes_closed += closed ? 2 : 0;
+    out.holes_left += closed ? 0 : 2;
+    if (closed) out.largest_hole = std::max(out.largest_hole, long(loops[b.outer].size()));
+  }
   for (std::size_t id = 0; id < loops.size(); ++id) {
+    if (banded[id]) continue;
     if (close_loop(hm, mesh, loops[id], int(id), prop, scale, queued, min_target)) {
       ++out.holes_closed;
       out.largest_hole = std::max(out.largest_hole, long(loops[id].size()));
@@ -165,6 +379,13 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target,
       ++out.holes_left;
     }
   }
+  // Once every hole is closed, edges where a patch meets the faces around it may be flipped
+  // too (the callers copy every face of hm back, the old ones included).
+  std::vector<HoleMesh::FaceHandle> added;
+  for (std::size_t f = faces_before; f < hm.n_faces(); ++f) added.emplace_back(int(f));
+  normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
+  });
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
   // Every new vertex is used by a new face.
@@ -184,7 +405,7 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
   if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
-  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, [](const auto&) { return true; });
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, true, [](const auto&) { return true; });
   out.faces_refused = refused;
   long used = 0;
   for (auto v : hm.vertices()) used += !hm.is_isolated(v);
@@ -198,13 +419,16 @@ HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked,
   // any chord between two loop vertices that is already an edge.
   RepairMesh around;
   around.vertices = mesh.vertices;
+  std::vector<std::size_t> source;  // the index in mesh.faces of each face around
   const auto is_marked = [&](long long v) { return std::size_t(v) < marked.size() && marked[std::size_t(v)]; };
-  for (const auto& f : mesh.faces)
-    if (is_marked(f.x) || is_marked(f.y) || is_marked(f.z)) around.faces.push_back(f);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+    const auto& t = mesh.faces[f];
+    if (is_marked(t.x) || is_marked(t.y) || is_marked(t.z)) around.faces.push_back(t), source.push_back(f);
+  }
   HoleMesh hm;
   long refused = 0;
   to_hole_mesh(around, refused, hm);
-  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, [&](const auto& loop) {
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, false, [&](const auto& loop) {
     for (auto h : loop)
       if (!is_marked(hm.from_vertex_handle(h).idx())) return false;
     return true;
@@ -212,10 +436,12 @@ HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked,
   out.faces_refused = refused;
   for (std::size_t v = mesh.vertices.size(); v < hm.n_vertices(); ++v)
     mesh.vertices.push_back(to_point(hm.point(HoleMesh::VertexHandle(int(v)))));
-  for (std::size_t f = around.faces.size(); f < hm.n_faces(); ++f) {
+  // The faces around may have been flipped on the patches' rims: they go back to their places.
+  for (std::size_t f = 0; f < hm.n_faces(); ++f) {
     auto it = hm.cfv_iter(HoleMesh::FaceHandle(int(f)));
     const long long a = it->idx(), b = (++it)->idx(), c = (++it)->idx();
-    mesh.faces.emplace_back(a, b, c);
+    if (f >= around.faces.size()) mesh.faces.emplace_back(a, b, c);
+    else if (refused == 0) mesh.faces[source[f]] = Coord3D<long long>(a, b, c);
   }
   return out;
 }

@@ -4,10 +4,16 @@
 // Each boundary loop longer than 64 edges is first split by chords across the hole into parts
 // (weaver/loop_split.h); each part is triangulated over its corners (least area, needles
 // penalised, by dynamic programming, or for a part still over 1000 corners by cutting off the
-// sharpest corner first; see weaver/loop_triangulation.h), then the patch is refined until
+// sharpest corner first; see weaver/loop_triangulation.h; a part of a few corners avoids
+// triangles facing against its corners' normals), then the patch is refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges
 // flipped towards better triangles), and its new vertices are moved to the smooth membrane that
-// the loop spans (fairing).
+// the loop spans (fairing); last, patch edges (and, once every hole is closed, the edges on
+// the patches' rims) are flipped where that leaves fewer triangles facing against their
+// corners' normals. A detached piece lying in a hole of another piece is joined to it
+// by a band stitched between the two rims (weaver/band_stitch.h), refined and faired alike,
+// instead of both rims being closed on their own (which would leave the piece a closed
+// pancake, half of it facing inward).
 #include <vector>
 
 #include "weaver/hole_mesh.h"

@@ -25,7 +25,20 @@ double triangle_cost(const Point3D& a, const Point3D& b, const Point3D& c) {
 
 std::vector<std::array<int, 3>> min_area_triangulation(
     const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed) {
+  return min_area_triangulation(p, allowed, {});
+}
+
+std::vector<std::array<int, 3>> min_area_triangulation(
+    const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
+    const std::vector<Point3D>& normals) {
   const int n = int(p.size());
+  const auto cost = [&](int i, int m, int k) {
+    const Point3D &a = p[std::size_t(i)], &b = p[std::size_t(m)], &c = p[std::size_t(k)];
+    const double base = triangle_cost(a, b, c);
+    if (normals.empty()) return base;
+    const Point3D sum = normals[std::size_t(i)] + normals[std::size_t(m)] + normals[std::size_t(k)];
+    return dot(cross(b - a, c - a), sum) < 0.0 ? base + 100.0 * (dist2(a, b) + dist2(b, c) + dist2(c, a)) : base;
+  };
   if (n < 3) return {};
   const double inf = std::numeric_limits<double>::infinity();
   // w[i][k]: least area of the polygon i, i+1, ..., k closed by the chord k-i; mid: its apex.
@@ -40,7 +53,7 @@ std::vector<std::array<int, 3>> min_area_triangulation(
       for (int m = i + 1; m < k; ++m) {
         const double a = w[at(i, m)] + w[at(m, k)];
         if (a == inf) continue;
-        const double total = a + triangle_cost(p[std::size_t(i)], p[std::size_t(m)], p[std::size_t(k)]);
+        const double total = a + cost(i, m, k);
         if (total < w[at(i, k)]) w[at(i, k)] = total, mid[at(i, k)] = m;
       }
     }

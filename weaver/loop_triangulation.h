@@ -17,6 +17,13 @@ namespace tervik {
 std::vector<std::array<int, 3>> min_area_triangulation(
     const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed);
 
+// The same, where a triangle that faces against the sum of its corners' `normals` (outward
+// unit normals, one per corner) is priced like a nearly flat one: used only where every
+// triangulation needs it.
+std::vector<std::array<int, 3>> min_area_triangulation(
+    const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
+    const std::vector<Point3D>& normals);
+
 // Triangles over the closed polygon p (n >= 3) by repeatedly cutting off the corner with the
 // smallest interior angle, measured around the outward normal normals[i] of each corner; the
 // polygon runs with its inside on the left seen from outside. Each triple (prev, corner, next)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace tervik {
 namespace {
@@ -96,6 +97,64 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
       }
     }
   }
+}
+
+long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
+                  const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip) {
+  const auto against = [&](VH a, VH b, VH c) {
+    const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c));
+    const Point3D sum = mesh.normals[std::size_t(a.idx())] + mesh.normals[std::size_t(b.idx())] +
+                        mesh.normals[std::size_t(c.idx())];
+    return dot(cross(pb - pa, pc - pa), sum) < 0.0;
+  };
+  const auto thin = [&](VH a, VH b, VH c) {
+    const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c));
+    return norm2(cross(pb - pa, pc - pa)) <= 1e-12 * (dist2(pa, pb) + dist2(pb, pc) + dist2(pc, pa)) *
+                                                 (dist2(pa, pb) + dist2(pb, pc) + dist2(pc, pa));
+  };
+  const auto face_against = [&](HoleMesh::FaceHandle f) {
+    auto it = hm.cfv_iter(f);
+    const VH a = *it, b = *++it, c = *++it;
+    return against(a, b, c);
+  };
+  // Faces to look at: first every given face against the normals, then those around flips.
+  std::vector<HoleMesh::FaceHandle> todo, next;
+  for (const auto f : faces)
+    if (face_against(f)) todo.push_back(f);
+  long flips = 0;
+  for (int pass = 0; pass < 3 && !todo.empty(); ++pass) {
+    next.clear();
+    for (const auto f : todo) {
+      auto h = hm.halfedge_handle(f);
+      for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
+        const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h),
+                 c = hm.to_vertex_handle(hm.next_halfedge_handle(h));
+        if (!against(a, b, c)) break;
+        const auto o = hm.opposite_halfedge_handle(h);
+        const auto g = hm.face_handle(o);
+        if (!g.is_valid() || !may_flip(f, g) || !hm.is_flip_ok(hm.edge_handle(h))) continue;
+        const VH d = hm.to_vertex_handle(hm.next_halfedge_handle(o));
+        const int before = 1 + against(b, a, d), after = int(against(a, d, c)) + int(against(b, c, d));
+        // The two new triangles must face the same way: flipping the diagonal of a quad that is
+        // not convex would fold one over the other.
+        const Point3D pa = to_point(hm.point(a)), pb = to_point(hm.point(b)), pc = to_point(hm.point(c)),
+                      pd = to_point(hm.point(d));
+        if (after >= before || thin(a, d, c) || thin(b, c, d) ||
+            dot(cross(pd - pa, pc - pa), cross(pc - pb, pd - pb)) <= 0.0)
+          continue;
+        hm.flip(hm.edge_handle(h));
+        ++flips;
+        // The two faces, and their neighbours, may allow another flip now.
+        for (const auto changed : {f, g}) {
+          next.push_back(changed);
+          for (const auto n : hm.ff_range(changed)) next.push_back(n);
+        }
+        break;
+      }
+    }
+    todo.swap(next);
+  }
+  return flips;
 }
 
 // Splits the patch's interior edges longer than kSplitFactor times its target length at their

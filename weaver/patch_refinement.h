@@ -1,6 +1,7 @@
 #pragma once
 // Refinement of the patch that closes a hole: edges flipped towards better triangles, long edges
 // split at their middle. The patch's faces are marked in a face property with the patch's id.
+#include <functional>
 #include <vector>
 
 #include "weaver/hole_mesh.h"
@@ -30,6 +31,14 @@ HoleMesh::VertexHandle new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh
 // `around` (every patch face when empty) and looks again at the edges next to each flip.
 void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHandleT<int>& prop,
                    const std::vector<HoleMesh::VertexHandle>& around);
+
+// Flips edges next to the given faces where a triangle faces against the sum of its corners'
+// normals (mesh.normals) and the flip leaves fewer of the two triangles doing so (and neither
+// degenerate, nor folded over the other); may_flip(f, g) tells whether the edge between faces
+// f and g may be flipped. Looks at the given faces against the normals, then at the faces
+// around each flip, for up to three passes. Returns the flips made.
+long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
+                  const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip);
 
 // Splits the patch's interior edges longer than 4/3 of the larger wanted length at their ends,
 // at their middle (new vertices go to patch.fresh, new faces to patch.faces). Returns whether

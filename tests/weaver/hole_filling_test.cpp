@@ -41,6 +41,38 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   }
 }
 
+TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
+  // A ring of faces between heights 0.55 and 0.75 removed: the cap above is a detached piece
+  // in the hole of the rest. Closing both rims on their own would make two closed pieces (the
+  // cap a pancake, half of it facing inward); the band joins them into one sphere.
+  RepairMesh m = testing::unit_sphere(4);
+  std::vector<Coord3D<long long>> kept;
+  for (const auto& f : m.faces) {
+    const double z = (m.vertices[std::size_t(f.x)].z + m.vertices[std::size_t(f.y)].z +
+                      m.vertices[std::size_t(f.z)].z) / 3.0;
+    if (z < 0.55 || z > 0.75) kept.push_back(f);
+  }
+  m.faces = kept;
+  ASSERT_EQ(component_count(m), 2);
+  const std::size_t old_faces = m.faces.size();
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 2);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(r.euler, 2);
+  EXPECT_EQ(component_count(m), 1);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+  EXPECT_EQ(t.euler, 2);
+  for (std::size_t f = old_faces; f < m.faces.size(); ++f) {
+    const Point3D a = m.vertices[std::size_t(m.faces[f].x)], b = m.vertices[std::size_t(m.faces[f].y)],
+                  c = m.vertices[std::size_t(m.faces[f].z)];
+    EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0) << "face " << f;
+    EXPECT_GT((a + b + c).z / 3.0, 0.45) << "face " << f;  // in the ring, not across the sphere
+  }
+}
+
 // A hole with a rim of about 120 edges is split by chords into short parts before it is
 // triangulated: the patch still closes the sphere, runs the rim's way round, spans the hole
 // from its rim and keeps its edges near the rim's length.
@@ -165,6 +197,31 @@ TEST(LoopTriangulation, ForbiddenChordsAreAvoidedOrReported) {
   const auto none = [](int, int) { return false; };
   EXPECT_TRUE(min_area_triangulation(square, none).empty());
   EXPECT_TRUE(ear_triangulation(square, up, none).empty());
+}
+
+TEST(LoopTriangulation, NormalsSteerAwayFromATriangleFacingAgainstThem) {
+  // A warped quad whose least-cost triangulation (diagonal 0-2) holds a triangle facing down,
+  // against its corners' normals; the other diagonal costs a little more and faces up twice.
+  const std::vector<Point3D> quad = {
+      {-0.23, 0.24, -0.28}, {1.3, -0.03, 0.24}, {0.6, 1.19, -0.09}, {0.17, 0.67, -0.07}};
+  const std::vector<Point3D> up(4, Point3D(0, 0, 1));
+  const auto any = [](int, int) { return true; };
+  const auto downward = [&](const std::vector<std::array<int, 3>>& tris) {
+    int count = 0;
+    for (const auto& t : tris) {
+      const Point3D &a = quad[std::size_t(t[0])], &b = quad[std::size_t(t[1])], &c = quad[std::size_t(t[2])];
+      count += cross(b - a, c - a).z < 0.0;
+    }
+    return count;
+  };
+  const auto plain = min_area_triangulation(quad, any), steered = min_area_triangulation(quad, any, up);
+  ASSERT_EQ(plain.size(), 2u);
+  ASSERT_EQ(steered.size(), 2u);
+  EXPECT_EQ(downward(plain), 1);
+  EXPECT_EQ(downward(steered), 0);
+  // Where every triangulation needs a triangle against the normals, one is still given.
+  const std::vector<Point3D> down(4, Point3D(0, 0, -1));
+  EXPECT_EQ(min_area_triangulation(quad, any, down).size(), 2u);
 }
 
 }  // namespace

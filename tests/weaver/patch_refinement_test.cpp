@@ -36,6 +36,13 @@ struct FanFixture {
     }
   }
 
+  // Whether both faces lie in the patch (the edges normal_flips may flip inside it).
+  std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)> in_patch() const {
+    return [this](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+      return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
+    };
+  }
+
   // The angle at the corner of face side h opposite to its edge.
   double opposite_angle(HoleMesh::HalfedgeHandle h) const {
     const auto a = hm.point(hm.from_vertex_handle(h)), b = hm.point(hm.to_vertex_handle(h));
@@ -44,6 +51,39 @@ struct FanFixture {
     return std::acos((u | v) / (u.norm() * v.norm()));
   }
 };
+
+TEST(PatchRefinement, NormalFlipsTurnAFoldOverWhereTheFlipHelps) {
+  // The square's fan (0 1 2, 0 2 3), warped so that face 0 2 3 faces down while the normals
+  // point up; the other diagonal gives two faces facing up.
+  const std::vector<OpenMesh::Vec3d> warped = {
+      {-0.23, 0.24, -0.28}, {1.3, -0.03, 0.24}, {0.6, 1.19, -0.09}, {0.17, 0.67, -0.07}};
+  const auto down_faces = [](const HoleMesh& hm) {
+    int count = 0;
+    for (auto f : hm.faces()) count += hm.calc_face_normal(f)[2] < 0.0;
+    return count;
+  };
+  FanFixture x(4, 1.0);
+  for (int i = 0; i < 4; ++i) x.hm.set_point(HoleMesh::VertexHandle(i), warped[std::size_t(i)]);
+  ASSERT_EQ(down_faces(x.hm), 1);
+  EXPECT_EQ(normal_flips(x.hm, x.mesh, x.patch.faces, x.in_patch()), 1);
+  EXPECT_EQ(down_faces(x.hm), 0);
+  EXPECT_TRUE(x.hm.find_halfedge(HoleMesh::VertexHandle(1), HoleMesh::VertexHandle(3)).is_valid());
+  // An edge to a face that may not be flipped stays.
+  FanFixture y(4, 1.0);
+  for (int i = 0; i < 4; ++i) y.hm.set_point(HoleMesh::VertexHandle(i), warped[std::size_t(i)]);
+  y.hm.property(y.prop, y.patch.faces[0]) = -1;
+  EXPECT_EQ(normal_flips(y.hm, y.mesh, y.patch.faces, y.in_patch()), 0);
+  // Allowed between a patch face and one outside it (as on a closed hole's rim), it is flipped.
+  const auto either = [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    return y.hm.property(y.prop, f) == 0 || y.hm.property(y.prop, g) == 0;
+  };
+  EXPECT_EQ(normal_flips(y.hm, y.mesh, y.patch.faces, either), 1);
+  EXPECT_EQ(down_faces(y.hm), 0);
+  // Normals down: both faces of either diagonal face against them, nothing to gain.
+  FanFixture z(4, 1.0);
+  for (auto& n : z.mesh.normals) n = Point3D(0, 0, -1);
+  EXPECT_EQ(normal_flips(z.hm, z.mesh, z.patch.faces, z.in_patch()), 0);
+}
 
 TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
   FanFixture x(16, 2.0);
