@@ -163,6 +163,47 @@ TEST(ReadImagePng, LargeFileReplacesSmallDestination) {
   EXPECT_EQ(get_image_dimensions(name, FORMAT_PNG), (std::vector<unsigned long long>{640, 480}));
 }
 
+// A destination that already has the file's size is overwritten; one with the same number of
+// pixels in another shape takes the file's shape; a failed read leaves either as it was.
+TEST(ReadImagePng, SameSizeDestinationTakesEveryPixelAndSurvivesAFailedRead) {
+  TempDir tmp;
+  const auto same = [](const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b) {
+    if (a.width() != b.width() || a.height() != b.height()) return false;
+    for (std::size_t c = 0; c < 3; ++c)
+      if (!std::equal(a.channel(c).data(), a.channel(c).data() + a.width() * a.height(),
+                      b.channel(c).data()))
+        return false;
+    return true;
+  };
+  const ImageRGB<unsigned char> first = random_rgb(23, 17, 1), second = random_rgb(23, 17, 2),
+                                turned = random_rgb(17, 23, 3);
+  write_png(tmp.file("first.png"), first);
+  write_png(tmp.file("second.png"), second);
+  write_png(tmp.file("turned.png"), turned);
+  std::string bytes = read_file(tmp.file("second.png"));
+  bytes[bytes.size() / 2] ^= 0x5a;  // inside the pixel data: found while decoding
+  write_file(tmp.file("damaged.png"), bytes);
+
+  ImageRGB<unsigned char> dst;
+  ReadImage(tmp.file("first.png")).read(dst);
+  EXPECT_TRUE(same(dst, first));
+  ReadImage(tmp.file("second.png")).read(dst);
+  EXPECT_TRUE(same(dst, second));
+  EXPECT_THROW(ReadImage(tmp.file("damaged.png")).read(dst), TervikFileError);
+  EXPECT_TRUE(same(dst, second));
+  ReadImage(tmp.file("turned.png")).read(dst);
+  EXPECT_TRUE(same(dst, turned));
+
+  ImageGray<unsigned char> grey(23, 17);
+  grey = 5;
+  ReadImage(tmp.file("second.png")).read(grey);
+  ImageGray<unsigned char> want;
+  ReadImage(tmp.file("second.png")).read(want);  // into an empty image
+  ASSERT_EQ(grey.width(), 23u);
+  EXPECT_TRUE(std::equal(grey.channel(0).data(), grey.channel(0).data() + 23 * 17,
+                         want.channel(0).data()));
+}
+
 TEST(ReadImageJpeg, DecodesLibjpegFilesInRasterOrder) {
   TempDir tmp;
   // A smooth gradient survives JPEG compression within a few grey levels.
