@@ -37,11 +37,12 @@ bool has_pixel_decoder(ImageFormat format) {
 template <typename E, std::size_t C, typename Dest>
 void split_channels(const DecodedImage<E>& decoded, Dest& image) {
   const std::size_t n = decoded.width * decoded.height;
-  for (std::size_t c = 0; c < C; ++c) {
-    E* dst = image.channel(c).data();
-    const E* src = decoded.samples.data() + c;
-    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i * C];
-  }
+  // One pass over the samples, all channels together.
+  E* __restrict dst[C];
+  for (std::size_t c = 0; c < C; ++c) dst[c] = image.channel(c).data();
+  const E* __restrict src = decoded.samples.data();
+  for (std::size_t i = 0; i < n; ++i, src += C)
+    for (std::size_t c = 0; c < C; ++c) dst[c][i] = src[c];
 }
 
 // Decodes the file first, so that a failure leaves the destination untouched. A destination of
