@@ -14,6 +14,7 @@ namespace tervik::io {
 namespace {
 
 using tervik::testing::read_file;
+using tervik::testing::same_pixels;
 using tervik::testing::TempDir;
 using tervik::testing::write_file;
 
@@ -167,14 +168,6 @@ TEST(ReadImagePng, LargeFileReplacesSmallDestination) {
 // pixels in another shape takes the file's shape; a failed read leaves either as it was.
 TEST(ReadImagePng, SameSizeDestinationTakesEveryPixelAndSurvivesAFailedRead) {
   TempDir tmp;
-  const auto same = [](const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b) {
-    if (a.width() != b.width() || a.height() != b.height()) return false;
-    for (std::size_t c = 0; c < 3; ++c)
-      if (!std::equal(a.channel(c).data(), a.channel(c).data() + a.width() * a.height(),
-                      b.channel(c).data()))
-        return false;
-    return true;
-  };
   const ImageRGB<unsigned char> first = random_rgb(23, 17, 1), second = random_rgb(23, 17, 2),
                                 turned = random_rgb(17, 23, 3);
   write_png(tmp.file("first.png"), first);
@@ -186,13 +179,13 @@ TEST(ReadImagePng, SameSizeDestinationTakesEveryPixelAndSurvivesAFailedRead) {
 
   ImageRGB<unsigned char> dst;
   ReadImage(tmp.file("first.png")).read(dst);
-  EXPECT_TRUE(same(dst, first));
+  EXPECT_TRUE(same_pixels(dst, first));
   ReadImage(tmp.file("second.png")).read(dst);
-  EXPECT_TRUE(same(dst, second));
+  EXPECT_TRUE(same_pixels(dst, second));
   EXPECT_THROW(ReadImage(tmp.file("damaged.png")).read(dst), TervikFileError);
-  EXPECT_TRUE(same(dst, second));
+  EXPECT_TRUE(same_pixels(dst, second));
   ReadImage(tmp.file("turned.png")).read(dst);
-  EXPECT_TRUE(same(dst, turned));
+  EXPECT_TRUE(same_pixels(dst, turned));
 
   ImageGray<unsigned char> grey(23, 17);
   grey = 5;
