@@ -78,7 +78,7 @@ class SurfaceSampler {
   // The expansion passes: grows up to M centres from the centres held so far, each pass
   // expanding the centres that the previous pass added, with a shrinking in-plane step. Ends
   // with a "WARNING: " line when there is no centre to expand or a pass adds none. With
-  // threads >= 2 a second thread classifies the grid cells around the centres ahead of the
+  // threads >= 3 a third thread classifies the grid cells around the centres ahead of the
   // current one (HullGrid::prepare); the draws and results are those of one thread.
   void expand();
 

@@ -164,12 +164,26 @@ void FrameReading::read_colour(std::size_t i) {
   });
 }
 
+void FrameReading::read_colours() {
+  for (;;) {
+    const std::size_t i = next_colour_.fetch_add(1, std::memory_order_relaxed);
+    if (i >= colours_.size()) return;
+    read_colour(i);
+  }
+}
+
 void FrameReading::read_colours(unsigned threads) {
-  parallel_for(colours_.size(), threads, [this](std::size_t i, unsigned) { read_colour(i); });
+  const unsigned workers = worker_count(colours_.size(), threads);
+  parallel_for(workers, workers, [this](std::size_t, unsigned) { read_colours(); });
 }
 
 void FrameReading::finish(std::ostream& out) {
-  if (behind_.joinable()) behind_.join();
+  // The calling thread reads the images not yet taken beside the threads behind, rather than
+  // wait for them.
+  if (behind_.joinable()) {
+    read_colours();
+    behind_.join();
+  }
   // The warnings in camera order, up to the first failing read, as one thread reading the
   // cameras in turn (silhouette, then colour image) would print them.
   for (std::size_t i = 0; i < silhouettes_.size(); ++i) {

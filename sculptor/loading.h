@@ -2,6 +2,7 @@
 // The per-camera view sets of a run: the cameras are read once, every frame's silhouettes and
 // colour images are read into the same entries. View index i is camera number i, the number
 // substituted into the file-name templates.
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <iostream>
@@ -61,10 +62,10 @@ struct CameraReading {
 // while the silhouettes are being sampled. The constructor reads the silhouettes on up to
 // `threads` threads; with `colour_behind` it then starts reading the colour images on a thread
 // of its own (with up to threads - 1 threads) and returns; otherwise, or when a silhouette could
-// not be read, it reads them before it returns. finish() waits for the colour images, then
-// prints the warnings and throws the error exactly as load_frame would. Until finish() returns
-// the colour views must not be touched; the other views are complete once constructed (when
-// every silhouette was read: see silhouettes_read()).
+// not be read, it reads them before it returns. finish() reads the images not yet taken beside
+// those threads and waits for them, then prints the warnings and throws the error exactly as
+// load_frame would. Until finish() returns the colour views must not be touched; the other
+// views are complete once constructed (when every silhouette was read: see silhouettes_read()).
 class FrameReading {
  public:
   FrameReading(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
@@ -83,6 +84,10 @@ class FrameReading {
 
  private:
   void read_colour(std::size_t i);
+  // Reads the colour images of the cameras not yet taken, one after another, until none is
+  // left; any number of threads may call it at the same time.
+  void read_colours();
+  // read_colours() on up to `threads` threads.
   void read_colours(unsigned threads);
 
   ViewSets& views_;
@@ -91,6 +96,7 @@ class FrameReading {
   unsigned threads_;
   std::vector<CameraReading> silhouettes_;  // per camera
   std::vector<CameraReading> colours_;      // per camera
+  std::atomic<std::size_t> next_colour_{0};  // the next camera whose colour image is unread
   std::thread behind_;
 };
 

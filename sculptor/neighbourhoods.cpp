@@ -20,7 +20,7 @@ using Tree = KDTree<Patch>;
 // subtree's cell from the lane's point rule it out. Lanes on different sides of a split walk
 // the two subtrees in different orders, so a subtree is walked twice with disjoint lane masks;
 // the lists come out the same as from one query per point.
-class GroupQuery {
+class alignas(64) GroupQuery {
  public:
   static constexpr int kLanes = static_cast<int>(Neighbourhoods::kGroup);
   using Mask = std::uint64_t;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 #include <sstream>
+#include <vector>
 
 #include "tervik/exceptions.h"
 
@@ -33,19 +34,20 @@ ImageGray<unsigned char> downscale_silhouette(const ImageGray<unsigned char>& im
   ImageGray<unsigned char> out(out_w, out_h);
   const unsigned char* src = image.channel(0).data();
   unsigned char* dst = out.channel(0).data();
+  // A block is foreground when its largest value is. Per band of f rows, the column maxima
+  // first (a loop the compiler vectorises), then the maximum of each block's f columns.
+  const std::size_t used_w = out_w * f;
+  std::vector<unsigned char> top(used_w);
   for (std::size_t j = 0; j < out_h; ++j) {
+    const unsigned char* band = src + j * f * in_w;
+    std::copy_n(band, used_w, top.data());
+    for (std::size_t y = 1; y < f; ++y) {
+      const unsigned char* row = band + y * in_w;
+      for (std::size_t x = 0; x < used_w; ++x) top[x] = std::max(top[x], row[x]);
+    }
     for (std::size_t i = 0; i < out_w; ++i) {
-      bool fg = false;
-      for (std::size_t y = j * f; y < j * f + f && !fg; ++y) {
-        const unsigned char* row = src + y * in_w;
-        for (std::size_t x = i * f; x < i * f + f; ++x) {
-          if (row[x] > kReducedForeground) {
-            fg = true;
-            break;
-          }
-        }
-      }
-      dst[i + j * out_w] = fg ? 255 : 0;
+      const unsigned char* block = top.data() + i * f;
+      dst[i + j * out_w] = *std::max_element(block, block + f) > kReducedForeground ? 255 : 0;
     }
   }
   return out;

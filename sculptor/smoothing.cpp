@@ -34,6 +34,7 @@ void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
   parallel_for(nblocks, params.threads, [&](std::size_t b, unsigned w) {
     const std::size_t begin = b * Neighbourhoods::kBlock;
     const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
+    long long block_used = 0;  // stored once: other threads write the neighbouring blocks' counts
     for (std::size_t k = begin; k < end; ++k) {
       const std::uint32_t j = near.patch(k);
       const Patch& p = patches[j];
@@ -54,8 +55,9 @@ void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
         moved.pos = x + normal * t;
       }
       work[j] = moved;
-      used[b] += m;
+      block_used += m;
     }
+    used[b] = block_used;
   });
   long long total = 0;
   for (long long u : used) total += u;

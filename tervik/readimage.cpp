@@ -32,22 +32,34 @@ bool has_pixel_decoder(ImageFormat format) {
   return format == FORMAT_JPEG || format == FORMAT_PNG || format == FORMAT_TIFF;
 }
 
-// Decodes into a temporary C-channel image, then assigns it, so that a failure leaves the
-// destination untouched.
+// Copies the interleaved samples of `decoded` into the channels of `image`, which has its size.
+// Both hold the pixels row after row, each row from left to right.
+template <typename E, std::size_t C, typename Dest>
+void split_channels(const DecodedImage<E>& decoded, Dest& image) {
+  const std::size_t n = decoded.width * decoded.height;
+  // One pass over the samples, all channels together.
+  E* __restrict dst[C];
+  for (std::size_t c = 0; c < C; ++c) dst[c] = image.channel(c).data();
+  const E* __restrict src = decoded.samples.data();
+  for (std::size_t i = 0; i < n; ++i, src += C)
+    for (std::size_t c = 0; c < C; ++c) dst[c][i] = src[c];
+}
+
+// Decodes the file first, so that a failure leaves the destination untouched. A destination of
+// the image's size (a sequence's next frame, say) is then written in place; any other gets a
+// new image of that size.
 template <typename E, std::size_t C, typename Dest>
 void read_pixels(const std::string& filename, ImageFormat format, Dest& image) {
   if (!has_pixel_decoder(format))
     throw TervikError("Reading unsupported image type (unknown extension)");
   DecodedImage<E> decoded;
   decode_image_file(filename, format, C, decoded);
-  Image<E, C> result(decoded.width, decoded.height);
-  // Both buffers hold the pixels row after row, each row from left to right.
-  const std::size_t n = decoded.width * decoded.height;
-  for (std::size_t c = 0; c < C; ++c) {
-    E* dst = result.channel(c).data();
-    const E* src = decoded.samples.data() + c;
-    for (std::size_t i = 0; i < n; ++i) dst[i] = src[i * C];
+  if (image.width() == decoded.width && image.height() == decoded.height) {
+    split_channels<E, C>(decoded, image);
+    return;
   }
+  Image<E, C> result(decoded.width, decoded.height);
+  split_channels<E, C>(decoded, result);
   image = result;
 }
 

@@ -327,5 +327,38 @@ TEST_F(LoadFrame, ColourImagesReadBehindReportAsLoadFrame) {
   }
 }
 
+// With colour images read behind, finish() reads the cameras no helper has taken yet. Over many
+// cameras and successive frames every image must still be read exactly once per frame, with the
+// warnings and views of a one-thread read.
+TEST_F(LoadFrame, FinishSharesTheColourImagesWithTheThreadsBehind) {
+  constexpr int kCameras = 12;
+  write_cameras(dir_, std::vector<std::pair<int, int>>(kCameras, {64, 48}));
+  std::ostringstream cameras_out;
+  const ViewSets start =
+      load_cameras(kCameras, NameTemplate(dir_.file("cam%ld.txt"), 1, "camera template"),
+                   cameras_out);
+  for (int frame : {20, 21})
+    for (int cam = 0; cam < kCameras; ++cam)  // cameras 3 and 8 larger in frame 21 only
+      write_images(cam, frame, 64, 48, frame == 21 && cam % 5 == 3 ? 70 : 64, 48);
+  ViewSets want_views = start;
+  std::ostringstream want;
+  for (int frame : {20, 21}) load_frame(want_views, fg_, im_, frame, 1, want);
+  ASSERT_NE(want.str().find("camera 8"), std::string::npos);
+  for (unsigned threads : {2u, 4u}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    ViewSets views = start;
+    std::ostringstream got;
+    for (int frame : {20, 21}) {
+      FrameReading reading(views, fg_, im_, frame, threads, true);
+      reading.finish(got);
+      for (int cam = 0; cam < kCameras; ++cam) {
+        ASSERT_EQ(views.colour[cam].get<1>().width(), frame == 21 && cam % 5 == 3 ? 70u : 64u);
+        EXPECT_EQ(views.colour[cam].get<1>().channel(0)[1][2], 10 * cam + frame);
+      }
+    }
+    EXPECT_EQ(got.str(), want.str());
+  }
+}
+
 }  // namespace
 }  // namespace tervik

@@ -1,6 +1,7 @@
 #pragma once
 // Test helpers that write JPEG and TIFF files straight through libjpeg and libtiff, so that the
 // readers are checked against files that the library's own writer did not make.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
@@ -10,7 +11,19 @@
 #include <png.h>
 #include <tiffio.h>
 
+#include "tervik/imagergb.h"
+
 namespace tervik::testing {
+
+// Whether two colour images have the same size and the same pixels.
+inline bool same_pixels(const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b) {
+  if (a.width() != b.width() || a.height() != b.height()) return false;
+  for (std::size_t c = 0; c < 3; ++c)
+    if (!std::equal(a.channel(c).data(), a.channel(c).data() + a.width() * a.height(),
+                    b.channel(c).data()))
+      return false;
+  return true;
+}
 
 // Writes width x height pixels of `channels` (1 or 3) interleaved 8-bit samples, row after row.
 inline void write_jpeg(const std::string& name, int width, int height, int channels,

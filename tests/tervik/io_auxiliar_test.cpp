@@ -16,6 +16,7 @@ namespace tervik::io {
 namespace {
 
 using tervik::testing::read_file;
+using tervik::testing::same_pixels;
 using tervik::testing::TempDir;
 using tervik::testing::write_file;
 
@@ -189,15 +190,6 @@ JpegSample jpeg_sample(const TempDir& tmp) {
   s.bytes = read_file(name);
   ReadImage(name).read(s.decoded);
   return s;
-}
-
-bool same_pixels(const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b) {
-  if (a.width() != b.width() || a.height() != b.height()) return false;
-  for (std::size_t c = 0; c < 3; ++c)
-    if (!std::equal(a.channel(c).data(), a.channel(c).data() + a.width() * a.height(),
-                    b.channel(c).data()))
-      return false;
-  return true;
 }
 
 TEST(CommonImageFiles, JpegWithHarmlessWarningsIsRead) {

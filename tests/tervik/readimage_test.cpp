@@ -14,6 +14,7 @@ namespace tervik::io {
 namespace {
 
 using tervik::testing::read_file;
+using tervik::testing::same_pixels;
 using tervik::testing::TempDir;
 using tervik::testing::write_file;
 
@@ -161,6 +162,39 @@ TEST(ReadImagePng, LargeFileReplacesSmallDestination) {
     EXPECT_TRUE(std::equal(src.channel(c).data(), src.channel(c).data() + 640 * 480,
                            dst.channel(c).data()));
   EXPECT_EQ(get_image_dimensions(name, FORMAT_PNG), (std::vector<unsigned long long>{640, 480}));
+}
+
+// A destination that already has the file's size is overwritten; one with the same number of
+// pixels in another shape takes the file's shape; a failed read leaves either as it was.
+TEST(ReadImagePng, SameSizeDestinationTakesEveryPixelAndSurvivesAFailedRead) {
+  TempDir tmp;
+  const ImageRGB<unsigned char> first = random_rgb(23, 17, 1), second = random_rgb(23, 17, 2),
+                                turned = random_rgb(17, 23, 3);
+  write_png(tmp.file("first.png"), first);
+  write_png(tmp.file("second.png"), second);
+  write_png(tmp.file("turned.png"), turned);
+  std::string bytes = read_file(tmp.file("second.png"));
+  bytes[bytes.size() / 2] ^= 0x5a;  // inside the pixel data: found while decoding
+  write_file(tmp.file("damaged.png"), bytes);
+
+  ImageRGB<unsigned char> dst;
+  ReadImage(tmp.file("first.png")).read(dst);
+  EXPECT_TRUE(same_pixels(dst, first));
+  ReadImage(tmp.file("second.png")).read(dst);
+  EXPECT_TRUE(same_pixels(dst, second));
+  EXPECT_THROW(ReadImage(tmp.file("damaged.png")).read(dst), TervikFileError);
+  EXPECT_TRUE(same_pixels(dst, second));
+  ReadImage(tmp.file("turned.png")).read(dst);
+  EXPECT_TRUE(same_pixels(dst, turned));
+
+  ImageGray<unsigned char> grey(23, 17);
+  grey = 5;
+  ReadImage(tmp.file("second.png")).read(grey);
+  ImageGray<unsigned char> want;
+  ReadImage(tmp.file("second.png")).read(want);  // into an empty image
+  ASSERT_EQ(grey.width(), 23u);
+  EXPECT_TRUE(std::equal(grey.channel(0).data(), grey.channel(0).data() + 23 * 17,
+                         want.channel(0).data()));
 }
 
 TEST(ReadImageJpeg, DecodesLibjpegFilesInRasterOrder) {
