@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "weaver/manifold_repair.h"
+#include "weaver/patch_inflation.h"
 
 namespace tervik {
 namespace {
@@ -43,6 +44,12 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   HoleMesh closed;
   const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
   report.holes = fill_holes(m, closed);
+  if (closed.n_vertices() > old_vertices && !points.empty()) {
+    // Patches over large holes span the inside of the object: they are lifted onto the points.
+    inflate_patches(closed, old_vertices, points, mean_edge_length(m));
+    for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
+      m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
+  }
   if (report.holes.holes_left == 0 && report.holes.faces_refused == 0) {
     // Handles are mostly where the triangulation struggled, around the holes: the search for
     // them starts at the holes' rims, the old vertices of the patches (new faces follow the

@@ -1,0 +1,112 @@
+// Lifting a patch onto the points: a flat disc spanning the equator of a sphere of points rises
+// towards the missing cap it faces, stays inside the sphere and turns no face over; where the
+// points lie behind it, or face the other way, it stays put.
+#include "weaver/patch_inflation.h"
+
+#include <gtest/gtest.h>
+
+#include "weaver/mesh_fixtures.h"
+
+namespace tervik {
+namespace {
+
+constexpr int kRings = 8, kAround = 32;
+
+// A unit disc in the plane z = 0, facing +z (or -z with `down`): its rim ring comes first (old
+// vertices), then the inner rings and the centre (new vertices, numbered from kAround on).
+HoleMesh flat_disc(bool down) {
+  HoleMesh hm;
+  std::vector<std::vector<HoleMesh::VertexHandle>> ring(kRings + 1);
+  for (int k = kRings; k >= 1; --k)
+    for (int i = 0; i < kAround; ++i) {
+      const double a = 2.0 * M_PI * i / kAround, r = double(k) / kRings;
+      ring[std::size_t(k)].push_back(hm.add_vertex({r * std::cos(a), r * std::sin(a), 0.0}));
+    }
+  const auto centre = hm.add_vertex({0.0, 0.0, 0.0});
+  const auto face = [&](HoleMesh::VertexHandle a, HoleMesh::VertexHandle b, HoleMesh::VertexHandle c) {
+    if (down) hm.add_face(a, c, b);
+    else hm.add_face(a, b, c);
+  };
+  for (int i = 0; i < kAround; ++i) {
+    const std::size_t j = std::size_t(i), next = std::size_t((i + 1) % kAround);
+    face(centre, ring[1][j], ring[1][next]);
+    for (std::size_t k = 1; k < kRings; ++k) {
+      face(ring[k][j], ring[k + 1][j], ring[k + 1][next]);
+      face(ring[k][j], ring[k + 1][next], ring[k][next]);
+    }
+  }
+  return hm;
+}
+
+enum class Facing { outward, inward, sideways };
+
+// A normal tilted far towards +x: within 60 degrees of the outward one nowhere on the sphere.
+Point3D sideways(const Point3D& p) {
+  const Point3D n = p + Point3D(2.0, 0.0, 0.0);
+  return n / norm(n);
+}
+
+// The unit sphere's points, normals outward, inward or tilted sideways,
+// without the lower or upper half where `keep_z` is +1 or -1 (0: all).
+std::vector<Patch> sphere_points(int keep_z, Facing facing) {
+  std::vector<Patch> points;
+  const RepairMesh sphere = testing::unit_sphere(4);
+  for (const Point3D& p : sphere.vertices) {
+    if (keep_z != 0 && p.z * keep_z <= -0.05) continue;
+    const Point3D n = facing == Facing::outward ? p : facing == Facing::inward ? p * -1.0 : sideways(p);
+    points.push_back({p, n});
+  }
+  return points;
+}
+
+bool no_face_turned_over(const HoleMesh& hm, double z_sign) {
+  for (auto f : hm.faces()) {
+    auto it = hm.cfv_iter(f);
+    const auto a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
+    if (OpenMesh::cross(b - a, c - a)[2] * z_sign <= 0.0) return false;
+  }
+  return true;
+}
+
+TEST(PatchInflation, DiscRisesTowardsTheCapItFacesAndStaysInsideTheSphere) {
+  HoleMesh hm = flat_disc(false);
+  const auto result = inflate_patches(hm, kAround, sphere_points(0, Facing::outward), 1.0 / kRings);
+  EXPECT_GT(result.vertices_moved, 0);
+  const auto centre = HoleMesh::VertexHandle(int(hm.n_vertices() - 1));
+  EXPECT_GT(hm.point(centre)[2], 0.85);  // the sphere's top is at 1
+  for (auto v : hm.vertices()) {
+    EXPECT_LT(hm.point(v).norm(), 1.02);
+    if (v.idx() < kAround) EXPECT_EQ(hm.point(v)[2], 0.0);  // the rim stays
+    else EXPECT_GT(hm.point(v)[2], 0.0);
+  }
+  EXPECT_TRUE(no_face_turned_over(hm, 1.0));
+  // Facing down, the disc rises into the lower cap alike.
+  HoleMesh below = flat_disc(true);
+  inflate_patches(below, kAround, sphere_points(0, Facing::outward), 1.0 / kRings);
+  EXPECT_LT(below.point(HoleMesh::VertexHandle(int(below.n_vertices() - 1)))[2], -0.85);
+  EXPECT_TRUE(no_face_turned_over(below, -1.0));
+}
+
+TEST(PatchInflation, DiscStaysWhereNoPointsFaceItsWayAhead) {
+  const HoleMesh flat = flat_disc(false);
+  const auto unchanged = [&](const HoleMesh& hm) {
+    for (auto v : hm.vertices())
+      if (hm.point(v) != flat.point(v)) return false;
+    return true;
+  };
+  // Only the lower half's points: the ray upwards meets nothing.
+  HoleMesh hm = flat_disc(false);
+  EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(-1, Facing::outward), 1.0 / kRings).vertices_moved, 0);
+  EXPECT_TRUE(unchanged(hm));
+  // The upper half's points facing inward: the ray meets the surface from outside.
+  hm = flat_disc(false);
+  EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(1, Facing::inward), 1.0 / kRings).vertices_moved, 0);
+  EXPECT_TRUE(unchanged(hm));
+  // Points facing sideways: a surface met at a slant is no place to land.
+  hm = flat_disc(false);
+  EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(0, Facing::sideways), 1.0 / kRings).vertices_moved, 0);
+  EXPECT_TRUE(unchanged(hm));
+}
+
+}  // namespace
+}  // namespace tervik
