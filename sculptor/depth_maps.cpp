@@ -86,7 +86,8 @@ void render_map(DepthMap& map, RenderScratch& scratch, const std::vector<Patch>&
   }
   const long stride = r.width();
   const auto cells_needed = static_cast<std::size_t>(stride * r.height());
-  if (map.depth.size() < cells_needed) map.depth.resize(cells_needed);
+  // Grown to the exact size (resize() would reserve up to twice that); the values are set below.
+  if (map.depth.size() < cells_needed) map.depth = std::vector<double>(cells_needed);
   for (long y = r.y0; y < r.y1; ++y) {
     const RowSpan& span = map.rows[static_cast<std::size_t>(y - r.y0)];
     if (span.x0 >= span.x1) continue;
