@@ -4,11 +4,8 @@
 // Map k covers the image of camera k, (im_width(), im_height()) pixels indexed (x, y), x the
 // column and y the row. A value is a depth as point_depth gives it (the third row of P applied to
 // the point); pixels that no point reaches hold kEmptyDepth. A map stores only the rectangle of
-// pixels that its points reach (the object's part of the image), row after row, and in each row
-// only the span between the first and the last pixel reached holds values; every other pixel is
-// empty.
-#include <cstddef>
-#include <cstdint>
+// pixels that its points reach (the object's part of the image), row after row; every pixel
+// outside it is empty.
 #include <vector>
 
 #include "common/patch.h"
@@ -43,31 +40,19 @@ struct PixelRect {
   long height() const { return y1 > y0 ? y1 - y0 : 0; }
 };
 
-// The pixels [x0, x1) of one image row; empty when x0 >= x1.
-struct RowSpan {
-  std::int32_t x0 = 0, x1 = 0;
-};
-
-// One camera's depth map: the image extents, the rectangle of pixels it stores and, per row of
-// that rectangle, the span of pixels that holds values; every pixel outside the spans is empty.
-// The spans cover every pixel that a point's square reaches (a row's span runs from the leftmost
-// to the rightmost such pixel), so only they are cleared when the map is rebuilt. `depth` holds
-// the rectangle row after row ((x - rect.x0) + (y - rect.y0) * rect.width()); it may be longer,
-// and its values outside the spans are stale. A default map is 0 x 0; a map with extents and an
-// empty rectangle is empty everywhere.
+// One camera's depth map: the image extents and the stored rectangle's depths, row after row
+// ((x - rect.x0) + (y - rect.y0) * rect.width()). A default map is 0 x 0; a map with extents and
+// an empty rectangle is empty everywhere.
 struct DepthMap {
   long width = 0;   // image extents, pixels
   long height = 0;
   PixelRect rect;   // the stored pixels, within the image
   std::vector<double> depth;
-  std::vector<RowSpan> rows;  // per row of the rectangle, its pixels that hold values
 
   // The depth at pixel (x, y) of the image (0 <= x < width, 0 <= y < height): the stored value
-  // inside the row's span, kEmptyDepth outside it.
+  // inside the rectangle, kEmptyDepth outside it.
   double at(long x, long y) const {
-    if (y < rect.y0 || y >= rect.y1) return kEmptyDepth;
-    const RowSpan& span = rows[static_cast<std::size_t>(y - rect.y0)];
-    if (x < span.x0 || x >= span.x1) return kEmptyDepth;
+    if (x < rect.x0 || x >= rect.x1 || y < rect.y0 || y >= rect.y1) return kEmptyDepth;
     return depth[static_cast<std::size_t>((x - rect.x0) + (y - rect.y0) * (rect.x1 - rect.x0))];
   }
 };
@@ -77,7 +62,7 @@ struct DepthMap {
 // pixel square around that pixel (cut at the image border) wherever it is smaller than the value
 // there. Only `pos` is read. `maps` is rebuilt from these points alone; a map keeps its storage
 // from call to call (grown when a rectangle needs more), so calling this every frame allocates
-// little, and only the rows' spans are cleared. The maps are built on up to `threads` threads, one camera at a time each; they do not
+// little. The maps are built on up to `threads` threads, one camera at a time each; they do not
 // depend on it.
 void depth_maps_pixel(std::vector<DepthMap>& maps, const std::vector<Patch>& patches,
                       const multiview::MultiView<>& cameras, unsigned threads = 1);

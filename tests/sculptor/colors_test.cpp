@@ -153,7 +153,7 @@ TEST(AddColors, RejectsDepthMapsOrImagesThatDoNotFitTheCameras) {
   add_view(views, {0, 0, 10}, 1, 2, 3);
   add_view(views, {10, 0, 0}, 1, 2, 3);
   std::vector<Patch> p = {make_patch({0, 0, 0}, {0, 0, 1})};
-  std::vector<DepthMap> maps(1, DepthMap{64, 48, {}, {}, {}});
+  std::vector<DepthMap> maps(1, DepthMap{64, 48, {}, {}});
   try {
     add_colors(p, maps, views, 0.1);
     FAIL() << "no error for one map and two cameras";
@@ -162,7 +162,7 @@ TEST(AddColors, RejectsDepthMapsOrImagesThatDoNotFitTheCameras) {
               std::string::npos)
         << e.what();
   }
-  maps.assign(2, DepthMap{64, 48, {}, {}, {}});
+  maps.assign(2, DepthMap{64, 48, {}, {}});
   maps[1].width = 32;
   try {
     add_colors(p, maps, views, 0.1);

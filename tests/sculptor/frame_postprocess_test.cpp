@@ -126,10 +126,7 @@ TEST(PostprocessFrame, LeavesEveryPointColouredAndKeepsItsStorage) {
   for (std::size_t k = 0; k < maps.size(); ++k) {
     EXPECT_EQ(maps[k].rect.x0, fresh[k].rect.x0);
     EXPECT_EQ(maps[k].rect.y1, fresh[k].rect.y1);
-    long differing = 0;
-    for (long y = 0; y < maps[k].height; ++y)
-      for (long x = 0; x < maps[k].width; ++x) differing += maps[k].at(x, y) != fresh[k].at(x, y);
-    EXPECT_EQ(differing, 0) << "camera " << k;
+    EXPECT_EQ(maps[k].depth, fresh[k].depth) << "camera " << k;
   }
 }
 
