@@ -26,50 +26,33 @@ constexpr std::int64_t kMaxImageSide = 32767;
 
 // Throws if `image` is smaller than the image size of camera `index` on either side. An image
 // larger than its calibration is read safely (pixels beyond the calibrated size are never
-// looked at); the message reporting it is returned, "" for an image of the camera's size.
+// looked at); it is reported once per camera and run, through the camera's flag `warned`.
 template <typename ImageType>
-std::string check_size(const ImageType& image, const Camera& camera, std::size_t index,
-                       const char* what, const std::string& file) {
-  if (image.width() == camera.im_width() && image.height() == camera.im_height()) return "";
+void check_size(const ImageType& image, const Camera& camera, std::size_t index,
+                const char* what, const std::string& file, char& warned, std::ostream& out) {
+  if (image.width() == camera.im_width() && image.height() == camera.im_height()) return;
   std::ostringstream os;
   os << "the " << what << " '" << file << "' is " << image.width() << " x " << image.height()
      << " pixels but camera " << index << " is calibrated for " << camera.im_width() << " x "
      << camera.im_height();
   if (image.width() < camera.im_width() || image.height() < camera.im_height())
     throw TervikError(os.str());
-  os << "; only its top-left " << camera.im_width() << " x " << camera.im_height()
-     << " pixels are used";
-  return os.str();
-}
-
-// Prints the message `larger` of check_size as a warning, once per camera and run (through the
-// camera's flag `warned`).
-void warn_larger(const std::string& larger, char& warned, std::ostream& out) {
-  if (larger.empty() || warned) return;
+  if (warned) return;
   warned = 1;
-  out << "WARNING: " << larger << std::endl;
-}
-
-// Reads camera i's silhouette of `frame` into `silhouette` and its reduction into `coarse`;
-// returns check_size's message.
-std::string read_silhouette(const Camera& camera, const NameTemplate& fgtemplate,
-                            std::int64_t frame, std::size_t i,
-                            ImageGray<unsigned char>& silhouette,
-                            ImageGray<unsigned char>& coarse) {
-  const std::string fg_file = fgtemplate.format(static_cast<std::int64_t>(i), frame);
-  io::ReadImage(fg_file).read(silhouette);
-  std::string larger = check_size(silhouette, camera, i, "silhouette", fg_file);
-  coarse = downscale_silhouette(silhouette, kCoarseFactor);
-  return larger;
+  out << "WARNING: " << os.str() << "; only its top-left " << camera.im_width() << " x "
+      << camera.im_height() << " pixels are used" << std::endl;
 }
 
 // Reads camera i's silhouette of `frame` and its reduction (see load_frame); a warning goes to
 // `out`.
 void load_silhouette(ViewSets& views, const NameTemplate& fgtemplate, std::int64_t frame,
                      std::size_t i, std::ostream& out) {
-  warn_larger(read_silhouette(views.silhouettes[i].get<0>(), fgtemplate, frame, i,
-                              views.silhouettes[i].get<1>(), views.coarse[i].get<1>()),
-              views.larger_warned[i], out);
+  const std::string fg_file = fgtemplate.format(static_cast<std::int64_t>(i), frame);
+  ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
+  io::ReadImage(fg_file).read(silhouette);
+  check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file,
+             views.larger_warned[i], out);
+  views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
 }
 
 // Reads camera i's colour image of `frame` (see load_frame); a warning goes to `out`.
@@ -78,8 +61,8 @@ void load_colour(ViewSets& views, const NameTemplate& imtemplate, std::int64_t f
   const std::string im_file = imtemplate.format(static_cast<std::int64_t>(i), frame);
   ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
   io::ReadImage(im_file).read(colour);
-  warn_larger(check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file),
-              views.larger_warned[i], out);
+  check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file,
+             views.larger_warned[i], out);
 }
 
 // Runs `read` for camera i, keeping its warnings and its error in `result`.
@@ -139,72 +122,29 @@ void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTempl
 
 FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
                            const NameTemplate& imtemplate, std::int64_t frame, unsigned threads,
-                           bool colour_behind, SilhouettesAhead* ahead, bool read_next)
-    : views_(views), fgtemplate_(fgtemplate), imtemplate_(imtemplate), frame_(frame),
-      threads_(threads) {
+                           bool colour_behind)
+    : views_(views), imtemplate_(imtemplate), frame_(frame), threads_(threads) {
   const std::size_t n = views.silhouettes.size();
   views.larger_warned.resize(n, 0);
   silhouettes_.resize(n);
   colours_.resize(n);
-  const bool taken = ahead && ahead->ready && ahead->frame == frame;
-  if (taken) take_ahead(*ahead);
   parallel_for(n, threads, [&](std::size_t i, unsigned) {
-    if (!taken) {
-      read_camera(silhouettes_[i], [&](std::ostream& out) {
-        load_silhouette(views, fgtemplate, frame, i, out);
-      });
-    }
+    read_camera(silhouettes_[i], [&](std::ostream& out) {
+      load_silhouette(views, fgtemplate, frame, i, out);
+    });
     // With the colour images read in the same piece, one thread reads camera after camera.
     if (!colour_behind) read_colour(i);
   });
   if (!colour_behind) return;
   if (silhouettes_read()) {
-    SilhouettesAhead* next = read_next ? ahead : nullptr;
-    if (next) next->ready = false;
     try {
-      behind_ = std::thread([this, next] {
-        const unsigned helpers = threads_ > 1 ? threads_ - 1 : 1;
-        read_colours(helpers);
-        // The views' silhouettes are in use until the frame is sampled: the next frame's are
-        // read into images of their own, on a thread that would otherwise wait.
-        if (next) read_ahead(*next, helpers);
-      });
+      behind_ = std::thread([this] { read_colours(threads_ > 1 ? threads_ - 1 : 1); });
       return;
     } catch (const std::system_error&) {
       // No thread to spare: the images are read here.
     }
   }
   read_colours(threads_);
-}
-
-void FrameReading::take_ahead(SilhouettesAhead& ahead) {
-  ahead.ready = false;
-  for (std::size_t i = 0; i < silhouettes_.size(); ++i) {
-    views_.silhouettes[i].get<1>().swap(ahead.silhouettes[i]);
-    views_.coarse[i].get<1>().swap(ahead.coarse[i]);
-    silhouettes_[i].error = ahead.errors[i];
-    // The camera's colour image of the frame before has been read by now, as with one thread.
-    if (!silhouettes_[i].error)
-      warn_larger(ahead.larger[i], views_.larger_warned[i], silhouettes_[i].warnings);
-  }
-}
-
-void FrameReading::read_ahead(SilhouettesAhead& ahead, unsigned threads) const {
-  const std::size_t n = silhouettes_.size();
-  ahead.frame = frame_ + 1;
-  ahead.silhouettes.resize(n);
-  ahead.coarse.resize(n);
-  ahead.errors.assign(n, nullptr);
-  ahead.larger.assign(n, std::string());
-  parallel_for(n, threads, [&](std::size_t i, unsigned) {
-    try {
-      ahead.larger[i] = read_silhouette(views_.silhouettes[i].get<0>(), fgtemplate_, ahead.frame,
-                                        i, ahead.silhouettes[i], ahead.coarse[i]);
-    } catch (...) {
-      ahead.errors[i] = std::current_exception();
-    }
-  });
-  ahead.ready = true;
 }
 
 bool FrameReading::silhouettes_read() const {
@@ -229,8 +169,6 @@ void FrameReading::read_colours() {
     const std::size_t i = next_colour_.fetch_add(1, std::memory_order_relaxed);
     if (i >= colours_.size()) return;
     read_colour(i);
-    if (colours_done_.fetch_add(1, std::memory_order_acq_rel) + 1 == colours_.size())
-      colours_done_.notify_all();
   }
 }
 
@@ -241,14 +179,10 @@ void FrameReading::read_colours(unsigned threads) {
 
 void FrameReading::finish(std::ostream& out) {
   // The calling thread reads the images not yet taken beside the threads behind, rather than
-  // wait for them, and then waits for the images they took (not for the thread, which may go on
-  // reading the next frame's silhouettes).
+  // wait for them.
   if (behind_.joinable()) {
     read_colours();
-    for (std::size_t done = colours_done_.load(std::memory_order_acquire);
-         done < colours_.size(); done = colours_done_.load(std::memory_order_acquire)) {
-      colours_done_.wait(done, std::memory_order_acquire);
-    }
+    behind_.join();
   }
   // The warnings in camera order, up to the first failing read, as one thread reading the
   // cameras in turn (silhouette, then colour image) would print them.

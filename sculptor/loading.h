@@ -7,7 +7,6 @@
 #include <exception>
 #include <iostream>
 #include <sstream>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -59,20 +58,6 @@ struct CameraReading {
   std::exception_ptr error;
 };
 
-// A frame's silhouettes read ahead, into images of their own, while the views still hold those
-// of the frame before: per camera the silhouette, its reduction by 8 and the outcome of the read.
-// An image larger than its camera is not reported when read: its message waits in `larger` until
-// the frame is taken, so that the report comes after those of the earlier frames' images, as
-// when one thread reads frame after frame.
-struct SilhouettesAhead {
-  std::int64_t frame = 0;
-  bool ready = false;  // whether the entries hold frame `frame`'s silhouettes
-  std::vector<ImageGray<unsigned char>> silhouettes;
-  std::vector<ImageGray<unsigned char>> coarse;
-  std::vector<std::exception_ptr> errors;  // per camera: the read's error, if any
-  std::vector<std::string> larger;         // per camera: the message of a larger image, or ""
-};
-
 // load_frame in two steps, so that the colour images (read only by the colouring) can be read
 // while the silhouettes are being sampled. The constructor reads the silhouettes on up to
 // `threads` threads; with `colour_behind` it then starts reading the colour images on a thread
@@ -81,19 +66,13 @@ struct SilhouettesAhead {
 // those threads and waits for them, then prints the warnings and throws the error exactly as
 // load_frame would. Until finish() returns the colour views must not be touched; the other
 // views are complete once constructed (when every silhouette was read: see silhouettes_read()).
-//
-// With `ahead`, the silhouettes are taken from it when it is ready with this frame (swapped into
-// the views; their warnings and errors come out as if they had been read here), and with
-// `colour_behind` and `read_next` the thread behind then goes on to read frame + 1's silhouettes
-// into it, after the colour images. `ahead` must not be touched until the reading is destroyed.
 class FrameReading {
  public:
   FrameReading(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-               std::int64_t frame, unsigned threads, bool colour_behind,
-               SilhouettesAhead* ahead = nullptr, bool read_next = false);
+               std::int64_t frame, unsigned threads, bool colour_behind);
   FrameReading(const FrameReading&) = delete;
   FrameReading& operator=(const FrameReading&) = delete;
-  // Waits for the colour images and the silhouettes ahead still being read.
+  // Waits for the colour images still being read.
   ~FrameReading();
 
   // Whether every silhouette was read (no error so far).
@@ -110,20 +89,14 @@ class FrameReading {
   void read_colours();
   // read_colours() on up to `threads` threads.
   void read_colours(unsigned threads);
-  // Takes the silhouettes of `ahead` (ready with this frame) into the views.
-  void take_ahead(SilhouettesAhead& ahead);
-  // Reads frame + 1's silhouettes into `ahead` on up to `threads` threads.
-  void read_ahead(SilhouettesAhead& ahead, unsigned threads) const;
 
   ViewSets& views_;
-  const NameTemplate& fgtemplate_;
   const NameTemplate& imtemplate_;
   std::int64_t frame_;
   unsigned threads_;
   std::vector<CameraReading> silhouettes_;  // per camera
   std::vector<CameraReading> colours_;      // per camera
   std::atomic<std::size_t> next_colour_{0};  // the next camera whose colour image is unread
-  std::atomic<std::size_t> colours_done_{0};  // colour images read (or given up) so far
   std::thread behind_;
 };
 

@@ -128,11 +128,6 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
   // to its error), then the sampling's lines.
   const bool behind = params.threads > 1;
   PendingWrite pending;
-  // With more than one thread the next frame's silhouettes are read into `ahead` once this
-  // frame's colour images are read; the reading lives until the next frame starts, so that its
-  // thread goes on with them during the sampling and post-processing.
-  SilhouettesAhead ahead;
-  std::optional<FrameReading> reading;
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
   std::vector<Point3D> seeds;
   PostprocessWork work;
@@ -142,14 +137,13 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     std::ostringstream head, held_progress, held_timing;
     std::ostream& head_out = behind ? head : progress;
     head_out << "Frame " << f << std::endl;
+    std::optional<FrameReading> reading;
     std::optional<FrameTimer> timer;
     bool loaded = false;
     std::exception_ptr error;
     try {
       run_stage("loading the images" + of_frame, [&] {
-        reading.reset();  // waits for the previous frame's reading ahead
-        reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads, behind,
-                        &ahead, f < options.last_frame);
+        reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads, behind);
         if (!behind || !reading->silhouettes_read()) reading->finish(head_out);
       });
       loaded = true;
@@ -176,6 +170,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       timing << held_timing.str() << std::flush;
       if (error) std::rethrow_exception(error);
     }
+    reading.reset();
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----

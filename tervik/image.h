@@ -36,9 +36,6 @@ class ImaVol {
     for (auto& ch : channels_) std::fill_n(ch.data(), ch.num_elements(), v);
   }
 
-  // Exchanges the channels (extents and values) with those of `other`, without copying them.
-  void swap(ImaVol& other) { channels_.swap(other.channels_); }
-
  protected:
   std::vector<channel_type> channels_;
 };

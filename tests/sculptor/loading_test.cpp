@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <optional>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -359,70 +357,6 @@ TEST_F(LoadFrame, FinishSharesTheColourImagesWithTheThreadsBehind) {
       }
     }
     EXPECT_EQ(got.str(), want.str());
-  }
-}
-
-// The next frame's silhouettes read ahead by the thread behind, frame after frame: the views,
-// warnings and errors of one thread reading frame after frame, also when a silhouette read ahead
-// is larger (reported only if the camera's colour image of the frame before was not), missing or
-// damaged.
-TEST_F(LoadFrame, SilhouettesReadAheadReportAsFrameAfterFrame) {
-  struct Change {
-    int frame, cam;
-    char what;  // 's' / 'c': silhouette / colour image 70 pixels wide; 'm' / 'd': silhouette
-                // missing / not an image
-  };
-  const std::vector<std::vector<Change>> cases = {
-      {{30, 1, 'c'}, {31, 1, 's'}, {31, 0, 's'}},  // one warning per camera, in its frame
-      {{41, 0, 's'}, {41, 1, 'm'}},                // a warning, then the error
-      {{51, 1, 'd'}},
-  };
-  for (const auto& changes : cases) {
-    const int first = changes.front().frame / 10 * 10;
-    for (int frame = first; frame < first + 3; ++frame) {
-      for (int cam = 0; cam < 2; ++cam) {
-        auto is = [&](char what) {
-          return std::any_of(changes.begin(), changes.end(), [&](const Change& c) {
-            return c.frame == frame && c.cam == cam && c.what == what;
-          });
-        };
-        write_images(cam, frame, is('s') ? 70 : 64, 48, is('c') ? 70 : 64, 48);
-        if (is('m')) std::remove(fg_.format(cam, frame).c_str());
-        if (is('d')) testing::write_file(fg_.format(cam, frame), "no image");
-      }
-    }
-    ViewSets want_views = views_;
-    std::ostringstream want;
-    std::string want_error;
-    for (int frame = first; frame < first + 3 && want_error.empty(); ++frame) {
-      want << "frame " << frame << "\n";
-      want_error = error_of([&] { load_frame(want_views, fg_, im_, frame, 1, want); });
-    }
-    for (unsigned threads : {2u, 3u}) {
-      SCOPED_TRACE(::testing::Message() << "frames from " << first << ", " << threads
-                                        << " threads");
-      ViewSets views = views_;
-      std::ostringstream got;
-      std::string got_error;
-      SilhouettesAhead ahead;
-      std::optional<FrameReading> reading;
-      for (int frame = first; frame < first + 3 && got_error.empty(); ++frame) {
-        got << "frame " << frame << "\n";
-        reading.reset();
-        EXPECT_EQ(ahead.ready && ahead.frame == frame, frame > first);  // read by the last one
-        reading.emplace(views, fg_, im_, frame, threads, true, &ahead, frame < first + 2);
-        got_error = error_of([&] { reading->finish(got); });
-        for (int cam = 0; got_error.empty() && cam < 2; ++cam) {
-          const auto& sil = views.silhouettes[cam].get<1>();
-          EXPECT_EQ(sil[0][0], (cam + frame) % 3 == 0 ? 255 : 0) << frame << " " << cam;
-          EXPECT_EQ(views.coarse[cam].get<1>()[1][0], sil[8][0]) << frame << " " << cam;
-        }
-      }
-      reading.reset();
-      EXPECT_EQ(got_error, want_error);
-      EXPECT_EQ(got.str(), want.str());
-    }
-    EXPECT_EQ(want_error.empty(), first == 30) << want_error;
   }
 }
 
