@@ -309,23 +309,40 @@ TEST_F(Sculptor, BinaryOptionWritesTheSamePointsInBinary) {
   }
 }
 
+// With two threads frame 0's file is written while frame 1 is read and sampled; a silhouette of
+// frame 1 that is missing or damaged still stops the run where one thread stops it, after frame
+// 0's file and frame 1's first line.
 TEST_F(Sculptor, FailureInALaterFrameKeepsEarlierFiles) {
-  // Frame 1 of camera 3 cannot be read: frame 0 is written, then the run stops.
-  std::vector<std::string> a = args();
-  testing::TempDir input;
-  for (const auto& e : fs::directory_iterator(scene_dir_->path()))
-    fs::copy(e.path(), input.path() / e.path().filename());
-  const std::string missing = (input.path() / "sil3_0001.png").string();
-  fs::remove(missing);
-  const std::string folder = scene_dir_->path().string();
-  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
-  const Outcome r = run(dir_, a);
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
-  EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
-  EXPECT_EQ(read_points(dir_.file("points_0000.ply")).size(), 2000u);
-  EXPECT_NE(r.err.find(missing), std::string::npos) << r.err;
-  EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
+  for (const bool damaged : {false, true}) {
+    SCOPED_TRACE(damaged ? "damaged" : "missing");
+    // Frame 1 of camera 3 cannot be read: frame 0 is written, then the run stops.
+    std::vector<std::string> a = args();
+    testing::TempDir input;
+    for (const auto& e : fs::directory_iterator(scene_dir_->path()))
+      fs::copy(e.path(), input.path() / e.path().filename());
+    const std::string bad = (input.path() / "sil3_0001.png").string();
+    if (damaged) {
+      const std::string png = testing::read_file(bad);
+      testing::write_file(bad, png.substr(0, png.size() / 2));  // cut off halfway
+    } else {
+      fs::remove(bad);
+    }
+    const std::string folder = scene_dir_->path().string();
+    for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+    const Outcome r = run(dir_, a);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out.substr(r.out.size() - 8), "Frame 1\n") << r.out;
+    EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
+    EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
+    EXPECT_EQ(read_points(dir_.file("points_0000.ply")).size(), 2000u);
+    EXPECT_NE(r.err.find(bad), std::string::npos) << r.err;
+    EXPECT_EQ(lines(r.err).back().rfind("ERROR", 0), 0u) << r.err;
+    fs::remove(dir_.file("points_0000.ply"));
+    expect_same_failure_with_two_threads(dir_, a, r);
+    EXPECT_TRUE(fs::exists(dir_.file("points_0000.ply")));
+    EXPECT_FALSE(fs::exists(dir_.file("points_0001.ply")));
+    fs::remove(dir_.file("points_0000.ply"));
+  }
 }
 
 // With two threads a frame's colour images are read while its silhouettes are sampled; a colour
