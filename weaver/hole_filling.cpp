@@ -12,6 +12,7 @@
 #include "weaver/fairing.h"
 #include "weaver/loop_split.h"
 #include "weaver/patch_refinement.h"
+#include "weaver/rim_untangling.h"
 
 namespace tervik {
 namespace {
@@ -41,6 +42,8 @@ constexpr std::size_t kMaxBandStates = std::size_t(1) << 22;
 constexpr std::size_t kBandCandidates = 4;
 // A band is taken only where less than this share of its area faces against the normals.
 constexpr double kMaxBandAgainst = 0.2;
+// Rounds of widening holes whose rim overlaps them (weaver/rim_untangling.h).
+constexpr int kUntangleRounds = 3;
 
 
 // Appends the corners of `loop`, starting at its corner `first`, to v (vertices), p
@@ -401,12 +404,15 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
 HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   long refused = 0;
   to_hole_mesh(mesh, refused, hm);
+  // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
+  const long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds).faces_removed : 0;
   // Half the mean edge length bounds the target length from below (loops of tiny edges).
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
   if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
   HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, true, [](const auto&) { return true; });
   out.faces_refused = refused;
+  out.faces_opened = opened;
   long used = 0;
   for (auto v : hm.vertices()) used += !hm.is_isolated(v);
   out.euler = used - long(hm.n_edges()) + long(hm.n_faces());
