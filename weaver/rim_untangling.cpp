@@ -18,13 +18,13 @@ constexpr double kMinAgreement = 0.5;
 // Bits cut off from the largest piece with fewer faces than this share of what is left of it go.
 constexpr double kCutOffShare = 0.01;
 // Loops longer than this are left as they are: a long loop seen along one normal is too coarse
-// a picture to tell a tangle from a curved rim, and widening it on a sparse surface removed
-// more than its patch gave back.
-constexpr std::size_t kMaxLoop = 12;
+// a picture to tell a tangle from a curved rim (widening loops of up to 48 corners turned more
+// faces on the sparse sphere than it set right).
+constexpr std::size_t kMaxLoop = 24;
 // A loop's widening may remove at most this many faces per corner, and kMostExtra more; past
 // that it is undone (the loop lies in a region too tangled to open).
-constexpr std::size_t kMostPerCorner = 4;
-constexpr std::size_t kMostExtra = 8;
+constexpr std::size_t kMostPerCorner = 8;
+constexpr std::size_t kMostExtra = 16;
 
 // A loop seen along its mean normal: corner k at (x[k], y[k]).
 struct Flat {
@@ -145,15 +145,19 @@ struct VertexFaces {
   }
 };
 
-// How many fans (groups connected across edges at v) the faces at v that are not gone form.
-int fans(const RepairMesh& mesh, const VertexFaces& at, const std::vector<char>& gone, long long v) {
+// Appends to `out` the faces of every fan at v but the largest (fans: groups of the faces at v
+// that are not gone, connected across edges at v).
+void smaller_fans(const RepairMesh& mesh, const VertexFaces& at, const std::vector<char>& gone,
+                  long long v, std::vector<std::size_t>& out) {
   // Each face at v joins its two other corners; the fans are the components of those links.
+  std::vector<std::size_t> faces;
   std::vector<std::array<long long, 2>> links;
   for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k) {
     const std::size_t f = at.faces[k];
     if (gone[f]) continue;
     const auto& t = mesh.faces[f];
     const int c = t.x == v ? 0 : t.y == v ? 1 : 2;
+    faces.push_back(f);
     links.push_back({t[(c + 1) % 3], t[(c + 2) % 3]});
   }
   std::vector<int> parent(links.size());
@@ -170,35 +174,40 @@ int fans(const RepairMesh& mesh, const VertexFaces& at, const std::vector<char>&
         const int a = root(int(i)), b = root(int(j));
         if (a != b) parent[std::size_t(a)] = b, --count;
       }
-  return count;
+  if (count < 2) return;
+  std::vector<int> size(links.size(), 0);
+  for (std::size_t i = 0; i < links.size(); ++i) ++size[std::size_t(root(int(i)))];
+  const int keep = int(std::max_element(size.begin(), size.end()) - size.begin());
+  for (std::size_t i = 0; i < links.size(); ++i)
+    if (root(int(i)) != keep) out.push_back(faces[i]);
 }
 
-// Removes every face at the given vertices, then every face at each vertex that this leaves
-// with several fans, until none is, or until more than `most` faces went: then every face it
-// removed is put back. Returns the faces removed.
+// Removes every face at the given vertices, then, at each vertex this leaves with several fans,
+// every fan but the largest, until no vertex has several; or, where that would remove more than
+// `most` faces, nothing. Returns the faces removed.
 long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gone,
-           std::vector<long long> corners, std::size_t most) {
-  std::vector<std::size_t> removed;
+           const std::vector<long long>& corners, std::size_t most) {
+  std::vector<std::size_t> removed, next;
+  for (long long v : corners)
+    for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k)
+      next.push_back(at.faces[k]);
   std::vector<long long> touched;
-  while (!corners.empty()) {
+  while (!next.empty()) {
     touched.clear();
-    for (long long v : corners)
-      for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k) {
-        const std::size_t f = at.faces[k];
-        if (gone[f]) continue;
-        gone[f] = 1;
-        removed.push_back(f);
-        for (int c = 0; c < 3; ++c) touched.push_back(mesh.faces[f][c]);
-      }
-    std::sort(touched.begin(), touched.end());
-    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
-    corners.clear();
-    for (long long v : touched)
-      if (fans(mesh, at, gone, v) > 1) corners.push_back(v);
+    for (std::size_t f : next) {
+      if (gone[f]) continue;
+      gone[f] = 1;
+      removed.push_back(f);
+      for (int c = 0; c < 3; ++c) touched.push_back(mesh.faces[f][c]);
+    }
     if (removed.size() > most) {
       for (std::size_t f : removed) gone[f] = 0;
       return 0;
     }
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    next.clear();
+    for (long long v : touched) smaller_fans(mesh, at, gone, v, next);
   }
   return long(removed.size());
 }

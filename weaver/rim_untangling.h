@@ -15,7 +15,7 @@ namespace tervik {
 // What untangle_rims did.
 struct RimUntangling {
   long faces_removed = 0;  // faces removed from mesh.faces
-  long loops_tangled = 0;  // loops of at most 12 corners that were tangled at first
+  long loops_tangled = 0;  // loops of at most 24 corners that were tangled at first
   long loops_left = 0;     // of those, loops still tangled when it stopped
 };
 
@@ -24,9 +24,10 @@ struct RimUntangling {
 // tangled when, projected along the mean of its corners' unit normals (mesh.normals), it winds
 // clockwise or crosses itself; loops whose normals turn too far apart to project them, and the
 // clockwise rims of pieces other than the largest (detached pieces, whose hole is the outside),
-// are not. A tangled loop of at most 12 corners loses every face at its corners, then every
-// face at each vertex left with several fans (so that every vertex stays a manifold one); a
-// loop whose widening would remove more than 4 faces per corner and 8 more keeps its faces.
+// are not. A tangled loop of at most 24 corners loses every face at its corners, then, at each
+// vertex left with several fans, every fan but the largest (so that every vertex stays a
+// manifold one; a hole the widening reaches becomes part of it); a loop whose widening would remove more than 8
+// faces per corner and 16 more keeps its faces.
 // Small bits of the largest piece cut off by the widening go too. Repeats for `rounds` rounds
 // on the loops still tangled. Keeps the other faces of mesh.faces in their order and rebuilds
 // `hm` from them when it removed any.
