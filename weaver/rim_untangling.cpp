@@ -92,8 +92,9 @@ long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector
   std::vector<char> seen(hm.n_halfedges(), 0);
   std::vector<HH> loop;
   Flat flat;
+  const bool deletions = hm.has_halfedge_status();
   for (auto h : hm.halfedges()) {
-    if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+    if ((deletions && hm.status(h).deleted()) || !hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
     loop.clear();
     for (HH g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
       seen[std::size_t(g.idx())] = 1;
@@ -260,25 +261,34 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds) {
   if (corners.empty() || rounds <= 0) return out;
   const VertexFaces at(mesh);
   std::vector<char> gone(mesh.faces.size(), 0);
-  RepairMesh left;
-  left.vertices = mesh.vertices;
-  std::vector<int> left_piece;  // the piece each face of `left` (and of hm) came from
+  // Faces are deleted from hm as they go (hm's faces keep their indices until the end), which
+  // costs far less than building it again.
+  hm.request_face_status();
+  hm.request_edge_status();
+  hm.request_halfedge_status();
+  hm.request_vertex_status();
   for (int round = 0; round < rounds && !corners.empty(); ++round) {
     long removed = 0;
     for (const auto& loop : corners)
       removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
     if (removed == 0) break;
     out.faces_removed += removed + drop_cut_off(mesh, at, gone, piece, largest);
-    left.faces.clear();
-    left_piece.clear();
-    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-      if (!gone[f]) left.faces.push_back(mesh.faces[f]), left_piece.push_back(piece[f]);
-    long refused = 0;
-    to_hole_mesh(left, refused, hm);
+    for (std::size_t f = 0; f < gone.size(); ++f)
+      if (gone[f] && !hm.status(FH(int(f))).deleted()) hm.delete_face(FH(int(f)), false);
     corners.clear();
-    out.loops_left = tangled_loops(hm, mesh, left_piece, largest, corners);
+    out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
   }
-  if (out.faces_removed > 0) mesh.faces.swap(left.faces);
+  if (out.faces_removed > 0) {
+    hm.garbage_collection();
+    std::size_t k = 0;
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+      if (!gone[f]) mesh.faces[k++] = mesh.faces[f];
+    mesh.faces.resize(k);
+  }
+  hm.release_vertex_status();
+  hm.release_halfedge_status();
+  hm.release_edge_status();
+  hm.release_face_status();
   return out;
 }
 

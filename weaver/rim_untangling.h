@@ -26,11 +26,11 @@ struct RimUntangling {
 // clockwise rims of pieces other than the largest (detached pieces, whose hole is the outside),
 // are not. A tangled loop of at most 24 corners loses every face at its corners, then, at each
 // vertex left with several fans, every fan but the largest (so that every vertex stays a
-// manifold one; a hole the widening reaches becomes part of it); a loop whose widening would remove more than 8
-// faces per corner and 16 more keeps its faces.
-// Small bits of the largest piece cut off by the widening go too. Repeats for `rounds` rounds
-// on the loops still tangled. Keeps the other faces of mesh.faces in their order and rebuilds
-// `hm` from them when it removed any.
+// manifold one; a hole the widening reaches becomes part of it); a loop whose widening would
+// remove more than 8 faces per corner and 16 more keeps its faces. Small bits of the largest
+// piece cut off by the widening go too. Repeats for `rounds` rounds on the loops still tangled.
+// Keeps the other faces of mesh.faces in their order and removes the same faces from `hm`
+// (whose remaining faces may then come in another order).
 RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds);
 
 }  // namespace tervik

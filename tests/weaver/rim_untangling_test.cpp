@@ -76,8 +76,17 @@ TEST(RimUntangling, FoldedHoleIsWidenedUntilItsPatchFacesUp) {
   EXPECT_GT(r.faces_removed, 0);
   EXPECT_LE(r.faces_removed, 8 * 8 + 16);
   EXPECT_EQ(long(plain.faces.size() - m.faces.size()), r.faces_removed);
-  // Every vertex stays a manifold one (hm holds every face) and the hole stays one hole.
+  // Every vertex stays a manifold one and the hole stays one hole: hm holds the same faces,
+  // with two boundary loops (the hole and the outer rim).
   EXPECT_EQ(hm.n_faces(), m.faces.size());
+  std::vector<char> seen(hm.n_halfedges(), 0);
+  int loops = 0;
+  for (auto h : hm.halfedges()) {
+    if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+    ++loops;
+    for (auto g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) seen[std::size_t(g.idx())] = 1;
+  }
+  EXPECT_EQ(loops, 2);
   const testing::Topology t = testing::topology(m.faces);
   EXPECT_EQ(t.nonmanifold, 0);
   EXPECT_EQ(t.euler, 0);
