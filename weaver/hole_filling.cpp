@@ -32,7 +32,11 @@ constexpr std::size_t kLastRoundShare = 20;
 // Parts of at most this many corners avoid triangles that face against their corners' normals
 // where another triangulation does (on larger parts, where corners far apart meet in one
 // triangle, the noisy normals misled more than they helped).
-constexpr int kSteeredPart = 6;
+constexpr std::size_t kSteeredPart = 6;
+// Larger parts whose corners' normals sum to at least this share of their number avoid
+// triangles that face against their mean normal instead (0.6 steered parts of the large holes in
+// the sparse sphere cloud wrongly; 0.7 to 0.8 helped on all clouds but that one).
+constexpr double kSteerAgreement = 0.7;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
 // A band between two loops is stitched over (corners of one) x (corners of the other) states;
@@ -266,8 +270,9 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     const auto part_allowed = [&](int i, int k) {
       return !hm.find_halfedge(v[std::size_t(part[std::size_t(i)])], v[std::size_t(part[std::size_t(k)])]).is_valid();
     };
-    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed, m <= kSteeredPart ? pn : std::vector<Point3D>())
-                                           : ear_triangulation(pp, pn, part_allowed);
+    const auto tris = m <= kMaxDynamicLoop
+                          ? min_area_triangulation(pp, part_allowed, steering_normals(pn, kSteeredPart, kSteerAgreement))
+                          : ear_triangulation(pp, pn, part_allowed);
     std::vector<std::array<VH, 3>> faces;
     if (tris.empty()) {
       // No triangulation over the part's own corners: a fan around a new middle vertex.

@@ -7,7 +7,8 @@
 // (weaver/loop_split.h); each part is triangulated over its corners (least area, needles
 // penalised, by dynamic programming, or for a part still over 1000 corners by cutting off the
 // sharpest corner first; see weaver/loop_triangulation.h; a part of a few corners avoids
-// triangles facing against its corners' normals), then the patch is refined until
+// triangles facing against its corners' normals, a larger one whose normals agree triangles
+// facing against their mean), then the patch is refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges
 // flipped towards better triangles), and its new vertices are moved to the smooth membrane that
 // the loop spans (fairing); last, patch edges (and, once every hole is closed, the edges on
