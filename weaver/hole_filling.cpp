@@ -136,26 +136,9 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
   std::vector<char> against;
   for (const auto& loop : loops) against.push_back(patch_faces_against_normals(hm, mesh, loop));
   if (std::find(against.begin(), against.end(), 1) == against.end()) return {};
-  // Pieces: faces connected across edges.
-  std::vector<int> piece(hm.n_faces(), -1);
-  std::vector<long> piece_faces;
-  std::vector<HoleMesh::FaceHandle> stack;
-  for (auto f : hm.faces()) {
-    if (piece[std::size_t(f.idx())] >= 0) continue;
-    const int id = int(piece_faces.size());
-    piece_faces.push_back(0);
-    piece[std::size_t(f.idx())] = id;
-    stack.assign(1, f);
-    while (!stack.empty()) {
-      const auto g = stack.back();
-      stack.pop_back();
-      ++piece_faces.back();
-      for (auto k : hm.ff_range(g))
-        if (piece[std::size_t(k.idx())] < 0) piece[std::size_t(k.idx())] = id, stack.push_back(k);
-    }
-  }
-  if (piece_faces.size() < 2) return {};
-  const int largest = int(std::max_element(piece_faces.begin(), piece_faces.end()) - piece_faces.begin());
+  std::vector<int> piece;
+  int largest = -1;
+  if (face_pieces(hm, piece, largest) < 2) return {};
   std::vector<int> loop_piece;
   std::vector<std::size_t> islands;
   for (std::size_t l = 0; l < loops.size(); ++l) {

@@ -59,28 +59,6 @@ bool crosses_itself(const Flat& f) {
   return false;
 }
 
-// The face-connected pieces of hm: each face's piece; returns the piece with the most faces.
-int largest_piece(const HoleMesh& hm, std::vector<int>& piece) {
-  piece.assign(hm.n_faces(), -1);
-  std::vector<long> size;
-  std::vector<FH> stack;
-  for (auto f : hm.faces()) {
-    if (piece[std::size_t(f.idx())] >= 0) continue;
-    const int id = int(size.size());
-    size.push_back(0);
-    piece[std::size_t(f.idx())] = id;
-    stack.assign(1, f);
-    while (!stack.empty()) {
-      const FH g = stack.back();
-      stack.pop_back();
-      ++size.back();
-      for (auto k : hm.ff_range(g))
-        if (piece[std::size_t(k.idx())] < 0) piece[std::size_t(k.idx())] = id, stack.push_back(k);
-    }
-  }
-  return size.empty() ? -1 : int(std::max_element(size.begin(), size.end()) - size.begin());
-}
-
 // Appends the corners of hm's tangled loops of at most kMaxLoop corners to `corners` (one list
 // per loop) and returns how many there are: loops that wind clockwise or cross themselves,
 // seen along their mean normal.
@@ -252,10 +230,33 @@ long drop_cut_off(const RepairMesh& mesh, const VertexFaces& at, std::vector<cha
 
 }  // namespace
 
+int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest) {
+  piece.assign(hm.n_faces(), -1);
+  std::vector<long> size;
+  std::vector<FH> stack;
+  for (auto f : hm.faces()) {
+    if (piece[std::size_t(f.idx())] >= 0) continue;
+    const int id = int(size.size());
+    size.push_back(0);
+    piece[std::size_t(f.idx())] = id;
+    stack.assign(1, f);
+    while (!stack.empty()) {
+      const FH g = stack.back();
+      stack.pop_back();
+      ++size.back();
+      for (auto k : hm.ff_range(g))
+        if (piece[std::size_t(k.idx())] < 0) piece[std::size_t(k.idx())] = id, stack.push_back(k);
+    }
+  }
+  largest = size.empty() ? -1 : int(std::max_element(size.begin(), size.end()) - size.begin());
+  return int(size.size());
+}
+
 RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds) {
   RimUntangling out;
   std::vector<int> piece;
-  const int largest = largest_piece(hm, piece);
+  int largest = -1;
+  face_pieces(hm, piece, largest);
   std::vector<std::vector<long long>> corners;
   out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
   if (corners.empty() || rounds <= 0) return out;

@@ -19,6 +19,11 @@ struct RimUntangling {
   long loops_left = 0;     // of those, loops still tangled when it stopped
 };
 
+// The pieces of `hm` (faces connected across edges): piece[f] for every face f, numbered in
+// the order of their first faces; `largest` is the one with the most faces (the first of
+// equals; -1 without faces). Returns how many pieces there are.
+int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest);
+
 // Widens the tangled boundary loops of `hm`, which must have been built from `mesh` by
 // to_hole_mesh with no face refused (same vertices, same faces in the same order). A loop is
 // tangled when, projected along the mean of its corners' unit normals (mesh.normals), it winds
