@@ -12,6 +12,7 @@
 #include "weaver/fairing.h"
 #include "weaver/loop_split.h"
 #include "weaver/patch_refinement.h"
+#include "weaver/rim_untangling.h"
 
 namespace tervik {
 namespace {
@@ -31,7 +32,11 @@ constexpr std::size_t kLastRoundShare = 20;
 // Parts of at most this many corners avoid triangles that face against their corners' normals
 // where another triangulation does (on larger parts, where corners far apart meet in one
 // triangle, the noisy normals misled more than they helped).
-constexpr int kSteeredPart = 6;
+constexpr std::size_t kSteeredPart = 6;
+// Larger parts whose corners' normals sum to at least this share of their number avoid
+// triangles that face against their mean normal instead (0.6 steered parts of the large holes in
+// the sparse sphere cloud wrongly; 0.7 to 0.8 helped on all clouds but that one).
+constexpr double kSteerAgreement = 0.7;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
 // A band between two loops is stitched over (corners of one) x (corners of the other) states;
@@ -41,6 +46,8 @@ constexpr std::size_t kMaxBandStates = std::size_t(1) << 22;
 constexpr std::size_t kBandCandidates = 4;
 // A band is taken only where less than this share of its area faces against the normals.
 constexpr double kMaxBandAgainst = 0.2;
+// Rounds of widening holes whose rim overlaps them (weaver/rim_untangling.h).
+constexpr int kUntangleRounds = 3;
 
 
 // Appends the corners of `loop`, starting at its corner `first`, to v (vertices), p
@@ -129,26 +136,9 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
   std::vector<char> against;
   for (const auto& loop : loops) against.push_back(patch_faces_against_normals(hm, mesh, loop));
   if (std::find(against.begin(), against.end(), 1) == against.end()) return {};
-  // Pieces: faces connected across edges.
-  std::vector<int> piece(hm.n_faces(), -1);
-  std::vector<long> piece_faces;
-  std::vector<HoleMesh::FaceHandle> stack;
-  for (auto f : hm.faces()) {
-    if (piece[std::size_t(f.idx())] >= 0) continue;
-    const int id = int(piece_faces.size());
-    piece_faces.push_back(0);
-    piece[std::size_t(f.idx())] = id;
-    stack.assign(1, f);
-    while (!stack.empty()) {
-      const auto g = stack.back();
-      stack.pop_back();
-      ++piece_faces.back();
-      for (auto k : hm.ff_range(g))
-        if (piece[std::size_t(k.idx())] < 0) piece[std::size_t(k.idx())] = id, stack.push_back(k);
-    }
-  }
-  if (piece_faces.size() < 2) return {};
-  const int largest = int(std::max_element(piece_faces.begin(), piece_faces.end()) - piece_faces.begin());
+  std::vector<int> piece;
+  int largest = -1;
+  if (face_pieces(hm, piece, largest) < 2) return {};
   std::vector<int> loop_piece;
   std::vector<std::size_t> islands;
   for (std::size_t l = 0; l < loops.size(); ++l) {
@@ -263,8 +253,9 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     const auto part_allowed = [&](int i, int k) {
       return !hm.find_halfedge(v[std::size_t(part[std::size_t(i)])], v[std::size_t(part[std::size_t(k)])]).is_valid();
     };
-    const auto tris = m <= kMaxDynamicLoop ? min_area_triangulation(pp, part_allowed, m <= kSteeredPart ? pn : std::vector<Point3D>())
-                                           : ear_triangulation(pp, pn, part_allowed);
+    const auto tris = m <= kMaxDynamicLoop
+                          ? min_area_triangulation(pp, part_allowed, steering_normals(pn, kSteeredPart, kSteerAgreement))
+                          : ear_triangulation(pp, pn, part_allowed);
     std::vector<std::array<VH, 3>> faces;
     if (tris.empty()) {
       // No triangulation over the part's own corners: a fan around a new middle vertex.
@@ -401,12 +392,15 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
 HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   long refused = 0;
   to_hole_mesh(mesh, refused, hm);
+  // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
+  const long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds).faces_removed : 0;
   // Half the mean edge length bounds the target length from below (loops of tiny edges).
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
   if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
   HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, true, [](const auto&) { return true; });
   out.faces_refused = refused;
+  out.faces_opened = opened;
   long used = 0;
   for (auto v : hm.vertices()) used += !hm.is_isolated(v);
   out.euler = used - long(hm.n_edges()) + long(hm.n_faces());

@@ -1,11 +1,14 @@
 #pragma once
 // Closing the holes of a manifold, consistently oriented triangle mesh.
 //
+// Short loops that wind the wrong way or cross themselves, seen along their normals (a fold of
+// the surface beside the hole), are first widened until they do not (weaver/rim_untangling.h).
 // Each boundary loop longer than 64 edges is first split by chords across the hole into parts
 // (weaver/loop_split.h); each part is triangulated over its corners (least area, needles
 // penalised, by dynamic programming, or for a part still over 1000 corners by cutting off the
 // sharpest corner first; see weaver/loop_triangulation.h; a part of a few corners avoids
-// triangles facing against its corners' normals), then the patch is refined until
+// triangles facing against its corners' normals, a larger one whose normals agree triangles
+// facing against their mean), then the patch is refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges
 // flipped towards better triangles), and its new vertices are moved to the smooth membrane that
 // the loop spans (fairing); last, patch edges (and, once every hole is closed, the edges on
@@ -30,6 +33,7 @@ struct HoleFilling {
   long vertices_added = 0;
   long holes_left = 0;     // loops that could not be closed
   long faces_refused = 0;  // input faces the half-edge structure refused (left out)
+  long faces_opened = 0;   // input faces removed to widen holes whose rim overlapped them
   long euler = 0;          // Euler characteristic of the result (vertices in use; fill_holes)
   long euler_change = 0;   // what the patches added to it (+1 for each patch that is a disc)
 };

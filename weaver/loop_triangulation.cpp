@@ -72,6 +72,16 @@ std::vector<std::array<int, 3>> min_area_triangulation(
   return out;
 }
 
+std::vector<Point3D> steering_normals(const std::vector<Point3D>& normals, std::size_t small,
+                                      double agreement) {
+  if (normals.size() <= small) return normals;
+  Point3D sum;
+  for (const Point3D& n : normals) sum += n;
+  const double length = norm(sum);
+  if (!(length > 0.0) || length < agreement * double(normals.size())) return {};
+  return std::vector<Point3D>(normals.size(), sum / length);
+}
+
 std::vector<std::array<int, 3>> ear_triangulation(
     const std::vector<Point3D>& p, const std::vector<Point3D>& normals,
     const std::function<bool(int, int)>& allowed) {

@@ -24,6 +24,14 @@ std::vector<std::array<int, 3>> min_area_triangulation(
     const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
     const std::vector<Point3D>& normals);
 
+// The normals that steer min_area_triangulation of a polygon whose corners have the unit
+// normals `normals`: up to `small` corners, the corners' own; for more corners, where their sum
+// is at least `agreement` times their number (they spread little), their mean direction at every
+// corner (far-apart corners meeting in one triangle then judge it by one direction rather than by
+// their own noisy normals); otherwise none (empty: unsteered).
+std::vector<Point3D> steering_normals(const std::vector<Point3D>& normals, std::size_t small,
+                                      double agreement);
+
 // Triangles over the closed polygon p (n >= 3) by repeatedly cutting off the corner with the
 // smallest interior angle, measured around the outward normal normals[i] of each corner; the
 // polygon runs with its inside on the left seen from outside. Each triple (prev, corner, next)

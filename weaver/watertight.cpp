@@ -42,8 +42,10 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
   HoleMesh closed;
-  const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
+  const std::size_t old_vertices = m.vertices.size();
   report.holes = fill_holes(m, closed);
+  // The kept faces come first, less those removed to widen holes.
+  const std::size_t kept = m.faces.size() - std::size_t(report.holes.faces_added);
   if (closed.n_vertices() > old_vertices && !points.empty()) {
     // Patches over large holes span the inside of the object: they are lifted onto the points.
     inflate_patches(closed, old_vertices, points, mean_edge_length(m));

@@ -28,7 +28,8 @@ struct WatertightReport {
 
   // Faces removed by the repairs, withdrawn faces not included.
   long faces_removed() const {
-    return degenerate + nonmanifold_edge + unorientable + folded + nonmanifold_vertex + small_pieces;
+    return degenerate + nonmanifold_edge + unorientable + folded + nonmanifold_vertex + small_pieces +
+           holes.faces_opened;
   }
 };
 

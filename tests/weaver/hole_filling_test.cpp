@@ -224,5 +224,48 @@ TEST(LoopTriangulation, NormalsSteerAwayFromATriangleFacingAgainstThem) {
   EXPECT_EQ(min_area_triangulation(quad, any, down).size(), 2u);
 }
 
+TEST(LoopTriangulation, ZigZagLoopSteeredByItsMeanNormalHasNoFaceAgainstIt) {
+  // A star of 24 corners whose points and notches zig-zag a little up and down: its
+  // least-cost triangulation holds a triangle facing down.
+  const std::vector<Point3D> star = {
+      {0.951, 0.000, 0.083},   {0.300, 0.080, 0.095},   {0.805, 0.465, 0.001},   {0.297, 0.297, -0.094},
+      {0.417, 0.722, -0.059},  {0.111, 0.414, -0.012},  {0.000, 0.803, 0.031},   {-0.088, 0.329, -0.048},
+      {-0.421, 0.728, 0.043},  {-0.242, 0.242, -0.022}, {-0.980, 0.566, -0.045}, {-0.396, 0.106, 0.099},
+      {-1.174, 0.000, 0.047},  {-0.325, -0.087, 0.023}, {-0.942, -0.544, 0.097}, {-0.290, -0.290, 0.097},
+      {-0.591, -1.024, 0.081}, {-0.091, -0.341, -0.068}, {-0.000, -1.056, 0.031}, {0.092, -0.342, -0.078},
+      {0.418, -0.724, 0.010},  {0.300, -0.300, -0.014}, {0.740, -0.427, -0.034}, {0.304, -0.081, -0.024}};
+  // Noisy corner normals around +z: tilted 0.4 to alternate sides.
+  std::vector<Point3D> normals;
+  for (std::size_t i = 0; i < star.size(); ++i) {
+    const Point3D n(i % 2 ? 0.4 : -0.4, i % 3 ? 0.4 : -0.4, 1.0);
+    normals.push_back(n / norm(n));
+  }
+  const auto any = [](int, int) { return true; };
+  const auto downward = [&](const std::vector<std::array<int, 3>>& tris) {
+    int count = 0;
+    for (const auto& t : tris) {
+      const Point3D &a = star[std::size_t(t[0])], &b = star[std::size_t(t[1])], &c = star[std::size_t(t[2])];
+      count += cross(b - a, c - a).z <= 0.0;
+    }
+    return count;
+  };
+  ASSERT_GT(downward(min_area_triangulation(star, any)), 0);
+  const std::vector<Point3D> steer = steering_normals(normals, 6, 0.7);
+  ASSERT_EQ(steer.size(), star.size());
+  for (const Point3D& n : steer) {
+    EXPECT_NEAR(norm(n), 1.0, 1e-12);
+    EXPECT_GT(n.z, 0.99);  // the tilts cancel out
+  }
+  const auto steered = min_area_triangulation(star, any, steer);
+  EXPECT_EQ(steered.size(), star.size() - 2);
+  EXPECT_EQ(downward(steered), 0);
+  // Few corners keep their own normals; normals spread all round steer nothing.
+  const std::vector<Point3D> few(normals.begin(), normals.begin() + 6);
+  EXPECT_EQ(steering_normals(few, 6, 0.7), few);
+  std::vector<Point3D> around;
+  for (int i = 0; i < 12; ++i) around.emplace_back(std::cos(M_PI * i / 6), std::sin(M_PI * i / 6), 0.2);
+  EXPECT_TRUE(steering_normals(around, 6, 0.7).empty());
+}
+
 }  // namespace
 }  // namespace tervik

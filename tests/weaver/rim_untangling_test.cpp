@@ -1,0 +1,133 @@
+// Widening holes whose rim overlaps itself: a fold beside a hole in a flat grid.
+#include "weaver/rim_untangling.h"
+
+#include <gtest/gtest.h>
+
+#include "weaver/hole_filling.h"
+#include "weaver/mesh_fixtures.h"
+
+namespace tervik {
+namespace {
+
+// A flat n x n grid of unit cells in the plane z = 0, facing up (normals +z), with the cells
+// [x0, x0 + w) x [y0, y0 + h) left out: a hole whose loop has 2 (w + h) corners.
+RepairMesh grid_with_hole(int n, int x0, int y0, int w, int h) {
+  RepairMesh m;
+  const auto at = [n](int x, int y) { return (long long)(y) * (n + 1) + x; };
+  for (int y = 0; y <= n; ++y)
+    for (int x = 0; x <= n; ++x) m.vertices.emplace_back(x, y, 0.0);
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      if (x >= x0 && x < x0 + w && y >= y0 && y < y0 + h) continue;
+      m.faces.emplace_back(at(x, y), at(x + 1, y), at(x + 1, y + 1));
+      m.faces.emplace_back(at(x, y), at(x + 1, y + 1), at(x, y + 1));
+    }
+  m.normals.assign(m.vertices.size(), Point3D(0.0, 0.0, 1.0));
+  m.colors.assign(m.vertices.size(), Coord3D<unsigned char>(100, 150, 200));
+  return m;
+}
+
+// Faces whose normal does not point up.
+long faces_down(const RepairMesh& m) {
+  long down = 0;
+  for (const auto& f : m.faces) {
+    const Point3D a = m.vertices[std::size_t(f.x)], b = m.vertices[std::size_t(f.y)], c = m.vertices[std::size_t(f.z)];
+    down += cross(b - a, c - a).z <= 0.0;
+  }
+  return down;
+}
+
+// The middle corner on the right side of a hole of h = 2 cells moved left past the hole's left
+// side: the faces right of it stretch over the hole (still facing up) and the loop crosses
+// itself seen from above.
+RepairMesh folded(int w) {
+  RepairMesh m = grid_with_hole(20, 4, 5, w, 2);
+  m.vertices[std::size_t(6 * 21 + 4 + w)].x = 3.5;
+  return m;
+}
+
+// Closes the holes away from the grid's outer rim (which runs clockwise, the outside being
+// its hole) and returns the faces that then point down.
+long close_inner_and_count_down(RepairMesh& m, int n) {
+  std::vector<char> inner(m.vertices.size(), 1);
+  for (std::size_t v = 0; v < std::size_t((n + 1) * (n + 1)); ++v) {
+    const Point3D& p = m.vertices[v];
+    if (p.y == 0.0 || p.y == double(n) || p.x == 0.0 || p.x == double(n)) inner[v] = 0;
+  }
+  const HoleFilling closed = fill_marked_holes(m, inner, 1.0);
+  EXPECT_EQ(closed.holes_closed, 1);
+  EXPECT_EQ(closed.holes_left, 0);
+  return faces_down(m);
+}
+
+TEST(RimUntangling, FoldedHoleIsWidenedUntilItsPatchFacesUp) {
+  RepairMesh plain = folded(2);  // 8 corners
+  ASSERT_EQ(faces_down(plain), 0);
+  // Closed as it is, the crossed loop gets a patch with a face turned down.
+  RepairMesh m = plain;
+  ASSERT_GT(close_inner_and_count_down(m, 20), 0);
+  m = plain;
+  long refused = 0;
+  HoleMesh hm = to_hole_mesh(m, refused);
+  ASSERT_EQ(refused, 0);
+  const RimUntangling r = untangle_rims(m, hm, 3);
+  EXPECT_EQ(r.loops_tangled, 1);  // the outer rim is too long to judge
+  EXPECT_EQ(r.loops_left, 0);
+  EXPECT_GT(r.faces_removed, 0);
+  EXPECT_LE(r.faces_removed, 8 * 8 + 16);
+  EXPECT_EQ(long(plain.faces.size() - m.faces.size()), r.faces_removed);
+  // Every vertex stays a manifold one and the hole stays one hole: hm holds the same faces,
+  // with two boundary loops (the hole and the outer rim).
+  EXPECT_EQ(hm.n_faces(), m.faces.size());
+  std::vector<char> seen(hm.n_halfedges(), 0);
+  int loops = 0;
+  for (auto h : hm.halfedges()) {
+    if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+    ++loops;
+    for (auto g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) seen[std::size_t(g.idx())] = 1;
+  }
+  EXPECT_EQ(loops, 2);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.euler, 0);
+  // Its patch now faces up.
+  EXPECT_EQ(close_inner_and_count_down(m, 20), 0);
+  EXPECT_EQ(testing::topology(m.faces).euler, 1);
+}
+
+TEST(RimUntangling, FillingWidensFoldedHoles) {
+  RepairMesh m = folded(2);
+  EXPECT_GT(fill_holes(m).faces_opened, 0);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+}
+
+TEST(RimUntangling, LeavesPlainHolesDetachedPiecesAndLongLoopsAlone) {
+  const auto expect_untouched = [](RepairMesh m) {
+    const auto faces = m.faces;
+    long refused = 0;
+    HoleMesh hm = to_hole_mesh(m, refused);
+    const RimUntangling r = untangle_rims(m, hm, 3);
+    EXPECT_EQ(r.loops_tangled, 0);
+    EXPECT_EQ(r.faces_removed, 0);
+    EXPECT_EQ(m.faces, faces);
+  };
+  // A plain hole, and a detached square inside it whose rim runs clockwise round it.
+  RepairMesh m = grid_with_hole(12, 3, 3, 5, 5);
+  const long long a = (long long)(m.vertices.size());
+  for (const Point3D& p : {Point3D(5.0, 5.0, 0.0), Point3D(6.0, 5.0, 0.0), Point3D(6.0, 6.0, 0.0), Point3D(5.0, 6.0, 0.0)}) {
+    m.vertices.push_back(p);
+    m.normals.emplace_back(0.0, 0.0, 1.0);
+    m.colors.emplace_back(0, 0, 0);
+  }
+  m.faces.emplace_back(a, a + 1, a + 2);
+  m.faces.emplace_back(a, a + 2, a + 3);
+  expect_untouched(m);
+  // A fold beside a hole of 28 corners: too long to be judged from one direction.
+  expect_untouched(folded(12));
+}
+
+}  // namespace
+}  // namespace tervik

@@ -1,0 +1,296 @@
+// Widening holes whose rim overlaps itself, seen along the surface normal.
+#include "weaver/rim_untangling.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace tervik {
+namespace {
+
+using VH = HoleMesh::VertexHandle;
+using HH = HoleMesh::HalfedgeHandle;
+using FH = HoleMesh::FaceHandle;
+
+// A loop is projected only where the sum of its corners' unit normals is at least this share
+// of their number: where they turn further apart (a hole around a limb) no plane shows it.
+constexpr double kMinAgreement = 0.5;
+// Bits cut off from the largest piece with fewer faces than this share of what is left of it go.
+constexpr double kCutOffShare = 0.01;
+// Loops longer than this are left as they are: a long loop seen along one normal is too coarse
+// a picture to tell a tangle from a curved rim (widening loops of up to 48 corners turned more
+// faces on the sparse sphere than it set right).
+constexpr std::size_t kMaxLoop = 24;
+// A loop's widening may remove at most this many faces per corner, and kMostExtra more; past
+// that it is undone (the loop lies in a region too tangled to open).
+constexpr std::size_t kMostPerCorner = 8;
+constexpr std::size_t kMostExtra = 16;
+
+// A loop seen along its mean normal: corner k at (x[k], y[k]).
+struct Flat {
+  std::vector<double> x, y;
+};
+
+// Twice the signed area of the projected loop (positive: counter-clockwise).
+double twice_area(const Flat& f) {
+  const std::size_t n = f.x.size();
+  double a = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t j = (i + 1) % n;
+    a += f.x[i] * f.y[j] - f.x[j] * f.y[i];
+  }
+  return a;
+}
+
+double orient(const Flat& f, std::size_t a, std::size_t b, std::size_t c) {
+  return (f.x[b] - f.x[a]) * (f.y[c] - f.y[a]) - (f.y[b] - f.y[a]) * (f.x[c] - f.x[a]);
+}
+
+// Whether two edges of the projected loop that share no corner cross.
+bool crosses_itself(const Flat& f) {
+  const std::size_t n = f.x.size();
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 2; j < n; ++j) {
+      if (i == 0 && j == n - 1) continue;
+      const std::size_t i2 = i + 1, j2 = (j + 1) % n;
+      if (orient(f, i, i2, j) * orient(f, i, i2, j2) < 0.0 && orient(f, j, j2, i) * orient(f, j, j2, i2) < 0.0)
+        return true;
+    }
+  return false;
+}
+
+// Appends the corners of hm's tangled loops of at most kMaxLoop corners to `corners` (one list
+// per loop) and returns how many there are: loops that wind clockwise or cross themselves,
+// seen along their mean normal.
+// Clockwise rims of pieces other than the largest (piece[f] for each face f of hm) are
+// detached pieces' rims, not tangles.
+long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector<int>& piece,
+                   int largest, std::vector<std::vector<long long>>& corners) {
+  long tangled = 0;
+  std::vector<char> seen(hm.n_halfedges(), 0);
+  std::vector<HH> loop;
+  Flat flat;
+  const bool deletions = hm.has_halfedge_status();
+  for (auto h : hm.halfedges()) {
+    if ((deletions && hm.status(h).deleted()) || !hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+    loop.clear();
+    for (HH g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
+      seen[std::size_t(g.idx())] = 1;
+      loop.push_back(g);
+    }
+    if (loop.size() < 3 || loop.size() > kMaxLoop) continue;
+    Point3D sum, centre;
+    for (HH g : loop) {
+      const VH v = hm.from_vertex_handle(g);
+      sum += mesh.normals[std::size_t(v.idx())];
+      centre += to_point(hm.point(v)) / double(loop.size());
+    }
+    const double agreement = norm(sum);
+    if (agreement < kMinAgreement * double(loop.size())) continue;
+    // Axes across the mean normal n.
+    const Point3D n = sum / agreement;
+    const Point3D axis = std::fabs(n.x) < 0.6 ? Point3D(1.0, 0.0, 0.0) : Point3D(0.0, 1.0, 0.0);
+    const Point3D u = cross(n, axis) / norm(cross(n, axis)), w = cross(n, u);
+    flat.x.clear();
+    flat.y.clear();
+    for (HH g : loop) {
+      const Point3D p = to_point(hm.point(hm.from_vertex_handle(g))) - centre;
+      flat.x.push_back(dot(p, u));
+      flat.y.push_back(dot(p, w));
+    }
+    const double area = twice_area(flat);
+    if (area > 0.0 && !crosses_itself(flat)) continue;
+    const FH inside = hm.face_handle(hm.opposite_halfedge_handle(loop[0]));
+    if (area < 0.0 && piece[std::size_t(inside.idx())] != largest) continue;
+    ++tangled;
+    corners.emplace_back();
+    for (HH g : loop) corners.back().push_back(hm.from_vertex_handle(g).idx());
+  }
+  return tangled;
+}
+
+// The faces around each vertex: faces[first[v]] ... faces[first[v + 1] - 1].
+struct VertexFaces {
+  std::vector<std::size_t> first, faces;
+
+  explicit VertexFaces(const RepairMesh& mesh) : first(mesh.vertices.size() + 1, 0) {
+    for (const auto& t : mesh.faces)
+      for (int k = 0; k < 3; ++k) ++first[std::size_t(t[k]) + 1];
+    for (std::size_t v = 0; v + 1 < first.size(); ++v) first[v + 1] += first[v];
+    faces.resize(first.back());
+    std::vector<std::size_t> fill(first.begin(), first.end() - 1);
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+      for (int k = 0; k < 3; ++k) faces[fill[std::size_t(mesh.faces[f][k])]++] = f;
+  }
+};
+
+// Appends to `out` the faces of every fan at v but the largest (fans: groups of the faces at v
+// that are not gone, connected across edges at v).
+void smaller_fans(const RepairMesh& mesh, const VertexFaces& at, const std::vector<char>& gone,
+                  long long v, std::vector<std::size_t>& out) {
+  // Each face at v joins its two other corners; the fans are the components of those links.
+  std::vector<std::size_t> faces;
+  std::vector<std::array<long long, 2>> links;
+  for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k) {
+    const std::size_t f = at.faces[k];
+    if (gone[f]) continue;
+    const auto& t = mesh.faces[f];
+    const int c = t.x == v ? 0 : t.y == v ? 1 : 2;
+    faces.push_back(f);
+    links.push_back({t[(c + 1) % 3], t[(c + 2) % 3]});
+  }
+  std::vector<int> parent(links.size());
+  for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
+  const auto root = [&](int i) {
+    while (parent[std::size_t(i)] != i) i = parent[std::size_t(i)];
+    return i;
+  };
+  int count = int(links.size());
+  for (std::size_t i = 0; i < links.size(); ++i)
+    for (std::size_t j = i + 1; j < links.size(); ++j)
+      if (links[i][0] == links[j][1] || links[i][1] == links[j][0] || links[i][0] == links[j][0] ||
+          links[i][1] == links[j][1]) {
+        const int a = root(int(i)), b = root(int(j));
+        if (a != b) parent[std::size_t(a)] = b, --count;
+      }
+  if (count < 2) return;
+  std::vector<int> size(links.size(), 0);
+  for (std::size_t i = 0; i < links.size(); ++i) ++size[std::size_t(root(int(i)))];
+  const int keep = int(std::max_element(size.begin(), size.end()) - size.begin());
+  for (std::size_t i = 0; i < links.size(); ++i)
+    if (root(int(i)) != keep) out.push_back(faces[i]);
+}
+
+// Removes every face at the given vertices, then, at each vertex this leaves with several fans,
+// every fan but the largest, until no vertex has several; or, where that would remove more than
+// `most` faces, nothing. Returns the faces removed.
+long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gone,
+           const std::vector<long long>& corners, std::size_t most) {
+  std::vector<std::size_t> removed, next;
+  for (long long v : corners)
+    for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k)
+      next.push_back(at.faces[k]);
+  std::vector<long long> touched;
+  while (!next.empty()) {
+    touched.clear();
+    for (std::size_t f : next) {
+      if (gone[f]) continue;
+      gone[f] = 1;
+      removed.push_back(f);
+      for (int c = 0; c < 3; ++c) touched.push_back(mesh.faces[f][c]);
+    }
+    if (removed.size() > most) {
+      for (std::size_t f : removed) gone[f] = 0;
+      return 0;
+    }
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    next.clear();
+    for (long long v : touched) smaller_fans(mesh, at, gone, v, next);
+  }
+  return long(removed.size());
+}
+
+// Removes the small bits of the largest piece that the widening cut off from the rest of it
+// (slivers between holes, which closed on their own would be flattened spheres). Returns the
+// faces removed.
+long drop_cut_off(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gone,
+                  const std::vector<int>& piece, int largest) {
+  std::vector<int> part(mesh.faces.size(), -1);
+  std::vector<long> size;
+  std::vector<std::size_t> stack;
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+    if (gone[f] || part[f] >= 0 || piece[f] != largest) continue;
+    const int id = int(size.size());
+    size.push_back(0);
+    part[f] = id;
+    stack.assign(1, f);
+    while (!stack.empty()) {
+      const std::size_t g = stack.back();
+      stack.pop_back();
+      ++size.back();
+      // Faces across g's edges: those at corner a that also hold the edge's other corner b.
+      for (int c = 0; c < 3; ++c) {
+        const long long a = mesh.faces[g][c], b = mesh.faces[g][(c + 1) % 3];
+        for (std::size_t k = at.first[std::size_t(a)]; k < at.first[std::size_t(a) + 1]; ++k) {
+          const std::size_t q = at.faces[k];
+          const auto& t = mesh.faces[q];
+          if (!gone[q] && part[q] < 0 && (t.x == b || t.y == b || t.z == b)) part[q] = id, stack.push_back(q);
+        }
+      }
+    }
+  }
+  if (size.size() < 2) return 0;
+  const long most = *std::max_element(size.begin(), size.end());
+  long removed = 0;
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+    if (part[f] >= 0 && double(size[std::size_t(part[f])]) < kCutOffShare * double(most)) gone[f] = 1, ++removed;
+  return removed;
+}
+
+}  // namespace
+
+int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest) {
+  piece.assign(hm.n_faces(), -1);
+  std::vector<long> size;
+  std::vector<FH> stack;
+  for (auto f : hm.faces()) {
+    if (piece[std::size_t(f.idx())] >= 0) continue;
+    const int id = int(size.size());
+    size.push_back(0);
+    piece[std::size_t(f.idx())] = id;
+    stack.assign(1, f);
+    while (!stack.empty()) {
+      const FH g = stack.back();
+      stack.pop_back();
+      ++size.back();
+      for (auto k : hm.ff_range(g))
+        if (piece[std::size_t(k.idx())] < 0) piece[std::size_t(k.idx())] = id, stack.push_back(k);
+    }
+  }
+  largest = size.empty() ? -1 : int(std::max_element(size.begin(), size.end()) - size.begin());
+  return int(size.size());
+}
+
+RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds) {
+  RimUntangling out;
+  std::vector<int> piece;
+  int largest = -1;
+  face_pieces(hm, piece, largest);
+  std::vector<std::vector<long long>> corners;
+  out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
+  if (corners.empty() || rounds <= 0) return out;
+  const VertexFaces at(mesh);
+  std::vector<char> gone(mesh.faces.size(), 0);
+  // Faces are deleted from hm as they go (hm's faces keep their indices until the end), which
+  // costs far less than building it again.
+  hm.request_face_status();
+  hm.request_edge_status();
+  hm.request_halfedge_status();
+  hm.request_vertex_status();
+  for (int round = 0; round < rounds && !corners.empty(); ++round) {
+    long removed = 0;
+    for (const auto& loop : corners)
+      removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
+    if (removed == 0) break;
+    out.faces_removed += removed + drop_cut_off(mesh, at, gone, piece, largest);
+    for (std::size_t f = 0; f < gone.size(); ++f)
+      if (gone[f] && !hm.status(FH(int(f))).deleted()) hm.delete_face(FH(int(f)), false);
+    corners.clear();
+    out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
+  }
+  if (out.faces_removed > 0) {
+    hm.garbage_collection();
+    std::size_t k = 0;
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
+      if (!gone[f]) mesh.faces[k++] = mesh.faces[f];
+    mesh.faces.resize(k);
+  }
+  hm.release_vertex_status();
+  hm.release_halfedge_status();
+  hm.release_edge_status();
+  hm.release_face_status();
+  return out;
+}
+
+}  // namespace tervik
