@@ -2,6 +2,7 @@
 #include "weaver/patch_refinement.h"
 
 #include <cmath>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,64 @@ TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
   EXPECT_LT(x.hm.valence(HoleMesh::VertexHandle(0)), 6u);  // the fan's hub gave its edges away
   for (auto f : x.hm.faces()) EXPECT_GT(x.hm.calc_face_normal(f)[2], 0.0);
   for (auto e : x.hm.edges()) EXPECT_EQ(x.hm.property(x.patch.queued, e), 0);  // list left empty
+}
+
+// A hexagon of unit radius in the plane z = 0 (normals +z) fanned from a middle vertex (the
+// last one) at `middle` with normal `n`.
+struct Hexagon {
+  HoleMesh hm;
+  RepairMesh mesh;
+  HoleMesh::VertexHandle middle;
+
+  Hexagon(const OpenMesh::Vec3d& at, const Point3D& n) {
+    for (int i = 0; i < 6; ++i) {
+      hm.add_vertex({std::cos(M_PI * i / 3.0), std::sin(M_PI * i / 3.0), 0.0});
+      mesh.normals.emplace_back(0, 0, 1);
+    }
+    middle = hm.add_vertex(at);
+    mesh.normals.push_back(n / norm(n));
+    for (int i = 0; i < 6; ++i)
+      hm.add_face(HoleMesh::VertexHandle(i), HoleMesh::VertexHandle((i + 1) % 6), middle);
+  }
+
+  // Faces whose normal is against the sum of their corners' normals.
+  int against() const {
+    int k = 0;
+    for (auto f : hm.faces()) {
+      Point3D sum;
+      for (auto v : hm.fv_range(f)) sum += mesh.normals[std::size_t(v.idx())];
+      k += dot(to_point(hm.calc_face_normal(f)), sum) <= 0.0;
+    }
+    return k;
+  }
+};
+
+TEST(PatchRefinement, VertexPulledOutOfItsRingIsMovedBackInItsTangentPlane) {
+  // Outside the ring, the faces on the far side turn over; tilted normal, so the move must keep
+  // to the plane across it rather than to z = const.
+  const Point3D n(0.3, 0.0, 1.0);
+  Hexagon x({2.5, 0.4, 0.2}, n);
+  ASSERT_GT(x.against(), 0);
+  const OpenMesh::Vec3d start = x.hm.point(x.middle);
+  EXPECT_EQ(untangle_vertices(x.hm, x.mesh, {x.middle}, 2), 1);
+  EXPECT_EQ(x.against(), 0);
+  EXPECT_NEAR(dot(to_point(x.hm.point(x.middle) - start), n), 0.0, 1e-9);
+  // Where nothing faces against the normals, nothing moves.
+  const OpenMesh::Vec3d settled = x.hm.point(x.middle);
+  EXPECT_EQ(untangle_vertices(x.hm, x.mesh, {x.middle}, 2), 0);
+  EXPECT_EQ(x.hm.point(x.middle), settled);
+}
+
+TEST(PatchRefinement, VertexOfATangledRingIsNotMovedToMoreFacesAgainst) {
+  // Two ring corners swapped: the ring crosses itself, so no place of the middle vertex has all
+  // faces along the normals; a move, if any, must leave fewer against them.
+  Hexagon x({0.1, 0.0, 0.0}, Point3D(0, 0, 1));
+  std::swap(x.hm.point(HoleMesh::VertexHandle(1)), x.hm.point(HoleMesh::VertexHandle(2)));
+  const int before = x.against();
+  ASSERT_GT(before, 0);
+  const long moves = untangle_vertices(x.hm, x.mesh, {x.middle}, 3);
+  EXPECT_EQ(moves > 0, x.against() < before);
+  EXPECT_LE(x.against(), before);
 }
 
 TEST(PatchRefinement, LongEdgesAreSplitAtTheirMiddle) {
