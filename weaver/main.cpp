@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 #include "common/leading_options.h"
 #include "tervik/exceptions.h"
 #include "tervik/mesh.h"
@@ -46,6 +50,17 @@ bool parse_real(const char* text, double& value) {
   char* end = nullptr;
   value = std::strtod(text, &end);
   return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
+}
+
+// The closing step allocates and frees tables of the mesh's size over and over (edge uses,
+// half-edge meshes, search state). By default the allocator maps each such block afresh and
+// unmaps it when freed, so every reuse faults its pages in again, which cost about a third of
+// the step: blocks up to 32 MiB come from the heap instead, and freed memory stays there.
+void keep_freed_memory() {
+#ifdef __GLIBC__
+  mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
 }
 
 // Options accepted before the positional arguments.
@@ -123,6 +138,7 @@ int main(int argc, char** argv) {
     std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
 
     if (options.has("watertight")) {
+      keep_freed_memory();
       tervik::WatertightReport report;
       const std::clock_t begin = std::clock();
       mesh = tervik::make_watertight(mesh, face_flags, points, report);
