@@ -13,35 +13,9 @@
 namespace tervik {
 namespace {
 
-// One use of an undirected edge by a face; `forward` when the face traverses it from the
-// smaller to the larger vertex index.
-struct EdgeUse {
-  std::uint64_t key;
-  long face;
-  bool forward;
-  bool operator<(const EdgeUse& o) const { return key != o.key ? key < o.key : face < o.face; }
-};
-
 std::uint64_t edge_key(long long a, long long b) {
   const auto lo = std::uint64_t(std::min(a, b)), hi = std::uint64_t(std::max(a, b));
   return (lo << 32) | hi;
-}
-
-// Every edge use of every face, sorted so that the uses of one edge are adjacent.
-std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
-  std::vector<EdgeUse> uses;
-  uses.reserve(faces.size() * 3);
-  for (std::size_t f = 0; f < faces.size(); ++f)
-    for (int k = 0; k < 3; ++k) {
-      const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
-      uses.push_back({edge_key(a, b), long(f), a < b});
-    }
-  // By key, then face: the uses are made in face order and the sort keeps it.
-  std::uint64_t bound = 0;
-  for (const EdgeUse& u : uses) bound = std::max(bound, (u.key >> 32) + 1);
-  sort_by_vertex(uses, std::size_t(bound), [](const EdgeUse& u) { return u.key >> 32; },
-                 [](const EdgeUse& u) { return u.key & 0xffffffffu; });
-  return uses;
 }
 
 // Calls visit(first, last) for every run of uses of one edge.
@@ -66,6 +40,19 @@ long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
   return dropped;
 }
 
+// The same, and the uses of the dropped faces leave `uses`, the others take their faces' new
+// numbers. Renumbering keeps the order of the faces, so the table stays sorted.
+long drop_faces(RepairMesh& mesh, const std::vector<char>& removed, std::vector<EdgeUse>& uses) {
+  std::vector<long> number(mesh.faces.size());
+  long next = 0;
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) number[f] = removed[f] ? -1 : next++;
+  std::size_t kept = 0;
+  for (const EdgeUse& u : uses)
+    if (!removed[std::size_t(u.face)]) uses[kept++] = {u.key, number[std::size_t(u.face)], u.forward};
+  uses.resize(kept);
+  return drop_faces(mesh, removed);
+}
+
 Point3D face_normal(const RepairMesh& mesh, const Coord3D<long long>& f) {
   const Point3D& a = mesh.vertices[std::size_t(f.x)];
   return cross(mesh.vertices[std::size_t(f.y)] - a, mesh.vertices[std::size_t(f.z)] - a);
@@ -84,6 +71,22 @@ long find_root(std::vector<long>& parent, long i) {
 
 }  // namespace
 
+std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
+  std::vector<EdgeUse> uses;
+  uses.reserve(faces.size() * 3);
+  for (std::size_t f = 0; f < faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) {
+      const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
+      uses.push_back({edge_key(a, b), long(f), a < b});
+    }
+  // By key, then face: the uses are made in face order and the sort keeps it.
+  std::uint64_t bound = 0;
+  for (const EdgeUse& u : uses) bound = std::max(bound, (u.key >> 32) + 1);
+  sort_by_vertex(uses, std::size_t(bound), [](const EdgeUse& u) { return u.key >> 32; },
+                 [](const EdgeUse& u) { return u.key & 0xffffffffu; });
+  return uses;
+}
+
 long remove_degenerate_faces(RepairMesh& mesh) {
   std::vector<std::pair<Coord3D<long long>, long>> sorted;
   std::vector<char> removed(mesh.faces.size(), 0);
@@ -101,10 +104,43 @@ long remove_degenerate_faces(RepairMesh& mesh) {
   return drop_faces(mesh, removed);
 }
 
+long remove_degenerate_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
+  const auto& faces = mesh.faces;
+  const auto degenerate = [&](long f) {
+    const auto& t = faces[std::size_t(f)];
+    return t.x == t.y || t.y == t.z || t.z == t.x;
+  };
+  const auto sorted = [&](long f) {
+    long long v[3] = {faces[std::size_t(f)].x, faces[std::size_t(f)].y, faces[std::size_t(f)].z};
+    std::sort(v, v + 3);
+    return Coord3D<long long>(v[0], v[1], v[2]);
+  };
+  std::vector<char> removed(faces.size(), 0);
+  for (std::size_t f = 0; f < faces.size(); ++f) removed[f] = degenerate(long(f));
+  // Faces over the same three vertices share all their edges: within the uses of each edge
+  // (in face order), a face over the same vertices as an earlier one is a later copy.
+  for_each_edge(uses, [&](std::size_t i, std::size_t j) {
+    for (std::size_t p = i; p < j; ++p) {
+      const long f = uses[p].face;
+      if (degenerate(f)) continue;
+      const Coord3D<long long> vf = sorted(f);
+      for (std::size_t q = p + 1; q < j; ++q) {
+        const long g = uses[q].face;
+        if (g != f && !degenerate(g) && sorted(g) == vf) removed[std::size_t(g)] = 1;
+      }
+    }
+  });
+  return drop_faces(mesh, removed, uses);
+}
+
 long remove_nonmanifold_edges(RepairMesh& mesh) {
+  std::vector<EdgeUse> uses = edge_uses(mesh.faces);
+  return remove_nonmanifold_edges(mesh, uses);
+}
+
+long remove_nonmanifold_edges(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   long total = 0;
   for (int pass = 0; pass < 10; ++pass) {
-    const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
     // support[f]: edges of f shared with at least one other face.
     std::vector<int> support(mesh.faces.size(), 0);
     for_each_edge(uses, [&](std::size_t i, std::size_t j) {
@@ -135,12 +171,17 @@ long remove_nonmanifold_edges(RepairMesh& mesh) {
         if (k != best_a && k != best_b) removed[std::size_t(uses[k].face)] = 1;
     });
     if (!any) break;
-    total += drop_faces(mesh, removed);
+    total += drop_faces(mesh, removed, uses);
   }
   return total;
 }
 
 long orient_faces(RepairMesh& mesh) {
+  std::vector<EdgeUse> uses = edge_uses(mesh.faces);
+  return orient_faces(mesh, uses);
+}
+
+long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   const std::size_t n = mesh.faces.size();
   // Neighbours across edges of exactly two faces (at most three per face, in the order of the
   // edges' keys); `same` when both traverse it alike.
@@ -152,7 +193,6 @@ long orient_faces(RepairMesh& mesh) {
     const std::pair<long, bool>* end() const { return across.data() + count; }
   };
   std::vector<Neighbours> next(n);
-  const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
   for_each_edge(uses, [&](std::size_t i, std::size_t j) {
     if (j - i != 2) return;
     const bool same = uses[i].forward == uses[i + 1].forward;
@@ -192,7 +232,10 @@ long orient_faces(RepairMesh& mesh) {
   }
   for (std::size_t f = 0; f < n; ++f)
     if (flip[f] == 1) std::swap(mesh.faces[f].y, mesh.faces[f].z);
-  return drop_faces(mesh, removed);
+  // A turned face traverses each of its edges the other way.
+  for (EdgeUse& u : uses)
+    if (flip[std::size_t(u.face)] == 1) u.forward = !u.forward;
+  return drop_faces(mesh, removed, uses);
 }
 
 long remove_folded_faces(RepairMesh& mesh) {

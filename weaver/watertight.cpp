@@ -35,9 +35,13 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
     if (f < face_flags.size() && !face_flags[f]) ++report.withdrawn;
     else m.faces.push_back(mesh.faces[f]);
   }
-  report.degenerate = remove_degenerate_faces(m);
-  report.nonmanifold_edge = remove_nonmanifold_edges(m);
-  report.unorientable = orient_faces(m);
+  {
+    // The first repairs look faces up by their edges: one table serves them all.
+    std::vector<EdgeUse> uses = edge_uses(m.faces);
+    report.degenerate = remove_degenerate_faces(m, uses);
+    report.nonmanifold_edge = remove_nonmanifold_edges(m, uses);
+    report.unorientable = orient_faces(m, uses);
+  }
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
