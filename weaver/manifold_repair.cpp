@@ -31,12 +31,11 @@ void for_each_edge(const std::vector<EdgeUse>& uses, Visit visit) {
 
 // Keeps the faces whose flag is false; returns how many were dropped.
 long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
-  std::vector<Coord3D<long long>> kept;
-  kept.reserve(mesh.faces.size());
+  std::size_t kept = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    if (!removed[f]) kept.push_back(mesh.faces[f]);
-  const long dropped = long(mesh.faces.size() - kept.size());
-  mesh.faces.swap(kept);
+    if (!removed[f]) mesh.faces[kept++] = mesh.faces[f];
+  const long dropped = long(mesh.faces.size() - kept);
+  mesh.faces.resize(kept);
   return dropped;
 }
 
@@ -48,7 +47,8 @@ long drop_faces(RepairMesh& mesh, const std::vector<char>& removed, std::vector<
   for (std::size_t f = 0; f < mesh.faces.size(); ++f) number[f] = removed[f] ? -1 : next++;
   std::size_t kept = 0;
   for (const EdgeUse& u : uses)
-    if (!removed[std::size_t(u.face)]) uses[kept++] = {u.key, number[std::size_t(u.face)], u.forward};
+    if (!removed[std::size_t(u.face)])
+      uses[kept++] = {u.key, std::uint32_t(number[std::size_t(u.face)]), u.forward};
   uses.resize(kept);
   return drop_faces(mesh, removed);
 }
@@ -72,19 +72,18 @@ long find_root(std::vector<long>& parent, long i) {
 }  // namespace
 
 std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
-  std::vector<EdgeUse> uses;
-  uses.reserve(faces.size() * 3);
-  for (std::size_t f = 0; f < faces.size(); ++f)
-    for (int k = 0; k < 3; ++k) {
-      const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
-      uses.push_back({edge_key(a, b), long(f), a < b});
-    }
+  const auto make = [&](std::size_t i) {
+    const std::size_t f = i / 3;
+    const int k = int(i % 3);
+    const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
+    return EdgeUse{edge_key(a, b), std::uint32_t(f), a < b};
+  };
+  long long top = -1;
+  for (const auto& f : faces) top = std::max({top, f.x, f.y, f.z});
   // By key, then face: the uses are made in face order and the sort keeps it.
-  std::uint64_t bound = 0;
-  for (const EdgeUse& u : uses) bound = std::max(bound, (u.key >> 32) + 1);
-  sort_by_vertex(uses, std::size_t(bound), [](const EdgeUse& u) { return u.key >> 32; },
-                 [](const EdgeUse& u) { return u.key & 0xffffffffu; });
-  return uses;
+  return sorted_by_vertex<EdgeUse>(3 * faces.size(), std::size_t(top + 1), make,
+                                   [](const EdgeUse& u) { return u.key >> 32; },
+                                   [](const EdgeUse& u) { return u.key & 0xffffffffu; });
 }
 
 long remove_degenerate_faces(RepairMesh& mesh) {
@@ -186,11 +185,11 @@ long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   // Neighbours across edges of exactly two faces (at most three per face, in the order of the
   // edges' keys); `same` when both traverse it alike.
   struct Neighbours {
-    std::array<std::pair<long, bool>, 3> across;
+    std::array<std::uint32_t, 3> across;  // face << 1 | same (faces number below 2^31)
     int count = 0;
-    void add(long g, bool same) { across[std::size_t(count++)] = {g, same}; }
-    const std::pair<long, bool>* begin() const { return across.data(); }
-    const std::pair<long, bool>* end() const { return across.data() + count; }
+    void add(std::uint32_t g, bool same) { across[std::size_t(count++)] = g << 1 | (same ? 1 : 0); }
+    const std::uint32_t* begin() const { return across.data(); }
+    const std::uint32_t* end() const { return across.data() + count; }
   };
   std::vector<Neighbours> next(n);
   for_each_edge(uses, [&](std::size_t i, std::size_t j) {
@@ -201,14 +200,17 @@ long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   });
   std::vector<signed char> flip(n, -1);  // -1: not reached yet
   std::vector<char> removed(n, 0);
+  std::vector<long> piece;
   for (std::size_t seed = 0; seed < n; ++seed) {
     if (flip[seed] >= 0) continue;
-    std::vector<long> piece{long(seed)};
+    piece.assign(1, long(seed));
     flip[seed] = 0;
     for (std::size_t head = 0; head < piece.size(); ++head) {
       const long f = piece[head];
       if (removed[std::size_t(f)]) continue;
-      for (const auto& [g, same] : next[std::size_t(f)]) {
+      for (const std::uint32_t across : next[std::size_t(f)]) {
+        const long g = long(across >> 1);
+        const bool same = across & 1;
         if (removed[std::size_t(g)]) continue;
         const signed char want = static_cast<signed char>(flip[std::size_t(f)] ^ (same ? 1 : 0));
         if (flip[std::size_t(g)] < 0) {

@@ -23,10 +23,11 @@ struct RepairMesh {
 };
 
 // One use of an undirected edge by a face; `forward` when the face traverses it from the
-// smaller to the larger vertex index. key = smaller index << 32 | larger index.
+// smaller to the larger vertex index. key = smaller index << 32 | larger index. (16 bytes: the
+// tables are large, and touching fresh memory is a good part of their cost.)
 struct EdgeUse {
   std::uint64_t key;
-  long face;
+  std::uint32_t face;
   bool forward;
   bool operator<(const EdgeUse& o) const { return key != o.key ? key < o.key : face < o.face; }
   bool operator==(const EdgeUse& o) const {
