@@ -32,11 +32,14 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
   const std::vector<Use> uses = sorted_by_vertex<Use>(
       3 * nf, mesh.vertices.size(), make, [](const Use& u) { return u.lo; }, [](const Use& u) { return u.hi; });
   const auto from_of = [&](long slot) { return mesh.faces[std::size_t(slot / 3)][int(slot % 3)]; };
-  // Room for every edge at once: edges on the boundary come on top of 3 / 2 per face.
+  // Room for every edge at once (edges on the boundary come on top of 3 / 2 per face), and for
+  // what closing the holes may add: growing the arrays later would copy them whole, while room
+  // never used costs no memory pages.
   std::size_t edges = 0;
   for (std::size_t i = 0; i < uses.size(); ++i)
     edges += i == 0 || uses[i].lo != uses[i - 1].lo || uses[i].hi != uses[i - 1].hi;
-  hm.reserve(mesh.vertices.size(), edges, nf);
+  const auto room = [](std::size_t n) { return n + n / 8 + 64; };
+  hm.reserve(room(mesh.vertices.size()), room(edges), room(nf));
   std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
   std::vector<HoleMesh::HalfedgeHandle> boundary_out(mesh.vertices.size());

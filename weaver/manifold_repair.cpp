@@ -109,23 +109,23 @@ long remove_degenerate_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
     const auto& t = faces[std::size_t(f)];
     return t.x == t.y || t.y == t.z || t.z == t.x;
   };
-  const auto sorted = [&](long f) {
-    long long v[3] = {faces[std::size_t(f)].x, faces[std::size_t(f)].y, faces[std::size_t(f)].z};
-    std::sort(v, v + 3);
-    return Coord3D<long long>(v[0], v[1], v[2]);
-  };
   std::vector<char> removed(faces.size(), 0);
   for (std::size_t f = 0; f < faces.size(); ++f) removed[f] = degenerate(long(f));
   // Faces over the same three vertices share all their edges: within the uses of each edge
-  // (in face order), a face over the same vertices as an earlier one is a later copy.
+  // (in face order), a face whose third vertex is that of an earlier one is a later copy.
   for_each_edge(uses, [&](std::size_t i, std::size_t j) {
+    if (j - i < 2) return;
+    const long long a = (long long)(uses[i].key >> 32), b = (long long)(uses[i].key & 0xffffffffu);
+    const auto third = [&](long f) {
+      const auto& t = faces[std::size_t(f)];
+      return t.x + t.y + t.z - a - b;
+    };
     for (std::size_t p = i; p < j; ++p) {
       const long f = uses[p].face;
       if (degenerate(f)) continue;
-      const Coord3D<long long> vf = sorted(f);
       for (std::size_t q = p + 1; q < j; ++q) {
         const long g = uses[q].face;
-        if (g != f && !degenerate(g) && sorted(g) == vf) removed[std::size_t(g)] = 1;
+        if (g != f && !degenerate(g) && third(g) == third(f)) removed[std::size_t(g)] = 1;
       }
     }
   });
