@@ -125,12 +125,16 @@ int main(int argc, char** argv) {
     tervik::read_points_color(points_path, points, decimation, threads);
 
     std::vector<bool> face_flags;
+    // The closing step searches the triangulation's point tree again.
+    tervik::PivotingTrace trace;
+    trace.keep_tree = options.has("watertight");
     // One thread: processor time of the triangulation; more: its wall time, since processor
     // time would add up the threads.
     const std::clock_t start = std::clock();
     const auto wall_start = std::chrono::steady_clock::now();
     tervik::FaceVertexMesh mesh =
-        tervik::get_mesh(points, nn, minangle, face_flags, npoints, nullptr, threads);
+        tervik::get_mesh(points, nn, minangle, face_flags, npoints,
+                         trace.keep_tree ? &trace : nullptr, threads);
     const std::clock_t stop = std::clock();
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wall_start;
     const double t =
@@ -141,7 +145,8 @@ int main(int argc, char** argv) {
       keep_freed_memory();
       tervik::WatertightReport report;
       const std::clock_t begin = std::clock();
-      mesh = tervik::make_watertight(mesh, face_flags, points, report);
+      mesh = tervik::make_watertight(mesh, face_flags, points, report, trace.tree.get(),
+                                     &trace.point_of);
       std::cout << tervik::format_report(report) << std::endl;
       std::cerr << "Watertight: " << double(std::clock() - begin) / 1000000.0 << " s" << std::endl;
     }

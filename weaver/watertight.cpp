@@ -24,7 +24,8 @@ constexpr int kHandleRounds = 2;
 }  // namespace
 
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
-                               const std::vector<Patch>& points, WatertightReport& report) {
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
   report = WatertightReport();
   RepairMesh m;
   m.vertices = mesh.vertices;
@@ -50,7 +51,7 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   report.holes = fill_holes(m, closed);
   if (closed.n_vertices() > old_vertices && !points.empty()) {
     // Patches over large holes span the inside of the object: they are lifted onto the points.
-    inflate_patches(closed, old_vertices, points, mean_edge_length(m));
+    inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of);
     for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
       m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
   }
