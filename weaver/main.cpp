@@ -145,7 +145,7 @@ int main(int argc, char** argv) {
       keep_freed_memory();
       tervik::WatertightReport report;
       const std::clock_t begin = std::clock();
-      mesh = tervik::make_watertight(mesh, face_flags, points, report, trace.tree.get(),
+      mesh = tervik::make_watertight(std::move(mesh), face_flags, points, report, trace.tree.get(),
                                      &trace.point_of);
       std::cout << tervik::format_report(report) << std::endl;
       std::cerr << "Watertight: " << double(std::clock() - begin) / 1000000.0 << " s" << std::endl;

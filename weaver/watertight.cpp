@@ -26,16 +26,30 @@ constexpr int kHandleRounds = 2;
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
                                const std::vector<Patch>& points, WatertightReport& report,
                                const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+  FaceVertexMesh copy;
+  copy.vertices = mesh.vertices;
+  copy.colors = mesh.colors;
+  copy.faces = mesh.faces;
+  return make_watertight(std::move(copy), face_flags, points, report, tree, point_of);
+}
+
+FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
   report = WatertightReport();
   RepairMesh m;
-  m.vertices = mesh.vertices;
-  m.colors = mesh.colors;
-  m.normals.resize(mesh.vertices.size());
+  m.vertices = std::move(mesh.vertices);
+  m.colors = std::move(mesh.colors);
+  m.normals.resize(m.vertices.size());
   for (std::size_t i = 0; i < m.normals.size() && i < points.size(); ++i) m.normals[i] = points[i].normal;
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+  m.faces = std::move(mesh.faces);
+  std::size_t kept_faces = 0;
+  for (std::size_t f = 0; f < m.faces.size(); ++f) {
     if (f < face_flags.size() && !face_flags[f]) ++report.withdrawn;
-    else m.faces.push_back(mesh.faces[f]);
+    else m.faces[kept_faces++] = m.faces[f];
   }
+  m.faces.resize(kept_faces);
+  mesh = FaceVertexMesh();  // the rest (the faces around each vertex) goes back to the allocator
   {
     // The first repairs look faces up by their edges: one table serves them all.
     std::vector<EdgeUse> uses = edge_uses(m.faces);

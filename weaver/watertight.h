@@ -43,6 +43,11 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
                                const std::vector<Patch>& points, WatertightReport& report,
                                const PointTree* tree = nullptr,
                                const std::vector<std::uint32_t>* point_of = nullptr);
+// The same, taking `mesh` apart instead of copying it (its memory serves the repairs).
+FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree = nullptr,
+                               const std::vector<std::uint32_t>* point_of = nullptr);
 
 // The lines weaver prints about it: holes closed, largest hole, faces removed and added.
 std::string format_report(const WatertightReport& report);

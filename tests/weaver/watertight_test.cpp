@@ -104,6 +104,13 @@ TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
   EXPECT_EQ(a.vertices, b.vertices);
   EXPECT_EQ(a.faces, b.faces);
   EXPECT_EQ(format_report(own), format_report(reused));
+  // Taken apart instead of copied, the mesh closes alike.
+  WatertightReport taken;
+  const FaceVertexMesh c = make_watertight(FaceVertexMesh(plain), flags, pts, taken, trace.tree.get(), &trace.point_of);
+  EXPECT_EQ(c.vertices, a.vertices);
+  EXPECT_EQ(c.colors, a.colors);
+  EXPECT_EQ(c.faces, a.faces);
+  EXPECT_EQ(format_report(taken), format_report(own));
 }
 
 TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
