@@ -97,6 +97,11 @@ class Pivoter {
       trace->free_points.assign(mesh_.vertices.size(), false);
       for (std::size_t i = 0; i < n_; ++i) trace->free_points[original_[i]] = free_[i];
       trace->used = used_;
+      if (trace->keep_tree) {
+        // The helpers have stopped: nothing searches the tree any more.
+        trace->tree = std::make_unique<PointTree>(std::move(tree_));
+        trace->point_of = std::move(original_);
+      }
     }
     return std::move(mesh_);
   }
@@ -403,7 +408,7 @@ class Pivoter {
   const unsigned int npoints_;
   const ApexBand band_;
   PointTree tree_;
-  const std::vector<std::uint32_t> original_;  // input index of each working number
+  std::vector<std::uint32_t> original_;  // input index of each working number (handed over last)
   std::vector<Point3D> pos_, normal_;          // by working number
   EdgeTable edges_;
   std::vector<bool> free_;

@@ -6,11 +6,14 @@
 // minangle and 180 - 2 * minangle degrees, its right-hand normal agrees with the normals of
 // its three points, and the small ball around it holds no point of the surface in the way.
 // Points inside an accepted triangle are retired. Every face is stored with its apex first.
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "common/patch.h"
 #include "tervik/mesh.h"
 #include "tervik/points.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 
@@ -42,10 +45,16 @@ struct Corner {
 bool corner(const Point3D& apex, const Point3D& p, const Point3D& q, Corner& out);
 
 // What a triangulation leaves besides the mesh, for inspection: the free flag of every point
-// (false once it was retired as covered by a triangle) and the used-point count.
+// (false once it was retired as covered by a triangle) and the used-point count; with
+// keep_tree set, also the point tree it searched, handed over for later searches over the
+// same points (its answers are numbers in the tree's own order: point_of[i] is the input index
+// of number i).
 struct PivotingTrace {
   std::vector<bool> free_points;
   unsigned int used = 0;
+  bool keep_tree = false;
+  std::unique_ptr<PointTree> tree;
+  std::vector<std::uint32_t> point_of;
 };
 
 // Triangulates `points` (pos, unit outward normal, colour). nn: neighbours examined around a

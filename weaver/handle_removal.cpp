@@ -294,7 +294,7 @@ long component_count(const RepairMesh& mesh) {
 }
 
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler,
-                             const HoleMesh* closed, const std::vector<VH>& first_seeds) {
+                             HoleMesh* closed, const std::vector<VH>& first_seeds) {
   HandleRemoval out;
   out.euler_before = out.euler_after = euler ? *euler : euler_characteristic(mesh);
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
@@ -316,6 +316,7 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
     if (loops.empty()) break;
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();
     cut_along_loops(mesh, hm, loops);
+    if (round == 0 && closed != nullptr) closed->clear();
     // Only the cuts are open: each loop vertex and its copy are marked, and only loops of
     // marked vertices are capped.
     std::vector<char> cut(mesh.vertices.size(), 0);

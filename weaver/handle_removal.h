@@ -47,11 +47,12 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 // a geodesic region of radius `radius`, in up to `rounds` rounds (a round finds loops, cuts
 // along all of them and caps the cuts). `euler`, when given, is the mesh's Euler
 // characteristic (the hole filler reports it), which saves counting the edges; `closed`, when
-// given, is mesh as a half-edge mesh (as fill_holes leaves it), which saves building one.
+// given, is mesh as a half-edge mesh (as fill_holes leaves it), which saves building one; it is
+// cleared once the first round has cut along its loops, so that the caps reuse its memory.
 // `first_seeds` go to the first round's find_handle_loops.
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2,
                              std::optional<long> euler = std::nullopt,
-                             const HoleMesh* closed = nullptr,
+                             HoleMesh* closed = nullptr,
                              const std::vector<HoleMesh::VertexHandle>& first_seeds = {});
 
 // Pieces of `mesh` (faces connected through shared vertices).

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 
 #include "weaver/vertex_sort.h"
 
@@ -14,22 +15,31 @@ namespace {
 // holds garbage) where the mesh is not a manifold with consistent orientation: an edge used
 // twice in one direction or by more than two faces, or a vertex whose faces form several fans.
 bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
+  // Vertex indices fit in an int (the half-edge structure's handles): 16 bytes a use keep the
+  // sort's traffic low.
   struct Use {
-    long long lo, hi;  // the edge's vertices, smaller first
-    long slot;         // 3 * face + corner: the face's edge from that corner to the next
+    std::int32_t lo, hi;  // the edge's vertices, smaller first
+    long slot;            // 3 * face + corner: the face's edge from that corner to the next
   };
   const std::size_t nf = mesh.faces.size();
-  std::vector<Use> uses(3 * nf);
-  for (std::size_t f = 0; f < nf; ++f)
-    for (int k = 0; k < 3; ++k) {
-      const long long a = mesh.faces[f][k], b = mesh.faces[f][(k + 1) % 3];
-      if (a == b) return false;
-      uses[3 * f + std::size_t(k)] = {std::min(a, b), std::max(a, b), long(3 * f) + k};
-    }
+  for (const auto& f : mesh.faces)
+    if (f.x == f.y || f.y == f.z || f.z == f.x) return false;
+  const auto make = [&](std::size_t slot) {
+    const long long a = mesh.faces[slot / 3][int(slot % 3)], b = mesh.faces[slot / 3][int((slot + 1) % 3)];
+    return Use{std::int32_t(std::min(a, b)), std::int32_t(std::max(a, b)), long(slot)};
+  };
   // By edge, then slot (the uses are made in slot order and the sort keeps it).
-  sort_by_vertex(uses, mesh.vertices.size(), [](const Use& u) { return u.lo; },
-                 [](const Use& u) { return u.hi; });
+  const std::vector<Use> uses = sorted_by_vertex<Use>(
+      3 * nf, mesh.vertices.size(), make, [](const Use& u) { return u.lo; }, [](const Use& u) { return u.hi; });
   const auto from_of = [&](long slot) { return mesh.faces[std::size_t(slot / 3)][int(slot % 3)]; };
+  // Room for every edge at once (edges on the boundary come on top of 3 / 2 per face), and for
+  // what closing the holes may add: growing the arrays later would copy them whole, while room
+  // never used costs no memory pages.
+  std::size_t edges = 0;
+  for (std::size_t i = 0; i < uses.size(); ++i)
+    edges += i == 0 || uses[i].lo != uses[i - 1].lo || uses[i].hi != uses[i - 1].hi;
+  const auto room = [](std::size_t n) { return n + n / 8 + 64; };
+  hm.reserve(room(mesh.vertices.size()), room(edges), room(nf));
   std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
   std::vector<HoleMesh::HalfedgeHandle> boundary_out(mesh.vertices.size());

@@ -13,35 +13,9 @@
 namespace tervik {
 namespace {
 
-// One use of an undirected edge by a face; `forward` when the face traverses it from the
-// smaller to the larger vertex index.
-struct EdgeUse {
-  std::uint64_t key;
-  long face;
-  bool forward;
-  bool operator<(const EdgeUse& o) const { return key != o.key ? key < o.key : face < o.face; }
-};
-
 std::uint64_t edge_key(long long a, long long b) {
   const auto lo = std::uint64_t(std::min(a, b)), hi = std::uint64_t(std::max(a, b));
   return (lo << 32) | hi;
-}
-
-// Every edge use of every face, sorted so that the uses of one edge are adjacent.
-std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
-  std::vector<EdgeUse> uses;
-  uses.reserve(faces.size() * 3);
-  for (std::size_t f = 0; f < faces.size(); ++f)
-    for (int k = 0; k < 3; ++k) {
-      const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
-      uses.push_back({edge_key(a, b), long(f), a < b});
-    }
-  // By key, then face: the uses are made in face order and the sort keeps it.
-  std::uint64_t bound = 0;
-  for (const EdgeUse& u : uses) bound = std::max(bound, (u.key >> 32) + 1);
-  sort_by_vertex(uses, std::size_t(bound), [](const EdgeUse& u) { return u.key >> 32; },
-                 [](const EdgeUse& u) { return u.key & 0xffffffffu; });
-  return uses;
 }
 
 // Calls visit(first, last) for every run of uses of one edge.
@@ -57,13 +31,26 @@ void for_each_edge(const std::vector<EdgeUse>& uses, Visit visit) {
 
 // Keeps the faces whose flag is false; returns how many were dropped.
 long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
-  std::vector<Coord3D<long long>> kept;
-  kept.reserve(mesh.faces.size());
+  std::size_t kept = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    if (!removed[f]) kept.push_back(mesh.faces[f]);
-  const long dropped = long(mesh.faces.size() - kept.size());
-  mesh.faces.swap(kept);
+    if (!removed[f]) mesh.faces[kept++] = mesh.faces[f];
+  const long dropped = long(mesh.faces.size() - kept);
+  mesh.faces.resize(kept);
   return dropped;
+}
+
+// The same, and the uses of the dropped faces leave `uses`, the others take their faces' new
+// numbers. Renumbering keeps the order of the faces, so the table stays sorted.
+long drop_faces(RepairMesh& mesh, const std::vector<char>& removed, std::vector<EdgeUse>& uses) {
+  std::vector<long> number(mesh.faces.size());
+  long next = 0;
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) number[f] = removed[f] ? -1 : next++;
+  std::size_t kept = 0;
+  for (const EdgeUse& u : uses)
+    if (!removed[std::size_t(u.face)])
+      uses[kept++] = {u.key, std::uint32_t(number[std::size_t(u.face)]), u.forward};
+  uses.resize(kept);
+  return drop_faces(mesh, removed);
 }
 
 Point3D face_normal(const RepairMesh& mesh, const Coord3D<long long>& f) {
@@ -84,6 +71,21 @@ long find_root(std::vector<long>& parent, long i) {
 
 }  // namespace
 
+std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces) {
+  const auto make = [&](std::size_t i) {
+    const std::size_t f = i / 3;
+    const int k = int(i % 3);
+    const long long a = faces[f][k], b = faces[f][(k + 1) % 3];
+    return EdgeUse{edge_key(a, b), std::uint32_t(f), a < b};
+  };
+  long long top = -1;
+  for (const auto& f : faces) top = std::max({top, f.x, f.y, f.z});
+  // By key, then face: the uses are made in face order and the sort keeps it.
+  return sorted_by_vertex<EdgeUse>(3 * faces.size(), std::size_t(top + 1), make,
+                                   [](const EdgeUse& u) { return u.key >> 32; },
+                                   [](const EdgeUse& u) { return u.key & 0xffffffffu; });
+}
+
 long remove_degenerate_faces(RepairMesh& mesh) {
   std::vector<std::pair<Coord3D<long long>, long>> sorted;
   std::vector<char> removed(mesh.faces.size(), 0);
@@ -101,10 +103,43 @@ long remove_degenerate_faces(RepairMesh& mesh) {
   return drop_faces(mesh, removed);
 }
 
+long remove_degenerate_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
+  const auto& faces = mesh.faces;
+  const auto degenerate = [&](long f) {
+    const auto& t = faces[std::size_t(f)];
+    return t.x == t.y || t.y == t.z || t.z == t.x;
+  };
+  std::vector<char> removed(faces.size(), 0);
+  for (std::size_t f = 0; f < faces.size(); ++f) removed[f] = degenerate(long(f));
+  // Faces over the same three vertices share all their edges: within the uses of each edge
+  // (in face order), a face whose third vertex is that of an earlier one is a later copy.
+  for_each_edge(uses, [&](std::size_t i, std::size_t j) {
+    if (j - i < 2) return;
+    const long long a = (long long)(uses[i].key >> 32), b = (long long)(uses[i].key & 0xffffffffu);
+    const auto third = [&](long f) {
+      const auto& t = faces[std::size_t(f)];
+      return t.x + t.y + t.z - a - b;
+    };
+    for (std::size_t p = i; p < j; ++p) {
+      const long f = uses[p].face;
+      if (degenerate(f)) continue;
+      for (std::size_t q = p + 1; q < j; ++q) {
+        const long g = uses[q].face;
+        if (g != f && !degenerate(g) && third(g) == third(f)) removed[std::size_t(g)] = 1;
+      }
+    }
+  });
+  return drop_faces(mesh, removed, uses);
+}
+
 long remove_nonmanifold_edges(RepairMesh& mesh) {
+  std::vector<EdgeUse> uses = edge_uses(mesh.faces);
+  return remove_nonmanifold_edges(mesh, uses);
+}
+
+long remove_nonmanifold_edges(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   long total = 0;
   for (int pass = 0; pass < 10; ++pass) {
-    const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
     // support[f]: edges of f shared with at least one other face.
     std::vector<int> support(mesh.faces.size(), 0);
     for_each_edge(uses, [&](std::size_t i, std::size_t j) {
@@ -135,24 +170,28 @@ long remove_nonmanifold_edges(RepairMesh& mesh) {
         if (k != best_a && k != best_b) removed[std::size_t(uses[k].face)] = 1;
     });
     if (!any) break;
-    total += drop_faces(mesh, removed);
+    total += drop_faces(mesh, removed, uses);
   }
   return total;
 }
 
 long orient_faces(RepairMesh& mesh) {
+  std::vector<EdgeUse> uses = edge_uses(mesh.faces);
+  return orient_faces(mesh, uses);
+}
+
+long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   const std::size_t n = mesh.faces.size();
   // Neighbours across edges of exactly two faces (at most three per face, in the order of the
   // edges' keys); `same` when both traverse it alike.
   struct Neighbours {
-    std::array<std::pair<long, bool>, 3> across;
+    std::array<std::uint32_t, 3> across;  // face << 1 | same (faces number below 2^31)
     int count = 0;
-    void add(long g, bool same) { across[std::size_t(count++)] = {g, same}; }
-    const std::pair<long, bool>* begin() const { return across.data(); }
-    const std::pair<long, bool>* end() const { return across.data() + count; }
+    void add(std::uint32_t g, bool same) { across[std::size_t(count++)] = g << 1 | (same ? 1 : 0); }
+    const std::uint32_t* begin() const { return across.data(); }
+    const std::uint32_t* end() const { return across.data() + count; }
   };
   std::vector<Neighbours> next(n);
-  const std::vector<EdgeUse> uses = edge_uses(mesh.faces);
   for_each_edge(uses, [&](std::size_t i, std::size_t j) {
     if (j - i != 2) return;
     const bool same = uses[i].forward == uses[i + 1].forward;
@@ -161,14 +200,17 @@ long orient_faces(RepairMesh& mesh) {
   });
   std::vector<signed char> flip(n, -1);  // -1: not reached yet
   std::vector<char> removed(n, 0);
+  std::vector<long> piece;
   for (std::size_t seed = 0; seed < n; ++seed) {
     if (flip[seed] >= 0) continue;
-    std::vector<long> piece{long(seed)};
+    piece.assign(1, long(seed));
     flip[seed] = 0;
     for (std::size_t head = 0; head < piece.size(); ++head) {
       const long f = piece[head];
       if (removed[std::size_t(f)]) continue;
-      for (const auto& [g, same] : next[std::size_t(f)]) {
+      for (const std::uint32_t across : next[std::size_t(f)]) {
+        const long g = long(across >> 1);
+        const bool same = across & 1;
         if (removed[std::size_t(g)]) continue;
         const signed char want = static_cast<signed char>(flip[std::size_t(f)] ^ (same ? 1 : 0));
         if (flip[std::size_t(g)] < 0) {
@@ -192,7 +234,10 @@ long orient_faces(RepairMesh& mesh) {
   }
   for (std::size_t f = 0; f < n; ++f)
     if (flip[f] == 1) std::swap(mesh.faces[f].y, mesh.faces[f].z);
-  return drop_faces(mesh, removed);
+  // A turned face traverses each of its edges the other way.
+  for (EdgeUse& u : uses)
+    if (flip[std::size_t(u.face)] == 1) u.forward = !u.forward;
+  return drop_faces(mesh, removed, uses);
 }
 
 long remove_folded_faces(RepairMesh& mesh) {

@@ -6,6 +6,7 @@
 // Faces are vertex-index triples; a face (a, b, c) owns the directed edges a->b, b->c, c->a and
 // its normal follows the right-hand rule. Every function keeps the surviving faces in their
 // order and returns how many faces it removed.
+#include <cstdint>
 #include <vector>
 
 #include "tervik/points.h"
@@ -21,20 +22,44 @@ struct RepairMesh {
   std::vector<Coord3D<long long>> faces;
 };
 
+// One use of an undirected edge by a face; `forward` when the face traverses it from the
+// smaller to the larger vertex index. key = smaller index << 32 | larger index. (16 bytes: the
+// tables are large, and touching fresh memory is a good part of their cost.)
+struct EdgeUse {
+  std::uint64_t key;
+  std::uint32_t face;
+  bool forward;
+  bool operator<(const EdgeUse& o) const { return key != o.key ? key < o.key : face < o.face; }
+  bool operator==(const EdgeUse& o) const {
+    return key == o.key && face == o.face && forward == o.forward;
+  }
+};
+
+// Every edge use of every face, sorted by edge, then face, so that the uses of one edge are
+// adjacent. Several repairs look faces up by their edges: computed once, the table is passed on
+// from one repair to the next, each keeping it equal to edge_uses(mesh.faces).
+std::vector<EdgeUse> edge_uses(const std::vector<Coord3D<long long>>& faces);
+
 // Removes faces with a repeated vertex and every later copy of a face over the same three
 // vertices (in either orientation).
 long remove_degenerate_faces(RepairMesh& mesh);
+// The same, with `uses` = edge_uses(mesh.faces), kept so.
+long remove_degenerate_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses);
 
 // Leaves at most two faces on every edge. Of the faces on an edge with more, it keeps the pair
 // that traverses the edge in opposite directions and shares most other edges with the rest of
 // the mesh, and removes the others.
 long remove_nonmanifold_edges(RepairMesh& mesh);
+// The same, with `uses` = edge_uses(mesh.faces), kept so.
+long remove_nonmanifold_edges(RepairMesh& mesh, std::vector<EdgeUse>& uses);
 
 // Orients every edge-connected piece consistently (faces meeting across an edge traverse it in
 // opposite directions), then turns each piece so that its faces agree with the point normals
 // (area-weighted vote). A face that cannot be made consistent with its neighbours is removed.
 // Expects at most two faces per edge.
 long orient_faces(RepairMesh& mesh);
+// The same, with `uses` = edge_uses(mesh.faces), kept so.
+long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses);
 
 // Removes the faces whose normal points against the sum of their three point normals: folds
 // of the surface that consistent orientation cannot fix.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <queue>
 #include <utility>
 
@@ -38,7 +39,7 @@ OpenMesh::Vec3d face_area_vector(const HoleMesh& hm, FH f) {
 }  // namespace
 
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
-                               double reach) {
+                               double reach, const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
   PatchInflation out;
   const std::size_t n = hm.n_vertices();
   if (first_new >= n || points.empty() || reach <= 0.0) return out;
@@ -70,7 +71,13 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   const double least_rim = kNear * reach / kMaxRise;
   if (std::none_of(rim.begin() + long(first_new), rim.end(), [&](double r) { return r >= least_rim; }))
     return out;
-  const PointTree tree(points);
+  std::optional<PointTree> own;
+  if (tree == nullptr) {
+    own.emplace(points);
+    tree = &*own;
+    point_of = nullptr;
+  }
+  const auto point = [&](unsigned int k) -> const Patch& { return points[point_of ? (*point_of)[k] : k]; };
   // Each new vertex's normal and how far its ray travels to the points.
   const std::size_t m = n - first_new;
   std::vector<OpenMesh::Vec3d> normal(m, OpenMesh::Vec3d(0.0, 0.0, 0.0)), start(m);
@@ -89,15 +96,15 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
       const Point3D q = to_point(start[i] + t * normal[i]);
       // The points within kNear * reach of q (a small radius keeps the search short even deep
       // inside the object, where every point is about as far).
-      tree.within(q, kNear * reach * kNear * reach, near);
+      tree->within(q, kNear * reach * kNear * reach, near);
       if (near.empty()) {
         // Steps of 1.5 reaches pass within kNear * reach of every point within a reach of the ray.
         t += 1.5 * reach;
         continue;
       }
-      const Patch* hit = &points[near[0]];
+      const Patch* hit = &point(near[0]);
       for (const unsigned int k : near)
-        if (dist2(points[k].pos, q) < dist2(hit->pos, q)) hit = &points[k];
+        if (dist2(point(k).pos, q) < dist2(hit->pos, q)) hit = &point(k);
       const double d = norm(hit->pos - q);
       const double along = dot(hit->normal, to_point(normal[i]));
       const double beyond = dot(q - hit->pos, hit->normal);

@@ -7,10 +7,12 @@
 // (a ray marched through the point tree); the moves are interpolated over the patch, and any move
 // that would turn a face over is given up.
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "common/patch.h"
 #include "weaver/hole_mesh.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 
@@ -28,7 +30,10 @@ struct PatchInflation {
 // more. Landed vertices take their rise; the others take the harmonic interpolation of the
 // rises (rim vertices: 0). A face that would turn over gives its new vertices their old
 // places. Nothing moves, and no point tree is built, where every new vertex is too near its rim.
+// `tree`, when given, is a point tree over `points` whose answers are numbers i of the points
+// point_of[i] (as the triangulation hands its tree over); otherwise one is built.
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
-                               double reach);
+                               double reach, const PointTree* tree = nullptr,
+                               const std::vector<std::uint32_t>* point_of = nullptr);
 
 }  // namespace tervik

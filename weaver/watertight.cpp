@@ -24,20 +24,39 @@ constexpr int kHandleRounds = 2;
 }  // namespace
 
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
-                               const std::vector<Patch>& points, WatertightReport& report) {
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+  FaceVertexMesh copy;
+  copy.vertices = mesh.vertices;
+  copy.colors = mesh.colors;
+  copy.faces = mesh.faces;
+  return make_watertight(std::move(copy), face_flags, points, report, tree, point_of);
+}
+
+FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
   report = WatertightReport();
   RepairMesh m;
-  m.vertices = mesh.vertices;
-  m.colors = mesh.colors;
-  m.normals.resize(mesh.vertices.size());
+  m.vertices = std::move(mesh.vertices);
+  m.colors = std::move(mesh.colors);
+  m.normals.resize(m.vertices.size());
   for (std::size_t i = 0; i < m.normals.size() && i < points.size(); ++i) m.normals[i] = points[i].normal;
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+  m.faces = std::move(mesh.faces);
+  std::size_t kept_faces = 0;
+  for (std::size_t f = 0; f < m.faces.size(); ++f) {
     if (f < face_flags.size() && !face_flags[f]) ++report.withdrawn;
-    else m.faces.push_back(mesh.faces[f]);
+    else m.faces[kept_faces++] = m.faces[f];
   }
-  report.degenerate = remove_degenerate_faces(m);
-  report.nonmanifold_edge = remove_nonmanifold_edges(m);
-  report.unorientable = orient_faces(m);
+  m.faces.resize(kept_faces);
+  mesh = FaceVertexMesh();  // the rest (the faces around each vertex) goes back to the allocator
+  {
+    // The first repairs look faces up by their edges: one table serves them all.
+    std::vector<EdgeUse> uses = edge_uses(m.faces);
+    report.degenerate = remove_degenerate_faces(m, uses);
+    report.nonmanifold_edge = remove_nonmanifold_edges(m, uses);
+    report.unorientable = orient_faces(m, uses);
+  }
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   report.small_pieces = remove_small_components(m, kMinPieceShare);
@@ -48,7 +67,7 @@ FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<boo
   const std::size_t kept = m.faces.size() - std::size_t(report.holes.faces_added);
   if (closed.n_vertices() > old_vertices && !points.empty()) {
     // Patches over large holes span the inside of the object: they are lifted onto the points.
-    inflate_patches(closed, old_vertices, points, mean_edge_length(m));
+    inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of);
     for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
       m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
   }

@@ -3,6 +3,7 @@
 // out withdrawn faces, repairs edges and vertices where the surface is not a manifold, orients
 // every piece by the point normals, removes folds and small detached pieces, and closes every
 // hole (weaver/hole_filling.h), then cuts out small handles (weaver/handle_removal.h).
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "tervik/mesh.h"
 #include "weaver/handle_removal.h"
 #include "weaver/hole_filling.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 
@@ -36,8 +38,17 @@ struct WatertightReport {
 // The closed mesh made from `mesh` (as get_mesh returns it: vertex i is points[i]), its face
 // flags and the points (for their normals). The vertices keep their indices and colours, new
 // vertices follow; the faces are the kept faces, turned where needed, then the new ones.
+// `tree` and `point_of`, when given, are the triangulation's point tree over `points` and the
+// point of each of its numbers (PivotingTrace): lifting patches searches it instead of a new one.
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
-                               const std::vector<Patch>& points, WatertightReport& report);
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree = nullptr,
+                               const std::vector<std::uint32_t>* point_of = nullptr);
+// The same, taking `mesh` apart instead of copying it (its memory serves the repairs).
+FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree = nullptr,
+                               const std::vector<std::uint32_t>* point_of = nullptr);
 
 // The lines weaver prints about it: holes closed, largest hole, faces removed and added.
 std::string format_report(const WatertightReport& report);

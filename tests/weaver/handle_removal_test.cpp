@@ -125,7 +125,19 @@ TEST(HandleRemoval, SmallHandleOnSphereIsCutAndCapped) {
   ASSERT_EQ(euler_characteristic(m), 0);
   const std::vector<Point3D> before = m.vertices;
 
+  // Given the mesh as a half-edge mesh, the same handle goes the same way, and the half-edge
+  // mesh is given up once cut along.
+  RepairMesh given = m;
+  long refused = 0;
+  HoleMesh closed = to_hole_mesh(given, refused);
+  ASSERT_EQ(refused, 0);
+  const HandleRemoval g = remove_handles(given, 4.0 * mean_edge_length(given), 2, std::nullopt, &closed);
+  EXPECT_EQ(closed.n_vertices(), 0u);
+
   const HandleRemoval r = remove_handles(m, 4.0 * mean_edge_length(m));
+  EXPECT_EQ(given.faces, m.faces);
+  EXPECT_EQ(given.vertices, m.vertices);
+  EXPECT_EQ(g.faces_added, r.faces_added);
   EXPECT_EQ(r.handles, 1);
   EXPECT_EQ(r.euler_before, 0);
   EXPECT_EQ(r.euler_after, 2);

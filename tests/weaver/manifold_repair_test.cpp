@@ -1,6 +1,8 @@
 // Repairs on hand-built meshes: each leaves a sound mesh and removes no more than it must.
 #include "weaver/manifold_repair.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -104,6 +106,64 @@ TEST(ManifoldRepair, VertexWithTwoFansLosesTheSmallerOrIsSplit) {
   EXPECT_EQ(m.faces[1], Coord3D<long long>(6, 3, 4));
   EXPECT_EQ(m.faces[0].x, 0);
   EXPECT_EQ(m.faces[2].x, 0);
+}
+
+// A sphere damaged at random: repeated corners, copies of faces (turned, reversed or as they
+// are), fins on edges, turned faces.
+RepairMesh damaged_sphere(unsigned seed) {
+  RepairMesh m = unit_sphere(3);
+  std::mt19937 rng(seed);
+  const auto n = std::uint32_t(m.vertices.size());
+  const std::size_t faces = m.faces.size();
+  for (int i = 0; i < 60; ++i) {
+    const auto f = m.faces[rng() % faces];
+    const auto at = m.faces.begin() + long(rng() % (m.faces.size() + 1));
+    switch (rng() % 5) {
+      case 0: m.faces.insert(at, Coord3D<long long>(f.x, f.x, f.y)); break;
+      case 1: m.faces.insert(at, Coord3D<long long>(f.y, f.z, f.x)); break;
+      case 2: m.faces.insert(at, Coord3D<long long>(f.z, f.y, f.x)); break;
+      case 3: m.faces.insert(at, Coord3D<long long>(f.y, f.x, (long long)(rng() % n))); break;
+      default: std::swap(m.faces[rng() % m.faces.size()].y, m.faces[rng() % m.faces.size()].z);
+    }
+  }
+  return m;
+}
+
+TEST(ManifoldRepair, SharedEdgeUseTableGivesTheSameRepairsAsSortingAgain) {
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    SCOPED_TRACE(seed);
+    RepairMesh fresh = damaged_sphere(seed), shared = fresh;
+    std::vector<EdgeUse> uses = edge_uses(shared.faces);
+    EXPECT_EQ(remove_degenerate_faces(shared, uses), remove_degenerate_faces(fresh));
+    EXPECT_EQ(shared.faces, fresh.faces);
+    EXPECT_EQ(uses, edge_uses(shared.faces));
+    EXPECT_EQ(remove_nonmanifold_edges(shared, uses), remove_nonmanifold_edges(fresh));
+    EXPECT_EQ(shared.faces, fresh.faces);
+    EXPECT_EQ(uses, edge_uses(shared.faces));
+    EXPECT_EQ(orient_faces(shared, uses), orient_faces(fresh));
+    EXPECT_EQ(shared.faces, fresh.faces);
+    EXPECT_EQ(uses, edge_uses(shared.faces));  // turned faces traverse their edges the other way
+  }
+}
+
+TEST(ManifoldRepair, EdgeUsesListEachEdgeTogetherInFaceOrder) {
+  const RepairMesh m = damaged_sphere(7);
+  const std::vector<EdgeUse> uses = edge_uses(m.faces);
+  ASSERT_EQ(uses.size(), 3 * m.faces.size());
+  EXPECT_TRUE(std::is_sorted(uses.begin(), uses.end()));
+  std::vector<int> seen(m.faces.size(), 0);
+  for (const EdgeUse& u : uses) {
+    const auto& f = m.faces[u.face];
+    int matches = 0;
+    for (int k = 0; k < 3; ++k) {
+      const long long a = f[k], b = f[(k + 1) % 3];
+      const auto lo = std::uint64_t(std::min(a, b)), hi = std::uint64_t(std::max(a, b));
+      matches += (lo << 32 | hi) == u.key && (a < b) == u.forward;
+    }
+    EXPECT_GE(matches, 1);
+    ++seen[u.face];
+  }
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 3), long(seen.size()));
 }
 
 TEST(ManifoldRepair, SmallPiecesAreRemoved) {

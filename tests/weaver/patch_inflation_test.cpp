@@ -3,6 +3,8 @@
 // points lie behind it, or face the other way, it stays put.
 #include "weaver/patch_inflation.h"
 
+#include <cstdint>
+
 #include <gtest/gtest.h>
 
 #include "weaver/mesh_fixtures.h"
@@ -106,6 +108,21 @@ TEST(PatchInflation, DiscStaysWhereNoPointsFaceItsWayAhead) {
   hm = flat_disc(false);
   EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(0, Facing::sideways), 1.0 / kRings).vertices_moved, 0);
   EXPECT_TRUE(unchanged(hm));
+}
+
+TEST(PatchInflation, RenumberedTreeGivesTheSameLiftingAsAFreshOne) {
+  for (const bool down : {false, true}) {
+    const std::vector<Patch> points = sphere_points(0, Facing::outward);
+    HoleMesh own = flat_disc(down), reused = flat_disc(down);
+    PointTree tree(points);
+    const std::vector<std::uint32_t> point_of = tree.renumber();
+    const auto a = inflate_patches(own, kAround, points, 1.0 / kRings);
+    const auto b = inflate_patches(reused, kAround, points, 1.0 / kRings, &tree, &point_of);
+    EXPECT_GT(a.vertices_moved, 0);
+    EXPECT_EQ(a.vertices_moved, b.vertices_moved);
+    EXPECT_EQ(a.vertices_kept, b.vertices_kept);
+    for (auto v : own.vertices()) EXPECT_EQ(own.point(v), reused.point(v));
+  }
 }
 
 }  // namespace

@@ -27,5 +27,18 @@ TEST(VertexSort, SameOrderAsStableSortIncludingTiesAndCrowdedVertices) {
   EXPECT_EQ(items, expected);
 }
 
+TEST(VertexSort, RecordsMadeInPlaceComeOutAsSortingThemAfterwards) {
+  using Record = std::tuple<long, long, int>;  // vertex, second key, original position
+  std::mt19937 rng(12);
+  std::vector<Record> made;
+  for (int i = 0; i < 3000; ++i) made.emplace_back(i % 7 == 0 ? 5 : long(rng() % 300), long(rng() % 9), i);
+  const auto make = [&](std::size_t i) { return made[i]; };
+  const auto first = [](const Record& t) { return std::get<0>(t); };
+  const auto second = [](const Record& t) { return std::get<1>(t); };
+  auto expected = made;
+  sort_by_vertex(expected, 300, first, second);
+  EXPECT_EQ(sorted_by_vertex<Record>(made.size(), 300, make, first, second), expected);
+}
+
 }  // namespace
 }  // namespace tervik

@@ -88,6 +88,31 @@ TEST(Watertight, SphereWithoutItsCapIsClosedOverTheHole) {
   }
 }
 
+TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
+  const std::vector<Patch> pts = sphere_cloud(3000, 0.6);
+  std::srand(1);
+  std::vector<bool> flags;
+  PivotingTrace trace;
+  trace.keep_tree = true;
+  const FaceVertexMesh plain = get_mesh(pts, 20, 30, flags, 1000000, &trace);
+  ASSERT_TRUE(trace.tree);
+  ASSERT_EQ(trace.point_of.size(), pts.size());
+  WatertightReport own, reused;
+  const FaceVertexMesh a = make_watertight(plain, flags, pts, own);
+  const FaceVertexMesh b = make_watertight(plain, flags, pts, reused, trace.tree.get(), &trace.point_of);
+  EXPECT_GT(a.vertices.size(), pts.size());
+  EXPECT_EQ(a.vertices, b.vertices);
+  EXPECT_EQ(a.faces, b.faces);
+  EXPECT_EQ(format_report(own), format_report(reused));
+  // Taken apart instead of copied, the mesh closes alike.
+  WatertightReport taken;
+  const FaceVertexMesh c = make_watertight(FaceVertexMesh(plain), flags, pts, taken, trace.tree.get(), &trace.point_of);
+  EXPECT_EQ(c.vertices, a.vertices);
+  EXPECT_EQ(c.colors, a.colors);
+  EXPECT_EQ(c.faces, a.faces);
+  EXPECT_EQ(format_report(taken), format_report(own));
+}
+
 TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
   const RepairMesh s = testing::unit_sphere(2);
   FaceVertexMesh mesh;
