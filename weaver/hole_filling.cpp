@@ -48,6 +48,9 @@ constexpr std::size_t kBandCandidates = 4;
 constexpr double kMaxBandAgainst = 0.2;
 // Rounds of widening holes whose rim overlaps them (weaver/rim_untangling.h).
 constexpr int kUntangleRounds = 3;
+// A detached piece of at most this share of the largest piece's faces whose rim joins no hole
+// by a band is removed rather than capped.
+constexpr double kMaxDroppedPiece = 0.1;
 
 
 // Appends the corners of `loop`, starting at its corner `first`, to v (vertices), p
@@ -220,6 +223,62 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
   return bands;
 }
 
+// The boundary loops of hm, each as its half-edges in order.
+std::vector<std::vector<HH>> boundary_loops(const HoleMesh& hm) {
+  std::vector<std::vector<HH>> loops;
+  std::vector<char> seen(hm.n_halfedges(), 0);
+  for (auto h : hm.halfedges()) {
+    if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+    loops.emplace_back();
+    for (auto g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
+      seen[std::size_t(g.idx())] = 1;
+      loops.back().push_back(g);
+    }
+  }
+  return loops;
+}
+
+// Removes from hm the detached pieces (of at most kMaxDroppedPiece of the largest piece's
+// faces) with a rim that find_bands joins to no hole. Capped, such a piece becomes a closed
+// pancake whose cap lies on the surface facing against it, and stays a component of its own;
+// without it, the hole it lay over is closed like any other. Returns the faces removed.
+long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh) {
+  std::vector<int> piece;
+  int largest = -1;
+  if (face_pieces(hm, piece, largest) < 2) return 0;
+  const auto loops = boundary_loops(hm);
+  std::vector<char> banded(loops.size(), 0);
+  for (const Band& b : find_bands(hm, mesh, loops)) banded[b.outer] = banded[b.inner] = 1;
+  std::vector<std::size_t> size;
+  for (int k : piece) {
+    if (std::size_t(k) >= size.size()) size.resize(std::size_t(k) + 1, 0);
+    ++size[std::size_t(k)];
+  }
+  std::vector<char> drop(size.size(), 0);
+  bool any = false;
+  for (std::size_t l = 0; l < loops.size(); ++l) {
+    const int k = piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loops[l][0])).idx())];
+    if (banded[l] || k == largest || !patch_faces_against_normals(hm, mesh, loops[l])) continue;
+    if (double(size[std::size_t(k)]) > kMaxDroppedPiece * double(size[std::size_t(largest)])) continue;
+    drop[std::size_t(k)] = 1;
+    any = true;
+  }
+  if (!any) return 0;
+  hm.request_face_status();
+  hm.request_edge_status();
+  hm.request_halfedge_status();
+  hm.request_vertex_status();
+  long removed = 0;
+  for (auto f : hm.faces())
+    if (drop[std::size_t(piece[std::size_t(f.idx())])]) hm.delete_face(f, false), ++removed;
+  hm.garbage_collection();
+  hm.release_vertex_status();
+  hm.release_halfedge_status();
+  hm.release_edge_status();
+  hm.release_face_status();
+  return removed;
+}
+
 // Triangulates one boundary loop, refines and fairs it. False when it cannot be closed.
 bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::HalfedgeHandle>& loop,
                 int id, const OpenMesh::FPropHandleT<int>& prop,
@@ -309,7 +368,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
   fair_vertices(hm, patch.fresh, kFinalSweeps);
   normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
-  });
+  });  untangle_vertices(hm, mesh, patch.fresh, 3);
 }
 
 }  // namespace
@@ -339,16 +398,8 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   hm.add_property(queued);
   for (auto f : hm.faces()) hm.property(prop, f) = -1;
   std::vector<std::vector<HoleMesh::HalfedgeHandle>> loops;
-  std::vector<char> seen(hm.n_halfedges(), 0);
-  for (auto h : hm.halfedges()) {
-    if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
-    loops.emplace_back();
-    for (auto g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
-      seen[std::size_t(g.idx())] = 1;
-      loops.back().push_back(g);
-    }
-    if (!take(loops.back())) loops.pop_back();
-  }
+  for (auto& loop : boundary_loops(hm))
+    if (take(loop)) loops.push_back(std::move(loop));
   // Detached pieces lying in holes are joined to the surface around them by bands.
   std::vector<char> banded(loops.size(), 0);
   const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops) : std::vector<Band>();
@@ -393,7 +444,9 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   long refused = 0;
   to_hole_mesh(mesh, refused, hm);
   // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
-  const long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds).faces_removed : 0;
+  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds).faces_removed : 0;
+  // Detached pieces that no band can join go (mesh.faces is rewritten from hm at the end).
+  if (refused == 0) opened += drop_unjoined_pieces(hm, mesh);
   // Half the mean edge length bounds the target length from below (loops of tiny edges).
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));

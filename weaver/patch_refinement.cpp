@@ -157,6 +157,48 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMe
   return flips;
 }
 
+long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<VH>& fresh, int sweeps) {
+  // With v at x, face (v, a, b) faces along N (the sum of its corners' normals) where
+  // ((a - x) x (b - x)) . N = (a x b) . N + x . (N x (b - a)) > 0: linear in x.
+  struct Side {
+    OpenMesh::Vec3d g;
+    double c;
+  };
+  std::vector<Side> sides;
+  const auto normal_of = [&](VH v) { return to_vec(mesh.normals[std::size_t(v.idx())]); };
+  const auto wrong = [&](const OpenMesh::Vec3d& x) {
+    int k = 0;
+    for (const Side& s : sides) k += s.c + (x | s.g) <= 0.0;
+    return k;
+  };
+  long moved = 0;
+  for (int sweep = 0; sweep < sweeps; ++sweep)
+    for (const VH v : fresh) {
+      const OpenMesh::Vec3d n = normal_of(v);
+      if ((n | n) == 0.0) continue;
+      sides.clear();
+      for (auto h : hm.voh_range(v)) {
+        if (hm.is_boundary(h)) continue;
+        const VH a = hm.to_vertex_handle(h), b = hm.to_vertex_handle(hm.next_halfedge_handle(h));
+        const OpenMesh::Vec3d N = n + normal_of(a) + normal_of(b), pa = hm.point(a), pb = hm.point(b);
+        sides.push_back({N % (pb - pa), (pa % pb) | N});
+      }
+      const int before = wrong(hm.point(v));
+      if (before == 0) continue;
+      // Cyclic projections onto the sides it is outside of, moving in the tangent plane only and
+      // a fifth past each side, so that it can end inside all of them where they meet.
+      OpenMesh::Vec3d x = hm.point(v);
+      for (int it = 0; it < 30 && wrong(x) > 0; ++it)
+        for (const Side& s : sides) {
+          const OpenMesh::Vec3d g = s.g - (s.g | n) / (n | n) * n;
+          const double gg = g | g, f = s.c + (x | s.g);
+          if (gg > 0.0 && f <= 0.0) x += (-1.2 * f / gg) * g;
+        }
+      if (wrong(x) < before) hm.point(v) = x, ++moved;
+    }
+  return moved;
+}
+
 // Splits the patch's interior edges longer than kSplitFactor times its target length at their
 // middle. Returns whether it split any.
 bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,

@@ -40,6 +40,12 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
 long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
                   const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip);
 
+// Moves each vertex of `fresh` within its tangent plane (mesh.normals) to a place where fewer
+// of its faces face against the sum of their corners' normals, where such a place is found;
+// `sweeps` passes. Returns the moves made.
+long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::VertexHandle>& fresh,
+                       int sweeps);
+
 // Splits the patch's interior edges longer than 4/3 of the larger wanted length at their ends,
 // at their middle (new vertices go to patch.fresh, new faces to patch.faces). Returns whether
 // it split any.

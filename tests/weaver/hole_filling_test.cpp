@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -70,6 +71,50 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
                   c = m.vertices[std::size_t(m.faces[f].z)];
     EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0) << "face " << f;
     EXPECT_GT((a + b + c).z / 3.0, 0.45) << "face " << f;  // in the ring, not across the sphere
+  }
+}
+
+TEST(HoleFilling, DetachedPieceNoBandJoinsIsRemovedNotCapped) {
+  // A sphere with a hole at the top, and a copy of the top cap lying just over the bottom (turned
+  // half round the x axis): a piece whose rim runs along no hole. Capped, it would be a second
+  // closed piece whose cap faces into the sphere.
+  RepairMesh m = testing::unit_sphere(4);
+  std::vector<Coord3D<long long>> cap;
+  for (const auto& f : m.faces)
+    if (std::min({m.vertices[std::size_t(f.x)].z, m.vertices[std::size_t(f.y)].z, m.vertices[std::size_t(f.z)].z}) > 0.85)
+      cap.push_back(f);
+  std::map<long long, long long> copy;
+  const long long first_copy = (long long)m.vertices.size();
+  for (auto& f : cap)
+    for (long long* v : {&f.x, &f.y, &f.z}) {
+      if (!copy.count(*v)) {
+        const Point3D p = m.vertices[std::size_t(*v)];
+        copy[*v] = (long long)m.vertices.size();
+        m.vertices.push_back(Point3D(p.x, -p.y, -p.z) * 1.01);
+        m.normals.push_back(Point3D(p.x, -p.y, -p.z));
+        m.colors.push_back(m.colors[std::size_t(*v)]);
+      }
+      *v = copy[*v];
+    }
+  testing::cut_cap(m, 0.8);
+  const std::size_t sphere_faces = m.faces.size();
+  m.faces.insert(m.faces.end(), cap.begin(), cap.end());
+  ASSERT_EQ(component_count(m), 2);
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.faces_opened, long(cap.size()));
+  EXPECT_EQ(r.holes_closed, 1);
+  EXPECT_EQ(r.euler, 2);
+  EXPECT_EQ(component_count(m), 1);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.euler, 2);
+  ASSERT_EQ(long(m.faces.size()), long(sphere_faces) + r.faces_added);
+  for (const auto& f : m.faces) {
+    const Point3D a = m.vertices[std::size_t(f.x)], b = m.vertices[std::size_t(f.y)], c = m.vertices[std::size_t(f.z)];
+    EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0);
+    for (long long v : {f.x, f.y, f.z})  // no face of the copy is left
+      EXPECT_FALSE(v >= first_copy && v < first_copy + (long long)copy.size());
   }
 }
 

@@ -100,6 +100,52 @@ TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
   for (auto e : x.hm.edges()) EXPECT_EQ(x.hm.property(x.patch.queued, e), 0);  // list left empty
 }
 
+// A hexagon of unit radius in the plane z = 0 (normals +z) fanned from a middle vertex (the
+// last one) at `middle` with normal `n`.
+struct Hexagon {
+  HoleMesh hm;
+  RepairMesh mesh;
+  HoleMesh::VertexHandle middle;
+
+  Hexagon(const OpenMesh::Vec3d& at, const Point3D& n) {
+    for (int i = 0; i < 6; ++i) {
+      hm.add_vertex({std::cos(M_PI * i / 3.0), std::sin(M_PI * i / 3.0), 0.0});
+      mesh.normals.emplace_back(0, 0, 1);
+    }
+    middle = hm.add_vertex(at);
+    mesh.normals.push_back(n / norm(n));
+    for (int i = 0; i < 6; ++i)
+      hm.add_face(HoleMesh::VertexHandle(i), HoleMesh::VertexHandle((i + 1) % 6), middle);
+  }
+
+  // Faces whose normal is against the sum of their corners' normals.
+  int against() const {
+    int k = 0;
+    for (auto f : hm.faces()) {
+      Point3D sum;
+      for (auto v : hm.fv_range(f)) sum += mesh.normals[std::size_t(v.idx())];
+      k += dot(to_point(hm.calc_face_normal(f)), sum) <= 0.0;
+    }
+    return k;
+  }
+};
+
+TEST(PatchRefinement, VertexPulledOutOfItsRingIsMovedBackInItsTangentPlane) {
+  // Outside the ring, the faces on the far side turn over; tilted normal, so the move must keep
+  // to the plane across it rather than to z = const.
+  const Point3D n(0.3, 0.0, 1.0);
+  Hexagon x({2.5, 0.4, 0.2}, n);
+  ASSERT_GT(x.against(), 0);
+  const OpenMesh::Vec3d start = x.hm.point(x.middle);
+  EXPECT_EQ(untangle_vertices(x.hm, x.mesh, {x.middle}, 2), 1);
+  EXPECT_EQ(x.against(), 0);
+  EXPECT_NEAR(dot(to_point(x.hm.point(x.middle) - start), n), 0.0, 1e-9);
+  // Where nothing faces against the normals, nothing moves.
+  const OpenMesh::Vec3d settled = x.hm.point(x.middle);
+  EXPECT_EQ(untangle_vertices(x.hm, x.mesh, {x.middle}, 2), 0);
+  EXPECT_EQ(x.hm.point(x.middle), settled);
+}
+
 TEST(PatchRefinement, LongEdgesAreSplitAtTheirMiddle) {
   FanFixture x(6, 1.0);  // a hexagon of unit edges; the fan's chords are sqrt(3) and 2 long
   const std::size_t vertices = x.hm.n_vertices();
