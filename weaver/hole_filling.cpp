@@ -368,7 +368,9 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
   fair_vertices(hm, patch.fresh, kFinalSweeps);
   normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
-  });  untangle_vertices(hm, mesh, patch.fresh, 3);
+  });
+  // New vertices whose faces still point against their corners' normals move where fewer do.
+  untangle_vertices(hm, mesh, patch.fresh, 3);
 }
 
 }  // namespace
