@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <cstdlib>
 
 namespace tervik {
 namespace {
@@ -85,19 +84,8 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
     const auto a = hm.point(hm.to_vertex_handle(h0)), b = hm.point(hm.from_vertex_handle(h0));
     const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h0)));
     const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
-    // Only where the two triangles face the same way, and each new one faces the way of both
-    // old ones: the diagonal of a folded quad (one triangle turned over the other) stays, as
-    // the flip would only move the fold into the other pair.
-    const OpenMesh::Vec3d old1 = (a - b) % (c - b), old2 = (b - a) % (d - a);
-    const OpenMesh::Vec3d new1 = (a - d) % (c - d), new2 = (b - c) % (d - c);
-    if ((old1 | old2) <= 0.0 || (new1 | old1) <= 0.0 || (new1 | old2) <= 0.0 || (new2 | old1) <= 0.0 ||
-        (new2 | old2) <= 0.0)
-      continue;
-    static const int qmode = getenv("QM") ? atoi(getenv("QM")) : 0;
-    if (qmode == 1) {
-      const OpenMesh::Vec3d o1 = (a - b) % (c - b), o2 = (b - a) % (d - a), n1 = (a - d) % (c - d), n2 = (b - c) % (d - c);
-      if ((o1 | o2) <= 0.0 || (n1 | o1) <= 0.0 || (n1 | o2) <= 0.0 || (n2 | o1) <= 0.0 || (n2 | o2) <= 0.0) continue;
-    }
+    const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
+    if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
     const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
     const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
     if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
