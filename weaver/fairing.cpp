@@ -76,7 +76,9 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
       for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
       OpenMesh::Vec3d& q = hm.point(free[i]);
       const OpenMesh::Vec3d moved = q + (sum / double(e - b) - q);
-      if (against(i, moved) <= against(i, q)) q = moved;
+      // (The count before the move is needed only where some face would be against them.)
+      const int after = against(i, moved);
+      if (after == 0 || after <= against(i, q)) q = moved;
     }
 }
 
