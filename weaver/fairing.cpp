@@ -37,4 +37,49 @@ void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free
     }
 }
 
+void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free,
+                            int iterations, const std::vector<Point3D>& normals) {
+  if (iterations <= 0 || free.empty()) return;
+  // Per free vertex: its neighbours, and its faces as the pairs (a, b) that make (v, a, b) with
+  // the sum of their three corners' normals.
+  struct Wedge {
+    int a, b;
+    OpenMesh::Vec3d normal;
+  };
+  std::vector<std::size_t> start{0}, wedge_start{0};
+  std::vector<int> around;
+  std::vector<Wedge> wedges;
+  for (const auto v : free) {
+    for (auto w : hm.vv_range(v)) around.push_back(w.idx());
+    start.push_back(around.size());
+    for (auto h : hm.voh_range(v)) {
+      if (hm.is_boundary(h)) continue;
+      const auto a = hm.to_vertex_handle(h), b = hm.to_vertex_handle(hm.next_halfedge_handle(h));
+      wedges.push_back({a.idx(), b.idx(),
+                        to_vec(normals[std::size_t(v.idx())] + normals[std::size_t(a.idx())] +
+                               normals[std::size_t(b.idx())])});
+    }
+    wedge_start.push_back(wedges.size());
+  }
+  const OpenMesh::Vec3d* p = hm.points();
+  const auto against = [&](std::size_t i, const OpenMesh::Vec3d& x) {
+    int k = 0;
+    for (std::size_t w = wedge_start[i]; w < wedge_start[i + 1]; ++w)
+      k += (((p[wedges[w].a] - x) % (p[wedges[w].b] - x)) | wedges[w].normal) < 0.0;
+    return k;
+  };
+  for (int it = 0; it < iterations; ++it)
+    for (std::size_t i = 0; i < free.size(); ++i) {
+      const std::size_t b = start[i], e = start[i + 1];
+      if (b == e) continue;
+      OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
+      for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
+      OpenMesh::Vec3d& q = hm.point(free[i]);
+      const OpenMesh::Vec3d moved = q + (sum / double(e - b) - q);
+      // (The count before the move is needed only where some face would be against them.)
+      const int after = against(i, moved);
+      if (after == 0 || after <= against(i, q)) q = moved;
+    }
+}
+
 }  // namespace tervik

@@ -3,6 +3,7 @@
 // vertices around them.
 #include <vector>
 
+#include "tervik/points.h"
 #include "weaver/hole_mesh.h"
 
 namespace tervik {
@@ -12,6 +13,12 @@ namespace tervik {
 // `iterations` Gauss-Seidel sweeps. The result is a membrane that stays inside the hull of the
 // fixed vertices, so it cannot overshoot where the surroundings are noisy.
 void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free, int iterations);
+
+// The same, where a move that leaves more of the vertex's faces against the sum of their
+// corners' normals (normals[v] for vertex v) than before is not made: the membrane then settles
+// without folding faces over where the loop's corners crowd.
+void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free,
+                            int iterations, const std::vector<Point3D>& normals);
 
 // The uniform Laplacian at v: the mean of its neighbours minus v (zero for an isolated vertex).
 OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v);

@@ -353,7 +353,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
   const std::size_t max_faces = corners * corners + 100;
   quality_flips(hm, patch, prop, {});
   for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
-    fair_vertices(hm, patch.fresh, kFairingSweeps);
+    fair_vertices_unfolded(hm, patch.fresh, kFairingSweeps, mesh.normals);
     const std::size_t fresh_before = patch.fresh.size();
     if (!split_long_edges(hm, mesh, patch, prop)) break;
     // Only the faces around the new vertices changed since the last flips.
@@ -365,7 +365,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     // saves sweeping the whole patch for a trickle of splits.
     if (made * kLastRoundShare < fresh_before) break;
   }
-  fair_vertices(hm, patch.fresh, kFinalSweeps);
+  fair_vertices_unfolded(hm, patch.fresh, kFinalSweeps, mesh.normals);
   normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
   });

@@ -53,7 +53,8 @@ VH new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p, const st
 }
 
 // Flips interior edges of the patch where the flip raises the smaller of the two triangles'
-// smallest angles (towards Delaunay triangles) without turning either triangle over. Starts
+// smallest angles (towards Delaunay triangles) without turning either triangle over (nor, in a
+// quad whose triangles face the same way, making one that faces against either of them). Starts
 // from the edges of the faces around `around` (every patch face when empty) and looks again at
 // the four edges next to each flip, until no flip helps.
 void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHandleT<int>& prop,
@@ -84,8 +85,16 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
     const auto a = hm.point(hm.to_vertex_handle(h0)), b = hm.point(hm.from_vertex_handle(h0));
     const auto c = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h0)));
     const auto d = hm.point(hm.to_vertex_handle(hm.next_halfedge_handle(h1)));
-    const OpenMesh::Vec3d before = ((a - b) % (c - b)) + ((b - a) % (d - a));
-    if ((((a - d) % (c - d)) | before) <= 0.0 || (((b - c) % (d - c)) | before) <= 0.0) continue;
+    const OpenMesh::Vec3d old1 = (a - b) % (c - b), old2 = (b - a) % (d - a);
+    const OpenMesh::Vec3d new1 = (a - d) % (c - d), new2 = (b - c) % (d - c);
+    const OpenMesh::Vec3d before = old1 + old2;
+    if ((new1 | before) <= 0.0 || (new2 | before) <= 0.0) continue;
+    // Where the two triangles face the same way, neither new one may face against either of
+    // them: over a quad bent sharply along its diagonal (a tent), the other diagonal's
+    // triangles stand steep, and one of them turns against the surface.
+    if ((old1 | old2) > 0.0 &&
+        ((new1 | old1) <= 0.0 || (new1 | old2) <= 0.0 || (new2 | old1) <= 0.0 || (new2 | old2) <= 0.0))
+      continue;
     const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
     const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
     if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {

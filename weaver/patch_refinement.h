@@ -27,7 +27,8 @@ HoleMesh::VertexHandle new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh
                                   const std::vector<HoleMesh::VertexHandle>& from);
 
 // Flips interior edges of the patch where the flip raises the smaller of the two triangles'
-// smallest angles, without turning either over. Starts from the edges of the faces around
+// smallest angles, without turning either over (nor, where the two face the same way, making
+// one that faces against either of them). Starts from the edges of the faces around
 // `around` (every patch face when empty) and looks again at the edges next to each flip.
 void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHandleT<int>& prop,
                    const std::vector<HoleMesh::VertexHandle>& around);

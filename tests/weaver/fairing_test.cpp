@@ -22,5 +22,51 @@ TEST(Fairing, FreeVertexOfAFanGoesToTheMeanOfItsRimWhichStaysFixed) {
   EXPECT_EQ(hm.point(rim[1]), OpenMesh::Vec3d(std::cos(M_PI / 3), std::sin(M_PI / 3), 0.2));
 }
 
+// A flat ring (normals +z) fanned round a free vertex at `at`: a waist on the right leads into a
+// long arm, so that the mean of the ring lies in the arm, where the fan's faces next to the
+// waist would turn over.
+struct ArmedRing {
+  HoleMesh hm;
+  std::vector<Point3D> normals;
+  HoleMesh::VertexHandle centre;
+
+  explicit ArmedRing(const OpenMesh::Vec3d& at) {
+    const double ring[7][2] = {{0, -1}, {0.5, -0.1}, {5, -0.1}, {5, 0.1}, {0.5, 0.1}, {0, 1}, {-1, 0}};
+    std::vector<HoleMesh::VertexHandle> v;
+    for (const auto& c : ring) v.push_back(hm.add_vertex({c[0], c[1], 0.0}));
+    centre = hm.add_vertex(at);
+    normals.assign(8, Point3D(0.0, 0.0, 1.0));
+    for (std::size_t i = 0; i < 7; ++i) hm.add_face(v[i], v[(i + 1) % 7], centre);
+  }
+
+  int turned() const {
+    int k = 0;
+    for (auto f : hm.faces()) k += hm.calc_face_normal(f)[2] <= 0.0;
+    return k;
+  }
+};
+
+TEST(Fairing, UnfoldedFairingMovesOnlyWhereNoMoreFacesTurnOver) {
+  // Plain fairing takes the vertex to the ring's mean (10/7, 0) and turns two faces over.
+  ArmedRing plain({-0.2, 0.0, 0.0});
+  ASSERT_EQ(plain.turned(), 0);
+  fair_vertices(plain.hm, {plain.centre}, 1);
+  EXPECT_NEAR(plain.hm.point(plain.centre)[0], 10.0 / 7.0, 1e-12);
+  EXPECT_EQ(plain.turned(), 2);
+  // The guarded one leaves it where every face faces up.
+  ArmedRing guarded({-0.2, 0.0, 0.0});
+  fair_vertices_unfolded(guarded.hm, {guarded.centre}, 5, guarded.normals);
+  EXPECT_EQ(guarded.hm.point(guarded.centre), OpenMesh::Vec3d(-0.2, 0.0, 0.0));
+  EXPECT_EQ(guarded.turned(), 0);
+  // On a convex ring it moves like plain fairing.
+  HoleMesh hex;
+  std::vector<HoleMesh::VertexHandle> rim;
+  for (int i = 0; i < 6; ++i) rim.push_back(hex.add_vertex({std::cos(M_PI * i / 3.0), std::sin(M_PI * i / 3.0), 0.0}));
+  const auto middle = hex.add_vertex({0.4, 0.3, 0.0});
+  for (std::size_t i = 0; i < 6; ++i) hex.add_face(rim[i], rim[(i + 1) % 6], middle);
+  fair_vertices_unfolded(hex, {middle}, 1, std::vector<Point3D>(7, Point3D(0.0, 0.0, 1.0)));
+  EXPECT_LT(hex.point(middle).norm(), 1e-12);
+}
+
 }  // namespace
 }  // namespace tervik

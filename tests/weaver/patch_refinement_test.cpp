@@ -1,6 +1,7 @@
 // Refinement of a hole's patch: flips reach a Delaunay triangulation, splits halve long edges.
 #include "weaver/patch_refinement.h"
 
+#include <array>
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -98,6 +99,27 @@ TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
   EXPECT_LT(x.hm.valence(HoleMesh::VertexHandle(0)), 6u);  // the fan's hub gave its edges away
   for (auto f : x.hm.faces()) EXPECT_GT(x.hm.calc_face_normal(f)[2], 0.0);
   for (auto e : x.hm.edges()) EXPECT_EQ(x.hm.property(x.patch.queued, e), 0);  // list left empty
+}
+
+TEST(PatchRefinement, FlipsLeaveATentWhoseOtherDiagonalWouldStandAgainstIt) {
+  // Two triangles over the edge (0,0,0)-(1,0,0), bent sharply along it; their normals
+  // (0, -0.6, -1.5) and (0, -1.6, 0.2) still agree.
+  FanFixture x(3, 1.0);  // only for its properties; its triangle is replaced
+  x.hm.clear();
+  x.patch.faces.clear();
+  const auto a = x.hm.add_vertex({0.0, 0.0, 0.0}), b = x.hm.add_vertex({1.0, 0.0, 0.0});
+  const auto c = x.hm.add_vertex({0.3, 1.5, -0.6}), d = x.hm.add_vertex({1.6, 0.2, 1.6});
+  for (const auto& f : {std::array{b, a, c}, std::array{a, b, d}}) {
+    x.patch.faces.push_back(x.hm.add_face(f[0], f[1], f[2]));
+    x.hm.property(x.prop, x.patch.faces.back()) = 0;
+  }
+  for (auto v : x.hm.vertices()) x.hm.property(x.patch.scale, v) = 1.0;
+  for (auto e : x.hm.edges()) x.hm.property(x.patch.queued, e) = 0;
+  // Both face the same way; the flip to (d, a, c), (c, b, d) would raise the smallest angle,
+  // and (c, b, d) would face against (b, a, c).
+  quality_flips(x.hm, x.patch, x.prop, {});
+  EXPECT_TRUE(x.hm.find_halfedge(a, b).is_valid());
+  EXPECT_FALSE(x.hm.find_halfedge(c, d).is_valid());
 }
 
 // A hexagon of unit radius in the plane z = 0 (normals +z) fanned from a middle vertex (the
