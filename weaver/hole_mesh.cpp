@@ -135,6 +135,95 @@ void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
   }
 }
 
+std::vector<int> faces_across(const HoleMesh& hm) {
+  std::vector<int> across(3 * hm.n_faces());
+  for (std::size_t f = 0; f < hm.n_faces(); ++f) {
+    auto h = hm.halfedge_handle(HoleMesh::FaceHandle(int(f)));
+    for (std::size_t k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h))
+      across[3 * f + k] = hm.face_handle(hm.opposite_halfedge_handle(h)).idx();
+  }
+  return across;
+}
+
+namespace {
+
+// Sets out.count and out.largest from the pieces' sizes.
+void find_largest(const std::vector<long>& size, FacePieces& out) {
+  out.count = int(size.size());
+  out.largest = size.empty() ? -1 : int(std::max_element(size.begin(), size.end()) - size.begin());
+}
+
+}  // namespace
+
+FacePieces pieces_of(const std::vector<int>& across, const std::vector<char>& gone) {
+  FacePieces out;
+  const std::size_t n = across.size() / 3;
+  out.piece.assign(n, -1);
+  std::vector<long> size;
+  std::vector<int> stack;
+  for (std::size_t f = 0; f < n; ++f) {
+    if (out.piece[f] >= 0 || (!gone.empty() && gone[f])) continue;
+    const int id = int(size.size());
+    size.push_back(0);
+    out.piece[f] = id;
+    stack.assign(1, int(f));
+    while (!stack.empty()) {
+      const auto g = std::size_t(stack.back());
+      stack.pop_back();
+      ++size.back();
+      for (std::size_t k = 3 * g; k < 3 * g + 3; ++k) {
+        const int q = across[k];
+        if (q >= 0 && out.piece[std::size_t(q)] < 0 && (gone.empty() || !gone[std::size_t(q)]))
+          out.piece[std::size_t(q)] = id, stack.push_back(q);
+      }
+    }
+  }
+  find_largest(size, out);
+  return out;
+}
+
+std::vector<int> faces_after_collection(const HoleMesh& hm) {
+  // The same two-pointer sweep as the collection's, which swaps the deletion marks along.
+  const int n = int(hm.n_faces());
+  std::vector<int> order(std::size_t(n), 0);
+  std::vector<char> deleted(std::size_t(n), 0);
+  for (int i = 0; i < n; ++i) {
+    order[std::size_t(i)] = i;
+    deleted[std::size_t(i)] = hm.status(HoleMesh::FaceHandle(i)).deleted();
+  }
+  if (n == 0) return order;
+  int i0 = 0, i1 = n - 1;
+  while (true) {
+    while (!deleted[std::size_t(i0)] && i0 < i1) ++i0;
+    while (deleted[std::size_t(i1)] && i0 < i1) --i1;
+    if (i0 >= i1) break;
+    std::swap(order[std::size_t(i0)], order[std::size_t(i1)]);
+    std::swap(deleted[std::size_t(i0)], deleted[std::size_t(i1)]);
+  }
+  order.resize(std::size_t(deleted[std::size_t(i0)] ? i0 : i0 + 1));
+  return order;
+}
+
+FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& order) {
+  FacePieces out;
+  out.piece.resize(order.size());
+  std::vector<int> renamed(std::size_t(pieces.count), -1);
+  std::vector<long> size;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const int old = pieces.piece[std::size_t(order[i])];
+    if (old < 0) {
+      out.piece[i] = -1;
+      continue;
+    }
+    int& name = renamed[std::size_t(old)];
+    if (name < 0) name = int(size.size()), size.push_back(0);
+    out.piece[i] = name;
+    ++size[std::size_t(name)];
+  }
+  find_largest(size, out);
+  return out;
+}
+
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {
   mesh.vertices.resize(hm.n_vertices());
   for (std::size_t i = 0; i < hm.n_vertices(); ++i)

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "weaver/rim_untangling.h"
+
 #include "weaver/mesh_fixtures.h"
 
 namespace tervik {
@@ -71,6 +75,84 @@ TEST(HoleMesh, FacesBreakingTheStructureAreRefused) {
   const HoleMesh joined = to_hole_mesh(two, refused);
   EXPECT_EQ(refused, 4);
   for (auto v : joined.vertices()) EXPECT_TRUE(joined.is_manifold(v));
+}
+
+// Two spheres, each with a random share of its faces missing: many pieces, and edges whose
+// faces are partly gone.
+RepairMesh torn_spheres(std::mt19937& rng, double missing) {
+  RepairMesh m = testing::unit_sphere(3);
+  const RepairMesh other = m;
+  const auto offset = static_cast<long long>(m.vertices.size());
+  for (const Point3D& p : other.vertices) m.vertices.push_back(p + Point3D(3, 0, 0));
+  for (const auto& f : other.faces) m.faces.emplace_back(f.x + offset, f.y + offset, f.z + offset);
+  std::bernoulli_distribution drop(missing);
+  std::vector<Coord3D<long long>> kept;
+  for (const auto& f : m.faces)
+    if (!drop(rng)) kept.push_back(f);
+  m.faces = kept;
+  return m;
+}
+
+TEST(HoleMesh, PiecesAcrossEdgesFollowDeletionAndCollection) {
+  std::mt19937 rng(7);
+  int most_pieces = 0;
+  for (int trial = 0; trial < 12; ++trial) {
+    const RepairMesh m = torn_spheres(rng, 0.1 * double(trial % 6));
+    long refused = 0;
+    HoleMesh hm = to_hole_mesh(m, refused);
+    // Each face lists the faces across its edges, each of which lists it back.
+    const std::vector<int> across = faces_across(hm);
+    ASSERT_EQ(across.size(), 3 * hm.n_faces());
+    for (std::size_t f = 0; f < hm.n_faces(); ++f) {
+      auto h = hm.halfedge_handle(HoleMesh::FaceHandle(int(f)));
+      for (std::size_t k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
+        const int q = across[3 * f + k];
+        EXPECT_EQ(q < 0, hm.is_boundary(hm.opposite_halfedge_handle(h)));
+        if (q >= 0) EXPECT_EQ(std::count(&across[3 * std::size_t(q)], &across[3 * std::size_t(q) + 3], int(f)), 1);
+      }
+    }
+    FacePieces fresh;
+    fresh.count = face_pieces(hm, fresh.piece, fresh.largest);
+    const FacePieces all = pieces_of(across, {});
+    EXPECT_EQ(all.piece, fresh.piece);
+    EXPECT_EQ(all.largest, fresh.largest);
+    EXPECT_EQ(all.count, fresh.count);
+    most_pieces = std::max(most_pieces, all.count);
+
+    // Faces deleted at random, then collected: faces_after_collection says where each face
+    // went, and the pieces of what is left, renumbered in that order, are the collected mesh's.
+    std::bernoulli_distribution drop(0.2);
+    std::vector<char> gone(hm.n_faces(), 0);
+    std::vector<std::array<int, 3>> corners;
+    hm.request_face_status();
+    hm.request_edge_status();
+    hm.request_halfedge_status();
+    hm.request_vertex_status();
+    for (auto f : hm.faces()) {
+      auto it = hm.cfv_iter(f);
+      corners.push_back({it->idx(), (++it)->idx(), (++it)->idx()});
+      if (drop(rng)) gone[std::size_t(f.idx())] = 1, hm.delete_face(f, false);
+    }
+    const FacePieces left = pieces_of(across, gone);
+    for (std::size_t f = 0; f < gone.size(); ++f) EXPECT_EQ(left.piece[f] < 0, gone[f] != 0);
+    const std::vector<int> order = faces_after_collection(hm);
+    hm.garbage_collection();
+    ASSERT_EQ(order.size(), hm.n_faces());
+    for (auto f : hm.faces()) {
+      const int old = order[std::size_t(f.idx())];
+      EXPECT_FALSE(gone[std::size_t(old)]);
+      auto it = hm.cfv_iter(f);
+      EXPECT_EQ(it->idx(), corners[std::size_t(old)][0]);
+      EXPECT_EQ((++it)->idx(), corners[std::size_t(old)][1]);
+      EXPECT_EQ((++it)->idx(), corners[std::size_t(old)][2]);
+    }
+    fresh.count = face_pieces(hm, fresh.piece, fresh.largest);
+    const FacePieces moved = reorder_pieces(left, order);
+    EXPECT_EQ(moved.piece, fresh.piece);
+    EXPECT_EQ(moved.largest, fresh.largest);
+    EXPECT_EQ(moved.count, fresh.count);
+  }
+  EXPECT_GT(most_pieces, 10);  // the searches met real splits
 }
 
 }  // namespace
