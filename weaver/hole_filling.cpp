@@ -274,8 +274,7 @@ long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh, FacePieces& piec
   long removed = 0;
   for (auto f : hm.faces())
     if (drop[std::size_t(piece[std::size_t(f.idx())])]) hm.delete_face(f, false), ++removed;
-  const std::vector<int> order = faces_after_collection(hm);
-  hm.garbage_collection();
+  const std::vector<int> order = collect_garbage(hm);
   pieces = reorder_pieces(pieces, order);
   hm.release_vertex_status();
   hm.release_halfedge_status();

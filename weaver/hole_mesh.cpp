@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <tuple>
+#include <unordered_map>
 
 #include "weaver/vertex_sort.h"
 
@@ -112,7 +114,9 @@ HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
 void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
   refused = 0;
   hm.clear();
-  hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2 + 3, mesh.faces.size());
+  // Edges and faces: build_directly reserves what it needs (a first guess would be one more
+  // table to move out of).
+  hm.reserve(mesh.vertices.size(), 0, 0);
   for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
   if (build_directly(mesh, hm)) return;
   // Faces one by one, leaving out those that would break the structure.
@@ -182,25 +186,149 @@ FacePieces pieces_of(const std::vector<int>& across, const std::vector<char>& go
   return out;
 }
 
-std::vector<int> faces_after_collection(const HoleMesh& hm) {
-  // The same two-pointer sweep as the collection's, which swaps the deletion marks along.
-  const int n = int(hm.n_faces());
-  std::vector<int> order(std::size_t(n), 0);
-  std::vector<char> deleted(std::size_t(n), 0);
-  for (int i = 0; i < n; ++i) {
-    order[std::size_t(i)] = i;
-    deleted[std::size_t(i)] = hm.status(HoleMesh::FaceHandle(i)).deleted();
-  }
-  if (n == 0) return order;
-  int i0 = 0, i1 = n - 1;
+namespace {
+
+// The garbage collection's sweep over elements marked deleted: from the front, each deleted
+// element takes the last one kept, whose place is then marked deleted. Appends the moves
+// (from, to) to `moves` and returns how many elements are kept (the first ones).
+std::size_t sweep(std::vector<char>& deleted, std::vector<std::pair<int, int>>& moves) {
+  if (deleted.empty()) return 0;
+  int i0 = 0, i1 = int(deleted.size()) - 1;
   while (true) {
     while (!deleted[std::size_t(i0)] && i0 < i1) ++i0;
     while (deleted[std::size_t(i1)] && i0 < i1) --i1;
     if (i0 >= i1) break;
-    std::swap(order[std::size_t(i0)], order[std::size_t(i1)]);
+    moves.emplace_back(i1, i0);
     std::swap(deleted[std::size_t(i0)], deleted[std::size_t(i1)]);
   }
-  order.resize(std::size_t(deleted[std::size_t(i0)] ? i0 : i0 + 1));
+  return std::size_t(deleted[std::size_t(i0)] ? i0 : i0 + 1);
+}
+
+// The deletion marks of hm's faces.
+std::vector<char> deleted_faces(const HoleMesh& hm) {
+  std::vector<char> deleted(hm.n_faces(), 0);
+  for (std::size_t f = 0; f < deleted.size(); ++f) deleted[f] = hm.status(HoleMesh::FaceHandle(int(f))).deleted();
+  return deleted;
+}
+
+// Face order after a sweep that made `moves` and kept `kept` faces.
+std::vector<int> order_after(std::size_t n, const std::vector<std::pair<int, int>>& moves, std::size_t kept) {
+  std::vector<int> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = int(i);
+  for (const auto& [from, to] : moves) std::swap(order[std::size_t(from)], order[std::size_t(to)]);
+  order.resize(kept);
+  return order;
+}
+
+// Whether hm has the properties collect_garbage moves itself (points and status only) and no
+// deleted vertex.
+bool plain_for_collection(const HoleMesh& hm) {
+  if (!hm.has_vertex_status() || !hm.has_edge_status() || !hm.has_halfedge_status() || !hm.has_face_status())
+    return false;
+  HoleMesh plain;
+  plain.request_vertex_status();
+  plain.request_edge_status();
+  plain.request_halfedge_status();
+  plain.request_face_status();
+  if (hm.n_vprops() != plain.n_vprops() || hm.n_hprops() != plain.n_hprops() ||
+      hm.n_eprops() != plain.n_eprops() || hm.n_fprops() != plain.n_fprops())
+    return false;
+  for (auto v : hm.all_vertices())
+    if (hm.status(v).deleted()) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<int> faces_after_collection(const HoleMesh& hm) {
+  std::vector<char> deleted = deleted_faces(hm);
+  std::vector<std::pair<int, int>> moves;
+  const std::size_t kept = sweep(deleted, moves);
+  return order_after(hm.n_faces(), moves, kept);
+}
+
+std::vector<int> collect_garbage(HoleMesh& hm) {
+  using HH = HoleMesh::HalfedgeHandle;
+  using FH = HoleMesh::FaceHandle;
+  using VH = HoleMesh::VertexHandle;
+  std::vector<char> deleted = deleted_faces(hm);
+  std::vector<std::pair<int, int>> face_moves, edge_moves;
+  const std::size_t faces_kept = sweep(deleted, face_moves);
+  std::vector<int> order = order_after(hm.n_faces(), face_moves, faces_kept);
+  if (!plain_for_collection(hm)) {
+    hm.garbage_collection();
+    return order;
+  }
+  deleted.assign(hm.n_edges(), 0);
+  for (std::size_t e = 0; e < deleted.size(); ++e) deleted[e] = hm.status(HoleMesh::EdgeHandle(int(e))).deleted();
+  const std::size_t edges_kept = sweep(deleted, edge_moves);
+  // New handles of the elements that move.
+  std::unordered_map<int, int> new_halfedge, new_face;
+  for (const auto& [from, to] : edge_moves) {
+    new_halfedge[2 * from] = 2 * to;
+    new_halfedge[2 * from + 1] = 2 * to + 1;
+  }
+  for (const auto& [from, to] : face_moves) new_face[from] = to;
+  const auto moved_h = [&](HH h) {
+    const auto it = h.is_valid() ? new_halfedge.find(h.idx()) : new_halfedge.end();
+    return it == new_halfedge.end() ? h : HH(it->second);
+  };
+  const auto moved_f = [&](FH f) {
+    const auto it = f.is_valid() ? new_face.find(f.idx()) : new_face.end();
+    return it == new_face.end() ? f : FH(it->second);
+  };
+  // The elements that link to a moving one, or move: moving half-edges, the half-edges before
+  // and after them, their start vertices and faces; moving faces and their half-edges.
+  std::vector<int> halfedges, vertices, faces;
+  for (const auto& [from, to] : edge_moves)
+    for (int side = 0; side < 2; ++side) {
+      const HH h(2 * from + side);
+      halfedges.insert(halfedges.end(), {h.idx(), hm.prev_halfedge_handle(h).idx(), hm.next_halfedge_handle(h).idx()});
+      vertices.push_back(hm.from_vertex_handle(h).idx());
+      if (hm.face_handle(h).is_valid()) faces.push_back(hm.face_handle(h).idx());
+    }
+  for (const auto& [from, to] : face_moves) {
+    faces.push_back(from);
+    HH h = hm.halfedge_handle(FH(from));
+    for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) halfedges.push_back(h.idx());
+  }
+  for (auto* list : {&halfedges, &vertices, &faces}) {
+    std::sort(list->begin(), list->end());
+    list->erase(std::unique(list->begin(), list->end()), list->end());
+  }
+  // Their new links, all read before any is written.
+  struct HalfedgeLinks {
+    HH at, next, prev;
+    VH to;
+    FH face;
+    OpenMesh::Attributes::StatusInfo status;
+  };
+  std::vector<HalfedgeLinks> new_halfedges;
+  for (int i : halfedges) {
+    const HH h(i);
+    new_halfedges.push_back({moved_h(h), moved_h(hm.next_halfedge_handle(h)), moved_h(hm.prev_halfedge_handle(h)),
+                             hm.to_vertex_handle(h), moved_f(hm.face_handle(h)), hm.status(h)});
+  }
+  std::vector<std::pair<VH, HH>> new_vertices;
+  for (int v : vertices) new_vertices.emplace_back(VH(v), moved_h(hm.halfedge_handle(VH(v))));
+  std::vector<std::tuple<FH, HH, OpenMesh::Attributes::StatusInfo>> new_faces;
+  for (int f : faces) new_faces.emplace_back(moved_f(FH(f)), moved_h(hm.halfedge_handle(FH(f))), hm.status(FH(f)));
+  std::vector<OpenMesh::Attributes::StatusInfo> edge_status;
+  for (const auto& [from, to] : edge_moves) edge_status.push_back(hm.status(HoleMesh::EdgeHandle(from)));
+  for (const auto& l : new_halfedges) {
+    hm.set_vertex_handle(l.at, l.to);
+    hm.set_next_halfedge_handle(l.at, l.next);
+    hm.set_prev_halfedge_handle(l.at, l.prev);
+    hm.set_face_handle(l.at, l.face);
+    hm.status(l.at) = l.status;
+  }
+  for (std::size_t k = 0; k < edge_moves.size(); ++k) hm.status(HoleMesh::EdgeHandle(edge_moves[k].second)) = edge_status[k];
+  for (const auto& [v, h] : new_vertices) hm.set_halfedge_handle(v, h);
+  for (const auto& [f, h, status] : new_faces) {
+    hm.set_halfedge_handle(f, h);
+    hm.status(f) = status;
+  }
+  hm.resize(hm.n_vertices(), edges_kept, faces_kept);
   return order;
 }
 

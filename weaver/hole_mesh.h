@@ -47,6 +47,14 @@ FacePieces pieces_of(const std::vector<int>& across, const std::vector<char>& go
 // from the front, with the last face kept.
 std::vector<int> faces_after_collection(const HoleMesh& hm);
 
+// Does what hm.garbage_collection() does to `hm`, which must have status on every element:
+// removes the deleted faces and edges, moving the last ones kept into their places, so that
+// every handle, link and status comes out the same. Where only faces and edges are deleted and
+// hm has no properties but the points and the status, it moves only those elements and
+// rewrites only the links to them (the collection rewrites every link of the mesh), else it
+// calls garbage_collection(). Returns faces_after_collection(hm) as it was before.
+std::vector<int> collect_garbage(HoleMesh& hm);
+
 // `pieces` for the faces order[0], order[1], ... (old face indices, as faces_after_collection
 // gives them): numbered again in the order of their first faces; pieces without faces left
 // are gone.

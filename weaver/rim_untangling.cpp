@@ -282,8 +282,7 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
     out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
   }
   if (out.faces_removed > 0) {
-    const std::vector<int> order = faces_after_collection(hm);
-    hm.garbage_collection();
+    const std::vector<int> order = collect_garbage(hm);
     if (pieces != nullptr) *pieces = reorder_pieces(pieces_of(across, gone), order);
     std::size_t k = 0;
     for (std::size_t f = 0; f < mesh.faces.size(); ++f)

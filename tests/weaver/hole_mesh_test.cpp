@@ -77,6 +77,25 @@ TEST(HoleMesh, FacesBreakingTheStructureAreRefused) {
   for (auto v : joined.vertices()) EXPECT_TRUE(joined.is_manifold(v));
 }
 
+// Every handle, link and status of a and b is the same.
+void expect_same_structure(const HoleMesh& a, const HoleMesh& b) {
+  ASSERT_EQ(a.n_vertices(), b.n_vertices());
+  ASSERT_EQ(a.n_edges(), b.n_edges());
+  ASSERT_EQ(a.n_faces(), b.n_faces());
+  int differ = 0;
+  for (auto v : b.all_vertices())
+    differ += a.halfedge_handle(v) != b.halfedge_handle(v) || a.status(v).bits() != b.status(v).bits() ||
+              a.point(v) != b.point(v);
+  for (auto h : b.all_halfedges())
+    differ += a.to_vertex_handle(h) != b.to_vertex_handle(h) || a.next_halfedge_handle(h) != b.next_halfedge_handle(h) ||
+              a.prev_halfedge_handle(h) != b.prev_halfedge_handle(h) || a.face_handle(h) != b.face_handle(h) ||
+              a.status(h).bits() != b.status(h).bits();
+  for (auto e : b.all_edges()) differ += a.status(e).bits() != b.status(e).bits();
+  for (auto f : b.all_faces())
+    differ += a.halfedge_handle(f) != b.halfedge_handle(f) || a.status(f).bits() != b.status(f).bits();
+  EXPECT_EQ(differ, 0);
+}
+
 // Two spheres, each with a random share of its faces missing: many pieces, and edges whose
 // faces are partly gone.
 RepairMesh torn_spheres(std::mt19937& rng, double missing) {
@@ -93,7 +112,7 @@ RepairMesh torn_spheres(std::mt19937& rng, double missing) {
   return m;
 }
 
-TEST(HoleMesh, PiecesAcrossEdgesFollowDeletionAndCollection) {
+TEST(HoleMesh, PiecesAndCollectionFollowDeletedFaces) {
   std::mt19937 rng(7);
   int most_pieces = 0;
   for (int trial = 0; trial < 12; ++trial) {
@@ -136,7 +155,17 @@ TEST(HoleMesh, PiecesAcrossEdgesFollowDeletionAndCollection) {
     const FacePieces left = pieces_of(across, gone);
     for (std::size_t f = 0; f < gone.size(); ++f) EXPECT_EQ(left.piece[f] < 0, gone[f] != 0);
     const std::vector<int> order = faces_after_collection(hm);
+    HoleMesh moved_only = hm;
+    // With a vertex deleted too, collect_garbage leaves the work to garbage_collection.
+    HoleMesh with_vertex = hm;
+    with_vertex.delete_vertex(HoleMesh::VertexHandle(int(trial)), false);
+    HoleMesh with_vertex_collected = with_vertex;
     hm.garbage_collection();
+    EXPECT_EQ(collect_garbage(moved_only), order);
+    expect_same_structure(moved_only, hm);
+    collect_garbage(with_vertex);
+    with_vertex_collected.garbage_collection();
+    expect_same_structure(with_vertex, with_vertex_collected);
     ASSERT_EQ(order.size(), hm.n_faces());
     for (auto f : hm.faces()) {
       const int old = order[std::size_t(f.idx())];
