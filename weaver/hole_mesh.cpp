@@ -42,6 +42,10 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     edges += i == 0 || uses[i].lo != uses[i - 1].lo || uses[i].hi != uses[i - 1].hi;
   const auto room = [](std::size_t n) { return n + n / 8 + 64; };
   hm.reserve(room(mesh.vertices.size()), room(edges), room(nf));
+  // Every edge and face at once (links unset), filled in below: the same as making them one by
+  // one, without growing the tables element by element.
+  hm.resize(hm.n_vertices(), edges, nf);
+  int edge = 0;
   std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
   std::vector<HoleMesh::HalfedgeHandle> boundary_out(mesh.vertices.size());
@@ -51,7 +55,9 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     if (j - i > 2) return false;
     const long first = uses[i].slot;
     const long long a = from_of(first), b = a == uses[i].lo ? uses[i].hi : uses[i].lo;
-    const auto h = hm.new_edge(HoleMesh::VertexHandle(int(a)), HoleMesh::VertexHandle(int(b)));
+    const HoleMesh::HalfedgeHandle h(2 * edge++);
+    hm.set_vertex_handle(h, HoleMesh::VertexHandle(int(b)));
+    hm.set_vertex_handle(hm.opposite_halfedge_handle(h), HoleMesh::VertexHandle(int(a)));
     half[std::size_t(first)] = h;
     if (j - i == 2) {
       if (from_of(uses[i + 1].slot) != b) return false;  // same direction twice
@@ -64,7 +70,7 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     i = j;
   }
   for (std::size_t f = 0; f < nf; ++f) {
-    const auto fh = hm.new_face();
+    const HoleMesh::FaceHandle fh{int(f)};
     const std::array<HoleMesh::HalfedgeHandle, 3> h = {half[3 * f], half[3 * f + 1], half[3 * f + 2]};
     hm.set_halfedge_handle(fh, h[0]);
     for (int k = 0; k < 3; ++k) {
