@@ -47,6 +47,8 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
   hm.resize(hm.n_vertices(), edges, nf);
   int edge = 0;
   std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
+  // The use of the same edge by the face across (its slot; -1 on the boundary), per slot.
+  std::vector<int> twin(3 * nf, -1);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
   std::vector<HoleMesh::HalfedgeHandle> boundary_out(mesh.vertices.size());
   for (std::size_t i = 0; i < uses.size();) {
@@ -62,6 +64,8 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     if (j - i == 2) {
       if (from_of(uses[i + 1].slot) != b) return false;  // same direction twice
       half[std::size_t(uses[i + 1].slot)] = hm.opposite_halfedge_handle(h);
+      twin[std::size_t(first)] = int(uses[i + 1].slot);
+      twin[std::size_t(uses[i + 1].slot)] = int(first);
     } else {
       auto& out = boundary_out[std::size_t(b)];
       if (out.is_valid()) return false;
@@ -89,24 +93,31 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     hm.set_next_halfedge_handle(out, next);
     hm.set_halfedge_handle(HoleMesh::VertexHandle(int(v)), out);
   }
-  // One fan per vertex: turning around it from its outgoing half-edge meets every edge at it.
-  std::vector<int> degree(mesh.vertices.size(), 0);
-  for (auto e : hm.edges()) {
-    ++degree[std::size_t(hm.to_vertex_handle(hm.halfedge_handle(e, 0)).idx())];
-    ++degree[std::size_t(hm.to_vertex_handle(hm.halfedge_handle(e, 1)).idx())];
-  }
-  for (auto v : hm.vertices()) {
-    const auto start = hm.halfedge_handle(v);
-    if (!start.is_valid()) continue;
-    int seen = 0;
-    auto h = start;
-    do {
-      h = hm.next_halfedge_handle(hm.opposite_halfedge_handle(h));
-      if (++seen > degree[std::size_t(v.idx())]) return false;
-    } while (h != start);
-    if (seen != degree[std::size_t(v.idx())]) return false;
-  }
-  return true;
+  // One fan per vertex. Corner k of face f (slot 3 f + k: the edge leaving that corner) leads
+  // to the corner at the same vertex of the face across that edge; the fans are the cycles of
+  // these steps and their chains, which start at a corner whose edge coming in is on the
+  // boundary and end at one whose edge leaving is. Every vertex in use has one or more, so each
+  // has exactly one when there are as many as vertices in use. (The same as turning around
+  // each vertex on the half-edges, on tables a fraction of their size.)
+  std::vector<char> seen(3 * nf, 0), used(mesh.vertices.size(), 0);
+  long fans = 0;
+  const auto walk = [&](std::size_t corner) {
+    ++fans;
+    while (!seen[corner]) {
+      seen[corner] = 1;
+      const int across = twin[corner];
+      if (across < 0) break;
+      corner = 3 * (std::size_t(across) / 3) + (std::size_t(across) % 3 + 1) % 3;
+    }
+  };
+  for (std::size_t c = 0; c < 3 * nf; ++c)
+    if (twin[3 * (c / 3) + (c % 3 + 2) % 3] < 0) walk(c);
+  for (std::size_t c = 0; c < 3 * nf; ++c)
+    if (!seen[c]) walk(c);
+  long in_use = 0;
+  for (const auto& f : mesh.faces)
+    for (int k = 0; k < 3; ++k) in_use += !used[std::size_t(f[k])], used[std::size_t(f[k])] = 1;
+  return fans == in_use;
 }
 
 }  // namespace

@@ -112,6 +112,65 @@ RepairMesh torn_spheres(std::mt19937& rng, double missing) {
   return m;
 }
 
+// Whether the faces at every vertex of m are connected across edges at the vertex (brute force).
+bool one_fan_everywhere(const RepairMesh& m) {
+  std::vector<std::vector<std::size_t>> at(m.vertices.size());
+  for (std::size_t f = 0; f < m.faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) at[std::size_t(m.faces[f][k])].push_back(f);
+  for (const auto& faces : at) {
+    std::vector<char> in(faces.size(), 0);
+    if (!faces.empty()) in[0] = 1;
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (std::size_t i = 0; i < faces.size(); ++i)
+        for (std::size_t j = 0; j < faces.size() && !in[i]; ++j) {
+          int shared = 0;
+          for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b) shared += m.faces[faces[i]][a] == m.faces[faces[j]][b];
+          if (in[j] && shared >= 2) in[i] = 1, grew = true;
+        }
+    }
+    if (std::count(in.begin(), in.end(), 0) > 0) return false;
+  }
+  return true;
+}
+
+TEST(HoleMesh, BuiltDirectlyExactlyWhereEveryVertexHasOneFan) {
+  // The direct construction makes the edges in the order of their vertex pairs; face by face
+  // insertion, its fallback, makes them in the order of the faces.
+  const auto built_directly = [](const HoleMesh& hm) {
+    std::vector<std::pair<int, int>> pairs;
+    for (auto e : hm.edges()) {
+      const int a = hm.to_vertex_handle(hm.halfedge_handle(e, 0)).idx(), b = hm.to_vertex_handle(hm.halfedge_handle(e, 1)).idx();
+      pairs.emplace_back(std::min(a, b), std::max(a, b));
+    }
+    return std::is_sorted(pairs.begin(), pairs.end());
+  };
+  std::mt19937 rng(3);
+  int pinched = 0, sound = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    // Faces missing at random leave some vertices with several fans, open or closed.
+    const RepairMesh m = torn_spheres(rng, 0.02 * double(trial % 10));
+    long refused = 0;
+    const HoleMesh hm = to_hole_mesh(m, refused);
+    const bool one_fan = one_fan_everywhere(m);
+    EXPECT_EQ(built_directly(hm), one_fan) << "trial " << trial;
+    (one_fan ? sound : pinched) += 1;
+  }
+  EXPECT_GT(pinched, 3);
+  EXPECT_GT(sound, 3);
+  // A closed fan and an open one at a shared vertex: an octahedron and a square at its top.
+  RepairMesh m = testing::unit_sphere(0);
+  const auto top = static_cast<long long>(4), a = static_cast<long long>(m.vertices.size());
+  for (const Point3D& p : {Point3D(0, 0, 3), Point3D(1, 0, 2), Point3D(0, 1, 2)}) m.vertices.push_back(p);
+  m.faces.emplace_back(top, a + 1, a);
+  m.faces.emplace_back(top, a, a + 2);
+  long refused = 0;
+  EXPECT_FALSE(built_directly(to_hole_mesh(m, refused)));
+  m.faces.resize(m.faces.size() - 2);
+  EXPECT_TRUE(built_directly(to_hole_mesh(m, refused)));
+}
+
 TEST(HoleMesh, PiecesAndCollectionFollowDeletedFaces) {
   std::mt19937 rng(7);
   int most_pieces = 0;
