@@ -132,16 +132,18 @@ bool patch_faces_against_normals(const HoleMesh& hm, const RepairMesh& mesh, con
 // it is paired with a loop of another piece whose patch would face along its normals (a hole):
 // of the holes nearest all round it, the one whose stitched band faces against the corners'
 // normals least, if under kMaxBandAgainst of its area. Each loop takes part in one band at
-// most; longer rims choose first.
+// most; longer rims choose first. `pieces`, when given, are hm's pieces (else they are found).
 std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
-                             const std::vector<std::vector<HH>>& loops) {
+                             const std::vector<std::vector<HH>>& loops, const FacePieces* pieces) {
   // Only a loop whose patch would face against its normals can be a detached piece's rim.
   std::vector<char> against;
   for (const auto& loop : loops) against.push_back(patch_faces_against_normals(hm, mesh, loop));
   if (std::find(against.begin(), against.end(), 1) == against.end()) return {};
-  std::vector<int> piece;
-  int largest = -1;
-  if (face_pieces(hm, piece, largest) < 2) return {};
+  FacePieces found;
+  if (pieces == nullptr) found.count = face_pieces(hm, found.piece, found.largest), pieces = &found;
+  if (pieces->count < 2) return {};
+  const std::vector<int>& piece = pieces->piece;
+  const int largest = pieces->largest;
   std::vector<int> loop_piece;
   std::vector<std::size_t> islands;
   for (std::size_t l = 0; l < loops.size(); ++l) {
@@ -242,13 +244,14 @@ std::vector<std::vector<HH>> boundary_loops(const HoleMesh& hm) {
 // faces) with a rim that find_bands joins to no hole. Capped, such a piece becomes a closed
 // pancake whose cap lies on the surface facing against it, and stays a component of its own;
 // without it, the hole it lay over is closed like any other. Returns the faces removed.
-long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh) {
-  std::vector<int> piece;
-  int largest = -1;
-  if (face_pieces(hm, piece, largest) < 2) return 0;
+// `pieces` are hm's pieces, kept so.
+long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh, FacePieces& pieces) {
+  if (pieces.count < 2) return 0;
+  const std::vector<int>& piece = pieces.piece;
+  const int largest = pieces.largest;
   const auto loops = boundary_loops(hm);
   std::vector<char> banded(loops.size(), 0);
-  for (const Band& b : find_bands(hm, mesh, loops)) banded[b.outer] = banded[b.inner] = 1;
+  for (const Band& b : find_bands(hm, mesh, loops, &pieces)) banded[b.outer] = banded[b.inner] = 1;
   std::vector<std::size_t> size;
   for (int k : piece) {
     if (std::size_t(k) >= size.size()) size.resize(std::size_t(k) + 1, 0);
@@ -271,7 +274,8 @@ long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh) {
   long removed = 0;
   for (auto f : hm.faces())
     if (drop[std::size_t(piece[std::size_t(f.idx())])]) hm.delete_face(f, false), ++removed;
-  hm.garbage_collection();
+  const std::vector<int> order = collect_garbage(hm);
+  pieces = reorder_pieces(pieces, order);
   hm.release_vertex_status();
   hm.release_halfedge_status();
   hm.release_edge_status();
@@ -386,9 +390,11 @@ namespace {
 // `mesh` gives the colours and normals (and takes those of new vertices). With whole_mesh (hm
 // holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
 // the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
-// what was added, the Euler characteristic's change included.
+// what was added, the Euler characteristic's change included. `pieces`, when given, are hm's
+// pieces.
 HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
-                        const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take) {
+                        const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take,
+                        const FacePieces* pieces = nullptr) {
   HoleFilling out;
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
   const std::size_t edges_before = hm.n_edges();
@@ -404,7 +410,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
     if (take(loop)) loops.push_back(std::move(loop));
   // Detached pieces lying in holes are joined to the surface around them by bands.
   std::vector<char> banded(loops.size(), 0);
-  const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops) : std::vector<Band>();
+  const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops, pieces) : std::vector<Band>();
   for (std::size_t k = 0; k < bands.size(); ++k) {
     const Band& b = bands[k];
     banded[b.outer] = banded[b.inner] = 1;
@@ -446,14 +452,17 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   long refused = 0;
   to_hole_mesh(mesh, refused, hm);
   // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
-  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds).faces_removed : 0;
+  // The pieces of hm, found once and kept up to date while faces go.
+  FacePieces pieces;
+  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces).faces_removed : 0;
   // Detached pieces that no band can join go (mesh.faces is rewritten from hm at the end).
-  if (refused == 0) opened += drop_unjoined_pieces(hm, mesh);
+  if (refused == 0) opened += drop_unjoined_pieces(hm, mesh, pieces);
   // Half the mean edge length bounds the target length from below (loops of tiny edges).
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
   if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
-  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, true, [](const auto&) { return true; });
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, true, [](const auto&) { return true; },
+                                refused == 0 ? &pieces : nullptr);
   out.faces_refused = refused;
   out.faces_opened = opened;
   long used = 0;

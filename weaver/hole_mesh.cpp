@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <tuple>
+#include <unordered_map>
 
 #include "weaver/vertex_sort.h"
 
@@ -40,7 +42,13 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     edges += i == 0 || uses[i].lo != uses[i - 1].lo || uses[i].hi != uses[i - 1].hi;
   const auto room = [](std::size_t n) { return n + n / 8 + 64; };
   hm.reserve(room(mesh.vertices.size()), room(edges), room(nf));
+  // Every edge and face at once (links unset), filled in below: the same as making them one by
+  // one, without growing the tables element by element.
+  hm.resize(hm.n_vertices(), edges, nf);
+  int edge = 0;
   std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
+  // The use of the same edge by the face across (its slot; -1 on the boundary), per slot.
+  std::vector<int> twin(3 * nf, -1);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
   std::vector<HoleMesh::HalfedgeHandle> boundary_out(mesh.vertices.size());
   for (std::size_t i = 0; i < uses.size();) {
@@ -49,11 +57,15 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     if (j - i > 2) return false;
     const long first = uses[i].slot;
     const long long a = from_of(first), b = a == uses[i].lo ? uses[i].hi : uses[i].lo;
-    const auto h = hm.new_edge(HoleMesh::VertexHandle(int(a)), HoleMesh::VertexHandle(int(b)));
+    const HoleMesh::HalfedgeHandle h(2 * edge++);
+    hm.set_vertex_handle(h, HoleMesh::VertexHandle(int(b)));
+    hm.set_vertex_handle(hm.opposite_halfedge_handle(h), HoleMesh::VertexHandle(int(a)));
     half[std::size_t(first)] = h;
     if (j - i == 2) {
       if (from_of(uses[i + 1].slot) != b) return false;  // same direction twice
       half[std::size_t(uses[i + 1].slot)] = hm.opposite_halfedge_handle(h);
+      twin[std::size_t(first)] = int(uses[i + 1].slot);
+      twin[std::size_t(uses[i + 1].slot)] = int(first);
     } else {
       auto& out = boundary_out[std::size_t(b)];
       if (out.is_valid()) return false;
@@ -62,7 +74,7 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     i = j;
   }
   for (std::size_t f = 0; f < nf; ++f) {
-    const auto fh = hm.new_face();
+    const HoleMesh::FaceHandle fh{int(f)};
     const std::array<HoleMesh::HalfedgeHandle, 3> h = {half[3 * f], half[3 * f + 1], half[3 * f + 2]};
     hm.set_halfedge_handle(fh, h[0]);
     for (int k = 0; k < 3; ++k) {
@@ -81,24 +93,31 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     hm.set_next_halfedge_handle(out, next);
     hm.set_halfedge_handle(HoleMesh::VertexHandle(int(v)), out);
   }
-  // One fan per vertex: turning around it from its outgoing half-edge meets every edge at it.
-  std::vector<int> degree(mesh.vertices.size(), 0);
-  for (auto e : hm.edges()) {
-    ++degree[std::size_t(hm.to_vertex_handle(hm.halfedge_handle(e, 0)).idx())];
-    ++degree[std::size_t(hm.to_vertex_handle(hm.halfedge_handle(e, 1)).idx())];
-  }
-  for (auto v : hm.vertices()) {
-    const auto start = hm.halfedge_handle(v);
-    if (!start.is_valid()) continue;
-    int seen = 0;
-    auto h = start;
-    do {
-      h = hm.next_halfedge_handle(hm.opposite_halfedge_handle(h));
-      if (++seen > degree[std::size_t(v.idx())]) return false;
-    } while (h != start);
-    if (seen != degree[std::size_t(v.idx())]) return false;
-  }
-  return true;
+  // One fan per vertex. Corner k of face f (slot 3 f + k: the edge leaving that corner) leads
+  // to the corner at the same vertex of the face across that edge; the fans are the cycles of
+  // these steps and their chains, which start at a corner whose edge coming in is on the
+  // boundary and end at one whose edge leaving is. Every vertex in use has one or more, so each
+  // has exactly one when there are as many as vertices in use. (The same as turning around
+  // each vertex on the half-edges, on tables a fraction of their size.)
+  std::vector<char> seen(3 * nf, 0), used(mesh.vertices.size(), 0);
+  long fans = 0;
+  const auto walk = [&](std::size_t corner) {
+    ++fans;
+    while (!seen[corner]) {
+      seen[corner] = 1;
+      const int across = twin[corner];
+      if (across < 0) break;
+      corner = 3 * (std::size_t(across) / 3) + (std::size_t(across) % 3 + 1) % 3;
+    }
+  };
+  for (std::size_t c = 0; c < 3 * nf; ++c)
+    if (twin[3 * (c / 3) + (c % 3 + 2) % 3] < 0) walk(c);
+  for (std::size_t c = 0; c < 3 * nf; ++c)
+    if (!seen[c]) walk(c);
+  long in_use = 0;
+  for (const auto& f : mesh.faces)
+    for (int k = 0; k < 3; ++k) in_use += !used[std::size_t(f[k])], used[std::size_t(f[k])] = 1;
+  return fans == in_use;
 }
 
 }  // namespace
@@ -112,7 +131,9 @@ HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
 void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
   refused = 0;
   hm.clear();
-  hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2 + 3, mesh.faces.size());
+  // Edges and faces: build_directly reserves what it needs (a first guess would be one more
+  // table to move out of).
+  hm.reserve(mesh.vertices.size(), 0, 0);
   for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
   if (build_directly(mesh, hm)) return;
   // Faces one by one, leaving out those that would break the structure.
@@ -133,6 +154,219 @@ void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
       if (!hm.is_isolated(v) && !hm.is_boundary(v)) ok = false;
     if (!ok || !hm.add_face(a, b, c).is_valid()) ++refused;
   }
+}
+
+std::vector<int> faces_across(const HoleMesh& hm) {
+  std::vector<int> across(3 * hm.n_faces());
+  for (std::size_t f = 0; f < hm.n_faces(); ++f) {
+    auto h = hm.halfedge_handle(HoleMesh::FaceHandle(int(f)));
+    for (std::size_t k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h))
+      across[3 * f + k] = hm.face_handle(hm.opposite_halfedge_handle(h)).idx();
+  }
+  return across;
+}
+
+namespace {
+
+// Sets out.count and out.largest from the pieces' sizes.
+void find_largest(const std::vector<long>& size, FacePieces& out) {
+  out.count = int(size.size());
+  out.largest = size.empty() ? -1 : int(std::max_element(size.begin(), size.end()) - size.begin());
+}
+
+}  // namespace
+
+FacePieces pieces_of(const std::vector<int>& across, const std::vector<char>& gone) {
+  FacePieces out;
+  const std::size_t n = across.size() / 3;
+  out.piece.assign(n, -1);
+  std::vector<long> size;
+  std::vector<int> stack;
+  for (std::size_t f = 0; f < n; ++f) {
+    if (out.piece[f] >= 0 || (!gone.empty() && gone[f])) continue;
+    const int id = int(size.size());
+    size.push_back(0);
+    out.piece[f] = id;
+    stack.assign(1, int(f));
+    while (!stack.empty()) {
+      const auto g = std::size_t(stack.back());
+      stack.pop_back();
+      ++size.back();
+      for (std::size_t k = 3 * g; k < 3 * g + 3; ++k) {
+        const int q = across[k];
+        if (q >= 0 && out.piece[std::size_t(q)] < 0 && (gone.empty() || !gone[std::size_t(q)]))
+          out.piece[std::size_t(q)] = id, stack.push_back(q);
+      }
+    }
+  }
+  find_largest(size, out);
+  return out;
+}
+
+namespace {
+
+// The garbage collection's sweep over elements marked deleted: from the front, each deleted
+// element takes the last one kept, whose place is then marked deleted. Appends the moves
+// (from, to) to `moves` and returns how many elements are kept (the first ones).
+std::size_t sweep(std::vector<char>& deleted, std::vector<std::pair<int, int>>& moves) {
+  if (deleted.empty()) return 0;
+  int i0 = 0, i1 = int(deleted.size()) - 1;
+  while (true) {
+    while (!deleted[std::size_t(i0)] && i0 < i1) ++i0;
+    while (deleted[std::size_t(i1)] && i0 < i1) --i1;
+    if (i0 >= i1) break;
+    moves.emplace_back(i1, i0);
+    std::swap(deleted[std::size_t(i0)], deleted[std::size_t(i1)]);
+  }
+  return std::size_t(deleted[std::size_t(i0)] ? i0 : i0 + 1);
+}
+
+// The deletion marks of hm's faces.
+std::vector<char> deleted_faces(const HoleMesh& hm) {
+  std::vector<char> deleted(hm.n_faces(), 0);
+  for (std::size_t f = 0; f < deleted.size(); ++f) deleted[f] = hm.status(HoleMesh::FaceHandle(int(f))).deleted();
+  return deleted;
+}
+
+// Face order after a sweep that made `moves` and kept `kept` faces.
+std::vector<int> order_after(std::size_t n, const std::vector<std::pair<int, int>>& moves, std::size_t kept) {
+  std::vector<int> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = int(i);
+  for (const auto& [from, to] : moves) std::swap(order[std::size_t(from)], order[std::size_t(to)]);
+  order.resize(kept);
+  return order;
+}
+
+// Whether hm has the properties collect_garbage moves itself (points and status only) and no
+// deleted vertex.
+bool plain_for_collection(const HoleMesh& hm) {
+  if (!hm.has_vertex_status() || !hm.has_edge_status() || !hm.has_halfedge_status() || !hm.has_face_status())
+    return false;
+  HoleMesh plain;
+  plain.request_vertex_status();
+  plain.request_edge_status();
+  plain.request_halfedge_status();
+  plain.request_face_status();
+  if (hm.n_vprops() != plain.n_vprops() || hm.n_hprops() != plain.n_hprops() ||
+      hm.n_eprops() != plain.n_eprops() || hm.n_fprops() != plain.n_fprops())
+    return false;
+  for (auto v : hm.all_vertices())
+    if (hm.status(v).deleted()) return false;
+  return true;
+}
+
+}  // namespace
+
+std::vector<int> faces_after_collection(const HoleMesh& hm) {
+  std::vector<char> deleted = deleted_faces(hm);
+  std::vector<std::pair<int, int>> moves;
+  const std::size_t kept = sweep(deleted, moves);
+  return order_after(hm.n_faces(), moves, kept);
+}
+
+std::vector<int> collect_garbage(HoleMesh& hm) {
+  using HH = HoleMesh::HalfedgeHandle;
+  using FH = HoleMesh::FaceHandle;
+  using VH = HoleMesh::VertexHandle;
+  std::vector<char> deleted = deleted_faces(hm);
+  std::vector<std::pair<int, int>> face_moves, edge_moves;
+  const std::size_t faces_kept = sweep(deleted, face_moves);
+  std::vector<int> order = order_after(hm.n_faces(), face_moves, faces_kept);
+  if (!plain_for_collection(hm)) {
+    hm.garbage_collection();
+    return order;
+  }
+  deleted.assign(hm.n_edges(), 0);
+  for (std::size_t e = 0; e < deleted.size(); ++e) deleted[e] = hm.status(HoleMesh::EdgeHandle(int(e))).deleted();
+  const std::size_t edges_kept = sweep(deleted, edge_moves);
+  // New handles of the elements that move.
+  std::unordered_map<int, int> new_halfedge, new_face;
+  for (const auto& [from, to] : edge_moves) {
+    new_halfedge[2 * from] = 2 * to;
+    new_halfedge[2 * from + 1] = 2 * to + 1;
+  }
+  for (const auto& [from, to] : face_moves) new_face[from] = to;
+  const auto moved_h = [&](HH h) {
+    const auto it = h.is_valid() ? new_halfedge.find(h.idx()) : new_halfedge.end();
+    return it == new_halfedge.end() ? h : HH(it->second);
+  };
+  const auto moved_f = [&](FH f) {
+    const auto it = f.is_valid() ? new_face.find(f.idx()) : new_face.end();
+    return it == new_face.end() ? f : FH(it->second);
+  };
+  // The elements that link to a moving one, or move: moving half-edges, the half-edges before
+  // and after them, their start vertices and faces; moving faces and their half-edges.
+  std::vector<int> halfedges, vertices, faces;
+  for (const auto& [from, to] : edge_moves)
+    for (int side = 0; side < 2; ++side) {
+      const HH h(2 * from + side);
+      halfedges.insert(halfedges.end(), {h.idx(), hm.prev_halfedge_handle(h).idx(), hm.next_halfedge_handle(h).idx()});
+      vertices.push_back(hm.from_vertex_handle(h).idx());
+      if (hm.face_handle(h).is_valid()) faces.push_back(hm.face_handle(h).idx());
+    }
+  for (const auto& [from, to] : face_moves) {
+    faces.push_back(from);
+    HH h = hm.halfedge_handle(FH(from));
+    for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) halfedges.push_back(h.idx());
+  }
+  for (auto* list : {&halfedges, &vertices, &faces}) {
+    std::sort(list->begin(), list->end());
+    list->erase(std::unique(list->begin(), list->end()), list->end());
+  }
+  // Their new links, all read before any is written.
+  struct HalfedgeLinks {
+    HH at, next, prev;
+    VH to;
+    FH face;
+    OpenMesh::Attributes::StatusInfo status;
+  };
+  std::vector<HalfedgeLinks> new_halfedges;
+  for (int i : halfedges) {
+    const HH h(i);
+    new_halfedges.push_back({moved_h(h), moved_h(hm.next_halfedge_handle(h)), moved_h(hm.prev_halfedge_handle(h)),
+                             hm.to_vertex_handle(h), moved_f(hm.face_handle(h)), hm.status(h)});
+  }
+  std::vector<std::pair<VH, HH>> new_vertices;
+  for (int v : vertices) new_vertices.emplace_back(VH(v), moved_h(hm.halfedge_handle(VH(v))));
+  std::vector<std::tuple<FH, HH, OpenMesh::Attributes::StatusInfo>> new_faces;
+  for (int f : faces) new_faces.emplace_back(moved_f(FH(f)), moved_h(hm.halfedge_handle(FH(f))), hm.status(FH(f)));
+  std::vector<OpenMesh::Attributes::StatusInfo> edge_status;
+  for (const auto& [from, to] : edge_moves) edge_status.push_back(hm.status(HoleMesh::EdgeHandle(from)));
+  for (const auto& l : new_halfedges) {
+    hm.set_vertex_handle(l.at, l.to);
+    hm.set_next_halfedge_handle(l.at, l.next);
+    hm.set_prev_halfedge_handle(l.at, l.prev);
+    hm.set_face_handle(l.at, l.face);
+    hm.status(l.at) = l.status;
+  }
+  for (std::size_t k = 0; k < edge_moves.size(); ++k) hm.status(HoleMesh::EdgeHandle(edge_moves[k].second)) = edge_status[k];
+  for (const auto& [v, h] : new_vertices) hm.set_halfedge_handle(v, h);
+  for (const auto& [f, h, status] : new_faces) {
+    hm.set_halfedge_handle(f, h);
+    hm.status(f) = status;
+  }
+  hm.resize(hm.n_vertices(), edges_kept, faces_kept);
+  return order;
+}
+
+FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& order) {
+  FacePieces out;
+  out.piece.resize(order.size());
+  std::vector<int> renamed(std::size_t(pieces.count), -1);
+  std::vector<long> size;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const int old = pieces.piece[std::size_t(order[i])];
+    if (old < 0) {
+      out.piece[i] = -1;
+      continue;
+    }
+    int& name = renamed[std::size_t(old)];
+    if (name < 0) name = int(size.size()), size.push_back(0);
+    out.piece[i] = name;
+    ++size[std::size_t(name)];
+  }
+  find_largest(size, out);
+  return out;
 }
 
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {

@@ -1,6 +1,8 @@
 #pragma once
 // The half-edge mesh in which holes are closed (OpenMesh's triangle mesh with double
 // coordinates), and the conversions from and to the repair mesh.
+#include <vector>
+
 #include <OpenMesh/Core/Mesh/TriMesh_ArrayKernelT.hh>
 
 #include "weaver/manifold_repair.h"
@@ -23,6 +25,40 @@ HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused);
 
 // The same, built in `hm` (whatever it held is cleared; its properties stay).
 void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm);
+
+// The pieces of a half-edge mesh: its faces connected across edges.
+struct FacePieces {
+  std::vector<int> piece;  // the piece of each face (-1: a face left out), numbered in the order
+                           // of their first faces
+  int largest = -1;        // the piece with the most faces (the first of equals; -1: no faces)
+  int count = 0;           // how many pieces there are
+};
+
+// The face across each edge of each face of `hm`: across[3 f + k] for the k-th half-edge of face
+// f, counted from halfedge_handle(f) along next; -1 on the boundary.
+std::vector<int> faces_across(const HoleMesh& hm);
+
+// The pieces of the faces f with gone[f] == 0 (all faces when `gone` is empty), connected
+// across edges as faces_across lists them; the faces gone are in piece -1.
+FacePieces pieces_of(const std::vector<int>& across, const std::vector<char>& gone);
+
+// Where garbage_collection() puts the faces of `hm` (which must have face status): the old
+// index of each face it keeps, in their new order. It fills the place of each deleted face,
+// from the front, with the last face kept.
+std::vector<int> faces_after_collection(const HoleMesh& hm);
+
+// Does what hm.garbage_collection() does to `hm`, which must have status on every element:
+// removes the deleted faces and edges, moving the last ones kept into their places, so that
+// every handle, link and status comes out the same. Where only faces and edges are deleted and
+// hm has no properties but the points and the status, it moves only those elements and
+// rewrites only the links to them (the collection rewrites every link of the mesh), else it
+// calls garbage_collection(). Returns faces_after_collection(hm) as it was before.
+std::vector<int> collect_garbage(HoleMesh& hm);
+
+// `pieces` for the faces order[0], order[1], ... (old face indices, as faces_after_collection
+// gives them): numbered again in the order of their first faces; pieces without faces left
+// are gone.
+FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& order);
 
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.

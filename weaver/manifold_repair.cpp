@@ -269,12 +269,10 @@ FacesAround faces_around(const RepairMesh& mesh) {
   return a;
 }
 
-// The fans of faces around vertex v (groups of its faces connected across edges at v), each
-// in the order of `around`, the fans in the order of their first face. Empty when there is
-// only one: the common case returns without building anything.
-std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, const FacesAround& around) {
-  const long* faces = around.faces.data() + around.start[std::size_t(v)];
-  const std::size_t n = around.start[std::size_t(v) + 1] - around.start[std::size_t(v)];
+// The fans of faces around vertex v (groups of its faces faces[0 .. n - 1] connected across
+// edges at v), each in the order of `faces`, the fans in the order of their first face. Empty
+// when there is only one: the common case returns without building anything.
+std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, const long* faces, std::size_t n) {
   // Faces sharing a vertex other than v share an edge at v (each face has two such vertices).
   thread_local std::vector<long> parent;
   thread_local std::vector<std::pair<long long, long>> seen;  // other vertex, first face there
@@ -317,17 +315,31 @@ std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, cons
 long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& split) {
   split = 0;
   long total = 0;
+  // The faces around each vertex are listed once; as faces go, `now` follows each listed face
+  // to its index in mesh.faces (-1 once removed; empty while none is), and the lists of the
+  // few vertices looked at again are read through it.
+  const auto around = faces_around(mesh);
+  std::vector<long> now, number, list;
+  const auto faces_at = [&](std::size_t v) {
+    const long* first = around.faces.data() + around.start[v];
+    const std::size_t n = around.start[v + 1] - around.start[v];
+    if (now.empty()) return std::make_pair(first, n);
+    list.clear();
+    for (std::size_t i = 0; i < n; ++i)
+      if (now[std::size_t(first[i])] >= 0) list.push_back(now[std::size_t(first[i])]);
+    return std::make_pair(static_cast<const long*>(list.data()), list.size());
+  };
   // Removal of small fans, repeated while it removes something (it can pinch a neighbour).
   // After the first round only the vertices of removed faces can have changed.
   std::vector<char> check(mesh.vertices.size(), 1);
   std::vector<char> several(mesh.vertices.size(), 0);  // seen with several fans in some round
   for (int round = 0; round < 10; ++round) {
-    const auto around = faces_around(mesh);
     std::vector<char> removed(mesh.faces.size(), 0);
     bool any = false;
     for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
       if (!check[v]) continue;
-      auto fans = fans_at(mesh, (long long)v, around);
+      const auto [faces, n] = faces_at(v);
+      auto fans = fans_at(mesh, (long long)v, faces, n);
       if (fans.size() < 2) continue;
       several[v] = 1;
       std::stable_sort(fans.begin(), fans.end(),
@@ -341,15 +353,23 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
     for (std::size_t f = 0; f < mesh.faces.size(); ++f)
       if (removed[f])
         for (int k = 0; k < 3; ++k) check[std::size_t(mesh.faces[f][k])] = 1;
+    // Faces keep their order: each kept face moves down by the faces removed before it.
+    number.resize(mesh.faces.size());
+    long next = 0;
+    for (std::size_t f = 0; f < mesh.faces.size(); ++f) number[f] = removed[f] ? -1 : next++;
+    if (now.empty()) now = number;
+    else
+      for (long& f : now)
+        if (f >= 0) f = number[std::size_t(f)];
     total += drop_faces(mesh, removed);
   }
   // What is left gets a copy of the vertex per extra fan. Only vertices that had several fans,
   // or whose faces the last round changed, can have them.
-  const auto around = faces_around(mesh);
   const std::size_t old_vertices = mesh.vertices.size();  // copies are appended as it goes
   for (std::size_t v = 0; v < old_vertices; ++v) {
     if (!several[v] && !check[v]) continue;
-    auto fans = fans_at(mesh, (long long)v, around);
+    const auto [faces, n] = faces_at(v);
+    auto fans = fans_at(mesh, (long long)v, faces, n);
     std::stable_sort(fans.begin(), fans.end(),
                      [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (std::size_t i = 1; i < fans.size(); ++i) {

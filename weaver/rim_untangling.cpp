@@ -194,7 +194,7 @@ long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gon
 // Removes the small bits of the largest piece that the widening cut off from the rest of it
 // (slivers between holes, which closed on their own would be flattened spheres). Returns the
 // faces removed.
-long drop_cut_off(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gone,
+long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::vector<char>& gone,
                   const std::vector<int>& piece, int largest) {
   std::vector<int> part(mesh.faces.size(), -1);
   std::vector<long> size;
@@ -209,14 +209,10 @@ long drop_cut_off(const RepairMesh& mesh, const VertexFaces& at, std::vector<cha
       const std::size_t g = stack.back();
       stack.pop_back();
       ++size.back();
-      // Faces across g's edges: those at corner a that also hold the edge's other corner b.
-      for (int c = 0; c < 3; ++c) {
-        const long long a = mesh.faces[g][c], b = mesh.faces[g][(c + 1) % 3];
-        for (std::size_t k = at.first[std::size_t(a)]; k < at.first[std::size_t(a) + 1]; ++k) {
-          const std::size_t q = at.faces[k];
-          const auto& t = mesh.faces[q];
-          if (!gone[q] && part[q] < 0 && (t.x == b || t.y == b || t.z == b)) part[q] = id, stack.push_back(q);
-        }
+      for (std::size_t k = 3 * g; k < 3 * g + 3; ++k) {
+        const int q = across[k];
+        if (q >= 0 && !gone[std::size_t(q)] && part[std::size_t(q)] < 0)
+          part[std::size_t(q)] = id, stack.push_back(std::size_t(q));
       }
     }
   }
@@ -252,14 +248,20 @@ int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest) {
   return int(size.size());
 }
 
-RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds) {
+RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces) {
   RimUntangling out;
-  std::vector<int> piece;
-  int largest = -1;
-  face_pieces(hm, piece, largest);
+  // hm's faces are mesh's (same indices) until the end: the faces across their edges, listed
+  // once, serve every search for pieces.
+  const std::vector<int> across = faces_across(hm);
+  FacePieces first = pieces_of(across, {});
+  const std::vector<int>& piece = first.piece;
+  const int largest = first.largest;
   std::vector<std::vector<long long>> corners;
   out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
-  if (corners.empty() || rounds <= 0) return out;
+  if (corners.empty() || rounds <= 0) {
+    if (pieces != nullptr) *pieces = std::move(first);
+    return out;
+  }
   const VertexFaces at(mesh);
   std::vector<char> gone(mesh.faces.size(), 0);
   // Faces are deleted from hm as they go (hm's faces keep their indices until the end), which
@@ -273,18 +275,21 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds) {
     for (const auto& loop : corners)
       removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
     if (removed == 0) break;
-    out.faces_removed += removed + drop_cut_off(mesh, at, gone, piece, largest);
+    out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest);
     for (std::size_t f = 0; f < gone.size(); ++f)
       if (gone[f] && !hm.status(FH(int(f))).deleted()) hm.delete_face(FH(int(f)), false);
     corners.clear();
     out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
   }
   if (out.faces_removed > 0) {
-    hm.garbage_collection();
+    const std::vector<int> order = collect_garbage(hm);
+    if (pieces != nullptr) *pieces = reorder_pieces(pieces_of(across, gone), order);
     std::size_t k = 0;
     for (std::size_t f = 0; f < mesh.faces.size(); ++f)
       if (!gone[f]) mesh.faces[k++] = mesh.faces[f];
     mesh.faces.resize(k);
+  } else if (pieces != nullptr) {
+    *pieces = std::move(first);
   }
   hm.release_vertex_status();
   hm.release_halfedge_status();

@@ -35,7 +35,8 @@ int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest);
 // remove more than 8 faces per corner and 16 more keeps its faces. Small bits of the largest
 // piece cut off by the widening go too. Repeats for `rounds` rounds on the loops still tangled.
 // Keeps the other faces of mesh.faces in their order and removes the same faces from `hm`
-// (whose remaining faces may then come in another order).
-RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds);
+// (whose remaining faces may then come in another order). `pieces`, when given, receives the
+// pieces of hm as it leaves it (as face_pieces finds them), for the next steps.
+RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces = nullptr);
 
 }  // namespace tervik

@@ -87,18 +87,20 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
                                     report.holes.euler, &closed, near_holes);
   }
 
+  // The vertices, colours and faces move over as they are (every face's vertices exist, as
+  // add_face requires); each vertex's face list is sized once instead of growing face by face.
   FaceVertexMesh out;
-  out.vertices.reserve(m.vertices.size());
-  out.colors.reserve(m.vertices.size());
-  out.vertex_faces.reserve(m.vertices.size());
-  out.faces.reserve(m.faces.size());
-  for (std::size_t i = 0; i < m.vertices.size(); ++i) out.add_vertex(m.vertices[i], m.colors[i]);
-  // Each vertex's face list is sized once instead of growing face by face.
-  std::vector<int> uses(m.vertices.size(), 0);
+  out.vertices = std::move(m.vertices);
+  out.colors = std::move(m.colors);
+  out.colors.resize(out.vertices.size());
+  std::vector<int> uses(out.vertices.size(), 0);
   for (const auto& f : m.faces)
     for (int k = 0; k < 3; ++k) ++uses[std::size_t(f[k])];
+  out.vertex_faces.resize(out.vertices.size());
   for (std::size_t i = 0; i < uses.size(); ++i) out.vertex_faces[i].reserve(std::size_t(uses[i]));
-  for (const auto& f : m.faces) out.add_face(f);
+  for (std::size_t k = 0; k < m.faces.size(); ++k)
+    for (int c = 0; c < 3; ++c) out.vertex_faces[std::size_t(m.faces[k][c])].push_back((long long)k);
+  out.faces = std::move(m.faces);
   return out;
 }
 

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
+#include "weaver/rim_untangling.h"
+
 #include "weaver/mesh_fixtures.h"
 
 namespace tervik {
@@ -71,6 +75,172 @@ TEST(HoleMesh, FacesBreakingTheStructureAreRefused) {
   const HoleMesh joined = to_hole_mesh(two, refused);
   EXPECT_EQ(refused, 4);
   for (auto v : joined.vertices()) EXPECT_TRUE(joined.is_manifold(v));
+}
+
+// Every handle, link and status of a and b is the same.
+void expect_same_structure(const HoleMesh& a, const HoleMesh& b) {
+  ASSERT_EQ(a.n_vertices(), b.n_vertices());
+  ASSERT_EQ(a.n_edges(), b.n_edges());
+  ASSERT_EQ(a.n_faces(), b.n_faces());
+  int differ = 0;
+  for (auto v : b.all_vertices())
+    differ += a.halfedge_handle(v) != b.halfedge_handle(v) || a.status(v).bits() != b.status(v).bits() ||
+              a.point(v) != b.point(v);
+  for (auto h : b.all_halfedges())
+    differ += a.to_vertex_handle(h) != b.to_vertex_handle(h) || a.next_halfedge_handle(h) != b.next_halfedge_handle(h) ||
+              a.prev_halfedge_handle(h) != b.prev_halfedge_handle(h) || a.face_handle(h) != b.face_handle(h) ||
+              a.status(h).bits() != b.status(h).bits();
+  for (auto e : b.all_edges()) differ += a.status(e).bits() != b.status(e).bits();
+  for (auto f : b.all_faces())
+    differ += a.halfedge_handle(f) != b.halfedge_handle(f) || a.status(f).bits() != b.status(f).bits();
+  EXPECT_EQ(differ, 0);
+}
+
+// Two spheres, each with a random share of its faces missing: many pieces, and edges whose
+// faces are partly gone.
+RepairMesh torn_spheres(std::mt19937& rng, double missing) {
+  RepairMesh m = testing::unit_sphere(3);
+  const RepairMesh other = m;
+  const auto offset = static_cast<long long>(m.vertices.size());
+  for (const Point3D& p : other.vertices) m.vertices.push_back(p + Point3D(3, 0, 0));
+  for (const auto& f : other.faces) m.faces.emplace_back(f.x + offset, f.y + offset, f.z + offset);
+  std::bernoulli_distribution drop(missing);
+  std::vector<Coord3D<long long>> kept;
+  for (const auto& f : m.faces)
+    if (!drop(rng)) kept.push_back(f);
+  m.faces = kept;
+  return m;
+}
+
+// Whether the faces at every vertex of m are connected across edges at the vertex (brute force).
+bool one_fan_everywhere(const RepairMesh& m) {
+  std::vector<std::vector<std::size_t>> at(m.vertices.size());
+  for (std::size_t f = 0; f < m.faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) at[std::size_t(m.faces[f][k])].push_back(f);
+  for (const auto& faces : at) {
+    std::vector<char> in(faces.size(), 0);
+    if (!faces.empty()) in[0] = 1;
+    for (bool grew = true; grew;) {
+      grew = false;
+      for (std::size_t i = 0; i < faces.size(); ++i)
+        for (std::size_t j = 0; j < faces.size() && !in[i]; ++j) {
+          int shared = 0;
+          for (int a = 0; a < 3; ++a)
+            for (int b = 0; b < 3; ++b) shared += m.faces[faces[i]][a] == m.faces[faces[j]][b];
+          if (in[j] && shared >= 2) in[i] = 1, grew = true;
+        }
+    }
+    if (std::count(in.begin(), in.end(), 0) > 0) return false;
+  }
+  return true;
+}
+
+TEST(HoleMesh, BuiltDirectlyExactlyWhereEveryVertexHasOneFan) {
+  // The direct construction makes the edges in the order of their vertex pairs; face by face
+  // insertion, its fallback, makes them in the order of the faces.
+  const auto built_directly = [](const HoleMesh& hm) {
+    std::vector<std::pair<int, int>> pairs;
+    for (auto e : hm.edges()) {
+      const int a = hm.to_vertex_handle(hm.halfedge_handle(e, 0)).idx(), b = hm.to_vertex_handle(hm.halfedge_handle(e, 1)).idx();
+      pairs.emplace_back(std::min(a, b), std::max(a, b));
+    }
+    return std::is_sorted(pairs.begin(), pairs.end());
+  };
+  std::mt19937 rng(3);
+  int pinched = 0, sound = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    // Faces missing at random leave some vertices with several fans, open or closed.
+    const RepairMesh m = torn_spheres(rng, 0.02 * double(trial % 10));
+    long refused = 0;
+    const HoleMesh hm = to_hole_mesh(m, refused);
+    const bool one_fan = one_fan_everywhere(m);
+    EXPECT_EQ(built_directly(hm), one_fan) << "trial " << trial;
+    (one_fan ? sound : pinched) += 1;
+  }
+  EXPECT_GT(pinched, 3);
+  EXPECT_GT(sound, 3);
+  // A closed fan and an open one at a shared vertex: an octahedron and a square at its top.
+  RepairMesh m = testing::unit_sphere(0);
+  const auto top = static_cast<long long>(4), a = static_cast<long long>(m.vertices.size());
+  for (const Point3D& p : {Point3D(0, 0, 3), Point3D(1, 0, 2), Point3D(0, 1, 2)}) m.vertices.push_back(p);
+  m.faces.emplace_back(top, a + 1, a);
+  m.faces.emplace_back(top, a, a + 2);
+  long refused = 0;
+  EXPECT_FALSE(built_directly(to_hole_mesh(m, refused)));
+  m.faces.resize(m.faces.size() - 2);
+  EXPECT_TRUE(built_directly(to_hole_mesh(m, refused)));
+}
+
+TEST(HoleMesh, PiecesAndCollectionFollowDeletedFaces) {
+  std::mt19937 rng(7);
+  int most_pieces = 0;
+  for (int trial = 0; trial < 12; ++trial) {
+    const RepairMesh m = torn_spheres(rng, 0.1 * double(trial % 6));
+    long refused = 0;
+    HoleMesh hm = to_hole_mesh(m, refused);
+    // Each face lists the faces across its edges, each of which lists it back.
+    const std::vector<int> across = faces_across(hm);
+    ASSERT_EQ(across.size(), 3 * hm.n_faces());
+    for (std::size_t f = 0; f < hm.n_faces(); ++f) {
+      auto h = hm.halfedge_handle(HoleMesh::FaceHandle(int(f)));
+      for (std::size_t k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
+        const int q = across[3 * f + k];
+        EXPECT_EQ(q < 0, hm.is_boundary(hm.opposite_halfedge_handle(h)));
+        if (q >= 0) EXPECT_EQ(std::count(&across[3 * std::size_t(q)], &across[3 * std::size_t(q) + 3], int(f)), 1);
+      }
+    }
+    FacePieces fresh;
+    fresh.count = face_pieces(hm, fresh.piece, fresh.largest);
+    const FacePieces all = pieces_of(across, {});
+    EXPECT_EQ(all.piece, fresh.piece);
+    EXPECT_EQ(all.largest, fresh.largest);
+    EXPECT_EQ(all.count, fresh.count);
+    most_pieces = std::max(most_pieces, all.count);
+
+    // Faces deleted at random, then collected: faces_after_collection says where each face
+    // went, and the pieces of what is left, renumbered in that order, are the collected mesh's.
+    std::bernoulli_distribution drop(0.2);
+    std::vector<char> gone(hm.n_faces(), 0);
+    std::vector<std::array<int, 3>> corners;
+    hm.request_face_status();
+    hm.request_edge_status();
+    hm.request_halfedge_status();
+    hm.request_vertex_status();
+    for (auto f : hm.faces()) {
+      auto it = hm.cfv_iter(f);
+      corners.push_back({it->idx(), (++it)->idx(), (++it)->idx()});
+      if (drop(rng)) gone[std::size_t(f.idx())] = 1, hm.delete_face(f, false);
+    }
+    const FacePieces left = pieces_of(across, gone);
+    for (std::size_t f = 0; f < gone.size(); ++f) EXPECT_EQ(left.piece[f] < 0, gone[f] != 0);
+    const std::vector<int> order = faces_after_collection(hm);
+    HoleMesh moved_only = hm;
+    // With a vertex deleted too, collect_garbage leaves the work to garbage_collection.
+    HoleMesh with_vertex = hm;
+    with_vertex.delete_vertex(HoleMesh::VertexHandle(int(trial)), false);
+    HoleMesh with_vertex_collected = with_vertex;
+    hm.garbage_collection();
+    EXPECT_EQ(collect_garbage(moved_only), order);
+    expect_same_structure(moved_only, hm);
+    collect_garbage(with_vertex);
+    with_vertex_collected.garbage_collection();
+    expect_same_structure(with_vertex, with_vertex_collected);
+    ASSERT_EQ(order.size(), hm.n_faces());
+    for (auto f : hm.faces()) {
+      const int old = order[std::size_t(f.idx())];
+      EXPECT_FALSE(gone[std::size_t(old)]);
+      auto it = hm.cfv_iter(f);
+      EXPECT_EQ(it->idx(), corners[std::size_t(old)][0]);
+      EXPECT_EQ((++it)->idx(), corners[std::size_t(old)][1]);
+      EXPECT_EQ((++it)->idx(), corners[std::size_t(old)][2]);
+    }
+    fresh.count = face_pieces(hm, fresh.piece, fresh.largest);
+    const FacePieces moved = reorder_pieces(left, order);
+    EXPECT_EQ(moved.piece, fresh.piece);
+    EXPECT_EQ(moved.largest, fresh.largest);
+    EXPECT_EQ(moved.count, fresh.count);
+  }
+  EXPECT_GT(most_pieces, 10);  // the searches met real splits
 }
 
 }  // namespace

@@ -108,6 +108,71 @@ TEST(ManifoldRepair, VertexWithTwoFansLosesTheSmallerOrIsSplit) {
   EXPECT_EQ(m.faces[2].x, 0);
 }
 
+// Fans at each vertex of m (groups of its faces connected across edges at the vertex), found
+// by brute force.
+std::vector<int> fans_per_vertex(const RepairMesh& m) {
+  std::vector<std::vector<std::size_t>> at(m.vertices.size());
+  for (std::size_t f = 0; f < m.faces.size(); ++f)
+    for (int k = 0; k < 3; ++k) at[std::size_t(m.faces[f][k])].push_back(f);
+  std::vector<int> fans(m.vertices.size(), 0);
+  for (std::size_t v = 0; v < at.size(); ++v) {
+    std::vector<int> fan(at[v].size(), -1);
+    for (std::size_t i = 0; i < at[v].size(); ++i) {
+      if (fan[i] >= 0) continue;
+      fan[i] = fans[v]++;
+      for (bool grew = true; grew;) {
+        grew = false;
+        for (std::size_t j = 0; j < at[v].size(); ++j)
+          for (std::size_t k = 0; k < at[v].size() && fan[j] < 0; ++k) {
+            if (fan[k] != fan[i]) continue;
+            int shared = 0;
+            for (int a = 0; a < 3; ++a)
+              for (int b = 0; b < 3; ++b) shared += m.faces[at[v][j]][a] == m.faces[at[v][k]][b];
+            if (shared >= 2) fan[j] = fan[i], grew = true;
+          }
+      }
+    }
+  }
+  return fans;
+}
+
+TEST(ManifoldRepair, RoundsOfFanRemovalLeaveOneFanAtEveryVertex) {
+  // Spheres with faces missing at random: removing a small fan at one vertex pinches others,
+  // which later rounds look at again.
+  long most_removed = 0;
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE(seed);
+    RepairMesh m = unit_sphere(3);
+    std::mt19937 rng(seed);
+    std::vector<Coord3D<long long>> kept;
+    for (const auto& f : m.faces)
+      if (rng() % 100 >= 30) kept.push_back(f);
+    m.faces = kept;
+    const std::size_t vertices = m.vertices.size();
+    long split = 0;
+    const long removed = resolve_nonmanifold_vertices(m, 2 + long(seed % 3), split);
+    most_removed = std::max(most_removed, removed);
+    EXPECT_EQ(long(kept.size()) - removed, long(m.faces.size()));
+    EXPECT_EQ(m.vertices.size(), vertices + std::size_t(split));
+    const std::vector<int> fans = fans_per_vertex(m);
+    EXPECT_EQ(std::count_if(fans.begin(), fans.end(), [](int n) { return n > 1; }), 0);
+    // The faces left are faces that were there, in their order, up to the vertex copies.
+    std::size_t next = 0;
+    for (const auto& f : m.faces) {
+      const auto original = [&](long long v) { return std::size_t(v) < vertices ? v : -1; };
+      while (next < kept.size() &&
+             !((original(f.x) < 0 || f.x == kept[next].x) && (original(f.y) < 0 || f.y == kept[next].y) &&
+               (original(f.z) < 0 || f.z == kept[next].z)))
+        ++next;
+      ASSERT_LT(next, kept.size());
+      for (int k = 0; k < 3; ++k)
+        EXPECT_EQ(m.vertices[std::size_t(f[k])], m.vertices[std::size_t(kept[next][k])]);
+      ++next;
+    }
+  }
+  EXPECT_GT(most_removed, 10);
+}
+
 // A sphere damaged at random: repeated corners, copies of faces (turned, reversed or as they
 // are), fins on edges, turned faces.
 RepairMesh damaged_sphere(unsigned seed) {

@@ -46,6 +46,15 @@ RepairMesh folded(int w) {
   return m;
 }
 
+// `pieces` equal what face_pieces finds in hm.
+void expect_pieces_of(const HoleMesh& hm, const FacePieces& pieces) {
+  FacePieces fresh;
+  fresh.count = face_pieces(hm, fresh.piece, fresh.largest);
+  EXPECT_EQ(pieces.count, fresh.count);
+  EXPECT_EQ(pieces.largest, fresh.largest);
+  EXPECT_EQ(pieces.piece, fresh.piece);
+}
+
 // Closes the holes away from the grid's outer rim (which runs clockwise, the outside being
 // its hole) and returns the faces that then point down.
 long close_inner_and_count_down(RepairMesh& m, int n) {
@@ -70,7 +79,10 @@ TEST(RimUntangling, FoldedHoleIsWidenedUntilItsPatchFacesUp) {
   long refused = 0;
   HoleMesh hm = to_hole_mesh(m, refused);
   ASSERT_EQ(refused, 0);
-  const RimUntangling r = untangle_rims(m, hm, 3);
+  FacePieces pieces;
+  const RimUntangling r = untangle_rims(m, hm, 3, &pieces);
+  // The pieces handed on are those of hm as it is left (its faces reordered).
+  expect_pieces_of(hm, pieces);
   EXPECT_EQ(r.loops_tangled, 1);  // the outer rim is too long to judge
   EXPECT_EQ(r.loops_left, 0);
   EXPECT_GT(r.faces_removed, 0);
@@ -109,7 +121,9 @@ TEST(RimUntangling, LeavesPlainHolesDetachedPiecesAndLongLoopsAlone) {
     const auto faces = m.faces;
     long refused = 0;
     HoleMesh hm = to_hole_mesh(m, refused);
-    const RimUntangling r = untangle_rims(m, hm, 3);
+    FacePieces pieces;
+    const RimUntangling r = untangle_rims(m, hm, 3, &pieces);
+    expect_pieces_of(hm, pieces);
     EXPECT_EQ(r.loops_tangled, 0);
     EXPECT_EQ(r.faces_removed, 0);
     EXPECT_EQ(m.faces, faces);

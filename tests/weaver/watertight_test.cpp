@@ -50,6 +50,13 @@ void expect_closed_outward_sphere(const FaceVertexMesh& m) {
     inward += dot(cross(b - a, c - a), a + b + c) <= 0.0;
   }
   EXPECT_EQ(inward, 0);
+  // Each vertex lists the faces that use it, in face order; colours go with the vertices.
+  ASSERT_EQ(m.colors.size(), m.vertices.size());
+  ASSERT_EQ(m.vertex_faces.size(), m.vertices.size());
+  std::vector<std::vector<long long>> lists(m.vertices.size());
+  for (std::size_t k = 0; k < m.faces.size(); ++k)
+    for (int c = 0; c < 3; ++c) lists[std::size_t(m.faces[k][c])].push_back((long long)k);
+  EXPECT_EQ(m.vertex_faces, lists);
 }
 
 TEST(Watertight, TriangulatedSphereIsClosedKeepingItsVertices) {
