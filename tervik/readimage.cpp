@@ -1,5 +1,6 @@
 #include "tervik/readimage.h"
 
+#include <array>
 #include <type_traits>
 
 #include "tervik/exceptions.h"
@@ -55,15 +56,13 @@ bool read_plain_png(const std::string& filename, Dest& image) {
   thread_local PlainPng png;
   if (!png.read(filename, C)) return false;
   unsigned char* planes[C];
-  if (image.width() == png.width() && image.height() == png.height()) {
-    for (std::size_t c = 0; c < C; ++c) planes[c] = image.channel(c).data();
-    png.write_planes(planes);
-    return true;
+  for (std::size_t c = 0; c < C; ++c) {
+    if (image.width() != png.width() || image.height() != png.height() ||
+        image.channel(c).shape()[0] != png.width() || image.channel(c).shape()[1] != png.height())
+      image.channel(c).resize(std::array<std::size_t, 2>{png.width(), png.height()});
+    planes[c] = image.channel(c).data();
   }
-  Image<unsigned char, C> result(png.width(), png.height());
-  for (std::size_t c = 0; c < C; ++c) planes[c] = result.channel(c).data();
   png.write_planes(planes);
-  image = result;
   return true;
 }
 
