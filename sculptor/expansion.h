@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/lookahead.h"
 #include "sculptor/normals.h"
 #include "sculptor/silhouette.h"
 #include "sculptor/stage_parameters.h"
@@ -47,7 +48,8 @@ struct SamplingLimits {
 // centres in order of acceptance). Keeps references to the silhouettes, the output and the
 // progress stream, which receives every progress and "WARNING: " line. Candidates and normal
 // probes are tested through a HullGrid over the box with cells of 2 L (same answers as
-// projection_test).
+// projection_test). With threads >= 2 a helper thread tests the drawn candidates ahead of need
+// (sculptor/lookahead.h); the draws and results are those of one thread.
 class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
@@ -104,6 +106,10 @@ class SurfaceSampler {
 
  private:
   bool admissible(const Point3D& p);
+  // One attempt at the next candidate of the current run of `candidates_` (see attempt()); true
+  // in `was_admissible` when the candidate was admissible, which ends the run (the companions
+  // drew from the sequence).
+  bool attempt_next(bool& was_admissible);
 
   // A centre of an expansion pass as the cell preparation reads it.
   struct Centre {
@@ -124,6 +130,7 @@ class SurfaceSampler {
   short min_cameras_;
   short tolerance_;
   double step_;
+  CandidateStream candidates_;  // the drawn candidates and companions, tested
   SamplingLimits limits_;
   SamplingTargets targets_;
   std::vector<MyDirector> frames_;
@@ -144,9 +151,11 @@ void SurfaceSampler::refine_starts(std::size_t count, PositionOf position, doubl
     const std::size_t wanted = static_cast<std::size_t>(targets_.starts);
     std::size_t i = 0;
     long long f = 0;
+    bool fresh = true;  // a new run of candidates begins: new start, or the sequence moved on
     for (;;) {
-      const Point3D p = position(i) + random_vector() * radius;
-      if (attempt(p)) {
+      if (fresh) candidates_.begin(CandidateRule::cube(position(i), radius));
+      const std::size_t start = i;
+      if (attempt_next(fresh)) {
         ++i;
         f = 1;
       } else {
@@ -157,6 +166,7 @@ void SurfaceSampler::refine_starts(std::size_t count, PositionOf position, doubl
         ++i;  // give this start up; f stays, so the next failure moves on again
         if (i == count) break;
       }
+      fresh = fresh || i != start;
     }
   }
   print_progress();
