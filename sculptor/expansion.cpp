@@ -6,7 +6,6 @@
 #include <ostream>
 #include <thread>
 
-#include "sculptor/parallel.h"
 #include "sculptor/random.h"
 
 namespace tervik {
@@ -24,6 +23,12 @@ std::size_t headroom(long long n) {
 // 5 tests per cell), 3 L leaves more cameras to project per test; 2 L and 3 L cost about the
 // same there, and denser samplings favour the smaller cells.
 constexpr double kGridCellSteps = 2.0;
+
+// An in-plane offset: R r, pushed away from 0 by R/2, so that R/2 <= |a| <= 3R/2.
+double ring_offset(double R) {
+  const double a = R * sym_rand();
+  return a <= 0 ? a - R / 2 : a + R / 2;
+}
 
 }  // namespace
 
@@ -61,7 +66,6 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
       min_cameras_(params.min_cameras),
       tolerance_(params.tolerance),
       step_(params.step),
-      candidates_(grid_, AdmissibleTest{params.min_cameras, params.tolerance}, params.threads >= 2),
       limits_(limits),
       targets_(SamplingTargets::from_npoints(params.npoints)) {
   out_.clear();
@@ -83,31 +87,20 @@ bool SurfaceSampler::attempt(const Point3D& p) {
   return added;
 }
 
-bool SurfaceSampler::attempt_next(bool& was_admissible) {
-  Point3D p;
-  was_admissible = candidates_.next(p);
-  const bool added = was_admissible && build_centre(p);
-  ++tries_;
-  return added;
-}
-
 bool SurfaceSampler::build_centre(const Point3D& p) {
   points_.clear();
   points_.push_back(p);
   const double half = step_ / 2;
   long long draws = 0;
-  // The companions: p + random_vector() * half, one after another.
-  candidates_.begin(CandidateRule::cube(p, half));
   while (points_.size() < 4) {
     if (draws == limits_.companion_draws) {
       ++dropped_;
       return false;
     }
-    Point3D q;
-    const bool admissible = candidates_.next(q);
+    const Point3D q = p + random_vector() * half;
     ++draws;
     ++tries_;
-    if (admissible) points_.push_back(q);
+    if (admissible(q)) points_.push_back(q);
   }
   Point3D normal;
   MyDirector frame;
@@ -152,7 +145,6 @@ void SurfaceSampler::expand() {
         pass[j - begin] = Centre{out_[j].pos, out_[j].normal, frames_[j]};
       helper = std::jthread([this, pass = std::move(pass), begin, R, T, &current](
                                 std::stop_token stop) {
-        lower_thread_priority();
         prepare_cells(pass, begin, R, T, current, stop);
       });
     }
@@ -161,14 +153,14 @@ void SurfaceSampler::expand() {
       // The centre is copied: out_ may grow (and move) while it is expanded.
       const Point3D pos = out_[i].pos, normal = out_[i].normal;
       const MyDirector frame = frames_[i];
-      // Candidates ((pos + normal c) + u a) + v b, a and b ring offsets of R, c = T r.
-      const CandidateRule rule = CandidateRule::ring(pos, normal, frame.u, frame.v, R, T);
       int s = 0;
       long long f = 0;
-      bool fresh = true;  // a new run of candidates begins
       for (;;) {
-        if (fresh) candidates_.begin(rule);
-        if (attempt_next(fresh)) {
+        const double a = ring_offset(R);
+        const double b = ring_offset(R);
+        const double c = T * sym_rand();
+        const Point3D q = ((pos + normal * c) + frame.u * a) + frame.v * b;
+        if (attempt(q)) {
           ++s;
           f = 1;
         } else {

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "common/patch.h"
-#include "sculptor/lookahead.h"
 #include "sculptor/normals.h"
 #include "sculptor/silhouette.h"
 #include "sculptor/stage_parameters.h"
@@ -48,8 +47,7 @@ struct SamplingLimits {
 // centres in order of acceptance). Keeps references to the silhouettes, the output and the
 // progress stream, which receives every progress and "WARNING: " line. Candidates and normal
 // probes are tested through a HullGrid over the box with cells of 2 L (same answers as
-// projection_test). With threads >= 2 a helper thread tests the drawn candidates ahead of need
-// (sculptor/lookahead.h); the draws and results are those of one thread.
+// projection_test).
 class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
@@ -106,10 +104,6 @@ class SurfaceSampler {
 
  private:
   bool admissible(const Point3D& p);
-  // One attempt at the next candidate of the current run of `candidates_` (see attempt()); true
-  // in `was_admissible` when the candidate was admissible, which ends the run (the companions
-  // drew from the sequence).
-  bool attempt_next(bool& was_admissible);
 
   // A centre of an expansion pass as the cell preparation reads it.
   struct Centre {
@@ -130,7 +124,6 @@ class SurfaceSampler {
   short min_cameras_;
   short tolerance_;
   double step_;
-  CandidateStream candidates_;  // the drawn candidates and companions, tested
   SamplingLimits limits_;
   SamplingTargets targets_;
   std::vector<MyDirector> frames_;
@@ -151,11 +144,9 @@ void SurfaceSampler::refine_starts(std::size_t count, PositionOf position, doubl
     const std::size_t wanted = static_cast<std::size_t>(targets_.starts);
     std::size_t i = 0;
     long long f = 0;
-    bool fresh = true;  // a new run of candidates begins: new start, or the sequence moved on
     for (;;) {
-      if (fresh) candidates_.begin(CandidateRule::cube(position(i), radius));
-      const std::size_t start = i;
-      if (attempt_next(fresh)) {
+      const Point3D p = position(i) + random_vector() * radius;
+      if (attempt(p)) {
         ++i;
         f = 1;
       } else {
@@ -166,7 +157,6 @@ void SurfaceSampler::refine_starts(std::size_t count, PositionOf position, doubl
         ++i;  // give this start up; f stays, so the next failure moves on again
         if (i == count) break;
       }
-      fresh = fresh || i != start;
     }
   }
   print_progress();

@@ -246,8 +246,7 @@ void HullGrid::prepare(const Point3D& point, short tolerance) {
     word.store(classify(ix, iy, iz, tolerance), std::memory_order_relaxed);
 }
 
-template <bool kCount>
-bool HullGrid::answer(const Point3D& point, short& inside, short& outside, short tolerance) {
+bool HullGrid::test(const Point3D& point, short& inside, short& outside, short tolerance) {
   if (!enabled_) return projection_test(views_, point, inside, outside, tolerance);
   const double fx = (point.x - origin_.x) * inv_cell_;
   const double fy = (point.y - origin_.y) * inv_cell_;
@@ -267,7 +266,7 @@ bool HullGrid::answer(const Point3D& point, short& inside, short& outside, short
   if (!(slot & kClassified)) {
     slot = classify(ix, iy, iz, tolerance);
     word.store(slot, std::memory_order_relaxed);
-    if constexpr (kCount) ++classified_;
+    ++classified_;
   }
   // Two bits per camera: lo set for out of frame and interior, hi set for background and
   // interior. Only unknown and background cameras are visited, in list order; the interior
@@ -278,7 +277,7 @@ bool HullGrid::answer(const Point3D& point, short& inside, short& outside, short
   const std::uint64_t interior = lo & hi;
   const std::uint64_t background = hi & ~lo;
   std::uint64_t visit = ~lo & camera_bits_;  // unknown or background
-  if constexpr (kCount) ++tests_;
+  ++tests_;
   bool outline = false;
   while (visit != 0) {
     const int bit = std::countr_zero(visit);
@@ -294,7 +293,7 @@ bool HullGrid::answer(const Point3D& point, short& inside, short& outside, short
       continue;
     }
     // Unknown: projection_test's step for this camera, term for term.
-    if constexpr (kCount) ++projections_;
+    ++projections_;
     const View& view = table_[static_cast<std::size_t>(bit) >> 1];
     const double* p = view.p;
     const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);
@@ -325,7 +324,5 @@ bool HullGrid::answer(const Point3D& point, short& inside, short& outside, short
   return outline;
 }
 
-template bool HullGrid::answer<true>(const Point3D&, short&, short&, short);
-template bool HullGrid::answer<false>(const Point3D&, short&, short&, short);
-
 }  // namespace tervik
+

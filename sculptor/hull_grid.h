@@ -46,15 +46,7 @@ class HullGrid {
   HullGrid& operator=(const HullGrid&) = delete;
 
   // projection_test(views, point, inside, outside, tolerance): the same counts and flag.
-  bool test(const Point3D& point, short& inside, short& outside, short tolerance) {
-    return answer<true>(point, inside, outside, tolerance);
-  }
-
-  // The same answer, for a thread that tests beside the one calling test(): it classifies cells
-  // as prepare() does and leaves the statistics below alone.
-  bool test_beside(const Point3D& point, short& inside, short& outside, short tolerance) {
-    return answer<false>(point, inside, outside, tolerance);
-  }
+  bool test(const Point3D& point, short& inside, short& outside, short tolerance);
 
   // Classifies the cell holding `point` (for tests with `tolerance`) unless it is classified
   // already, so that a later test there finds it ready. Safe to call from another thread while
@@ -90,9 +82,6 @@ class HullGrid {
   std::uint64_t classify(std::int64_t ix, std::int64_t iy, std::int64_t iz,
                          short tolerance) const;
   unsigned classify_camera(const View& view, const Point3D& centre) const;
-  // test() with or without counting the statistics.
-  template <bool kCount>
-  bool answer(const Point3D& point, short& inside, short& outside, short tolerance);
 
   const SilhouetteViews& views_;
   std::vector<View> table_;

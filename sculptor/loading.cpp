@@ -138,10 +138,7 @@ FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
   if (!colour_behind) return;
   if (silhouettes_read()) {
     try {
-      behind_ = std::thread([this] {
-        lower_thread_priority();
-        read_colours(threads_ > 1 ? threads_ - 1 : 1);
-      });
+      behind_ = std::thread([this] { read_colours(threads_ > 1 ? threads_ - 1 : 1); });
       return;
     } catch (const std::system_error&) {
       // No thread to spare: the images are read here.

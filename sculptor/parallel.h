@@ -10,9 +10,6 @@
 #include <thread>
 #include <vector>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 namespace tervik {
 
 // Calls body(piece, worker) once for every piece in [0, pieces), on up to min(threads, pieces) threads
@@ -58,15 +55,6 @@ void parallel_for(std::size_t pieces, unsigned threads, Body&& body) {
   work(0u);
   for (std::thread& t : pool) t.join();
   if (error) std::rethrow_exception(error);
-}
-
-// Gives the calling thread a lower scheduling priority than the thread that runs the frame loop,
-// for work done beside it (reading ahead, writing behind, testing ahead): when more threads are
-// ready than there are cores, the frame loop's thread, which everything waits for, keeps its
-// core. Threads that this one starts inherit the priority. Does nothing where it cannot.
-inline void lower_thread_priority() {
-  constexpr int kNiceness = 10;
-  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kNiceness);
 }
 
 // The number of workers parallel_for uses for `pieces` pieces on `threads` threads.

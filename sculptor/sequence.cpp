@@ -13,7 +13,6 @@
 #include "sculptor/frame_postprocess.h"
 #include "sculptor/frame_sampling.h"
 #include "sculptor/loading.h"
-#include "sculptor/parallel.h"
 #include "sculptor/resources.h"
 #include "tervik/exceptions.h"
 
@@ -82,7 +81,6 @@ class PendingWrite {
     points_ = points;
     try {
       thread_ = std::thread([this, file, frame, format] {
-        lower_thread_priority();
         try {
           write_frame_points(file, frame, points_, format, 1);
         } catch (...) {
