@@ -149,6 +149,9 @@ bool PlainPng::decode(const unsigned char* bytes, std::size_t size, std::size_t 
       (z[0] * 256 + z[1]) % 31 != 0)
     return false;
   const std::size_t stride = 1 + static_cast<std::size_t>(width) * channels;
+  // Deflate expands by at most 1032 to 1: far less image data cannot fill the rows, and is not
+  // worth the allocation.
+  if (stride * height / 1032 > idat_size) return false;
   rows_.resize(stride * height);
   std::size_t used = 0;
   if (libdeflate_zlib_decompress_ex(decompressor(), z, idat_size, rows_.data(), rows_.size(),
