@@ -20,6 +20,11 @@ find_package(JPEG)
 tervik_require(JPEG_FOUND "libjpeg" "libjpeg-dev")
 find_package(TIFF)
 tervik_require(TIFF_FOUND "libtiff" "libtiff-dev")
+# Whole-buffer inflating for the direct PNG reader.
+find_library(DEFLATE_LIBRARY deflate)
+find_path(DEFLATE_INCLUDE_DIR libdeflate.h)
+tervik_require(DEFLATE_LIBRARY "libdeflate" "libdeflate-dev")
+tervik_require(DEFLATE_INCLUDE_DIR "libdeflate headers" "libdeflate-dev")
 
 find_package(yaml-cpp CONFIG)
 tervik_require(yaml-cpp_FOUND "yaml-cpp" "libyaml-cpp-dev")

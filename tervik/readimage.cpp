@@ -1,8 +1,11 @@
 #include "tervik/readimage.h"
 
+#include <array>
+#include <type_traits>
 
 #include "tervik/exceptions.h"
 #include "tervik/input_file.h"
+#include "tervik/plain_png.h"
 #include "tervik/readmultiarray.h"
 
 namespace tervik::io {
@@ -45,13 +48,36 @@ void split_channels(const DecodedImage<E>& decoded, Dest& image) {
     for (std::size_t c = 0; c < C; ++c) dst[c][i] = src[c];
 }
 
+// Decodes `filename` straight into the channels of `image` when it is a plain 8-bit PNG file of
+// C channels (see plain_png.h); false, with `image` untouched, for any other file. A destination
+// of the image's size is written in place, any other gets a new image of that size.
+template <std::size_t C, typename Dest>
+bool read_plain_png(const std::string& filename, Dest& image) {
+  thread_local PlainPng png;
+  if (!png.read(filename, C)) return false;
+  unsigned char* planes[C];
+  for (std::size_t c = 0; c < C; ++c) {
+    if (image.width() != png.width() || image.height() != png.height() ||
+        image.channel(c).shape()[0] != png.width() || image.channel(c).shape()[1] != png.height())
+      image.channel(c).resize(std::array<std::size_t, 2>{png.width(), png.height()});
+    planes[c] = image.channel(c).data();
+  }
+  png.write_planes(planes);
+  return true;
+}
+
 // Decodes the file first, so that a failure leaves the destination untouched. A destination of
 // the image's size (a sequence's next frame, say) is then written in place; any other gets a
-// new image of that size.
+// new image of that size. Plain 8-bit PNG files take the direct way; every other file, and any
+// that it declines, goes through the general decoder (which gives the same pixels, and the
+// errors).
 template <typename E, std::size_t C, typename Dest>
 void read_pixels(const std::string& filename, ImageFormat format, Dest& image) {
   if (!has_pixel_decoder(format))
     throw TervikError("Reading unsupported image type (unknown extension)");
+  if constexpr (std::is_same_v<E, unsigned char>) {
+    if (format == FORMAT_PNG && read_plain_png<C>(filename, image)) return;
+  }
   DecodedImage<E> decoded;
   decode_image_file(filename, format, C, decoded);
   if (image.width() == decoded.width && image.height() == decoded.height) {

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake g++ make ninja-build pkg-config
   libboost-dev libboost-filesystem-dev libboost-system-dev libboost-program-options-dev
-  libjpeg-dev libpng-dev libtiff-dev
+  libjpeg-dev libpng-dev libtiff-dev libdeflate-dev
   libopenmesh-dev
   libyaml-cpp-dev
   libgtest-dev libgmock-dev libbenchmark-dev
