@@ -69,11 +69,12 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
       if (norm2(c) >= bound * bound) {
         // Moving the end j along the loop by an arc of t shortens the chord by t at most and
         // lengthens the shorter way round by t at most, so the ends within (length - bound) /
-        // (1 + share) along are as far too long (half that, to leave rounding no say).
-        const double length = std::sqrt(norm2(c)), margin = length - bound;
-        if (margin > 1e-9 * length) {
-          const double reach = arc[std::size_t(j)] + 0.5 * margin / (1.0 + best.share);
-          j = int(std::lower_bound(arc.begin() + j + 1, arc.begin() + n, reach) - arc.begin()) - 1;
+        // (1 + share) along are as far too long. The largest coordinate of c bounds its length
+        // from below, and a quarter of the margin (share < 1) leaves rounding no say.
+        const double least = std::max({std::abs(c.x), std::abs(c.y), std::abs(c.z)}), margin = least - bound;
+        if (margin > 1e-9 * least) {
+          const double reach = arc[std::size_t(j)] + 0.25 * margin;
+          while (j + 1 < n && arc[std::size_t(j) + 1] < reach) ++j;
         }
         continue;
       }
