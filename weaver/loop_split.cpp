@@ -37,7 +37,11 @@ struct Chord {
 Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacing, int corners,
                  const std::function<bool(int, int)>& allowed) {
   const int n = int(part.size());
-  const auto at = [&](int i) { return s.points[std::size_t(part[std::size_t(i)])]; };
+  // The part's corners, read once into one array (the pairs below read them n^2 times).
+  std::vector<Point3D> corner;
+  corner.reserve(part.size());
+  for (const int k : part) corner.push_back(s.points[std::size_t(k)]);
+  const auto at = [&](int i) -> const Point3D& { return corner[std::size_t(i)]; };
   std::vector<double> arc(std::size_t(n) + 1, 0.0);
   std::vector<Point3D> left(static_cast<std::size_t>(n));
   // Running sums of the edges' cross products (twice the area vector) and of the normals.
@@ -62,7 +66,18 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
       const Point3D c = at(j) - at(i);
       // Most pairs are far longer than the best chord so far: squared lengths tell first.
       const double bound = best.share * around;
-      if (norm2(c) >= bound * bound) continue;
+      if (norm2(c) >= bound * bound) {
+        // Moving the end j along the loop by an arc of t shortens the chord by t at most and
+        // lengthens the shorter way round by t at most, so the ends within (length - bound) /
+        // (1 + share) along are as far too long. The largest coordinate of c bounds its length
+        // from below, and a quarter of the margin (share < 1) leaves rounding no say.
+        const double least = std::max({std::abs(c.x), std::abs(c.y), std::abs(c.z)}), margin = least - bound;
+        if (margin > 1e-9 * least) {
+          const double reach = arc[std::size_t(j)] + 0.25 * margin;
+          while (j + 1 < n && arc[std::size_t(j) + 1] < reach) ++j;
+        }
+        continue;
+      }
       const double d = norm(c);
       const double share = d / around;
       if (share >= best.share) continue;

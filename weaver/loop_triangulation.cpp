@@ -52,7 +52,9 @@ std::vector<std::array<int, 3>> min_area_triangulation(
       if (!(i == 0 && k == n - 1) && !allowed(i, k)) continue;
       for (int m = i + 1; m < k; ++m) {
         const double a = w[at(i, m)] + w[at(m, k)];
-        if (a == inf) continue;
+        // No triangle costs less than nothing: a split whose two sides alone cost the best so
+        // far cannot beat it (this also passes over the splits that cannot be made).
+        if (!(a < w[at(i, k)])) continue;
         const double total = a + cost(i, m, k);
         if (total < w[at(i, k)]) w[at(i, k)] = total, mid[at(i, k)] = m;
       }

@@ -1,6 +1,7 @@
 // Splitting long loops by chords: the parts tile the loop, keep its direction and stay short.
 #include "weaver/loop_split.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 #include <utility>
@@ -121,6 +122,32 @@ TEST(LoopSplit, ChordsOnlyWhereTheyRunInsideAndAreAllowed) {
       if (a < int(bell.size()) && b < int(bell.size()) && b != (a + 1) % int(bell.size()))
         EXPECT_TRUE(no_waist(a, b)) << a << "-" << b;
     }
+}
+
+TEST(LoopSplit, TheWaistIsFoundWhereverTheLoopStarts) {
+  // The dumbbell's waist seen from each starting corner: the search passes over ends whose chord
+  // is too long by a margin, and must not pass over the waist's corners wherever they fall in it.
+  const auto any = [](int, int) { return true; };
+  const std::vector<Point3D> bell =
+      plane_loop(200, [](double t) { return 1.0 - 0.97 * std::pow(std::sin(t), 2.0); });
+  const std::vector<Point3D> up(bell.size(), Point3D(0, 0, 1));
+  for (int shift = 0; shift < 200; shift += 3) {
+    std::vector<Point3D> p;
+    for (int i = 0; i < 200; ++i) p.push_back(bell[std::size_t((i + shift) % 200)]);
+    const LoopSplit s = split_loop(p, up, 0.06, 150, any);
+    ASSERT_EQ(s.parts.size(), 2u) << shift;
+    // The chord is the only edge of the first part that is no loop edge; its ends are the
+    // waist's corners 50 and 150 of the unshifted loop.
+    std::vector<int> ends;
+    for (const auto& part : s.parts)
+      for (std::size_t i = 0; i < part.size(); ++i) {
+        const int a = part[i], b = part[(i + 1) % part.size()];
+        if (b != (a + 1) % 200) ends.push_back((a + shift) % 200);
+      }
+    ASSERT_EQ(ends.size(), 2u) << shift;
+    EXPECT_EQ(std::min(ends[0], ends[1]), 50) << shift;
+    EXPECT_EQ(std::max(ends[0], ends[1]), 150) << shift;
+  }
 }
 
 TEST(LoopSplit, NoPartFacesAgainstItsCornersNormals) {
