@@ -144,6 +144,11 @@ class StrictPngReader : public GilReader<gil::png_tag> {
     // plain grey: the alpha channel is dropped, and GIL's converter sees a grey file.
     if ((this->_info._color_type & ~PNG_COLOR_MASK_ALPHA) == PNG_COLOR_TYPE_GRAY)
       png_set_strip_alpha(this->get_struct());
+    // Grey of 1, 2 or 4 bits is widened to 8 bits by libpng (by repeating the bits, which gives
+    // the values GIL's own converter would: 17 v for 4 bits). GIL's packed-pixel path reads up
+    // to a byte past the end of each row where the row ends inside a byte.
+    if (this->_info._color_type == PNG_COLOR_TYPE_GRAY && this->_info._bit_depth < 8)
+      png_set_expand_gray_1_2_4_to_8(this->get_struct());
   }
   unsigned long long width() const { return this->_info._width; }
   unsigned long long height() const { return this->_info._height; }

@@ -173,6 +173,33 @@ TEST(CommonImageFiles, GreyAlphaPngIsReadAsGreyWithAlphaDropped) {
   EXPECT_EQ(narrow[3][2], 200);
 }
 
+TEST(CommonImageFiles, PackedGreyPngIsWidenedToFullRange) {
+  // 1, 2 and 4-bit grey at widths whose rows end inside a byte: sample v of b bits reads as
+  // v * 255 / (2^b - 1), and nothing is read past a row (the sanitizer build checks that).
+  TempDir tmp;
+  for (const int bits : {1, 2, 4})
+    for (const int width : {1, 3, 9, 13}) {
+      SCOPED_TRACE("bits " + std::to_string(bits) + ", width " + std::to_string(width));
+      const int height = 3, top = (1 << bits) - 1;
+      const auto sample = [&](int x, int y) { return (x * 7 + y * 3 + 1) % (top + 1); };
+      std::vector<std::vector<unsigned char>> rows(
+          height, std::vector<unsigned char>(std::size_t((width * bits + 7) / 8), 0));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+          const int shift = 8 - bits - (x * bits) % 8;  // the first pixel in the high bits
+          rows[y][std::size_t(x * bits / 8)] |= static_cast<unsigned char>(sample(x, y) << shift);
+        }
+      const std::string name = tmp.file("packed.png");
+      tervik::testing::write_png_raw(name, width, height, PNG_COLOR_TYPE_GRAY, bits, rows);
+      ImageGray<unsigned char> grey;
+      ReadImage(name).read(grey);
+      ASSERT_EQ(grey.width(), std::size_t(width));
+      ASSERT_EQ(grey.height(), std::size_t(height));
+      for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) EXPECT_EQ(grey[x][y], sample(x, y) * 255 / top);
+    }
+}
+
 // A baseline JPEG of 16 x 8 noisy pixels, its bytes and its decoded reference.
 struct JpegSample {
   std::string bytes;
