@@ -14,6 +14,19 @@ OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v) {
   return sum / double(count) - hm.point(v);
 }
 
+namespace {
+
+// Where one Gauss-Seidel step moves a vertex at q whose neighbours are p[around[b .. e - 1]]:
+// the mean of the neighbours (written as q plus the umbrella, the same rounding as always).
+OpenMesh::Vec3d umbrella_step(const OpenMesh::Vec3d* p, const std::vector<int>& around,
+                              std::size_t b, std::size_t e, const OpenMesh::Vec3d& q) {
+  OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
+  for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
+  return q + (sum / double(e - b) - q);
+}
+
+}  // namespace
+
 void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free, int iterations) {
   if (iterations <= 0 || free.empty()) return;
   // The neighbours of each free vertex, listed once (in the order the umbrella sums them), so
@@ -30,10 +43,8 @@ void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free
     for (std::size_t i = 0; i < free.size(); ++i) {
       const std::size_t b = start[i], e = start[i + 1];
       if (b == e) continue;
-      OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
-      for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
       OpenMesh::Vec3d& q = hm.point(free[i]);
-      q = q + (sum / double(e - b) - q);
+      q = umbrella_step(p, around, b, e, q);
     }
 }
 
@@ -72,10 +83,8 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
     for (std::size_t i = 0; i < free.size(); ++i) {
       const std::size_t b = start[i], e = start[i + 1];
       if (b == e) continue;
-      OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
-      for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
       OpenMesh::Vec3d& q = hm.point(free[i]);
-      const OpenMesh::Vec3d moved = q + (sum / double(e - b) - q);
+      const OpenMesh::Vec3d moved = umbrella_step(p, around, b, e, q);
       // (The count before the move is needed only where some face would be against them.)
       const int after = against(i, moved);
       if (after == 0 || after <= against(i, q)) q = moved;
