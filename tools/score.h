@@ -68,6 +68,10 @@ struct MeshScore {
   long components = 0;
   long degenerate_faces = 0;   // a repeated vertex or zero area
   long flipped_faces = 0;      // face normal against the true outward normal at the centroid
+  // Of those, the faces whose centroid lies within coverage_distance L of the true surface. A
+  // face farther away (a visual hull bridging a concavity, say) is compared with the normal of a
+  // surface it does not stand for, which may point anywhere.
+  long flipped_near = 0;
   Distribution centroid_distance;  // face centroids to the true surface, in L
   double coverage_distance = 0.0;  // in L: a surface sample this close to the mesh is covered
   long coverage_samples = 0;

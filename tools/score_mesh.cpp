@@ -180,8 +180,10 @@ MeshScore score_mesh(const GroundTruth& truth, long frame, const std::vector<Poi
     centroid_distances.push_back(std::fabs(sp.signed_distance) / l);
     if (face[0] == face[1] || face[1] == face[2] || face[0] == face[2] || norm2(n) == 0.0)
       ++score.degenerate_faces;
-    else if (dot(n, sp.normal) < 0.0)
+    else if (dot(n, sp.normal) < 0.0) {
       ++score.flipped_faces;
+      if (std::fabs(sp.signed_distance) <= coverage_distance * l) ++score.flipped_near;
+    }
   }
   for (char u : used) score.used_vertices += u;
   score.euler_characteristic = score.used_vertices - long(edges.size()) + score.faces;

@@ -92,7 +92,9 @@ std::string format_text(const MeshScore& s) {
   out += item("Euler characteristic", std::to_string(s.euler_characteristic));
   out += item("connected components", std::to_string(s.components));
   out += item("degenerate faces", std::to_string(s.degenerate_faces));
-  out += item("faces facing inward", std::to_string(s.flipped_faces));
+  out += item("faces facing inward", std::to_string(s.flipped_faces) + " (" +
+                                        std::to_string(s.flipped_near) + " within " +
+                                        num(s.coverage_distance) + " L of the surface)");
   out += text_line("face centroid distance (L)", s.centroid_distance);
   out += item("surface covered", percent(s.coverage) + " within " + num(s.coverage_distance) +
                                      " L (" + std::to_string(s.coverage_samples) + " samples)");
@@ -132,6 +134,7 @@ std::string json_members(const MeshScore& s) {
   out += json("components", std::to_string(s.components)) + ", ";
   out += json("degenerate_faces", std::to_string(s.degenerate_faces)) + ", ";
   out += json("flipped_faces", std::to_string(s.flipped_faces)) + ", ";
+  out += json("flipped_near", std::to_string(s.flipped_near)) + ", ";
   out += json("centroid_distance_l", s.centroid_distance) + ", ";
   out += json("coverage_distance_l", num(s.coverage_distance)) + ", ";
   out += json("coverage_samples", std::to_string(s.coverage_samples)) + ", ";

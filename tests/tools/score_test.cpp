@@ -202,7 +202,19 @@ TEST(ScoreMesh, ClosedSphereMeshThroughItsFile) {
   for (const auto& t : mesh.faces) flipped.emplace_back(t.x, t.z, t.y);
   s = score_mesh(truth, 0, mesh.vertices, flipped, 2000);
   EXPECT_EQ(s.flipped_faces, 8192);
+  EXPECT_EQ(s.flipped_near, 8192);
   EXPECT_EQ(s.inconsistent_edges, 0);
+  // The same faces on a sphere 4 L larger: still all inward, none near the surface.
+  std::vector<Point3D> grown = mesh.vertices;
+  const double l = truth.sampling_length();
+  for (Point3D& p : grown) p = p * ((0.5 + 4.0 * l) / 0.5);
+  s = score_mesh(truth, 0, grown, flipped, 2000);
+  EXPECT_EQ(s.flipped_faces, 8192);
+  EXPECT_EQ(s.flipped_near, 0);
+  // 1.5 L larger: within the 2 L of the coverage distance, and not at 1 L.
+  for (Point3D& p : grown) p = mesh.vertices[std::size_t(&p - grown.data())] * ((0.5 + 1.5 * l) / 0.5);
+  EXPECT_EQ(score_mesh(truth, 0, grown, flipped, 2000, 2.0).flipped_near, 8192);
+  EXPECT_EQ(score_mesh(truth, 0, grown, flipped, 2000, 1.0).flipped_near, 0);
   // One face reversed: its three edges are traversed twice in the same direction.
   std::vector<Coord3D<long long>> one = mesh.faces;
   one[10] = flipped[10];
