@@ -18,7 +18,7 @@ using testing::make_patch;
 // One camera at (0, 0, 10) looking down the z axis: a point (x, y, z) lies at depth 10 - z.
 MultiView<> one_camera(long width = 40, long height = 30) {
   MultiView<> cams(1);
-  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, width, height);
+  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, width, height, {0, 1, 0});
   return cams;
 }
 
@@ -39,9 +39,9 @@ long written(const DepthMap& map) {
 
 TEST(DepthMaps, OneMapPerCameraSizedAsItsImageAndEmptyWithoutPoints) {
   MultiView<> cams(3);
-  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, 40, 30);
-  cams[1].get<0>() = look_at_camera({10, 0, 0}, {0, 0, 0}, 50, 20, 10);
-  cams[2].get<0>() = look_at_camera({0, 0, -10}, {0, 0, 0}, 50, 7, 5);
+  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, 40, 30, {0, 1, 0});
+  cams[1].get<0>() = look_at_camera({10, 0, 0}, {0, 0, 0}, 50, 20, 10, {0, 1, 0});
+  cams[2].get<0>() = look_at_camera({0, 0, -10}, {0, 0, 0}, 50, 7, 5, {0, 1, 0});
   std::vector<DepthMap> maps;
   depth_maps_pixel(maps, {}, cams);
   ASSERT_EQ(maps.size(), 3u);
@@ -120,8 +120,8 @@ TEST(DepthMaps, PointsBehindTheCameraOrOutsideTheImageLeaveTheMapUnchanged) {
 // computed here pixel by pixel instead of point by point.
 TEST(DepthMaps, MatchesPerPixelMinimumOverRandomPoints) {
   MultiView<> cams(2);
-  cams[0].get<0>() = look_at_camera({0, 0, 3}, {0, 0, 0}, 30, 24, 18);
-  cams[1].get<0>() = look_at_camera({2, 1, -2}, {0, 0, 0}, 25, 16, 20);
+  cams[0].get<0>() = look_at_camera({0, 0, 3}, {0, 0, 0}, 30, 24, 18, {0, 1, 0});
+  cams[1].get<0>() = look_at_camera({2, 1, -2}, {0, 0, 0}, 25, 16, 20, {0, 1, 0});
   std::mt19937 rng(7);
   std::uniform_real_distribution<double> coord(-1.5, 1.5);
   std::vector<Patch> patches;
@@ -180,7 +180,7 @@ TEST(DepthMaps, RebuildsFromEachCallsPointsAndStoresOnlyTheirRectangle) {
 // the smallest that holds its written pixels.
 TEST(DepthMaps, RebuildingFrameAfterFrameEqualsAFreshBuild) {
   MultiView<> cams(3);
-  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, 40, 30);
+  cams[0].get<0>() = look_at_camera({0, 0, 10}, {0, 0, 0}, 50, 40, 30, {0, 1, 0});
   cams[1].get<0>() = look_at_camera({10, 0, 0}, {0, 0, 0}, 60, 50, 40, {0, 0, 1});
   cams[2].get<0>() = look_at_camera({0, -9, 3}, {0, 0, 0}, 40, 33, 21, {0, 0, 1});
   std::mt19937 rng(41);

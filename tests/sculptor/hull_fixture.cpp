@@ -6,11 +6,9 @@
 
 namespace tervik::testing {
 
-Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, int width,
-                      int height) {
+Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, long width,
+                      long height, const Point3D& up) {
   const Point3D forward = (target - centre) / norm(target - centre);
-  Point3D up(0, 0, 1);
-  if (std::abs(dot(up, forward)) > 0.99) up = Point3D(0, 1, 0);
   Point3D right = cross(forward, up);
   right = right / norm(right);
   const Point3D down = cross(forward, right);
@@ -18,7 +16,7 @@ Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, in
   Camera c;
   c.im_width() = width;
   c.im_height() = height;
-  const double cx = width / 2.0, cy = height / 2.0;
+  const double cx = static_cast<double>(width) / 2.0, cy = static_cast<double>(height) / 2.0;
   const double K[3][3] = {{f, 0, cx}, {0, f, cy}, {0, 0, 1}};
   double t[3];
   for (int r = 0; r < 3; ++r) t[r] = -dot(rows[r], centre);
@@ -37,6 +35,13 @@ Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, in
       c.p()[col][r] = s;
     }
   return c;
+}
+
+Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, int width,
+                      int height) {
+  const Point3D forward = (target - centre) / norm(target - centre);
+  const Point3D up = std::abs(forward.z) > 0.99 ? Point3D(0, 1, 0) : Point3D(0, 0, 1);
+  return look_at_camera(centre, target, f, long{width}, long{height}, up);
 }
 
 Point3D centre_of(const Camera& c) {

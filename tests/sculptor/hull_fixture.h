@@ -14,8 +14,14 @@ namespace tervik::testing {
 
 using Views = multiview::MultiView<ImageGray<unsigned char>>;
 
-// A camera at `centre` looking at `target`, focal length f pixels, principal point at the image
-// centre, no distortion.
+// A width x height pinhole camera at `centre` looking at `target`, focal length f pixels,
+// principal point at the image centre, no distortion; the image's vertical lies in the plane of
+// the optical axis and `up`. P = K [R | t] with R's rows the camera's right, down and forward
+// directions, so the optical axis is the camera z axis.
+Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, long width,
+                      long height, const Point3D& up);
+
+// The same with `up` the world z axis, or the y axis for a camera that looks along z.
 Camera look_at_camera(const Point3D& centre, const Point3D& target, double f, int width,
                       int height);
 
