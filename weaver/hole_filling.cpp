@@ -3,9 +3,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <array>
 #include <functional>
 #include <limits>
+#include <map>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "weaver/band_stitch.h"
@@ -51,6 +54,11 @@ constexpr int kUntangleRounds = 3;
 // A detached piece of at most this share of the largest piece's faces whose rim joins no hole
 // by a band is removed rather than capped.
 constexpr double kMaxDroppedPiece = 0.1;
+// Pieces whose rims come within this many mean edge lengths of each other (two halves of a
+// surface that a row of missing faces cut apart, say) are joined by a bridge of two faces
+// before their holes are closed; each would otherwise be capped on its own, a closed surface of
+// its own.
+constexpr double kBridgeReach = 8.0;
 
 
 // Appends the corners of `loop`, starting at its corner `first`, to v (vertices), p
@@ -386,6 +394,90 @@ HoleFilling fill_holes(RepairMesh& mesh) {
 
 namespace {
 
+// Joins the pieces of hm whose rims (the half-edges of `loops`) come within `reach` of each
+// other: across the two nearest rim edges of two pieces that run in opposite directions, a->a'
+// on one and b->b' on the other, the faces (a, a', b) and (a, b, b') make one piece of the two
+// and one loop of their two loops. Pieces are joined nearest first until all are one or no two
+// come that close. One of the two loops must be the rim of a piece that its own patch would
+// close into a pancake (patch_faces_against_normals): the holes of two separate objects that
+// happen to lie close stay apart. A bridge whose faces would face against their corners'
+// normals is not made. `group` gives each loop's piece; the pairs in `joined` are pieces joined
+// already (by bands). The new faces take patch number `id`. Returns the bridges made.
+long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::vector<HH>>& loops,
+                   const std::vector<int>& group, const std::vector<std::pair<int, int>>& joined,
+                   double reach, const OpenMesh::FPropHandleT<int>& prop, int id) {
+  // The groups joined so far, as a union-find forest over the pieces' numbers.
+  std::map<int, int> parent;
+  const std::function<int(int)> root = [&](int g) {
+    const auto it = parent.find(g);
+    return it == parent.end() || it->second == g ? g : (parent[g] = root(it->second));
+  };
+  for (const auto& [x, y] : joined)
+    if (root(x) != root(y)) parent[root(x)] = root(y);
+  struct Rim {
+    HH h;
+    int group;
+    bool sheet;  // the rim of a piece its own patch would close into a pancake
+    Point3D mid;
+  };
+  std::vector<Rim> rims;
+  for (std::size_t l = 0; l < loops.size(); ++l) {
+    const bool sheet = patch_faces_against_normals(hm, mesh, loops[l]);
+    for (const HH h : loops[l])
+      rims.push_back({h, group[l], sheet, to_point(hm.point(hm.from_vertex_handle(h)) + hm.point(hm.to_vertex_handle(h))) * 0.5});
+  }
+  if (rims.empty() || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return root(r.group) == root(rims[0].group); }))
+    return 0;
+  // Rim edges by cell of side `reach`: two whose bridge is short enough lie in neighbouring cells.
+  const auto cell_of = [&](const Point3D& p) {
+    return std::array<long long, 3>{(long long)std::floor(p.x / reach), (long long)std::floor(p.y / reach),
+                                    (long long)std::floor(p.z / reach)};
+  };
+  std::map<std::array<long long, 3>, std::vector<std::size_t>> cells;
+  for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].push_back(i);
+  const auto pos = [&](VH v) { return to_point(hm.point(v)); };
+  const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
+  std::vector<std::tuple<double, std::size_t, std::size_t>> candidates;
+  for (std::size_t i = 0; i < rims.size(); ++i) {
+    const auto c = cell_of(rims[i].mid);
+    const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
+    for (long long dx = -1; dx <= 1; ++dx)
+      for (long long dy = -1; dy <= 1; ++dy)
+        for (long long dz = -1; dz <= 1; ++dz) {
+          const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
+          if (it == cells.end()) continue;
+          for (const std::size_t j : it->second) {
+            if (j <= i || root(rims[j].group) == root(rims[i].group) || !(rims[i].sheet || rims[j].sheet)) continue;
+            const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
+            if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
+            const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
+            if (across <= reach && back <= reach) candidates.emplace_back(across + back, i, j);
+          }
+        }
+  }
+  std::sort(candidates.begin(), candidates.end());
+  long bridges = 0;
+  for (const auto& [cost, i, j] : candidates) {
+    const int gi = root(rims[i].group), gj = root(rims[j].group);
+    if (gi == gj || !hm.is_boundary(rims[i].h) || !hm.is_boundary(rims[j].h)) continue;
+    const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
+    const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
+    // One gap at each corner, so that both faces go in (the first alone would pinch b).
+    if (!hm.is_manifold(a) || !hm.is_manifold(a2) || !hm.is_manifold(b) || !hm.is_manifold(b2)) continue;
+    const Point3D n1 = cross(pos(a2) - pos(a), pos(b) - pos(a)), n2 = cross(pos(b) - pos(a), pos(b2) - pos(a));
+    if (dot(n1, normal(a) + normal(a2) + normal(b)) <= 0.0 || dot(n2, normal(a) + normal(b) + normal(b2)) <= 0.0)
+      continue;
+    const auto f1 = hm.add_face(a, a2, b);
+    if (!f1.is_valid()) continue;
+    const auto f2 = hm.add_face(a, b, b2);
+    hm.property(prop, f1) = id;
+    if (f2.is_valid()) hm.property(prop, f2) = id;
+    parent[gi] = gj;
+    ++bridges;
+  }
+  return bridges;
+}
+
 // Closes the boundary loops of hm for which take(first vertex index of each loop edge) holds;
 // `mesh` gives the colours and normals (and takes those of new vertices). With whole_mesh (hm
 // holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
@@ -420,9 +512,32 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
     out.holes_left += closed ? 0 : 2;
     if (closed) out.largest_hole = std::max(out.largest_hole, long(loops[b.outer].size()));
   }
+  // Pieces still apart whose rims nearly touch are bridged, and their loops closed as one.
+  int first_id = 0;
+  if (whole_mesh && pieces != nullptr && pieces->count > 1 && out.holes_left == 0) {
+    const auto piece_of = [&](const std::vector<HoleMesh::HalfedgeHandle>& loop) {
+      return pieces->piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loop[0])).idx())];
+    };
+    std::vector<std::vector<HoleMesh::HalfedgeHandle>> rest;
+    std::vector<int> group;
+    std::vector<std::pair<int, int>> joined;
+    for (const Band& b : bands) joined.emplace_back(piece_of(loops[b.inner]), piece_of(loops[b.outer]));
+    for (std::size_t l = 0; l < loops.size(); ++l)
+      if (!banded[l]) rest.push_back(loops[l]), group.push_back(piece_of(loops[l]));
+    const int bridge_id = int(loops.size() + bands.size());
+    // (min_target is half the mean edge length.)
+    out.bridges = bridge_pieces(hm, mesh, rest, group, joined, kBridgeReach * 2.0 * min_target, prop, bridge_id);
+    if (out.bridges > 0) {
+      loops.clear();
+      for (auto& loop : boundary_loops(hm))
+        if (take(loop)) loops.push_back(std::move(loop));
+      banded.assign(loops.size(), 0);
+      first_id = bridge_id + 1;
+    }
+  }
   for (std::size_t id = 0; id < loops.size(); ++id) {
     if (banded[id]) continue;
-    if (close_loop(hm, mesh, loops[id], int(id), prop, scale, queued, min_target)) {
+    if (close_loop(hm, mesh, loops[id], first_id + int(id), prop, scale, queued, min_target)) {
       ++out.holes_closed;
       out.largest_hole = std::max(out.largest_hole, long(loops[id].size()));
     } else {

@@ -95,6 +95,54 @@ TEST(Watertight, SphereWithoutItsCapIsClosedOverTheHole) {
   }
 }
 
+TEST(Watertight, SphereCutInTwoAtItsEquatorClosesAsOneSurface) {
+  // Without the points within 0.1 of the equator's plane the triangulation gives two caps, each
+  // of whose rims, capped on its own, would make a closed surface of its own (Euler
+  // characteristic 4 for the two). Bridged first, the two rims close as one hole.
+  std::vector<Patch> pts = sphere_cloud(3000, 2.0);
+  std::erase_if(pts, [](const Patch& p) { return std::abs(p.pos.z) < 0.1; });
+  std::srand(1);
+  std::vector<bool> flags;
+  const FaceVertexMesh plain = get_mesh(pts, 20, 30, flags, 1000000);
+  long north = 0, south = 0;
+  for (const auto& f : plain.faces) (plain.vertices[std::size_t(f.x)].z > 0 ? north : south) += 1;
+  ASSERT_GT(north, 0);
+  ASSERT_GT(south, 0);
+  WatertightReport r;
+  const FaceVertexMesh m = make_watertight(plain, flags, pts, r);
+  expect_closed_outward_sphere(m);
+  EXPECT_GE(r.holes.bridges, 1);
+  EXPECT_EQ(r.holes.holes_left, 0);
+  // The band closed over the cut lies inside the sphere, about where the cut was.
+  for (std::size_t i = pts.size(); i < m.vertices.size(); ++i) {
+    EXPECT_LT(std::abs(m.vertices[i].z), 0.2);
+    EXPECT_LT(norm(m.vertices[i]), 1.0 + 1e-9);
+  }
+}
+
+TEST(Watertight, HolesOfTwoObjectsThatFaceEachOtherAreNotBridged) {
+  // Two spheres without their caps, the holes 0.3 apart facing each other: each closes on its
+  // own (two closed surfaces, Euler characteristic 4), however near their rims lie.
+  std::vector<Patch> pts = sphere_cloud(3000, 0.6);
+  const std::size_t first = pts.size();
+  for (std::size_t i = 0; i < first; ++i) {
+    Patch p = pts[i];
+    p.pos = Point3D(p.pos.x, p.pos.y, 1.5 - p.pos.z);
+    p.normal = Point3D(p.normal.x, p.normal.y, -p.normal.z);
+    pts.push_back(p);
+  }
+  std::srand(1);
+  std::vector<bool> flags;
+  const FaceVertexMesh plain = get_mesh(pts, 20, 30, flags, 1000000);
+  WatertightReport r;
+  const FaceVertexMesh m = make_watertight(plain, flags, pts, r);
+  const testing::Topology t = testing::topology(m.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.euler, 4);
+  EXPECT_EQ(r.holes.bridges, 0);
+}
+
 TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
   const std::vector<Patch> pts = sphere_cloud(3000, 0.6);
   std::srand(1);
