@@ -1,5 +1,5 @@
 // The whole pipeline as a user runs it: a generated scene, sculptor over its frames, weaver on
-// every frame's point file, and the scorer on what they wrote.
+// every frame's point file (plain and closed), and the scorer on what they wrote.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -55,6 +55,21 @@ TEST(Pipeline, SceneSculptorWeaverGiveCoveredConsistentMeshes) {
     EXPECT_GT(ms.coverage, 0.65);
     EXPECT_LT(ms.flipped_faces, ms.faces / 20);
     EXPECT_EQ(ms.degenerate_faces, 0);
+
+    // Closed: one manifold, consistently oriented surface of genus 0 that covers at least what
+    // the plain mesh covers (less a little: faces the repairs removed).
+    const std::string closed = dir.file("closed_" + std::to_string(f) + ".ply");
+    ASSERT_EQ(run(std::string(TERVIK_BINARY_DIR "/weaver/weaver --watertight ") + points + " " +
+                  closed + " 20 30 1 1000000"),
+              0);
+    const auto cs = scene::score_mesh_file(sc.truth, f, closed, 5000);
+    EXPECT_EQ(cs.boundary_edges, 0);
+    EXPECT_EQ(cs.nonmanifold_edges, 0);
+    EXPECT_EQ(cs.inconsistent_edges, 0);
+    EXPECT_EQ(cs.euler_characteristic, 2);
+    EXPECT_EQ(cs.components, 1);
+    EXPECT_GT(cs.coverage, ms.coverage - 0.01);
+    EXPECT_LT(cs.flipped_faces, cs.faces / 20);
   }
 }
 
