@@ -120,6 +120,28 @@ TEST(Watertight, SphereCutInTwoAtItsEquatorClosesAsOneSurface) {
   }
 }
 
+TEST(Watertight, UnevenlyThinnedSphereIsClosedOutward) {
+  // Points kept with a chance that falls from 1 at the top to 0.15 at the bottom: the triangulation
+  // leaves many holes of every size where the cloud is sparse.
+  std::vector<Patch> pts = sphere_cloud(4000, 2.0);
+  std::mt19937 random(5);
+  std::uniform_real_distribution<double> chance(0.0, 1.0);
+  std::erase_if(pts, [&](const Patch& p) { return chance(random) > 0.15 + 0.85 * (p.pos.z + 1.0) / 2.0; });
+  std::srand(1);
+  std::vector<bool> flags;
+  const FaceVertexMesh plain = get_mesh(pts, 20, 30, flags, 1000000);
+  ASSERT_GT(testing::topology(plain.faces).boundary, 0);
+  WatertightReport r;
+  const FaceVertexMesh m = make_watertight(plain, flags, pts, r);
+  expect_closed_outward_sphere(m);
+  EXPECT_GT(r.holes.holes_closed, 1);
+  // Every patch lies on or inside the sphere, near it.
+  for (std::size_t i = pts.size(); i < m.vertices.size(); ++i) {
+    EXPECT_LT(norm(m.vertices[i]), 1.0 + 1e-9);
+    EXPECT_GT(norm(m.vertices[i]), 0.8);
+  }
+}
+
 TEST(Watertight, HolesOfTwoObjectsThatFaceEachOtherAreNotBridged) {
   // Two spheres without their caps, the holes 0.3 apart facing each other: each closes on its
   // own (two closed surfaces, Euler characteristic 4), however near their rims lie.
