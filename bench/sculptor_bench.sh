@@ -4,7 +4,9 @@
 # over RUNS runs of: the sampling, normals + smoothing and colouring times of a tracked frame
 # (median over the tracked frames), the whole tracked frame, the first frame (all from the
 # program's own timing lines: processor time with one thread, wall time with more), the wall
-# time of the whole run (images, sampling, post-processing, writing) and its peak memory.
+# time of the whole run (images, sampling, post-processing, writing), its peak memory and its
+# processor time (user + system, all threads: with 2 threads, near twice the run wall means both
+# cores were busy throughout).
 # Run by hand, never by CI:
 #   bench/sculptor_bench.sh [build-folder]      (default: build-bench, a Release build)
 # Environment: SCULPTOR (the program to time; default the build's), THREADS ("1 2"), POINTS
@@ -51,20 +53,22 @@ figures() {
       for (i = 1; i <= n; i++) wall = wall * 60 + p[i]
     }
     file == 2 && /Maximum resident set size/ { rss = $NF / 1024 }
+    file == 2 && /User time \(seconds\)/ { cpu += $NF }
+    file == 2 && /System time \(seconds\)/ { cpu += $NF }
     END {
       for (i = 2; i <= f; i++) {
         s[i - 1] = only[i]; ns[i - 1] = post[i] - only[i]; c[i - 1] = total[i] - post[i]
         t[i - 1] = total[i]
       }
-      printf "%.4f %.4f %.4f %.4f %.4f %.3f %.0f\n", median(s, f - 1), median(ns, f - 1),
-             median(c, f - 1), median(t, f - 1), total[1], wall, rss
+      printf "%.4f %.4f %.4f %.4f %.4f %.3f %.0f %.3f\n", median(s, f - 1), median(ns, f - 1),
+             median(c, f - 1), median(t, f - 1), total[1], wall, rss, cpu
     }' "$1" "$2"
 }
 
 echo "sculptor benchmark on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $sculptor"
 echo "figure, 16 cameras on a dome, 1280 x 960, frames $first to $last; seconds per frame, median of $runs runs"
-printf "%7s %7s | %8s %8s %8s %8s %8s | %8s %7s\n" points threads sampling "norm+sm" colour \
-    tracked first "run wall" "peak MB"
+printf "%7s %7s | %8s %8s %8s %8s %8s | %8s %7s %8s\n" points threads sampling "norm+sm" colour \
+    tracked first "run wall" "peak MB" "run cpu"
 for points in $points_list; do
   for threads in $threads_list; do
     options=()
@@ -80,14 +84,14 @@ for points in $points_list; do
       figures "$work/stderr.txt" "$work/time.txt" >>"$work/runs.txt"
     done
     awk -v points="$points" -v threads="$threads" '
-      { for (k = 1; k <= 7; k++) v[k, NR] = $k }
+      { for (k = 1; k <= 8; k++) v[k, NR] = $k }
       END {
         printf "%7d %7d |", points, threads
-        for (k = 1; k <= 7; k++) {
+        for (k = 1; k <= 8; k++) {
           for (i = 1; i <= NR; i++) t[i] = v[k, i]
           for (i = 2; i <= NR; i++) { x = t[i]; for (j = i - 1; j > 0 && t[j] > x; j--) t[j + 1] = t[j]; t[j + 1] = x }
           m = NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2
-          printf (k == 6 ? " | %8.3f" : (k == 7 ? " %7.0f" : " %8.4f")), m
+          printf (k == 6 ? " | %8.3f" : (k == 7 ? " %7.0f" : (k == 8 ? " %8.3f" : " %8.4f"))), m
         }
         printf "\n"
       }' "$work/runs.txt"
