@@ -54,11 +54,11 @@ constexpr int kUntangleRounds = 3;
 // A detached piece of at most this share of the largest piece's faces whose rim joins no hole
 // by a band is removed rather than capped.
 constexpr double kMaxDroppedPiece = 0.1;
-// Pieces whose rims come within this many mean edge lengths of each other (two halves of a
-// surface that a row of missing faces cut apart, say) are joined by a bridge of two faces
-// before their holes are closed; each would otherwise be capped on its own, a closed surface of
-// its own.
-constexpr double kBridgeReach = 8.0;
+// Two pieces whose rims come closer than the radius of the shorter rim (taken as a circle) are
+// joined by a bridge of two faces before their holes are closed; each would otherwise be capped
+// on its own, a closed surface of its own. The search looks no farther than this many mean edge
+// lengths.
+constexpr double kMaxBridgeReach = 32.0;
 
 
 // Appends the corners of `loop`, starting at its corner `first`, to v (vertices), p
@@ -394,18 +394,19 @@ HoleFilling fill_holes(RepairMesh& mesh) {
 
 namespace {
 
-// Joins the pieces of hm whose rims (the half-edges of `loops`) come within `reach` of each
-// other: across the two nearest rim edges of two pieces that run in opposite directions, a->a'
-// on one and b->b' on the other, the faces (a, a', b) and (a, b, b') make one piece of the two
-// and one loop of their two loops. Pieces are joined nearest first until all are one or no two
-// come that close. One of the two loops must be the rim of a piece that its own patch would
-// close into a pancake (patch_faces_against_normals): the holes of two separate objects that
-// happen to lie close stay apart. A bridge whose faces would face against their corners'
-// normals is not made. `group` gives each loop's piece; the pairs in `joined` are pieces joined
-// already (by bands). The new faces take patch number `id`. Returns the bridges made.
+// Joins the pieces of hm whose rims (the loops `loops`) nearly touch: across the two nearest rim
+// edges of two pieces that run in opposite directions, a->a' on one and b->b' on the other,
+// the faces (a, a', b) and (a, b, b') make one piece of the two and one loop of their two
+// loops. Both new edges a'-b and a-b' must be shorter than the radius of a circle as long as the
+// shorter of the two loops (at most `max_reach`): two halves of a surface that a row of missing
+// faces cut apart are joined, while the holes of two separate objects stay apart unless they
+// lie closer than they are wide. Pieces are joined nearest first until all are one or no two
+// come that close; a bridge whose faces would face against their corners' normals is not made.
+// `group` gives each loop's piece; the pairs in `joined` are pieces joined already (by bands).
+// The new faces take patch number `id`. Returns the bridges made.
 long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::vector<HH>>& loops,
                    const std::vector<int>& group, const std::vector<std::pair<int, int>>& joined,
-                   double reach, const OpenMesh::FPropHandleT<int>& prop, int id) {
+                   double max_reach, const OpenMesh::FPropHandleT<int>& prop, int id) {
   // The groups joined so far, as a union-find forest over the pieces' numbers.
   std::map<int, int> parent;
   const std::function<int(int)> root = [&](int g) {
@@ -417,21 +418,25 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
   struct Rim {
     HH h;
     int group;
-    bool sheet;  // the rim of a piece its own patch would close into a pancake
+    double radius;  // of a circle as long as the rim's loop (at most max_reach)
     Point3D mid;
   };
   std::vector<Rim> rims;
+  double widest = 0.0;
   for (std::size_t l = 0; l < loops.size(); ++l) {
-    const bool sheet = patch_faces_against_normals(hm, mesh, loops[l]);
+    double length = 0.0;
+    for (const HH h : loops[l]) length += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h)));
+    const double radius = std::min(length / (2.0 * M_PI), max_reach);
+    widest = std::max(widest, radius);
     for (const HH h : loops[l])
-      rims.push_back({h, group[l], sheet, to_point(hm.point(hm.from_vertex_handle(h)) + hm.point(hm.to_vertex_handle(h))) * 0.5});
+      rims.push_back({h, group[l], radius, to_point(hm.point(hm.from_vertex_handle(h)) + hm.point(hm.to_vertex_handle(h))) * 0.5});
   }
-  if (rims.empty() || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return root(r.group) == root(rims[0].group); }))
+  if (rims.empty() || widest <= 0.0 || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return root(r.group) == root(rims[0].group); }))
     return 0;
-  // Rim edges by cell of side `reach`: two whose bridge is short enough lie in neighbouring cells.
+  // Rim edges by cell of side `widest`: two whose bridge is short enough lie in neighbouring cells.
   const auto cell_of = [&](const Point3D& p) {
-    return std::array<long long, 3>{(long long)std::floor(p.x / reach), (long long)std::floor(p.y / reach),
-                                    (long long)std::floor(p.z / reach)};
+    return std::array<long long, 3>{(long long)std::floor(p.x / widest), (long long)std::floor(p.y / widest),
+                                    (long long)std::floor(p.z / widest)};
   };
   std::map<std::array<long long, 3>, std::vector<std::size_t>> cells;
   for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].push_back(i);
@@ -447,11 +452,12 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
           const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
           if (it == cells.end()) continue;
           for (const std::size_t j : it->second) {
-            if (j <= i || root(rims[j].group) == root(rims[i].group) || !(rims[i].sheet || rims[j].sheet)) continue;
+            if (j <= i || root(rims[j].group) == root(rims[i].group)) continue;
+            const double within = std::min(rims[i].radius, rims[j].radius);
             const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
             if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
             const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
-            if (across <= reach && back <= reach) candidates.emplace_back(across + back, i, j);
+            if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
           }
         }
   }
@@ -526,7 +532,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
       if (!banded[l]) rest.push_back(loops[l]), group.push_back(piece_of(loops[l]));
     const int bridge_id = int(loops.size() + bands.size());
     // (min_target is half the mean edge length.)
-    out.bridges = bridge_pieces(hm, mesh, rest, group, joined, kBridgeReach * 2.0 * min_target, prop, bridge_id);
+    out.bridges = bridge_pieces(hm, mesh, rest, group, joined, kMaxBridgeReach * 2.0 * min_target, prop, bridge_id);
     if (out.bridges > 0) {
       loops.clear();
       for (auto& loop : boundary_loops(hm))

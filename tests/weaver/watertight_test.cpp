@@ -142,27 +142,44 @@ TEST(Watertight, UnevenlyThinnedSphereIsClosedOutward) {
   }
 }
 
-TEST(Watertight, HolesOfTwoObjectsThatFaceEachOtherAreNotBridged) {
-  // Two spheres without their caps, the holes 0.3 apart facing each other: each closes on its
-  // own (two closed surfaces, Euler characteristic 4), however near their rims lie.
-  std::vector<Patch> pts = sphere_cloud(3000, 0.6);
+// Two unit spheres without a cap over z = 0.9 (a hole of radius 0.44), the second turned over
+// so that the holes face each other `gap` apart, closed.
+struct TwoSpheres {
+  FaceVertexMesh mesh;
+  WatertightReport report;
+};
+TwoSpheres two_spheres_facing(double gap) {
+  std::vector<Patch> pts = sphere_cloud(3000, 0.9);
   const std::size_t first = pts.size();
   for (std::size_t i = 0; i < first; ++i) {
     Patch p = pts[i];
-    p.pos = Point3D(p.pos.x, p.pos.y, 1.5 - p.pos.z);
+    p.pos = Point3D(p.pos.x, p.pos.y, 1.8 + gap - p.pos.z);
     p.normal = Point3D(p.normal.x, p.normal.y, -p.normal.z);
     pts.push_back(p);
   }
   std::srand(1);
   std::vector<bool> flags;
   const FaceVertexMesh plain = get_mesh(pts, 20, 30, flags, 1000000);
-  WatertightReport r;
-  const FaceVertexMesh m = make_watertight(plain, flags, pts, r);
-  const testing::Topology t = testing::topology(m.faces);
+  TwoSpheres out;
+  out.mesh = make_watertight(plain, flags, pts, out.report);
+  return out;
+}
+
+TEST(Watertight, HolesOfSeparateObjectsAreBridgedOnlyWhereCloserThanTheyAreWide) {
+  // 0.6 apart, wider than the holes: two closed surfaces (Euler characteristic 4).
+  const TwoSpheres apart = two_spheres_facing(0.6);
+  testing::Topology t = testing::topology(apart.mesh.faces);
   EXPECT_EQ(t.boundary, 0);
   EXPECT_EQ(t.nonmanifold, 0);
   EXPECT_EQ(t.euler, 4);
-  EXPECT_EQ(r.holes.bridges, 0);
+  EXPECT_EQ(apart.report.holes.bridges, 0);
+  // 0.2 apart, much closer than they are wide: the rims are bridged and close as one surface.
+  const TwoSpheres close = two_spheres_facing(0.2);
+  t = testing::topology(close.mesh.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.euler, 2);
+  EXPECT_GE(close.report.holes.bridges, 1);
 }
 
 TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
