@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# The figures of `weaver --watertight` on sculptor's output of generated scenes, by hand (never
+# run by CI). For each cloud it prints, for the plain mesh and the closed one, the scorer's
+# coverage (share of the true surface within 2 L), its faces facing inward (all, and those within
+# 2 L of the true surface), and for the closed mesh its boundary and non-manifold edges, Euler
+# characteristic and connected components, and the share of the closing step's time in the
+# triangulation's (its "Watertight" line over the "Total" line, medians over RUNS runs).
+#
+#   bench/watertight_bench.sh [build-dir]          (default: build, a Release build)
+#
+# The clouds: frame 0 of a figure and of a sphere on 8 ring cameras (640 x 480) at 10^4 and
+# 4 x 10^4 points, of the figure on 16 dome cameras (1280 x 960) at 10^5 and 2 x 10^5 points,
+# and three made from the 10^4-point sphere: without the points within 30 degrees of the +x
+# axis (a hole), and thinned unevenly (kept with a chance from 0.2 at the bottom to 1 at the
+# top; also the 4 x 10^4-point figure). Environment: RUNS (3), CLOUDS (names to keep, e.g.
+# "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+for program in sculptor/sculptor weaver/weaver tools/make_scene tools/score_reconstruction; do
+  [ -x "$build/$program" ] || { echo "$build/$program is not built" >&2; exit 1; }
+done
+runs=${RUNS:-3}
+if [ -n "${WORK:-}" ]; then
+  work=$WORK
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
+
+# scene NAME MAKE_SCENE_OPTIONS...: generates the scene once.
+scene() {
+  local name=$1
+  shift
+  [ -f "$work/$name/ground_truth.txt" ] ||
+    "$build/tools/make_scene" --output "$work/$name" --frames 1 --threads 2 "$@" >/dev/null
+}
+# cloud NAME SCENE POINTS: sculptor's frame 0 of the scene.
+cloud() {
+  local name=$1 dir=$work/$2 points=$3
+  [ -f "$work/$name.ply" ] && return
+  local box cameras
+  read -r _ box < <(grep '^box ' "$dir/ground_truth.txt")
+  cameras=$(ls "$dir"/cam*.txt | wc -l)
+  # shellcheck disable=SC2086  # the box is six numbers
+  "$build/sculptor/sculptor" --threads 0 "$cameras" "$dir/cam%ld.txt" "$dir/img%ld_%04ld.png" \
+      "$dir/sil%ld_%04ld.png" "$work/${name}_%04ld.ply" 0 0 $box "$points" >/dev/null 2>&1
+  mv "$work/${name}_0000.ply" "$work/$name.ply"
+}
+# derive NAME SOURCE AWK_CONDITION: the points of SOURCE for which the condition on x, y, z holds.
+derive() {
+  local name=$1 source=$work/$2.ply condition=$3
+  [ -f "$work/$name.ply" ] && return
+  awk -v seed=7 '
+    BEGIN { srand(seed) }
+    !body { header[++h] = $0; if ($0 == "end_header") body = 1; next }
+    NF >= 3 { x = $1; y = $2; z = $3; line[++n] = $0; zs[n] = z; if (n == 1 || z < lo) lo = z; if (n == 1 || z > hi) hi = z }
+    END {
+      for (i = 1; i <= n; i++) {
+        split(line[i], f, " "); x = f[1]; y = f[2]; z = f[3]; t = (z - lo) / (hi - lo)
+        if ('"$condition"') keep[++k] = line[i]
+      }
+      for (i = 1; i <= h; i++) print (header[i] ~ /^element vertex/ ? "element vertex " k : header[i])
+      for (i = 1; i <= k; i++) print keep[i]
+    }' "$source" >"$work/$name.ply"
+}
+
+scene ring_figure --object figure --cameras 8 --layout ring
+scene ring_sphere --object sphere --cameras 8 --layout ring
+scene dome_figure --object figure --cameras 16 --layout dome --width 1280 --height 960
+cloud fig10k ring_figure 10000
+cloud sph10k ring_sphere 10000
+cloud fig40k ring_figure 40000
+cloud sph40k ring_sphere 40000
+cloud fig100k dome_figure 100000
+cloud fig200k dome_figure 200000
+# The sphere's centre is the origin: a hole where the direction is within 30 degrees of +x.
+derive sph10k_hole sph10k 'x / sqrt(x * x + y * y + z * z) < cos(30 * 3.14159265358979 / 180)'
+derive sph10k_thin sph10k 'rand() < 0.2 + 0.8 * t'
+derive fig40k_thin fig40k 'rand() < 0.2 + 0.8 * t'
+
+# score MESH TRUTH: coverage (%), inward faces, inward near, boundary, non-manifold, Euler, pieces.
+score() {
+  "$build/tools/score_reconstruction" --truth "$2" --frame 0 --mesh "$1" --json |
+    tr ',{}' '\n\n\n' | awk -F: '
+      { gsub(/[" ]/, "", $1); v[$1] = $2 }
+      END {
+        printf "%6.2f %6d %6d %5d %4d %4d %4d", 100 * v["coverage"], v["flipped_faces"],
+               v["flipped_near"], v["boundary_edges"], v["nonmanifold_edges"],
+               v["euler_characteristic"], v["components"]
+      }'
+}
+median() { sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+
+echo "weaver --watertight on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $build/weaver/weaver"
+echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over Total, median of $runs runs"
+printf "%-12s | %6s %6s %6s | %6s %6s %6s %5s %4s %4s %4s | %5s\n" cloud "cov %" inward near \
+    "cov %" inward near bound nonm chi parts share
+for name in fig10k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin; do
+  if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
+  case $name in
+    fig10k* | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
+    sph*) truth=$work/ring_sphere/ground_truth.txt ;;
+    *) truth=$work/dome_figure/ground_truth.txt ;;
+  esac
+  "$build/weaver/weaver" "$work/$name.ply" "$work/plain.ply" 20 30 1 1000000 >/dev/null 2>&1
+  plain=$(score "$work/plain.ply" "$truth")
+  : >"$work/shares"
+  for ((r = 0; r < runs; r++)); do
+    "$build/weaver/weaver" --watertight "$work/$name.ply" "$work/closed.ply" 20 30 1 1000000 \
+        >/dev/null 2>"$work/stderr"
+    awk '/^Total/ { for (i = 1; i <= NF; i++) if ($i == "or") t = $(i + 1) }
+         /^Watertight/ { w = $2 }
+         END { printf "%.4f\n", w / t }' "$work/stderr" >>"$work/shares"
+  done
+  closed=$(score "$work/closed.ply" "$truth")
+  read -r pc pi pn _ <<<"$plain"
+  printf "%-12s | %6.2f %6d %6d | %s | %5.2f\n" "$name" "$pc" "$pi" "$pn" "$closed" \
+      "$(median <"$work/shares")"
+done
