@@ -450,11 +450,12 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
 
 HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   long refused = 0;
-  to_hole_mesh(mesh, refused, hm);
+  std::vector<int> across;  // the faces across each face's edges, which the widening reads
+  to_hole_mesh(mesh, refused, hm, &across);
   // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
   // The pieces of hm, found once and kept up to date while faces go.
   FacePieces pieces;
-  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces).faces_removed : 0;
+  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces, std::move(across)).faces_removed : 0;
   // Detached pieces that no band can join go (mesh.faces is rewritten from hm at the end).
   if (refused == 0) opened += drop_unjoined_pieces(hm, mesh, pieces);
   // Half the mean edge length bounds the target length from below (loops of tiny edges).

@@ -248,11 +248,12 @@ int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest) {
   return int(size.size());
 }
 
-RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces) {
+RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces,
+                            std::vector<int> across) {
   RimUntangling out;
   // hm's faces are mesh's (same indices) until the end: the faces across their edges, listed
   // once, serve every search for pieces.
-  const std::vector<int> across = faces_across(hm);
+  if (across.empty()) across = faces_across(hm);
   FacePieces first = pieces_of(across, {});
   const std::vector<int>& piece = first.piece;
   const int largest = first.largest;
