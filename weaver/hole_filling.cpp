@@ -5,6 +5,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <numeric>
 #include <set>
 #include <utility>
 
@@ -391,7 +392,7 @@ namespace {
 // holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
 // the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
 // what was added, the Euler characteristic's change included. `pieces`, when given, are hm's
-// pieces.
+// pieces; then it counts the pieces of the result too.
 HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take,
                         const FacePieces* pieces = nullptr) {
@@ -411,14 +412,29 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   // Detached pieces lying in holes are joined to the surface around them by bands.
   std::vector<char> banded(loops.size(), 0);
   const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops, pieces) : std::vector<Band>();
+  // A patch closes a loop of one piece; a band joins the pieces of its two loops.
+  std::vector<int> joined;
+  if (pieces != nullptr) {
+    joined.resize(std::size_t(pieces->count));
+    std::iota(joined.begin(), joined.end(), 0);
+    out.pieces = pieces->count;
+  }
+  const auto piece_of = [&](const std::vector<HoleMesh::HalfedgeHandle>& loop) {
+    int k = pieces->piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loop[0])).idx())];
+    while (joined[std::size_t(k)] != k) k = joined[std::size_t(k)];
+    return k;
+  };
   for (std::size_t k = 0; k < bands.size(); ++k) {
     const Band& b = bands[k];
     banded[b.outer] = banded[b.inner] = 1;
+    const int outer_piece = pieces != nullptr ? piece_of(loops[b.outer]) : -1;
+    const int inner_piece = pieces != nullptr ? piece_of(loops[b.inner]) : -1;
     const bool closed = close_band(hm, mesh, loops[b.outer], b.a, loops[b.inner], b.b,
                                    int(loops.size() + k), prop, scale, queued, min_target);
     out.holes_closed += closed ? 2 : 0;
     out.holes_left += closed ? 0 : 2;
     if (closed) out.largest_hole = std::max(out.largest_hole, long(loops[b.outer].size()));
+    if (closed && outer_piece != inner_piece) joined[std::size_t(inner_piece)] = outer_piece, --out.pieces;
   }
   for (std::size_t id = 0; id < loops.size(); ++id) {
     if (banded[id]) continue;
@@ -436,6 +452,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
   });
+  if (out.holes_left > 0) out.pieces = -1;
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
   // Every new vertex is used by a new face.

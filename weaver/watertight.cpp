@@ -83,8 +83,10 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
           seen[std::size_t(v.idx())] = 1;
           near_holes.push_back(v);
         }
-    report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds,
-                                    report.holes.euler, &closed, near_holes);
+    // On a closed manifold mesh, pieces connected through vertices are connected across edges.
+    report.handles = remove_handles(
+        m, kHandleRadius * mean_edge_length(m), kHandleRounds, report.holes.euler, &closed, near_holes,
+        report.holes.pieces >= 0 ? std::optional<long>(report.holes.pieces) : std::nullopt);
   }
 
   // The vertices, colours and faces move over as they are (every face's vertices exist, as

@@ -74,6 +74,40 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
   }
 }
 
+TEST(HoleFilling, PiecesOfTheResultAreCounted) {
+  // A sphere whose cap is detached by a ring of missing faces (a band joins it again), and a
+  // second sphere with a hole: three pieces before, two after.
+  RepairMesh m = testing::unit_sphere(4);
+  std::vector<Coord3D<long long>> kept;
+  for (const auto& f : m.faces) {
+    const double z = (m.vertices[std::size_t(f.x)].z + m.vertices[std::size_t(f.y)].z +
+                      m.vertices[std::size_t(f.z)].z) / 3.0;
+    if (z < 0.55 || z > 0.75) kept.push_back(f);
+  }
+  m.faces = kept;
+  RepairMesh other = testing::unit_sphere(3);
+  testing::cut_cap(other, 0.7);
+  const auto offset = (long long)m.vertices.size();
+  for (std::size_t i = 0; i < other.vertices.size(); ++i) {
+    m.vertices.push_back(other.vertices[i] + Point3D(4, 0, 0));
+    m.normals.push_back(other.normals[i]);
+    m.colors.push_back(other.colors[i]);
+  }
+  for (const auto& f : other.faces) m.faces.emplace_back(f.x + offset, f.y + offset, f.z + offset);
+  ASSERT_EQ(component_count(m), 3);
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 3);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(component_count(m), 2);
+  EXPECT_EQ(r.pieces, 2);
+  // Closing only marked holes counts no pieces.
+  RepairMesh open = testing::unit_sphere(3);
+  testing::cut_cap(open, 0.7);
+  const HoleFilling marked = fill_marked_holes(open, std::vector<char>(open.vertices.size(), 1), mean_edge_length(open));
+  EXPECT_EQ(marked.holes_closed, 1);
+  EXPECT_EQ(marked.pieces, -1);
+}
+
 TEST(HoleFilling, DetachedPieceNoBandJoinsIsRemovedNotCapped) {
   // A sphere with a hole at the top, and a copy of the top cap lying just over the bottom (turned
   // half round the x axis): a piece whose rim runs along no hole. Capped, it would be a second
