@@ -180,7 +180,11 @@ long orient_faces(RepairMesh& mesh) {
   return orient_faces(mesh, uses);
 }
 
-long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
+namespace {
+
+// orient_faces with `uses` = edge_uses(mesh.faces); `kept`, when given, is `uses` itself, kept
+// equal to edge_uses(mesh.faces).
+long orient(RepairMesh& mesh, const std::vector<EdgeUse>& uses, std::vector<EdgeUse>* kept) {
   const std::size_t n = mesh.faces.size();
   // Neighbours across edges of exactly two faces (at most three per face, in the order of the
   // edges' keys); `same` when both traverse it alike.
@@ -234,11 +238,18 @@ long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   }
   for (std::size_t f = 0; f < n; ++f)
     if (flip[f] == 1) std::swap(mesh.faces[f].y, mesh.faces[f].z);
+  if (kept == nullptr) return drop_faces(mesh, removed);
   // A turned face traverses each of its edges the other way.
-  for (EdgeUse& u : uses)
+  for (EdgeUse& u : *kept)
     if (flip[std::size_t(u.face)] == 1) u.forward = !u.forward;
-  return drop_faces(mesh, removed, uses);
+  return drop_faces(mesh, removed, *kept);
 }
+
+}  // namespace
+
+long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) { return orient(mesh, uses, &uses); }
+
+long orient_faces(RepairMesh& mesh, const std::vector<EdgeUse>& uses) { return orient(mesh, uses, nullptr); }
 
 long remove_folded_faces(RepairMesh& mesh) {
   std::vector<char> removed(mesh.faces.size(), 0);

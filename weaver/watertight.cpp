@@ -2,6 +2,7 @@
 #include "weaver/watertight.h"
 
 #include <sstream>
+#include <utility>
 
 #include "weaver/manifold_repair.h"
 #include "weaver/patch_inflation.h"
@@ -55,7 +56,7 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
     std::vector<EdgeUse> uses = edge_uses(m.faces);
     report.degenerate = remove_degenerate_faces(m, uses);
     report.nonmanifold_edge = remove_nonmanifold_edges(m, uses);
-    report.unorientable = orient_faces(m, uses);
+    report.unorientable = orient_faces(m, std::as_const(uses));  // the table's last reader
   }
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
