@@ -63,16 +63,23 @@ bool crosses_itself(const Flat& f) {
 // per loop) and returns how many there are: loops that wind clockwise or cross themselves,
 // seen along their mean normal.
 // Clockwise rims of pieces other than the largest (piece[f] for each face f of hm) are
-// detached pieces' rims, not tangles.
+// detached pieces' rims, not tangles. Looks for loops only from the half-edges listed in
+// `look_at` (ascending indices, every boundary half-edge among them), or from all where it is
+// null; `boundary`, when given, receives the boundary half-edges looked at.
 long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector<int>& piece,
-                   int largest, std::vector<std::vector<long long>>& corners) {
+                   int largest, std::vector<std::vector<long long>>& corners,
+                   const std::vector<int>* look_at = nullptr, std::vector<int>* boundary = nullptr) {
   long tangled = 0;
   std::vector<char> seen(hm.n_halfedges(), 0);
   std::vector<HH> loop;
   Flat flat;
   const bool deletions = hm.has_halfedge_status();
-  for (auto h : hm.halfedges()) {
-    if ((deletions && hm.status(h).deleted()) || !hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+  const std::size_t count = look_at != nullptr ? look_at->size() : hm.n_halfedges();
+  for (std::size_t i = 0; i < count; ++i) {
+    const HH h(look_at != nullptr ? (*look_at)[i] : int(i));
+    if ((deletions && hm.status(h).deleted()) || !hm.is_boundary(h)) continue;
+    if (boundary != nullptr) boundary->push_back(h.idx());
+    if (seen[std::size_t(h.idx())]) continue;
     loop.clear();
     for (HH g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
       seen[std::size_t(g.idx())] = 1;
@@ -258,7 +265,10 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   const std::vector<int>& piece = first.piece;
   const int largest = first.largest;
   std::vector<std::vector<long long>> corners;
-  out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
+  // The half-edges on the boundary, and later those of the faces deleted: every boundary
+  // half-edge is among them, so the search for loops still tangled looks at these only.
+  std::vector<int> rims;
+  out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners, nullptr, &rims);
   if (corners.empty() || rounds <= 0) {
     if (pieces != nullptr) *pieces = std::move(first);
     return out;
@@ -277,10 +287,17 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
       removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
     if (removed == 0) break;
     out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest);
+    const std::size_t listed = rims.size();
     for (std::size_t f = 0; f < gone.size(); ++f)
-      if (gone[f] && !hm.status(FH(int(f))).deleted()) hm.delete_face(FH(int(f)), false);
+      if (gone[f] && !hm.status(FH(int(f))).deleted()) {
+        for (const HH h : hm.fh_range(FH(int(f)))) rims.push_back(h.idx());
+        hm.delete_face(FH(int(f)), false);
+      }
+    std::sort(rims.begin() + long(listed), rims.end());
+    std::inplace_merge(rims.begin(), rims.begin() + long(listed), rims.end());
+    rims.erase(std::unique(rims.begin(), rims.end()), rims.end());
     corners.clear();
-    out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
+    out.loops_left = tangled_loops(hm, mesh, piece, largest, corners, &rims);
   }
   if (out.faces_removed > 0) {
     const std::vector<int> order = collect_garbage(hm);
