@@ -200,10 +200,12 @@ long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gon
 
 // Removes the small bits of the largest piece that the widening cut off from the rest of it
 // (slivers between holes, which closed on their own would be flattened spheres). Returns the
-// faces removed.
+// faces removed. part[f] receives the part of the largest piece that face f was found in (its
+// faces left connected across edges; -1 for other faces and those gone before), and `parts`
+// how many there are.
 long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::vector<char>& gone,
-                  const std::vector<int>& piece, int largest) {
-  std::vector<int> part(mesh.faces.size(), -1);
+                  const std::vector<int>& piece, int largest, std::vector<int>& part, int& parts) {
+  part.assign(mesh.faces.size(), -1);
   std::vector<long> size;
   std::vector<std::size_t> stack;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
@@ -223,12 +225,51 @@ long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::v
       }
     }
   }
+  parts = int(size.size());
   if (size.size() < 2) return 0;
   const long most = *std::max_element(size.begin(), size.end());
   long removed = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
     if (part[f] >= 0 && double(size[std::size_t(part[f])]) < kCutOffShare * double(most)) gone[f] = 1, ++removed;
   return removed;
+}
+
+// The pieces of the faces not gone, as pieces_of(across, gone) finds them up to their numbers:
+// the parts of the largest piece (part, parts: as drop_cut_off left them, after the last face
+// went), the other pieces (`first`) where none of their faces went, and the others found again.
+FacePieces pieces_left(const std::vector<int>& across, const std::vector<char>& gone, const FacePieces& first,
+                       const std::vector<int>& part, int parts) {
+  std::vector<char> changed(std::size_t(first.count), 0);
+  for (std::size_t f = 0; f < gone.size(); ++f)
+    if (gone[f] && first.piece[f] != first.largest) changed[std::size_t(first.piece[f])] = 1;
+  FacePieces out;
+  out.piece.assign(gone.size(), -1);
+  int next = parts + first.count;  // numbers of the pieces found again
+  std::vector<std::size_t> stack;
+  for (std::size_t f = 0; f < gone.size(); ++f) {
+    if (gone[f] || out.piece[f] >= 0) continue;
+    const int k = first.piece[f];
+    if (k == first.largest) {
+      out.piece[f] = part[f];
+    } else if (!changed[std::size_t(k)]) {
+      out.piece[f] = parts + k;
+    } else {
+      out.piece[f] = next;
+      stack.assign(1, f);
+      while (!stack.empty()) {
+        const std::size_t g = stack.back();
+        stack.pop_back();
+        for (std::size_t i = 3 * g; i < 3 * g + 3; ++i) {
+          const int q = across[i];
+          if (q >= 0 && !gone[std::size_t(q)] && out.piece[std::size_t(q)] < 0)
+            out.piece[std::size_t(q)] = next, stack.push_back(std::size_t(q));
+        }
+      }
+      ++next;
+    }
+  }
+  out.count = next;
+  return out;
 }
 
 }  // namespace
@@ -281,12 +322,14 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   hm.request_edge_status();
   hm.request_halfedge_status();
   hm.request_vertex_status();
+  std::vector<int> part;  // the parts of the largest piece as the last round left them
+  int parts = 0;
   for (int round = 0; round < rounds && !corners.empty(); ++round) {
     long removed = 0;
     for (const auto& loop : corners)
       removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
     if (removed == 0) break;
-    out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest);
+    out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest, part, parts);
     const std::size_t listed = rims.size();
     for (std::size_t f = 0; f < gone.size(); ++f)
       if (gone[f] && !hm.status(FH(int(f))).deleted()) {
@@ -301,7 +344,8 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   }
   if (out.faces_removed > 0) {
     const std::vector<int> order = collect_garbage(hm);
-    if (pieces != nullptr) *pieces = reorder_pieces(pieces_of(across, gone), order);
+    // No face has gone since the last round's drop_cut_off, whose parts hold.
+    if (pieces != nullptr) *pieces = reorder_pieces(pieces_left(across, gone, first, part, parts), order);
     std::size_t k = 0;
     for (std::size_t f = 0; f < mesh.faces.size(); ++f)
       if (!gone[f]) mesh.faces[k++] = mesh.faces[f];

@@ -130,6 +130,29 @@ TEST(RimUntangling, DeepFoldIsWidenedRoundByRound) {
   }
 }
 
+TEST(RimUntangling, PiecesHandedOnFollowASmallerPieceSplitByItsWidening) {
+  // Beside the folded grid, a smaller grid with a folded hole one cell from its corner: the
+  // widening of that hole cuts the corner off, so the pieces handed on are three.
+  RepairMesh m = folded(2);
+  RepairMesh small = grid_with_hole(7, 4, 1, 2, 2);
+  small.vertices[std::size_t(2 * 8 + 6)].x = 3.5;
+  const auto offset = (long long)m.vertices.size();
+  for (std::size_t i = 0; i < small.vertices.size(); ++i) {
+    m.vertices.push_back(small.vertices[i] + Point3D(30, 0, 0));
+    m.normals.push_back(small.normals[i]);
+    m.colors.push_back(small.colors[i]);
+  }
+  for (const auto& f : small.faces) m.faces.emplace_back(f.x + offset, f.y + offset, f.z + offset);
+  long refused = 0;
+  HoleMesh hm = to_hole_mesh(m, refused);
+  FacePieces pieces;
+  const RimUntangling r = untangle_rims(m, hm, 3, &pieces);
+  EXPECT_EQ(r.loops_tangled, 2);
+  EXPECT_EQ(r.loops_left, 0);
+  EXPECT_EQ(pieces.count, 3);
+  expect_pieces_of(hm, pieces);
+}
+
 TEST(RimUntangling, FillingWidensFoldedHoles) {
   RepairMesh m = folded(2);
   EXPECT_GT(fill_holes(m).faces_opened, 0);
