@@ -29,8 +29,14 @@ void for_each_edge(const std::vector<EdgeUse>& uses, Visit visit) {
   }
 }
 
+// Whether some face's flag is set.
+bool any_removed(const std::vector<char>& removed) {
+  return std::any_of(removed.begin(), removed.end(), [](char r) { return r != 0; });
+}
+
 // Keeps the faces whose flag is false; returns how many were dropped.
 long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
+  if (!any_removed(removed)) return 0;
   std::size_t kept = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
     if (!removed[f]) mesh.faces[kept++] = mesh.faces[f];
@@ -42,6 +48,7 @@ long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
 // The same, and the uses of the dropped faces leave `uses`, the others take their faces' new
 // numbers. Renumbering keeps the order of the faces, so the table stays sorted.
 long drop_faces(RepairMesh& mesh, const std::vector<char>& removed, std::vector<EdgeUse>& uses) {
+  if (!any_removed(removed)) return 0;
   std::vector<long> number(mesh.faces.size());
   long next = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f) number[f] = removed[f] ? -1 : next++;
@@ -140,6 +147,10 @@ long remove_nonmanifold_edges(RepairMesh& mesh) {
 long remove_nonmanifold_edges(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   long total = 0;
   for (int pass = 0; pass < 10; ++pass) {
+    // Nothing to do unless some edge has more than two uses (three adjacent uses of one edge).
+    bool crowded = false;
+    for (std::size_t i = 2; i < uses.size() && !crowded; ++i) crowded = uses[i].key == uses[i - 2].key;
+    if (!crowded) break;
     // support[f]: edges of f shared with at least one other face.
     std::vector<int> support(mesh.faces.size(), 0);
     for_each_edge(uses, [&](std::size_t i, std::size_t j) {
