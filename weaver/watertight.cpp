@@ -41,6 +41,12 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   RepairMesh m;
   m.vertices = std::move(mesh.vertices);
   m.colors = std::move(mesh.colors);
+  // Room for the vertices that closing the holes adds, made now, while the memory the
+  // triangulation freed can take it: growing the tables later takes fresh memory pages.
+  const std::size_t room = m.vertices.size() + m.vertices.size() / 8 + 64;
+  m.vertices.reserve(room);
+  m.colors.reserve(room);
+  m.normals.reserve(room);
   m.normals.resize(m.vertices.size());
   for (std::size_t i = 0; i < m.normals.size() && i < points.size(); ++i) m.normals[i] = points[i].normal;
   m.faces = std::move(mesh.faces);
