@@ -116,30 +116,22 @@ long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector
   return tangled;
 }
 
-// The faces around each vertex: faces[first[v]] ... faces[first[v + 1] - 1].
-struct VertexFaces {
-  std::vector<std::size_t> first, faces;
-
-  explicit VertexFaces(const RepairMesh& mesh) : first(mesh.vertices.size() + 1, 0) {
-    for (const auto& t : mesh.faces)
-      for (int k = 0; k < 3; ++k) ++first[std::size_t(t[k]) + 1];
-    for (std::size_t v = 0; v + 1 < first.size(); ++v) first[v + 1] += first[v];
-    faces.resize(first.back());
-    std::vector<std::size_t> fill(first.begin(), first.end() - 1);
-    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-      for (int k = 0; k < 3; ++k) faces[fill[std::size_t(mesh.faces[f][k])]++] = f;
-  }
-};
+// The faces of hm around vertex v (those not deleted), in ascending order, into `faces`.
+void faces_at(const HoleMesh& hm, long long v, std::vector<std::size_t>& faces) {
+  faces.clear();
+  for (const FH f : hm.vf_range(VH(int(v)))) faces.push_back(std::size_t(f.idx()));
+  std::sort(faces.begin(), faces.end());
+}
 
 // Appends to `out` the faces of every fan at v but the largest (fans: groups of the faces at v
 // that are not gone, connected across edges at v).
-void smaller_fans(const RepairMesh& mesh, const VertexFaces& at, const std::vector<char>& gone,
+void smaller_fans(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<char>& gone,
                   long long v, std::vector<std::size_t>& out) {
   // Each face at v joins its two other corners; the fans are the components of those links.
-  std::vector<std::size_t> faces;
+  std::vector<std::size_t> around, faces;
   std::vector<std::array<long long, 2>> links;
-  for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k) {
-    const std::size_t f = at.faces[k];
+  faces_at(hm, v, around);
+  for (const std::size_t f : around) {
     if (gone[f]) continue;
     const auto& t = mesh.faces[f];
     const int c = t.x == v ? 0 : t.y == v ? 1 : 2;
@@ -171,12 +163,11 @@ void smaller_fans(const RepairMesh& mesh, const VertexFaces& at, const std::vect
 // Removes every face at the given vertices, then, at each vertex this leaves with several fans,
 // every fan but the largest, until no vertex has several; or, where that would remove more than
 // `most` faces, nothing. Returns the faces removed.
-long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gone,
+long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
            const std::vector<long long>& corners, std::size_t most) {
   std::vector<std::size_t> removed, next;
   for (long long v : corners)
-    for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k)
-      next.push_back(at.faces[k]);
+    for (const FH f : hm.vf_range(VH(int(v)))) next.push_back(std::size_t(f.idx()));
   std::vector<long long> touched;
   while (!next.empty()) {
     touched.clear();
@@ -193,7 +184,7 @@ long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gon
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     next.clear();
-    for (long long v : touched) smaller_fans(mesh, at, gone, v, next);
+    for (long long v : touched) smaller_fans(mesh, hm, gone, v, next);
   }
   return long(removed.size());
 }
@@ -314,10 +305,10 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
     if (pieces != nullptr) *pieces = std::move(first);
     return out;
   }
-  const VertexFaces at(mesh);
   std::vector<char> gone(mesh.faces.size(), 0);
   // Faces are deleted from hm as they go (hm's faces keep their indices until the end), which
-  // costs far less than building it again.
+  // costs far less than building it again; the widening reads the faces around a vertex from
+  // hm, where those of earlier rounds are gone and those of this one are marked in `gone`.
   hm.request_face_status();
   hm.request_edge_status();
   hm.request_halfedge_status();
@@ -327,7 +318,7 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   for (int round = 0; round < rounds && !corners.empty(); ++round) {
     long removed = 0;
     for (const auto& loop : corners)
-      removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
+      removed += widen(mesh, hm, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
     if (removed == 0) break;
     out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest, part, parts);
     const std::size_t listed = rims.size();
