@@ -40,6 +40,10 @@ constexpr std::size_t kSteeredPart = 6;
 constexpr double kSteerAgreement = 0.7;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
+// A fairing stops after a sweep that moved no vertex by more than this share of the patch's
+// target edge length: the membrane has settled, and further sweeps only cost time (on the
+// sparse sphere cloud most of the closing step went into sweeping one large patch to the end).
+constexpr double kSettled = 0.03;
 // A band between two loops is stitched over (corners of one) x (corners of the other) states;
 // pairs of loops beyond this are closed on their own.
 constexpr std::size_t kMaxBandStates = std::size_t(1) << 22;
@@ -358,7 +362,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
   const std::size_t max_faces = corners * corners + 100;
   quality_flips(hm, patch, prop, {});
   for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
-    fair_vertices_unfolded(hm, patch.fresh, kFairingSweeps, mesh.normals);
+    fair_vertices_unfolded(hm, patch.fresh, kFairingSweeps, mesh.normals, kSettled * patch.target);
     const std::size_t fresh_before = patch.fresh.size();
     if (!split_long_edges(hm, mesh, patch, prop)) break;
     // Only the faces around the new vertices changed since the last flips.
@@ -370,7 +374,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     // saves sweeping the whole patch for a trickle of splits.
     if (made * kLastRoundShare < fresh_before) break;
   }
-  fair_vertices_unfolded(hm, patch.fresh, kFinalSweeps, mesh.normals);
+  fair_vertices_unfolded(hm, patch.fresh, kFinalSweeps, mesh.normals, kSettled * patch.target);
   normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
   });
