@@ -42,10 +42,9 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   }
 }
 
-TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
-  // A ring of faces between heights 0.55 and 0.75 removed: the cap above is a detached piece
-  // in the hole of the rest. Closing both rims on their own would make two closed pieces (the
-  // cap a pancake, half of it facing inward); the band joins them into one sphere.
+// A sphere without the ring of faces between heights 0.55 and 0.75: the cap above is a
+// detached piece in the hole of the rest.
+RepairMesh sphere_without_ring() {
   RepairMesh m = testing::unit_sphere(4);
   std::vector<Coord3D<long long>> kept;
   for (const auto& f : m.faces) {
@@ -54,6 +53,13 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
     if (z < 0.55 || z > 0.75) kept.push_back(f);
   }
   m.faces = kept;
+  return m;
+}
+
+TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
+  // Closing both rims on their own would make two closed pieces (the cap a pancake, half of it
+  // facing inward); the band joins them into one sphere.
+  RepairMesh m = sphere_without_ring();
   ASSERT_EQ(component_count(m), 2);
   const std::size_t old_faces = m.faces.size();
   const HoleFilling r = fill_holes(m);
@@ -77,23 +83,10 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
 TEST(HoleFilling, PiecesOfTheResultAreCounted) {
   // A sphere whose cap is detached by a ring of missing faces (a band joins it again), and a
   // second sphere with a hole: three pieces before, two after.
-  RepairMesh m = testing::unit_sphere(4);
-  std::vector<Coord3D<long long>> kept;
-  for (const auto& f : m.faces) {
-    const double z = (m.vertices[std::size_t(f.x)].z + m.vertices[std::size_t(f.y)].z +
-                      m.vertices[std::size_t(f.z)].z) / 3.0;
-    if (z < 0.55 || z > 0.75) kept.push_back(f);
-  }
-  m.faces = kept;
+  RepairMesh m = sphere_without_ring();
   RepairMesh other = testing::unit_sphere(3);
   testing::cut_cap(other, 0.7);
-  const auto offset = (long long)m.vertices.size();
-  for (std::size_t i = 0; i < other.vertices.size(); ++i) {
-    m.vertices.push_back(other.vertices[i] + Point3D(4, 0, 0));
-    m.normals.push_back(other.normals[i]);
-    m.colors.push_back(other.colors[i]);
-  }
-  for (const auto& f : other.faces) m.faces.emplace_back(f.x + offset, f.y + offset, f.z + offset);
+  testing::append_piece(m, other, Point3D(4, 0, 0));
   ASSERT_EQ(component_count(m), 3);
   const HoleFilling r = fill_holes(m);
   EXPECT_EQ(r.holes_closed, 3);

@@ -136,13 +136,7 @@ TEST(RimUntangling, PiecesHandedOnFollowASmallerPieceSplitByItsWidening) {
   RepairMesh m = folded(2);
   RepairMesh small = grid_with_hole(7, 4, 1, 2, 2);
   small.vertices[std::size_t(2 * 8 + 6)].x = 3.5;
-  const auto offset = (long long)m.vertices.size();
-  for (std::size_t i = 0; i < small.vertices.size(); ++i) {
-    m.vertices.push_back(small.vertices[i] + Point3D(30, 0, 0));
-    m.normals.push_back(small.normals[i]);
-    m.colors.push_back(small.colors[i]);
-  }
-  for (const auto& f : small.faces) m.faces.emplace_back(f.x + offset, f.y + offset, f.z + offset);
+  testing::append_piece(m, small, Point3D(30, 0, 0));
   long refused = 0;
   HoleMesh hm = to_hole_mesh(m, refused);
   FacePieces pieces;
