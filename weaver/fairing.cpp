@@ -1,6 +1,8 @@
 // Membrane fairing by Gauss-Seidel sweeps over the umbrella operator.
 #include "weaver/fairing.h"
 
+#include <algorithm>
+
 namespace tervik {
 
 OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v) {
@@ -49,7 +51,7 @@ void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free
 }
 
 void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free,
-                            int iterations, const std::vector<Point3D>& normals) {
+                            int iterations, const std::vector<Point3D>& normals, double settled) {
   if (iterations <= 0 || free.empty()) return;
   // Per free vertex: its neighbours, and its faces as the pairs (a, b) that make (v, a, b) with
   // the sum of their three corners' normals.
@@ -79,7 +81,9 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
       k += (((p[wedges[w].a] - x) % (p[wedges[w].b] - x)) | wedges[w].normal) < 0.0;
     return k;
   };
-  for (int it = 0; it < iterations; ++it)
+  const double settled2 = settled * settled;
+  for (int it = 0; it < iterations; ++it) {
+    double largest2 = 0.0;  // the largest squared move of the sweep
     for (std::size_t i = 0; i < free.size(); ++i) {
       const std::size_t b = start[i], e = start[i + 1];
       if (b == e) continue;
@@ -87,8 +91,13 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
       const OpenMesh::Vec3d moved = umbrella_step(p, around, b, e, q);
       // (The count before the move is needed only where some face would be against them.)
       const int after = against(i, moved);
-      if (after == 0 || after <= against(i, q)) q = moved;
+      if (after == 0 || after <= against(i, q)) {
+        largest2 = std::max(largest2, (moved - q).sqrnorm());
+        q = moved;
+      }
     }
+    if (largest2 < settled2) break;
+  }
 }
 
 }  // namespace tervik

@@ -16,9 +16,10 @@ void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free
 
 // The same, where a move that leaves more of the vertex's faces against the sum of their
 // corners' normals (normals[v] for vertex v) than before is not made: the membrane then settles
-// without folding faces over where the loop's corners crowd.
+// without folding faces over where the loop's corners crowd. The sweeps stop early after one
+// in which no vertex moved by more than `settled` (a length; 0: all of them are made).
 void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free,
-                            int iterations, const std::vector<Point3D>& normals);
+                            int iterations, const std::vector<Point3D>& normals, double settled = 0.0);
 
 // The uniform Laplacian at v: the mean of its neighbours minus v (zero for an isolated vertex).
 OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v);

@@ -294,12 +294,13 @@ long component_count(const RepairMesh& mesh) {
 }
 
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::optional<long> euler,
-                             HoleMesh* closed, const std::vector<VH>& first_seeds) {
+                             HoleMesh* closed, const std::vector<VH>& first_seeds,
+                             std::optional<long> piece_count) {
   HandleRemoval out;
   out.euler_before = out.euler_after = euler ? *euler : euler_characteristic(mesh);
   // A closed surface of c pieces has Euler characteristic 2c - 2g for g handles; each cut along
   // a non-separating loop removes one, so the search stops when none are left.
-  const long pieces = component_count(mesh);
+  const long pieces = piece_count ? *piece_count : component_count(mesh);
   double mean_edge = 0.0;  // measured once, when the first caps need it
   for (int round = 0; round < rounds; ++round) {
     const long genus = (2 * pieces - out.euler_after) / 2;

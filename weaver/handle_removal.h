@@ -49,11 +49,13 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 // characteristic (the hole filler reports it), which saves counting the edges; `closed`, when
 // given, is mesh as a half-edge mesh (as fill_holes leaves it), which saves building one; it is
 // cleared once the first round has cut along its loops, so that the caps reuse its memory.
-// `first_seeds` go to the first round's find_handle_loops.
+// `first_seeds` go to the first round's find_handle_loops. `piece_count`, when given, is
+// component_count(mesh) (the hole filler reports it too).
 HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds = 2,
                              std::optional<long> euler = std::nullopt,
                              HoleMesh* closed = nullptr,
-                             const std::vector<HoleMesh::VertexHandle>& first_seeds = {});
+                             const std::vector<HoleMesh::VertexHandle>& first_seeds = {},
+                             std::optional<long> piece_count = std::nullopt);
 
 // Pieces of `mesh` (faces connected through shared vertices).
 long component_count(const RepairMesh& mesh);

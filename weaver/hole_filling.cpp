@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <numeric>
 #include <set>
 #include <tuple>
 #include <utility>
@@ -42,6 +43,10 @@ constexpr std::size_t kSteeredPart = 6;
 constexpr double kSteerAgreement = 0.7;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
+// A fairing stops after a sweep that moved no vertex by more than this share of the patch's
+// target edge length: the membrane has settled, and further sweeps only cost time (on the
+// sparse sphere cloud most of the closing step went into sweeping one large patch to the end).
+constexpr double kSettled = 0.03;
 // A band between two loops is stitched over (corners of one) x (corners of the other) states;
 // pairs of loops beyond this are closed on their own.
 constexpr std::size_t kMaxBandStates = std::size_t(1) << 22;
@@ -365,7 +370,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
   const std::size_t max_faces = corners * corners + 100;
   quality_flips(hm, patch, prop, {});
   for (int round = 0; round < 40 && patch.faces.size() < max_faces; ++round) {
-    fair_vertices_unfolded(hm, patch.fresh, kFairingSweeps, mesh.normals);
+    fair_vertices_unfolded(hm, patch.fresh, kFairingSweeps, mesh.normals, kSettled * patch.target);
     const std::size_t fresh_before = patch.fresh.size();
     if (!split_long_edges(hm, mesh, patch, prop)) break;
     // Only the faces around the new vertices changed since the last flips.
@@ -377,7 +382,7 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     // saves sweeping the whole patch for a trickle of splits.
     if (made * kLastRoundShare < fresh_before) break;
   }
-  fair_vertices_unfolded(hm, patch.fresh, kFinalSweeps, mesh.normals);
+  fair_vertices_unfolded(hm, patch.fresh, kFinalSweeps, mesh.normals, kSettled * patch.target);
   normal_flips(hm, mesh, patch.faces, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) == patch.id && hm.property(prop, g) == patch.id;
   });
@@ -402,19 +407,17 @@ namespace {
 // faces cut apart are joined, while the holes of two separate objects stay apart unless they
 // lie closer than they are wide. Pieces are joined nearest first until all are one or no two
 // come that close; a bridge whose faces would face against their corners' normals is not made.
-// `group` gives each loop's piece; the pairs in `joined` are pieces joined already (by bands).
-// The new faces take patch number `id`. Returns the bridges made.
+// `group` gives each loop's piece. The new faces take patch number `id`. Returns the bridges
+// made.
 long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::vector<HH>>& loops,
-                   const std::vector<int>& group, const std::vector<std::pair<int, int>>& joined,
-                   double max_reach, const OpenMesh::FPropHandleT<int>& prop, int id) {
+                   const std::vector<int>& group, double max_reach,
+                   const OpenMesh::FPropHandleT<int>& prop, int id) {
   // The groups joined so far, as a union-find forest over the pieces' numbers.
   std::map<int, int> parent;
   const std::function<int(int)> root = [&](int g) {
     const auto it = parent.find(g);
     return it == parent.end() || it->second == g ? g : (parent[g] = root(it->second));
   };
-  for (const auto& [x, y] : joined)
-    if (root(x) != root(y)) parent[root(x)] = root(y);
   struct Rim {
     HH h;
     int group;
@@ -489,7 +492,7 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
 // holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
 // the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
 // what was added, the Euler characteristic's change included. `pieces`, when given, are hm's
-// pieces.
+// pieces; then it counts the pieces of the result too.
 HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take,
                         const FacePieces* pieces = nullptr) {
@@ -509,30 +512,41 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   // Detached pieces lying in holes are joined to the surface around them by bands.
   std::vector<char> banded(loops.size(), 0);
   const std::vector<Band> bands = whole_mesh ? find_bands(hm, mesh, loops, pieces) : std::vector<Band>();
+  // A patch closes a loop of one piece; a band joins the pieces of its two loops.
+  std::vector<int> joined;
+  if (pieces != nullptr) {
+    joined.resize(std::size_t(pieces->count));
+    std::iota(joined.begin(), joined.end(), 0);
+    out.pieces = pieces->count;
+  }
+  const auto piece_of = [&](const std::vector<HoleMesh::HalfedgeHandle>& loop) {
+    int k = pieces->piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loop[0])).idx())];
+    while (joined[std::size_t(k)] != k) k = joined[std::size_t(k)];
+    return k;
+  };
   for (std::size_t k = 0; k < bands.size(); ++k) {
     const Band& b = bands[k];
     banded[b.outer] = banded[b.inner] = 1;
+    const int outer_piece = pieces != nullptr ? piece_of(loops[b.outer]) : -1;
+    const int inner_piece = pieces != nullptr ? piece_of(loops[b.inner]) : -1;
     const bool closed = close_band(hm, mesh, loops[b.outer], b.a, loops[b.inner], b.b,
                                    int(loops.size() + k), prop, scale, queued, min_target);
     out.holes_closed += closed ? 2 : 0;
     out.holes_left += closed ? 0 : 2;
     if (closed) out.largest_hole = std::max(out.largest_hole, long(loops[b.outer].size()));
+    if (closed && outer_piece != inner_piece) joined[std::size_t(inner_piece)] = outer_piece, --out.pieces;
   }
   // Pieces still apart whose rims nearly touch are bridged, and their loops closed as one.
   int first_id = 0;
   if (whole_mesh && pieces != nullptr && pieces->count > 1 && out.holes_left == 0) {
-    const auto piece_of = [&](const std::vector<HoleMesh::HalfedgeHandle>& loop) {
-      return pieces->piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loop[0])).idx())];
-    };
     std::vector<std::vector<HoleMesh::HalfedgeHandle>> rest;
-    std::vector<int> group;
-    std::vector<std::pair<int, int>> joined;
-    for (const Band& b : bands) joined.emplace_back(piece_of(loops[b.inner]), piece_of(loops[b.outer]));
+    std::vector<int> group;  // each loop's piece, pieces joined by bands as one
     for (std::size_t l = 0; l < loops.size(); ++l)
       if (!banded[l]) rest.push_back(loops[l]), group.push_back(piece_of(loops[l]));
     const int bridge_id = int(loops.size() + bands.size());
     // (min_target is half the mean edge length.)
-    out.bridges = bridge_pieces(hm, mesh, rest, group, joined, kMaxBridgeReach * 2.0 * min_target, prop, bridge_id);
+    out.bridges = bridge_pieces(hm, mesh, rest, group, kMaxBridgeReach * 2.0 * min_target, prop, bridge_id);
+    out.pieces -= out.bridges;  // each joins two pieces
     if (out.bridges > 0) {
       loops.clear();
       for (auto& loop : boundary_loops(hm))
@@ -557,6 +571,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
   });
+  if (out.holes_left > 0) out.pieces = -1;
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);
   // Every new vertex is used by a new face.
@@ -571,11 +586,12 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
 
 HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   long refused = 0;
-  to_hole_mesh(mesh, refused, hm);
+  std::vector<int> across;  // the faces across each face's edges, which the widening reads
+  to_hole_mesh(mesh, refused, hm, &across);
   // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
   // The pieces of hm, found once and kept up to date while faces go.
   FacePieces pieces;
-  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces).faces_removed : 0;
+  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces, std::move(across)).faces_removed : 0;
   // Detached pieces that no band can join go (mesh.faces is rewritten from hm at the end).
   if (refused == 0) opened += drop_unjoined_pieces(hm, mesh, pieces);
   // Half the mean edge length bounds the target length from below (loops of tiny edges).

@@ -36,6 +36,8 @@ struct HoleFilling {
   long faces_opened = 0;   // input faces removed to widen holes whose rim overlapped them
   long euler = 0;          // Euler characteristic of the result (vertices in use; fill_holes)
   long euler_change = 0;   // what the patches added to it (+1 for each patch that is a disc)
+  long pieces = -1;        // pieces of the result, faces connected across edges (fill_holes,
+                           // where no face was refused and no hole is left; else -1)
   long bridges = 0;        // pairs of faces that joined two pieces before their holes were closed
 };
 

@@ -12,70 +12,83 @@
 namespace tervik {
 namespace {
 
+// Room reserved in the half-edge mesh's tables for n elements: closing the holes adds to them,
+// and growing the arrays later would copy them whole, while room never used costs no memory pages.
+std::size_t room(std::size_t n) { return n + n / 8 + 64; }
+
 // Builds the half-edge structure directly from the face list, without add_face's searches:
 // the faces' directed edges are sorted to pair each with its opposite. Returns false (hm then
 // holds garbage) where the mesh is not a manifold with consistent orientation: an edge used
 // twice in one direction or by more than two faces, or a vertex whose faces form several fans.
-bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
-  // Vertex indices fit in an int (the half-edge structure's handles): 16 bytes a use keep the
-  // sort's traffic low.
-  struct Use {
-    std::int32_t lo, hi;  // the edge's vertices, smaller first
-    long slot;            // 3 * face + corner: the face's edge from that corner to the next
-  };
-  const std::size_t nf = mesh.faces.size();
+// Where it returns true and `across` is given, across[3 f + k] is the face across the edge from
+// corner k of face f to the next corner (-1 on the boundary).
+bool build_directly(const RepairMesh& mesh, HoleMesh& hm, std::vector<int>* across) {
+  const std::size_t nf = mesh.faces.size(), nv = mesh.vertices.size();
+  // Handles are ints: every slot (3 * face + corner) and vertex index must fit.
+  if (3 * nf >= std::size_t(INT32_MAX) || nv >= std::size_t(INT32_MAX)) return false;
   for (const auto& f : mesh.faces)
     if (f.x == f.y || f.y == f.z || f.z == f.x) return false;
-  const auto make = [&](std::size_t slot) {
-    const long long a = mesh.faces[slot / 3][int(slot % 3)], b = mesh.faces[slot / 3][int((slot + 1) % 3)];
-    return Use{std::int32_t(std::min(a, b)), std::int32_t(std::max(a, b)), long(slot)};
-  };
-  // By edge, then slot (the uses are made in slot order and the sort keeps it).
-  const std::vector<Use> uses = sorted_by_vertex<Use>(
-      3 * nf, mesh.vertices.size(), make, [](const Use& u) { return u.lo; }, [](const Use& u) { return u.hi; });
-  const auto from_of = [&](long slot) { return mesh.faces[std::size_t(slot / 3)][int(slot % 3)]; };
-  // Room for every edge at once (edges on the boundary come on top of 3 / 2 per face), and for
-  // what closing the holes may add: growing the arrays later would copy them whole, while room
-  // never used costs no memory pages.
+  const auto from_of = [&](std::size_t slot) { return mesh.faces[slot / 3][int(slot % 3)]; };
+  const auto to_of = [&](std::size_t slot) { return mesh.faces[slot / 3][int((slot + 1) % 3)]; };
+  // The use of the same edge by the face across (its slot; -1 on the boundary), and the
+  // half-edge of each slot (the face's edge from that corner to the next).
+  std::vector<int> twin(3 * nf, -1), half(3 * nf);
   std::size_t edges = 0;
-  for (std::size_t i = 0; i < uses.size(); ++i)
-    edges += i == 0 || uses[i].lo != uses[i - 1].lo || uses[i].hi != uses[i - 1].hi;
-  const auto room = [](std::size_t n) { return n + n / 8 + 64; };
-  hm.reserve(room(mesh.vertices.size()), room(edges), room(nf));
-  // Every edge and face at once (links unset), filled in below: the same as making them one by
-  // one, without growing the tables element by element.
+  {
+    // The uses of each edge, by its smaller vertex, then its larger one, then slot (the uses are
+    // made in slot order and the sort keeps it); the smaller vertex is the run a use lies in,
+    // which keeps a use to 8 bytes and the table that every slot passes through small.
+    struct Use {
+      std::int32_t hi;    // the edge's larger vertex
+      std::int32_t slot;
+    };
+    std::vector<std::size_t> start;
+    const std::vector<Use> uses = runs_by_vertex<Use>(
+        3 * nf, nv, [&](std::size_t slot) { return std::size_t(std::min(from_of(slot), to_of(slot))); },
+        [&](std::size_t slot) { return Use{std::int32_t(std::max(from_of(slot), to_of(slot))), std::int32_t(slot)}; },
+        [](const Use& u) { return u.hi; }, start);
+    // Edges are numbered in the order of their vertex pairs; half-edge 2 e runs the way its
+    // first use does.
+    for (std::size_t lo = 0; lo < nv; ++lo)
+      for (std::size_t i = start[lo]; i < start[lo + 1];) {
+        std::size_t j = i + 1;
+        while (j < start[lo + 1] && uses[j].hi == uses[i].hi) ++j;
+        if (j - i > 2) return false;
+        const int h = 2 * int(edges++);
+        const auto first = std::size_t(uses[i].slot);
+        half[first] = h;
+        if (j - i == 2) {
+          const auto second = std::size_t(uses[i + 1].slot);
+          if (from_of(second) != to_of(first)) return false;  // same direction twice
+          half[second] = h ^ 1;
+          twin[first] = int(second);
+          twin[second] = int(first);
+        }
+        i = j;
+      }
+  }
+  // The table of uses is gone before the half-edge mesh's tables are made, so that they can
+  // take its memory. Every edge and face at once (links unset), filled in below: the same as
+  // making them one by one, without growing the tables element by element.
+  hm.reserve(room(nv), room(edges), room(nf));
   hm.resize(hm.n_vertices(), edges, nf);
-  int edge = 0;
-  std::vector<HoleMesh::HalfedgeHandle> half(3 * nf);
-  // The use of the same edge by the face across (its slot; -1 on the boundary), per slot.
-  std::vector<int> twin(3 * nf, -1);
   // Outgoing boundary half-edges per vertex: a manifold vertex has at most one.
-  std::vector<HoleMesh::HalfedgeHandle> boundary_out(mesh.vertices.size());
-  for (std::size_t i = 0; i < uses.size();) {
-    std::size_t j = i + 1;
-    while (j < uses.size() && uses[j].lo == uses[i].lo && uses[j].hi == uses[i].hi) ++j;
-    if (j - i > 2) return false;
-    const long first = uses[i].slot;
-    const long long a = from_of(first), b = a == uses[i].lo ? uses[i].hi : uses[i].lo;
-    const HoleMesh::HalfedgeHandle h(2 * edge++);
+  std::vector<HoleMesh::HalfedgeHandle> boundary_out(nv);
+  for (std::size_t slot = 0; slot < 3 * nf; ++slot) {
+    const HoleMesh::HalfedgeHandle h(half[slot]);
+    const auto b = to_of(slot);
     hm.set_vertex_handle(h, HoleMesh::VertexHandle(int(b)));
-    hm.set_vertex_handle(hm.opposite_halfedge_handle(h), HoleMesh::VertexHandle(int(a)));
-    half[std::size_t(first)] = h;
-    if (j - i == 2) {
-      if (from_of(uses[i + 1].slot) != b) return false;  // same direction twice
-      half[std::size_t(uses[i + 1].slot)] = hm.opposite_halfedge_handle(h);
-      twin[std::size_t(first)] = int(uses[i + 1].slot);
-      twin[std::size_t(uses[i + 1].slot)] = int(first);
-    } else {
-      auto& out = boundary_out[std::size_t(b)];
-      if (out.is_valid()) return false;
-      out = hm.opposite_halfedge_handle(h);
-    }
-    i = j;
+    if (twin[slot] >= 0) continue;
+    hm.set_vertex_handle(hm.opposite_halfedge_handle(h), HoleMesh::VertexHandle(int(from_of(slot))));
+    auto& out = boundary_out[std::size_t(b)];
+    if (out.is_valid()) return false;
+    out = hm.opposite_halfedge_handle(h);
   }
   for (std::size_t f = 0; f < nf; ++f) {
     const HoleMesh::FaceHandle fh{int(f)};
-    const std::array<HoleMesh::HalfedgeHandle, 3> h = {half[3 * f], half[3 * f + 1], half[3 * f + 2]};
+    const std::array<HoleMesh::HalfedgeHandle, 3> h = {HoleMesh::HalfedgeHandle(half[3 * f]),
+                                                       HoleMesh::HalfedgeHandle(half[3 * f + 1]),
+                                                       HoleMesh::HalfedgeHandle(half[3 * f + 2])};
     hm.set_halfedge_handle(fh, h[0]);
     for (int k = 0; k < 3; ++k) {
       hm.set_next_halfedge_handle(h[std::size_t(k)], h[std::size_t((k + 1) % 3)]);
@@ -83,6 +96,7 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
       hm.set_halfedge_handle(hm.from_vertex_handle(h[std::size_t(k)]), h[std::size_t(k)]);
     }
   }
+  half = std::vector<int>();
   // A boundary half-edge into v continues with the one leaving v; a boundary vertex keeps its
   // boundary half-edge as its outgoing one, as the half-edge structure expects.
   for (std::size_t v = 0; v < boundary_out.size(); ++v) {
@@ -93,21 +107,22 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
     hm.set_next_halfedge_handle(out, next);
     hm.set_halfedge_handle(HoleMesh::VertexHandle(int(v)), out);
   }
+  boundary_out = std::vector<HoleMesh::HalfedgeHandle>();
   // One fan per vertex. Corner k of face f (slot 3 f + k: the edge leaving that corner) leads
   // to the corner at the same vertex of the face across that edge; the fans are the cycles of
   // these steps and their chains, which start at a corner whose edge coming in is on the
   // boundary and end at one whose edge leaving is. Every vertex in use has one or more, so each
   // has exactly one when there are as many as vertices in use. (The same as turning around
   // each vertex on the half-edges, on tables a fraction of their size.)
-  std::vector<char> seen(3 * nf, 0), used(mesh.vertices.size(), 0);
+  std::vector<char> seen(3 * nf, 0), used(nv, 0);
   long fans = 0;
   const auto walk = [&](std::size_t corner) {
     ++fans;
     while (!seen[corner]) {
       seen[corner] = 1;
-      const int across = twin[corner];
-      if (across < 0) break;
-      corner = 3 * (std::size_t(across) / 3) + (std::size_t(across) % 3 + 1) % 3;
+      const int next = twin[corner];
+      if (next < 0) break;
+      corner = 3 * (std::size_t(next) / 3) + (std::size_t(next) % 3 + 1) % 3;
     }
   };
   for (std::size_t c = 0; c < 3 * nf; ++c)
@@ -117,7 +132,12 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm) {
   long in_use = 0;
   for (const auto& f : mesh.faces)
     for (int k = 0; k < 3; ++k) in_use += !used[std::size_t(f[k])], used[std::size_t(f[k])] = 1;
-  return fans == in_use;
+  if (fans != in_use) return false;
+  if (across != nullptr) {
+    for (int& t : twin) t = t < 0 ? -1 : t / 3;
+    *across = std::move(twin);
+  }
+  return true;
 }
 
 }  // namespace
@@ -128,14 +148,14 @@ HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
   return hm;
 }
 
-void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
+void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm, std::vector<int>* across) {
   refused = 0;
   hm.clear();
   // Edges and faces: build_directly reserves what it needs (a first guess would be one more
   // table to move out of).
-  hm.reserve(mesh.vertices.size(), 0, 0);
+  hm.reserve(room(mesh.vertices.size()), 0, 0);
   for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
-  if (build_directly(mesh, hm)) return;
+  if (build_directly(mesh, hm, across)) return;
   // Faces one by one, leaving out those that would break the structure.
   hm.clear();
   hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2, mesh.faces.size());
@@ -154,6 +174,7 @@ void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm) {
       if (!hm.is_isolated(v) && !hm.is_boundary(v)) ok = false;
     if (!ok || !hm.add_face(a, b, c).is_valid()) ++refused;
   }
+  if (across != nullptr) *across = faces_across(hm);
 }
 
 std::vector<int> faces_across(const HoleMesh& hm) {

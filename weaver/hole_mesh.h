@@ -23,8 +23,9 @@ inline Point3D to_point(const OpenMesh::Vec3d& v) { return {v[0], v[1], v[2]}; }
 // same direction) are left out and counted in `refused`.
 HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused);
 
-// The same, built in `hm` (whatever it held is cleared; its properties stay).
-void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm);
+// The same, built in `hm` (whatever it held is cleared; its properties stay). `across`, when
+// given, receives faces_across(hm), which the construction mostly knows already.
+void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm, std::vector<int>* across = nullptr);
 
 // The pieces of a half-edge mesh: its faces connected across edges.
 struct FacePieces {

@@ -29,8 +29,14 @@ void for_each_edge(const std::vector<EdgeUse>& uses, Visit visit) {
   }
 }
 
+// Whether some face's flag is set.
+bool any_removed(const std::vector<char>& removed) {
+  return std::any_of(removed.begin(), removed.end(), [](char r) { return r != 0; });
+}
+
 // Keeps the faces whose flag is false; returns how many were dropped.
 long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
+  if (!any_removed(removed)) return 0;
   std::size_t kept = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
     if (!removed[f]) mesh.faces[kept++] = mesh.faces[f];
@@ -42,6 +48,7 @@ long drop_faces(RepairMesh& mesh, const std::vector<char>& removed) {
 // The same, and the uses of the dropped faces leave `uses`, the others take their faces' new
 // numbers. Renumbering keeps the order of the faces, so the table stays sorted.
 long drop_faces(RepairMesh& mesh, const std::vector<char>& removed, std::vector<EdgeUse>& uses) {
+  if (!any_removed(removed)) return 0;
   std::vector<long> number(mesh.faces.size());
   long next = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f) number[f] = removed[f] ? -1 : next++;
@@ -140,6 +147,10 @@ long remove_nonmanifold_edges(RepairMesh& mesh) {
 long remove_nonmanifold_edges(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   long total = 0;
   for (int pass = 0; pass < 10; ++pass) {
+    // Nothing to do unless some edge has more than two uses (three adjacent uses of one edge).
+    bool crowded = false;
+    for (std::size_t i = 2; i < uses.size() && !crowded; ++i) crowded = uses[i].key == uses[i - 2].key;
+    if (!crowded) break;
     // support[f]: edges of f shared with at least one other face.
     std::vector<int> support(mesh.faces.size(), 0);
     for_each_edge(uses, [&](std::size_t i, std::size_t j) {
@@ -180,7 +191,11 @@ long orient_faces(RepairMesh& mesh) {
   return orient_faces(mesh, uses);
 }
 
-long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
+namespace {
+
+// orient_faces with `uses` = edge_uses(mesh.faces); `kept`, when given, is `uses` itself, kept
+// equal to edge_uses(mesh.faces).
+long orient(RepairMesh& mesh, const std::vector<EdgeUse>& uses, std::vector<EdgeUse>* kept) {
   const std::size_t n = mesh.faces.size();
   // Neighbours across edges of exactly two faces (at most three per face, in the order of the
   // edges' keys); `same` when both traverse it alike.
@@ -234,11 +249,18 @@ long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) {
   }
   for (std::size_t f = 0; f < n; ++f)
     if (flip[f] == 1) std::swap(mesh.faces[f].y, mesh.faces[f].z);
+  if (kept == nullptr) return drop_faces(mesh, removed);
   // A turned face traverses each of its edges the other way.
-  for (EdgeUse& u : uses)
+  for (EdgeUse& u : *kept)
     if (flip[std::size_t(u.face)] == 1) u.forward = !u.forward;
-  return drop_faces(mesh, removed, uses);
+  return drop_faces(mesh, removed, *kept);
 }
+
+}  // namespace
+
+long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses) { return orient(mesh, uses, &uses); }
+
+long orient_faces(RepairMesh& mesh, const std::vector<EdgeUse>& uses) { return orient(mesh, uses, nullptr); }
 
 long remove_folded_faces(RepairMesh& mesh) {
   std::vector<char> removed(mesh.faces.size(), 0);
@@ -249,30 +271,44 @@ long remove_folded_faces(RepairMesh& mesh) {
 
 namespace {
 
-// The faces around every vertex, in face order: those of vertex v are
-// faces[start[v]] .. faces[start[v + 1] - 1].
+// The faces around every vertex, in face order, each with its two other corners (in the face's
+// order after the vertex), so that the first look at every vertex reads one array in order:
+// those of vertex v are at[start[v]] .. at[start[v + 1] - 1]. The corners are listed only where
+// vertex indices fit in 32 bits (`corners`).
 struct FacesAround {
+  struct Face {
+    long face;
+    std::int32_t next, after;  // the corners following the vertex in the face (vertex indices)
+  };
   std::vector<std::size_t> start;
-  std::vector<long> faces;
+  std::vector<Face> at;
+  bool corners = false;
 };
 
 FacesAround faces_around(const RepairMesh& mesh) {
   FacesAround a;
+  a.corners = mesh.vertices.size() <= std::size_t(INT32_MAX);
   a.start.assign(mesh.vertices.size() + 1, 0);
   for (const auto& f : mesh.faces)
     for (int k = 0; k < 3; ++k) ++a.start[std::size_t(f[k]) + 1];
   for (std::size_t v = 0; v < mesh.vertices.size(); ++v) a.start[v + 1] += a.start[v];
-  a.faces.resize(a.start.back());
+  a.at.resize(a.start.back());
   std::vector<std::size_t> next(a.start.begin(), a.start.end() - 1);
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    for (int k = 0; k < 3; ++k) a.faces[next[std::size_t(mesh.faces[f][k])]++] = long(f);
+    for (int k = 0; k < 3; ++k) {
+      const auto& t = mesh.faces[f];
+      a.at[next[std::size_t(t[k])]++] = {long(f), a.corners ? std::int32_t(t[(k + 1) % 3]) : 0,
+                                         a.corners ? std::int32_t(t[(k + 2) % 3]) : 0};
+    }
   return a;
 }
 
-// The fans of faces around vertex v (groups of its faces faces[0 .. n - 1] connected across
-// edges at v), each in the order of `faces`, the fans in the order of their first face. Empty
-// when there is only one: the common case returns without building anything.
-std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, const long* faces, std::size_t n) {
+// The fans of faces around vertex v (groups of its faces connected across edges at v): face i
+// of n is face(i), its corners after v others(i) (a pair). Each fan lists its faces in the
+// order i, the fans in the order of their first face. Empty when there is only one: the common
+// case returns without building anything.
+template <typename Face, typename Others>
+std::vector<std::vector<long>> fans_at(long long v, std::size_t n, Face face, Others others) {
   // Faces sharing a vertex other than v share an edge at v (each face has two such vertices).
   thread_local std::vector<long> parent;
   thread_local std::vector<std::pair<long long, long>> seen;  // other vertex, first face there
@@ -281,12 +317,12 @@ std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, cons
   seen.clear();
   long groups = long(n);
   for (std::size_t i = 0; i < n; ++i) {
-    const auto& f = mesh.faces[std::size_t(faces[i])];
-    for (int k = 0; k < 3; ++k) {
-      if (f[k] == v) continue;
-      auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == f[k]; });
+    const auto [p, q] = others(i);
+    for (const long long w : {p, q}) {
+      if (w == v) continue;
+      auto it = std::find_if(seen.begin(), seen.end(), [&](const auto& s) { return s.first == w; });
       if (it == seen.end()) {
-        seen.emplace_back(f[k], long(i));
+        seen.emplace_back(w, long(i));
         continue;
       }
       const long a = find_root(parent, long(i)), b = find_root(parent, it->second);
@@ -305,9 +341,18 @@ std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, cons
       fan_of[std::size_t(r)] = long(fans.size());
       fans.emplace_back();
     }
-    fans[std::size_t(fan_of[std::size_t(r)])].push_back(faces[i]);
+    fans[std::size_t(fan_of[std::size_t(r)])].push_back(face(i));
   }
   return fans;
+}
+
+// The same for vertex v of mesh and its faces faces[0 .. n - 1].
+std::vector<std::vector<long>> fans_at(const RepairMesh& mesh, long long v, const long* faces, std::size_t n) {
+  return fans_at(v, n, [&](std::size_t i) { return faces[i]; }, [&](std::size_t i) {
+    const auto& f = mesh.faces[std::size_t(faces[i])];
+    const int k = f.x == v ? 0 : f.y == v ? 1 : 2;
+    return std::make_pair(f[(k + 1) % 3], f[(k + 2) % 3]);
+  });
 }
 
 }  // namespace
@@ -320,14 +365,21 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
   // few vertices looked at again are read through it.
   const auto around = faces_around(mesh);
   std::vector<long> now, number, list;
-  const auto faces_at = [&](std::size_t v) {
-    const long* first = around.faces.data() + around.start[v];
+  // The fans at v: from the listed faces and their corners while no face is removed (every
+  // vertex is looked at then), else from mesh.faces.
+  const auto fans_at_vertex = [&](std::size_t v) {
+    const FacesAround::Face* first = around.at.data() + around.start[v];
     const std::size_t n = around.start[v + 1] - around.start[v];
-    if (now.empty()) return std::make_pair(first, n);
+    if (now.empty() && around.corners)
+      return fans_at((long long)v, n, [&](std::size_t i) { return first[i].face; },
+                     [&](std::size_t i) { return std::make_pair((long long)first[i].next, (long long)first[i].after); });
     list.clear();
-    for (std::size_t i = 0; i < n; ++i)
-      if (now[std::size_t(first[i])] >= 0) list.push_back(now[std::size_t(first[i])]);
-    return std::make_pair(static_cast<const long*>(list.data()), list.size());
+    for (std::size_t i = 0; i < n; ++i) {
+      const long f = first[i].face;
+      if (now.empty()) list.push_back(f);
+      else if (now[std::size_t(f)] >= 0) list.push_back(now[std::size_t(f)]);
+    }
+    return fans_at(mesh, (long long)v, list.data(), list.size());
   };
   // Removal of small fans, repeated while it removes something (it can pinch a neighbour).
   // After the first round only the vertices of removed faces can have changed.
@@ -338,8 +390,7 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
     bool any = false;
     for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
       if (!check[v]) continue;
-      const auto [faces, n] = faces_at(v);
-      auto fans = fans_at(mesh, (long long)v, faces, n);
+      auto fans = fans_at_vertex(v);
       if (fans.size() < 2) continue;
       several[v] = 1;
       std::stable_sort(fans.begin(), fans.end(),
@@ -368,8 +419,7 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
   const std::size_t old_vertices = mesh.vertices.size();  // copies are appended as it goes
   for (std::size_t v = 0; v < old_vertices; ++v) {
     if (!several[v] && !check[v]) continue;
-    const auto [faces, n] = faces_at(v);
-    auto fans = fans_at(mesh, (long long)v, faces, n);
+    auto fans = fans_at_vertex(v);
     std::stable_sort(fans.begin(), fans.end(),
                      [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (std::size_t i = 1; i < fans.size(); ++i) {

@@ -60,6 +60,8 @@ long remove_nonmanifold_edges(RepairMesh& mesh, std::vector<EdgeUse>& uses);
 long orient_faces(RepairMesh& mesh);
 // The same, with `uses` = edge_uses(mesh.faces), kept so.
 long orient_faces(RepairMesh& mesh, std::vector<EdgeUse>& uses);
+// The same for the table's last reader: `uses` = edge_uses(mesh.faces) is read, not kept so.
+long orient_faces(RepairMesh& mesh, const std::vector<EdgeUse>& uses);
 
 // Removes the faces whose normal points against the sum of their three point normals: folds
 // of the surface that consistent orientation cannot fix.

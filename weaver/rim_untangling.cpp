@@ -63,16 +63,23 @@ bool crosses_itself(const Flat& f) {
 // per loop) and returns how many there are: loops that wind clockwise or cross themselves,
 // seen along their mean normal.
 // Clockwise rims of pieces other than the largest (piece[f] for each face f of hm) are
-// detached pieces' rims, not tangles.
+// detached pieces' rims, not tangles. Looks for loops only from the half-edges listed in
+// `look_at` (ascending indices, every boundary half-edge among them), or from all where it is
+// null; `boundary`, when given, receives the boundary half-edges looked at.
 long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector<int>& piece,
-                   int largest, std::vector<std::vector<long long>>& corners) {
+                   int largest, std::vector<std::vector<long long>>& corners,
+                   const std::vector<int>* look_at = nullptr, std::vector<int>* boundary = nullptr) {
   long tangled = 0;
   std::vector<char> seen(hm.n_halfedges(), 0);
   std::vector<HH> loop;
   Flat flat;
   const bool deletions = hm.has_halfedge_status();
-  for (auto h : hm.halfedges()) {
-    if ((deletions && hm.status(h).deleted()) || !hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
+  const std::size_t count = look_at != nullptr ? look_at->size() : hm.n_halfedges();
+  for (std::size_t i = 0; i < count; ++i) {
+    const HH h(look_at != nullptr ? (*look_at)[i] : int(i));
+    if ((deletions && hm.status(h).deleted()) || !hm.is_boundary(h)) continue;
+    if (boundary != nullptr) boundary->push_back(h.idx());
+    if (seen[std::size_t(h.idx())]) continue;
     loop.clear();
     for (HH g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
       seen[std::size_t(g.idx())] = 1;
@@ -109,30 +116,22 @@ long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector
   return tangled;
 }
 
-// The faces around each vertex: faces[first[v]] ... faces[first[v + 1] - 1].
-struct VertexFaces {
-  std::vector<std::size_t> first, faces;
-
-  explicit VertexFaces(const RepairMesh& mesh) : first(mesh.vertices.size() + 1, 0) {
-    for (const auto& t : mesh.faces)
-      for (int k = 0; k < 3; ++k) ++first[std::size_t(t[k]) + 1];
-    for (std::size_t v = 0; v + 1 < first.size(); ++v) first[v + 1] += first[v];
-    faces.resize(first.back());
-    std::vector<std::size_t> fill(first.begin(), first.end() - 1);
-    for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-      for (int k = 0; k < 3; ++k) faces[fill[std::size_t(mesh.faces[f][k])]++] = f;
-  }
-};
+// The faces of hm around vertex v (those not deleted), in ascending order, into `faces`.
+void faces_at(const HoleMesh& hm, long long v, std::vector<std::size_t>& faces) {
+  faces.clear();
+  for (const FH f : hm.vf_range(VH(int(v)))) faces.push_back(std::size_t(f.idx()));
+  std::sort(faces.begin(), faces.end());
+}
 
 // Appends to `out` the faces of every fan at v but the largest (fans: groups of the faces at v
 // that are not gone, connected across edges at v).
-void smaller_fans(const RepairMesh& mesh, const VertexFaces& at, const std::vector<char>& gone,
+void smaller_fans(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<char>& gone,
                   long long v, std::vector<std::size_t>& out) {
   // Each face at v joins its two other corners; the fans are the components of those links.
-  std::vector<std::size_t> faces;
+  std::vector<std::size_t> around, faces;
   std::vector<std::array<long long, 2>> links;
-  for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k) {
-    const std::size_t f = at.faces[k];
+  faces_at(hm, v, around);
+  for (const std::size_t f : around) {
     if (gone[f]) continue;
     const auto& t = mesh.faces[f];
     const int c = t.x == v ? 0 : t.y == v ? 1 : 2;
@@ -164,12 +163,11 @@ void smaller_fans(const RepairMesh& mesh, const VertexFaces& at, const std::vect
 // Removes every face at the given vertices, then, at each vertex this leaves with several fans,
 // every fan but the largest, until no vertex has several; or, where that would remove more than
 // `most` faces, nothing. Returns the faces removed.
-long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gone,
+long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
            const std::vector<long long>& corners, std::size_t most) {
   std::vector<std::size_t> removed, next;
   for (long long v : corners)
-    for (std::size_t k = at.first[std::size_t(v)]; k < at.first[std::size_t(v) + 1]; ++k)
-      next.push_back(at.faces[k]);
+    for (const FH f : hm.vf_range(VH(int(v)))) next.push_back(std::size_t(f.idx()));
   std::vector<long long> touched;
   while (!next.empty()) {
     touched.clear();
@@ -186,17 +184,19 @@ long widen(const RepairMesh& mesh, const VertexFaces& at, std::vector<char>& gon
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     next.clear();
-    for (long long v : touched) smaller_fans(mesh, at, gone, v, next);
+    for (long long v : touched) smaller_fans(mesh, hm, gone, v, next);
   }
   return long(removed.size());
 }
 
 // Removes the small bits of the largest piece that the widening cut off from the rest of it
 // (slivers between holes, which closed on their own would be flattened spheres). Returns the
-// faces removed.
+// faces removed. part[f] receives the part of the largest piece that face f was found in (its
+// faces left connected across edges; -1 for other faces and those gone before), and `parts`
+// how many there are.
 long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::vector<char>& gone,
-                  const std::vector<int>& piece, int largest) {
-  std::vector<int> part(mesh.faces.size(), -1);
+                  const std::vector<int>& piece, int largest, std::vector<int>& part, int& parts) {
+  part.assign(mesh.faces.size(), -1);
   std::vector<long> size;
   std::vector<std::size_t> stack;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
@@ -216,12 +216,51 @@ long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::v
       }
     }
   }
+  parts = int(size.size());
   if (size.size() < 2) return 0;
   const long most = *std::max_element(size.begin(), size.end());
   long removed = 0;
   for (std::size_t f = 0; f < mesh.faces.size(); ++f)
     if (part[f] >= 0 && double(size[std::size_t(part[f])]) < kCutOffShare * double(most)) gone[f] = 1, ++removed;
   return removed;
+}
+
+// The pieces of the faces not gone, as pieces_of(across, gone) finds them up to their numbers:
+// the parts of the largest piece (part, parts: as drop_cut_off left them, after the last face
+// went), the other pieces (`first`) where none of their faces went, and the others found again.
+FacePieces pieces_left(const std::vector<int>& across, const std::vector<char>& gone, const FacePieces& first,
+                       const std::vector<int>& part, int parts) {
+  std::vector<char> changed(std::size_t(first.count), 0);
+  for (std::size_t f = 0; f < gone.size(); ++f)
+    if (gone[f] && first.piece[f] != first.largest) changed[std::size_t(first.piece[f])] = 1;
+  FacePieces out;
+  out.piece.assign(gone.size(), -1);
+  int next = parts + first.count;  // numbers of the pieces found again
+  std::vector<std::size_t> stack;
+  for (std::size_t f = 0; f < gone.size(); ++f) {
+    if (gone[f] || out.piece[f] >= 0) continue;
+    const int k = first.piece[f];
+    if (k == first.largest) {
+      out.piece[f] = part[f];
+    } else if (!changed[std::size_t(k)]) {
+      out.piece[f] = parts + k;
+    } else {
+      out.piece[f] = next;
+      stack.assign(1, f);
+      while (!stack.empty()) {
+        const std::size_t g = stack.back();
+        stack.pop_back();
+        for (std::size_t i = 3 * g; i < 3 * g + 3; ++i) {
+          const int q = across[i];
+          if (q >= 0 && !gone[std::size_t(q)] && out.piece[std::size_t(q)] < 0)
+            out.piece[std::size_t(q)] = next, stack.push_back(std::size_t(q));
+        }
+      }
+      ++next;
+    }
+  }
+  out.count = next;
+  return out;
 }
 
 }  // namespace
@@ -248,42 +287,56 @@ int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest) {
   return int(size.size());
 }
 
-RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces) {
+RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces,
+                            std::vector<int> across) {
   RimUntangling out;
   // hm's faces are mesh's (same indices) until the end: the faces across their edges, listed
   // once, serve every search for pieces.
-  const std::vector<int> across = faces_across(hm);
+  if (across.empty()) across = faces_across(hm);
   FacePieces first = pieces_of(across, {});
   const std::vector<int>& piece = first.piece;
   const int largest = first.largest;
   std::vector<std::vector<long long>> corners;
-  out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
+  // The half-edges on the boundary, and later those of the faces deleted: every boundary
+  // half-edge is among them, so the search for loops still tangled looks at these only.
+  std::vector<int> rims;
+  out.loops_tangled = out.loops_left = tangled_loops(hm, mesh, piece, largest, corners, nullptr, &rims);
   if (corners.empty() || rounds <= 0) {
     if (pieces != nullptr) *pieces = std::move(first);
     return out;
   }
-  const VertexFaces at(mesh);
   std::vector<char> gone(mesh.faces.size(), 0);
   // Faces are deleted from hm as they go (hm's faces keep their indices until the end), which
-  // costs far less than building it again.
+  // costs far less than building it again; the widening reads the faces around a vertex from
+  // hm, where those of earlier rounds are gone and those of this one are marked in `gone`.
   hm.request_face_status();
   hm.request_edge_status();
   hm.request_halfedge_status();
   hm.request_vertex_status();
+  std::vector<int> part;  // the parts of the largest piece as the last round left them
+  int parts = 0;
   for (int round = 0; round < rounds && !corners.empty(); ++round) {
     long removed = 0;
     for (const auto& loop : corners)
-      removed += widen(mesh, at, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
+      removed += widen(mesh, hm, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
     if (removed == 0) break;
-    out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest);
+    out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest, part, parts);
+    const std::size_t listed = rims.size();
     for (std::size_t f = 0; f < gone.size(); ++f)
-      if (gone[f] && !hm.status(FH(int(f))).deleted()) hm.delete_face(FH(int(f)), false);
+      if (gone[f] && !hm.status(FH(int(f))).deleted()) {
+        for (const HH h : hm.fh_range(FH(int(f)))) rims.push_back(h.idx());
+        hm.delete_face(FH(int(f)), false);
+      }
+    std::sort(rims.begin() + long(listed), rims.end());
+    std::inplace_merge(rims.begin(), rims.begin() + long(listed), rims.end());
+    rims.erase(std::unique(rims.begin(), rims.end()), rims.end());
     corners.clear();
-    out.loops_left = tangled_loops(hm, mesh, piece, largest, corners);
+    out.loops_left = tangled_loops(hm, mesh, piece, largest, corners, &rims);
   }
   if (out.faces_removed > 0) {
     const std::vector<int> order = collect_garbage(hm);
-    if (pieces != nullptr) *pieces = reorder_pieces(pieces_of(across, gone), order);
+    // No face has gone since the last round's drop_cut_off, whose parts hold.
+    if (pieces != nullptr) *pieces = reorder_pieces(pieces_left(across, gone, first, part, parts), order);
     std::size_t k = 0;
     for (std::size_t f = 0; f < mesh.faces.size(); ++f)
       if (!gone[f]) mesh.faces[k++] = mesh.faces[f];

@@ -36,7 +36,9 @@ int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest);
 // piece cut off by the widening go too. Repeats for `rounds` rounds on the loops still tangled.
 // Keeps the other faces of mesh.faces in their order and removes the same faces from `hm`
 // (whose remaining faces may then come in another order). `pieces`, when given, receives the
-// pieces of hm as it leaves it (as face_pieces finds them), for the next steps.
-RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces = nullptr);
+// pieces of hm as it leaves it (as face_pieces finds them), for the next steps. `across`, when
+// not empty, is faces_across(hm) (as to_hole_mesh gives it), which saves listing it again.
+RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePieces* pieces = nullptr,
+                            std::vector<int> across = {});
 
 }  // namespace tervik

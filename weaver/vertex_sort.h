@@ -67,4 +67,22 @@ std::vector<T> sorted_by_vertex(std::size_t count, std::size_t bound, Make make,
   return out;
 }
 
+// The same for records that do not hold their vertex: record i is make(i), its vertex vertex(i)
+// (below `bound`). `start` receives where each vertex's records begin (start[bound] = count), so
+// that the vertex of a record is the run it lies in. vertex(i) is called twice for each i, make(i)
+// once.
+template <typename T, typename Vertex, typename Make, typename Second>
+std::vector<T> runs_by_vertex(std::size_t count, std::size_t bound, Vertex vertex, Make make, Second second,
+                              std::vector<std::size_t>& start) {
+  start.assign(bound + 1, 0);
+  for (std::size_t i = 0; i < count; ++i) ++start[vertex(i) + 1];
+  for (std::size_t v = 0; v < bound; ++v) start[v + 1] += start[v];
+  std::vector<T> out(count);
+  for (std::size_t i = 0; i < count; ++i) out[start[vertex(i)]++] = make(i);
+  for (std::size_t v = bound; v > 0; --v) start[v] = start[v - 1];
+  start[0] = 0;
+  detail::sort_runs(out, start, second);
+  return out;
+}
+
 }  // namespace tervik

@@ -2,6 +2,7 @@
 #include "weaver/watertight.h"
 
 #include <sstream>
+#include <utility>
 
 #include "weaver/manifold_repair.h"
 #include "weaver/patch_inflation.h"
@@ -40,6 +41,12 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   RepairMesh m;
   m.vertices = std::move(mesh.vertices);
   m.colors = std::move(mesh.colors);
+  // Room for the vertices that closing the holes adds, made now, while the memory the
+  // triangulation freed can take it: growing the tables later takes fresh memory pages.
+  const std::size_t room = m.vertices.size() + m.vertices.size() / 8 + 64;
+  m.vertices.reserve(room);
+  m.colors.reserve(room);
+  m.normals.reserve(room);
   m.normals.resize(m.vertices.size());
   for (std::size_t i = 0; i < m.normals.size() && i < points.size(); ++i) m.normals[i] = points[i].normal;
   m.faces = std::move(mesh.faces);
@@ -55,7 +62,7 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
     std::vector<EdgeUse> uses = edge_uses(m.faces);
     report.degenerate = remove_degenerate_faces(m, uses);
     report.nonmanifold_edge = remove_nonmanifold_edges(m, uses);
-    report.unorientable = orient_faces(m, uses);
+    report.unorientable = orient_faces(m, std::as_const(uses));  // the table's last reader
   }
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
@@ -83,8 +90,10 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
           seen[std::size_t(v.idx())] = 1;
           near_holes.push_back(v);
         }
-    report.handles = remove_handles(m, kHandleRadius * mean_edge_length(m), kHandleRounds,
-                                    report.holes.euler, &closed, near_holes);
+    // On a closed manifold mesh, pieces connected through vertices are connected across edges.
+    report.handles = remove_handles(
+        m, kHandleRadius * mean_edge_length(m), kHandleRounds, report.holes.euler, &closed, near_holes,
+        report.holes.pieces >= 0 ? std::optional<long>(report.holes.pieces) : std::nullopt);
   }
 
   // The vertices, colours and faces move over as they are (every face's vertices exist, as

@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace tervik {
 namespace {
 
@@ -66,6 +69,44 @@ TEST(Fairing, UnfoldedFairingMovesOnlyWhereNoMoreFacesTurnOver) {
   for (std::size_t i = 0; i < 6; ++i) hex.add_face(rim[i], rim[(i + 1) % 6], middle);
   fair_vertices_unfolded(hex, {middle}, 1, std::vector<Point3D>(7, Point3D(0.0, 0.0, 1.0)));
   EXPECT_LT(hex.point(middle).norm(), 1e-12);
+}
+
+TEST(Fairing, SweepsStopAfterTheFirstThatMovesNoVertexFarther) {
+  // A 7 x 7 grid in the plane z = 0 whose 25 inner vertices are free and lifted unevenly.
+  HoleMesh start;
+  std::vector<HoleMesh::VertexHandle> free;
+  const int n = 7;
+  for (int y = 0; y < n; ++y)
+    for (int x = 0; x < n; ++x) {
+      const bool inner = x > 0 && y > 0 && x < n - 1 && y < n - 1;
+      const auto v = start.add_vertex({double(x), double(y), inner ? 0.3 * double((x * 7 + y * 3) % 5) : 0.0});
+      if (inner) free.push_back(v);
+    }
+  const auto at = [&](int x, int y) { return HoleMesh::VertexHandle(y * n + x); };
+  for (int y = 0; y + 1 < n; ++y)
+    for (int x = 0; x + 1 < n; ++x) {
+      start.add_face(at(x, y), at(x + 1, y), at(x + 1, y + 1));
+      start.add_face(at(x, y), at(x + 1, y + 1), at(x, y + 1));
+    }
+  const std::vector<Point3D> normals(std::size_t(n * n), Point3D(0.0, 0.0, 1.0));
+  const int most = 200;
+  for (const double settled : {0.0, 1e-2, 1e-4}) {
+    SCOPED_TRACE(settled);
+    // One sweep at a time, up to and including the first whose largest move is under `settled`.
+    HoleMesh stepped = start;
+    int sweeps = 0;
+    for (double largest = settled + 1.0; sweeps < most && largest >= settled; ++sweeps) {
+      std::vector<OpenMesh::Vec3d> before;
+      for (const auto v : free) before.push_back(stepped.point(v));
+      fair_vertices_unfolded(stepped, free, 1, normals);
+      largest = 0.0;
+      for (std::size_t i = 0; i < free.size(); ++i) largest = std::max(largest, (stepped.point(free[i]) - before[i]).norm());
+    }
+    HoleMesh at_once = start;
+    fair_vertices_unfolded(at_once, free, most, normals, settled);
+    for (const auto v : free) EXPECT_EQ(at_once.point(v), stepped.point(v));
+    EXPECT_EQ(sweeps < most, settled > 0.0);  // the larger tolerances stop early
+  }
 }
 
 }  // namespace

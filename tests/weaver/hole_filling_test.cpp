@@ -42,10 +42,9 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   }
 }
 
-TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
-  // A ring of faces between heights 0.55 and 0.75 removed: the cap above is a detached piece
-  // in the hole of the rest. Closing both rims on their own would make two closed pieces (the
-  // cap a pancake, half of it facing inward); the band joins them into one sphere.
+// A sphere without the ring of faces between heights 0.55 and 0.75: the cap above is a
+// detached piece in the hole of the rest.
+RepairMesh sphere_without_ring() {
   RepairMesh m = testing::unit_sphere(4);
   std::vector<Coord3D<long long>> kept;
   for (const auto& f : m.faces) {
@@ -54,6 +53,13 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
     if (z < 0.55 || z > 0.75) kept.push_back(f);
   }
   m.faces = kept;
+  return m;
+}
+
+TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
+  // Closing both rims on their own would make two closed pieces (the cap a pancake, half of it
+  // facing inward); the band joins them into one sphere.
+  RepairMesh m = sphere_without_ring();
   ASSERT_EQ(component_count(m), 2);
   const std::size_t old_faces = m.faces.size();
   const HoleFilling r = fill_holes(m);
@@ -72,6 +78,27 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
     EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0) << "face " << f;
     EXPECT_GT((a + b + c).z / 3.0, 0.45) << "face " << f;  // in the ring, not across the sphere
   }
+}
+
+TEST(HoleFilling, PiecesOfTheResultAreCounted) {
+  // A sphere whose cap is detached by a ring of missing faces (a band joins it again), and a
+  // second sphere with a hole: three pieces before, two after.
+  RepairMesh m = sphere_without_ring();
+  RepairMesh other = testing::unit_sphere(3);
+  testing::cut_cap(other, 0.7);
+  testing::append_piece(m, other, Point3D(4, 0, 0));
+  ASSERT_EQ(component_count(m), 3);
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 3);
+  EXPECT_EQ(r.holes_left, 0);
+  EXPECT_EQ(component_count(m), 2);
+  EXPECT_EQ(r.pieces, 2);
+  // Closing only marked holes counts no pieces.
+  RepairMesh open = testing::unit_sphere(3);
+  testing::cut_cap(open, 0.7);
+  const HoleFilling marked = fill_marked_holes(open, std::vector<char>(open.vertices.size(), 1), mean_edge_length(open));
+  EXPECT_EQ(marked.holes_closed, 1);
+  EXPECT_EQ(marked.pieces, -1);
 }
 
 TEST(HoleFilling, DetachedPieceNoBandJoinsIsRemovedNotCapped) {

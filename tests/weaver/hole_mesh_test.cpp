@@ -171,6 +171,53 @@ TEST(HoleMesh, BuiltDirectlyExactlyWhereEveryVertexHasOneFan) {
   EXPECT_TRUE(built_directly(to_hole_mesh(m, refused)));
 }
 
+TEST(HoleMesh, DirectConstructionLinksLikeFaceInsertionAndListsFacesAcross) {
+  std::mt19937 rng(11);
+  int direct = 0, fallback = 0;
+  for (int trial = 0; trial < 24; ++trial) {
+    const RepairMesh m = torn_spheres(rng, 0.01 * double(trial % 8));
+    long refused = 0;
+    HoleMesh hm;
+    std::vector<int> across;
+    to_hole_mesh(m, refused, hm, &across);
+    // Whichever way it was built, `across` is what faces_across reads off the mesh.
+    EXPECT_EQ(across, faces_across(hm)) << "trial " << trial;
+    if (refused > 0 || !one_fan_everywhere(m)) {
+      ++fallback;
+      continue;
+    }
+    ++direct;
+    // The same faces inserted one by one: every half-edge (by its two vertices) has the same
+    // face, next and previous half-edges, and every vertex the same boundary.
+    HoleMesh inserted;
+    for (const Point3D& p : m.vertices) inserted.add_vertex(to_vec(p));
+    for (const auto& f : m.faces)
+      inserted.add_face(HoleMesh::VertexHandle(int(f.x)), HoleMesh::VertexHandle(int(f.y)), HoleMesh::VertexHandle(int(f.z)));
+    ASSERT_EQ(hm.n_halfedges(), inserted.n_halfedges());
+    const auto same = [&](HoleMesh::HalfedgeHandle h) {
+      return inserted.find_halfedge(hm.from_vertex_handle(h), hm.to_vertex_handle(h));
+    };
+    int differ = 0;
+    for (auto h : hm.halfedges()) {
+      const auto g = same(h);
+      differ += !g.is_valid() || inserted.face_handle(g) != hm.face_handle(h) ||
+                same(hm.next_halfedge_handle(h)) != inserted.next_halfedge_handle(g) ||
+                same(hm.prev_halfedge_handle(h)) != inserted.prev_halfedge_handle(g);
+    }
+    for (auto v : hm.vertices())
+      differ += hm.is_boundary(v) != inserted.is_boundary(v) ||
+                (hm.is_boundary(v) && !hm.is_boundary(hm.halfedge_handle(v)));
+    // The first half-edge of each edge runs the way the first face over the edge does.
+    for (auto e : hm.edges()) {
+      const auto f0 = hm.face_handle(hm.halfedge_handle(e, 0)), f1 = hm.face_handle(hm.halfedge_handle(e, 1));
+      differ += !f0.is_valid() || (f1.is_valid() && f1.idx() < f0.idx());
+    }
+    EXPECT_EQ(differ, 0) << "trial " << trial;
+  }
+  EXPECT_GT(direct, 3);
+  EXPECT_GT(fallback, 3);
+}
+
 TEST(HoleMesh, PiecesAndCollectionFollowDeletedFaces) {
   std::mt19937 rng(7);
   int most_pieces = 0;

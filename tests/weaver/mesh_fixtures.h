@@ -49,6 +49,18 @@ inline void cut_cap(RepairMesh& m, double z) {
   m.faces = kept;
 }
 
+// Appends the vertices (moved by `offset`, with their normals and colours) and the faces of
+// `other` to m: a second piece.
+inline void append_piece(RepairMesh& m, const RepairMesh& other, const Point3D& offset) {
+  const auto first = static_cast<long long>(m.vertices.size());
+  for (std::size_t i = 0; i < other.vertices.size(); ++i) {
+    m.vertices.push_back(other.vertices[i] + offset);
+    m.normals.push_back(other.normals[i]);
+    m.colors.push_back(other.colors[i]);
+  }
+  for (const auto& f : other.faces) m.faces.emplace_back(f.x + first, f.y + first, f.z + first);
+}
+
 // Edge counts of a face list and its Euler characteristic over the vertices that faces use.
 struct Topology {
   long boundary = 0, nonmanifold = 0, inconsistent = 0;

@@ -107,6 +107,46 @@ TEST(RimUntangling, FoldedHoleIsWidenedUntilItsPatchFacesUp) {
   EXPECT_EQ(testing::topology(m.faces).euler, 1);
 }
 
+TEST(RimUntangling, DeepFoldIsWidenedRoundByRound) {
+  // Three corners of the row above a hole of 2 x 2 cells moved left, each a cell further, past
+  // the hole's left side: each widening leaves a loop that still crosses itself, until the
+  // third reaches past the fold. Each round looks again at the loops the last one made.
+  RepairMesh plain = grid_with_hole(20, 4, 5, 2, 2);
+  for (int d = 0; d < 3; ++d) plain.vertices[std::size_t(6 * 21 + 6 + d)].x = 3.5 - double(d);
+  long last_removed = 0;
+  for (int rounds = 1; rounds <= 3; ++rounds) {
+    SCOPED_TRACE(rounds);
+    RepairMesh m = plain;
+    long refused = 0;
+    HoleMesh hm = to_hole_mesh(m, refused);
+    FacePieces pieces;
+    const RimUntangling r = untangle_rims(m, hm, rounds, &pieces);
+    expect_pieces_of(hm, pieces);
+    EXPECT_EQ(r.loops_tangled, 1);
+    EXPECT_EQ(r.loops_left, rounds < 3 ? 1 : 0);
+    EXPECT_GT(r.faces_removed, last_removed);
+    last_removed = r.faces_removed;
+    EXPECT_EQ(testing::topology(m.faces).nonmanifold, 0);
+  }
+}
+
+TEST(RimUntangling, PiecesHandedOnFollowASmallerPieceSplitByItsWidening) {
+  // Beside the folded grid, a smaller grid with a folded hole one cell from its corner: the
+  // widening of that hole cuts the corner off, so the pieces handed on are three.
+  RepairMesh m = folded(2);
+  RepairMesh small = grid_with_hole(7, 4, 1, 2, 2);
+  small.vertices[std::size_t(2 * 8 + 6)].x = 3.5;
+  testing::append_piece(m, small, Point3D(30, 0, 0));
+  long refused = 0;
+  HoleMesh hm = to_hole_mesh(m, refused);
+  FacePieces pieces;
+  const RimUntangling r = untangle_rims(m, hm, 3, &pieces);
+  EXPECT_EQ(r.loops_tangled, 2);
+  EXPECT_EQ(r.loops_left, 0);
+  EXPECT_EQ(pieces.count, 3);
+  expect_pieces_of(hm, pieces);
+}
+
 TEST(RimUntangling, FillingWidensFoldedHoles) {
   RepairMesh m = folded(2);
   EXPECT_GT(fill_holes(m).faces_opened, 0);

@@ -112,6 +112,7 @@ TEST(Watertight, SphereCutInTwoAtItsEquatorClosesAsOneSurface) {
   const FaceVertexMesh m = make_watertight(plain, flags, pts, r);
   expect_closed_outward_sphere(m);
   EXPECT_GE(r.holes.bridges, 1);
+  EXPECT_EQ(r.holes.pieces, 1);  // what the handle search counts on
   EXPECT_EQ(r.holes.holes_left, 0);
   // The band closed over the cut lies inside the sphere, about where the cut was.
   for (std::size_t i = pts.size(); i < m.vertices.size(); ++i) {
@@ -173,6 +174,7 @@ TEST(Watertight, HolesOfSeparateObjectsAreBridgedOnlyWhereCloserThanTheyAreWide)
   EXPECT_EQ(t.nonmanifold, 0);
   EXPECT_EQ(t.euler, 4);
   EXPECT_EQ(apart.report.holes.bridges, 0);
+  EXPECT_EQ(apart.report.holes.pieces, 2);
   // 0.2 apart, much closer than they are wide: the rims are bridged and close as one surface.
   const TwoSpheres close = two_spheres_facing(0.2);
   t = testing::topology(close.mesh.faces);
@@ -180,6 +182,7 @@ TEST(Watertight, HolesOfSeparateObjectsAreBridgedOnlyWhereCloserThanTheyAreWide)
   EXPECT_EQ(t.nonmanifold, 0);
   EXPECT_EQ(t.euler, 2);
   EXPECT_GE(close.report.holes.bridges, 1);
+  EXPECT_EQ(close.report.holes.pieces, 1);
 }
 
 TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
