@@ -13,15 +13,6 @@
 namespace tervik {
 namespace {
 
-// Closed (no boundary edge), manifold, consistently oriented, Euler characteristic 2.
-void expect_closed_genus_zero(const RepairMesh& m) {
-  const testing::Topology t = testing::topology(m.faces);
-  EXPECT_EQ(t.boundary, 0);
-  EXPECT_EQ(t.nonmanifold, 0);
-  EXPECT_EQ(t.inconsistent, 0);
-  EXPECT_EQ(t.euler, 2);
-}
-
 TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   RepairMesh m = testing::unit_sphere(4);  // 2048 faces, edges of about 0.1
   testing::cut_cap(m, 0.8);
@@ -34,7 +25,7 @@ TEST(HoleFilling, CapOfSphereIsClosedSmoothlyAndOutward) {
   EXPECT_EQ(r.euler, 2);
   EXPECT_EQ(long(m.faces.size() - kept), r.faces_added);
   EXPECT_EQ(long(m.vertices.size() - old_vertices), r.vertices_added);
-  expect_closed_genus_zero(m);
+  testing::expect_closed_genus_zero(m.faces);
   double worst = 0.0;
   for (std::size_t v = old_vertices; v < m.vertices.size(); ++v)
     worst = std::max(worst, std::fabs(norm(m.vertices[v]) - 1.0));
@@ -72,7 +63,7 @@ TEST(HoleFilling, PieceInAHoleIsJoinedByABandFacingOutward) {
   EXPECT_EQ(r.holes_left, 0);
   EXPECT_EQ(r.euler, 2);
   EXPECT_EQ(component_count(m), 1);
-  expect_closed_genus_zero(m);
+  testing::expect_closed_genus_zero(m.faces);
   for (std::size_t f = old_faces; f < m.faces.size(); ++f) {
     const Point3D a = m.vertices[std::size_t(m.faces[f].x)], b = m.vertices[std::size_t(m.faces[f].y)],
                   c = m.vertices[std::size_t(m.faces[f].z)];
@@ -159,7 +150,7 @@ TEST(HoleFilling, LongRimIsSplitIntoPartsAndStillClosedOutward) {
   EXPECT_GT(r.largest_hole, 100);
   EXPECT_EQ(r.holes_left, 0);
   EXPECT_EQ(r.euler, 2);
-  expect_closed_genus_zero(m);
+  testing::expect_closed_genus_zero(m.faces);
   long outward = 0;
   double longest = 0.0;
   for (std::size_t f = kept; f < m.faces.size(); ++f) {

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "weaver/manifold_repair.h"
 
 namespace tervik::testing {
@@ -86,6 +88,16 @@ inline Topology topology(const std::vector<Coord3D<long long>>& faces) {
   }
   t.euler = long(used.size()) - long(edges.size()) + long(faces.size());
   return t;
+}
+
+// Expects the faces to make a closed (no boundary edge), manifold, consistently oriented surface
+// of Euler characteristic 2.
+inline void expect_closed_genus_zero(const std::vector<Coord3D<long long>>& faces) {
+  const Topology t = topology(faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.inconsistent, 0);
+  EXPECT_EQ(t.euler, 2);
 }
 
 }  // namespace tervik::testing

@@ -38,11 +38,7 @@ std::vector<Patch> sphere_cloud(std::size_t n, double cap) {
 
 // Closed, manifold, consistent, of Euler characteristic 2, every face facing outward.
 void expect_closed_outward_sphere(const FaceVertexMesh& m) {
-  const testing::Topology t = testing::topology(m.faces);
-  EXPECT_EQ(t.boundary, 0);
-  EXPECT_EQ(t.nonmanifold, 0);
-  EXPECT_EQ(t.inconsistent, 0);
-  EXPECT_EQ(t.euler, 2);
+  testing::expect_closed_genus_zero(m.faces);
   long inward = 0;
   for (const auto& f : m.faces) {
     const Point3D a = m.vertices[std::size_t(f.x)], b = m.vertices[std::size_t(f.y)],
