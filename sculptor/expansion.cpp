@@ -47,6 +47,8 @@ SamplingTargets SamplingTargets::from_npoints(long long npoints) {
   return t;
 }
 
+std::size_t sampling_capacity(long long npoints) { return headroom(npoints); }
+
 Point3D random_vector() {
   const double z = sym_rand();
   const double y = sym_rand();
@@ -56,7 +58,7 @@ Point3D random_vector() {
 
 SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
                                const StageParameters& params, std::ostream& progress,
-                               SamplingLimits limits)
+                               SamplingLimits limits, SamplingBuffers* buffers)
     : silhouettes_(silhouettes),
       grid_(silhouettes, params.box_min, params.box_max, params.step * kGridCellSteps,
             params.threads),
@@ -67,12 +69,27 @@ SurfaceSampler::SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<P
       tolerance_(params.tolerance),
       step_(params.step),
       limits_(limits),
+      buffers_(buffers),
       targets_(SamplingTargets::from_npoints(params.npoints)) {
+  if (buffers_ != nullptr) {
+    frames_.swap(buffers_->frames);
+    sides_.swap(buffers_->companions);
+    frames_.clear();
+    sides_.clear();
+  }
   out_.clear();
   out_.reserve(headroom(params.npoints));
   frames_.reserve(headroom(targets_.centres));
   sides_.reserve(headroom(targets_.companions));
   points_.reserve(4);
+}
+
+SurfaceSampler::~SurfaceSampler() {
+  if (buffers_ == nullptr) return;
+  frames_.clear();
+  sides_.clear();
+  frames_.swap(buffers_->frames);
+  sides_.swap(buffers_->companions);
 }
 
 bool SurfaceSampler::admissible(const Point3D& p) {

@@ -36,11 +36,22 @@ struct SamplingTargets {
   static SamplingTargets from_npoints(long long npoints);
 };
 
+// The patches a sampling call reserves room for in its output: trunc(1.1 npoints).
+std::size_t sampling_capacity(long long npoints);
+
 // Bounds that keep a sampling call finite on input that admits no (or too few) points.
 struct SamplingLimits {
   // Draws allowed for the three companions of one centre; when they run out the centre is
   // dropped as if its normal could not be oriented.
   long long companion_draws = 100000;
+};
+
+// Storage handed from one sampling call to the next (frame after frame), so that a tracked
+// frame writes its centres' frames and companions into memory the previous frame already used
+// instead of fresh pages. Holds no data between calls, only capacity.
+struct SamplingBuffers {
+  std::vector<MyDirector> frames;
+  std::vector<Patch> companions;
 };
 
 // Working state of one sampling call over `out` (cleared on construction, then holding the
@@ -52,10 +63,14 @@ class SurfaceSampler {
  public:
   // Reserves out for 1.1 npoints patches, the frames for 1.1 M and the companions for 1.1 o.
   // Reads npoints, min_cameras, tolerance, the sampling length `step`, the box and `threads` of
-  // `params`.
+  // `params`. With `buffers`, the frames and companions are kept in its vectors (taken on
+  // construction, given back emptied on destruction).
   SurfaceSampler(const SilhouetteViews& silhouettes, std::vector<Patch>& out,
                  const StageParameters& params, std::ostream& progress,
-                 SamplingLimits limits = {});
+                 SamplingLimits limits = {}, SamplingBuffers* buffers = nullptr);
+  SurfaceSampler(const SurfaceSampler&) = delete;
+  SurfaceSampler& operator=(const SurfaceSampler&) = delete;
+  ~SurfaceSampler();
 
   // One attempt at `p`: when it is admissible, builds a centre there. Counts one try for the
   // attempt itself (companion draws are counted inside). True when a centre was added.
@@ -125,6 +140,7 @@ class SurfaceSampler {
   short tolerance_;
   double step_;
   SamplingLimits limits_;
+  SamplingBuffers* buffers_;
   SamplingTargets targets_;
   std::vector<MyDirector> frames_;
   std::vector<Patch> sides_;

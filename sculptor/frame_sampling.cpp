@@ -11,7 +11,7 @@ namespace tervik {
 void sample_frame(const ViewSets& views, const StageParameters& params, bool first,
                   std::vector<Patch>& surface, std::vector<Patch>& scratch,
                   std::vector<Point3D>& seeds, const FrameTimer& timer, std::ostream& progress,
-                  std::ostream& timing) {
+                  std::ostream& timing, SamplingBuffers* buffers) {
   scratch.clear();
   // The samplers test candidates through a HullGrid over the box (sculptor/hull_grid.h), which
   // gives projection_test's answers. Per-pixel SilhouetteClasses give the same points too, but
@@ -20,9 +20,9 @@ void sample_frame(const ViewSets& views, const StageParameters& params, bool fir
   if (first) {
     seeds.clear();
     lowres_seeds(views.coarse, seeds, params, progress);
-    high_res_from_seeds(views.silhouettes, seeds, surface, params, progress);
+    high_res_from_seeds(views.silhouettes, seeds, surface, params, progress, buffers);
   } else {
-    dynamic_surface(views.silhouettes, scratch, surface, params, progress);
+    dynamic_surface(views.silhouettes, scratch, surface, params, progress, buffers);
     surface.swap(scratch);  // the tracked points replace the previous surface
     scratch.clear();
   }

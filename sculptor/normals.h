@@ -22,6 +22,7 @@ namespace tervik {
 struct MyDirector {
   Point3D u;
   Point3D v;
+  bool operator==(const MyDirector&) const = default;
 };
 
 // The direction of least spread of `points` (n >= 1): the eigenvector of the smallest eigenvalue

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/patch.h"
+#include "sculptor/expansion.h"
 #include "sculptor/frame_postprocess.h"
 #include "sculptor/frame_sampling.h"
 #include "sculptor/loading.h"
@@ -131,6 +132,11 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
   std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
   std::vector<Point3D> seeds;
   PostprocessWork work;
+  // The point buffers and the samplers' storage keep their capacity from frame to frame, so that
+  // a tracked frame writes into pages the previous frame touched. The surface gets its room from
+  // the first sampling; the scratch buffer, which becomes the next frame's output, gets the same.
+  SamplingBuffers sampling;
+  work.scratch.reserve(sampling_capacity(options.npoints));
   for (std::int64_t f = options.first_frame; f <= options.last_frame; ++f) {
     const std::string of_frame = " of frame " + std::to_string(f);
     const bool first = f == options.first_frame;
@@ -150,7 +156,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       timer.emplace(params.threads > 1);
       run_stage("sampling the surface" + of_frame, [&] {
         sample_frame(views, params, first, surface, work.scratch, seeds, *timer,
-                     behind ? held_progress : progress, behind ? held_timing : timing);
+                     behind ? held_progress : progress, behind ? held_timing : timing, &sampling);
       });
     } catch (...) {
       if (!behind) throw;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "hull_fixture.h"
@@ -204,6 +205,37 @@ TEST_F(ExpansionTest, CompanionSearchThatRunsOutDropsTheCentre) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("WARNING: no centre to expand"), std::string::npos);
+}
+
+// Storage lent from call to call changes nothing: a smaller sampling after a larger one gives
+// what a sampler with its own storage gives (none of the earlier call's frames or companions
+// shows through), and the storage comes back empty with its room kept.
+TEST_F(ExpansionTest, LentBuffersChangeNothingAndKeepTheirRoom) {
+  // sample(npoints, buffers): the patches, progress and tries of a sampling from fixed draws.
+  const auto sample = [this](long long npoints, SamplingBuffers* buffers) {
+    seed_sampler_rand(17);
+    std::vector<Patch> out;
+    std::ostringstream progress;
+    SurfaceSampler sampler(views_, out, testing::stage_params(npoints, kStep), progress, {},
+                           buffers);
+    add_centres(sampler, 4);
+    sampler.expand();
+    const std::vector<MyDirector> frames = sampler.frames();
+    sampler.finish();
+    return std::tuple(out, frames, progress.str(), sampler.tries());
+  };
+  SamplingBuffers buffers;
+  const auto large = sample(2000, &buffers);
+  EXPECT_TRUE(buffers.frames.empty());
+  EXPECT_TRUE(buffers.companions.empty());
+  EXPECT_GE(buffers.frames.capacity(), 500u);
+  EXPECT_GE(buffers.companions.capacity(), 1500u);
+  const MyDirector* frames_storage = buffers.frames.data();
+  EXPECT_EQ(large, sample(2000, nullptr));
+  const auto small = sample(600, &buffers);
+  EXPECT_EQ(small, sample(600, nullptr));
+  EXPECT_EQ(std::get<0>(small).size(), 600u);
+  EXPECT_EQ(buffers.frames.data(), frames_storage);  // the same memory, not a new block
 }
 
 }  // namespace
