@@ -7,6 +7,10 @@
 #include <cstring>
 #include <memory>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <tmmintrin.h>
+#endif
+
 #include "tervik/io_auxiliar.h"
 
 namespace tervik::io {
@@ -75,6 +79,57 @@ void unfilter(unsigned char type, unsigned char* __restrict row,
     default: break;  // 0: as stored
   }
 }
+
+// Splits `width` interleaved RGB pixels into three planes.
+void split_rgb(const unsigned char* __restrict rgb, unsigned char* __restrict r,
+               unsigned char* __restrict g, unsigned char* __restrict b, std::size_t width) {
+  for (std::size_t x = 0; x < width; ++x) {
+    r[x] = rgb[3 * x];
+    g[x] = rgb[3 * x + 1];
+    b[x] = rgb[3 * x + 2];
+  }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// The bytes of three 16-byte thirds picked by one shuffle each, merged.
+__attribute__((target("ssse3"))) inline __m128i gather_thirds(__m128i a, __m128i m, __m128i z,
+                                                               __m128i s0, __m128i s1,
+                                                               __m128i s2) {
+  return _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, s0), _mm_shuffle_epi8(m, s1)),
+                      _mm_shuffle_epi8(z, s2));
+}
+
+// split_rgb 16 pixels at a time with byte shuffles (the compiler keeps the stride-3 loop
+// scalar): each plane's 16 bytes gather from the three 16-byte thirds of 48 input bytes.
+__attribute__((target("ssse3"))) void split_rgb_ssse3(const unsigned char* __restrict rgb,
+                                                       unsigned char* __restrict r,
+                                                       unsigned char* __restrict g,
+                                                       unsigned char* __restrict b,
+                                                       std::size_t width) {
+  // Shuffle k of plane c takes from third k the bytes 3 j + c - 16 k that fall in it, into
+  // position j; -1 (a set top bit) leaves a zero.
+  const __m128i r0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i r1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
+  const __m128i r2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
+  const __m128i g0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i g1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
+  const __m128i g2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
+  const __m128i b0 = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+  const __m128i b1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
+  const __m128i b2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
+  std::size_t x = 0;
+  for (; x + 16 <= width; x += 16) {
+    const unsigned char* in = rgb + 3 * x;
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    const __m128i m = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16));
+    const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 32));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(r + x), gather_thirds(a, m, z, r0, r1, r2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(g + x), gather_thirds(a, m, z, g0, g1, g2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(b + x), gather_thirds(a, m, z, b0, b1, b2));
+  }
+  split_rgb(rgb + 3 * x, r + x, g + x, b + x, width - x);
+}
+#endif
 
 }  // namespace
 
@@ -167,28 +222,33 @@ bool PlainPng::decode(const unsigned char* bytes, std::size_t size, std::size_t 
 }
 
 void PlainPng::write_planes(unsigned char* const* planes) {
-  const std::size_t n = width_ * channels_, stride = n + 1;
+  // The sizes are copied: a store through a byte pointer may alias the members, which would
+  // make the compiler reload them on every byte and keep the loops scalar.
+  const std::size_t width = width_, height = height_, channels = channels_;
+  const std::size_t n = width * channels, stride = n + 1;
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+#endif
   const std::vector<unsigned char> zeros(n, 0);
   const unsigned char* up = zeros.data();
-  for (std::size_t y = 0; y < height_; ++y) {
+  for (std::size_t y = 0; y < height; ++y) {
     unsigned char* row = rows_.data() + y * stride + 1;
-    const std::size_t at = y * width_;
-    if (channels_ == 1) {
+    const std::size_t at = y * width;
+    if (channels == 1) {
       unfilter<1>(row[-1], row, up, n);
       up = row;
-      std::memcpy(planes[0] + at, row, width_);
+      std::memcpy(planes[0] + at, row, width);
       continue;
     }
     unfilter<3>(row[-1], row, up, n);
     up = row;
-    unsigned char* __restrict r = planes[0] + at;
-    unsigned char* __restrict g = planes[1] + at;
-    unsigned char* __restrict b = planes[2] + at;
-    for (std::size_t x = 0; x < width_; ++x) {
-      r[x] = row[3 * x];
-      g[x] = row[3 * x + 1];
-      b[x] = row[3 * x + 2];
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (ssse3) {
+      split_rgb_ssse3(row, planes[0] + at, planes[1] + at, planes[2] + at, width);
+      continue;
     }
+#endif
+    split_rgb(row, planes[0] + at, planes[1] + at, planes[2] + at, width);
   }
 }
 

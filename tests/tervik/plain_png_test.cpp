@@ -103,7 +103,8 @@ TEST(PlainPng, GivesTheGeneralReadersPixelsForEveryFilterAndCompression) {
   const std::string name = tmp.file("plain.png");
   const int filters[] = {PNG_FILTER_NONE, PNG_FILTER_SUB,   PNG_FILTER_UP,
                          PNG_FILTER_AVG,  PNG_FILTER_PAETH, PNG_ALL_FILTERS};
-  const int sizes[][2] = {{1, 1}, {2, 3}, {7, 5}, {33, 17}, {130, 9}};
+  // Widths below, at and between whole blocks of 16 pixels, which RGB rows are split in.
+  const int sizes[][2] = {{1, 1}, {2, 3}, {7, 5}, {16, 2}, {33, 17}, {47, 3}, {130, 9}};
   unsigned seed = 1;
   for (const std::size_t channels : {std::size_t{1}, std::size_t{3}}) {
     for (const auto& size : sizes) {
