@@ -93,9 +93,7 @@ SurfaceSampler::~SurfaceSampler() {
 }
 
 bool SurfaceSampler::admissible(const Point3D& p) {
-  short inside = 0, outside = 0;
-  const bool outline = grid_.test(p, inside, outside, tolerance_);
-  return outline && inside >= min_cameras_ && outside == tolerance_;
+  return grid_.admits(p, min_cameras_, tolerance_, true);
 }
 
 bool SurfaceSampler::attempt(const Point3D& p) {

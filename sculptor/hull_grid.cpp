@@ -246,28 +246,99 @@ void HullGrid::prepare(const Point3D& point, short tolerance) {
     word.store(classify(ix, iy, iz, tolerance), std::memory_order_relaxed);
 }
 
-bool HullGrid::test(const Point3D& point, short& inside, short& outside, short tolerance) {
-  if (!enabled_) return projection_test(views_, point, inside, outside, tolerance);
+bool HullGrid::cell_word(const Point3D& point, short tolerance, std::uint64_t& slot) {
+  if (!enabled_) return false;
   const double fx = (point.x - origin_.x) * inv_cell_;
   const double fy = (point.y - origin_.y) * inv_cell_;
   const double fz = (point.z - origin_.z) * inv_cell_;
-  // Outside the grid (or not a number): the plain test.
   if (!(fx >= 0.0 && fx < extent_[0] && fy >= 0.0 && fy < extent_[1] && fz >= 0.0 &&
         fz < extent_[2]))
-    return projection_test(views_, point, inside, outside, tolerance);
+    return false;
   const std::int64_t ix = static_cast<std::int64_t>(fx);
   const std::int64_t iy = static_cast<std::int64_t>(fy);
   const std::int64_t iz = static_cast<std::int64_t>(fz);
-  const std::size_t index = static_cast<std::size_t>(ix + nx_ * (iy + ny_ * iz));
-  // The cell's word is read and written atomically: prepare() may classify the same cell on
-  // another thread at the same time (and then writes the same word).
-  std::atomic_ref<std::uint64_t> word(cells_[index]);
-  std::uint64_t slot = word.load(std::memory_order_relaxed);
+  std::atomic_ref<std::uint64_t> word(cells_[static_cast<std::size_t>(ix + nx_ * (iy + ny_ * iz))]);
+  slot = word.load(std::memory_order_relaxed);
   if (!(slot & kClassified)) {
     slot = classify(ix, iy, iz, tolerance);
     word.store(slot, std::memory_order_relaxed);
     ++classified_;
   }
+  return true;
+}
+
+bool HullGrid::admits(const Point3D& point, short min_cameras, short tolerance,
+                      bool outline_needed) {
+  // The verdict on test()'s counts. test() stops at the (tolerance + 1)-th background camera,
+  // and then the verdict is no whatever came before, so it depends on the full counts alone
+  // and the cameras may be visited in any order.
+  const auto verdict = [&](bool outline, int inside, int outside) {
+    return outline_needed ? outline && inside >= min_cameras && outside == tolerance
+                          : inside >= min_cameras && outside <= tolerance;
+  };
+  std::uint64_t slot = 0;
+  if (!cell_word(point, tolerance, slot)) {
+    short inside = 0, outside = 0;
+    const bool outline = projection_test(views_, point, inside, outside, tolerance);
+    return verdict(outline, inside, outside);
+  }
+  ++tests_;
+  const std::uint64_t lo = slot & camera_bits_;
+  const std::uint64_t hi = (slot >> 1) & camera_bits_;
+  std::uint64_t unknown = ~(lo | hi) & camera_bits_;
+  int outside = bit_count(hi & ~lo);
+  if (outside > tolerance) return false;
+  // Only an unknown camera can show an outline, count a background pixel or fail to count.
+  if (outline_needed && unknown == 0) return false;
+  int inside = bit_count(lo & hi) + outside;
+  int open = bit_count(unknown);  // unknown cameras not yet projected
+  if (inside + open < min_cameras) return false;
+  bool outline = false;
+  // The camera that rejected the last point goes first: neighbouring candidates tend to fall
+  // off the hull in the same view.
+  std::uint64_t next = unknown & reject_bit_;
+  if (next == 0) next = unknown & (~unknown + 1);  // the lowest
+  while (next != 0) {
+    unknown &= ~next;
+    --open;
+    ++projections_;
+    const View& view = table_[static_cast<std::size_t>(std::countr_zero(next)) >> 1];
+    const double* p = view.p;
+    const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);
+    const double u = (p[0] * point.x + p[1] * point.y + p[2] * point.z + p[3]) * inv_w;
+    const double v = (p[4] * point.x + p[5] * point.y + p[6] * point.z + p[7]) * inv_w;
+    if (u > -1.0 && u < view.cam_width && v > -1.0 && v < view.cam_height) {
+      const std::int64_t x = static_cast<std::int64_t>(u);
+      const std::int64_t y = static_cast<std::int64_t>(v);
+      const std::int64_t w = view.width;
+      const unsigned char* px = view.pixels;
+      ++inside;
+      if (px[x + y * w] < kForeground) {
+        if (++outside > tolerance) {
+          reject_bit_ = next;
+          return false;
+        }
+      } else if (!outline) {
+        outline = (x > 0 && px[(x - 1) + y * w] < kForeground) ||
+                  (y > 0 && px[x + (y - 1) * w] < kForeground) ||
+                  (x + 1 < w && px[(x + 1) + y * w] < kForeground) ||
+                  (y + 1 < view.height && px[x + (y + 1) * w] < kForeground);
+      }
+    } else if (inside + open < min_cameras) {
+      return false;
+    }
+    next = unknown & (~unknown + 1);
+  }
+  return verdict(outline, inside, outside);
+}
+
+bool HullGrid::test(const Point3D& point, short& inside, short& outside, short tolerance) {
+  // Outside the grid (or not a number): the plain test. The cell's word is read and written
+  // atomically: prepare() may classify the same cell on another thread at the same time (and
+  // then writes the same word).
+  std::uint64_t slot = 0;
+  if (!cell_word(point, tolerance, slot))
+    return projection_test(views_, point, inside, outside, tolerance);
   // Two bits per camera: lo set for out of frame and interior, hi set for background and
   // interior. Only unknown and background cameras are visited, in list order; the interior
   // cameras before the camera where the test stops (all of them when it does not) are counted

@@ -48,6 +48,14 @@ class HullGrid {
   // projection_test(views, point, inside, outside, tolerance): the same counts and flag.
   bool test(const Point3D& point, short& inside, short& outside, short tolerance);
 
+  // The verdict that projection_test's counts give at `point`: with `outline_needed`, whether
+  // it finds an outline, at least `min_cameras` cameras inside and exactly `tolerance` on
+  // background (a sampler's admissible point); without, whether at least `min_cameras` are
+  // inside and at most `tolerance` on background (a normal's probe). Always the verdict of
+  // test(), but the cameras are visited in any order and the visit ends as soon as the verdict
+  // is known: the cell's known classes first, then the camera that rejected the last point.
+  bool admits(const Point3D& point, short min_cameras, short tolerance, bool outline_needed);
+
   // Classifies the cell holding `point` (for tests with `tolerance`) unless it is classified
   // already, so that a later test there finds it ready. Safe to call from another thread while
   // test() runs (cells are read and written atomically); counts nothing.
@@ -82,6 +90,9 @@ class HullGrid {
   std::uint64_t classify(std::int64_t ix, std::int64_t iy, std::int64_t iz,
                          short tolerance) const;
   unsigned classify_camera(const View& view, const Point3D& centre) const;
+  // The cell word of `point`, classified for `tolerance` if it was not yet; false when the
+  // point lies outside the grid (or the grid is off) and projection_test must answer.
+  bool cell_word(const Point3D& point, short tolerance, std::uint64_t& slot);
 
   const SilhouetteViews& views_;
   std::vector<View> table_;
@@ -97,6 +108,7 @@ class HullGrid {
   std::size_t classified_ = 0;
   std::size_t tests_ = 0;
   std::size_t projections_ = 0;
+  std::uint64_t reject_bit_ = 0;  // admits(): the camera bit that rejected the last point
 };
 
 }  // namespace tervik

@@ -79,6 +79,10 @@ bool probe_inside(Test& test, const Point3D& q, short min_cameras, short toleran
   return inside >= min_cameras && outside <= tolerance;
 }
 
+bool probe_inside(HullGrid& grid, const Point3D& q, short min_cameras, short tolerance) {
+  return grid.admits(q, min_cameras, tolerance, false);
+}
+
 // projection_test over a view set, in the form of HullGrid::test.
 struct PlainTest {
   const SilhouetteViews& views;

@@ -111,6 +111,47 @@ TEST(HullGrid, AgreesWithProjectionTestOnRandomPoints) {
   EXPECT_LT(grid.projections(), grid.tests() * views.size() / 4);
 }
 
+// admits() gives the verdicts of projection_test's counts (a sampler's admissible point, a
+// normal's probe) for every point, minimum and tolerance, whichever camera rejected the point
+// before (the points alternate between kinds, so the rejecting camera keeps changing), and
+// spares projections that test() makes.
+TEST(HullGrid, AdmitsGivesTheVerdictsOfTheCounts) {
+  const SilhouetteViews views = studio();
+  const Point3D lo(-1.2, -1.1, -1.15), hi(1.25, 1.2, 1.1);
+  for (double cell : {0.004, 0.06}) {
+    const std::vector<Point3D> points = test_points(lo, hi, cell, 30000);
+    for (short tolerance : {0, 1}) {
+      for (short min_cameras : {1, 5, 12}) {
+        SCOPED_TRACE("cell " + std::to_string(cell) + " tolerance " + std::to_string(tolerance) +
+                     " min " + std::to_string(min_cameras));
+        HullGrid grid(views, lo, hi, cell), probes(views, lo, hi, cell),
+            counting(views, lo, hi, cell);
+        int admitted[2] = {0, 0}, rejected[2] = {0, 0};
+        for (std::size_t k = 0; k < points.size(); ++k) {
+          const Result a = plain(views, points[k], tolerance);
+          const bool admissible =
+              a.outline && a.inside >= min_cameras && a.outside == tolerance;
+          const bool probe = a.inside >= min_cameras && a.outside <= tolerance;
+          ASSERT_EQ(grid.admits(points[k], min_cameras, tolerance, true), admissible)
+              << "point " << k;
+          ASSERT_EQ(probes.admits(points[k], min_cameras, tolerance, false), probe)
+              << "point " << k;
+          gridded(counting, points[k], tolerance);
+          ++(admissible ? admitted : rejected)[0];
+          ++(probe ? admitted : rejected)[1];
+        }
+        // Both verdicts occur often enough for the agreement to say something.
+        if (min_cameras < 12) EXPECT_GT(admitted[0], 200);
+        EXPECT_GT(admitted[1], 1000);
+        EXPECT_GT(rejected[0], 1000);
+        EXPECT_GT(rejected[1], 1000);
+        EXPECT_LT(grid.projections(), counting.projections());
+        EXPECT_LT(probes.projections(), counting.projections());
+      }
+    }
+  }
+}
+
 // Cells classified ahead by prepare() on another thread, while tests run on this one, with
 // the same or another tolerance (cells prepared for tolerance 0 stop early; a test with
 // tolerance 3 then projects the cameras left unknown): still projection_test's answers.
