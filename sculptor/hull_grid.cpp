@@ -32,6 +32,34 @@ constexpr double kCellWidening = 1e-6;
 constexpr double kRelativeMargin = 1e-9;
 constexpr double kPixelMargin = 1e-6;
 
+// What projection_test finds for `point` in one camera: out of its frame, on background or on
+// foreground; on foreground, and when `outline` is still false, it becomes true where a
+// 4-neighbour pixel is background. The same arithmetic as projection_test, term for term.
+enum class Pixel { kOutOfFrame, kBackground, kForeground };
+
+template <typename View>
+[[gnu::always_inline]] inline Pixel project(const View& view, const Point3D& point,
+                                           bool& outline) {
+  const double* p = view.p;
+  const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);
+  const double u = (p[0] * point.x + p[1] * point.y + p[2] * point.z + p[3]) * inv_w;
+  const double v = (p[4] * point.x + p[5] * point.y + p[6] * point.z + p[7]) * inv_w;
+  if (!(u > -1.0 && u < view.cam_width && v > -1.0 && v < view.cam_height))
+    return Pixel::kOutOfFrame;
+  const std::int64_t x = static_cast<std::int64_t>(u);
+  const std::int64_t y = static_cast<std::int64_t>(v);
+  const std::int64_t w = view.width;
+  const unsigned char* px = view.pixels;
+  if (px[x + y * w] < kForeground) return Pixel::kBackground;
+  if (!outline) {
+    outline = (x > 0 && px[(x - 1) + y * w] < kForeground) ||
+              (y > 0 && px[x + (y - 1) * w] < kForeground) ||
+              (x + 1 < w && px[(x + 1) + y * w] < kForeground) ||
+              (y + 1 < view.height && px[x + (y + 1) * w] < kForeground);
+  }
+  return Pixel::kForeground;
+}
+
 // Folds pixels [xa, xb] of `row` (0 <= xa <= xb < width) into `all_fg` (cleared by a background
 // pixel) and `any_fg` (set by a foreground pixel), eight pixels per 64-bit word: whole words
 // first, then one last word that may overlap them, or one masked word for a short span.
@@ -303,29 +331,15 @@ bool HullGrid::admits(const Point3D& point, short min_cameras, short tolerance,
     --open;
     ++projections_;
     const View& view = table_[static_cast<std::size_t>(std::countr_zero(next)) >> 1];
-    const double* p = view.p;
-    const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);
-    const double u = (p[0] * point.x + p[1] * point.y + p[2] * point.z + p[3]) * inv_w;
-    const double v = (p[4] * point.x + p[5] * point.y + p[6] * point.z + p[7]) * inv_w;
-    if (u > -1.0 && u < view.cam_width && v > -1.0 && v < view.cam_height) {
-      const std::int64_t x = static_cast<std::int64_t>(u);
-      const std::int64_t y = static_cast<std::int64_t>(v);
-      const std::int64_t w = view.width;
-      const unsigned char* px = view.pixels;
+    const Pixel pixel = project(view, point, outline);
+    if (pixel == Pixel::kOutOfFrame) {
+      if (inside + open < min_cameras) return false;
+    } else {
       ++inside;
-      if (px[x + y * w] < kForeground) {
-        if (++outside > tolerance) {
-          reject_bit_ = next;
-          return false;
-        }
-      } else if (!outline) {
-        outline = (x > 0 && px[(x - 1) + y * w] < kForeground) ||
-                  (y > 0 && px[x + (y - 1) * w] < kForeground) ||
-                  (x + 1 < w && px[(x + 1) + y * w] < kForeground) ||
-                  (y + 1 < view.height && px[x + (y + 1) * w] < kForeground);
+      if (pixel == Pixel::kBackground && ++outside > tolerance) {
+        reject_bit_ = next;
+        return false;
       }
-    } else if (inside + open < min_cameras) {
-      return false;
     }
     next = unknown & (~unknown + 1);
   }
@@ -365,30 +379,15 @@ bool HullGrid::test(const Point3D& point, short& inside, short& outside, short t
     }
     // Unknown: projection_test's step for this camera, term for term.
     ++projections_;
-    const View& view = table_[static_cast<std::size_t>(bit) >> 1];
-    const double* p = view.p;
-    const double inv_w = 1.0 / (p[8] * point.x + p[9] * point.y + p[10] * point.z + p[11]);
-    const double u = (p[0] * point.x + p[1] * point.y + p[2] * point.z + p[3]) * inv_w;
-    const double v = (p[4] * point.x + p[5] * point.y + p[6] * point.z + p[7]) * inv_w;
-    if (!(u > -1.0 && u < view.cam_width && v > -1.0 && v < view.cam_height)) continue;
-    const std::int64_t x = static_cast<std::int64_t>(u);
-    const std::int64_t y = static_cast<std::int64_t>(v);
-    const std::int64_t w = view.width;
-    const unsigned char* px = view.pixels;
+    const Pixel pixel = project(table_[static_cast<std::size_t>(bit) >> 1], point, outline);
+    if (pixel == Pixel::kOutOfFrame) continue;
     ++inside;
-    if (px[x + y * w] < kForeground) {
+    if (pixel == Pixel::kBackground) {
       ++outside;
       if (outside > tolerance) {
         inside = static_cast<short>(inside + bit_count(interior & below));
         return outline;
       }
-      continue;
-    }
-    if (!outline) {
-      outline = (x > 0 && px[(x - 1) + y * w] < kForeground) ||
-                (y > 0 && px[x + (y - 1) * w] < kForeground) ||
-                (x + 1 < w && px[(x + 1) + y * w] < kForeground) ||
-                (y + 1 < view.height && px[x + (y + 1) * w] < kForeground);
     }
   }
   inside = static_cast<short>(inside + bit_count(interior));
