@@ -274,7 +274,8 @@ void HullGrid::prepare(const Point3D& point, short tolerance) {
     word.store(classify(ix, iy, iz, tolerance), std::memory_order_relaxed);
 }
 
-bool HullGrid::cell_word(const Point3D& point, short tolerance, std::uint64_t& slot) {
+[[gnu::always_inline]] inline bool HullGrid::cell_word(const Point3D& point, short tolerance,
+                                                    std::uint64_t& slot) {
   if (!enabled_) return false;
   const double fx = (point.x - origin_.x) * inv_cell_;
   const double fy = (point.y - origin_.y) * inv_cell_;
