@@ -577,7 +577,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   // flips that lower the bending smooth it. The flips above look only at faces against their
   // corners' normals, which many of these folds are not: needles standing across the surface,
   // and folds where the normals around them are noisy.
-  fold_flips(hm, added, on_patch);
+  fold_flips(hm, mesh, added, on_patch);
   if (out.holes_left > 0) out.pieces = -1;
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);

@@ -181,8 +181,14 @@ double bend(const OpenMesh::Vec3d& n, const OpenMesh::Vec3d& m) {
 
 }  // namespace
 
-long fold_flips(HoleMesh& hm, const std::vector<HoleMesh::FaceHandle>& faces,
+long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
                 const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip) {
+  // Whether the triangle with area vector n over corners u, v, w faces against the sum of
+  // their normals.
+  const auto against = [&](const OpenMesh::Vec3d& n, VH u, VH v, VH w) {
+    return (n | to_vec(mesh.normals[std::size_t(u.idx())] + mesh.normals[std::size_t(v.idx())] +
+                       mesh.normals[std::size_t(w.idx())])) < 0.0;
+  };
   const auto area = [&](HoleMesh::FaceHandle f) {
     auto it = hm.cfv_iter(f);
     const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
@@ -212,9 +218,14 @@ long fold_flips(HoleMesh& hm, const std::vector<HoleMesh::FaceHandle>& faces,
     // a-c and c-b (of the first face), b-d and d-a (of the second).
     const auto ac = hm.next_halfedge_handle(h0), cb = hm.next_halfedge_handle(ac);
     const auto bd = hm.next_halfedge_handle(h1), da = hm.next_halfedge_handle(bd);
-    const OpenMesh::Vec3d pa = hm.point(hm.to_vertex_handle(h0)), pb = hm.point(hm.from_vertex_handle(h0));
-    const OpenMesh::Vec3d pc = hm.point(hm.to_vertex_handle(ac)), pd = hm.point(hm.to_vertex_handle(bd));
+    const VH a = hm.to_vertex_handle(h0), b = hm.from_vertex_handle(h0);
+    const VH c = hm.to_vertex_handle(ac), d = hm.to_vertex_handle(bd);
+    const OpenMesh::Vec3d pa = hm.point(a), pb = hm.point(b), pc = hm.point(c), pd = hm.point(d);
     const OpenMesh::Vec3d m0 = (pa - pd) % (pc - pd), m1 = (pb - pc) % (pd - pc);
+    // No more of the two faces may face against their corners' normals than before: where the
+    // rim itself is folded, the least bending can lie in turning a patch face over with it.
+    if (int(against(m0, d, a, c)) + int(against(m1, c, b, d)) > int(against(n0, b, a, c)) + int(against(n1, a, b, d)))
+      continue;
     const OpenMesh::Vec3d sac = across(ac), scb = across(cb), sbd = across(bd), sda = across(da);
     const double before = bend(n0, n1) + bend(n0, sac) + bend(n0, scb) + bend(n1, sbd) + bend(n1, sda);
     const double after = bend(m0, m1) + bend(m0, sac) + bend(m1, scb) + bend(m1, sbd) + bend(m0, sda);
