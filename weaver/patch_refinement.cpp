@@ -189,19 +189,29 @@ long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh
     return (n | to_vec(mesh.normals[std::size_t(u.idx())] + mesh.normals[std::size_t(v.idx())] +
                        mesh.normals[std::size_t(w.idx())])) < 0.0;
   };
-  const auto area = [&](HoleMesh::FaceHandle f) {
-    auto it = hm.cfv_iter(f);
-    const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
-    return OpenMesh::Vec3d((b - a) % (c - a));
+  // Each face's area vector, worked out once (and again after a flip changes the face).
+  std::vector<OpenMesh::Vec3d> cached(hm.n_faces());
+  std::vector<char> known(hm.n_faces(), 0);
+  const auto area = [&](HoleMesh::FaceHandle f) -> const OpenMesh::Vec3d& {
+    const auto i = std::size_t(f.idx());
+    if (!known[i]) {
+      auto it = hm.cfv_iter(f);
+      const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
+      cached[i] = (b - a) % (c - a);
+      known[i] = 1;
+    }
+    return cached[i];
   };
   // The area vector of the face across the edge of half-edge h (zero on the boundary).
   const auto across = [&](HoleMesh::HalfedgeHandle h) {
     const auto g = hm.face_handle(hm.opposite_halfedge_handle(h));
     return g.is_valid() ? area(g) : OpenMesh::Vec3d(0.0, 0.0, 0.0);
   };
+  // The edges of the faces that lie on a crease.
   std::vector<HoleMesh::EdgeHandle> stack;
   for (const auto f : faces)
-    for (const auto e : hm.fe_range(f)) stack.push_back(e);
+    for (const auto h : hm.fh_range(f))
+      if (bend(area(f), across(h)) > kCrease) stack.push_back(hm.edge_handle(h));
   std::size_t budget = 10 * stack.size() + 100;  // each flip lowers the bending; guards rounding
   long flips = 0;
   while (!stack.empty() && budget > 0) {
@@ -211,7 +221,6 @@ long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh
     const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
     const auto f0 = hm.face_handle(h0), f1 = hm.face_handle(h1);
     const OpenMesh::Vec3d n0 = area(f0), n1 = area(f1);
-    // Only a crease is looked at.
     if (bend(n0, n1) <= kCrease || !may_flip(f0, f1) || !hm.is_flip_ok(e)) continue;
     --budget;
     // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d); the quad's sides are
@@ -235,6 +244,7 @@ long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh
     const double s1 = (pb - pc).sqrnorm() + (pd - pc).sqrnorm() + (pb - pd).sqrnorm();
     if (!(after < before - 1e-9) || needle(m0, s0) || needle(m1, s1)) continue;
     hm.flip(e);
+    known[std::size_t(f0.idx())] = known[std::size_t(f1.idx())] = 0;
     ++flips;
     for (const auto h : {ac, cb, bd, da}) stack.push_back(hm.edge_handle(h));
   }
