@@ -568,9 +568,16 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   // too (the callers copy every face of hm back, the old ones included).
   std::vector<HoleMesh::FaceHandle> added;
   for (std::size_t f = faces_before; f < hm.n_faces(); ++f) added.emplace_back(int(f));
-  normal_flips(hm, mesh, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+  const auto on_patch = [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
     return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
-  });
+  };
+  normal_flips(hm, mesh, added, on_patch);
+  // Where a patch meets its rim across a crease (mostly a triangle over a few rim corners that
+  // folds back over a rim face, or over a patch face beside it, where the rim is twisted),
+  // flips that lower the bending smooth it. The flips above look only at faces against their
+  // corners' normals, which many of these folds are not: needles standing across the surface,
+  // and folds where the normals around them are noisy.
+  fold_flips(hm, mesh, added, on_patch);
   if (out.holes_left > 0) out.pieces = -1;
   out.faces_added = long(hm.n_faces() - faces_before);
   out.vertices_added = long(hm.n_vertices() - vertices_before);

@@ -12,6 +12,10 @@ using VH = HoleMesh::VertexHandle;
 
 // Edges longer than this times the local wanted length are split.
 constexpr double kSplitFactor = 4.0 / 3.0;
+// Two faces whose normals are more than 60 degrees apart (1 - cos over this) meet in a crease,
+// which fold_flips tries to smooth. (From 90 degrees fewer inward faces went on the sphere
+// clouds; from 46 about as many as from 60, with nearly twice the flips.)
+constexpr double kCrease = 0.5;
 
 bool interior(const HoleMesh& hm, HoleMesh::EdgeHandle e, const OpenMesh::FPropHandleT<int>& prop,
               int id) {
@@ -162,6 +166,87 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMe
       }
     }
     todo.swap(next);
+  }
+  return flips;
+}
+
+namespace {
+
+// 1 - cos of the angle between the normals of two faces given by their area vectors: 0 where
+// they lie flat, 2 where one folds back onto the other (0 for a degenerate one).
+double bend(const OpenMesh::Vec3d& n, const OpenMesh::Vec3d& m) {
+  const double l = n.norm() * m.norm();
+  return l > 0.0 ? 1.0 - (n | m) / l : 0.0;
+}
+
+}  // namespace
+
+long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
+                const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip) {
+  // Whether the triangle with area vector n over corners u, v, w faces against the sum of
+  // their normals.
+  const auto against = [&](const OpenMesh::Vec3d& n, VH u, VH v, VH w) {
+    return (n | to_vec(mesh.normals[std::size_t(u.idx())] + mesh.normals[std::size_t(v.idx())] +
+                       mesh.normals[std::size_t(w.idx())])) < 0.0;
+  };
+  // Each face's area vector, worked out once (and again after a flip changes the face).
+  std::vector<OpenMesh::Vec3d> cached(hm.n_faces());
+  std::vector<char> known(hm.n_faces(), 0);
+  const auto area = [&](HoleMesh::FaceHandle f) -> const OpenMesh::Vec3d& {
+    const auto i = std::size_t(f.idx());
+    if (!known[i]) {
+      auto it = hm.cfv_iter(f);
+      const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
+      cached[i] = (b - a) % (c - a);
+      known[i] = 1;
+    }
+    return cached[i];
+  };
+  // The area vector of the face across the edge of half-edge h (zero on the boundary).
+  const auto across = [&](HoleMesh::HalfedgeHandle h) {
+    const auto g = hm.face_handle(hm.opposite_halfedge_handle(h));
+    return g.is_valid() ? area(g) : OpenMesh::Vec3d(0.0, 0.0, 0.0);
+  };
+  // The edges of the faces that lie on a crease.
+  std::vector<HoleMesh::EdgeHandle> stack;
+  for (const auto f : faces)
+    for (const auto h : hm.fh_range(f))
+      if (bend(area(f), across(h)) > kCrease) stack.push_back(hm.edge_handle(h));
+  std::size_t budget = 10 * stack.size() + 100;  // each flip lowers the bending; guards rounding
+  long flips = 0;
+  while (!stack.empty() && budget > 0) {
+    const auto e = stack.back();
+    stack.pop_back();
+    if (hm.is_boundary(e)) continue;
+    const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
+    const auto f0 = hm.face_handle(h0), f1 = hm.face_handle(h1);
+    const OpenMesh::Vec3d n0 = area(f0), n1 = area(f1);
+    if (bend(n0, n1) <= kCrease || !may_flip(f0, f1) || !hm.is_flip_ok(e)) continue;
+    --budget;
+    // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d); the quad's sides are
+    // a-c and c-b (of the first face), b-d and d-a (of the second).
+    const auto ac = hm.next_halfedge_handle(h0), cb = hm.next_halfedge_handle(ac);
+    const auto bd = hm.next_halfedge_handle(h1), da = hm.next_halfedge_handle(bd);
+    const VH a = hm.to_vertex_handle(h0), b = hm.from_vertex_handle(h0);
+    const VH c = hm.to_vertex_handle(ac), d = hm.to_vertex_handle(bd);
+    const OpenMesh::Vec3d pa = hm.point(a), pb = hm.point(b), pc = hm.point(c), pd = hm.point(d);
+    const OpenMesh::Vec3d m0 = (pa - pd) % (pc - pd), m1 = (pb - pc) % (pd - pc);
+    // No more of the two faces may face against their corners' normals than before: where the
+    // rim itself is folded, the least bending can lie in turning a patch face over with it.
+    if (int(against(m0, d, a, c)) + int(against(m1, c, b, d)) > int(against(n0, b, a, c)) + int(against(n1, a, b, d)))
+      continue;
+    const OpenMesh::Vec3d sac = across(ac), scb = across(cb), sbd = across(bd), sda = across(da);
+    const double before = bend(n0, n1) + bend(n0, sac) + bend(n0, scb) + bend(n1, sbd) + bend(n1, sda);
+    const double after = bend(m0, m1) + bend(m0, sac) + bend(m1, scb) + bend(m1, sbd) + bend(m0, sda);
+    // Neither new triangle may be a needle (twice its area under 1e-3 of its squared sides).
+    const auto needle = [](const OpenMesh::Vec3d& n, double sides) { return n.norm() < 1e-3 * sides; };
+    const double s0 = (pa - pd).sqrnorm() + (pc - pd).sqrnorm() + (pa - pc).sqrnorm();
+    const double s1 = (pb - pc).sqrnorm() + (pd - pc).sqrnorm() + (pb - pd).sqrnorm();
+    if (!(after < before - 1e-9) || needle(m0, s0) || needle(m1, s1)) continue;
+    hm.flip(e);
+    known[std::size_t(f0.idx())] = known[std::size_t(f1.idx())] = 0;
+    ++flips;
+    for (const auto h : {ac, cb, bd, da}) stack.push_back(hm.edge_handle(h));
   }
   return flips;
 }

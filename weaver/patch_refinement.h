@@ -41,6 +41,16 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
 long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
                   const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip);
 
+// Flips edges of the given faces where the two faces beside the edge meet in a crease (their
+// normals more than 60 degrees apart) and the flip lowers the bending of the quad they make
+// (the sum of 1 - cos of the angles between the face normals across its diagonal and its four
+// sides), leaving no needle; may_flip(f, g) tells whether the edge between faces f and g may be
+// flipped. A flip may not leave more of the two faces against the sum of their corners' normals
+// (mesh.normals) than before. Looks again at the quad's sides after each flip. Returns the flips
+// made.
+long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
+                const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip);
+
 // Moves each vertex of `fresh` within its tangent plane (mesh.normals) to a place where fewer
 // of its faces face against the sum of their corners' normals, where such a place is found;
 // `sweeps` passes. Returns the moves made.

@@ -203,6 +203,75 @@ TEST(HoleFilling, OnlyHolesOfMarkedVerticesAreClosed) {
   }
 }
 
+// The faces around one small hole of the mesh woven from a sculpted sphere (radius 0.5 about
+// the origin, 4 x 10^4 points): their corners' positions and point normals, and the hole's loop.
+struct SculptedRim {
+  std::vector<Point3D> vertices, normals;
+  std::vector<Coord3D<long long>> faces;
+  std::vector<long long> loop;
+};
+
+TEST(HoleFilling, PatchOnATwistedRimFoldsNeitherItNorTheRim) {
+  const SculptedRim rims[] = {
+      // Three corners: the one triangle over them faces into the sphere, beside a rim face.
+      {{{-0.13911, -0.16423, 0.44920}, {-0.13609, -0.16369, 0.45025}, {-0.13074, -0.14454, 0.46437},
+        {-0.13577, -0.16364, 0.45088}, {-0.14461, -0.16586, 0.44763}, {-0.13621, -0.16502, 0.45054},
+        {-0.13617, -0.16722, 0.45145}, {-0.13713, -0.16693, 0.45115}, {-0.13694, -0.16297, 0.45012},
+        {-0.13800, -0.17848, 0.44519}},
+       {{-0.370, 0.259, 0.892}, {-0.370, 0.259, 0.892}, {-0.330, 0.178, 0.927}, {-0.370, 0.259, 0.892},
+        {-0.370, 0.259, 0.892}, {-0.370, 0.259, 0.892}, {-0.370, 0.259, 0.892}, {-0.370, 0.259, 0.892},
+        {-0.370, 0.259, 0.892}, {-0.087, -0.666, 0.741}},
+       {{2, 8, 3}, {2, 3, 6}, {3, 8, 1}, {6, 3, 7}, {1, 0, 5}, {0, 4, 7}, {1, 5, 3}, {5, 0, 7}, {7, 4, 9},
+        {7, 9, 6}},
+       {3, 5, 7}},
+      // Four corners: the least-area pair of triangles folds back over the rim.
+      {{{-0.37524, -0.25169, -0.21075}, {-0.35112, -0.23197, -0.27008}, {-0.38064, -0.24054, -0.21676},
+        {-0.37010, -0.25962, -0.21369}, {-0.37275, -0.25620, -0.21422}, {-0.37652, -0.24964, -0.21387},
+        {-0.38083, -0.23743, -0.21611}, {-0.37869, -0.24213, -0.21593}, {-0.38015, -0.23713, -0.21477},
+        {-0.37598, -0.20157, -0.25740}, {-0.37393, -0.19904, -0.26203}, {-0.34413, -0.25171, -0.26812},
+        {-0.36709, -0.26402, -0.21715}, {-0.36858, -0.26192, -0.21520}, {-0.37236, -0.25684, -0.21649},
+        {-0.38024, -0.24628, -0.20752}, {-0.38480, -0.20674, -0.23852}, {-0.38639, -0.20929, -0.23484}},
+       {{-0.835, -0.539, 0.110}, {-0.822, -0.413, 0.394}, {-0.746, -0.267, 0.610}, {-0.810, -0.581, 0.080},
+        {-0.789, -0.575, 0.216}, {-0.875, -0.483, -0.037}, {-0.746, -0.267, 0.610}, {-0.890, -0.413, -0.193},
+        {-0.746, -0.267, 0.610}, {-0.193, -0.826, -0.529}, {-0.193, -0.826, -0.529}, {-0.633, -0.277, -0.723},
+        {-0.802, -0.597, -0.011}, {-0.825, -0.557, 0.094}, {-0.785, -0.600, 0.153}, {-0.862, -0.343, -0.374},
+        {-0.562, -0.575, -0.595}, {-0.576, -0.512, -0.637}},
+       {{3, 4, 14}, {3, 14, 13}, {13, 14, 12}, {4, 0, 5}, {4, 5, 14}, {0, 15, 5}, {5, 15, 7}, {7, 15, 2},
+        {2, 15, 8}, {2, 8, 6}, {6, 17, 2}, {2, 17, 16}, {2, 16, 9}, {2, 9, 14}, {14, 9, 10}, {14, 10, 1},
+        {11, 12, 14}, {14, 1, 11}},
+       {7, 2, 14, 5}},
+  };
+  for (const SculptedRim& rim : rims) {
+    SCOPED_TRACE(rim.loop.size());
+    RepairMesh m;
+    m.vertices = rim.vertices;
+    m.normals = rim.normals;
+    m.colors.assign(m.vertices.size(), Coord3D<unsigned char>(0, 0, 0));
+    m.faces = rim.faces;
+    std::vector<char> marked(m.vertices.size(), 0);
+    for (const long long v : rim.loop) marked[std::size_t(v)] = 1;
+    const std::size_t kept = m.faces.size();
+    ASSERT_EQ(fill_marked_holes(m, marked, mean_edge_length(m)).holes_closed, 1);
+    // Every face, the rim's included (its edges to the patch may be flipped), faces out of the
+    // sphere, and no new face meets a neighbour at more than 90 degrees.
+    const auto area = [&](const Coord3D<long long>& f) {
+      return cross(m.vertices[std::size_t(f.y)] - m.vertices[std::size_t(f.x)],
+                   m.vertices[std::size_t(f.z)] - m.vertices[std::size_t(f.x)]);
+    };
+    std::map<std::pair<long long, long long>, std::vector<std::size_t>> beside;
+    for (std::size_t f = 0; f < m.faces.size(); ++f) {
+      const auto& t = m.faces[f];
+      EXPECT_GT(dot(area(t), m.vertices[std::size_t(t.x)] + m.vertices[std::size_t(t.y)] + m.vertices[std::size_t(t.z)]), 0.0)
+          << "face " << f;
+      for (int k = 0; k < 3; ++k) beside[{std::min(t[k], t[(k + 1) % 3]), std::max(t[k], t[(k + 1) % 3])}].push_back(f);
+    }
+    for (const auto& [edge, faces] : beside)
+      if (faces.size() == 2 && std::max(faces[0], faces[1]) >= kept)
+        EXPECT_GT(dot(area(m.faces[faces[0]]), area(m.faces[faces[1]])), 0.0)
+            << "edge " << edge.first << "-" << edge.second;
+  }
+}
+
 }  // namespace
 }  // namespace tervik
 

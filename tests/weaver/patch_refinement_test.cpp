@@ -86,6 +86,41 @@ TEST(PatchRefinement, NormalFlipsTurnAFoldOverWhereTheFlipHelps) {
   EXPECT_EQ(normal_flips(z.hm, z.mesh, z.patch.faces, z.in_patch()), 0);
 }
 
+TEST(PatchRefinement, FoldFlipsSmoothACreaseOnlyWhereTheFlipBendsLess) {
+  // The square's fan (0 1 2, 0 2 3) with corner 3 pulled into triangle 0 1 2: face 0 2 3 lies
+  // folded back on it. The other diagonal gives two faces side by side, both facing up.
+  const auto dart = [](FanFixture& x) { x.hm.set_point(HoleMesh::VertexHandle(3), {0.0, 0.5, 0.0}); };
+  const auto down_faces = [](const HoleMesh& hm) {
+    int count = 0;
+    for (auto f : hm.faces()) count += hm.calc_face_normal(f)[2] < 0.0;
+    return count;
+  };
+  FanFixture x(4, 1.0);
+  dart(x);
+  ASSERT_EQ(down_faces(x.hm), 1);
+  EXPECT_EQ(fold_flips(x.hm, x.mesh, x.patch.faces, x.in_patch()), 1);
+  EXPECT_EQ(down_faces(x.hm), 0);
+  EXPECT_TRUE(x.hm.find_halfedge(HoleMesh::VertexHandle(1), HoleMesh::VertexHandle(3)).is_valid());
+  // Not where the edge may not be flipped.
+  FanFixture y(4, 1.0);
+  dart(y);
+  y.hm.property(y.prop, y.patch.faces[0]) = -1;
+  EXPECT_EQ(fold_flips(y.hm, y.mesh, y.patch.faces, y.in_patch()), 0);
+  // Nor where the normals point down: the flip would turn both faces against them.
+  FanFixture z(4, 1.0);
+  dart(z);
+  for (auto& n : z.mesh.normals) n = Point3D(0, 0, -1);
+  EXPECT_EQ(fold_flips(z.hm, z.mesh, z.patch.faces, z.in_patch()), 0);
+  // A roof over the diagonal 0-2, its faces 100 degrees apart: the other diagonal makes a
+  // valley just as sharp, so the crease stays.
+  FanFixture roof(4, 1.0);
+  const double drop = std::tan(50.0 * M_PI / 180.0);  // each face 50 degrees off level
+  roof.hm.set_point(HoleMesh::VertexHandle(1), {0.0, 1.0, -drop});
+  roof.hm.set_point(HoleMesh::VertexHandle(3), {0.0, -1.0, -drop});
+  EXPECT_EQ(fold_flips(roof.hm, roof.mesh, roof.patch.faces, roof.in_patch()), 0);
+  EXPECT_TRUE(roof.hm.find_halfedge(HoleMesh::VertexHandle(0), HoleMesh::VertexHandle(2)).is_valid());
+}
+
 TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
   FanFixture x(16, 2.0);
   quality_flips(x.hm, x.patch, x.prop, {});
