@@ -9,6 +9,7 @@
 #include <queue>
 #include <utility>
 
+#include "weaver/patch_refinement.h"
 #include "weaver/point_tree.h"
 
 namespace tervik {
@@ -171,6 +172,16 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     else if (rise[i] > 0.0) ++out.vertices_moved;
   }
   return out;
+}
+
+long flip_lifted_creases(HoleMesh& hm, RepairMesh& mesh, std::size_t first_new_face) {
+  std::vector<FH> patch;
+  for (std::size_t f = first_new_face; f < hm.n_faces(); ++f) patch.emplace_back(int(f));
+  const long flips = fold_flips(hm, mesh, patch, [&](FH f, FH g) {
+    return std::size_t(f.idx()) >= first_new_face || std::size_t(g.idx()) >= first_new_face;
+  });
+  if (flips > 0) from_hole_mesh(hm, mesh);
+  return flips;
 }
 
 }  // namespace tervik

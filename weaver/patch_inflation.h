@@ -12,6 +12,7 @@
 
 #include "common/patch.h"
 #include "weaver/hole_mesh.h"
+#include "weaver/manifold_repair.h"
 #include "weaver/point_tree.h"
 
 namespace tervik {
@@ -35,5 +36,13 @@ struct PatchInflation {
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
                                double reach, const PointTree* tree = nullptr,
                                const std::vector<std::uint32_t>* point_of = nullptr);
+
+// After lifting: flips the edges of hm's faces numbered from `first_new_face` on (the patches),
+// and those between them and the faces beside them, where two faces meet in a crease and the
+// flip lowers the bending (fold_flips, guarded by the point normals in mesh.normals), then
+// rewrites mesh's vertices and faces from hm if any edge was flipped. Lifting moves each vertex
+// by a ray of its own, and where neighbouring rays rose by different amounts a patch creases.
+// Returns the flips made.
+long flip_lifted_creases(HoleMesh& hm, RepairMesh& mesh, std::size_t first_new_face);
 
 }  // namespace tervik

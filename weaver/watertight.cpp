@@ -74,9 +74,11 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   const std::size_t kept = m.faces.size() - std::size_t(report.holes.faces_added);
   if (closed.n_vertices() > old_vertices && !points.empty()) {
     // Patches over large holes span the inside of the object: they are lifted onto the points.
-    inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of);
+    const PatchInflation lifted =
+        inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of);
     for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
       m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
+    if (lifted.vertices_moved > 0) flip_lifted_creases(closed, m, kept);
   }
   if (report.holes.holes_left == 0 && report.holes.faces_refused == 0) {
     // Handles are mostly where the triangulation struggled, around the holes: the search for

@@ -125,5 +125,51 @@ TEST(PatchInflation, RenumberedTreeGivesTheSameLiftingAsAFreshOne) {
   }
 }
 
+// After lifting, a fold in the patch (a vertex pushed across its neighbour, as rays of different
+// rises leave it) is flipped away, the mesh's faces follow hm's, and the faces before
+// `first_new_face` are left as they are.
+TEST(PatchInflation, LiftedCreasesAreFlippedAndTheMeshFollows) {
+  // How many faces of hm face down (the disc faces +z).
+  const auto down = [](const HoleMesh& hm) {
+    int n = 0;
+    for (auto f : hm.faces()) {
+      auto it = hm.cfv_iter(f);
+      const auto a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
+      n += OpenMesh::cross(b - a, c - a)[2] < 0.0;
+    }
+    return n;
+  };
+  const auto folded = [] {
+    HoleMesh hm = flat_disc(false);
+    // A vertex of the third ring pushed past the next ring's vertex outside it: the face
+    // between them turns over.
+    const HoleMesh::VertexHandle v(int((kRings - 3) * kAround));
+    hm.set_point(v, hm.point(v) * 1.6 + OpenMesh::Vec3d(0.0, 0.0, 0.02));
+    return hm;
+  };
+  HoleMesh hm = folded();
+  ASSERT_GT(down(hm), 0);
+  RepairMesh mesh;
+  from_hole_mesh(hm, mesh);
+  mesh.normals.assign(mesh.vertices.size(), Point3D(0.0, 0.0, 1.0));
+  const std::size_t faces = hm.n_faces();
+  EXPECT_GT(flip_lifted_creases(hm, mesh, 0), 0);
+  EXPECT_EQ(down(hm), 0);
+  RepairMesh expected;
+  from_hole_mesh(hm, expected);
+  EXPECT_EQ(mesh.faces, expected.faces);
+  EXPECT_EQ(mesh.vertices, expected.vertices);
+  EXPECT_EQ(hm.n_faces(), faces);
+  // The same fold among faces that are not the patch's stays.
+  HoleMesh kept = folded();
+  RepairMesh untouched;
+  from_hole_mesh(kept, untouched);
+  untouched.normals.assign(untouched.vertices.size(), Point3D(0.0, 0.0, 1.0));
+  const auto before = untouched.faces;
+  EXPECT_EQ(flip_lifted_creases(kept, untouched, kept.n_faces()), 0);
+  EXPECT_EQ(untouched.faces, before);
+  EXPECT_GT(down(kept), 0);
+}
+
 }  // namespace
 }  // namespace tervik
