@@ -17,10 +17,23 @@ using FH = HoleMesh::FaceHandle;
 constexpr double kMinAgreement = 0.5;
 // Bits cut off from the largest piece with fewer faces than this share of what is left of it go.
 constexpr double kCutOffShare = 0.01;
-// Loops longer than this are left as they are: a long loop seen along one normal is too coarse
-// a picture to tell a tangle from a curved rim (widening loops of up to 48 corners turned more
-// faces on the sparse sphere than it set right).
+// Tangled loops of up to this many corners are widened wherever they are found.
 constexpr std::size_t kMaxLoop = 24;
+// Longer loops, up to this many corners, are widened only where the widening passes the two
+// tests below (keeps_long_widening); loops longer still are left as they are (widening loops of
+// up to 256 corners or of any length set right no more faces than up to 128).
+constexpr std::size_t kMaxGuardedLoop = 128;
+// A longer loop's widening is undone where the corners of the faces it removed rise along their
+// mean normal by more than this share of the mesh's size (its bounding box's diagonal). The patch
+// over the wider hole is a membrane spanned by the new rim: over a region that deep (a bend of
+// the surface, as on sparse clouds) it cuts the bend's chord, away from the points it replaced,
+// and costs coverage (up to a point per loop); on dense clouds the widened regions rise less.
+// Tried: 0.03 kept too few of the useful widenings, 0.05 let costly ones through.
+constexpr double kMostRise = 0.04;
+// It is undone too where it reaches a hole more than this many times as long as its loop: the
+// hole's patch would then be made anew over the joined rim (a loop of 34 corners joined to one
+// of 665 on a sparse sphere cost 1.7 points of coverage).
+constexpr std::size_t kMostHoleRatio = 4;
 // A loop's widening may remove at most this many faces per corner, and kMostExtra more; past
 // that it is undone (the loop lies in a region too tangled to open).
 constexpr std::size_t kMostPerCorner = 8;
@@ -59,8 +72,8 @@ bool crosses_itself(const Flat& f) {
   return false;
 }
 
-// Appends the corners of hm's tangled loops of at most kMaxLoop corners to `corners` (one list
-// per loop) and returns how many there are: loops that wind clockwise or cross themselves,
+// Appends the corners of hm's tangled loops of at most kMaxGuardedLoop corners to `corners` (one
+// list per loop) and returns how many there are: loops that wind clockwise or cross themselves,
 // seen along their mean normal.
 // Clockwise rims of pieces other than the largest (piece[f] for each face f of hm) are
 // detached pieces' rims, not tangles. Looks for loops only from the half-edges listed in
@@ -85,7 +98,7 @@ long tangled_loops(const HoleMesh& hm, const RepairMesh& mesh, const std::vector
       seen[std::size_t(g.idx())] = 1;
       loop.push_back(g);
     }
-    if (loop.size() < 3 || loop.size() > kMaxLoop) continue;
+    if (loop.size() < 3 || loop.size() > kMaxGuardedLoop) continue;
     Point3D sum, centre;
     for (HH g : loop) {
       const VH v = hm.from_vertex_handle(g);
@@ -160,11 +173,55 @@ void smaller_fans(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<
     if (root(int(i)) != keep) out.push_back(faces[i]);
 }
 
+// Whether the widening of a loop longer than kMaxLoop (corners: its corners; removed: the faces
+// it removed) is kept: the corners of those faces rise along their mean point normal by at most
+// `most_rise`, and none of them lies on another hole of more than kMostHoleRatio times as many
+// corners as the loop (hm's holes: those of the earlier rounds included).
+bool keeps_long_widening(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<long long>& corners,
+                         const std::vector<std::size_t>& removed, double most_rise) {
+  std::vector<long long> around;
+  for (const std::size_t f : removed)
+    for (int c = 0; c < 3; ++c) around.push_back(mesh.faces[f][c]);
+  std::sort(around.begin(), around.end());
+  around.erase(std::unique(around.begin(), around.end()), around.end());
+  Point3D sum, centre;
+  for (const long long v : around) {
+    sum += mesh.normals[std::size_t(v)];
+    centre += mesh.vertices[std::size_t(v)] / double(around.size());
+  }
+  if (norm(sum) == 0.0) return false;
+  const Point3D n = sum / norm(sum);
+  double low = 0.0, high = 0.0;
+  for (const long long v : around) {
+    const double h = dot(mesh.vertices[std::size_t(v)] - centre, n);
+    low = std::min(low, h);
+    high = std::max(high, h);
+  }
+  if (high - low > most_rise) return false;
+  std::vector<long long> own = corners;
+  std::sort(own.begin(), own.end());
+  const std::size_t longest = kMostHoleRatio * corners.size();
+  for (const long long v : around) {
+    if (std::binary_search(own.begin(), own.end(), v)) continue;
+    for (const HH h : hm.voh_range(VH(int(v)))) {
+      if (!hm.is_boundary(h)) continue;
+      std::size_t length = 0;
+      HH g = h;
+      do {
+        if (++length > longest) return false;
+        g = hm.next_halfedge_handle(g);
+      } while (g != h);
+    }
+  }
+  return true;
+}
+
 // Removes every face at the given vertices, then, at each vertex this leaves with several fans,
 // every fan but the largest, until no vertex has several; or, where that would remove more than
-// `most` faces, nothing. Returns the faces removed.
+// `most` faces, or for a loop longer than kMaxLoop where keeps_long_widening (with `most_rise`)
+// refuses it, nothing. Returns the faces removed.
 long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
-           const std::vector<long long>& corners, std::size_t most) {
+           const std::vector<long long>& corners, std::size_t most, double most_rise) {
   std::vector<std::size_t> removed, next;
   for (long long v : corners)
     for (const FH f : hm.vf_range(VH(int(v)))) next.push_back(std::size_t(f.idx()));
@@ -185,6 +242,10 @@ long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     next.clear();
     for (long long v : touched) smaller_fans(mesh, hm, gone, v, next);
+  }
+  if (corners.size() > kMaxLoop && !keeps_long_widening(mesh, hm, corners, removed, most_rise)) {
+    for (std::size_t f : removed) gone[f] = 0;
+    return 0;
   }
   return long(removed.size());
 }
@@ -315,10 +376,19 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   hm.request_vertex_status();
   std::vector<int> part;  // the parts of the largest piece as the last round left them
   int parts = 0;
+  double most_rise = 0.0;  // for loops longer than kMaxLoop: kMostRise of the mesh's size
+  if (std::any_of(corners.begin(), corners.end(), [](const auto& loop) { return loop.size() > kMaxLoop; })) {
+    Point3D low = mesh.vertices.front(), high = low;
+    for (const Point3D& p : mesh.vertices) {
+      low = Point3D(std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z));
+      high = Point3D(std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z));
+    }
+    most_rise = kMostRise * norm(high - low);
+  }
   for (int round = 0; round < rounds && !corners.empty(); ++round) {
     long removed = 0;
     for (const auto& loop : corners)
-      removed += widen(mesh, hm, gone, loop, kMostPerCorner * loop.size() + kMostExtra);
+      removed += widen(mesh, hm, gone, loop, kMostPerCorner * loop.size() + kMostExtra, most_rise);
     if (removed == 0) break;
     out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest, part, parts);
     const std::size_t listed = rims.size();
