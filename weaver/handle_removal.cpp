@@ -16,6 +16,10 @@
 namespace tervik {
 namespace {
 
+// The radius of the one further search made while handles are left, as a multiple of the given
+// radius (loops up to about half again as long).
+constexpr double kWiderRadius = 1.5;
+
 using VH = HoleMesh::VertexHandle;
 using FH = HoleMesh::FaceHandle;
 using HH = HoleMesh::HalfedgeHandle;
@@ -302,22 +306,39 @@ HandleRemoval remove_handles(RepairMesh& mesh, double radius, int rounds, std::o
   // a non-separating loop removes one, so the search stops when none are left.
   const long pieces = piece_count ? *piece_count : component_count(mesh);
   double mean_edge = 0.0;  // measured once, when the first caps need it
-  for (int round = 0; round < rounds; ++round) {
+  bool widened = false;    // the one search with the wider radius has been made
+  bool given = closed != nullptr;  // *closed still describes mesh
+  for (int round = 0;; ++round) {
     const long genus = (2 * pieces - out.euler_after) / 2;
     if (genus <= 0) break;
+    // Once the rounds are spent, or a search finds nothing, while handles are left: one more
+    // search with a radius half again as large. Flipping edges for smoother patches can
+    // lengthen the shortest loop around a small handle past the radius.
+    if (round >= rounds) {
+      if (widened) break;
+      widened = true;
+      radius *= kWiderRadius;
+    }
     HoleMesh built;
-    if (round > 0 || closed == nullptr) {
+    if (!given) {
       long refused = 0;
       to_hole_mesh(mesh, refused, built);
       if (refused > 0) break;
     }
-    const HoleMesh& hm = round > 0 || closed == nullptr ? built : *closed;
+    const HoleMesh& hm = given ? *closed : built;
     const auto loops =
         find_handle_loops(hm, radius, std::size_t(genus), round == 0 ? first_seeds : std::vector<VH>());
-    if (loops.empty()) break;
+    if (loops.empty()) {
+      if (widened) break;
+      widened = true;
+      radius *= kWiderRadius;
+      --round;  // the same round again, wider
+      continue;
+    }
     const std::size_t faces_before = mesh.faces.size(), vertices_before = mesh.vertices.size();
     cut_along_loops(mesh, hm, loops);
-    if (round == 0 && closed != nullptr) closed->clear();
+    if (given) closed->clear();
+    given = false;
     // Only the cuts are open: each loop vertex and its copy are marked, and only loops of
     // marked vertices are capped.
     std::vector<char> cut(mesh.vertices.size(), 0);

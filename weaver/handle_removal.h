@@ -45,7 +45,9 @@ void cut_along_loops(RepairMesh& mesh, const HoleMesh& hm,
 
 // Removes the handles of the closed, manifold, consistently oriented `mesh` whose loops fit in
 // a geodesic region of radius `radius`, in up to `rounds` rounds (a round finds loops, cuts
-// along all of them and caps the cuts). `euler`, when given, is the mesh's Euler
+// along all of them and caps the cuts). While handles are left (the Euler characteristic is
+// below twice the pieces) and a round finds none, or the rounds are spent, one further search
+// is made with 1.5 times the radius. `euler`, when given, is the mesh's Euler
 // characteristic (the hole filler reports it), which saves counting the edges; `closed`, when
 // given, is mesh as a half-edge mesh (as fill_holes leaves it), which saves building one; it is
 // cleared once the first round has cut along its loops, so that the caps reuse its memory.

@@ -202,6 +202,20 @@ TEST(HandleRemoval, WideTorusKeepsItsHandle) {
   expect_closed(thin, 2);
 }
 
+// A tube whose rings are a little too long for a region of the given radius: while the handle
+// is left, one search with half again the radius finds it (the wide torus above keeps its
+// handle through that search too).
+TEST(HandleRemoval, HandleJustWiderThanTheRadiusIsFoundByTheWiderSearch) {
+  RepairMesh m = torus(1.0, 0.24, 40, 12);
+  const double radius = 4.0 * mean_edge_length(m);
+  long refused = 0;
+  ASSERT_TRUE(find_handle_loops(to_hole_mesh(m, refused), radius).empty());
+  const HandleRemoval r = remove_handles(m, radius);
+  EXPECT_EQ(r.handles, 1);
+  EXPECT_EQ(r.euler_after, 2);
+  expect_closed(m, 2);
+}
+
 TEST(HandleRemoval, SearchStartsAtTheGivenSeeds) {
   // Every ring around a thin torus's tube is a handle loop; the first one found lies where the
   // regions start growing: at vertex 0 (ring 0) by default, at the seed when one is given.
