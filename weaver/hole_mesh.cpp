@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <tuple>
-#include <unordered_map>
 
 #include "weaver/vertex_sort.h"
 
@@ -300,39 +299,41 @@ std::vector<int> collect_garbage(HoleMesh& hm) {
   deleted.assign(hm.n_edges(), 0);
   for (std::size_t e = 0; e < deleted.size(); ++e) deleted[e] = hm.status(HoleMesh::EdgeHandle(int(e))).deleted();
   const std::size_t edges_kept = sweep(deleted, edge_moves);
-  // New handles of the elements that move.
-  std::unordered_map<int, int> new_halfedge, new_face;
-  for (const auto& [from, to] : edge_moves) {
-    new_halfedge[2 * from] = 2 * to;
-    new_halfedge[2 * from + 1] = 2 * to + 1;
-  }
-  for (const auto& [from, to] : face_moves) new_face[from] = to;
+  // New handles of the elements that move. Only elements past the kept ones move (each into the
+  // place of a deleted one), so the new index of each element there (-1: deleted) is all the
+  // lookup needs.
+  std::vector<int> edge_to(hm.n_edges() - edges_kept, -1), face_to(hm.n_faces() - faces_kept, -1);
+  for (const auto& [from, to] : edge_moves) edge_to[std::size_t(from) - edges_kept] = to;
+  for (const auto& [from, to] : face_moves) face_to[std::size_t(from) - faces_kept] = to;
   const auto moved_h = [&](HH h) {
-    const auto it = h.is_valid() ? new_halfedge.find(h.idx()) : new_halfedge.end();
-    return it == new_halfedge.end() ? h : HH(it->second);
+    if (!h.is_valid() || std::size_t(h.idx() / 2) < edges_kept) return h;
+    const int to = edge_to[std::size_t(h.idx() / 2) - edges_kept];
+    return to < 0 ? h : HH(2 * to + (h.idx() & 1));
   };
   const auto moved_f = [&](FH f) {
-    const auto it = f.is_valid() ? new_face.find(f.idx()) : new_face.end();
-    return it == new_face.end() ? f : FH(it->second);
+    if (!f.is_valid() || std::size_t(f.idx()) < faces_kept) return f;
+    const int to = face_to[std::size_t(f.idx()) - faces_kept];
+    return to < 0 ? f : FH(to);
   };
   // The elements that link to a moving one, or move: moving half-edges, the half-edges before
-  // and after them, their start vertices and faces; moving faces and their half-edges.
+  // and after them, their start vertices and faces; moving faces and their half-edges. Each is
+  // listed once (marked as it is), in any order: every one is read before any is written.
   std::vector<int> halfedges, vertices, faces;
+  std::vector<char> listed_h(hm.n_halfedges(), 0), listed_v(hm.n_vertices(), 0), listed_f(hm.n_faces(), 0);
+  const auto list = [](std::vector<int>& to, std::vector<char>& listed, int i) {
+    if (!listed[std::size_t(i)]) listed[std::size_t(i)] = 1, to.push_back(i);
+  };
   for (const auto& [from, to] : edge_moves)
     for (int side = 0; side < 2; ++side) {
       const HH h(2 * from + side);
-      halfedges.insert(halfedges.end(), {h.idx(), hm.prev_halfedge_handle(h).idx(), hm.next_halfedge_handle(h).idx()});
-      vertices.push_back(hm.from_vertex_handle(h).idx());
-      if (hm.face_handle(h).is_valid()) faces.push_back(hm.face_handle(h).idx());
+      for (const HH g : {h, hm.prev_halfedge_handle(h), hm.next_halfedge_handle(h)}) list(halfedges, listed_h, g.idx());
+      list(vertices, listed_v, hm.from_vertex_handle(h).idx());
+      if (hm.face_handle(h).is_valid()) list(faces, listed_f, hm.face_handle(h).idx());
     }
   for (const auto& [from, to] : face_moves) {
-    faces.push_back(from);
+    list(faces, listed_f, from);
     HH h = hm.halfedge_handle(FH(from));
-    for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) halfedges.push_back(h.idx());
-  }
-  for (auto* list : {&halfedges, &vertices, &faces}) {
-    std::sort(list->begin(), list->end());
-    list->erase(std::unique(list->begin(), list->end()), list->end());
+    for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) list(halfedges, listed_h, h.idx());
   }
   // Their new links, all read before any is written.
   struct HalfedgeLinks {
