@@ -139,6 +139,14 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm, std::vector<int>* acro
   return true;
 }
 
+// Adds mesh's vertices to the empty hm, all at once: the same as add_vertex for each, which
+// would grow every vertex property one element at a time.
+void add_vertices(const RepairMesh& mesh, HoleMesh& hm) {
+  hm.resize(mesh.vertices.size(), 0, 0);
+  for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
+    hm.set_point(HoleMesh::VertexHandle(int(v)), to_vec(mesh.vertices[v]));
+}
+
 }  // namespace
 
 HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
@@ -153,12 +161,12 @@ void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm, std::vect
   // Edges and faces: build_directly reserves what it needs (a first guess would be one more
   // table to move out of).
   hm.reserve(room(mesh.vertices.size()), 0, 0);
-  for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
+  add_vertices(mesh, hm);
   if (build_directly(mesh, hm, across)) return;
   // Faces one by one, leaving out those that would break the structure.
   hm.clear();
   hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2, mesh.faces.size());
-  for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
+  add_vertices(mesh, hm);
   // OpenMesh reports refused faces on its error stream; the count says it here instead.
   for (const auto& f : mesh.faces) {
     const HoleMesh::VertexHandle a(int(f.x)), b(int(f.y)), c(int(f.z));
