@@ -5,7 +5,6 @@
 #include <array>
 #include <cstdint>
 #include <tuple>
-#include <unordered_map>
 
 #include "weaver/vertex_sort.h"
 
@@ -140,6 +139,14 @@ bool build_directly(const RepairMesh& mesh, HoleMesh& hm, std::vector<int>* acro
   return true;
 }
 
+// Adds mesh's vertices to the empty hm, all at once: the same as add_vertex for each, which
+// would grow every vertex property one element at a time.
+void add_vertices(const RepairMesh& mesh, HoleMesh& hm) {
+  hm.resize(mesh.vertices.size(), 0, 0);
+  for (std::size_t v = 0; v < mesh.vertices.size(); ++v)
+    hm.set_point(HoleMesh::VertexHandle(int(v)), to_vec(mesh.vertices[v]));
+}
+
 }  // namespace
 
 HoleMesh to_hole_mesh(const RepairMesh& mesh, long& refused) {
@@ -154,12 +161,12 @@ void to_hole_mesh(const RepairMesh& mesh, long& refused, HoleMesh& hm, std::vect
   // Edges and faces: build_directly reserves what it needs (a first guess would be one more
   // table to move out of).
   hm.reserve(room(mesh.vertices.size()), 0, 0);
-  for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
+  add_vertices(mesh, hm);
   if (build_directly(mesh, hm, across)) return;
   // Faces one by one, leaving out those that would break the structure.
   hm.clear();
   hm.reserve(mesh.vertices.size(), mesh.faces.size() * 3 / 2, mesh.faces.size());
-  for (const Point3D& p : mesh.vertices) hm.add_vertex(to_vec(p));
+  add_vertices(mesh, hm);
   // OpenMesh reports refused faces on its error stream; the count says it here instead.
   for (const auto& f : mesh.faces) {
     const HoleMesh::VertexHandle a(int(f.x)), b(int(f.y)), c(int(f.z));
@@ -300,39 +307,41 @@ std::vector<int> collect_garbage(HoleMesh& hm) {
   deleted.assign(hm.n_edges(), 0);
   for (std::size_t e = 0; e < deleted.size(); ++e) deleted[e] = hm.status(HoleMesh::EdgeHandle(int(e))).deleted();
   const std::size_t edges_kept = sweep(deleted, edge_moves);
-  // New handles of the elements that move.
-  std::unordered_map<int, int> new_halfedge, new_face;
-  for (const auto& [from, to] : edge_moves) {
-    new_halfedge[2 * from] = 2 * to;
-    new_halfedge[2 * from + 1] = 2 * to + 1;
-  }
-  for (const auto& [from, to] : face_moves) new_face[from] = to;
+  // New handles of the elements that move. Only elements past the kept ones move (each into the
+  // place of a deleted one), so the new index of each element there (-1: deleted) is all the
+  // lookup needs.
+  std::vector<int> edge_to(hm.n_edges() - edges_kept, -1), face_to(hm.n_faces() - faces_kept, -1);
+  for (const auto& [from, to] : edge_moves) edge_to[std::size_t(from) - edges_kept] = to;
+  for (const auto& [from, to] : face_moves) face_to[std::size_t(from) - faces_kept] = to;
   const auto moved_h = [&](HH h) {
-    const auto it = h.is_valid() ? new_halfedge.find(h.idx()) : new_halfedge.end();
-    return it == new_halfedge.end() ? h : HH(it->second);
+    if (!h.is_valid() || std::size_t(h.idx() / 2) < edges_kept) return h;
+    const int to = edge_to[std::size_t(h.idx() / 2) - edges_kept];
+    return to < 0 ? h : HH(2 * to + (h.idx() & 1));
   };
   const auto moved_f = [&](FH f) {
-    const auto it = f.is_valid() ? new_face.find(f.idx()) : new_face.end();
-    return it == new_face.end() ? f : FH(it->second);
+    if (!f.is_valid() || std::size_t(f.idx()) < faces_kept) return f;
+    const int to = face_to[std::size_t(f.idx()) - faces_kept];
+    return to < 0 ? f : FH(to);
   };
   // The elements that link to a moving one, or move: moving half-edges, the half-edges before
-  // and after them, their start vertices and faces; moving faces and their half-edges.
+  // and after them, their start vertices and faces; moving faces and their half-edges. Each is
+  // listed once (marked as it is), in any order: every one is read before any is written.
   std::vector<int> halfedges, vertices, faces;
+  std::vector<char> listed_h(hm.n_halfedges(), 0), listed_v(hm.n_vertices(), 0), listed_f(hm.n_faces(), 0);
+  const auto list = [](std::vector<int>& to, std::vector<char>& listed, int i) {
+    if (!listed[std::size_t(i)]) listed[std::size_t(i)] = 1, to.push_back(i);
+  };
   for (const auto& [from, to] : edge_moves)
     for (int side = 0; side < 2; ++side) {
       const HH h(2 * from + side);
-      halfedges.insert(halfedges.end(), {h.idx(), hm.prev_halfedge_handle(h).idx(), hm.next_halfedge_handle(h).idx()});
-      vertices.push_back(hm.from_vertex_handle(h).idx());
-      if (hm.face_handle(h).is_valid()) faces.push_back(hm.face_handle(h).idx());
+      for (const HH g : {h, hm.prev_halfedge_handle(h), hm.next_halfedge_handle(h)}) list(halfedges, listed_h, g.idx());
+      list(vertices, listed_v, hm.from_vertex_handle(h).idx());
+      if (hm.face_handle(h).is_valid()) list(faces, listed_f, hm.face_handle(h).idx());
     }
   for (const auto& [from, to] : face_moves) {
-    faces.push_back(from);
+    list(faces, listed_f, from);
     HH h = hm.halfedge_handle(FH(from));
-    for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) halfedges.push_back(h.idx());
-  }
-  for (auto* list : {&halfedges, &vertices, &faces}) {
-    std::sort(list->begin(), list->end());
-    list->erase(std::unique(list->begin(), list->end()), list->end());
+    for (int k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) list(halfedges, listed_h, h.idx());
   }
   // Their new links, all read before any is written.
   struct HalfedgeLinks {

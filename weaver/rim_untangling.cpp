@@ -250,45 +250,179 @@ long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
   return long(removed.size());
 }
 
-// Removes the small bits of the largest piece that the widening cut off from the rest of it
-// (slivers between holes, which closed on their own would be flattened spheres). Returns the
-// faces removed. part[f] receives the part of the largest piece that face f was found in (its
-// faces left connected across edges; -1 for other faces and those gone before), and `parts`
-// how many there are.
-long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::vector<char>& gone,
-                  const std::vector<int>& piece, int largest, std::vector<int>& part, int& parts) {
-  part.assign(mesh.faces.size(), -1);
-  std::vector<long> size;
-  std::vector<std::size_t> stack;
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
-    if (gone[f] || part[f] >= 0 || piece[f] != largest) continue;
-    const int id = int(size.size());
-    size.push_back(0);
-    part[f] = id;
-    stack.assign(1, f);
+// Whether the faces `cluster` (gone, connected across edges, all of part `label`) leave the
+// faces of that part around them connected: the faces of the part across from the cluster are
+// joined by a search that keeps to the faces left sharing a vertex with the cluster. That is
+// enough for the part to stay one piece (a path through the cluster goes round it instead);
+// false says nothing. `mark` (per vertex) and `seen` (per face) are zero before and after.
+bool rim_holds(const RepairMesh& mesh, const std::vector<int>& across, const std::vector<char>& gone,
+               const std::vector<int>& part, int label, const std::vector<std::size_t>& cluster,
+               std::vector<char>& mark, std::vector<char>& seen) {
+  const auto face = [&](std::size_t f) { return mesh.faces[f]; };
+  const auto live = [&](int q) { return q >= 0 && !gone[std::size_t(q)] && part[std::size_t(q)] == label; };
+  for (std::size_t f : cluster)
+    for (int c = 0; c < 3; ++c) mark[std::size_t(face(f)[c])] = 1;
+  std::vector<std::size_t> found, stack;
+  long rim = 0;  // faces across from the cluster (a face may count more than once)
+  int start = -1;
+  for (std::size_t f : cluster)
+    for (std::size_t k = 3 * f; k < 3 * f + 3; ++k)
+      if (live(across[k])) ++rim, start = across[k];
+  long reached = 0;
+  if (start >= 0) {
+    seen[std::size_t(start)] = 1;
+    found.push_back(std::size_t(start));
+    stack.push_back(std::size_t(start));
     while (!stack.empty()) {
       const std::size_t g = stack.back();
       stack.pop_back();
-      ++size.back();
       for (std::size_t k = 3 * g; k < 3 * g + 3; ++k) {
         const int q = across[k];
-        if (q >= 0 && !gone[std::size_t(q)] && part[std::size_t(q)] < 0)
-          part[std::size_t(q)] = id, stack.push_back(std::size_t(q));
+        if (!live(q) || seen[std::size_t(q)]) continue;
+        const auto& t = face(std::size_t(q));
+        if (!mark[std::size_t(t.x)] && !mark[std::size_t(t.y)] && !mark[std::size_t(t.z)]) continue;
+        seen[std::size_t(q)] = 1;
+        found.push_back(std::size_t(q));
+        stack.push_back(std::size_t(q));
+      }
+    }
+    for (std::size_t f : cluster)
+      for (std::size_t k = 3 * f; k < 3 * f + 3; ++k)
+        if (live(across[k])) reached += seen[std::size_t(across[k])];
+  }
+  for (std::size_t f : found) seen[f] = 0;
+  for (std::size_t f : cluster)
+    for (int c = 0; c < 3; ++c) mark[std::size_t(face(f)[c])] = 0;
+  return reached == rim;
+}
+
+// Takes out of part `label` the pieces of it that the gone faces `cluster` (connected across
+// edges) may have cut off: searches go out from each face of the part across from the cluster
+// at once, those that meet join, and when at most one group of them is still going, each group
+// that has ended is a whole piece of the faces left, which gets a new part number (and its
+// size, taken from the part's). `flood` (per face) is -1 before and after.
+void split_off(const std::vector<int>& across, const std::vector<char>& gone, std::vector<int>& part,
+               std::vector<long>& size, int label, const std::vector<std::size_t>& cluster, std::vector<int>& flood) {
+  const auto live = [&](int q) { return q >= 0 && !gone[std::size_t(q)] && part[std::size_t(q)] == label; };
+  std::vector<std::vector<std::size_t>> stacks;
+  std::vector<int> parent;
+  std::vector<std::size_t> visited;
+  for (std::size_t f : cluster)
+    for (std::size_t k = 3 * f; k < 3 * f + 3; ++k) {
+      const int q = across[k];
+      if (!live(q) || flood[std::size_t(q)] >= 0) continue;
+      flood[std::size_t(q)] = int(stacks.size());
+      visited.push_back(std::size_t(q));
+      parent.push_back(int(stacks.size()));
+      stacks.push_back({std::size_t(q)});
+    }
+  const auto root = [&](int k) {
+    while (parent[std::size_t(k)] != k) k = parent[std::size_t(k)] = parent[std::size_t(parent[std::size_t(k)])];
+    return k;
+  };
+  std::vector<int> going(stacks.size(), -1);  // the pass that last found the group going
+  for (int pass = 0;; ++pass) {
+    int groups = 0;
+    for (std::size_t k = 0; k < stacks.size(); ++k) {
+      if (stacks[k].empty()) continue;
+      int& at = going[std::size_t(root(int(k)))];
+      if (at != pass) at = pass, ++groups;
+    }
+    if (groups <= 1) break;
+    for (std::size_t k = 0; k < stacks.size(); ++k) {
+      if (stacks[k].empty()) continue;
+      const std::size_t g = stacks[k].back();
+      stacks[k].pop_back();
+      for (std::size_t i = 3 * g; i < 3 * g + 3; ++i) {
+        const int q = across[i];
+        if (!live(q)) continue;
+        if (flood[std::size_t(q)] < 0) {
+          flood[std::size_t(q)] = int(k);
+          visited.push_back(std::size_t(q));
+          stacks[k].push_back(std::size_t(q));
+        } else {
+          const int r = root(int(k)), t = root(flood[std::size_t(q)]);
+          if (r != t) parent[std::size_t(r)] = t;
+        }
       }
     }
   }
-  parts = int(size.size());
-  if (size.size() < 2) return 0;
-  const long most = *std::max_element(size.begin(), size.end());
+  // Groups with no search still going are whole pieces.
+  std::vector<char> ended(stacks.size(), 1);
+  for (std::size_t k = 0; k < stacks.size(); ++k)
+    if (!stacks[k].empty()) ended[std::size_t(root(int(k)))] = 0;
+  std::vector<int> number(stacks.size(), -1);
+  for (std::size_t q : visited) {
+    const int r = root(flood[q]);
+    flood[q] = -1;
+    if (!ended[std::size_t(r)]) continue;
+    if (number[std::size_t(r)] < 0) number[std::size_t(r)] = int(size.size()), size.push_back(0);
+    part[q] = number[std::size_t(r)];
+    ++size[std::size_t(part[q])];
+    --size[std::size_t(label)];
+  }
+}
+
+// Removes the small bits of the largest piece that the widening cut off from the rest of it
+// (slivers between holes, which closed on their own would be flattened spheres). Returns the
+// faces removed. part[f] is the part of the largest piece that face f is in (its faces left
+// connected across edges; -1 for other faces and those gone), size[p] the faces of part p; both
+// are kept up to date from one call to the next: the faces gone since the last call (part >= 0
+// and gone) are taken out, and the parts are split only around the clusters of them whose
+// surroundings do not hold together. Parts are numbered in no particular order.
+long drop_cut_off(const RepairMesh& mesh, const std::vector<int>& across, std::vector<char>& gone,
+                  std::vector<int>& part, std::vector<long>& size) {
+  const std::size_t n = mesh.faces.size();
+  std::vector<std::size_t> went;  // the faces gone since the last call, in the parts
+  for (std::size_t f = 0; f < n; ++f)
+    if (gone[f] && part[f] >= 0) went.push_back(f);
+  if (went.empty()) return 0;
+  // The gone faces in clusters connected across edges (each within one part: parts are
+  // connected), listed one after the other from cluster_start[c].
+  std::vector<char> clustered(n, 0);
+  std::vector<std::size_t> clusters, cluster_start;
+  std::vector<int> cluster_label;
+  for (std::size_t f : went) {
+    if (clustered[f]) continue;
+    cluster_start.push_back(clusters.size());
+    cluster_label.push_back(part[f]);
+    clustered[f] = 1;
+    clusters.push_back(f);
+    for (std::size_t i = cluster_start.back(); i < clusters.size(); ++i) {
+      const std::size_t g = clusters[i];
+      for (std::size_t k = 3 * g; k < 3 * g + 3; ++k) {
+        const int q = across[k];
+        if (q < 0 || !gone[std::size_t(q)] || part[std::size_t(q)] < 0 || clustered[std::size_t(q)]) continue;
+        clustered[std::size_t(q)] = 1;
+        clusters.push_back(std::size_t(q));
+      }
+    }
+  }
+  cluster_start.push_back(clusters.size());
+  for (std::size_t f : went) --size[std::size_t(part[f])], part[f] = -1;
+  std::vector<char> mark(mesh.vertices.size(), 0), seen(n, 0);
+  std::vector<int> flood(n, -1);
+  std::vector<std::size_t> cluster;
+  for (std::size_t c = 0; c + 1 < cluster_start.size(); ++c) {
+    cluster.assign(clusters.begin() + long(cluster_start[c]), clusters.begin() + long(cluster_start[c + 1]));
+    if (!rim_holds(mesh, across, gone, part, cluster_label[c], cluster, mark, seen))
+      split_off(across, gone, part, size, cluster_label[c], cluster, flood);
+  }
+  const long most = size.empty() ? 0 : *std::max_element(size.begin(), size.end());
+  const auto small = [&](long faces) { return faces > 0 && double(faces) < kCutOffShare * double(most); };
+  if (std::none_of(size.begin(), size.end(), small)) return 0;
   long removed = 0;
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    if (part[f] >= 0 && double(size[std::size_t(part[f])]) < kCutOffShare * double(most)) gone[f] = 1, ++removed;
+  for (std::size_t f = 0; f < n; ++f)
+    if (part[f] >= 0 && small(size[std::size_t(part[f])])) gone[f] = 1, part[f] = -1, ++removed;
+  for (long& faces : size)
+    if (small(faces)) faces = 0;
   return removed;
 }
 
 // The pieces of the faces not gone, as pieces_of(across, gone) finds them up to their numbers:
-// the parts of the largest piece (part, parts: as drop_cut_off left them, after the last face
-// went), the other pieces (`first`) where none of their faces went, and the others found again.
+// the parts of the largest piece (part: as drop_cut_off left it, after the last face went; its
+// numbers are below `parts`), the other pieces (`first`) where none of their faces went, and the
+// others found again.
 FacePieces pieces_left(const std::vector<int>& across, const std::vector<char>& gone, const FacePieces& first,
                        const std::vector<int>& part, int parts) {
   std::vector<char> changed(std::size_t(first.count), 0);
@@ -374,8 +508,12 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   hm.request_edge_status();
   hm.request_halfedge_status();
   hm.request_vertex_status();
-  std::vector<int> part;  // the parts of the largest piece as the last round left them
-  int parts = 0;
+  // The parts of the largest piece (all of it, one part, to begin with) and their sizes, as the
+  // last round left them.
+  std::vector<int> part(mesh.faces.size(), -1);
+  std::vector<long> part_size(1, 0);
+  for (std::size_t f = 0; f < part.size(); ++f)
+    if (piece[f] == largest) part[f] = 0, ++part_size[0];
   double most_rise = 0.0;  // for loops longer than kMaxLoop: kMostRise of the mesh's size
   if (std::any_of(corners.begin(), corners.end(), [](const auto& loop) { return loop.size() > kMaxLoop; })) {
     Point3D low = mesh.vertices.front(), high = low;
@@ -390,7 +528,7 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
     for (const auto& loop : corners)
       removed += widen(mesh, hm, gone, loop, kMostPerCorner * loop.size() + kMostExtra, most_rise);
     if (removed == 0) break;
-    out.faces_removed += removed + drop_cut_off(mesh, across, gone, piece, largest, part, parts);
+    out.faces_removed += removed + drop_cut_off(mesh, across, gone, part, part_size);
     const std::size_t listed = rims.size();
     for (std::size_t f = 0; f < gone.size(); ++f)
       if (gone[f] && !hm.status(FH(int(f))).deleted()) {
@@ -406,7 +544,7 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
   if (out.faces_removed > 0) {
     const std::vector<int> order = collect_garbage(hm);
     // No face has gone since the last round's drop_cut_off, whose parts hold.
-    if (pieces != nullptr) *pieces = reorder_pieces(pieces_left(across, gone, first, part, parts), order);
+    if (pieces != nullptr) *pieces = reorder_pieces(pieces_left(across, gone, first, part, int(part_size.size())), order);
     std::size_t k = 0;
     for (std::size_t f = 0; f < mesh.faces.size(); ++f)
       if (!gone[f]) mesh.faces[k++] = mesh.faces[f];

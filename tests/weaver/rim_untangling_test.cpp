@@ -182,6 +182,25 @@ TEST(RimUntangling, PiecesHandedOnFollowASmallerPieceSplitByItsWidening) {
   expect_pieces_of(hm, pieces);
 }
 
+TEST(RimUntangling, BitsCutOffTheLargestPieceGoAndThePiecesHandedOnFollow) {
+  // Folded holes one cell from two corners of the grid (the fold of the test above, and one
+  // folded the other way): each widening cuts a corner off the largest piece, a bit too small
+  // to keep, and the pieces handed on are those of what is left: one.
+  const int n = kGrid;
+  RepairMesh m = grid_with_holes(n, {{n - 3, 1, 2, 2}, {1, n - 3, 2, 2}});
+  m.vertices[std::size_t(2 * (n + 1) + n - 1)].x = double(n - 3) - 0.5;
+  m.vertices[std::size_t((n - 1) * (n + 1) + 1)].x = 3.5;
+  const std::size_t faces_before = m.faces.size();
+  HoleMesh hm;
+  const RimUntangling r = untangle(m, hm);
+  EXPECT_EQ(r.loops_tangled, 2);
+  EXPECT_EQ(r.loops_left, 0);
+  EXPECT_EQ(long(faces_before - m.faces.size()), r.faces_removed);
+  FacePieces pieces;
+  pieces.count = face_pieces(hm, pieces.piece, pieces.largest);
+  EXPECT_EQ(pieces.count, 1);
+}
+
 TEST(RimUntangling, FillingWidensFoldedHoles) {
   RepairMesh m = folded(2);
   EXPECT_GT(fill_holes(m).faces_opened, 0);
