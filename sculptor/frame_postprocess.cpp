@@ -9,10 +9,9 @@
 
 namespace tervik {
 
-void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,
-                       const StageParameters& params, const FrameTimer& timer,
-                       std::vector<Patch>& surface, PostprocessWork& work,
-                       std::ostream& progress, std::ostream& timing) {
+void filter_frame(const StageParameters& params, const FrameTimer& timer,
+                  std::vector<Patch>& surface, PostprocessWork& work, std::ostream& progress,
+                  std::ostream& timing) {
   // 1. Normals re-estimated from the neighbourhoods; the swap keeps both buffers' storage. The
   //    new normals leave the positions as they were, so the smoothing uses the same lists.
   progress << "normals..." << std::endl;
@@ -26,16 +25,26 @@ void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colo
   smooth_surface(surface, work.near, params, progress, work.scratch);
   progress << surface.size() << " points" << std::endl;
   timer.print(timing, "Points and post-filtering: ");
+}
 
+void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views, double step,
+                  unsigned threads, std::vector<Patch>& surface,
+                  std::vector<DepthMap>& depth_maps) {
+  multiview::MultiView<> cameras;
+  cameras.reserve(colour_views.size());
+  for (const auto& view : colour_views) cameras.emplace_back(view.get<0>());
+  depth_maps_pixel(depth_maps, surface, cameras, threads);
+  add_colors(surface, depth_maps, colour_views, step, threads);
+}
+
+void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,
+                       const StageParameters& params, const FrameTimer& timer,
+                       std::vector<Patch>& surface, PostprocessWork& work,
+                       std::ostream& progress, std::ostream& timing) {
+  filter_frame(params, timer, surface, work, progress, timing);
   // 3. Visibility and colour.
   progress << "coloring..." << std::endl;
-  {
-    multiview::MultiView<> cameras;
-    cameras.reserve(colour_views.size());
-    for (const auto& view : colour_views) cameras.emplace_back(view.get<0>());
-    depth_maps_pixel(work.depth_maps, surface, cameras, params.threads);
-  }
-  add_colors(surface, work.depth_maps, colour_views, params.step, params.threads);
+  colour_frame(colour_views, params.step, params.threads, surface, work.depth_maps);
   timer.print(timing, "Points and post-filtering and coloring: ");
 }
 

@@ -25,7 +25,7 @@ struct PostprocessWork {
 //   "normals..."            normals(), which replaces `surface`; "<n> points"
 //   "smoothing surface..."  smooth_surface() on the same neighbourhoods; "<n> points"
 //   timing "Points and post-filtering: <1/t> fps or <t> s/frame"
-//   "coloring..."           depth_maps_pixel() into work.depth_maps, add_colors()
+//   "coloring..."           colour_frame()
 //   timing "Points and post-filtering and coloring: ..."
 // Progress lines go to `progress`, timing lines to `timing`; t is timer.seconds(), the time since
 // the frame's start. `colour_views` holds the full-resolution cameras with the frame's colour
@@ -34,5 +34,19 @@ void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colo
                        const StageParameters& params, const FrameTimer& timer,
                        std::vector<Patch>& surface, PostprocessWork& work,
                        std::ostream& progress, std::ostream& timing);
+
+// The first half of postprocess_frame: its lines up to and including the timing line
+// "Points and post-filtering: ...". Leaves the points uncoloured.
+void filter_frame(const StageParameters& params, const FrameTimer& timer,
+                  std::vector<Patch>& surface, PostprocessWork& work, std::ostream& progress,
+                  std::ostream& timing);
+
+// The colouring of postprocess_frame, without its lines: depth_maps_pixel() of the points into
+// `depth_maps` (kept from call to call), then add_colors() with depth tolerance `step`, both on
+// up to `threads` threads. Reads only the positions and normals of `surface` and writes only
+// their colours, so another thread may read the positions and normals meanwhile.
+void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views, double step,
+                  unsigned threads, std::vector<Patch>& surface,
+                  std::vector<DepthMap>& depth_maps);
 
 }  // namespace tervik

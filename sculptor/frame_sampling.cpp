@@ -9,10 +9,9 @@
 namespace tervik {
 
 void sample_frame(const ViewSets& views, const StageParameters& params, bool first,
-                  std::vector<Patch>& surface, std::vector<Patch>& scratch,
+                  const std::vector<Patch>& previous, std::vector<Patch>& out,
                   std::vector<Point3D>& seeds, const FrameTimer& timer, std::ostream& progress,
                   std::ostream& timing, SamplingBuffers* buffers) {
-  scratch.clear();
   // The samplers test candidates through a HullGrid over the box (sculptor/hull_grid.h), which
   // gives projection_test's answers. Per-pixel SilhouetteClasses give the same points too, but
   // measured on 8 to 16 cameras of 640 x 480 to 1280 x 960 pixels their per-frame set-up cost
@@ -20,11 +19,9 @@ void sample_frame(const ViewSets& views, const StageParameters& params, bool fir
   if (first) {
     seeds.clear();
     lowres_seeds(views.coarse, seeds, params, progress);
-    high_res_from_seeds(views.silhouettes, seeds, surface, params, progress, buffers);
+    high_res_from_seeds(views.silhouettes, seeds, out, params, progress, buffers);
   } else {
-    dynamic_surface(views.silhouettes, scratch, surface, params, progress, buffers);
-    surface.swap(scratch);  // the tracked points replace the previous surface
-    scratch.clear();
+    dynamic_surface(views.silhouettes, out, previous, params, progress, buffers);
   }
   timer.print(timing, "Only points: ");
 }

@@ -14,14 +14,15 @@ namespace tervik {
 
 struct SamplingBuffers;  // sculptor/expansion.h
 
-// Samples the frame whose views are loaded: when `first` is true, lowres_seeds on the coarse
-// silhouettes (into `seeds`) and high_res_from_seeds into `surface`; otherwise dynamic_surface
-// from `surface` (the previous frame's final points) into `scratch`, which then replaces
-// `surface` and is emptied. Writes the stages' progress lines to `progress`, then "Only points:
-// <1/t> fps or <t> s/frame" to `timing`, t = timer.seconds(), the time since the frame's start.
-// `buffers`, kept by the caller from frame to frame, lends the samplers their working storage.
+// Samples the frame whose views are loaded into `out` (a vector other than `previous`, replaced):
+// when `first` is true, lowres_seeds on the coarse silhouettes (into `seeds`) and
+// high_res_from_seeds; otherwise dynamic_surface from `previous` (the previous frame's final
+// points, of which only the positions are read, so another thread may write their colours
+// meanwhile). Writes the stages' progress lines to `progress`, then "Only points: <1/t> fps or
+// <t> s/frame" to `timing`, t = timer.seconds(), the time since the frame's start. `buffers`,
+// kept by the caller from frame to frame, lends the samplers their working storage.
 void sample_frame(const ViewSets& views, const StageParameters& params, bool first,
-                  std::vector<Patch>& surface, std::vector<Patch>& scratch,
+                  const std::vector<Patch>& previous, std::vector<Patch>& out,
                   std::vector<Point3D>& seeds, const FrameTimer& timer, std::ostream& progress,
                   std::ostream& timing, SamplingBuffers* buffers = nullptr);
 

@@ -14,8 +14,9 @@ double FrameTimer::seconds() const {
   return static_cast<double>(std::clock() - cpu_start_) / 1000000.0;
 }
 
-void FrameTimer::print(std::ostream& out, const char* label) const {
-  const double t = seconds();
+void FrameTimer::print(std::ostream& out, const char* label) const { print(out, label, seconds()); }
+
+void FrameTimer::print(std::ostream& out, const char* label, double t) {
   out << label << 1.0 / t << " fps or " << t << " s/frame" << std::endl;
 }
 

@@ -19,6 +19,9 @@ class FrameTimer {
   // Writes "<label><1/t> fps or <t> s/frame" and a line end (flushed) to `out`.
   void print(std::ostream& out, const char* label) const;
 
+  // The same line for a time `t` given in seconds.
+  static void print(std::ostream& out, const char* label, double t);
+
  private:
   bool wall_;
   std::clock_t cpu_start_;

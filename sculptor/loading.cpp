@@ -116,13 +116,14 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
 
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
                 std::int64_t frame, unsigned threads, std::ostream& out) {
-  FrameReading reading(views, fgtemplate, imtemplate, frame, threads, false);
+  FrameReading reading(views, fgtemplate, imtemplate, frame, threads,
+                       ColourImages::with_silhouettes);
   reading.finish(out);
 }
 
 FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
                            const NameTemplate& imtemplate, std::int64_t frame, unsigned threads,
-                           bool colour_behind)
+                           ColourImages colour)
     : views_(views), imtemplate_(imtemplate), frame_(frame), threads_(threads) {
   const std::size_t n = views.silhouettes.size();
   views.larger_warned.resize(n, 0);
@@ -133,9 +134,10 @@ FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
       load_silhouette(views, fgtemplate, frame, i, out);
     });
     // With the colour images read in the same piece, one thread reads camera after camera.
-    if (!colour_behind) read_colour(i);
+    if (colour == ColourImages::with_silhouettes) read_colour(i);
   });
-  if (!colour_behind) return;
+  if (colour == ColourImages::with_silhouettes) next_colour_ = n;  // all taken
+  if (colour != ColourImages::behind) return;
   if (silhouettes_read()) {
     try {
       behind_ = std::thread([this] { read_colours(threads_ > 1 ? threads_ - 1 : 1); });
@@ -164,7 +166,7 @@ void FrameReading::read_colour(std::size_t i) {
   });
 }
 
-void FrameReading::read_colours() {
+void FrameReading::read_colour_images() {
   for (;;) {
     const std::size_t i = next_colour_.fetch_add(1, std::memory_order_relaxed);
     if (i >= colours_.size()) return;
@@ -174,16 +176,14 @@ void FrameReading::read_colours() {
 
 void FrameReading::read_colours(unsigned threads) {
   const unsigned workers = worker_count(colours_.size(), threads);
-  parallel_for(workers, workers, [this](std::size_t, unsigned) { read_colours(); });
+  parallel_for(workers, workers, [this](std::size_t, unsigned) { read_colour_images(); });
 }
 
 void FrameReading::finish(std::ostream& out) {
   // The calling thread reads the images not yet taken beside the threads behind, rather than
   // wait for them.
-  if (behind_.joinable()) {
-    read_colours();
-    behind_.join();
-  }
+  read_colour_images();
+  if (behind_.joinable()) behind_.join();
   // The warnings in camera order, up to the first failing read, as one thread reading the
   // cameras in turn (silhouette, then colour image) would print them.
   for (std::size_t i = 0; i < silhouettes_.size(); ++i) {

@@ -58,18 +58,26 @@ struct CameraReading {
   std::exception_ptr error;
 };
 
+// When a FrameReading reads the colour images of its frame.
+enum class ColourImages {
+  with_silhouettes,  // camera after camera with the silhouettes, before the constructor returns
+  behind,            // on a thread of its own, started by the constructor
+  on_request,        // by read_colour_images(), on threads of the caller's, and by finish()
+};
+
 // load_frame in two steps, so that the colour images (read only by the colouring) can be read
 // while the silhouettes are being sampled. The constructor reads the silhouettes on up to
-// `threads` threads; with `colour_behind` it then starts reading the colour images on a thread
-// of its own (with up to threads - 1 threads) and returns; otherwise, or when a silhouette could
-// not be read, it reads them before it returns. finish() reads the images not yet taken beside
-// those threads and waits for them, then prints the warnings and throws the error exactly as
-// load_frame would. Until finish() returns the colour views must not be touched; the other
-// views are complete once constructed (when every silhouette was read: see silhouettes_read()).
+// `threads` threads. With ColourImages::behind it then starts reading the colour images on a
+// thread of its own (with up to threads - 1 threads) and returns; with on_request it leaves them
+// to read_colour_images(); otherwise, or when a silhouette could not be read (behind only), it
+// reads them before it returns. finish() reads the images not yet taken beside the threads behind
+// and waits for them, then prints the warnings and throws the error exactly as load_frame would.
+// Until finish() returns the colour views must not be touched; the other views are complete once
+// constructed (when every silhouette was read: see silhouettes_read()).
 class FrameReading {
  public:
   FrameReading(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-               std::int64_t frame, unsigned threads, bool colour_behind);
+               std::int64_t frame, unsigned threads, ColourImages colour);
   FrameReading(const FrameReading&) = delete;
   FrameReading& operator=(const FrameReading&) = delete;
   // Waits for the colour images still being read.
@@ -78,16 +86,18 @@ class FrameReading {
   // Whether every silhouette was read (no error so far).
   bool silhouettes_read() const;
 
+  // Reads the colour images of the cameras not yet taken, one after another, until none is
+  // left. Several threads may call it at once; all of them must have returned before finish()
+  // is called.
+  void read_colour_images();
+
   // Waits for the colour images; prints the warnings of every camera in camera order to `out`
   // and throws the error of the first failing read, as load_frame does.
   void finish(std::ostream& out);
 
  private:
   void read_colour(std::size_t i);
-  // Reads the colour images of the cameras not yet taken, one after another, until none is
-  // left; any number of threads may call it at the same time.
-  void read_colours();
-  // read_colours() on up to `threads` threads.
+  // read_colour_images() on up to `threads` threads.
   void read_colours(unsigned threads);
 
   ViewSets& views_;

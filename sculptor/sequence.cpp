@@ -1,6 +1,9 @@
 #include "sculptor/sequence.h"
 
+#include <atomic>
+#include <chrono>
 #include <exception>
+#include <functional>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -63,46 +66,84 @@ void write_frame_points(const std::string& file, std::int64_t frame,
   }
 }
 
-// A frame's point file written on a thread of its own, from a copy of the points, while the
-// frame loop goes on.
-class PendingWrite {
+// With two threads or more, the work that can run beside the sampling of a frame: the previous
+// frame's colouring, the frame's colour images and the previous frame's point file, in that
+// order (the colouring reads the previous frame's images, which the reading replaces), on a
+// thread of its own. The sampling reads only the positions of the previous frame's points,
+// the colouring writes only their colours.
+class FrameBehind {
  public:
-  PendingWrite() = default;
-  PendingWrite(const PendingWrite&) = delete;
-  PendingWrite& operator=(const PendingWrite&) = delete;
-  ~PendingWrite() {
+  FrameBehind() = default;
+  FrameBehind(const FrameBehind&) = delete;
+  FrameBehind& operator=(const FrameBehind&) = delete;
+  ~FrameBehind() {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Starts writing `points` as frame `frame`'s file `file` (after the write under way, if any,
-  // has been finished).
-  void start(const std::string& file, std::int64_t frame, const std::vector<Patch>& points,
-             io::PlyFormat format) {
-    finish();
-    points_ = points;
+  // Runs colour(), reading->read_colour_images() and write() (the steps that are given) on a
+  // thread of its own, or here when no thread can be started. A colouring that fails ends the
+  // work: nothing is read or written after it.
+  void start(std::function<void()> colour, FrameReading* reading, std::function<void()> write) {
+    started_ = true;
+    colour_ = std::move(colour);
+    reading_ = reading;
+    write_ = std::move(write);
     try {
-      thread_ = std::thread([this, file, frame, format] {
-        try {
-          write_frame_points(file, frame, points_, format, 1);
-        } catch (...) {
-          error_ = std::current_exception();
-        }
-      });
+      thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
-      write_frame_points(file, frame, points_, format, 1);  // no thread to spare
+      run();  // no thread to spare
     }
   }
 
-  // Waits for the write under way, if any, and throws its error.
+  bool started() const { return started_; }
+
+  // Waits for the colouring, reads the colour images not yet taken beside the thread (rather
+  // than wait for it), and waits for the rest.
   void finish() {
-    if (thread_.joinable()) thread_.join();
-    if (std::exception_ptr error = std::exchange(error_, nullptr)) std::rethrow_exception(error);
+    if (thread_.joinable()) {
+      coloured_.wait(false);
+      if (reading_ != nullptr && !colour_error_) reading_->read_colour_images();
+      thread_.join();
+    }
   }
 
+  // After finish(): the errors of the colouring and of the write, and the colouring's wall time.
+  std::exception_ptr colour_error() const { return colour_error_; }
+  std::exception_ptr write_error() const { return write_error_; }
+  double colour_seconds() const { return colour_seconds_; }
+
  private:
-  std::vector<Patch> points_;
+  void run() {
+    if (colour_) {
+      const auto start = std::chrono::steady_clock::now();
+      try {
+        colour_();
+      } catch (...) {
+        colour_error_ = std::current_exception();
+      }
+      colour_seconds_ =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    coloured_ = true;
+    coloured_.notify_all();
+    if (colour_error_) return;
+    if (reading_ != nullptr) reading_->read_colour_images();
+    if (write_) {
+      try {
+        write_();
+      } catch (...) {
+        write_error_ = std::current_exception();
+      }
+    }
+  }
+
+  bool started_ = false;
+  std::function<void()> colour_, write_;
+  FrameReading* reading_ = nullptr;
   std::thread thread_;
-  std::exception_ptr error_;
+  std::atomic<bool> coloured_{false};
+  std::exception_ptr colour_error_, write_error_;
+  double colour_seconds_ = 0;
 };
 
 }  // namespace
@@ -122,14 +163,19 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       options.binary_output ? io::PlyFormat::binary_little_endian : io::PlyFormat::ascii;
 
   // With more than one thread, while a frame's silhouettes are read and sampled, the previous
-  // frame's points are written and this frame's colour images (which only the colouring reads)
-  // are read, each on a thread of its own. The frame's lines are held back until both are done,
-  // so that the lines, warnings and errors come out as when everything runs in turn: an error
-  // of the write before any line of the frame, then "Frame <f>" and the reading's warnings (up
-  // to its error), then the sampling's lines.
+  // frame is coloured and written and this frame's colour images are read, on a thread of
+  // their own (FrameBehind). The frame's lines are held back until that is done, so that the
+  // lines, warnings and errors come out as when everything runs in turn: the previous frame's
+  // colouring time (or its error), an error of its write, then "Frame <f>" and the reading's
+  // warnings (up to its error), then the sampling's lines. The last frame is coloured and
+  // written in turn, on every thread.
   const bool behind = params.threads > 1;
-  PendingWrite pending;
-  std::vector<Patch> surface;  // the current frame's points; the previous surface of the next
+  const unsigned colour_threads = params.threads > 1 ? params.threads - 1 : 1;
+  std::vector<Patch> surface;   // the current frame's points
+  std::vector<Patch> previous;  // with threads behind: the previous frame's points, not coloured
+  bool previous_pending = false;  // whether `previous` waits for its colours and file
+  std::int64_t previous_frame = 0;
+  double previous_filtered = 0;  // the previous frame's time up to the end of its filtering
   std::vector<Point3D> seeds;
   PostprocessWork work;
   // The point buffers and the samplers' storage keep their capacity from frame to frame, so that
@@ -145,25 +191,57 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     head_out << "Frame " << f << std::endl;
     std::optional<FrameReading> reading;
     std::optional<FrameTimer> timer;
+    FrameBehind later;
+    std::function<void()> colour_previous, write_previous;
+    if (previous_pending) {
+      colour_previous = [&] {
+        run_stage("post-processing and colouring of frame " + std::to_string(previous_frame),
+                  [&] { colour_frame(views.colour, params.step, colour_threads, previous,
+                                     work.depth_maps); });
+      };
+      write_previous = [&] {
+        write_frame_points(options.outtemplate.format(previous_frame), previous_frame,
+                           previous, format, 1);
+      };
+    }
     bool loaded = false;
     std::exception_ptr error;
     try {
       run_stage("loading the images" + of_frame, [&] {
-        reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads, behind);
-        if (!behind || !reading->silhouettes_read()) reading->finish(head_out);
+        reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads,
+                        behind ? ColourImages::on_request : ColourImages::with_silhouettes);
+        if (!behind) reading->finish(head_out);
       });
       loaded = true;
-      timer.emplace(params.threads > 1);
-      run_stage("sampling the surface" + of_frame, [&] {
-        sample_frame(views, params, first, surface, work.scratch, seeds, *timer,
-                     behind ? held_progress : progress, behind ? held_timing : timing, &sampling);
-      });
+      if (behind) later.start(colour_previous, &*reading, write_previous);
+      if (reading->silhouettes_read()) {
+        timer.emplace(params.threads > 1);
+        run_stage("sampling the surface" + of_frame, [&] {
+          std::vector<Patch>& out = behind ? surface : work.scratch;
+          sample_frame(views, params, first, behind ? previous : surface, out, seeds, *timer,
+                       behind ? held_progress : progress, behind ? held_timing : timing,
+                       &sampling);
+          if (!behind) {
+            surface.swap(work.scratch);  // the tracked points replace the previous ones
+            work.scratch.clear();
+          }
+        });
+      }
     } catch (...) {
       if (!behind) throw;
       error = std::current_exception();
     }
     if (behind) {
-      pending.finish();
+      // The previous frame is coloured and written even when this frame could not be read.
+      if (!later.started()) later.start(colour_previous, nullptr, write_previous);
+      later.finish();
+      if (previous_pending) {
+        if (later.colour_error()) std::rethrow_exception(later.colour_error());
+        FrameTimer::print(timing, "Points and post-filtering and coloring: ",
+                          previous_filtered + later.colour_seconds());
+        if (later.write_error()) std::rethrow_exception(later.write_error());
+        previous_pending = false;
+      }
       if (loaded) {
         try {
           run_stage("loading the images" + of_frame, [&] { reading->finish(head); });
@@ -180,14 +258,21 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
 
     // ---- Post-processing of the frame ----
-    run_stage("post-processing and colouring" + of_frame, [&] {
-      postprocess_frame(views.colour, params, *timer, surface, work, progress, timing);
-    });
-
     const std::string out_file = options.outtemplate.format(f);
     if (behind && f < options.last_frame) {
-      pending.start(out_file, f, surface, format);
+      // Coloured and written while the next frame is sampled.
+      run_stage("post-processing and colouring" + of_frame, [&] {
+        filter_frame(params, *timer, surface, work, progress, timing);
+      });
+      progress << "coloring..." << std::endl;
+      previous_filtered = timer->seconds();
+      surface.swap(previous);
+      previous_pending = true;
+      previous_frame = f;
     } else {
+      run_stage("post-processing and colouring" + of_frame, [&] {
+        postprocess_frame(views.colour, params, *timer, surface, work, progress, timing);
+      });
       write_frame_points(out_file, f, surface, format, params.threads);
     }
   }

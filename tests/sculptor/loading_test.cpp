@@ -5,6 +5,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -309,7 +310,7 @@ TEST_F(LoadFrame, ColourImagesReadBehindReportAsLoadFrame) {
       std::ostringstream got;
       std::string got_error;
       {
-        FrameReading reading(views, fg_, im_, c.frame, threads, true);
+        FrameReading reading(views, fg_, im_, c.frame, threads, ColourImages::behind);
         EXPECT_EQ(reading.silhouettes_read(), c.silhouettes_read);
         got_error = error_of([&] { reading.finish(got); });
       }
@@ -349,7 +350,7 @@ TEST_F(LoadFrame, FinishSharesTheColourImagesWithTheThreadsBehind) {
     ViewSets views = start;
     std::ostringstream got;
     for (int frame : {20, 21}) {
-      FrameReading reading(views, fg_, im_, frame, threads, true);
+      FrameReading reading(views, fg_, im_, frame, threads, ColourImages::behind);
       reading.finish(got);
       for (int cam = 0; cam < kCameras; ++cam) {
         ASSERT_EQ(views.colour[cam].get<1>().width(), frame == 21 && cam % 5 == 3 ? 70u : 64u);
@@ -358,6 +359,26 @@ TEST_F(LoadFrame, FinishSharesTheColourImagesWithTheThreadsBehind) {
     }
     EXPECT_EQ(got.str(), want.str());
   }
+  // Read on request, the colour images of the previous frame stay in the views until
+  // read_colour_images() is called (the previous frame is coloured from them meanwhile); then
+  // two threads share the cameras.
+  ViewSets views = start;
+  std::ostringstream got;
+  for (int frame : {20, 21}) {
+    FrameReading reading(views, fg_, im_, frame, 2, ColourImages::on_request);
+    EXPECT_TRUE(reading.silhouettes_read());
+    for (int cam = 0; cam < kCameras; ++cam) {
+      ASSERT_EQ(views.silhouettes[cam].get<1>().width(), 64u);
+      if (frame == 21) EXPECT_EQ(views.colour[cam].get<1>().channel(0)[1][2], 10 * cam + 20);
+    }
+    std::thread other([&] { reading.read_colour_images(); });
+    reading.read_colour_images();
+    other.join();
+    reading.finish(got);
+    for (int cam = 0; cam < kCameras; ++cam)
+      EXPECT_EQ(views.colour[cam].get<1>().channel(0)[1][2], 10 * cam + frame);
+  }
+  EXPECT_EQ(got.str(), want.str());
 }
 
 }  // namespace
