@@ -70,7 +70,7 @@ void write_frame_points(const std::string& file, std::int64_t frame,
 // frame's colouring, the frame's colour images and the previous frame's point file, in that
 // order (the colouring reads the previous frame's images, which the reading replaces), on a
 // thread of its own. The sampling reads only the positions of the previous frame's points,
-// the colouring writes only their colours.
+// the colouring writes only their colours. A sampling that ends first helps with the rest.
 class FrameBehind {
  public:
   FrameBehind() = default;
@@ -80,10 +80,11 @@ class FrameBehind {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Runs colour(), reading->read_colour_images() and write() (the steps that are given) on a
+  // Runs colour(), reading->read_colour_images() and write(1) (the steps that are given) on a
   // thread of its own, or here when no thread can be started. A colouring that fails ends the
-  // work: nothing is read or written after it.
-  void start(std::function<void()> colour, FrameReading* reading, std::function<void()> write) {
+  // work: nothing is read or written after it. write(n) writes on up to n threads.
+  void start(std::function<void()> colour, FrameReading* reading,
+             std::function<void(unsigned)> write) {
     started_ = true;
     colour_ = std::move(colour);
     reading_ = reading;
@@ -97,12 +98,16 @@ class FrameBehind {
 
   bool started() const { return started_; }
 
-  // Waits for the colouring, reads the colour images not yet taken beside the thread (rather
-  // than wait for it), and waits for the rest.
-  void finish() {
+  // Waits for the colouring, reads the colour images not yet taken beside the thread, and
+  // writes the file on up to `threads` threads when the thread has not yet begun it (rather
+  // than wait for it); then waits for the thread.
+  void finish(unsigned threads) {
     if (thread_.joinable()) {
       coloured_.wait(false);
-      if (reading_ != nullptr && !colour_error_) reading_->read_colour_images();
+      if (!colour_error_) {
+        if (reading_ != nullptr) reading_->read_colour_images();
+        write_once(threads);
+      }
       thread_.join();
     }
   }
@@ -128,20 +133,26 @@ class FrameBehind {
     coloured_.notify_all();
     if (colour_error_) return;
     if (reading_ != nullptr) reading_->read_colour_images();
-    if (write_) {
-      try {
-        write_();
-      } catch (...) {
-        write_error_ = std::current_exception();
-      }
+    write_once(1);
+  }
+
+  // The write, by the first thread that comes to it.
+  void write_once(unsigned threads) {
+    if (!write_ || write_taken_.exchange(true)) return;
+    try {
+      write_(threads);
+    } catch (...) {
+      write_error_ = std::current_exception();
     }
   }
 
   bool started_ = false;
-  std::function<void()> colour_, write_;
+  std::function<void()> colour_;
+  std::function<void(unsigned)> write_;
   FrameReading* reading_ = nullptr;
   std::thread thread_;
   std::atomic<bool> coloured_{false};
+  std::atomic<bool> write_taken_{false};
   std::exception_ptr colour_error_, write_error_;
   double colour_seconds_ = 0;
 };
@@ -192,16 +203,17 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     std::optional<FrameReading> reading;
     std::optional<FrameTimer> timer;
     FrameBehind later;
-    std::function<void()> colour_previous, write_previous;
+    std::function<void()> colour_previous;
+    std::function<void(unsigned)> write_previous;
     if (previous_pending) {
       colour_previous = [&] {
         run_stage("post-processing and colouring of frame " + std::to_string(previous_frame),
                   [&] { colour_frame(views.colour, params.step, colour_threads, previous,
                                      work.depth_maps); });
       };
-      write_previous = [&] {
+      write_previous = [&](unsigned write_threads) {
         write_frame_points(options.outtemplate.format(previous_frame), previous_frame,
-                           previous, format, 1);
+                           previous, format, write_threads);
       };
     }
     bool loaded = false;
@@ -234,7 +246,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     if (behind) {
       // The previous frame is coloured and written even when this frame could not be read.
       if (!later.started()) later.start(colour_previous, nullptr, write_previous);
-      later.finish();
+      later.finish(params.threads);
       if (previous_pending) {
         if (later.colour_error()) std::rethrow_exception(later.colour_error());
         FrameTimer::print(timing, "Points and post-filtering and coloring: ",
