@@ -140,13 +140,13 @@ FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
   if (colour != ColourImages::behind) return;
   if (silhouettes_read()) {
     try {
-      behind_ = std::thread([this] { read_colours(threads_ > 1 ? threads_ - 1 : 1); });
+      behind_ = std::thread([this] { read_colour_images(threads_ > 1 ? threads_ - 1 : 1); });
       return;
     } catch (const std::system_error&) {
       // No thread to spare: the images are read here.
     }
   }
-  read_colours(threads_);
+  read_colour_images(threads_);
 }
 
 bool FrameReading::silhouettes_read() const {
@@ -166,7 +166,7 @@ void FrameReading::read_colour(std::size_t i) {
   });
 }
 
-void FrameReading::read_colour_images() {
+void FrameReading::read_colours() {
   for (;;) {
     const std::size_t i = next_colour_.fetch_add(1, std::memory_order_relaxed);
     if (i >= colours_.size()) return;
@@ -174,15 +174,19 @@ void FrameReading::read_colour_images() {
   }
 }
 
-void FrameReading::read_colours(unsigned threads) {
+void FrameReading::read_colour_images(unsigned threads) {
   const unsigned workers = worker_count(colours_.size(), threads);
-  parallel_for(workers, workers, [this](std::size_t, unsigned) { read_colour_images(); });
+  if (workers <= 1) {
+    read_colours();
+    return;
+  }
+  parallel_for(workers, workers, [this](std::size_t, unsigned) { read_colours(); });
 }
 
 void FrameReading::finish(std::ostream& out) {
   // The calling thread reads the images not yet taken beside the threads behind, rather than
   // wait for them.
-  read_colour_images();
+  read_colours();
   if (behind_.joinable()) behind_.join();
   // The warnings in camera order, up to the first failing read, as one thread reading the
   // cameras in turn (silhouette, then colour image) would print them.

@@ -86,10 +86,10 @@ class FrameReading {
   // Whether every silhouette was read (no error so far).
   bool silhouettes_read() const;
 
-  // Reads the colour images of the cameras not yet taken, one after another, until none is
-  // left. Several threads may call it at once; all of them must have returned before finish()
-  // is called.
-  void read_colour_images();
+  // Reads the colour images of the cameras not yet taken until none is left, on up to
+  // `threads` threads (this one included). Several threads may call it at once; all of them
+  // must have returned before finish() is called.
+  void read_colour_images(unsigned threads = 1);
 
   // Waits for the colour images; prints the warnings of every camera in camera order to `out`
   // and throws the error of the first failing read, as load_frame does.
@@ -97,8 +97,8 @@ class FrameReading {
 
  private:
   void read_colour(std::size_t i);
-  // read_colour_images() on up to `threads` threads.
-  void read_colours(unsigned threads);
+  // Reads the colour images of the cameras not yet taken, one after another.
+  void read_colours();
 
   ViewSets& views_;
   const NameTemplate& imtemplate_;

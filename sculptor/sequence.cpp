@@ -80,12 +80,13 @@ class FrameBehind {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Runs colour(), reading->read_colour_images() and write(1) (the steps that are given) on a
-  // thread of its own, or here when no thread can be started. A colouring that fails ends the
-  // work: nothing is read or written after it. write(n) writes on up to n threads.
+  // Runs colour(), reading->read_colour_images(threads) and write(1) (the steps that are given)
+  // on a thread of its own, or here when no thread can be started. A colouring that fails ends
+  // the work: nothing is read or written after it. write(n) writes on up to n threads.
   void start(std::function<void()> colour, FrameReading* reading,
-             std::function<void(unsigned)> write) {
+             std::function<void(unsigned)> write, unsigned threads) {
     started_ = true;
+    threads_ = threads;
     colour_ = std::move(colour);
     reading_ = reading;
     write_ = std::move(write);
@@ -132,7 +133,7 @@ class FrameBehind {
     coloured_ = true;
     coloured_.notify_all();
     if (colour_error_) return;
-    if (reading_ != nullptr) reading_->read_colour_images();
+    if (reading_ != nullptr) reading_->read_colour_images(threads_);
     write_once(1);
   }
 
@@ -147,6 +148,7 @@ class FrameBehind {
   }
 
   bool started_ = false;
+  unsigned threads_ = 1;  // for reading the colour images
   std::function<void()> colour_;
   std::function<void(unsigned)> write_;
   FrameReading* reading_ = nullptr;
@@ -225,7 +227,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
         if (!behind) reading->finish(head_out);
       });
       loaded = true;
-      if (behind) later.start(colour_previous, &*reading, write_previous);
+      if (behind) later.start(colour_previous, &*reading, write_previous, colour_threads);
       if (reading->silhouettes_read()) {
         timer.emplace(params.threads > 1);
         run_stage("sampling the surface" + of_frame, [&] {
@@ -245,7 +247,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     }
     if (behind) {
       // The previous frame is coloured and written even when this frame could not be read.
-      if (!later.started()) later.start(colour_previous, nullptr, write_previous);
+      if (!later.started()) later.start(colour_previous, nullptr, write_previous, colour_threads);
       later.finish(params.threads);
       if (previous_pending) {
         if (later.colour_error()) std::rethrow_exception(later.colour_error());
