@@ -6,7 +6,9 @@
 # program's own timing lines: processor time with one thread, wall time with more), the wall
 # time of the whole run (images, sampling, post-processing, writing), its peak memory and its
 # processor time (user + system, all threads: with 2 threads, near twice the run wall means both
-# cores were busy throughout).
+# cores were busy throughout). With 2 threads a frame is coloured while the next one is sampled:
+# its colouring column is then the colouring's own wall time, and the next frame's normals +
+# smoothing column includes the wait for that work. Compare the run wall across thread counts.
 # Run by hand, never by CI:
 #   bench/sculptor_bench.sh [build-folder]      (default: build-bench, a Release build)
 # Environment: SCULPTOR (the program to time; default the build's), THREADS ("1 2"), POINTS
