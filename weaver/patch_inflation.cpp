@@ -83,7 +83,6 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   const std::size_t m = n - first_new;
   std::vector<OpenMesh::Vec3d> normal(m, OpenMesh::Vec3d(0.0, 0.0, 0.0)), start(m);
   std::vector<double> rise(m, 0.0);
-  std::vector<unsigned int> near;
   for (std::size_t i = 0; i < m; ++i) {
     const VH v(int(first_new + i));
     start[i] = hm.point(v);
@@ -95,17 +94,15 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     const double limit = kMaxRise * rim[first_new + i];
     for (double t = 0.0; t <= limit;) {
       const Point3D q = to_point(start[i] + t * normal[i]);
-      // The points within kNear * reach of q (a small radius keeps the search short even deep
-      // inside the object, where every point is about as far).
-      tree->within(q, kNear * reach * kNear * reach, near);
-      if (near.empty()) {
+      // The nearest point within kNear * reach of q (a small radius keeps the search short even
+      // deep inside the object, where every point is about as far).
+      const std::uint32_t nearest = tree->nearest_within(q, kNear * reach * kNear * reach);
+      if (nearest == PointTree::kNone) {
         // Steps of 1.5 reaches pass within kNear * reach of every point within a reach of the ray.
         t += 1.5 * reach;
         continue;
       }
-      const Patch* hit = &point(near[0]);
-      for (const unsigned int k : near)
-        if (dist2(point(k).pos, q) < dist2(hit->pos, q)) hit = &point(k);
+      const Patch* hit = &point(nearest);
       const double d = norm(hit->pos - q);
       const double along = dot(hit->normal, to_point(normal[i]));
       const double beyond = dot(q - hit->pos, hit->normal);
