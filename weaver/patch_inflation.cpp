@@ -9,6 +9,7 @@
 #include <queue>
 #include <utility>
 
+#include "weaver/empty_cells.h"
 #include "weaver/patch_refinement.h"
 #include "weaver/point_tree.h"
 
@@ -79,6 +80,7 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     point_of = nullptr;
   }
   const auto point = [&](unsigned int k) -> const Patch& { return points[point_of ? (*point_of)[k] : k]; };
+  const EmptyCells empty(points, kNear * reach, 4 * points.size() + 4096);
   // Each new vertex's normal and how far its ray travels to the points.
   const std::size_t m = n - first_new;
   std::vector<OpenMesh::Vec3d> normal(m, OpenMesh::Vec3d(0.0, 0.0, 0.0)), start(m);
@@ -95,8 +97,12 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     for (double t = 0.0; t <= limit;) {
       const Point3D q = to_point(start[i] + t * normal[i]);
       // The nearest point within kNear * reach of q (a small radius keeps the search short even
-      // deep inside the object, where every point is about as far).
-      const std::uint32_t nearest = tree->nearest_within(q, kNear * reach * kNear * reach);
+      // deep inside the object, where every point is about as far); most steps inside the
+      // object need no search at all.
+      std::uint32_t nearest = PointTree::kNone;
+      if (!empty.clear(q)) {
+        nearest = tree->nearest_within(q, kNear * reach * kNear * reach);
+      }
       if (nearest == PointTree::kNone) {
         // Steps of 1.5 reaches pass within kNear * reach of every point within a reach of the ray.
         t += 1.5 * reach;
