@@ -434,7 +434,8 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     for (const HH h : loops[l])
       rims.push_back({h, group[l], radius, to_point(hm.point(hm.from_vertex_handle(h)) + hm.point(hm.to_vertex_handle(h))) * 0.5});
   }
-  if (rims.empty() || widest <= 0.0 || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return root(r.group) == root(rims[0].group); }))
+  // No pieces are joined before the bridges: until then each group is its own root.
+  if (rims.empty() || widest <= 0.0 || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return r.group == rims[0].group; }))
     return 0;
   // Rim edges by cell of side `widest`: two whose bridge is short enough lie in neighbouring cells.
   const auto cell_of = [&](const Point3D& p) {
@@ -454,8 +455,11 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
         for (long long dz = -1; dz <= 1; ++dz) {
           const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
           if (it == cells.end()) continue;
-          for (const std::size_t j : it->second) {
-            if (j <= i || root(rims[j].group) == root(rims[i].group)) continue;
+          // Each cell lists its rims in increasing order: the pairs (i, j > i) start past i.
+          const auto& listed = it->second;
+          for (auto at = std::upper_bound(listed.begin(), listed.end(), i); at != listed.end(); ++at) {
+            const std::size_t j = *at;
+            if (rims[j].group == rims[i].group) continue;
             const double within = std::min(rims[i].radius, rims[j].radius);
             const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
             if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
