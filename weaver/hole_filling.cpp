@@ -423,6 +423,7 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     int group;
     double radius;  // of a circle as long as the rim's loop (at most max_reach)
     Point3D mid;
+    double size = 0.0;  // |x| + |y| + |z| of mid, for the rounding of distances between midpoints
   };
   std::vector<Rim> rims;
   double widest = 0.0;
@@ -443,6 +444,7 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
                                     (long long)std::floor(p.z / widest)};
   };
   std::map<std::array<long long, 3>, std::vector<std::size_t>> cells;
+  for (Rim& r : rims) r.size = std::abs(r.mid.x) + std::abs(r.mid.y) + std::abs(r.mid.z);
   for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].push_back(i);
   const auto pos = [&](VH v) { return to_point(hm.point(v)); };
   const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
@@ -450,6 +452,9 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
   for (std::size_t i = 0; i < rims.size(); ++i) {
     const auto c = cell_of(rims[i].mid);
     const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
+    // Both new edges no longer than `within` put the two midpoints within `within` of each other
+    // (half the sum of the two edges); the slack covers the rounding of the midpoints.
+    const Point3D& mid = rims[i].mid;
     for (long long dx = -1; dx <= 1; ++dx)
       for (long long dy = -1; dy <= 1; ++dy)
         for (long long dz = -1; dz <= 1; ++dz) {
@@ -461,6 +466,8 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
             const std::size_t j = *at;
             if (rims[j].group == rims[i].group) continue;
             const double within = std::min(rims[i].radius, rims[j].radius);
+            const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
+            if (dist2(mid, rims[j].mid) > apart * apart) continue;
             const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
             if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
             const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
