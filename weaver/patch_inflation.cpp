@@ -129,19 +129,25 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   // interpolation between them and the rim (which does not move).
   std::vector<char> hit(m, 0);
   for (std::size_t i = 0; i < m; ++i) hit[i] = rise[i] > 0.0;
-  std::vector<std::size_t> begin{0};
-  std::vector<long> around;  // neighbour's index among the new vertices, -1 for the rim
+  // The vertices that take the interpolation, with their neighbours: a new vertex by its index
+  // among the new ones, the rim by m, where `rise` holds a zero that stays.
+  std::vector<std::size_t> smoothed, begin{0}, around;
   for (std::size_t i = 0; i < m; ++i) {
-    for (auto w : hm.vv_range(VH(int(first_new + i)))) around.push_back(fresh(w) ? long(w.idx()) - long(first_new) : -1);
+    if (hit[i]) continue;
+    const std::size_t listed = around.size();
+    for (auto w : hm.vv_range(VH(int(first_new + i)))) around.push_back(fresh(w) ? std::size_t(w.idx()) - first_new : m);
+    if (around.size() == listed) continue;
+    smoothed.push_back(i);
     begin.push_back(around.size());
   }
+  rise.push_back(0.0);
   for (int sweep = 0; sweep < kSmoothingSweeps; ++sweep)
-    for (std::size_t i = 0; i < m; ++i) {
-      if (hit[i] || begin[i] == begin[i + 1]) continue;
+    for (std::size_t s = 0; s < smoothed.size(); ++s) {
       double sum = 0.0;
-      for (std::size_t k = begin[i]; k < begin[i + 1]; ++k) sum += around[k] < 0 ? 0.0 : rise[std::size_t(around[k])];
-      rise[i] = sum / double(begin[i + 1] - begin[i]);
+      for (std::size_t k = begin[s]; k < begin[s + 1]; ++k) sum += rise[around[k]];
+      rise[smoothed[s]] = sum / double(begin[s + 1] - begin[s]);
     }
+  rise.pop_back();
   // The faces that move, with their area vectors before.
   std::vector<FH> faces;
   std::vector<OpenMesh::Vec3d> before;
