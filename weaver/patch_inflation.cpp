@@ -80,7 +80,10 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     point_of = nullptr;
   }
   const auto point = [&](unsigned int k) -> const Patch& { return points[point_of ? (*point_of)[k] : k]; };
-  const EmptyCells empty(points, kNear * reach, 4 * points.size() + 4096);
+  // The grid that answers empty searches is built once they are many enough to pay for it
+  // (where rays start near the points, few searches come back empty).
+  std::optional<EmptyCells> empty;
+  std::size_t empty_searches = 0;
   // Each new vertex's normal and how far its ray travels to the points.
   const std::size_t m = n - first_new;
   std::vector<OpenMesh::Vec3d> normal(m, OpenMesh::Vec3d(0.0, 0.0, 0.0)), start(m);
@@ -100,8 +103,10 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
       // deep inside the object, where every point is about as far); most steps inside the
       // object need no search at all.
       std::uint32_t nearest = PointTree::kNone;
-      if (!empty.clear(q)) {
+      if (!empty || !empty->clear(q)) {
         nearest = tree->nearest_within(q, kNear * reach * kNear * reach);
+        if (nearest == PointTree::kNone && !empty && ++empty_searches > points.size() / 16 + 64)
+          empty.emplace(points, kNear * reach, 4 * points.size() + 4096);
       }
       if (nearest == PointTree::kNone) {
         // Steps of 1.5 reaches pass within kNear * reach of every point within a reach of the ray.
