@@ -326,23 +326,28 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
       pp.push_back(split.points[std::size_t(i)]);
       pn.push_back(split.normals[std::size_t(i)]);
     }
-    // The corners that an edge of the mesh joins to each corner already, read once from the
-    // corners' outgoing half-edges (the triangulations below ask about every pair of corners).
-    std::vector<std::pair<int, int>> by_vertex;  // (vertex, corner)
-    for (int i = 0; i < m; ++i) by_vertex.emplace_back(v[std::size_t(part[std::size_t(i)])].idx(), i);
-    std::sort(by_vertex.begin(), by_vertex.end());
-    std::vector<std::size_t> joined_start{0};
+    // The corners that an edge of the mesh joins to each corner already, read from the corners'
+    // outgoing half-edges when the triangulation first asks (it asks about every pair of
+    // corners; a triangle asks about none).
+    std::vector<std::size_t> joined_start;
     std::vector<int> joined;
-    for (int i = 0; i < m; ++i) {
-      for (const auto h : hm.voh_range(v[std::size_t(part[std::size_t(i)])])) {
-        const int to = hm.to_vertex_handle(h).idx();
-        for (auto at = std::lower_bound(by_vertex.begin(), by_vertex.end(), std::make_pair(to, 0));
-             at != by_vertex.end() && at->first == to; ++at)
-          joined.push_back(at->second);
+    const auto list_joined = [&] {
+      std::vector<std::pair<int, int>> by_vertex;  // (vertex, corner)
+      for (int i = 0; i < m; ++i) by_vertex.emplace_back(v[std::size_t(part[std::size_t(i)])].idx(), i);
+      std::sort(by_vertex.begin(), by_vertex.end());
+      joined_start.push_back(0);
+      for (int i = 0; i < m; ++i) {
+        for (const auto h : hm.voh_range(v[std::size_t(part[std::size_t(i)])])) {
+          const int to = hm.to_vertex_handle(h).idx();
+          for (auto at = std::lower_bound(by_vertex.begin(), by_vertex.end(), std::make_pair(to, 0));
+               at != by_vertex.end() && at->first == to; ++at)
+            joined.push_back(at->second);
+        }
+        joined_start.push_back(joined.size());
       }
-      joined_start.push_back(joined.size());
-    }
+    };
     const auto part_allowed = [&](int i, int k) {
+      if (joined_start.empty()) list_joined();
       const auto first = joined.begin() + long(joined_start[std::size_t(i)]);
       const auto last = joined.begin() + long(joined_start[std::size_t(i) + 1]);
       return std::find(first, last, k) == last;
