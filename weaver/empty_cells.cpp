@@ -16,6 +16,8 @@ EmptyCells::EmptyCells(const std::vector<Patch>& points, double radius, std::siz
     }
   }
   if (!any || !(radius > 0.0) || !std::isfinite(radius)) return;
+  for (int a = 0; a < 3; ++a)
+    if (!std::isfinite(hi_[a] - lo_[a])) return;  // a box too wide for a double: no grid
   // The extra share keeps a point and a place less than `radius` apart, rounding included, in
   // the same or neighbouring cells.
   side_ = radius * (1.0 + 1e-6);

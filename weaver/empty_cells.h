@@ -16,7 +16,8 @@ class EmptyCells {
  public:
   // The grid over the positions of `points` (those with a NaN or infinite coordinate left out)
   // for `radius` (a length, not squared). Cells are widened where more than `max_cells` would
-  // cover the box; with no point or no positive finite radius, clear() is always false.
+  // cover the box; with no point, no positive finite radius or a box whose extent overflows,
+  // clear() is always false.
   EmptyCells(const std::vector<Patch>& points, double radius, std::size_t max_cells);
 
   // True when no point lies within `radius` of q: no point's squared distance to q, as dist2

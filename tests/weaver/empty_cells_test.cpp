@@ -91,6 +91,9 @@ TEST(EmptyCells, NothingIsClearWithoutPointsOrRadiusOrForNonFinitePlaces) {
   const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
   EXPECT_FALSE(EmptyCells(pts, 1.0, 100000).clear(Point3D(nan, 5, 5)));
   EXPECT_FALSE(EmptyCells(pts, 1.0, 100000).clear(Point3D(5, inf, 5)));
+  pts[0].pos.x = -1e308;
+  pts[1].pos.x = 1e308;
+  EXPECT_FALSE(EmptyCells(pts, 1.0, 100000).clear(Point3D(0, 5, 5)));
 }
 
 }  // namespace
