@@ -326,8 +326,31 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
       pp.push_back(split.points[std::size_t(i)]);
       pn.push_back(split.normals[std::size_t(i)]);
     }
+    // The corners that an edge of the mesh joins to each corner already, read from the corners'
+    // outgoing half-edges when the triangulation first asks (it asks about every pair of
+    // corners; a triangle asks about none).
+    std::vector<std::size_t> joined_start;
+    std::vector<int> joined;
+    const auto list_joined = [&] {
+      std::vector<std::pair<int, int>> by_vertex;  // (vertex, corner)
+      for (int i = 0; i < m; ++i) by_vertex.emplace_back(v[std::size_t(part[std::size_t(i)])].idx(), i);
+      std::sort(by_vertex.begin(), by_vertex.end());
+      joined_start.push_back(0);
+      for (int i = 0; i < m; ++i) {
+        for (const auto h : hm.voh_range(v[std::size_t(part[std::size_t(i)])])) {
+          const int to = hm.to_vertex_handle(h).idx();
+          for (auto at = std::lower_bound(by_vertex.begin(), by_vertex.end(), std::make_pair(to, 0));
+               at != by_vertex.end() && at->first == to; ++at)
+            joined.push_back(at->second);
+        }
+        joined_start.push_back(joined.size());
+      }
+    };
     const auto part_allowed = [&](int i, int k) {
-      return !hm.find_halfedge(v[std::size_t(part[std::size_t(i)])], v[std::size_t(part[std::size_t(k)])]).is_valid();
+      if (joined_start.empty()) list_joined();
+      const auto first = joined.begin() + long(joined_start[std::size_t(i)]);
+      const auto last = joined.begin() + long(joined_start[std::size_t(i) + 1]);
+      return std::find(first, last, k) == last;
     };
     const auto tris = m <= kMaxDynamicLoop
                           ? min_area_triangulation(pp, part_allowed, steering_normals(pn, kSteeredPart, kSteerAgreement))
@@ -423,6 +446,7 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     int group;
     double radius;  // of a circle as long as the rim's loop (at most max_reach)
     Point3D mid;
+    double size = 0.0;  // |x| + |y| + |z| of mid, for the rounding of distances between midpoints
   };
   std::vector<Rim> rims;
   double widest = 0.0;
@@ -434,7 +458,8 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     for (const HH h : loops[l])
       rims.push_back({h, group[l], radius, to_point(hm.point(hm.from_vertex_handle(h)) + hm.point(hm.to_vertex_handle(h))) * 0.5});
   }
-  if (rims.empty() || widest <= 0.0 || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return root(r.group) == root(rims[0].group); }))
+  // No pieces are joined before the bridges: until then each group is its own root.
+  if (rims.empty() || widest <= 0.0 || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return r.group == rims[0].group; }))
     return 0;
   // Rim edges by cell of side `widest`: two whose bridge is short enough lie in neighbouring cells.
   const auto cell_of = [&](const Point3D& p) {
@@ -442,6 +467,7 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
                                     (long long)std::floor(p.z / widest)};
   };
   std::map<std::array<long long, 3>, std::vector<std::size_t>> cells;
+  for (Rim& r : rims) r.size = std::abs(r.mid.x) + std::abs(r.mid.y) + std::abs(r.mid.z);
   for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].push_back(i);
   const auto pos = [&](VH v) { return to_point(hm.point(v)); };
   const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
@@ -449,14 +475,22 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
   for (std::size_t i = 0; i < rims.size(); ++i) {
     const auto c = cell_of(rims[i].mid);
     const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
+    // Both new edges no longer than `within` put the two midpoints within `within` of each other
+    // (half the sum of the two edges); the slack covers the rounding of the midpoints.
+    const Point3D& mid = rims[i].mid;
     for (long long dx = -1; dx <= 1; ++dx)
       for (long long dy = -1; dy <= 1; ++dy)
         for (long long dz = -1; dz <= 1; ++dz) {
           const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
           if (it == cells.end()) continue;
-          for (const std::size_t j : it->second) {
-            if (j <= i || root(rims[j].group) == root(rims[i].group)) continue;
+          // Each cell lists its rims in increasing order: the pairs (i, j > i) start past i.
+          const auto& listed = it->second;
+          for (auto at = std::upper_bound(listed.begin(), listed.end(), i); at != listed.end(); ++at) {
+            const std::size_t j = *at;
+            if (rims[j].group == rims[i].group) continue;
             const double within = std::min(rims[i].radius, rims[j].radius);
+            const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
+            if (dist2(mid, rims[j].mid) > apart * apart) continue;
             const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
             if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
             const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));

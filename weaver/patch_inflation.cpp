@@ -9,6 +9,7 @@
 #include <queue>
 #include <utility>
 
+#include "weaver/empty_cells.h"
 #include "weaver/patch_refinement.h"
 #include "weaver/point_tree.h"
 
@@ -79,11 +80,14 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     point_of = nullptr;
   }
   const auto point = [&](unsigned int k) -> const Patch& { return points[point_of ? (*point_of)[k] : k]; };
+  // The grid that answers empty searches is built once they are many enough to pay for it
+  // (where rays start near the points, few searches come back empty).
+  std::optional<EmptyCells> empty;
+  std::size_t empty_searches = 0;
   // Each new vertex's normal and how far its ray travels to the points.
   const std::size_t m = n - first_new;
   std::vector<OpenMesh::Vec3d> normal(m, OpenMesh::Vec3d(0.0, 0.0, 0.0)), start(m);
   std::vector<double> rise(m, 0.0);
-  std::vector<unsigned int> near;
   for (std::size_t i = 0; i < m; ++i) {
     const VH v(int(first_new + i));
     start[i] = hm.point(v);
@@ -95,17 +99,21 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     const double limit = kMaxRise * rim[first_new + i];
     for (double t = 0.0; t <= limit;) {
       const Point3D q = to_point(start[i] + t * normal[i]);
-      // The points within kNear * reach of q (a small radius keeps the search short even deep
-      // inside the object, where every point is about as far).
-      tree->within(q, kNear * reach * kNear * reach, near);
-      if (near.empty()) {
+      // The nearest point within kNear * reach of q (a small radius keeps the search short even
+      // deep inside the object, where every point is about as far); most steps inside the
+      // object need no search at all.
+      std::uint32_t nearest = PointTree::kNone;
+      if (!empty || !empty->clear(q)) {
+        nearest = tree->nearest_within(q, kNear * reach * kNear * reach);
+        if (nearest == PointTree::kNone && !empty && ++empty_searches > points.size() / 16 + 64)
+          empty.emplace(points, kNear * reach, 4 * points.size() + 4096);
+      }
+      if (nearest == PointTree::kNone) {
         // Steps of 1.5 reaches pass within kNear * reach of every point within a reach of the ray.
         t += 1.5 * reach;
         continue;
       }
-      const Patch* hit = &point(near[0]);
-      for (const unsigned int k : near)
-        if (dist2(point(k).pos, q) < dist2(hit->pos, q)) hit = &point(k);
+      const Patch* hit = &point(nearest);
       const double d = norm(hit->pos - q);
       const double along = dot(hit->normal, to_point(normal[i]));
       const double beyond = dot(q - hit->pos, hit->normal);
@@ -126,19 +134,25 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   // interpolation between them and the rim (which does not move).
   std::vector<char> hit(m, 0);
   for (std::size_t i = 0; i < m; ++i) hit[i] = rise[i] > 0.0;
-  std::vector<std::size_t> begin{0};
-  std::vector<long> around;  // neighbour's index among the new vertices, -1 for the rim
+  // The vertices that take the interpolation, with their neighbours: a new vertex by its index
+  // among the new ones, the rim by m, where `rise` holds a zero that stays.
+  std::vector<std::size_t> smoothed, begin{0}, around;
   for (std::size_t i = 0; i < m; ++i) {
-    for (auto w : hm.vv_range(VH(int(first_new + i)))) around.push_back(fresh(w) ? long(w.idx()) - long(first_new) : -1);
+    if (hit[i]) continue;
+    const std::size_t listed = around.size();
+    for (auto w : hm.vv_range(VH(int(first_new + i)))) around.push_back(fresh(w) ? std::size_t(w.idx()) - first_new : m);
+    if (around.size() == listed) continue;
+    smoothed.push_back(i);
     begin.push_back(around.size());
   }
+  rise.push_back(0.0);
   for (int sweep = 0; sweep < kSmoothingSweeps; ++sweep)
-    for (std::size_t i = 0; i < m; ++i) {
-      if (hit[i] || begin[i] == begin[i + 1]) continue;
+    for (std::size_t s = 0; s < smoothed.size(); ++s) {
       double sum = 0.0;
-      for (std::size_t k = begin[i]; k < begin[i + 1]; ++k) sum += around[k] < 0 ? 0.0 : rise[std::size_t(around[k])];
-      rise[i] = sum / double(begin[i + 1] - begin[i]);
+      for (std::size_t k = begin[s]; k < begin[s + 1]; ++k) sum += rise[around[k]];
+      rise[smoothed[s]] = sum / double(begin[s + 1] - begin[s]);
     }
+  rise.pop_back();
   // The faces that move, with their area vectors before.
   std::vector<FH> faces;
   std::vector<OpenMesh::Vec3d> before;

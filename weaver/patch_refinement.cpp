@@ -24,17 +24,20 @@ bool interior(const HoleMesh& hm, HoleMesh::EdgeHandle e, const OpenMesh::FPropH
          hm.property(prop, hm.face_handle(hm.halfedge_handle(e, 1))) == id;
 }
 
-// Cosine of the angle at c of the triangle (a, b, c).
-double cos_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
+// Cosine of the angle at c of the triangle (a, b, c), whose sides from c are ac and bc long.
+double cos_at(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c, double ac,
+              double bc) {
   const OpenMesh::Vec3d u = a - c, v = b - c;
-  const double l = u.norm() * v.norm();
+  const double l = ac * bc;
   return l > 0.0 ? (u | v) / l : 1.0;
 }
 
-// Cosine of the smallest angle of the triangle (a, b, c): the largest of the three cosines
-// (the cosine falls over [0, pi]), so comparing it compares the smallest angles, reversed.
-double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c) {
-  return std::max({cos_at(a, b, c), cos_at(b, c, a), cos_at(c, a, b)});
+// Cosine of the smallest angle of the triangle (a, b, c) with sides ab, bc and ca long: the
+// largest of the three cosines (the cosine falls over [0, pi]), so comparing it compares the
+// smallest angles, reversed.
+double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const OpenMesh::Vec3d& c, double ab,
+                     double bc, double ca) {
+  return std::max({cos_at(a, b, c, ca, bc), cos_at(b, c, a, ab, ca), cos_at(c, a, b, bc, ab)});
 }
 
 }  // namespace
@@ -99,8 +102,11 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
     if ((old1 | old2) > 0.0 &&
         ((new1 | old1) <= 0.0 || (new1 | old2) <= 0.0 || (new2 | old1) <= 0.0 || (new2 | old2) <= 0.0))
       continue;
-    const double old_cos = std::max(cos_min_angle(b, a, c), cos_min_angle(a, b, d));
-    const double new_cos = std::max(cos_min_angle(d, a, c), cos_min_angle(c, b, d));
+    // The six sides of the two pairs of triangles, each measured once.
+    const double ab = (a - b).norm(), ac = (a - c).norm(), ad = (a - d).norm();
+    const double bc = (b - c).norm(), bd = (b - d).norm(), cd = (c - d).norm();
+    const double old_cos = std::max(cos_min_angle(b, a, c, ab, ac, bc), cos_min_angle(a, b, d, ab, bd, ad));
+    const double new_cos = std::max(cos_min_angle(d, a, c, ad, ac, cd), cos_min_angle(c, b, d, bc, bd, cd));
     if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
       hm.flip(e);
       // The flipped edge's two faces; their other four edges may now flip.

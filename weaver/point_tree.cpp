@@ -214,4 +214,38 @@ void PointTree::within(uint32_t node, const double q[3], double r2,
   }
 }
 
+uint32_t PointTree::nearest_within(const Point3D& query, double r2) const {
+  const double q[3] = {query.x, query.y, query.z};
+  // Starting from r2, only points strictly nearer than every one before count: the first of
+  // equal distances stays, as it would when scanning within()'s list.
+  double best2 = r2;
+  uint32_t best = kNone;
+  nearest_within(root_, q, best2, best);
+  return best;
+}
+
+// The search of within() in the same order, bounded by the best squared distance so far instead
+// of r2: every point of the far subtree is at least |diff| away along the axis, and the rounded
+// squared distance keeps that order, so a subtree with diff^2 >= best2 holds no nearer point.
+void PointTree::nearest_within(uint32_t node, const double q[3], double& best2,
+                               uint32_t& best) const {
+  while (node != kNone) {
+    const Node& n = nodes_[node];
+    const double d2 = squared_distance(q, n.p);
+    if (d2 < best2) {
+      best2 = d2;
+      best = index_of(n);
+    }
+    const uint32_t a = axis_of(n);
+    const double diff = q[a] - n.p[a];
+    const bool right_is_near = q[a] > n.p[a];
+    nearest_within(right_is_near ? right_of(n) : left_of(node, n), q, best2, best);
+    if (best2 > diff * diff) {
+      node = right_is_near ? left_of(node, n) : right_of(n);
+    } else {
+      break;
+    }
+  }
+}
+
 }  // namespace tervik

@@ -44,6 +44,13 @@ class PointTree {
   // subtree on the query's side, then the other subtree.
   void within(const Point3D& query, double r2, std::vector<unsigned int>& out) const;
 
+  // The index of the point nearest to `query` among those that within(query, r2) lists, and of
+  // several as near the one it lists first; kNone when it lists none. Subtrees that hold no
+  // point nearer than the best so far are passed over, so this reads far fewer nodes.
+  uint32_t nearest_within(const Point3D& query, double r2) const;
+
+  static constexpr uint32_t kNone = 0xffffffffu;
+
   uint32_t size() const { return static_cast<uint32_t>(nodes_.size()); }
 
   // Numbers the points by their node (depth-first order, so that points near each other in
@@ -54,7 +61,6 @@ class PointTree {
   Point3D position(uint32_t i) const { return Point3D(nodes_[i].p[0], nodes_[i].p[1], nodes_[i].p[2]); }
 
  private:
-  static constexpr uint32_t kNone = 0xffffffffu;
   // 32 bytes: the point's coordinates and index, and in `links` the split axis (bits 0-1),
   // whether a left subtree follows at the next node (bit 2) and the right child (bits 3-31,
   // kNoRight when there is none).
@@ -82,6 +88,7 @@ class PointTree {
   uint32_t build(std::vector<Build>& order, uint32_t start, uint32_t end, uint32_t id,
                  unsigned int threads);
   void within(uint32_t node, const double q[3], double r2, std::vector<unsigned int>& out) const;
+  void nearest_within(uint32_t node, const double q[3], double& best2, uint32_t& best) const;
 
   std::vector<Node> nodes_;
   uint32_t root_ = kNone;

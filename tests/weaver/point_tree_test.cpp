@@ -30,6 +30,14 @@ std::vector<Patch> random_patches(std::mt19937& rng, int n, int grid) {
   return out;
 }
 
+// The first of the nearest points of `listed` (PointTree::kNone when it is empty).
+uint32_t first_nearest(const std::vector<Patch>& pts, const Point3D& q, const Indices& listed) {
+  uint32_t best = PointTree::kNone;
+  for (const unsigned int k : listed)
+    if (best == PointTree::kNone || dist2(pts[k].pos, q) < dist2(pts[best].pos, q)) best = k;
+  return best;
+}
+
 // Both trees answer every query with the same indices in the same order, ties included.
 void expect_same_answers(const std::vector<Patch>& pts, const std::vector<Point3D>& queries,
                          const std::string& what) {
@@ -48,6 +56,7 @@ void expect_same_answers(const std::vector<Patch>& pts, const std::vector<Point3
       reference.neighbors(q, pts, r2, want);
       tree.within(q, r2, got);
       ASSERT_EQ(got, want) << what << ", r2 " << r2;
+      ASSERT_EQ(tree.nearest_within(q, r2), first_nearest(pts, q, want)) << what << ", r2 " << r2;
     }
   }
 }
