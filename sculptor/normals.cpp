@@ -1,6 +1,7 @@
 #include "sculptor/normals.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <ostream>
 #include <span>
@@ -26,6 +27,16 @@ struct alignas(64) PlaneFit {
   // by eigenvalue, one per first index.
   template <typename PositionOf>
   const MultiArray<double, 2>& axes(std::size_t n, PositionOf position) {
+    double a[9];
+    scatter(n, position, a);
+    std::copy_n(a, 9, m.data());
+    eig.calculate(m);
+    return eig.eigenvector_matrix();
+  }
+
+  // The scatter matrix that axes() decomposes, row after row.
+  template <typename PositionOf>
+  static void scatter(std::size_t n, PositionOf position, double (&a)[9]) {
     Point3D c;
     for (std::size_t i = 0; i < n; ++i) c += position(i);
     c = c * (1.0 / static_cast<double>(n));
@@ -39,19 +50,24 @@ struct alignas(64) PlaneFit {
       yz += d.y * d.z;
       zz += d.z * d.z;
     }
-    m[0][0] = xx;
-    m[0][1] = xy;
-    m[1][1] = yy;
-    m[0][2] = xz;
-    m[1][2] = yz;
-    m[2][2] = zz;
-    m[1][0] = xy;
-    m[2][0] = xz;
-    m[2][1] = yz;
-    eig.calculate(m);
-    return eig.eigenvector_matrix();
+    a[0] = xx;
+    a[1] = xy;
+    a[2] = xz;
+    a[3] = xy;
+    a[4] = yy;
+    a[5] = yz;
+    a[6] = xz;
+    a[7] = yz;
+    a[8] = zz;
   }
 };
+
+// Whether a equals its transpose exactly (false where it holds NaN): the decomposition then
+// takes the symmetric path.
+bool exactly_symmetric(const double (&a)[9]) {
+  return a[1] == a[3] && a[2] == a[6] && a[5] == a[7] && a[0] == a[0] && a[4] == a[4] &&
+         a[8] == a[8];
+}
 
 // Component j of eigenvector k of the decomposition (the first index selects the vector).
 Point3D eigenvector(const MultiArray<double, 2>& V, int k) { return {V[k][0], V[k][1], V[k][2]}; }
@@ -160,7 +176,7 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighb
   const std::size_t nblocks = (n + Neighbourhoods::kBlock - 1) / Neighbourhoods::kBlock;
   const unsigned workers = worker_count(nblocks, params.threads);
   std::vector<PlaneFit> fits(workers);
-  std::vector<std::vector<std::uint32_t>> scratch(workers);
+  std::vector<std::array<std::vector<std::uint32_t>, 2>> scratch(workers);
   // Per block: the summed neighbourhood sizes and the patches left unchanged (integers, so the
   // totals do not depend on the order of addition).
   std::vector<long long> sizes(nblocks, 0), kept(nblocks, 0);
@@ -168,27 +184,60 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighb
     PlaneFit& fit = fits[w];
     const std::size_t begin = b * Neighbourhoods::kBlock;
     const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
+    // A patch whose neighbours give its normal: the eigenvector of the smallest eigenvalue of
+    // their scatter matrix, turned to agree with their normals.
+    struct Fit {
+      std::uint32_t i;
+      std::span<const std::uint32_t> list;
+      double scatter[9];
+    };
+    // `vectors` as eigenvector_matrix() holds them: component j of eigenvector 0 at 3 j.
+    const auto finish = [&](const Fit& f, const double* vectors) {
+      Point3D normal(vectors[0], vectors[3], vectors[6]);
+      double agreement = 0.0;
+      for (std::uint32_t k : f.list) agreement += dot(normal, in[k].normal);
+      if (agreement < 0) normal = -normal;
+      Patch copy = in[f.i];
+      copy.normal = normal;
+      out[f.i] = copy;
+    };
+    const auto finish_alone = [&](const Fit& f) {
+      std::copy_n(f.scatter, 9, fit.m.data());
+      fit.eig.calculate(fit.m);
+      finish(f, fit.eig.eigenvector_matrix().data());
+    };
+    // The symmetric decompositions go two at a time (symmetric3_eigen_pair overlaps their
+    // iterations); each patch's arithmetic is the same as alone.
+    Fit held[2];
+    int count = 0;
     // Counted here and stored once: neighbouring blocks' counts share a cache line, and other
     // threads work on those blocks.
     long long block_sizes = 0, block_kept = 0;
     for (std::size_t k = begin; k < end; ++k) {
       const std::uint32_t i = near.patch(k);
-      const std::span<const std::uint32_t> list = near.of(i, in, scratch[w]);
-      Patch copy = in[i];
-      if (list.size() >= 3) {
-        const MultiArray<double, 2>& V = fit.axes(
-            list.size(), [&](std::size_t j) -> const Point3D& { return in[list[j]].pos; });
-        Point3D normal = eigenvector(V, 0);
-        double agreement = 0.0;
-        for (std::uint32_t k : list) agreement += dot(normal, in[k].normal);
-        if (agreement < 0) normal = -normal;
-        copy.normal = normal;
-      } else {
-        ++block_kept;
-      }
-      out[i] = copy;
+      const std::span<const std::uint32_t> list = near.of(i, in, scratch[w][count]);
       block_sizes += static_cast<long long>(list.size());
+      if (list.size() < 3) {
+        out[i] = in[i];
+        ++block_kept;
+        continue;
+      }
+      Fit& f = held[count];
+      f.i = i;
+      f.list = list;
+      PlaneFit::scatter(list.size(), [&](std::size_t j) -> const Point3D& { return in[list[j]].pos; },
+                        f.scatter);
+      if (!exactly_symmetric(f.scatter)) {
+        finish_alone(f);  // NaN: the general path
+      } else if (++count == 2) {
+        math::numeric::Symmetric3Eigen x, y;
+        math::numeric::symmetric3_eigen_pair(held[0].scatter, held[1].scatter, x, y);
+        finish(held[0], x.vectors);
+        finish(held[1], y.vectors);
+        count = 0;
+      }
     }
+    if (count == 1) finish_alone(held[0]);
     sizes[b] = block_sizes;
     kept[b] = block_kept;
   });

@@ -124,80 +124,133 @@ void tred2(double* v, double* d, double* e, int n_given) {
   e[0] = 0.0;
 }
 
-// Implicit QL iteration on the tridiagonal (d, e) with accumulation into V, then the ascending
-// sort of the eigenvalues with their eigenvectors. N as for tred2.
+// Implicit QL iteration on the tridiagonal (d, e) with accumulation into V, taken one square
+// root of a sum of squares at a time: step() runs the iteration up to and including its next
+// shift or rotation (each begins with a hypot, whose result the rest of it waits for) and
+// returns false once the eigenvalues are final. The chain of dependent square roots and
+// divisions is what a decomposition waits for; two iterations stepped in turn overlap their
+// chains (symmetric3_eigen_pair). N as for tred2.
 template <int N>
-void tql2(double* v, double* d, double* e, int n_given) {
-  const int n = N > 0 ? N : n_given;
-  const Mat V{v, n};
-  const int limit = iteration_limit(n);
-
-  for (int i = 1; i < n; i++) e[i - 1] = e[i];
-  e[n - 1] = 0.0;
-
-  double f = 0.0;
-  double tst1 = 0.0;
-  for (int l = 0; l < n; l++) {
-    // Find a small sub-diagonal element. e[n - 1] is 0, so the search ends there at the latest.
-    tst1 = std::max(tst1, std::abs(d[l]) + std::abs(e[l]));
-    int m = l;
-    while (m < n - 1 && !(std::abs(e[m]) <= kEps * tst1)) m++;
-
-    // If m == l, d[l] is an eigenvalue; otherwise iterate.
-    if (m > l) {
-      int iter = 0;
-      do {
-        if (++iter > limit) no_convergence("the QL iteration", limit);
-        // Compute the implicit shift.
-        double g = d[l];
-        double p = (d[l + 1] - g) / (2.0 * e[l]);
-        double r = std::hypot(p, 1.0);
-        if (p < 0) r = -r;
-        d[l] = e[l] / (p + r);
-        d[l + 1] = e[l] * (p + r);
-        const double dl1 = d[l + 1];
-        double h = g - d[l];
-        for (int i = l + 2; i < n; i++) d[i] -= h;
-        f = f + h;
-
-        // Implicit QL transformation.
-        p = d[m];
-        double c = 1.0;
-        double c2 = c;
-        double c3 = c;
-        const double el1 = e[l + 1];
-        double s = 0.0;
-        double s2 = 0.0;
-        for (int i = m - 1; i >= l; i--) {
-          c3 = c2;
-          c2 = c;
-          s2 = s;
-          g = c * e[i];
-          h = c * p;
-          r = std::hypot(p, e[i]);
-          e[i + 1] = s * r;
-          s = e[i] / r;
-          c = p / r;
-          p = c * d[i] - s * g;
-          d[i + 1] = h + s * (c * g + s * d[i]);
-          // Accumulate the transformation.
-          for (int k = 0; k < n; k++) {
-            h = V(k, i + 1);
-            V(k, i + 1) = s * V(k, i) + c * h;
-            V(k, i) = c * V(k, i) - s * h;
-          }
-        }
-        p = -s * s2 * c3 * el1 * e[l] / dl1;
-        e[l] = s * p;
-        d[l] = c * p;
-        // Check for convergence.
-      } while (std::abs(e[l]) > kEps * tst1);
-    }
-    d[l] = d[l] + f;
-    e[l] = 0.0;
+class QlIteration {
+ public:
+  QlIteration(double* v, double* d, double* e, int n_given)
+      : V_{v, N > 0 ? N : n_given}, d_(d), e_(e), n_(N > 0 ? N : n_given),
+        limit_(iteration_limit(n_)) {
+    for (int i = 1; i < n_; i++) e_[i - 1] = e_[i];
+    e_[n_ - 1] = 0.0;
   }
 
-  // Sort the eigenvalues ascending, with their vectors; ties keep the first.
+  [[gnu::always_inline]] bool step() {
+    double* const d = d_;
+    double* const e = e_;
+    for (;;) {
+      switch (phase_) {
+        case Phase::kFind: {
+          if (l_ == n_) {
+            phase_ = Phase::kDone;
+            return false;
+          }
+          tst1_ = std::max(tst1_, std::abs(d[l_]) + std::abs(e[l_]));
+          m_ = l_;
+          while (m_ < n_ - 1 && !(std::abs(e[m_]) <= kEps * tst1_)) m_++;
+          if (m_ > l_) {
+            iter_ = 0;
+            phase_ = Phase::kShift;
+          } else {
+            finish_eigenvalue();
+          }
+          break;
+        }
+        case Phase::kShift: {
+          if (++iter_ > limit_) no_convergence("the QL iteration", limit_);
+          const int l = l_;
+          g_ = d[l];
+          p_ = (d[l + 1] - g_) / (2.0 * e[l]);
+          r_ = std::hypot(p_, 1.0);
+          if (p_ < 0) r_ = -r_;
+          d[l] = e[l] / (p_ + r_);
+          d[l + 1] = e[l] * (p_ + r_);
+          dl1_ = d[l + 1];
+          h_ = g_ - d[l];
+          for (int i = l + 2; i < n_; i++) d[i] -= h_;
+          f_ = f_ + h_;
+          p_ = d[m_];
+          c_ = 1.0;
+          c2_ = c_;
+          c3_ = c_;
+          el1_ = e[l + 1];
+          s_ = 0.0;
+          s2_ = 0.0;
+          i_ = m_ - 1;
+          phase_ = Phase::kRotate;
+          return true;
+        }
+        case Phase::kRotate: {
+          const int i = i_;
+          c3_ = c2_;
+          c2_ = c_;
+          s2_ = s_;
+          g_ = c_ * e[i];
+          h_ = c_ * p_;
+          r_ = std::hypot(p_, e[i]);
+          e[i + 1] = s_ * r_;
+          s_ = e[i] / r_;
+          c_ = p_ / r_;
+          p_ = c_ * d[i] - s_ * g_;
+          d[i + 1] = h_ + s_ * (c_ * g_ + s_ * d[i]);
+          for (int k = 0; k < n_; k++) {
+            h_ = V_(k, i + 1);
+            V_(k, i + 1) = s_ * V_(k, i) + c_ * h_;
+            V_(k, i) = c_ * V_(k, i) - s_ * h_;
+          }
+          if (--i_ < l_) phase_ = Phase::kEndSweep;
+          return true;
+        }
+        case Phase::kEndSweep: {
+          const int l = l_;
+          p_ = -s_ * s2_ * c3_ * el1_ * e[l] / dl1_;
+          e[l] = s_ * p_;
+          d[l] = c_ * p_;
+          if (std::abs(e[l]) > kEps * tst1_) {
+            phase_ = Phase::kShift;
+          } else {
+            finish_eigenvalue();
+          }
+          break;
+        }
+        case Phase::kDone:
+          return false;
+      }
+    }
+  }
+
+ private:
+  enum class Phase { kFind, kShift, kRotate, kEndSweep, kDone };
+
+  void finish_eigenvalue() {
+    d_[l_] = d_[l_] + f_;
+    e_[l_] = 0.0;
+    ++l_;
+    phase_ = Phase::kFind;
+  }
+
+  Mat V_;
+  double* d_;
+  double* e_;
+  int n_;
+  int limit_;
+  Phase phase_ = Phase::kFind;
+  int l_ = 0, m_ = 0, i_ = 0, iter_ = 0;
+  double f_ = 0.0, tst1_ = 0.0;
+  double p_ = 0.0, g_ = 0.0, h_ = 0.0, r_ = 0.0, c_ = 0.0, c2_ = 0.0, c3_ = 0.0, s_ = 0.0,
+         s2_ = 0.0, el1_ = 0.0, dl1_ = 0.0;
+};
+
+// Sorts the eigenvalues d ascending, with their vectors in V; ties keep the first.
+template <int N>
+void sort_eigenvalues(double* v, double* d, int n_given) {
+  const int n = N > 0 ? N : n_given;
+  const Mat V{v, n};
   for (int i = 0; i < n - 1; i++) {
     int k = i;
     double p = d[i];
@@ -215,7 +268,42 @@ void tql2(double* v, double* d, double* e, int n_given) {
   }
 }
 
+// The QL iteration on (d, e) with accumulation into V, then the sort.
+template <int N>
+void tql2(double* v, double* d, double* e, int n_given) {
+  QlIteration<N> ql(v, d, e, n_given);
+  while (ql.step()) {
+  }
+  sort_eigenvalues<N>(v, d, n_given);
+}
+
 }  // namespace
+
+void symmetric3_eigen_pair(const double (&a)[9], const double (&b)[9], Symmetric3Eigen& x,
+                           Symmetric3Eigen& y) {
+  // Local copies and iterations, so that the compiler keeps their state out of memory it
+  // cannot see through.
+  double va[9], vb[9], da[3] = {0.0, 0.0, 0.0}, db[3] = {0.0, 0.0, 0.0};
+  double ea[3] = {0.0, 0.0, 0.0}, eb[3] = {0.0, 0.0, 0.0};
+  std::copy_n(a, 9, va);
+  std::copy_n(b, 9, vb);
+  tred2<3>(va, da, ea, 3);
+  tred2<3>(vb, db, eb, 3);
+  QlIteration<3> qa(va, da, ea, 3), qb(vb, db, eb, 3);
+  bool ra = true, rb = true;
+  while (ra && rb) {
+    ra = qa.step();
+    rb = qb.step();
+  }
+  while (ra) ra = qa.step();
+  while (rb) rb = qb.step();
+  sort_eigenvalues<3>(va, da, 3);
+  sort_eigenvalues<3>(vb, db, 3);
+  std::copy_n(va, 9, x.vectors);
+  std::copy_n(da, 3, x.values);
+  std::copy_n(vb, 9, y.vectors);
+  std::copy_n(db, 3, y.values);
+}
 
 template <typename T>
 Eigenvalues<T>::Eigenvalues(const MultiArray<T, 2>& A) {

@@ -1,11 +1,14 @@
 #include "tervik/eigenvalues.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -138,6 +141,58 @@ TEST(EigenvaluesSymmetric, RandomMatricesSatisfyTheEigenEquation) {
       expect_decomposes(a, eig, 1e-13);
     }
   }
+}
+
+// Two decompositions at a time give, bit for bit, what calculate() gives for each: on scatter
+// matrices of flattened and stretched point sets, and on the degenerate ones (zero, diagonal with
+// equal entries, rank one, a row and column of zeros) where the iteration takes its rare turns.
+TEST(EigenvaluesSymmetric, PairsGiveTheBitsOfOneAtATime) {
+  std::mt19937_64 rng(77);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  std::vector<std::array<double, 9>> mats;
+  for (int m = 0; m < 3000; ++m) {
+    std::array<double, 9> a{};
+    const int points = 3 + m % 30;
+    const double squash = m % 3 == 0 ? 1e-3 : (m % 3 == 1 ? 0.05 : 1.0);
+    for (int p = 0; p < points; ++p) {
+      const double v[3] = {gauss(rng), (m % 7 == 0 ? 1e-7 : 1.0) * gauss(rng), squash * gauss(rng)};
+      for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) a[3 * i + j] += v[i] * v[j];
+    }
+    mats.push_back(a);
+  }
+  mats.push_back({});
+  mats.push_back({2, 0, 0, 0, 2, 0, 0, 0, 2});
+  mats.push_back({1, 0, 0, 0, 3, 0, 0, 0, 1});
+  mats.push_back({4, 2, 6, 2, 1, 3, 6, 3, 9});  // rank one: (2, 1, 3) (2, 1, 3)^T
+  mats.push_back({0, 0, 0, 0, 5, 1, 0, 1, 2});
+  if (mats.size() % 2 == 1) mats.push_back(mats.front());
+  Eigenvalues<double> eig(Matrix(3, 3));
+  Matrix a(3, 3);
+  const auto same_bits = [](const double* x, const double* y, int n) {
+    for (int i = 0; i < n; ++i)
+      if (std::bit_cast<std::uint64_t>(x[i]) != std::bit_cast<std::uint64_t>(y[i])) return false;
+    return true;
+  };
+  for (std::size_t k = 0; k < mats.size(); k += 2) {
+    Symmetric3Eigen x, y;
+    double m0[9], m1[9];
+    std::copy_n(mats[k].data(), 9, m0);
+    std::copy_n(mats[k + 1].data(), 9, m1);
+    symmetric3_eigen_pair(m0, m1, x, y);
+    for (const auto& [mat, got] : {std::pair{&mats[k], &x}, std::pair{&mats[k + 1], &y}}) {
+      std::copy_n(mat->data(), 9, a.data());
+      eig.calculate(a);
+      ASSERT_TRUE(same_bits(eig.real_eigenvalues().data(), got->values, 3)) << "matrix " << k;
+      ASSERT_TRUE(same_bits(eig.eigenvector_matrix().data(), got->vectors, 9)) << "matrix " << k;
+    }
+  }
+  // The eigenvector memory order: component i of eigenvector k at 3 i + k.
+  const double diag[9] = {3, 0, 0, 0, 1, 0, 0, 0, 2};
+  Symmetric3Eigen x, y;
+  symmetric3_eigen_pair(diag, diag, x, y);
+  EXPECT_EQ(x.values[0], 1.0);
+  EXPECT_EQ(std::abs(x.vectors[3 * 1 + 0]), 1.0);  // eigenvector 0 is the y axis
 }
 
 TEST(EigenvaluesGeneral, NonSymmetricMatricesTakeTheGeneralPath) {
