@@ -35,10 +35,12 @@ unsigned char blend(const multiview::MultiView<ImageRGB<unsigned char>>& views,
   return static_cast<unsigned char>(std::clamp(static_cast<int>(value), 0, 255));
 }
 
-// Colours one patch (see add_colors).
-void colour_patch(Patch& patch, const std::vector<DepthMap>& maps,
-                  const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
-                  const std::vector<Point3D>& facing) {
+// Colours one patch (see add_colors). `visible(k, f)` says whether camera k sees the patch and
+// may set f's pixel; `locate(f)` sets the pixel of a camera whose colour is used, where
+// `visible` left it unset.
+template <typename Visible, typename Locate>
+void colour_patch(Patch& patch, const multiview::MultiView<ImageRGB<unsigned char>>& views,
+                  const std::vector<Point3D>& facing, Visible&& visible, Locate&& locate) {
   Facing best[3];
   for (std::size_t k = 0; k < views.size(); ++k) {
     Facing f;
@@ -47,7 +49,7 @@ void colour_patch(Patch& patch, const std::vector<DepthMap>& maps,
     // Only cameras scoring above 0.5 are blended, and they rank above every other one, so the
     // colour depends on them alone: the visibility test is spared for the rest.
     if (!(f.score > 0.5)) continue;
-    if (!sees(views[k].get<0>(), maps[k], patch.pos, L, f.x, f.y)) continue;
+    if (!visible(k, f)) continue;
     // Keep the three best in descending order; a tie never displaces an earlier camera.
     if (f.score > best[0].score) {
       best[2] = best[1];
@@ -60,6 +62,8 @@ void colour_patch(Patch& patch, const std::vector<DepthMap>& maps,
       best[2] = f;
     }
   }
+  for (Facing& f : best)
+    if (f.score > 0.5) locate(f);
 
   const double s1 = best[0].score, s2 = best[1].score, s3 = best[2].score;
   double weights[3] = {1.0, 0.0, 0.0};
@@ -102,7 +106,56 @@ void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
   const std::size_t n = patches.size();
   parallel_for((n + kBlock - 1) / kBlock, threads, [&](std::size_t b, unsigned) {
     const std::size_t end = std::min(n, (b + 1) * kBlock);
-    for (std::size_t i = b * kBlock; i < end; ++i) colour_patch(patches[i], maps, views, L, facing);
+    for (std::size_t i = b * kBlock; i < end; ++i) {
+      const Point3D pos = patches[i].pos;
+      colour_patch(
+          patches[i], views, facing,
+          [&](std::size_t k, Facing& f) {
+            return sees(views[k].get<0>(), maps[k], pos, L, f.x, f.y);
+          },
+          [](Facing&) {});
+    }
+  });
+}
+
+void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
+                   const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
+                   unsigned threads) {
+  check_colour_images("colour_points", views);
+  const std::vector<Point3D> facing = facing_vectors(views);
+  const std::size_t n = patches.size();
+  const std::size_t cameras = views.size();
+  // 1. Per camera: its map, then at once the visibility of the points facing it, while the map
+  //    is in the cache; one bit per point and camera. A worker reuses one map for its cameras.
+  const std::size_t words = (n + 63) / 64;
+  std::vector<std::uint64_t> seen(cameras * words, 0);
+  const unsigned workers = worker_count(cameras, threads);
+  maps.resize(workers);
+  std::vector<std::vector<DepthSplat>> splats(workers);
+  parallel_for(cameras, threads, [&](std::size_t k, unsigned w) {
+    const Camera& cam = views[k].get<0>();
+    DepthMap& map = maps[w];
+    depth_map_pixel(map, patches, cam, splats[w]);
+    std::uint64_t* bits = seen.data() + k * words;
+    for (std::size_t i = 0; i < n; ++i) {
+      if (!(dot(facing[k], patches[i].normal) > 0.5)) continue;
+      long x = 0, y = 0;
+      if (sees(cam, map, patches[i].pos, L, x, y)) bits[i / 64] |= std::uint64_t{1} << (i % 64);
+    }
+  });
+  // 2. Per point: the same choice and blend as add_colors, with the pixels of the cameras used
+  //    projected again (the same arithmetic gives the same pixels).
+  constexpr std::size_t kBlock = 1024;  // patches per piece of work
+  parallel_for((n + kBlock - 1) / kBlock, threads, [&](std::size_t b, unsigned) {
+    const std::size_t end = std::min(n, (b + 1) * kBlock);
+    for (std::size_t i = b * kBlock; i < end; ++i) {
+      const Point3D pos = patches[i].pos;
+      const std::uint64_t bit = std::uint64_t{1} << (i % 64);
+      colour_patch(
+          patches[i], views, facing,
+          [&](std::size_t k, Facing&) { return (seen[k * words + i / 64] & bit) != 0; },
+          [&](Facing& f) { project_to_pixel(pos, views[f.camera].get<0>(), f.x, f.y); });
+    }
   });
 }
 

@@ -33,6 +33,15 @@ void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
                 const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
                 unsigned threads = 1);
 
+// add_colors(patches, maps, views, L, threads) with the depth maps drawn here: each camera's map
+// is drawn and at once read by the visibility tests of the points facing that camera, while it
+// is still in the cache. The colours are add_colors' to the bit. `maps` is scratch storage, kept
+// by the caller from call to call: one map per thread used, not per camera. Throws TervikError
+// when a colour image is smaller than its camera.
+void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
+                   const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
+                   unsigned threads = 1);
+
 // Moves photo-inconsistent patches by random displacement: a patch is inconsistent when, among
 // the cameras that see it (depth tolerance `tol`) with a facing score above 0.9, the best one's
 // window correlates negatively (ncc_rgb < 0) with another's. Such a patch is moved to random

@@ -8,19 +8,10 @@
 
 namespace tervik {
 
-namespace {
-
-// A point's pixel in one camera and its depth there.
-struct Splat {
-  std::int32_t x, y;
-  double depth;
-};
-
-// Renders the points into `map` for camera `cam` (see depth_maps_pixel). The points are projected
-// once into `splats`; their squares' bounding rectangle becomes the map's rectangle, which is
-// emptied and then written.
-void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Patch>& patches,
-                const Camera& cam) {
+// The points are projected once into `splats`; their squares' bounding rectangle becomes the
+// map's rectangle, which is emptied and then written.
+void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Camera& cam,
+                     std::vector<DepthSplat>& splats) {
   const long width = cam.im_width(), height = cam.im_height();
   map.width = width;
   map.height = height;
@@ -44,7 +35,7 @@ void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Pat
     y0 = std::min(y0, y - 1);
     x1 = std::max(x1, x + 2);
     y1 = std::max(y1, y + 2);
-    splats.push_back(Splat{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), d});
+    splats.push_back(DepthSplat{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), d});
   }
   map.rect = x0 < x1 ? PixelRect{std::max(x0, 0L), std::max(y0, 0L), std::min(x1, width),
                                  std::min(y1, height)}
@@ -55,7 +46,7 @@ void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Pat
   // Every pixel ends with the minimum over the depths written onto it: the order of the points
   // does not matter.
   double* cells = map.depth.data();
-  for (const Splat& s : splats) {
+  for (const DepthSplat& s : splats) {
     if (s.x >= 1 && s.x + 1 < width && s.y >= 1 && s.y + 1 < height) {
       // The whole square lies in the image, and so in the rectangle.
       double* row = cells + (s.x - 1 - r.x0) + (s.y - 1 - r.y0) * stride;
@@ -79,16 +70,14 @@ void render_map(DepthMap& map, std::vector<Splat>& splats, const std::vector<Pat
   }
 }
 
-}  // namespace
-
 void depth_maps_pixel(std::vector<DepthMap>& maps, const std::vector<Patch>& patches,
                       const multiview::MultiView<>& cameras, unsigned threads) {
   maps.resize(cameras.size());
   // The maps are filled one after the other, each while it is in the cache, rather than all at
   // once point by point, and different maps by different threads.
-  std::vector<std::vector<Splat>> splats(worker_count(cameras.size(), threads));
+  std::vector<std::vector<DepthSplat>> splats(worker_count(cameras.size(), threads));
   parallel_for(cameras.size(), threads, [&](std::size_t k, unsigned w) {
-    render_map(maps[k], splats[w], patches, cameras[k].get<0>());
+    depth_map_pixel(maps[k], patches, cameras[k].get<0>(), splats[w]);
   });
 }
 

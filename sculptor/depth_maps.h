@@ -6,6 +6,7 @@
 // the point); pixels that no point reaches hold kEmptyDepth. A map stores only the rectangle of
 // pixels that its points reach (the object's part of the image), row after row; every pixel
 // outside it is empty.
+#include <cstdint>
 #include <vector>
 
 #include "common/patch.h"
@@ -56,6 +57,17 @@ struct DepthMap {
     return depth[static_cast<std::size_t>((x - rect.x0) + (y - rect.y0) * (rect.x1 - rect.x0))];
   }
 };
+
+// A point's pixel in one camera and its depth there: the scratch storage of a map's drawing.
+struct DepthSplat {
+  std::int32_t x, y;
+  double depth;
+};
+
+// Renders `patches` into `map` for camera `camera` alone, as depth_maps_pixel does for each of
+// its cameras. `splats` is scratch storage, kept by the caller from call to call.
+void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Camera& camera,
+                     std::vector<DepthSplat>& splats);
 
 // Renders `patches` into one depth map per camera of `cameras`, in camera order: every point in
 // front of a camera (depth > 0) whose pixel lies in the image writes its depth into the 3 x 3

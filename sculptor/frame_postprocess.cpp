@@ -30,11 +30,7 @@ void filter_frame(const StageParameters& params, const FrameTimer& timer,
 void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views, double step,
                   unsigned threads, std::vector<Patch>& surface,
                   std::vector<DepthMap>& depth_maps) {
-  multiview::MultiView<> cameras;
-  cameras.reserve(colour_views.size());
-  for (const auto& view : colour_views) cameras.emplace_back(view.get<0>());
-  depth_maps_pixel(depth_maps, surface, cameras, threads);
-  add_colors(surface, depth_maps, colour_views, step, threads);
+  colour_points(surface, depth_maps, colour_views, step, threads);
 }
 
 void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,

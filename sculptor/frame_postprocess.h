@@ -18,7 +18,7 @@ namespace tervik {
 struct PostprocessWork {
   std::vector<Patch> scratch;                     // a second point buffer, swapped with the points
   Neighbourhoods near;                            // the neighbourhoods within L of the points
-  std::vector<DepthMap> depth_maps;               // one per camera, refilled every frame
+  std::vector<DepthMap> depth_maps;               // the colouring's maps, one per thread
 };
 
 // Runs, on the frame's sampled points in `surface` (replaced by its final, coloured points):
@@ -41,9 +41,8 @@ void filter_frame(const StageParameters& params, const FrameTimer& timer,
                   std::vector<Patch>& surface, PostprocessWork& work, std::ostream& progress,
                   std::ostream& timing);
 
-// The colouring of postprocess_frame, without its lines: depth_maps_pixel() of the points into
-// `depth_maps` (kept from call to call), then add_colors() with depth tolerance `step`, both on
-// up to `threads` threads. Reads only the positions and normals of `surface` and writes only
+// The colouring of postprocess_frame, without its lines: colour_points() with depth tolerance
+// `step` and the maps `depth_maps` (kept from call to call), on up to `threads` threads. Reads only the positions and normals of `surface` and writes only
 // their colours, so another thread may read the positions and normals meanwhile.
 void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views, double step,
                   unsigned threads, std::vector<Patch>& surface,

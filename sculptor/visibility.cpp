@@ -18,6 +18,18 @@ std::vector<Point3D> facing_vectors(const multiview::MultiView<ImageRGB<unsigned
   return out;
 }
 
+void check_colour_images(const std::string& caller,
+                         const multiview::MultiView<ImageRGB<unsigned char>>& views) {
+  for (std::size_t k = 0; k < views.size(); ++k) {
+    const Camera& cam = views[k].get<0>();
+    const ImageRGB<unsigned char>& image = views[k].get<1>();
+    TERVIK_CHECK(image.width() >= cam.im_width() && image.height() >= cam.im_height(),
+                 caller << ": colour image " << k << " is " << image.width() << " x "
+                        << image.height() << ", smaller than its camera's " << cam.im_width()
+                        << " x " << cam.im_height());
+  }
+}
+
 void check_visibility_inputs(const std::string& caller,
                              const std::vector<DepthMap>& maps,
                              const multiview::MultiView<ImageRGB<unsigned char>>& views) {
@@ -25,16 +37,12 @@ void check_visibility_inputs(const std::string& caller,
                                                    << views.size() << " cameras");
   for (std::size_t k = 0; k < views.size(); ++k) {
     const Camera& cam = views[k].get<0>();
-    const ImageRGB<unsigned char>& image = views[k].get<1>();
     TERVIK_CHECK(maps[k].width == cam.im_width() && maps[k].height == cam.im_height(),
                  caller << ": depth map " << k << " is " << maps[k].width << " x "
                         << maps[k].height << ", its camera " << cam.im_width() << " x "
                         << cam.im_height());
-    TERVIK_CHECK(image.width() >= cam.im_width() && image.height() >= cam.im_height(),
-                 caller << ": colour image " << k << " is " << image.width() << " x "
-                        << image.height() << ", smaller than its camera's " << cam.im_width()
-                        << " x " << cam.im_height());
   }
+  check_colour_images(caller, views);
 }
 
 bool sees(const Camera& cam, const DepthMap& map, const Point3D& X, double tol, long& x,

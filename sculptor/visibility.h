@@ -16,6 +16,11 @@ namespace tervik {
 // third row of its rotation (world to camera), in camera order.
 std::vector<Point3D> facing_vectors(const multiview::MultiView<ImageRGB<unsigned char>>& views);
 
+// Throws TervikError, naming `caller` and the camera, unless every colour image of `views` is at
+// least its camera's size.
+void check_colour_images(const std::string& caller,
+                         const multiview::MultiView<ImageRGB<unsigned char>>& views);
+
 // Throws TervikError, naming `caller` and the camera, unless there is one depth map per view
 // with its camera's extents and every colour image is at least its camera's size.
 void check_visibility_inputs(const std::string& caller,

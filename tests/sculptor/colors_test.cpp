@@ -26,13 +26,22 @@ void add_view(ColourViews& views, const Point3D& centre, unsigned char r, unsign
                      flat_image(64, 48, r, g, b));
 }
 
-// Depth maps of `patches` in the cameras of `views`, then add_colors with tolerance L.
+// Depth maps of `patches` in the cameras of `views`, then add_colors with tolerance L; the
+// colours of colour_points, which draws its own maps, must be the same.
 void colour(std::vector<Patch>& patches, const ColourViews& views, double L = 0.1) {
   MultiView<> cams;
   for (const auto& v : views) cams.emplace_back(v.get<0>());
   std::vector<DepthMap> maps;
   depth_maps_pixel(maps, patches, cams);
+  std::vector<Patch> drawn_here = patches;
   add_colors(patches, maps, views, L);
+  std::vector<DepthMap> scratch;
+  colour_points(drawn_here, scratch, views, L);
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    EXPECT_EQ(drawn_here[i].r, patches[i].r) << "patch " << i;
+    EXPECT_EQ(drawn_here[i].g, patches[i].g) << "patch " << i;
+    EXPECT_EQ(drawn_here[i].b, patches[i].b) << "patch " << i;
+  }
 }
 
 struct Rgb {
@@ -181,6 +190,58 @@ TEST(AddColors, RejectsDepthMapsOrImagesThatDoNotFitTheCameras) {
     EXPECT_NE(std::string(e.what()).find("colour image 1 is 32 x 48"), std::string::npos)
         << e.what();
   }
+}
+
+// A cloud seen by cameras all around, with points hidden behind others and points at the image
+// borders: colour_points gives add_colors' colours on every thread count, and keeps one map per
+// thread.
+TEST(ColourPoints, GivesTheColoursOfAddColorsOnEveryThreadCount) {
+  ColourViews views;
+  std::mt19937 rng(7);
+  const Point3D eyes[5] = {{0, 0, 4}, {4, 0, 0}, {0, 4, 0}, {-3, -3, 1}, {2.5, -2.5, -2}};
+  for (const Point3D& eye : eyes) {
+    const Point3D up = std::abs(eye.y) > 0 ? Point3D(0, 0, 1) : Point3D(0, 1, 0);
+    ImageRGB<unsigned char> image(64, 48);
+    for (int c = 0; c < 3; ++c)
+      for (long y = 0; y < 48; ++y)
+        for (long x = 0; x < 64; ++x) image.channel(c)[x][y] = static_cast<unsigned char>(rng());
+    views.emplace_back(look_at_camera(eye, {0, 0, 0}, 40, 64, 48, up), image);
+  }
+  // Two nested shells (the inner one hidden) and a loose cloud reaching past the frames.
+  std::normal_distribution<double> g(0, 1);
+  std::vector<Patch> cloud;
+  for (int i = 0; i < 3000; ++i) {
+    Point3D n(g(rng), g(rng), g(rng));
+    n = n / norm(n);
+    const double r = i % 3 == 0 ? 0.6 : i % 3 == 1 ? 1.0 : 1.0 + 2.0 * std::abs(g(rng));
+    cloud.push_back(make_patch(n * r, n));
+  }
+  MultiView<> cams;
+  for (const auto& v : views) cams.emplace_back(v.get<0>());
+  std::vector<DepthMap> maps;
+  depth_maps_pixel(maps, cloud, cams);
+  std::vector<Patch> expected = cloud;
+  add_colors(expected, maps, views, 0.05);
+  int grey = 0;
+  for (const Patch& p : expected) grey += p.r == kUnseenGrey && p.g == kUnseenGrey;
+  EXPECT_GT(grey, 0);
+  EXPECT_LT(grey, 2900);
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    std::vector<Patch> got = cloud;
+    std::vector<DepthMap> scratch(9);  // more than needed: resized
+    colour_points(got, scratch, views, 0.05, threads);
+    EXPECT_EQ(scratch.size(), std::min<std::size_t>(threads, views.size()));
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      ASSERT_EQ(got[i].r, expected[i].r) << threads << " threads, patch " << i;
+      ASSERT_EQ(got[i].g, expected[i].g) << threads << " threads, patch " << i;
+      ASSERT_EQ(got[i].b, expected[i].b) << threads << " threads, patch " << i;
+      ASSERT_EQ(got[i].pos, cloud[i].pos);
+    }
+  }
+  // A colour image smaller than its camera is refused before anything is read.
+  views[2].get<1>() = flat_image(32, 48, 1, 2, 3);
+  std::vector<DepthMap> scratch;
+  EXPECT_THROW(colour_points(cloud, scratch, views, 0.05), TervikError);
 }
 
 // A width x height image whose pixel (x, y) has channels (f(x, y), 2 f, 3 f) mod 256.
