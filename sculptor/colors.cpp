@@ -136,11 +136,16 @@ void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
     const Camera& cam = views[k].get<0>();
     DepthMap& map = maps[w];
     depth_map_pixel(map, patches, cam, splats[w]);
+    // sees() for the points drawn (the others are out of the image or behind the camera): the
+    // pixels and depths are those it would compute, and every pixel drawn lies in the map's
+    // rectangle.
     std::uint64_t* bits = seen.data() + k * words;
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!(dot(facing[k], patches[i].normal) > 0.5)) continue;
-      long x = 0, y = 0;
-      if (sees(cam, map, patches[i].pos, L, x, y)) bits[i / 64] |= std::uint64_t{1} << (i % 64);
+    const double* depth = map.depth.data();
+    const long stride = map.rect.width();
+    for (const DepthSplat& s : splats[w]) {
+      if (!(dot(facing[k], patches[s.index].normal) > 0.5)) continue;
+      const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
+      if (!(nearest + L < s.depth)) bits[s.index / 64] |= std::uint64_t{1} << (s.index % 64);
     }
   });
   // 2. Per point: the same choice and blend as add_colors, with the pixels of the cameras used

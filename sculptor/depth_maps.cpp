@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "sculptor/parallel.h"
+#include "tervik/exceptions.h"
 
 namespace tervik {
 
@@ -15,6 +16,8 @@ void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Cam
   const long width = cam.im_width(), height = cam.im_height();
   map.width = width;
   map.height = height;
+  TERVIK_CHECK(patches.size() <= UINT32_MAX,
+               "depth maps of " << patches.size() << " points: at most 2^32 - 1 are supported");
   splats.clear();
   splats.reserve(patches.size());
   // project_to_pixel and point_depth, term for term, on a copy of the projection matrix.
@@ -22,8 +25,8 @@ void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Cam
   std::copy_n(cam.p().data(), 12, p);
   const double w_limit = static_cast<double>(width), h_limit = static_cast<double>(height);
   long x0 = width, y0 = height, x1 = 0, y1 = 0;  // the squares' pixels, grown below
-  for (const Patch& patch : patches) {
-    const Point3D& X = patch.pos;
+  for (std::size_t i = 0; i < patches.size(); ++i) {
+    const Point3D& X = patches[i].pos;
     const double d = p[8] * X.x + p[9] * X.y + p[10] * X.z + p[11];
     const double inv_w = 1.0 / d;
     const double u = (p[0] * X.x + p[1] * X.y + p[2] * X.z + p[3]) * inv_w;
@@ -35,7 +38,8 @@ void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Cam
     y0 = std::min(y0, y - 1);
     x1 = std::max(x1, x + 2);
     y1 = std::max(y1, y + 2);
-    splats.push_back(DepthSplat{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), d});
+    splats.push_back(DepthSplat{static_cast<std::int32_t>(x), static_cast<std::int32_t>(y), d,
+                                static_cast<std::uint32_t>(i)});
   }
   map.rect = x0 < x1 ? PixelRect{std::max(x0, 0L), std::max(y0, 0L), std::min(x1, width),
                                  std::min(y1, height)}
@@ -50,10 +54,13 @@ void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Cam
     if (s.x >= 1 && s.x + 1 < width && s.y >= 1 && s.y + 1 < height) {
       // The whole square lies in the image, and so in the rectangle.
       double* row = cells + (s.x - 1 - r.x0) + (s.y - 1 - r.y0) * stride;
+      // min(row, depth) as (depth < row ? depth : row): a cell keeps its value unless the
+      // depth is smaller, as a compare-and-store would, but without a branch to mispredict.
+      const double d = s.depth;
       for (int dy = 0; dy < 3; ++dy, row += stride) {
-        if (row[0] > s.depth) row[0] = s.depth;
-        if (row[1] > s.depth) row[1] = s.depth;
-        if (row[2] > s.depth) row[2] = s.depth;
+        row[0] = d < row[0] ? d : row[0];
+        row[1] = d < row[1] ? d : row[1];
+        row[2] = d < row[2] ? d : row[2];
       }
       continue;
     }

@@ -58,14 +58,17 @@ struct DepthMap {
   }
 };
 
-// A point's pixel in one camera and its depth there: the scratch storage of a map's drawing.
+// A point's pixel in one camera, its depth there and its index among the points.
 struct DepthSplat {
   std::int32_t x, y;
   double depth;
+  std::uint32_t index;
 };
 
 // Renders `patches` into `map` for camera `camera` alone, as depth_maps_pixel does for each of
-// its cameras. `splats` is scratch storage, kept by the caller from call to call.
+// its cameras. `splats` (cleared first, its storage kept by the caller from call to call)
+// receives, in point order, every point drawn: those in front of the camera whose pixel lies
+// in the image. Throws TervikError for 2^32 points or more.
 void depth_map_pixel(DepthMap& map, const std::vector<Patch>& patches, const Camera& camera,
                      std::vector<DepthSplat>& splats);
 
