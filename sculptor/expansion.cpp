@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <ostream>
 #include <thread>
@@ -24,10 +26,13 @@ std::size_t headroom(long long n) {
 // same there, and denser samplings favour the smaller cells.
 constexpr double kGridCellSteps = 2.0;
 
-// An in-plane offset: R r, pushed away from 0 by R/2, so that R/2 <= |a| <= 3R/2.
+// An in-plane offset: R r, pushed away from 0 by R/2, so that R/2 <= |a| <= 3R/2. The sign
+// of r is a coin toss, so a branch on it would be mispredicted every other time: R/2 gets the
+// sign bit of (a <= 0) instead, and a + (-R/2) is a - R/2 exactly.
 double ring_offset(double R) {
   const double a = R * sym_rand();
-  return a <= 0 ? a - R / 2 : a + R / 2;
+  const std::uint64_t flip = static_cast<std::uint64_t>(a <= 0) << 63;
+  return a + std::bit_cast<double>(std::bit_cast<std::uint64_t>(R / 2) ^ flip);
 }
 
 }  // namespace
