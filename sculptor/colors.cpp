@@ -142,10 +142,13 @@ void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
     std::uint64_t* bits = seen.data() + k * words;
     const double* depth = map.depth.data();
     const long stride = map.rect.width();
+    // Both tests go into the bit without branches: whether a point faces the camera and is in
+    // front of the map's surface follows the shape, not the order of the points.
     for (const DepthSplat& s : splats[w]) {
-      if (!(dot(facing[k], patches[s.index].normal) > 0.5)) continue;
+      const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
       const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
-      if (!(nearest + L < s.depth)) bits[s.index / 64] |= std::uint64_t{1} << (s.index % 64);
+      const bool front = !(nearest + L < s.depth);
+      bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
     }
   });
   // 2. Per point: the same choice and blend as add_colors, with the pixels of the cameras used
