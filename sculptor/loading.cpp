@@ -43,16 +43,16 @@ void check_size(const ImageType& image, const Camera& camera, std::size_t index,
       << camera.im_height() << " pixels are used" << std::endl;
 }
 
-// Reads camera i's silhouette of `frame` and its reduction (see load_frame); a warning goes to
-// `out`.
+// Reads camera i's silhouette of `frame` and, with `coarse`, its reduction (see load_frame); a
+// warning goes to `out`.
 void load_silhouette(ViewSets& views, const NameTemplate& fgtemplate, std::int64_t frame,
-                     std::size_t i, std::ostream& out) {
+                     std::size_t i, bool coarse, std::ostream& out) {
   const std::string fg_file = fgtemplate.format(static_cast<std::int64_t>(i), frame);
   ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
   io::ReadImage(fg_file).read(silhouette);
   check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file,
              views.larger_warned[i], out);
-  views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
+  if (coarse) views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
 }
 
 // Reads camera i's colour image of `frame` (see load_frame); a warning goes to `out`.
@@ -123,7 +123,7 @@ void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTempl
 
 FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
                            const NameTemplate& imtemplate, std::int64_t frame, unsigned threads,
-                           ColourImages colour)
+                           ColourImages colour, bool coarse)
     : views_(views), imtemplate_(imtemplate), frame_(frame), threads_(threads) {
   const std::size_t n = views.silhouettes.size();
   views.larger_warned.resize(n, 0);
@@ -131,7 +131,7 @@ FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
   colours_.resize(n);
   parallel_for(n, threads, [&](std::size_t i, unsigned) {
     read_camera(silhouettes_[i], [&](std::ostream& out) {
-      load_silhouette(views, fgtemplate, frame, i, out);
+      load_silhouette(views, fgtemplate, frame, i, coarse, out);
     });
     // With the colour images read in the same piece, one thread reads camera after camera.
     if (colour == ColourImages::with_silhouettes) read_colour(i);

@@ -73,11 +73,12 @@ enum class ColourImages {
 // reads them before it returns. finish() reads the images not yet taken beside the threads behind
 // and waits for them, then prints the warnings and throws the error exactly as load_frame would.
 // Until finish() returns the colour views must not be touched; the other views are complete once
-// constructed (when every silhouette was read: see silhouettes_read()).
+// constructed (when every silhouette was read: see silhouettes_read()). With `coarse` false the
+// coarse views keep their images (only a run's first frame samples them).
 class FrameReading {
  public:
   FrameReading(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,
-               std::int64_t frame, unsigned threads, ColourImages colour);
+               std::int64_t frame, unsigned threads, ColourImages colour, bool coarse = true);
   FrameReading(const FrameReading&) = delete;
   FrameReading& operator=(const FrameReading&) = delete;
   // Waits for the colour images still being read.

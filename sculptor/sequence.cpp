@@ -222,8 +222,10 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     std::exception_ptr error;
     try {
       run_stage("loading the images" + of_frame, [&] {
+        // The coarse silhouettes serve the first frame's seeds alone.
         reading.emplace(views, options.fgtemplate, options.imtemplate, f, params.threads,
-                        behind ? ColourImages::on_request : ColourImages::with_silhouettes);
+                        behind ? ColourImages::on_request : ColourImages::with_silhouettes,
+                        first);
         if (!behind) reading->finish(head_out);
       });
       loaded = true;

@@ -16,15 +16,15 @@ SilhouetteBlocks::SilhouetteBlocks(const unsigned char* pixels, std::int64_t wid
                                    std::int64_t height)
     : wide_((width + kSide - 1) / kSide), high_((height + kSide - 1) / kSide) {
   const std::size_t n = static_cast<std::size_t>(wide_ * high_);
-  classes_.assign(n, 0);
-  distances_.assign(n, 0);
+  blocks_.assign(n, Block{0, 0});
   if (n == 0) return;
+  std::vector<std::uint8_t> classes(n, 0);
   // 1. Classes: per block, the AND and the OR of its pixels' top bits, 8 pixels per word (the
   // last, partial column by bytes, its AND starting full and cleared by a background pixel).
   const std::int64_t whole = width / kSide;
   for (std::int64_t by = 0; by < high_; ++by) {
     const std::int64_t y0 = by * kSide, y1 = std::min(y0 + kSide, height);
-    std::uint8_t* out = classes_.data() + by * wide_;
+    std::uint8_t* out = classes.data() + by * wide_;
     for (std::int64_t bx = 0; bx <= whole && bx < wide_; ++bx) {
       std::uint64_t all = kTopBits, any = 0;
       if (bx < whole) {
@@ -56,7 +56,7 @@ SilhouetteBlocks::SilhouetteBlocks(const unsigned char* pixels, std::int64_t wid
   const std::size_t padded = static_cast<std::size_t>(pw * (high_ + 2));
   std::vector<std::uint8_t> c(padded, 0), d(padded, kFar);  // class 0: the frame
   for (std::int64_t by = 0; by < high_; ++by)
-    std::copy_n(classes_.data() + by * wide_, wide_, c.data() + 1 + (by + 1) * pw);
+    std::copy_n(classes.data() + by * wide_, wide_, c.data() + 1 + (by + 1) * pw);
   const std::int64_t around[8] = {-pw - 1, -pw, -pw + 1, -1, 1, pw - 1, pw, pw + 1};
   for (std::int64_t y = 1; y <= high_; ++y)
     for (std::int64_t x = 1; x <= wide_; ++x) {
@@ -94,7 +94,10 @@ SilhouetteBlocks::SilhouetteBlocks(const unsigned char* pixels, std::int64_t wid
       *at = v;
     }
   for (std::int64_t y = 0; y < high_; ++y)
-    std::copy_n(d.data() + 1 + (y + 1) * pw, wide_, distances_.data() + y * wide_);
+    for (std::int64_t x = 0; x < wide_; ++x) {
+      const std::size_t at = static_cast<std::size_t>(x + y * wide_);
+      blocks_[at] = Block{classes[at], d[static_cast<std::size_t>(x + 1 + (y + 1) * pw)]};
+    }
 }
 
 }  // namespace tervik

@@ -26,21 +26,24 @@ class SilhouetteBlocks {
 
   // Class of block (bx, by): kBackground, kForeground or kMixed.
   std::uint8_t block_class(std::int64_t bx, std::int64_t by) const {
-    return classes_[static_cast<std::size_t>(bx + by * wide_)];
+    return blocks_[static_cast<std::size_t>(bx + by * wide_)].cls;
   }
 
   // Chebyshev distance, in blocks, from block (bx, by) to the nearest block whose class differs
   // from its own (0 for a mixed block), capped at 255; blocks beyond the grid do not count. So
   // every block within distance() - 1 of (bx, by) has its class.
   std::uint8_t distance(std::int64_t bx, std::int64_t by) const {
-    return distances_[static_cast<std::size_t>(bx + by * wide_)];
+    return blocks_[static_cast<std::size_t>(bx + by * wide_)].distance;
   }
 
  private:
+  struct Block {
+    std::uint8_t cls;
+    std::uint8_t distance;
+  };
   std::int64_t wide_ = 0;
   std::int64_t high_ = 0;
-  std::vector<std::uint8_t> classes_;
-  std::vector<std::uint8_t> distances_;
+  std::vector<Block> blocks_;  // class and distance side by side: one cache line for both
 };
 
 }  // namespace tervik

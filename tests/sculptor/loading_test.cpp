@@ -184,6 +184,34 @@ TEST_F(LoadFrame, ReadsSilhouettesColourImagesAndTheirReductions) {
   }
 }
 
+// A reading without the coarse views reads the silhouettes and leaves the reductions of the
+// frame before, on every thread count.
+TEST_F(LoadFrame, ReadingWithoutTheCoarseViewsKeepsTheirImages) {
+  for (int frame : {7, 8})
+    for (int cam = 0; cam < 2; ++cam) write_images(cam, frame, 64, 48, 64, 48);
+  for (unsigned threads : {1u, 2u}) {
+    ViewSets views = views_;
+    std::ostringstream out;
+    FrameReading(views, fg_, im_, 7, threads, ColourImages::with_silhouettes).finish(out);
+    ViewSets want = views;
+    FrameReading(views, fg_, im_, 8, threads, ColourImages::with_silhouettes, false).finish(out);
+    for (int cam = 0; cam < 2; ++cam) {
+      const auto& sil = views.silhouettes[cam].get<1>();
+      EXPECT_EQ(sil[0][0], (cam + 8) % 3 == 0 ? 255 : 0);
+      const auto& coarse = views.coarse[cam].get<1>();
+      ASSERT_EQ(coarse.width(), 8u);
+      int unlike_frame_8 = 0;  // blocks where frame 8's own reduction would differ
+      for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 8; ++x) {
+          EXPECT_EQ(coarse[x][y], want.coarse[cam].get<1>()[x][y]);
+          unlike_frame_8 += coarse[x][y] != sil[8 * x][8 * y];
+        }
+      EXPECT_GT(unlike_frame_8, 0);
+      EXPECT_EQ(views.colour[cam].get<1>().channel(0)[1][2], 10 * cam + 8);
+    }
+  }
+}
+
 TEST_F(LoadFrame, RejectsImagesWhoseSizeDiffersFromTheCamera) {
   write_images(0, 1, 64, 48, 64, 48);
   write_images(1, 1, 64, 40, 64, 48);
