@@ -19,8 +19,11 @@ void run_pieces(std::size_t pieces, unsigned threads,
 // Formats records [0, count) in blocks of `block` records on up to `threads` threads:
 // format(out, first, last) appends the bytes of records [first, last) to the empty `out`. Each
 // block's bytes go to write(bytes) in record order, on the calling thread, so the output is the
-// same for every thread count. Stops and returns false as soon as write returns false; errors
-// thrown by format are rethrown as run_pieces does.
+// same for every thread count. With several threads, blocks are formatted while earlier ones
+// are written, at most two per thread ahead of the writing. Stops and returns false as soon as
+// write returns false. When format throws, the blocks before the failing one are written and
+// its exception is rethrown (the lowest-numbered block's, as with one thread), once every
+// thread has stopped.
 bool format_in_blocks(std::size_t count, std::size_t block, unsigned threads,
                       const std::function<void(std::string&, std::size_t, std::size_t)>& format,
                       const std::function<bool(std::string_view)>& write);

@@ -2,6 +2,7 @@
 // error, output bytes) for every thread count, and the writers built on it.
 #include "tervik/pieces.h"
 
+#include <atomic>
 #include <random>
 #include <stdexcept>
 #include <vector>
@@ -78,6 +79,49 @@ TEST(Pieces, BlocksAreWrittenInRecordOrder) {
       ADD_FAILURE() << "nothing to write";
       return true;
     }));
+  }
+}
+
+TEST(Pieces, AFailingBlockEndsTheWritingAfterTheBlocksBeforeIt) {
+  // Blocks of 10 records; block 70 fails at once, block 30 after a while, so with threads 70
+  // usually fails first in time. The blocks before 30 are written, in order, then 30's error
+  // comes out; a failed write stops the formatting within a bounded distance ahead.
+  const auto format = [](std::string& out, std::size_t first, std::size_t last) {
+    if (first == 700) throw std::runtime_error("block 70");
+    if (first == 300) {
+      volatile double spin = 0;
+      for (int k = 0; k < 200000; ++k) spin = spin + k;
+      throw std::runtime_error("block 30");
+    }
+    for (std::size_t i = first; i < last; ++i) out += std::to_string(i) + ",";
+  };
+  std::string expected;
+  for (int i = 0; i < 300; ++i) expected += std::to_string(i) + ",";
+  for (unsigned threads : {1u, 2u, 3u, 8u}) {
+    for (int round = 0; round < 10; ++round) {
+      std::string written;
+      try {
+        format_in_blocks(1000, 10, threads, format, [&](std::string_view b) {
+          written.append(b);
+          return true;
+        });
+        ADD_FAILURE() << "no exception";
+      } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "block 30") << threads << " threads";
+      }
+      EXPECT_EQ(written, expected) << threads << " threads";
+    }
+    std::atomic<int> formatted{0};
+    int writes = 0;
+    EXPECT_FALSE(format_in_blocks(
+        100000, 10, threads,
+        [&](std::string& out, std::size_t, std::size_t) {
+          ++formatted;
+          out = "x";
+        },
+        [&](std::string_view) { return ++writes < 3; }));
+    EXPECT_EQ(writes, 3);
+    EXPECT_LE(formatted.load(), 3 + 2 * static_cast<int>(threads)) << threads << " threads";
   }
 }
 
