@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The figures of `weaver --watertight` on sculptor's output of generated scenes, by hand (never
-# run by CI). For each cloud it prints, for the plain mesh and the closed one, the scorer's
+# run by CI). For each cloud it prints the scorer's figures of the cloud itself (the share of its
+# points farther than 2 L from the true surface, and of its normals that point inward: faces
+# through such points can face inward whatever the mesher does), then, for the plain mesh and
+# the closed one, the scorer's
 # coverage (share of the true surface within 2 L), its faces facing inward (all, and those within
 # 2 L of the true surface), and for the closed mesh its boundary and non-manifold edges, Euler
 # characteristic and connected components, and the share of the closing step's time in the
@@ -91,12 +94,19 @@ score() {
                v["euler_characteristic"], v["components"]
       }'
 }
+# score_points CLOUD TRUTH: the cloud's points beyond 2 L and normals pointing inward (%).
+score_points() {
+  "$build/tools/score_reconstruction" --truth "$2" --frame 0 --points "$1" --json |
+    tr ',{}' '\n\n\n' | awk -F: '
+      { gsub(/[" ]/, "", $1); v[$1] = $2 }
+      END { printf "%5.2f %5.2f", 100 * v["share_beyond_2l"], 100 * v["share_inward"] }'
+}
 median() { sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 
 echo "weaver --watertight on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $build/weaver/weaver"
 echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over Total, median of $runs runs"
-printf "%-12s | %6s %6s %6s | %6s %6s %6s %5s %4s %4s %4s | %5s\n" cloud "cov %" inward near \
-    "cov %" inward near bound nonm chi parts share
+printf "%-12s | %5s %5s | %6s %6s %6s | %6s %6s %6s %5s %4s %4s %4s | %5s\n" cloud "far %" \
+    "in %" "cov %" inward near "cov %" inward near bound nonm chi parts share
 for name in fig10k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin; do
   if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
   case $name in
@@ -105,6 +115,7 @@ for name in fig10k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin 
     *) truth=$work/dome_figure/ground_truth.txt ;;
   esac
   "$build/weaver/weaver" "$work/$name.ply" "$work/plain.ply" 20 30 1 1000000 >/dev/null 2>&1
+  points=$(score_points "$work/$name.ply" "$truth")
   plain=$(score "$work/plain.ply" "$truth")
   : >"$work/shares"
   for ((r = 0; r < runs; r++)); do
@@ -116,6 +127,6 @@ for name in fig10k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin 
   done
   closed=$(score "$work/closed.ply" "$truth")
   read -r pc pi pn _ <<<"$plain"
-  printf "%-12s | %6.2f %6d %6d | %s | %5.2f\n" "$name" "$pc" "$pi" "$pn" "$closed" \
+  printf "%-12s | %s | %6.2f %6d %6d | %s | %5.2f\n" "$name" "$points" "$pc" "$pi" "$pn" "$closed" \
       "$(median <"$work/shares")"
 done
