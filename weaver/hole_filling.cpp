@@ -41,6 +41,15 @@ constexpr std::size_t kSteeredPart = 6;
 // triangles that face against their mean normal instead (0.6 steered parts of the large holes in
 // the sparse sphere cloud wrongly; 0.7 to 0.8 helped on all clouds but that one).
 constexpr double kSteerAgreement = 0.7;
+// A patch over a hole whose rim is so long that a disc refined to the rim's edge length (about
+// corners^2 / 6 faces) would hold more faces than the mesh it closes is graded: each round of
+// splits makes the new vertices want edges kGrowth times as long as their ends want, up to
+// kCoarsest times the rim's edge length. Such a patch (over a hole that misses a large part of
+// a sparse cloud) is a guess lifted onto the few points beyond it; refined as finely as its rim,
+// it held as many vertices as the rest of the mesh and its closing cost as much as the
+// triangulation.
+constexpr double kGrowth = 1.5;
+constexpr double kCoarsest = 4.0;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
 // A fairing stops after a sweep that moved no vertex by more than this share of the patch's
@@ -91,15 +100,16 @@ double take_corners(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HH>&
 }
 
 void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
-                  const OpenMesh::FPropHandleT<int>& prop, std::size_t corners);
+                  const OpenMesh::FPropHandleT<int>& prop, std::size_t corners, std::size_t mesh_faces);
 
 // Closes the band between the rim of a hole (`outer`) and the rim of a detached piece inside
 // it (`inner`), joined first between outer corner a and inner corner b (weaver/band_stitch.h),
-// then refines and fairs it like a hole's patch. False when the faces cannot be added.
+// then refines and fairs it like a hole's patch (`mesh_faces`: the faces of the mesh being
+// closed, see refine_patch). False when the faces cannot be added.
 bool close_band(HoleMesh& hm, RepairMesh& mesh, const std::vector<HH>& outer, std::size_t a,
                 const std::vector<HH>& inner, std::size_t b, int id,
                 const OpenMesh::FPropHandleT<int>& prop, const OpenMesh::VPropHandleT<double>& scale,
-                const OpenMesh::EPropHandleT<char>& queued, double min_target) {
+                const OpenMesh::EPropHandleT<char>& queued, double min_target, std::size_t mesh_faces) {
   HolePatch patch{id, 0.0, {}, {}, scale, queued};
   std::vector<VH> v;
   std::vector<Point3D> p, normals;
@@ -115,7 +125,7 @@ bool close_band(HoleMesh& hm, RepairMesh& mesh, const std::vector<HH>& outer, st
     hm.property(prop, fh) = id;
     patch.faces.push_back(fh);
   }
-  refine_patch(hm, mesh, patch, prop, n + m);
+  refine_patch(hm, mesh, patch, prop, n + m, mesh_faces);
   return true;
 }
 
@@ -296,11 +306,12 @@ long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh, FacePieces& piec
   return removed;
 }
 
-// Triangulates one boundary loop, refines and fairs it. False when it cannot be closed.
+// Triangulates one boundary loop, refines and fairs it (`mesh_faces`: the faces of the mesh
+// being closed, see refine_patch). False when it cannot be closed.
 bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::HalfedgeHandle>& loop,
                 int id, const OpenMesh::FPropHandleT<int>& prop,
                 const OpenMesh::VPropHandleT<double>& scale,
-                const OpenMesh::EPropHandleT<char>& queued, double min_target) {
+                const OpenMesh::EPropHandleT<char>& queued, double min_target, std::size_t mesh_faces) {
   const int n = int(loop.size());
   if (n < 3) return false;
   HolePatch patch{id, 0.0, {}, {}, scale, queued};
@@ -380,14 +391,19 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
       patch.faces.push_back(fh);
     }
   }
-  refine_patch(hm, mesh, patch, prop, std::size_t(n));
+  refine_patch(hm, mesh, patch, prop, std::size_t(n), mesh_faces);
   return true;
 }
 
 // Refines the faces of `patch` until their edges are about as long as the loop's (or loops')
-// edges around it, and fairs its new vertices; `corners` counts the rim's corners.
+// edges around it, and fairs its new vertices; `corners` counts the rim's corners, `mesh_faces`
+// the faces of the mesh being closed.
 void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
-                  const OpenMesh::FPropHandleT<int>& prop, std::size_t corners) {
+                  const OpenMesh::FPropHandleT<int>& prop, std::size_t corners, std::size_t mesh_faces) {
+  if (corners * corners > 6 * mesh_faces) {
+    patch.growth = kGrowth;
+    patch.coarsest = kCoarsest * patch.target;
+  }
   // A disc bounded by n edges of the target length needs about n^2 / 6 faces; the cap only
   // guards against loops far from round.
   const std::size_t max_faces = corners * corners + 100;
@@ -526,8 +542,9 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
 // holds all of the mesh), detached pieces lying in holes are joined by bands. Patch edges on
 // the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
 // what was added, the Euler characteristic's change included. `pieces`, when given, are hm's
-// pieces; then it counts the pieces of the result too.
-HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool whole_mesh,
+// pieces; then it counts the pieces of the result too. `mesh_faces` counts the faces of the
+// whole mesh (hm may hold only part of it).
+HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, std::size_t mesh_faces, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take,
                         const FacePieces* pieces = nullptr) {
   HoleFilling out;
@@ -564,7 +581,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
     const int outer_piece = pieces != nullptr ? piece_of(loops[b.outer]) : -1;
     const int inner_piece = pieces != nullptr ? piece_of(loops[b.inner]) : -1;
     const bool closed = close_band(hm, mesh, loops[b.outer], b.a, loops[b.inner], b.b,
-                                   int(loops.size() + k), prop, scale, queued, min_target);
+                                   int(loops.size() + k), prop, scale, queued, min_target, mesh_faces);
     out.holes_closed += closed ? 2 : 0;
     out.holes_left += closed ? 0 : 2;
     if (closed) out.largest_hole = std::max(out.largest_hole, long(loops[b.outer].size()));
@@ -591,7 +608,7 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, bool 
   }
   for (std::size_t id = 0; id < loops.size(); ++id) {
     if (banded[id]) continue;
-    if (close_loop(hm, mesh, loops[id], first_id + int(id), prop, scale, queued, min_target)) {
+    if (close_loop(hm, mesh, loops[id], first_id + int(id), prop, scale, queued, min_target, mesh_faces)) {
       ++out.holes_closed;
       out.largest_hole = std::max(out.largest_hole, long(loops[id].size()));
     } else {
@@ -639,7 +656,7 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));
   if (hm.n_edges() > 0) mean_edge /= double(hm.n_edges());
-  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, true, [](const auto&) { return true; },
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, hm.n_faces(), true, [](const auto&) { return true; },
                                 refused == 0 ? &pieces : nullptr);
   out.faces_refused = refused;
   out.faces_opened = opened;
@@ -664,7 +681,7 @@ HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked,
   HoleMesh hm;
   long refused = 0;
   to_hole_mesh(around, refused, hm);
-  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, false, [&](const auto& loop) {
+  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, mesh.faces.size(), false, [&](const auto& loop) {
     for (auto h : loop)
       if (!is_marked(hm.from_vertex_handle(h).idx())) return false;
     return true;

@@ -319,7 +319,8 @@ bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h);
     const std::size_t faces_before = hm.n_faces();
     const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, {a, b});
-    hm.property(patch.scale, m) = 0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b));
+    hm.property(patch.scale, m) =
+        std::min(patch.coarsest, patch.growth * (0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b))));
     hm.split_copy(e, m);
     patch.fresh.push_back(m);
     for (auto f : hm.vf_range(m))

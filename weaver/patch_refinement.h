@@ -2,6 +2,7 @@
 // Refinement of the patch that closes a hole: edges flipped towards better triangles, long edges
 // split at their middle. The patch's faces are marked in a face property with the patch's id.
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "weaver/hole_mesh.h"
@@ -20,6 +21,11 @@ struct HolePatch {
   OpenMesh::VPropHandleT<double> scale;
   // Whether an edge waits in quality_flips' list (all false between calls).
   OpenMesh::EPropHandleT<char> queued;
+  // A vertex made by splitting an edge wants edges `growth` times as long as the mean its two
+  // ends want, up to `coarsest`: above 1, each round of splits leaves the patch coarser away
+  // from its rim.
+  double growth = 1.0;
+  double coarsest = std::numeric_limits<double>::infinity();
 };
 
 // A new vertex of hm at p; its colour and normal (appended to mesh's) are the mean of `from`'s.
@@ -58,8 +64,9 @@ long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<H
                        int sweeps);
 
 // Splits the patch's interior edges longer than 4/3 of the larger wanted length at their ends,
-// at their middle (new vertices go to patch.fresh, new faces to patch.faces). Returns whether
-// it split any.
+// at their middle (new vertices go to patch.fresh, new faces to patch.faces; each new vertex
+// wants the mean of its ends' lengths, times patch.growth, at most patch.coarsest). Returns
+// whether it split any.
 bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
                       const OpenMesh::FPropHandleT<int>& prop);
 

@@ -2,6 +2,7 @@
 #include "weaver/hole_filling.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 
@@ -166,6 +167,63 @@ TEST(HoleFilling, LongRimIsSplitIntoPartsAndStillClosedOutward) {
     EXPECT_GT(m.vertices[v].z, 0.1);
     EXPECT_LT(m.vertices[v].z, 0.2);
   }
+}
+
+// Of a sphere only a belt around the equator is left: a patch refined to the rim's edge length
+// over either hole would hold more faces than the belt, so both are graded, coarser away from
+// their rims, yet still close the surface outward, and their edges at the rims stay near the
+// rims' length.
+TEST(HoleFilling, PatchesOverHolesLargerThanTheMeshAreGradedFromTheirRims) {
+  RepairMesh m = testing::unit_sphere(4);  // edges of about 0.1
+  std::vector<Coord3D<long long>> belt;
+  for (const auto& f : m.faces)
+    if (std::max({std::fabs(m.vertices[std::size_t(f.x)].z), std::fabs(m.vertices[std::size_t(f.y)].z),
+                  std::fabs(m.vertices[std::size_t(f.z)].z)}) <= 0.15)
+      belt.push_back(f);
+  m.faces = belt;
+  const std::size_t kept = m.faces.size(), old_vertices = m.vertices.size();
+  const long rim = testing::topology(m.faces).boundary / 2;  // the rim of each hole
+  ASSERT_GT(rim * rim, 6 * long(kept));
+  double rim_length = 0.0;  // the mean rim edge, from the edges used once
+  {
+    std::map<std::pair<long long, long long>, int> uses;
+    for (const auto& f : m.faces)
+      for (const auto& [a, b] : {std::pair(f.x, f.y), std::pair(f.y, f.z), std::pair(f.z, f.x)})
+        ++uses[std::minmax(a, b)];
+    for (const auto& [e, n] : uses)
+      if (n == 1) rim_length += norm(m.vertices[std::size_t(e.first)] - m.vertices[std::size_t(e.second)]);
+    rim_length /= double(2 * rim);
+  }
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.holes_closed, 2);
+  EXPECT_EQ(r.euler, 2);
+  testing::expect_closed_genus_zero(m.faces);
+  // Edges between a rim corner and a new vertex (at the rim) and between two new vertices
+  // (inside): their longest and their sum and count.
+  double at_rim = 0.0, inside = 0.0, rim_sum = 0.0, inside_sum = 0.0;
+  long rim_edges = 0, inside_edges = 0;
+  for (std::size_t f = kept; f < m.faces.size(); ++f) {
+    const std::array<std::size_t, 3> c{std::size_t(m.faces[f].x), std::size_t(m.faces[f].y), std::size_t(m.faces[f].z)};
+    const Point3D a = m.vertices[c[0]], b = m.vertices[c[1]], d = m.vertices[c[2]];
+    EXPECT_GT(dot(cross(b - a, d - a), a + b + d), 0.0) << "face " << f;  // the lids face outward
+    for (int k = 0; k < 3; ++k) {
+      const std::size_t u = c[std::size_t(k)], w = c[std::size_t((k + 1) % 3)];
+      const double length = norm(m.vertices[u] - m.vertices[w]);
+      if (u >= old_vertices && w >= old_vertices) inside = std::max(inside, length), inside_sum += length, ++inside_edges;
+      else if (u >= old_vertices || w >= old_vertices) at_rim = std::max(at_rim, length), rim_sum += length, ++rim_edges;
+    }
+  }
+  ASSERT_GT(rim_edges, 0);
+  ASSERT_GT(inside_edges, 0);
+  // Coarser inside than at the rim, where edges stay within a few rim lengths.
+  EXPECT_GT(inside_sum / double(inside_edges), 1.2 * rim_sum / double(rim_edges));
+  EXPECT_LT(at_rim, 4.0 * rim_length);
+  // Inside, edges grow past the 4/3 of the rim's length that ends refinement on a plain patch,
+  // up to 4/3 of four times it.
+  EXPECT_GT(inside, 1.5 * rim_length);
+  EXPECT_LT(inside, 4.0 * 4.0 / 3.0 * rim_length);
+  // Far fewer vertices than two discs of rim-length edges would take (about rim^2 / 12 each).
+  EXPECT_LT(r.vertices_added, rim * rim / 12);
 }
 
 TEST(HoleFilling, OnlyHolesOfMarkedVerticesAreClosed) {

@@ -1,6 +1,7 @@
 // Refinement of a hole's patch: flips reach a Delaunay triangulation, splits halve long edges.
 #include "weaver/patch_refinement.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -228,6 +229,36 @@ TEST(PatchRefinement, LongEdgesAreSplitAtTheirMiddle) {
   // Now every inner edge is at most 1 (the hub's half chords) or a new short one.
   x.hm.property(x.patch.scale, HoleMesh::VertexHandle(0)) = 1.0;
   EXPECT_FALSE(split_long_edges(x.hm, x.mesh, x.patch, x.prop));
+}
+
+// A graded patch: each new vertex wants its ends' mean length times the growth, at most the
+// coarsest length, and the next round splits only edges long against that.
+TEST(PatchRefinement, GradedSplitsWantLongerEdgesUpToTheCoarsest) {
+  for (const double coarsest : {10.0, 1.2}) {
+    SCOPED_TRACE(coarsest);
+    FanFixture x(6, 1.0);
+    x.patch.growth = 1.5;
+    x.patch.coarsest = coarsest;
+    ASSERT_TRUE(split_long_edges(x.hm, x.mesh, x.patch, x.prop));
+    ASSERT_EQ(x.patch.fresh.size(), 3u);
+    const double wanted = std::min(1.5, coarsest);
+    for (const auto v : x.patch.fresh) EXPECT_DOUBLE_EQ(x.hm.property(x.patch.scale, v), wanted);
+    // The hub's half chords (1 long) stay; the edges from each new vertex to the corners beside
+    // it are sqrt(3) / 2 or 1 long, short against 4/3 of any length wanted here.
+    EXPECT_FALSE(split_long_edges(x.hm, x.mesh, x.patch, x.prop));
+  }
+  // Where the corners want edges of a fifth, a fan whose new vertices want 1.5 times as much
+  // as their ends stops splitting sooner than the plain one.
+  FanFixture plain(12, 1.0), graded(12, 1.0);
+  graded.patch.growth = 1.5;
+  for (FanFixture* x : {&plain, &graded})
+    for (auto v : x->hm.vertices()) x->hm.property(x->patch.scale, v) = 0.2;
+  for (int round = 0; round < 6; ++round) {
+    split_long_edges(plain.hm, plain.mesh, plain.patch, plain.prop);
+    split_long_edges(graded.hm, graded.mesh, graded.patch, graded.prop);
+  }
+  EXPECT_LT(graded.patch.fresh.size(), plain.patch.fresh.size());
+  EXPECT_GT(graded.patch.fresh.size(), 0u);
 }
 
 }  // namespace
