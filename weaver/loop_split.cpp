@@ -66,19 +66,22 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
       const Point3D c = at(j) - at(i);
       // Most pairs are far longer than the best chord so far: squared lengths tell first.
       const double bound = best.share * around;
-      if (norm2(c) >= bound * bound) {
+      const double length2 = norm2(c);
+      if (length2 >= bound * bound) {
         // Moving the end j along the loop by an arc of t shortens the chord by t at most and
         // lengthens the shorter way round by t at most, so the ends within (length - bound) /
-        // (1 + share) along are as far too long. The largest coordinate of c bounds its length
-        // from below, and a quarter of the margin (share < 1) leaves rounding no say.
-        const double least = std::max({std::abs(c.x), std::abs(c.y), std::abs(c.z)}), margin = least - bound;
-        if (margin > 1e-9 * least) {
-          const double reach = arc[std::size_t(j)] + 0.25 * margin;
+        // (1 + share) along are as far too long. Past half the loop the shorter way round
+        // shrinks by t instead, and the ends within (length - bound) / (1 - share) are. Half
+        // of either reach (share < 1) leaves rounding no say.
+        const double length = std::sqrt(length2), margin = length - bound;
+        if (margin > 1e-9 * length) {
+          const double reach =
+              arc[std::size_t(j)] + 0.5 * (around < along ? margin / (1.0 - best.share) : margin);
           while (j + 1 < n && arc[std::size_t(j) + 1] < reach) ++j;
         }
         continue;
       }
-      const double d = norm(c);
+      const double d = std::sqrt(length2);
       const double share = d / around;
       if (share >= best.share) continue;
       if (dot(left[std::size_t(i)], c) <= kMinInward * d || dot(left[std::size_t(j)], c) >= -kMinInward * d)

@@ -15,9 +15,9 @@ namespace {
 // without needles wins (a needle over three collinear corners has no area but long edges).
 // A nearly flat triangle (twice its area under 1e-6 of its squared edges) costs 100 times its
 // squared edges more, so that it is used only where nothing else closes the loop.
-double triangle_cost(const Point3D& a, const Point3D& b, const Point3D& c) {
+// `edges` is the sum of the squared edge lengths, dist2(a, b) + dist2(b, c) + dist2(c, a).
+double triangle_cost(const Point3D& a, const Point3D& b, const Point3D& c, double edges) {
   const double area = 0.5 * norm(cross(b - a, c - a));
-  const double edges = dist2(a, b) + dist2(b, c) + dist2(c, a);
   return area + 0.25 * edges + (2.0 * area < 1e-6 * edges ? 100.0 * edges : 0.0);
 }
 
@@ -32,19 +32,23 @@ std::vector<std::array<int, 3>> min_area_triangulation(
     const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
     const std::vector<Point3D>& normals) {
   const int n = int(p.size());
-  const auto cost = [&](int i, int m, int k) {
-    const Point3D &a = p[std::size_t(i)], &b = p[std::size_t(m)], &c = p[std::size_t(k)];
-    const double base = triangle_cost(a, b, c);
-    if (normals.empty()) return base;
-    const Point3D sum = normals[std::size_t(i)] + normals[std::size_t(m)] + normals[std::size_t(k)];
-    return dot(cross(b - a, c - a), sum) < 0.0 ? base + 100.0 * (dist2(a, b) + dist2(b, c) + dist2(c, a)) : base;
-  };
   if (n < 3) return {};
   const double inf = std::numeric_limits<double>::infinity();
   // w[i][k]: least area of the polygon i, i+1, ..., k closed by the chord k-i; mid: its apex.
   std::vector<double> w(std::size_t(n) * std::size_t(n), inf);
   std::vector<int> mid(std::size_t(n) * std::size_t(n), -1);
   auto at = [n](int i, int k) { return std::size_t(i) * std::size_t(n) + std::size_t(k); };
+  // Squared distances between the corners, i < k: every triangle reads three of them.
+  std::vector<double> d2(std::size_t(n) * std::size_t(n));
+  for (int i = 0; i < n; ++i)
+    for (int k = i + 1; k < n; ++k) d2[at(i, k)] = dist2(p[std::size_t(i)], p[std::size_t(k)]);
+  const auto cost = [&](int i, int m, int k, double edges) {
+    const Point3D &a = p[std::size_t(i)], &b = p[std::size_t(m)], &c = p[std::size_t(k)];
+    const double base = triangle_cost(a, b, c, edges);
+    if (normals.empty()) return base;
+    const Point3D sum = normals[std::size_t(i)] + normals[std::size_t(m)] + normals[std::size_t(k)];
+    return dot(cross(b - a, c - a), sum) < 0.0 ? base + 100.0 * edges : base;
+  };
   for (int i = 0; i + 1 < n; ++i) w[at(i, i + 1)] = 0.0;
   for (int len = 2; len < n; ++len)
     for (int i = 0; i + len < n; ++i) {
@@ -55,7 +59,12 @@ std::vector<std::array<int, 3>> min_area_triangulation(
         // No triangle costs less than nothing: a split whose two sides alone cost the best so
         // far cannot beat it (this also passes over the splits that cannot be made).
         if (!(a < w[at(i, k)])) continue;
-        const double total = a + cost(i, m, k);
+        // Nor less than a quarter of its squared edges: the area and the penalties are added
+        // to that, and adding what is not negative never rounds below it; a split this bound
+        // rules out needs no square root.
+        const double edges = d2[at(i, m)] + d2[at(m, k)] + d2[at(i, k)];
+        if (!(a + 0.25 * edges < w[at(i, k)])) continue;
+        const double total = a + cost(i, m, k, edges);
         if (total < w[at(i, k)]) w[at(i, k)] = total, mid[at(i, k)] = m;
       }
     }

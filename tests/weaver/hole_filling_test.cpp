@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <map>
 
 #include <gtest/gtest.h>
@@ -370,6 +372,78 @@ TEST(LoopTriangulation, BothMethodsTileANonConvexPolygonFacingOutward) {
   expect_tiles_l_shape(p, ear_triangulation(p, up, any));
   // The minimum-area triangles keep the polygon's direction: (i, m, k) with i < m < k.
   for (const auto& f : min_area_triangulation(p, any)) EXPECT_TRUE(f[0] < f[1] && f[1] < f[2]);
+}
+
+// Every triangulation of the polygon i, i+1, ..., k closed by the chord k-i, as lists of
+// triangles (i, m, k); chords that `allowed` refuses are left out.
+std::vector<std::vector<std::array<int, 3>>> all_triangulations(int i, int k, int n,
+                                                                 const std::function<bool(int, int)>& allowed) {
+  if (k - i < 2) return {{}};
+  if (!(i == 0 && k == n - 1) && !allowed(i, k)) return {};
+  std::vector<std::vector<std::array<int, 3>>> out;
+  for (int m = i + 1; m < k; ++m)
+    for (const auto& left : all_triangulations(i, m, n, allowed))
+      for (const auto& right : all_triangulations(m, k, n, allowed)) {
+        auto t = left;
+        t.insert(t.end(), right.begin(), right.end());
+        t.push_back({i, m, k});
+        out.push_back(std::move(t));
+      }
+  return out;
+}
+
+TEST(LoopTriangulation, MinimumAreaTriangulationCostsNoMoreThanAnyOther) {
+  // Small warped polygons, steered and not, with and without forbidden chords: the dynamic
+  // programme's triangulation costs as little as the cheapest of all triangulations, each
+  // triangle costing its area, a quarter of its squared edges, and a hundred times its squared
+  // edges more where it is nearly flat or faces against the steering normals.
+  const auto cost_of = [](const std::vector<Point3D>& p, const std::vector<Point3D>& normals,
+                          const std::vector<std::array<int, 3>>& tris) {
+    double total = 0.0;
+    for (const auto& t : tris) {
+      const Point3D &a = p[std::size_t(t[0])], &b = p[std::size_t(t[1])], &c = p[std::size_t(t[2])];
+      const Point3D twice = cross(b - a, c - a);
+      const double edges = dist2(a, b) + dist2(b, c) + dist2(c, a), area = 0.5 * norm(twice);
+      total += area + 0.25 * edges;
+      if (2.0 * area < 1e-6 * edges) total += 100.0 * edges;
+      if (!normals.empty() &&
+          dot(twice, normals[std::size_t(t[0])] + normals[std::size_t(t[1])] + normals[std::size_t(t[2])]) < 0.0)
+        total += 100.0 * edges;
+    }
+    return total;
+  };
+  const auto any = [](int, int) { return true; };
+  const auto no_short_cuts = [](int i, int k) { return k - i != 3 && (i + k) % 4 != 1; };
+  int checked = 0;
+  for (int n = 4; n <= 9; ++n)
+    for (int shape = 0; shape < 6; ++shape) {
+      std::vector<Point3D> p, normals;
+      for (int i = 0; i < n; ++i) {
+        const double t = 2.0 * M_PI * i / n;
+        const double r = 1.0 + 0.45 * std::sin(double(shape + 2) * t + shape);
+        p.emplace_back(r * std::cos(t) * (1.0 + 0.3 * shape), r * std::sin(t), 0.4 * std::cos(double(shape + 1) * t));
+        const Point3D tilt(0.5 * std::sin(3.0 * t + shape), 0.5 * std::cos(2.0 * t), 1.0);
+        normals.push_back(tilt / norm(tilt));
+      }
+      // Collinear corners on one side give nearly flat triangles to avoid.
+      if (shape == 5) p[1] = 0.5 * (p[0] + p[2]);
+      for (const bool steered : {false, true})
+        for (const auto& allowed : {std::function<bool(int, int)>(any), std::function<bool(int, int)>(no_short_cuts)}) {
+          const std::vector<Point3D> steer = steered ? normals : std::vector<Point3D>();
+          const auto all = all_triangulations(0, n - 1, n, allowed);
+          const auto best = min_area_triangulation(p, allowed, steer);
+          if (all.empty()) {
+            EXPECT_TRUE(best.empty()) << n << " " << shape;
+            continue;
+          }
+          ASSERT_EQ(best.size(), std::size_t(n - 2)) << n << " " << shape;
+          double least = std::numeric_limits<double>::infinity();
+          for (const auto& t : all) least = std::min(least, cost_of(p, steer, t));
+          EXPECT_NEAR(cost_of(p, steer, best), least, 1e-9 * least) << n << " " << shape << " " << steered;
+          ++checked;
+        }
+    }
+  EXPECT_GT(checked, 100);
 }
 
 TEST(LoopTriangulation, ForbiddenChordsAreAvoidedOrReported) {

@@ -150,6 +150,32 @@ TEST(LoopSplit, TheWaistIsFoundWhereverTheLoopStarts) {
   }
 }
 
+TEST(LoopSplit, TheWaistOfALopsidedDumbbellIsFoundWhereverTheLoopStarts) {
+  // One lobe three times as wide as the other: from a waist corner the other one lies less
+  // than half the loop away one way round and more than half the other way, so the search
+  // passes over ends both where the shorter way round grows and where it shrinks.
+  const auto any = [](int, int) { return true; };
+  const std::vector<Point3D> bell = plane_loop(
+      240, [](double t) { return (1.0 - 0.97 * std::pow(std::sin(t), 2.0)) * (1.0 + 0.5 * std::cos(t)); });
+  const std::vector<Point3D> up(bell.size(), Point3D(0, 0, 1));
+  for (int shift = 0; shift < 240; shift += 7) {
+    std::vector<Point3D> p;
+    for (int i = 0; i < 240; ++i) p.push_back(bell[std::size_t((i + shift) % 240)]);
+    const LoopSplit s = split_loop(p, up, 0.06, 200, any);
+    ASSERT_EQ(s.parts.size(), 2u) << shift;
+    expect_tiles(s, 240);
+    std::vector<int> ends;
+    for (const auto& part : s.parts)
+      for (std::size_t i = 0; i < part.size(); ++i) {
+        const int a = part[i], b = part[(i + 1) % part.size()];
+        if (b != (a + 1) % 240) ends.push_back((a + shift) % 240);
+      }
+    ASSERT_EQ(ends.size(), 2u) << shift;
+    EXPECT_EQ(std::min(ends[0], ends[1]), 60) << shift;
+    EXPECT_EQ(std::max(ends[0], ends[1]), 180) << shift;
+  }
+}
+
 TEST(LoopSplit, NoPartFacesAgainstItsCornersNormals) {
   const auto any = [](int, int) { return true; };
   // A circle whose first half has normals up and second half down: a chord may only leave
