@@ -32,7 +32,10 @@ constexpr int kMaxDynamicLoop = 1000;
 // Gauss-Seidel sweeps of the fairing after each refinement round.
 constexpr int kFairingSweeps = 20;
 // Refinement stops after a round that adds fewer new vertices than the patch had over this.
-constexpr std::size_t kLastRoundShare = 20;
+// Such a round only fills in where the fairing stretched a few edges; the last fairing settles
+// the patch as well without it, and on a large patch the round's sweeps and flips cost about a
+// tenth of the closing step.
+constexpr std::size_t kLastRoundShare = 3;
 // Parts of at most this many corners avoid triangles that face against their corners' normals
 // where another triangulation does (on larger parts, where corners far apart meet in one
 // triangle, the noisy normals misled more than they helped).
@@ -417,8 +420,8 @@ void refine_patch(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     quality_flips(hm, patch, prop,
                   std::vector<VH>(patch.fresh.begin() + long(fresh_before), patch.fresh.end()));
     // Once the patch is refined, fairing only stretches a few edges each round (the membrane
-    // settles): a round that adds under 1/20 of the new vertices made so far is the last, which
-    // saves sweeping the whole patch for a trickle of splits.
+    // settles): a round that adds under a third of the new vertices made so far is the last,
+    // which saves sweeping the whole patch for a trickle of splits.
     if (made * kLastRoundShare < fresh_before) break;
   }
   fair_vertices_unfolded(hm, patch.fresh, kFinalSweeps, mesh.normals, kSettled * patch.target);
