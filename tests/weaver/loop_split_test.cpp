@@ -124,6 +124,18 @@ TEST(LoopSplit, ChordsOnlyWhereTheyRunInsideAndAreAllowed) {
     }
 }
 
+// The corners, in the unshifted loop of n corners, where the parts' edges that are no loop edges
+// (the chords) end; `shift` is the corner the split loop started at.
+std::vector<int> chord_ends(const LoopSplit& s, int n, int shift) {
+  std::vector<int> ends;
+  for (const auto& part : s.parts)
+    for (std::size_t i = 0; i < part.size(); ++i) {
+      const int a = part[i], b = part[(i + 1) % part.size()];
+      if (b != (a + 1) % n) ends.push_back((a + shift) % n);
+    }
+  return ends;
+}
+
 TEST(LoopSplit, TheWaistIsFoundWhereverTheLoopStarts) {
   // The dumbbell's waist seen from each starting corner: the search passes over ends whose chord
   // is too long by a margin, and must not pass over the waist's corners wherever they fall in it.
@@ -138,12 +150,7 @@ TEST(LoopSplit, TheWaistIsFoundWhereverTheLoopStarts) {
     ASSERT_EQ(s.parts.size(), 2u) << shift;
     // The chord is the only edge of the first part that is no loop edge; its ends are the
     // waist's corners 50 and 150 of the unshifted loop.
-    std::vector<int> ends;
-    for (const auto& part : s.parts)
-      for (std::size_t i = 0; i < part.size(); ++i) {
-        const int a = part[i], b = part[(i + 1) % part.size()];
-        if (b != (a + 1) % 200) ends.push_back((a + shift) % 200);
-      }
+    const std::vector<int> ends = chord_ends(s, 200, shift);
     ASSERT_EQ(ends.size(), 2u) << shift;
     EXPECT_EQ(std::min(ends[0], ends[1]), 50) << shift;
     EXPECT_EQ(std::max(ends[0], ends[1]), 150) << shift;
@@ -164,12 +171,7 @@ TEST(LoopSplit, TheWaistOfALopsidedDumbbellIsFoundWhereverTheLoopStarts) {
     const LoopSplit s = split_loop(p, up, 0.06, 200, any);
     ASSERT_EQ(s.parts.size(), 2u) << shift;
     expect_tiles(s, 240);
-    std::vector<int> ends;
-    for (const auto& part : s.parts)
-      for (std::size_t i = 0; i < part.size(); ++i) {
-        const int a = part[i], b = part[(i + 1) % part.size()];
-        if (b != (a + 1) % 240) ends.push_back((a + shift) % 240);
-      }
+    const std::vector<int> ends = chord_ends(s, 240, shift);
     ASSERT_EQ(ends.size(), 2u) << shift;
     EXPECT_EQ(std::min(ends[0], ends[1]), 60) << shift;
     EXPECT_EQ(std::max(ends[0], ends[1]), 180) << shift;
