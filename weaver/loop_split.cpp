@@ -26,6 +26,9 @@ bool faces_along(const Point3D& area, const Point3D& normals) {
   return dot(area, normals) > kMinFacing * norm(area) * norm(normals);
 }
 
+// How far the chord search's skips stride before they step corner by corner.
+constexpr std::size_t kStride = 4;
+
 struct Chord {
   int from = -1, to = -1;  // positions in the part, from < to
   int pieces = 0;          // edges the chord is cut into
@@ -42,7 +45,7 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
   corner.reserve(part.size());
   for (const int k : part) corner.push_back(s.points[std::size_t(k)]);
   const auto at = [&](int i) -> const Point3D& { return corner[std::size_t(i)]; };
-  std::vector<double> arc(std::size_t(n) + 1, 0.0);
+  std::vector<double> arc(std::size_t(n) + kStride, 0.0);
   std::vector<Point3D> left(static_cast<std::size_t>(n));
   // Running sums of the edges' cross products (twice the area vector) and of the normals.
   std::vector<Point3D> twice_area(std::size_t(n) + 1), normal_sum(std::size_t(n) + 1);
@@ -56,6 +59,9 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
     left[std::size_t(i)] = len > 0.0 ? l / len : l;
   }
   const double total = arc[std::size_t(n)];
+  // Past the last corner the arc reads as endless, so that the skips below stop there without
+  // a test of their own.
+  std::fill(arc.begin() + n, arc.end(), std::numeric_limits<double>::infinity());
   Chord best;
   for (int i = 0; i < n; ++i)
     for (int j = i + 2; j < n; ++j) {
@@ -77,7 +83,9 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
         if (margin > 1e-9 * length) {
           const double reach =
               arc[std::size_t(j)] + 0.5 * (around < along ? margin / (1.0 - best.share) : margin);
-          while (j + 1 < n && arc[std::size_t(j) + 1] < reach) ++j;
+          // The arc never falls: where the corner kStride on is passed, so are those between.
+          while (arc[std::size_t(j) + kStride] < reach) j += int(kStride);
+          while (arc[std::size_t(j) + 1] < reach) ++j;
         }
         continue;
       }
