@@ -35,13 +35,17 @@ std::vector<std::array<int, 3>> min_area_triangulation(
   if (n < 3) return {};
   const double inf = std::numeric_limits<double>::infinity();
   // w[i][k]: least area of the polygon i, i+1, ..., k closed by the chord k-i; mid: its apex.
+  // wt holds w transposed (wt[k][m] = w[m][k]), so that the splits of a chord read both their
+  // sides along rows.
   std::vector<double> w(std::size_t(n) * std::size_t(n), inf);
+  std::vector<double> wt(std::size_t(n) * std::size_t(n), inf);
   std::vector<int> mid(std::size_t(n) * std::size_t(n), -1);
   auto at = [n](int i, int k) { return std::size_t(i) * std::size_t(n) + std::size_t(k); };
-  // Squared distances between the corners, i < k: every triangle reads three of them.
+  // Squared distances between the corners, both ways round: every triangle reads three of them.
   std::vector<double> d2(std::size_t(n) * std::size_t(n));
   for (int i = 0; i < n; ++i)
-    for (int k = i + 1; k < n; ++k) d2[at(i, k)] = dist2(p[std::size_t(i)], p[std::size_t(k)]);
+    for (int k = i + 1; k < n; ++k)
+      d2[at(i, k)] = d2[at(k, i)] = dist2(p[std::size_t(i)], p[std::size_t(k)]);
   const auto cost = [&](int i, int m, int k, double edges) {
     const Point3D &a = p[std::size_t(i)], &b = p[std::size_t(m)], &c = p[std::size_t(k)];
     const double base = triangle_cost(a, b, c, edges);
@@ -49,24 +53,33 @@ std::vector<std::array<int, 3>> min_area_triangulation(
     const Point3D sum = normals[std::size_t(i)] + normals[std::size_t(m)] + normals[std::size_t(k)];
     return dot(cross(b - a, c - a), sum) < 0.0 ? base + 100.0 * edges : base;
   };
-  for (int i = 0; i + 1 < n; ++i) w[at(i, i + 1)] = 0.0;
+  for (int i = 0; i + 1 < n; ++i) w[at(i, i + 1)] = wt[at(i + 1, i)] = 0.0;
   for (int len = 2; len < n; ++len)
     for (int i = 0; i + len < n; ++i) {
       const int k = i + len;
       if (!(i == 0 && k == n - 1) && !allowed(i, k)) continue;
+      const double* left = &w[at(i, 0)];    // left[m] = w[i][m]
+      const double* right = &wt[at(k, 0)];  // right[m] = w[m][k]
+      const double* from_i = &d2[at(i, 0)];
+      const double* from_k = &d2[at(k, 0)];
+      const double chord = from_i[k];
+      double best = inf;
+      int apex = -1;
       for (int m = i + 1; m < k; ++m) {
-        const double a = w[at(i, m)] + w[at(m, k)];
+        const double a = left[m] + right[m];
         // No triangle costs less than nothing: a split whose two sides alone cost the best so
         // far cannot beat it (this also passes over the splits that cannot be made).
-        if (!(a < w[at(i, k)])) continue;
+        if (!(a < best)) continue;
         // Nor less than a quarter of its squared edges: the area and the penalties are added
         // to that, and adding what is not negative never rounds below it; a split this bound
         // rules out needs no square root.
-        const double edges = d2[at(i, m)] + d2[at(m, k)] + d2[at(i, k)];
-        if (!(a + 0.25 * edges < w[at(i, k)])) continue;
+        const double edges = from_i[m] + from_k[m] + chord;
+        if (!(a + 0.25 * edges < best)) continue;
         const double total = a + cost(i, m, k, edges);
-        if (total < w[at(i, k)]) w[at(i, k)] = total, mid[at(i, k)] = m;
+        if (total < best) best = total, apex = m;
       }
+      w[at(i, k)] = wt[at(k, i)] = best;
+      mid[at(i, k)] = apex;
     }
   if (mid[at(0, n - 1)] < 0) return {};
   std::vector<std::array<int, 3>> out;
