@@ -40,6 +40,24 @@ double cos_min_angle(const OpenMesh::Vec3d& a, const OpenMesh::Vec3d& b, const O
   return std::max({cos_at(a, b, c, ca, bc), cos_at(b, c, a, ab, ca), cos_at(c, a, b, bc, ab)});
 }
 
+// Whether the edge e can be flipped: it is not on the boundary, and the two corners opposite it
+// differ and are not joined already. Walks the half-edges directly rather than through the
+// mesh's own check, which validates every handle it touches.
+bool flippable(const HoleMesh& hm, HoleMesh::EdgeHandle e) {
+  if (hm.is_boundary(e)) return false;
+  const VH c = hm.to_vertex_handle(hm.next_halfedge_handle(hm.halfedge_handle(e, 0)));
+  const VH d = hm.to_vertex_handle(hm.next_halfedge_handle(hm.halfedge_handle(e, 1)));
+  if (c == d) return false;
+  const auto first = hm.halfedge_handle(c);
+  if (!first.is_valid()) return true;
+  auto h = first;
+  do {
+    if (hm.to_vertex_handle(h) == d) return false;
+    h = hm.next_halfedge_handle(hm.opposite_halfedge_handle(h));
+  } while (h != first);
+  return true;
+}
+
 }  // namespace
 
 // A new vertex at p, coloured and oriented by the mean of `from`.
@@ -107,7 +125,7 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
     const double bc = (b - c).norm(), bd = (b - d).norm(), cd = (c - d).norm();
     const double old_cos = std::max(cos_min_angle(b, a, c, ab, ac, bc), cos_min_angle(a, b, d, ab, bd, ad));
     const double new_cos = std::max(cos_min_angle(d, a, c, ad, ac, cd), cos_min_angle(c, b, d, bc, bd, cd));
-    if (new_cos < old_cos - 1e-6 && hm.is_flip_ok(e)) {
+    if (new_cos < old_cos - 1e-6 && flippable(hm, e)) {
       hm.flip(e);
       // The flipped edge's two faces; their other four edges may now flip.
       for (auto h : {hm.halfedge_handle(e, 0), hm.halfedge_handle(e, 1)}) {
@@ -151,7 +169,7 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMe
         if (!against(a, b, c)) break;
         const auto o = hm.opposite_halfedge_handle(h);
         const auto g = hm.face_handle(o);
-        if (!g.is_valid() || !may_flip(f, g) || !hm.is_flip_ok(hm.edge_handle(h))) continue;
+        if (!g.is_valid() || !may_flip(f, g) || !flippable(hm, hm.edge_handle(h))) continue;
         const VH d = hm.to_vertex_handle(hm.next_halfedge_handle(o));
         const int before = 1 + against(b, a, d), after = int(against(a, d, c)) + int(against(b, c, d));
         // The two new triangles must face the same way: flipping the diagonal of a quad that is
@@ -227,7 +245,7 @@ long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh
     const auto h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
     const auto f0 = hm.face_handle(h0), f1 = hm.face_handle(h1);
     const OpenMesh::Vec3d n0 = area(f0), n1 = area(f1);
-    if (bend(n0, n1) <= kCrease || !may_flip(f0, f1) || !hm.is_flip_ok(e)) continue;
+    if (bend(n0, n1) <= kCrease || !may_flip(f0, f1) || !flippable(hm, e)) continue;
     --budget;
     // The faces (b, a, c) and (a, b, d) become (d, a, c) and (c, b, d); the quad's sides are
     // a-c and c-b (of the first face), b-d and d-a (of the second).
