@@ -158,6 +158,33 @@ TEST(PatchRefinement, FlipsLeaveATentWhoseOtherDiagonalWouldStandAgainstIt) {
   EXPECT_FALSE(x.hm.find_halfedge(c, d).is_valid());
 }
 
+TEST(PatchRefinement, FlipsNeverMakeAnEdgeThatIsThereAlready) {
+  // A flat tetrahedron: across the long edge a-b its two faces are needles, and the other
+  // diagonal c-d would raise their smallest angles, but c-d is an edge already: flipping would
+  // join c and d twice and break the mesh.
+  FanFixture x(3, 1.0);  // only for its properties; its triangle is replaced
+  x.hm.clear();
+  x.patch.faces.clear();
+  const auto a = x.hm.add_vertex({-1.0, 0.0, 0.0}), b = x.hm.add_vertex({1.0, 0.0, 0.0});
+  const auto c = x.hm.add_vertex({0.0, 0.3, 0.1}), d = x.hm.add_vertex({0.0, -0.3, 0.1});
+  for (const auto& f : {std::array{a, b, c}, std::array{b, a, d}, std::array{a, c, d}, std::array{b, d, c}}) {
+    x.patch.faces.push_back(x.hm.add_face(f[0], f[1], f[2]));
+    ASSERT_TRUE(x.patch.faces.back().is_valid());
+    x.hm.property(x.prop, x.patch.faces.back()) = 0;
+  }
+  for (auto v : x.hm.vertices()) x.hm.property(x.patch.scale, v) = 1.0;
+  for (auto e : x.hm.edges()) x.hm.property(x.patch.queued, e) = 0;
+  quality_flips(x.hm, x.patch, x.prop, {});
+  EXPECT_TRUE(x.hm.find_halfedge(a, b).is_valid());
+  for (auto v : x.hm.vertices()) EXPECT_EQ(x.hm.valence(v), 3u);
+  for (auto f : x.hm.faces()) {
+    std::array<int, 3> corners{};
+    int k = 0;
+    for (auto v : x.hm.fv_range(f)) corners[std::size_t(k++)] = v.idx();
+    EXPECT_TRUE(corners[0] != corners[1] && corners[1] != corners[2] && corners[0] != corners[2]);
+  }
+}
+
 // A hexagon of unit radius in the plane z = 0 (normals +z) fanned from a middle vertex (the
 // last one) at `middle` with normal `n`.
 struct Hexagon {
