@@ -124,6 +124,13 @@ TEST(LoopSplit, ChordsOnlyWhereTheyRunInsideAndAreAllowed) {
     }
 }
 
+// The loop started at corner `shift` instead of corner 0.
+std::vector<Point3D> rotated(const std::vector<Point3D>& loop, int shift) {
+  std::vector<Point3D> p;
+  for (std::size_t i = 0; i < loop.size(); ++i) p.push_back(loop[(i + std::size_t(shift)) % loop.size()]);
+  return p;
+}
+
 // The corners, in the unshifted loop of n corners, where the parts' edges that are no loop edges
 // (the chords) end; `shift` is the corner the split loop started at.
 std::vector<int> chord_ends(const LoopSplit& s, int n, int shift) {
@@ -144,9 +151,7 @@ TEST(LoopSplit, TheWaistIsFoundWhereverTheLoopStarts) {
       plane_loop(200, [](double t) { return 1.0 - 0.97 * std::pow(std::sin(t), 2.0); });
   const std::vector<Point3D> up(bell.size(), Point3D(0, 0, 1));
   for (int shift = 0; shift < 200; shift += 3) {
-    std::vector<Point3D> p;
-    for (int i = 0; i < 200; ++i) p.push_back(bell[std::size_t((i + shift) % 200)]);
-    const LoopSplit s = split_loop(p, up, 0.06, 150, any);
+    const LoopSplit s = split_loop(rotated(bell, shift), up, 0.06, 150, any);
     ASSERT_EQ(s.parts.size(), 2u) << shift;
     // The chord is the only edge of the first part that is no loop edge; its ends are the
     // waist's corners 50 and 150 of the unshifted loop.
@@ -166,9 +171,7 @@ TEST(LoopSplit, TheWaistOfALopsidedDumbbellIsFoundWhereverTheLoopStarts) {
       240, [](double t) { return (1.0 - 0.97 * std::pow(std::sin(t), 2.0)) * (1.0 + 0.5 * std::cos(t)); });
   const std::vector<Point3D> up(bell.size(), Point3D(0, 0, 1));
   for (int shift = 0; shift < 240; shift += 7) {
-    std::vector<Point3D> p;
-    for (int i = 0; i < 240; ++i) p.push_back(bell[std::size_t((i + shift) % 240)]);
-    const LoopSplit s = split_loop(p, up, 0.06, 200, any);
+    const LoopSplit s = split_loop(rotated(bell, shift), up, 0.06, 200, any);
     ASSERT_EQ(s.parts.size(), 2u) << shift;
     expect_tiles(s, 240);
     const std::vector<int> ends = chord_ends(s, 240, shift);
