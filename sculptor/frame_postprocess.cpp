@@ -1,5 +1,6 @@
 #include "sculptor/frame_postprocess.h"
 
+#include <algorithm>
 #include <ostream>
 
 #include "sculptor/colors.h"
@@ -25,6 +26,31 @@ void filter_frame(const StageParameters& params, const FrameTimer& timer,
   smooth_surface(surface, work.near, params, progress, work.scratch);
   progress << surface.size() << " points" << std::endl;
   timer.print(timing, "Points and post-filtering: ");
+}
+
+void filter_first(const StageParameters& params, std::size_t keep, std::vector<Patch>& surface,
+                  std::vector<Patch>& filtered, PostprocessWork& work, FilterParts& parts,
+                  std::ostream& progress) {
+  progress << "normals..." << std::endl;
+  work.near.build(surface, params.step * params.step, params.threads);
+  normals(work.scratch, surface, work.near, params, progress);
+  // The points with their new normals, unmoved: the smoothing's input on both sides.
+  parts.unmoved.swap(work.scratch);
+  const std::size_t n = parts.unmoved.size();
+  progress << n << " points" << std::endl;
+  progress << "smoothing surface..." << std::endl;
+  parts.keep = std::min(keep, n);
+  filtered.resize(n);
+  parts.smoothing_used =
+      smooth_range(parts.unmoved, work.near, 0, parts.keep, params.threads, filtered);
+}
+
+void filter_rest(unsigned threads, std::vector<Patch>& filtered, const PostprocessWork& work,
+                 FilterParts& parts, std::ostream& progress) {
+  const std::size_t n = parts.unmoved.size();
+  parts.smoothing_used += smooth_range(parts.unmoved, work.near, parts.keep, n, threads, filtered);
+  report_smoothing(n, parts.smoothing_used, progress);
+  progress << n << " points" << std::endl;
 }
 
 void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views, double step,

@@ -1,6 +1,7 @@
 #pragma once
 // The post-processing half of a frame's stage sequence: the sampled points are re-oriented,
 // smoothed and coloured, with progress and timing lines written to the streams given.
+#include <cstddef>
 #include <iosfwd>
 #include <vector>
 
@@ -40,6 +41,30 @@ void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colo
 void filter_frame(const StageParameters& params, const FrameTimer& timer,
                   std::vector<Patch>& surface, PostprocessWork& work, std::ostream& progress,
                   std::ostream& timing);
+
+// The filtering split in two, for a frame loop that samples the next frame while this one is
+// finished: the next frame's sampling reads only the positions of the first points (its start
+// positions). filter_first() estimates every normal and smooths the first `keep` points;
+// filter_rest() smooths the others. Together they write the same points and progress lines as
+// filter_frame() (without its timing line).
+struct FilterParts {
+  std::vector<Patch> unmoved;   // the points with their new normals, before the smoothing
+  std::size_t keep = 0;         // the points smoothed by filter_first()
+  long long smoothing_used = 0;  // the neighbours the smoothing used so far
+};
+
+// Writes the lines of filter_frame() up to "smoothing surface..." and sizes `filtered` for the
+// points of `surface` (the sampled points, left with unspecified content), of which the first
+// min(keep, points) are final on return. Runs on params.threads threads.
+void filter_first(const StageParameters& params, std::size_t keep, std::vector<Patch>& surface,
+                  std::vector<Patch>& filtered, PostprocessWork& work, FilterParts& parts,
+                  std::ostream& progress);
+
+// Smooths the other points of `filtered` after filter_first() on up to `threads` threads and
+// writes the rest of filter_frame()'s progress lines. Writes only those points, so that another
+// thread may read the first points meanwhile. `work` must be as filter_first() left it.
+void filter_rest(unsigned threads, std::vector<Patch>& filtered, const PostprocessWork& work,
+                 FilterParts& parts, std::ostream& progress);
 
 // The colouring of postprocess_frame, without its lines: colour_points() with depth tolerance
 // `step` and the maps `depth_maps` (kept from call to call), on up to `threads` threads. Reads only the positions and normals of `surface` and writes only

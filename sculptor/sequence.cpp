@@ -1,5 +1,6 @@
 #include "sculptor/sequence.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <exception>
@@ -66,11 +67,13 @@ void write_frame_points(const std::string& file, std::int64_t frame,
   }
 }
 
-// With two threads or more, the work that can run beside the sampling of a frame: the previous
-// frame's colouring, the frame's colour images and the previous frame's point file, in that
-// order (the colouring reads the previous frame's images, which the reading replaces), on a
-// thread of its own. The sampling reads only the positions of the previous frame's points,
-// the colouring writes only their colours. A sampling that ends first helps with the rest.
+// With two threads or more, the work that can run beside the sampling of a frame: the rest of
+// the previous frame's smoothing and its colouring, the frame's colour images and the previous
+// frame's point file, in that order (the colouring reads the previous frame's images, which the
+// reading replaces), on a thread of its own. The sampling reads only the positions of the
+// previous frame's first points, which are smoothed before it; the rest of the smoothing writes
+// only the other points, the colouring only colours. A sampling that ends first helps with the
+// reading and the writing.
 class FrameBehind {
  public:
   FrameBehind() = default;
@@ -80,7 +83,8 @@ class FrameBehind {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Runs colour(), reading->read_colour_images(threads) and write(1) (the steps that are given)
+  // Runs colour() (the smoothing's rest and the colouring), reading->read_colour_images(threads)
+  // and write(1) (the steps that are given)
   // on a thread of its own, or here when no thread can be started. A colouring that fails ends
   // the work: nothing is read or written after it. write(n) writes on up to n threads.
   void start(std::function<void()> colour, FrameReading* reading,
@@ -176,19 +180,26 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       options.binary_output ? io::PlyFormat::binary_little_endian : io::PlyFormat::ascii;
 
   // With more than one thread, while a frame's silhouettes are read and sampled, the previous
-  // frame is coloured and written and this frame's colour images are read, on a thread of
-  // their own (FrameBehind). The frame's lines are held back until that is done, so that the
-  // lines, warnings and errors come out as when everything runs in turn: the previous frame's
-  // colouring time (or its error), an error of its write, then "Frame <f>" and the reading's
+  // frame's smoothing is finished, the frame coloured and written and this frame's colour
+  // images are read, on a thread of their own (FrameBehind). The frame's lines are held back
+  // until that is done, so that the lines, warnings and errors come out as when everything runs
+  // in turn: the previous frame's smoothing lines and time, its colouring time (or its error), an error of its write, then "Frame <f>" and the reading's
   // warnings (up to its error), then the sampling's lines. The last frame is coloured and
   // written in turn, on every thread.
   const bool behind = params.threads > 1;
   const unsigned colour_threads = params.threads > 1 ? params.threads - 1 : 1;
   std::vector<Patch> surface;   // the current frame's points
   std::vector<Patch> previous;  // with threads behind: the previous frame's points, not coloured
+                                // and, beyond the first, not yet smoothed
   bool previous_pending = false;  // whether `previous` waits for its colours and file
   std::int64_t previous_frame = 0;
-  double previous_filtered = 0;  // the previous frame's time up to the end of its filtering
+  double previous_filtered = 0;  // the previous frame's time up to filter_first()'s end
+  // With threads behind, a frame's smoothing ends beside the next frame's sampling: only the
+  // points that the sampling starts from are smoothed before it (filter_first), the others
+  // before the colouring (filter_rest).
+  FilterParts parts;
+  const std::size_t keep = static_cast<std::size_t>(
+      std::max<long long>(0, SamplingTargets::from_npoints(options.npoints).starts));
   std::vector<Point3D> seeds;
   PostprocessWork work;
   // The point buffers and the samplers' storage keep their capacity from frame to frame, so that
@@ -207,11 +218,22 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     FrameBehind later;
     std::function<void()> colour_previous;
     std::function<void(unsigned)> write_previous;
+    std::ostringstream filter_lines;  // the previous frame's filtering lines, written behind
+    double rest_seconds = 0;          // the wall time of its filtering behind
+    bool filtered = false;            // whether that filtering ended
     if (previous_pending) {
       colour_previous = [&] {
         run_stage("post-processing and colouring of frame " + std::to_string(previous_frame),
-                  [&] { colour_frame(views.colour, params.step, colour_threads, previous,
-                                     work.depth_maps); });
+                  [&] {
+                    const auto start = std::chrono::steady_clock::now();
+                    filter_rest(colour_threads, previous, work, parts, filter_lines);
+                    rest_seconds = std::chrono::duration<double>(
+                                       std::chrono::steady_clock::now() - start)
+                                       .count();
+                    filtered = true;
+                    colour_frame(views.colour, params.step, colour_threads, previous,
+                                 work.depth_maps);
+                  });
       };
       write_previous = [&](unsigned write_threads) {
         write_frame_points(options.outtemplate.format(previous_frame), previous_frame,
@@ -252,6 +274,12 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       if (!later.started()) later.start(colour_previous, nullptr, write_previous, colour_threads);
       later.finish(params.threads);
       if (previous_pending) {
+        progress << filter_lines.str();
+        if (filtered) {
+          FrameTimer::print(timing, "Points and post-filtering: ",
+                            previous_filtered + rest_seconds);
+          progress << "coloring..." << std::endl;
+        }
         if (later.colour_error()) std::rethrow_exception(later.colour_error());
         FrameTimer::print(timing, "Points and post-filtering and coloring: ",
                           previous_filtered + later.colour_seconds());
@@ -278,11 +306,9 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     if (behind && f < options.last_frame) {
       // Coloured and written while the next frame is sampled.
       run_stage("post-processing and colouring" + of_frame, [&] {
-        filter_frame(params, *timer, surface, work, progress, timing);
+        filter_first(params, keep, surface, previous, work, parts, progress);
       });
-      progress << "coloring..." << std::endl;
       previous_filtered = timer->seconds();
-      surface.swap(previous);
       previous_pending = true;
       previous_frame = f;
     } else {

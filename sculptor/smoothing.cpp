@@ -18,25 +18,25 @@ void smooth_surface(std::vector<Patch>& patches, const StageParameters& params,
   smooth_surface(patches, near, params, progress, work);
 }
 
-void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
-                    const StageParameters& params, std::ostream& progress,
-                    std::vector<Patch>& work) {
-  TERVIK_CHECK(near.size() == patches.size(), "smooth_surface: neighbourhoods of "
-                                                  << near.size() << " patches given for "
-                                                  << patches.size());
-  TERVIK_CHECK(&work != &patches, "smooth_surface: the work vector must not be the patches");
+namespace {
+
+// Smooths the patches j of `patches` for which want(j) holds into work[j] (sized for all);
+// returns the neighbours they used.
+template <typename Want>
+long long smooth_into(std::vector<Patch>& work, const std::vector<Patch>& patches,
+                      const Neighbourhoods& near, unsigned threads, Want want) {
   const std::size_t n = patches.size();
-  work.resize(n);
   const std::size_t nblocks = (n + Neighbourhoods::kBlock - 1) / Neighbourhoods::kBlock;
-  const unsigned workers = worker_count(nblocks, params.threads);
+  const unsigned workers = worker_count(nblocks, threads);
   std::vector<std::vector<std::uint32_t>> scratch(workers);
   std::vector<long long> used(nblocks, 0);  // neighbours used per block (an exact integer sum)
-  parallel_for(nblocks, params.threads, [&](std::size_t b, unsigned w) {
+  parallel_for(nblocks, threads, [&](std::size_t b, unsigned w) {
     const std::size_t begin = b * Neighbourhoods::kBlock;
     const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
     long long block_used = 0;  // stored once: other threads write the neighbouring blocks' counts
     for (std::size_t k = begin; k < end; ++k) {
       const std::uint32_t j = near.patch(k);
+      if (!want(j)) continue;
       const Patch& p = patches[j];
       const Point3D& x = p.pos;
       const Point3D& normal = p.normal;
@@ -61,9 +61,44 @@ void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
   });
   long long total = 0;
   for (long long u : used) total += u;
+  return total;
+}
+
+void check_smoothing_arguments(const std::vector<Patch>& patches, const Neighbourhoods& near,
+                               const std::vector<Patch>& work) {
+  TERVIK_CHECK(near.size() == patches.size(), "smooth_surface: neighbourhoods of "
+                                                  << near.size() << " patches given for "
+                                                  << patches.size());
+  TERVIK_CHECK(&work != &patches, "smooth_surface: the work vector must not be the patches");
+}
+
+}  // namespace
+
+void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
+                    const StageParameters& params, std::ostream& progress,
+                    std::vector<Patch>& work) {
+  check_smoothing_arguments(patches, near, work);
+  work.resize(patches.size());
+  const long long total =
+      smooth_into(work, patches, near, params.threads, [](std::uint32_t) { return true; });
   patches.swap(work);
-  progress << static_cast<double>(total) / static_cast<double>(patches.size())
-           << " neighs per patch" << std::endl;
+  report_smoothing(patches.size(), total, progress);
+}
+
+long long smooth_range(const std::vector<Patch>& patches, const Neighbourhoods& near,
+                       std::size_t first, std::size_t last, unsigned threads,
+                       std::vector<Patch>& out) {
+  check_smoothing_arguments(patches, near, out);
+  TERVIK_CHECK(out.size() == patches.size() && first <= last && last <= patches.size(),
+               "smooth_range: patches [" << first << ", " << last << ") and " << out.size()
+                                         << " output patches given for " << patches.size());
+  return smooth_into(out, patches, near, threads,
+                     [first, last](std::uint32_t j) { return j >= first && j < last; });
+}
+
+void report_smoothing(std::size_t n, long long used, std::ostream& progress) {
+  progress << static_cast<double>(used) / static_cast<double>(n) << " neighs per patch"
+           << std::endl;
 }
 
 }  // namespace tervik

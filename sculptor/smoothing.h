@@ -25,4 +25,16 @@ void smooth_surface(std::vector<Patch>& patches, const Neighbourhoods& near,
                     const StageParameters& params, std::ostream& progress,
                     std::vector<Patch>& work);
 
+// The smoothed patches [first, last) of `patches` alone, written to out[j] as smooth_surface()
+// moves them (`near` as there; `out` must already hold one patch per patch, and the others are
+// left alone), on up to `threads` threads and without a line. Returns the neighbours they used:
+// passes over complementary ranges add up to smooth_surface(). Throws TervikError when `out` is
+// `patches` or the sizes or the range do not fit.
+long long smooth_range(const std::vector<Patch>& patches, const Neighbourhoods& near,
+                       std::size_t first, std::size_t last, unsigned threads,
+                       std::vector<Patch>& out);
+
+// The line of smooth_surface() for `n` patches that used `used` neighbours in all.
+void report_smoothing(std::size_t n, long long used, std::ostream& progress);
+
 }  // namespace tervik

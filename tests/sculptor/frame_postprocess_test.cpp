@@ -1,5 +1,6 @@
 #include "sculptor/frame_postprocess.h"
 
+#include <algorithm>
 #include <random>
 #include <sstream>
 #include <string>
@@ -153,6 +154,44 @@ TEST(PostprocessFrame, ThreadCountChangesNothing) {
       EXPECT_EQ(progress.str(), reference_text);
       ASSERT_EQ(surface.size(), reference.size());
       for (std::size_t i = 0; i < surface.size(); ++i) ASSERT_EQ(surface[i], reference[i]) << i;
+    }
+  }
+}
+
+// Filtering in two parts gives filter_frame's points and progress lines, whatever the split and
+// the threads of each part; the first part makes the kept points final, and the second leaves
+// them alone (another thread reads them meanwhile).
+TEST(PostprocessFrame, FilteringInTwoPartsMatchesTheWholeFiltering) {
+  for (const double L : {0.2, 3.0}) {
+    const std::vector<Patch> sampled = noisy_sphere(3000, 6);
+    std::vector<Patch> reference = sampled;
+    PostprocessWork whole_work;
+    std::ostringstream reference_progress, timing;
+    filter_frame(testing::stage_params(0, L), FrameTimer(), reference, whole_work,
+                 reference_progress, timing);
+    for (const std::size_t keep : {std::size_t(0), std::size_t(75), std::size_t(3000), std::size_t(5000)}) {
+      for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(::testing::Message() << "L " << L << ", keep " << keep << ", " << threads
+                                          << " threads first");
+        std::vector<Patch> surface = sampled, filtered;
+        PostprocessWork work;
+        FilterParts parts;
+        std::ostringstream progress;
+        filter_first(testing::stage_params(0, L, {}, {}, 0.0, threads), keep, surface, filtered,
+                     work, parts, progress);
+        ASSERT_EQ(filtered.size(), sampled.size());
+        const std::size_t kept = std::min(keep, sampled.size());
+        for (std::size_t i = 0; i < kept; ++i) ASSERT_EQ(filtered[i], reference[i]) << i;
+        // Marks in the kept points' colours must survive the second part.
+        for (std::size_t i = 0; i < kept; ++i) filtered[i].r = static_cast<unsigned char>(i % 7);
+        filter_rest(3 - threads, filtered, work, parts, progress);
+        for (std::size_t i = 0; i < sampled.size(); ++i) {
+          Patch expected = reference[i];
+          if (i < kept) expected.r = static_cast<unsigned char>(i % 7);
+          ASSERT_EQ(filtered[i], expected) << i;
+        }
+        EXPECT_EQ(progress.str(), reference_progress.str());
+      }
     }
   }
 }

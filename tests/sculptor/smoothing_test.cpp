@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "stage_fixture.h"
+#include "tervik/exceptions.h"
 
 namespace tervik {
 namespace {
@@ -120,6 +121,47 @@ TEST(SmoothSurface, MatchesBruteForceNeighbourhoods) {
     EXPECT_NEAR(norm(patches[j].pos - expected), 0.0, 1e-12) << j;
   }
   EXPECT_NEAR(std::stod(out), total / 300, 1e-9);
+}
+
+// Ranges smoothed apart, on any thread count, give smooth_surface's points and neighbour count;
+// a range's pass leaves the other output patches alone.
+TEST(SmoothSurface, RangesAddUpToTheWholeSmoothing) {
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> u(-0.5, 0.5);
+  std::vector<Patch> patches;
+  for (int i = 0; i < 2500; ++i) {
+    Point3D n(u(rng), u(rng), u(rng) + 1.0);
+    patches.push_back(patch({u(rng), u(rng), 0.05 * u(rng)}, n / norm(n)));
+  }
+  const StageParameters params = testing::stage_params(0, 0.08);
+  Neighbourhoods near;
+  near.build(patches, params.step * params.step, 1);
+  std::vector<Patch> whole = patches, work;
+  std::ostringstream expected;
+  smooth_surface(whole, near, params, expected, work);
+
+  const Patch untouched = patch({9, 9, 9}, {0, 0, 1}, 1, 2, 3);
+  for (const std::size_t split : {std::size_t(0), std::size_t(1), std::size_t(1000), patches.size()}) {
+    for (const unsigned threads : {1u, 3u}) {
+      SCOPED_TRACE(::testing::Message() << "split " << split << ", " << threads << " threads");
+      std::vector<Patch> out(patches.size(), untouched);
+      const long long first = smooth_range(patches, near, 0, split, threads, out);
+      for (std::size_t j = 0; j < out.size(); ++j)
+        ASSERT_EQ(out[j], j < split ? whole[j] : untouched) << j;
+      const long long second = smooth_range(patches, near, split, patches.size(), 2, out);
+      for (std::size_t j = 0; j < out.size(); ++j) ASSERT_EQ(out[j], whole[j]) << j;
+      std::ostringstream line;
+      report_smoothing(patches.size(), first + second, line);
+      EXPECT_EQ(line.str(), expected.str());
+    }
+  }
+
+  std::vector<Patch> short_out(10);
+  EXPECT_THROW(smooth_range(patches, near, 0, 5, 1, short_out), TervikError);
+  std::vector<Patch> out(patches.size());
+  EXPECT_THROW(smooth_range(patches, near, 7, 3, 1, out), TervikError);
+  EXPECT_THROW(smooth_range(patches, near, 0, patches.size() + 1, 1, out), TervikError);
+  EXPECT_THROW(smooth_range(out, near, 0, 5, 1, out), TervikError);
 }
 
 TEST(SmoothSurface, NeighbourAtExactlyLOrWithOpposingNormalIsNotUsed) {
