@@ -96,8 +96,10 @@ inline void scan_row(const unsigned char* row, std::int64_t width, std::int64_t 
 
 // The tests that count cameras by their bits are built twice, for processors with the POPCNT
 // instruction and for the others; the program takes the build for the processor it runs on
-// when it starts (an indirect function of the C library).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+// when it starts (an indirect function of the C library). ThreadSanitizer builds take the
+// default alone: their instrumented resolver would run before the sanitizer is ready.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__) && \
+    !defined(__SANITIZE_THREAD__)
 #define TERVIK_POPCOUNT_CLONES __attribute__((target_clones("popcnt", "default")))
 #else
 #define TERVIK_POPCOUNT_CLONES
