@@ -1,6 +1,7 @@
 #include "sculptor/frame_postprocess.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <ostream>
 
 #include "sculptor/colors.h"
@@ -32,23 +33,36 @@ void filter_first(const StageParameters& params, std::size_t keep, std::vector<P
                   std::vector<Patch>& filtered, PostprocessWork& work, FilterParts& parts,
                   std::ostream& progress) {
   progress << "normals..." << std::endl;
-  work.near.build(surface, params.step * params.step, params.threads);
-  normals(work.scratch, surface, work.near, params, progress);
-  // The points with their new normals, unmoved: the smoothing's input on both sides.
-  parts.unmoved.swap(work.scratch);
-  const std::size_t n = parts.unmoved.size();
-  progress << n << " points" << std::endl;
-  progress << "smoothing surface..." << std::endl;
+  parts.sampled.swap(surface);
+  const std::vector<Patch>& sampled = parts.sampled;
+  const std::size_t n = sampled.size();
   parts.keep = std::min(keep, n);
+  work.near.build(sampled, params.step * params.step, params.threads);
+  // The kept points' smoothing reads the new normals of their neighbourhoods: those are
+  // estimated first, the others with the rest of the smoothing.
+  parts.first_normals.assign(n, 0);
+  std::vector<std::uint32_t> scratch;
+  for (std::size_t j = 0; j < parts.keep; ++j)
+    for (const std::uint32_t k : work.near.of(j, sampled, scratch)) parts.first_normals[k] = 1;
+  work.scratch.resize(n);
+  parts.normals =
+      normals_where(work.scratch, sampled, work.near, parts.first_normals, 1, params.threads);
   filtered.resize(n);
   parts.smoothing_used =
-      smooth_range(parts.unmoved, work.near, 0, parts.keep, params.threads, filtered);
+      smooth_range(work.scratch, work.near, 0, parts.keep, params.threads, filtered);
 }
 
-void filter_rest(unsigned threads, std::vector<Patch>& filtered, const PostprocessWork& work,
+void filter_rest(unsigned threads, std::vector<Patch>& filtered, PostprocessWork& work,
                  FilterParts& parts, std::ostream& progress) {
-  const std::size_t n = parts.unmoved.size();
-  parts.smoothing_used += smooth_range(parts.unmoved, work.near, parts.keep, n, threads, filtered);
+  const std::size_t n = parts.sampled.size();
+  const NormalsTally rest =
+      normals_where(work.scratch, parts.sampled, work.near, parts.first_normals, 0, threads);
+  parts.normals.neighbours += rest.neighbours;
+  parts.normals.unchanged += rest.unchanged;
+  report_normals(n, parts.normals, progress);
+  progress << n << " points" << std::endl;
+  progress << "smoothing surface..." << std::endl;
+  parts.smoothing_used += smooth_range(work.scratch, work.near, parts.keep, n, threads, filtered);
   report_smoothing(n, parts.smoothing_used, progress);
   progress << n << " points" << std::endl;
 }

@@ -2,6 +2,7 @@
 // The post-processing half of a frame's stage sequence: the sampled points are re-oriented,
 // smoothed and coloured, with progress and timing lines written to the streams given.
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "sculptor/depth_maps.h"
 #include "sculptor/frame_timer.h"
 #include "sculptor/neighbourhoods.h"
+#include "sculptor/normals.h"
 #include "sculptor/stage_parameters.h"
 #include "tervik/imagergb.h"
 #include "tervik/multiview.h"
@@ -44,26 +46,29 @@ void filter_frame(const StageParameters& params, const FrameTimer& timer,
 
 // The filtering split in two, for a frame loop that samples the next frame while this one is
 // finished: the next frame's sampling reads only the positions of the first points (its start
-// positions). filter_first() estimates every normal and smooths the first `keep` points;
-// filter_rest() smooths the others. Together they write the same points and progress lines as
-// filter_frame() (without its timing line).
+// positions). filter_first() smooths the first `keep` points, estimating the normals that
+// their smoothing reads; filter_rest() estimates the other normals and smooths the other points.
+// Together they write the same points and progress lines as filter_frame() (without its timing
+// line).
 struct FilterParts {
-  std::vector<Patch> unmoved;   // the points with their new normals, before the smoothing
-  std::size_t keep = 0;         // the points smoothed by filter_first()
-  long long smoothing_used = 0;  // the neighbours the smoothing used so far
+  std::vector<Patch> sampled;                // the points as sampled: the normals' input
+  std::vector<std::uint8_t> first_normals;   // per point: 1 when filter_first() estimated its normal
+  std::size_t keep = 0;                      // the points that filter_first() smoothed
+  NormalsTally normals;                      // the tally of the normals estimated so far
+  long long smoothing_used = 0;              // the neighbours the smoothing used so far
 };
 
-// Writes the lines of filter_frame() up to "smoothing surface..." and sizes `filtered` for the
-// points of `surface` (the sampled points, left with unspecified content), of which the first
+// Writes "normals...", moves the sampled points of `surface` into parts.sampled (`surface` gets
+// storage to reuse, its content unspecified) and sizes `filtered` for them, of which the first
 // min(keep, points) are final on return. Runs on params.threads threads.
 void filter_first(const StageParameters& params, std::size_t keep, std::vector<Patch>& surface,
                   std::vector<Patch>& filtered, PostprocessWork& work, FilterParts& parts,
                   std::ostream& progress);
 
-// Smooths the other points of `filtered` after filter_first() on up to `threads` threads and
-// writes the rest of filter_frame()'s progress lines. Writes only those points, so that another
-// thread may read the first points meanwhile. `work` must be as filter_first() left it.
-void filter_rest(unsigned threads, std::vector<Patch>& filtered, const PostprocessWork& work,
+// Finishes `filtered` after filter_first() on up to `threads` threads, with the rest of
+// filter_frame()'s progress lines. Writes only the points beyond the first `keep`, so that
+// another thread may read the first ones meanwhile. `work` must be as filter_first() left it.
+void filter_rest(unsigned threads, std::vector<Patch>& filtered, PostprocessWork& work,
                  FilterParts& parts, std::ostream& progress);
 
 // The colouring of postprocess_frame, without its lines: colour_points() with depth tolerance

@@ -166,21 +166,22 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const StageP
   normals(out, in, near, params, progress);
 }
 
-void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighbourhoods& near,
-             const StageParameters& params, std::ostream& progress) {
-  TERVIK_CHECK(&out != &in, "normals: the output vector must not be the input vector");
-  TERVIK_CHECK(near.size() == in.size(), "normals: neighbourhoods of " << near.size()
-                                             << " patches given for " << in.size());
+namespace {
+
+// The normals of the patches i of `in` for which want(i) holds, written to out[i] (sized for
+// all of them); the others are left alone. Returns their tally.
+template <typename Want>
+NormalsTally estimate_normals(std::vector<Patch>& out, const std::vector<Patch>& in,
+                              const Neighbourhoods& near, unsigned threads, Want want) {
   const std::size_t n = in.size();
-  out.resize(n);
   const std::size_t nblocks = (n + Neighbourhoods::kBlock - 1) / Neighbourhoods::kBlock;
-  const unsigned workers = worker_count(nblocks, params.threads);
+  const unsigned workers = worker_count(nblocks, threads);
   std::vector<PlaneFit> fits(workers);
   std::vector<std::array<std::vector<std::uint32_t>, 2>> scratch(workers);
   // Per block: the summed neighbourhood sizes and the patches left unchanged (integers, so the
   // totals do not depend on the order of addition).
   std::vector<long long> sizes(nblocks, 0), kept(nblocks, 0);
-  parallel_for(nblocks, params.threads, [&](std::size_t b, unsigned w) {
+  parallel_for(nblocks, threads, [&](std::size_t b, unsigned w) {
     PlaneFit& fit = fits[w];
     const std::size_t begin = b * Neighbourhoods::kBlock;
     const std::size_t end = std::min(n, begin + Neighbourhoods::kBlock);
@@ -215,6 +216,7 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighb
     long long block_sizes = 0, block_kept = 0;
     for (std::size_t k = begin; k < end; ++k) {
       const std::uint32_t i = near.patch(k);
+      if (!want(i)) continue;
       const std::span<const std::uint32_t> list = near.of(i, in, scratch[w][count]);
       block_sizes += static_cast<long long>(list.size());
       if (list.size() < 3) {
@@ -241,14 +243,47 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighb
     sizes[b] = block_sizes;
     kept[b] = block_kept;
   });
-  long long total = 0, unchanged = 0;
+  NormalsTally tally;
   for (std::size_t b = 0; b < nblocks; ++b) {
-    total += sizes[b];
-    unchanged += kept[b];
+    tally.neighbours += sizes[b];
+    tally.unchanged += kept[b];
   }
-  const double average = static_cast<double>(total) / static_cast<double>(n) - 1;
+  return tally;
+}
+
+void check_normals_arguments(const std::vector<Patch>& out, const std::vector<Patch>& in,
+                             const Neighbourhoods& near) {
+  TERVIK_CHECK(&out != &in, "normals: the output vector must not be the input vector");
+  TERVIK_CHECK(near.size() == in.size(), "normals: neighbourhoods of " << near.size()
+                                             << " patches given for " << in.size());
+}
+
+}  // namespace
+
+void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighbourhoods& near,
+             const StageParameters& params, std::ostream& progress) {
+  check_normals_arguments(out, in, near);
+  out.resize(in.size());
+  const NormalsTally tally =
+      estimate_normals(out, in, near, params.threads, [](std::uint32_t) { return true; });
+  report_normals(in.size(), tally, progress);
+}
+
+NormalsTally normals_where(std::vector<Patch>& out, const std::vector<Patch>& in,
+                           const Neighbourhoods& near, std::span<const std::uint8_t> chosen,
+                           std::uint8_t value, unsigned threads) {
+  check_normals_arguments(out, in, near);
+  TERVIK_CHECK(chosen.size() == in.size() && out.size() == in.size(),
+               "normals_where: " << chosen.size() << " choices and " << out.size()
+                                 << " output patches given for " << in.size());
+  return estimate_normals(out, in, near, threads,
+                          [&](std::uint32_t i) { return chosen[i] == value; });
+}
+
+void report_normals(std::size_t n, const NormalsTally& tally, std::ostream& progress) {
+  const double average = static_cast<double>(tally.neighbours) / static_cast<double>(n) - 1;
   if (average < 50) progress << "Neighbors per patch: " << average << std::endl;
-  if (unchanged > 0) progress << unchanged << " patches left unchanged" << std::endl;
+  if (tally.unchanged > 0) progress << tally.unchanged << " patches left unchanged" << std::endl;
 }
 
 }  // namespace tervik

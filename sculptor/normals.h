@@ -5,7 +5,9 @@
 //
 // Normals are unit vectors (eigenvectors of the scatter matrix) in world coordinates; lengths and
 // radii are in world units, L being the sampling length of the run.
+#include <cstdint>
 #include <iosfwd>
+#include <span>
 #include <vector>
 
 #include "common/patch.h"
@@ -60,5 +62,24 @@ void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const StageP
 // positions with squared radius L * L); they serve the smoothing that follows as well.
 void normals(std::vector<Patch>& out, const std::vector<Patch>& in, const Neighbourhoods& near,
              const StageParameters& params, std::ostream& progress);
+
+// What normals() counts for its lines: the neighbourhood sizes summed over the patches (each
+// counting itself) and the patches left unchanged.
+struct NormalsTally {
+  long long neighbours = 0;
+  long long unchanged = 0;
+};
+
+// The normals of the patches i with chosen[i] == value alone, written to out[i] as normals()
+// writes them; `out` must already hold one patch per patch of `in`, and the others are left
+// alone. Runs on up to `threads` threads and writes no line: passes over complementary choices
+// give normals()'s patches, and their tallies add up to its tally. Throws TervikError on
+// mismatched sizes.
+NormalsTally normals_where(std::vector<Patch>& out, const std::vector<Patch>& in,
+                           const Neighbourhoods& near, std::span<const std::uint8_t> chosen,
+                           std::uint8_t value, unsigned threads);
+
+// The lines of normals() for `n` patches and the tally of their normals.
+void report_normals(std::size_t n, const NormalsTally& tally, std::ostream& progress);
 
 }  // namespace tervik

@@ -68,12 +68,12 @@ void write_frame_points(const std::string& file, std::int64_t frame,
 }
 
 // With two threads or more, the work that can run beside the sampling of a frame: the rest of
-// the previous frame's smoothing and its colouring, the frame's colour images and the previous
-// frame's point file, in that order (the colouring reads the previous frame's images, which the
-// reading replaces), on a thread of its own. The sampling reads only the positions of the
-// previous frame's first points, which are smoothed before it; the rest of the smoothing writes
-// only the other points, the colouring only colours. A sampling that ends first helps with the
-// reading and the writing.
+// the previous frame's smoothing and its colouring, then its point file, then the frame's colour
+// images (after the colouring, which reads the previous frame's images that the reading
+// replaces; last, because the reading is shared out per camera, so that a sampling that ends
+// first can help), on a thread of its own. The sampling reads only the positions of the previous
+// frame's first points, which are smoothed before it; the rest of the smoothing writes only the
+// other points, the colouring only colours.
 class FrameBehind {
  public:
   FrameBehind() = default;
@@ -83,10 +83,10 @@ class FrameBehind {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Runs colour() (the smoothing's rest and the colouring), reading->read_colour_images(threads)
-  // and write(1) (the steps that are given)
-  // on a thread of its own, or here when no thread can be started. A colouring that fails ends
-  // the work: nothing is read or written after it. write(n) writes on up to n threads.
+  // Runs colour() (the smoothing's rest and the colouring), write(1) and
+  // reading->read_colour_images(threads) (the steps that are given) on a thread of its own, or
+  // here when no thread can be started. A colouring that fails ends the work: nothing is written
+  // or read after it. write(n) writes on up to n threads.
   void start(std::function<void()> colour, FrameReading* reading,
              std::function<void(unsigned)> write, unsigned threads) {
     started_ = true;
@@ -103,15 +103,15 @@ class FrameBehind {
 
   bool started() const { return started_; }
 
-  // Waits for the colouring, reads the colour images not yet taken beside the thread, and
-  // writes the file on up to `threads` threads when the thread has not yet begun it (rather
-  // than wait for it); then waits for the thread.
+  // Waits for the colouring, writes the file on up to `threads` threads when the thread has not
+  // yet begun it (rather than wait for it), reads the colour images not yet taken beside the
+  // thread; then waits for the thread.
   void finish(unsigned threads) {
     if (thread_.joinable()) {
       coloured_.wait(false);
       if (!colour_error_) {
-        if (reading_ != nullptr) reading_->read_colour_images();
         write_once(threads);
+        if (reading_ != nullptr) reading_->read_colour_images();
       }
       thread_.join();
     }
@@ -137,8 +137,8 @@ class FrameBehind {
     coloured_ = true;
     coloured_.notify_all();
     if (colour_error_) return;
-    if (reading_ != nullptr) reading_->read_colour_images(threads_);
     write_once(1);
+    if (reading_ != nullptr) reading_->read_colour_images(threads_);
   }
 
   // The write, by the first thread that comes to it.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <sstream>
 #include <string>
@@ -13,6 +14,7 @@
 #include "hull_fixture.h"
 #include "stage_fixture.h"
 #include "sculptor/expansion.h"
+#include "sculptor/neighbourhoods.h"
 
 namespace tervik {
 namespace {
@@ -179,6 +181,51 @@ TEST(Normals, SparsePatchesKeepTheirNormalAndAreCounted) {
   text = progress.str();
   EXPECT_EQ(text, "");
   for (const auto& p : out) EXPECT_NEAR(p.normal.z, 1.0, 1e-12);
+}
+
+// Complementary choices, each on any thread count, give normals()'s patches and lines; a pass
+// leaves the patches it does not choose alone.
+TEST(Normals, ChosenPatchesAddUpToAllOfThem) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> u(-1, 1);
+  std::vector<Patch> in;
+  for (int i = 0; i < 1500; ++i) {
+    Point3D p(u(rng), u(rng), u(rng));
+    p = p / norm(p);
+    in.push_back(Patch{p * (1 + 0.02 * u(rng)), p + Point3D(u(rng), u(rng), u(rng)) * 0.3});
+  }
+  in.push_back(Patch{{5, 5, 5}, {0, 1, 0}});  // alone: left unchanged and counted
+  const StageParameters params = testing::stage_params(0, 0.15);
+  Neighbourhoods near;
+  near.build(in, params.step * params.step, 1);
+  std::vector<Patch> whole;
+  std::ostringstream expected;
+  normals(whole, in, near, params, expected);
+  ASSERT_NE(expected.str().find(" patches left unchanged"), std::string::npos) << expected.str();
+
+  std::vector<std::uint8_t> chosen(in.size());
+  for (std::size_t i = 0; i < chosen.size(); ++i) chosen[i] = (i * 7 % 5 == 0) ? 1 : 0;
+  const Patch untouched{{9, 9, 9}, {1, 0, 0}, 1, 2, 3};
+  for (const unsigned threads : {1u, 3u}) {
+    SCOPED_TRACE(::testing::Message() << threads << " threads");
+    std::vector<Patch> out(in.size(), untouched);
+    const NormalsTally first = normals_where(out, in, near, chosen, 1, threads);
+    for (std::size_t i = 0; i < out.size(); ++i)
+      ASSERT_EQ(out[i], chosen[i] ? whole[i] : untouched) << i;
+    const NormalsTally second = normals_where(out, in, near, chosen, 0, 2);
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_EQ(out[i], whole[i]) << i;
+    std::ostringstream lines;
+    report_normals(in.size(), {first.neighbours + second.neighbours, first.unchanged + second.unchanged},
+                   lines);
+    EXPECT_EQ(lines.str(), expected.str());
+  }
+
+  std::vector<Patch> out(in.size());
+  const std::vector<std::uint8_t> short_choice(10, 1);
+  EXPECT_THROW(normals_where(out, in, near, short_choice, 1, 1), TervikError);
+  std::vector<Patch> short_out(10);
+  EXPECT_THROW(normals_where(short_out, in, near, chosen, 1, 1), TervikError);
+  EXPECT_THROW(normals_where(in, in, near, chosen, 1, 1), TervikError);
 }
 
 TEST(Normals, EmptyInputAndAliasing) {
