@@ -486,9 +486,23 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     return std::array<long long, 3>{(long long)std::floor(p.x / widest), (long long)std::floor(p.y / widest),
                                     (long long)std::floor(p.z / widest)};
   };
-  std::map<std::array<long long, 3>, std::vector<std::size_t>> cells;
+  // Each cell lists its rims by piece, in increasing order within each piece, and where each
+  // piece's run ends: a rim's pairs with its own piece (most of the rims near it) are passed
+  // over a run at a time.
+  struct Cell {
+    std::vector<std::size_t> rims;
+    std::vector<std::size_t> run_ends;
+  };
+  std::map<std::array<long long, 3>, Cell> cells;
   for (Rim& r : rims) r.size = std::abs(r.mid.x) + std::abs(r.mid.y) + std::abs(r.mid.z);
-  for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].push_back(i);
+  for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].rims.push_back(i);
+  for (auto& [key, cell] : cells) {
+    std::vector<std::size_t>& listed = cell.rims;
+    std::stable_sort(listed.begin(), listed.end(),
+                     [&](std::size_t x, std::size_t y) { return rims[x].group < rims[y].group; });
+    for (std::size_t k = 1; k <= listed.size(); ++k)
+      if (k == listed.size() || rims[listed[k]].group != rims[listed[k - 1]].group) cell.run_ends.push_back(k);
+  }
   const auto pos = [&](VH v) { return to_point(hm.point(v)); };
   const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
   std::vector<std::tuple<double, std::size_t, std::size_t>> candidates;
@@ -503,21 +517,27 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
         for (long long dz = -1; dz <= 1; ++dz) {
           const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
           if (it == cells.end()) continue;
-          // Each cell lists its rims in increasing order: the pairs (i, j > i) start past i.
-          const auto& listed = it->second;
-          for (auto at = std::upper_bound(listed.begin(), listed.end(), i); at != listed.end(); ++at) {
-            const std::size_t j = *at;
-            if (rims[j].group == rims[i].group) continue;
-            const double within = std::min(rims[i].radius, rims[j].radius);
-            const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
-            if (dist2(mid, rims[j].mid) > apart * apart) continue;
-            const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
-            if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
-            const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
-            if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
+          // In each run of another piece, the pairs (i, j > i) start past i.
+          const std::vector<std::size_t>& listed = it->second.rims;
+          auto run = listed.begin();
+          for (const std::size_t end : it->second.run_ends) {
+            const auto run_end = listed.begin() + long(end);
+            const auto from = rims[*run].group == rims[i].group ? run_end : std::upper_bound(run, run_end, i);
+            run = run_end;
+            for (auto at = from; at != run_end; ++at) {
+              const std::size_t j = *at;
+              const double within = std::min(rims[i].radius, rims[j].radius);
+              const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
+              if (dist2(mid, rims[j].mid) > apart * apart) continue;
+              const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
+              if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
+              const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
+              if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
+            }
           }
         }
   }
+  // (Sorted by length, then by the rims' numbers: the order they were found in has no say.)
   std::sort(candidates.begin(), candidates.end());
   long bridges = 0;
   for (const auto& [cost, i, j] : candidates) {
