@@ -506,36 +506,42 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
   const auto pos = [&](VH v) { return to_point(hm.point(v)); };
   const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
   std::vector<std::tuple<double, std::size_t, std::size_t>> candidates;
-  for (std::size_t i = 0; i < rims.size(); ++i) {
-    const auto c = cell_of(rims[i].mid);
-    const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
-    // Both new edges no longer than `within` put the two midpoints within `within` of each other
-    // (half the sum of the two edges); the slack covers the rounding of the midpoints.
-    const Point3D& mid = rims[i].mid;
+  // Cell by cell: its neighbours (itself included) are looked up once for all its rims.
+  std::vector<const Cell*> near;
+  for (const auto& [c, cell] : cells) {
+    near.clear();
     for (long long dx = -1; dx <= 1; ++dx)
       for (long long dy = -1; dy <= 1; ++dy)
         for (long long dz = -1; dz <= 1; ++dz) {
           const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
-          if (it == cells.end()) continue;
-          // In each run of another piece, the pairs (i, j > i) start past i.
-          const std::vector<std::size_t>& listed = it->second.rims;
-          auto run = listed.begin();
-          for (const std::size_t end : it->second.run_ends) {
-            const auto run_end = listed.begin() + long(end);
-            const auto from = rims[*run].group == rims[i].group ? run_end : std::upper_bound(run, run_end, i);
-            run = run_end;
-            for (auto at = from; at != run_end; ++at) {
-              const std::size_t j = *at;
-              const double within = std::min(rims[i].radius, rims[j].radius);
-              const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
-              if (dist2(mid, rims[j].mid) > apart * apart) continue;
-              const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
-              if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
-              const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
-              if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
-            }
+          if (it != cells.end()) near.push_back(&it->second);
+        }
+    for (const std::size_t i : cell.rims) {
+      const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
+      // Both new edges no longer than `within` put the two midpoints within `within` of each
+      // other (half the sum of the two edges); the slack covers the rounding of the midpoints.
+      const Point3D& mid = rims[i].mid;
+      for (const Cell* other : near) {
+        // In each run of another piece, the pairs (i, j > i) start past i.
+        const std::vector<std::size_t>& listed = other->rims;
+        auto run = listed.begin();
+        for (const std::size_t end : other->run_ends) {
+          const auto run_end = listed.begin() + long(end);
+          const auto from = rims[*run].group == rims[i].group ? run_end : std::upper_bound(run, run_end, i);
+          run = run_end;
+          for (auto at = from; at != run_end; ++at) {
+            const std::size_t j = *at;
+            const double within = std::min(rims[i].radius, rims[j].radius);
+            const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
+            if (dist2(mid, rims[j].mid) > apart * apart) continue;
+            const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
+            if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
+            const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
+            if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
           }
         }
+      }
+    }
   }
   // (Sorted by length, then by the rims' numbers: the order they were found in has no say.)
   std::sort(candidates.begin(), candidates.end());
