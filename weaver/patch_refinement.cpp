@@ -294,7 +294,9 @@ long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<V
     return k;
   };
   long moved = 0;
-  for (int sweep = 0; sweep < sweeps; ++sweep)
+  for (int sweep = 0; sweep < sweeps; ++sweep) {
+    // A sweep that moves nothing leaves the next one the same vertices in the same places.
+    const long moved_before = moved;
     for (const VH v : fresh) {
       const OpenMesh::Vec3d n = normal_of(v);
       if ((n | n) == 0.0) continue;
@@ -318,6 +320,8 @@ long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<V
         }
       if (wrong(x) < before) hm.point(v) = x, ++moved;
     }
+    if (moved == moved_before) break;
+  }
   return moved;
 }
 
