@@ -486,28 +486,51 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     return std::array<long long, 3>{(long long)std::floor(p.x / widest), (long long)std::floor(p.y / widest),
                                     (long long)std::floor(p.z / widest)};
   };
-  std::map<std::array<long long, 3>, std::vector<std::size_t>> cells;
+  // Each cell lists its rims by piece, in increasing order within each piece, and where each
+  // piece's run ends: a rim's pairs with its own piece (most of the rims near it) are passed
+  // over a run at a time.
+  struct Cell {
+    std::vector<std::size_t> rims;
+    std::vector<std::size_t> run_ends;
+  };
+  std::map<std::array<long long, 3>, Cell> cells;
   for (Rim& r : rims) r.size = std::abs(r.mid.x) + std::abs(r.mid.y) + std::abs(r.mid.z);
-  for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].push_back(i);
+  for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].rims.push_back(i);
+  for (auto& [key, cell] : cells) {
+    std::vector<std::size_t>& listed = cell.rims;
+    std::stable_sort(listed.begin(), listed.end(),
+                     [&](std::size_t x, std::size_t y) { return rims[x].group < rims[y].group; });
+    for (std::size_t k = 1; k <= listed.size(); ++k)
+      if (k == listed.size() || rims[listed[k]].group != rims[listed[k - 1]].group) cell.run_ends.push_back(k);
+  }
   const auto pos = [&](VH v) { return to_point(hm.point(v)); };
   const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
   std::vector<std::tuple<double, std::size_t, std::size_t>> candidates;
-  for (std::size_t i = 0; i < rims.size(); ++i) {
-    const auto c = cell_of(rims[i].mid);
-    const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
-    // Both new edges no longer than `within` put the two midpoints within `within` of each other
-    // (half the sum of the two edges); the slack covers the rounding of the midpoints.
-    const Point3D& mid = rims[i].mid;
+  // Cell by cell: its neighbours (itself included) are looked up once for all its rims.
+  std::vector<const Cell*> near;
+  for (const auto& [c, cell] : cells) {
+    near.clear();
     for (long long dx = -1; dx <= 1; ++dx)
       for (long long dy = -1; dy <= 1; ++dy)
         for (long long dz = -1; dz <= 1; ++dz) {
           const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
-          if (it == cells.end()) continue;
-          // Each cell lists its rims in increasing order: the pairs (i, j > i) start past i.
-          const auto& listed = it->second;
-          for (auto at = std::upper_bound(listed.begin(), listed.end(), i); at != listed.end(); ++at) {
+          if (it != cells.end()) near.push_back(&it->second);
+        }
+    for (const std::size_t i : cell.rims) {
+      const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
+      // Both new edges no longer than `within` put the two midpoints within `within` of each
+      // other (half the sum of the two edges); the slack covers the rounding of the midpoints.
+      const Point3D& mid = rims[i].mid;
+      for (const Cell* other : near) {
+        // In each run of another piece, the pairs (i, j > i) start past i.
+        const std::vector<std::size_t>& listed = other->rims;
+        auto run = listed.begin();
+        for (const std::size_t end : other->run_ends) {
+          const auto run_end = listed.begin() + long(end);
+          const auto from = rims[*run].group == rims[i].group ? run_end : std::upper_bound(run, run_end, i);
+          run = run_end;
+          for (auto at = from; at != run_end; ++at) {
             const std::size_t j = *at;
-            if (rims[j].group == rims[i].group) continue;
             const double within = std::min(rims[i].radius, rims[j].radius);
             const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
             if (dist2(mid, rims[j].mid) > apart * apart) continue;
@@ -517,7 +540,10 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
             if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
           }
         }
+      }
+    }
   }
+  // (Sorted by length, then by the rims' numbers: the order they were found in has no say.)
   std::sort(candidates.begin(), candidates.end());
   long bridges = 0;
   for (const auto& [cost, i, j] : candidates) {

@@ -28,6 +28,8 @@ bool faces_along(const Point3D& area, const Point3D& normals) {
 
 // How far the chord search's skips stride before they step corner by corner.
 constexpr std::size_t kStride = 4;
+// The share of the provable reach that a skip of the chord search passes over.
+constexpr double kReach = 0.9;
 
 struct Chord {
   int from = -1, to = -1;  // positions in the part, from < to
@@ -77,12 +79,14 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
         // Moving the end j along the loop by an arc of t shortens the chord by t at most and
         // lengthens the shorter way round by t at most, so the ends within (length - bound) /
         // (1 + share) along are as far too long. Past half the loop the shorter way round
-        // shrinks by t instead, and the ends within (length - bound) / (1 - share) are. Half
-        // of either reach (share < 1) leaves rounding no say.
+        // shrinks by t instead, and the ends within (length - bound) / (1 - share) are. A tenth
+        // of either reach held back (the margin is at least 1e-9 of the length) leaves rounding
+        // no say.
         const double length = std::sqrt(length2), margin = length - bound;
         if (margin > 1e-9 * length) {
           const double reach =
-              arc[std::size_t(j)] + 0.5 * (around < along ? margin / (1.0 - best.share) : margin);
+              arc[std::size_t(j)] +
+              kReach * (around < along ? margin / (1.0 - best.share) : margin / (1.0 + best.share));
           // The arc never falls: where the corner kStride on is passed, so are those between.
           while (arc[std::size_t(j) + kStride] < reach) j += int(kStride);
           while (arc[std::size_t(j) + 1] < reach) ++j;

@@ -145,6 +145,39 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     smoothed.push_back(i);
     begin.push_back(around.size());
   }
+  // A vertex that no chain of interpolated vertices joins to one whose ray met the points only
+  // ever averages zeros (the rim's and its own kind's), so its rise stays exactly zero through
+  // every sweep: such vertices (patches too small to be lifted, mostly) are left out.
+  {
+    std::vector<std::size_t> slot(m, smoothed.size());  // each new vertex's place in `smoothed`
+    for (std::size_t s = 0; s < smoothed.size(); ++s) slot[smoothed[s]] = s;
+    std::vector<char> live(smoothed.size(), 0);
+    std::vector<std::size_t> stack;
+    for (std::size_t s = 0; s < smoothed.size(); ++s)
+      for (std::size_t k = begin[s]; k < begin[s + 1] && !live[s]; ++k)
+        if (around[k] < m && hit[around[k]]) live[s] = 1, stack.push_back(s);
+    while (!stack.empty()) {
+      const std::size_t s = stack.back();
+      stack.pop_back();
+      for (std::size_t k = begin[s]; k < begin[s + 1]; ++k)
+        if (around[k] < m && slot[around[k]] < smoothed.size() && !live[slot[around[k]]])
+          live[slot[around[k]]] = 1, stack.push_back(slot[around[k]]);
+    }
+    // Compacted in place: the entries written never lie past those still to be read.
+    std::size_t kept = 0, listed = 0;
+    for (std::size_t s = 0, from = begin[0]; s < smoothed.size(); ++s) {
+      const std::size_t to = begin[s + 1];
+      if (live[s]) {
+        for (std::size_t k = from; k < to; ++k) around[listed++] = around[k];
+        smoothed[kept++] = smoothed[s];
+        begin[kept] = listed;
+      }
+      from = to;
+    }
+    smoothed.resize(kept);
+    begin.resize(kept + 1);
+    around.resize(listed);
+  }
   rise.push_back(0.0);
   for (int sweep = 0; sweep < kSmoothingSweeps; ++sweep)
     for (std::size_t s = 0; s < smoothed.size(); ++s) {

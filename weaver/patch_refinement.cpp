@@ -124,7 +124,11 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
     const double ab = (a - b).norm(), ac = (a - c).norm(), ad = (a - d).norm();
     const double bc = (b - c).norm(), bd = (b - d).norm(), cd = (c - d).norm();
     const double old_cos = std::max(cos_min_angle(b, a, c, ab, ac, bc), cos_min_angle(a, b, d, ab, bd, ad));
-    const double new_cos = std::max(cos_min_angle(d, a, c, ad, ac, cd), cos_min_angle(c, b, d, bc, bd, cd));
+    // The larger of the new cosines is at least the first: where that alone fails the test, the
+    // second is not needed.
+    const double first_cos = cos_min_angle(d, a, c, ad, ac, cd);
+    if (!(first_cos < old_cos - 1e-6)) continue;
+    const double new_cos = std::max(first_cos, cos_min_angle(c, b, d, bc, bd, cd));
     if (new_cos < old_cos - 1e-6 && flippable(hm, e)) {
       hm.flip(e);
       // The flipped edge's two faces; their other four edges may now flip.
@@ -290,7 +294,9 @@ long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<V
     return k;
   };
   long moved = 0;
-  for (int sweep = 0; sweep < sweeps; ++sweep)
+  for (int sweep = 0; sweep < sweeps; ++sweep) {
+    // A sweep that moves nothing leaves the next one the same vertices in the same places.
+    const long moved_before = moved;
     for (const VH v : fresh) {
       const OpenMesh::Vec3d n = normal_of(v);
       if ((n | n) == 0.0) continue;
@@ -314,6 +320,8 @@ long untangle_vertices(HoleMesh& hm, const RepairMesh& mesh, const std::vector<V
         }
       if (wrong(x) < before) hm.point(v) = x, ++moved;
     }
+    if (moved == moved_before) break;
+  }
   return moved;
 }
 

@@ -227,24 +227,37 @@ uint32_t PointTree::nearest_within(const Point3D& query, double r2) const {
 // The search of within() in the same order, bounded by the best squared distance so far instead
 // of r2: every point of the far subtree is at least |diff| away along the axis, and the rounded
 // squared distance keeps that order, so a subtree with diff^2 >= best2 holds no nearer point.
+// The far subtrees wait on a stack with their diff^2 and are looked at once everything below
+// the near side is done (against the best distance then), as a recursion would.
 void PointTree::nearest_within(uint32_t node, const double q[3], double& best2,
                                uint32_t& best) const {
-  while (node != kNone) {
-    const Node& n = nodes_[node];
-    const double d2 = squared_distance(q, n.p);
-    if (d2 < best2) {
-      best2 = d2;
-      best = index_of(n);
+  struct Far {
+    uint32_t node;
+    double diff2;
+  };
+  // One entry per level at most: the median splits keep the depth under 30.
+  Far pending[64];
+  int held = 0;
+  for (;;) {
+    while (node != kNone) {
+      const Node& n = nodes_[node];
+      const double d2 = squared_distance(q, n.p);
+      if (d2 < best2) {
+        best2 = d2;
+        best = index_of(n);
+      }
+      const uint32_t a = axis_of(n);
+      const double diff = q[a] - n.p[a];
+      const bool right_is_near = q[a] > n.p[a];
+      const uint32_t far = right_is_near ? left_of(node, n) : right_of(n);
+      if (far != kNone) pending[held++] = Far{far, diff * diff};
+      node = right_is_near ? right_of(n) : left_of(node, n);
     }
-    const uint32_t a = axis_of(n);
-    const double diff = q[a] - n.p[a];
-    const bool right_is_near = q[a] > n.p[a];
-    nearest_within(right_is_near ? right_of(n) : left_of(node, n), q, best2, best);
-    if (best2 > diff * diff) {
-      node = right_is_near ? left_of(node, n) : right_of(n);
-    } else {
-      break;
-    }
+    do {
+      if (held == 0) return;
+      --held;
+    } while (!(best2 > pending[held].diff2));
+    node = pending[held].node;
   }
 }
 

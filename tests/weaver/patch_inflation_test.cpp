@@ -14,21 +14,36 @@ namespace {
 
 constexpr int kRings = 8, kAround = 32;
 
+// Vertices of the small detached fan that flat_disc can add.
+constexpr int kFanVertices = 7;
+
 // A unit disc in the plane z = 0, facing +z (or -z with `down`): its rim ring comes first (old
-// vertices), then the inner rings and the centre (new vertices, numbered from kAround on).
-HoleMesh flat_disc(bool down) {
+// vertices), then the inner rings and the centre (new vertices, numbered from kAround on). With
+// `fan`, a small fan of kFanVertices new vertices that touches no old one (so no ray is cast
+// from it) comes between the rim and the inner rings, deep inside the sphere below the disc.
+HoleMesh flat_disc(bool down, bool fan = false) {
   HoleMesh hm;
-  std::vector<std::vector<HoleMesh::VertexHandle>> ring(kRings + 1);
-  for (int k = kRings; k >= 1; --k)
-    for (int i = 0; i < kAround; ++i) {
-      const double a = 2.0 * M_PI * i / kAround, r = double(k) / kRings;
-      ring[std::size_t(k)].push_back(hm.add_vertex({r * std::cos(a), r * std::sin(a), 0.0}));
-    }
-  const auto centre = hm.add_vertex({0.0, 0.0, 0.0});
   const auto face = [&](HoleMesh::VertexHandle a, HoleMesh::VertexHandle b, HoleMesh::VertexHandle c) {
     if (down) hm.add_face(a, c, b);
     else hm.add_face(a, b, c);
   };
+  std::vector<std::vector<HoleMesh::VertexHandle>> ring(kRings + 1);
+  for (int k = kRings; k >= 1; --k) {
+    for (int i = 0; i < kAround; ++i) {
+      const double a = 2.0 * M_PI * i / kAround, r = double(k) / kRings;
+      ring[std::size_t(k)].push_back(hm.add_vertex({r * std::cos(a), r * std::sin(a), 0.0}));
+    }
+    if (k == kRings && fan) {
+      const auto middle = hm.add_vertex({0.0, 0.0, -0.5});
+      std::vector<HoleMesh::VertexHandle> around;
+      for (int i = 0; i + 1 < kFanVertices; ++i) {
+        const double a = 2.0 * M_PI * i / (kFanVertices - 1);
+        around.push_back(hm.add_vertex({0.05 * std::cos(a), 0.05 * std::sin(a), -0.5}));
+      }
+      for (std::size_t i = 0; i < around.size(); ++i) face(middle, around[i], around[(i + 1) % around.size()]);
+    }
+  }
+  const auto centre = hm.add_vertex({0.0, 0.0, 0.0});
   for (int i = 0; i < kAround; ++i) {
     const std::size_t j = std::size_t(i), next = std::size_t((i + 1) % kAround);
     face(centre, ring[1][j], ring[1][next]);
@@ -87,6 +102,25 @@ TEST(PatchInflation, DiscRisesTowardsTheCapItFacesAndStaysInsideTheSphere) {
   inflate_patches(below, kAround, sphere_points(0, Facing::outward), 1.0 / kRings);
   EXPECT_LT(below.point(HoleMesh::VertexHandle(int(below.n_vertices() - 1)))[2], -0.85);
   EXPECT_TRUE(no_face_turned_over(below, -1.0));
+}
+
+TEST(PatchInflation, PatchWithoutRaysStaysAndLeavesTheOthersLiftingAsItIs) {
+  // The fan's vertices lie between the disc's rim and its inner vertices in number; none of them
+  // is joined to the rim, so none casts a ray or takes a rise from one that did.
+  const std::vector<Patch> points = sphere_points(0, Facing::outward);
+  HoleMesh plain = flat_disc(false), with_fan = flat_disc(false, true);
+  const HoleMesh before = flat_disc(false, true);
+  const auto a = inflate_patches(plain, kAround, points, 1.0 / kRings);
+  const auto b = inflate_patches(with_fan, kAround, points, 1.0 / kRings);
+  EXPECT_GT(a.vertices_moved, 0);
+  EXPECT_EQ(a.vertices_moved, b.vertices_moved);
+  EXPECT_EQ(a.vertices_kept, b.vertices_kept);
+  ASSERT_EQ(with_fan.n_vertices(), plain.n_vertices() + kFanVertices);
+  for (auto v : with_fan.vertices()) {
+    const int i = v.idx();
+    if (i >= kAround && i < kAround + kFanVertices) EXPECT_EQ(with_fan.point(v), before.point(v));
+    else EXPECT_EQ(with_fan.point(v), plain.point(HoleMesh::VertexHandle(i < kAround ? i : i - kFanVertices)));
+  }
 }
 
 TEST(PatchInflation, DiscStaysWhereNoPointsFaceItsWayAhead) {
