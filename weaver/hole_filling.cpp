@@ -51,8 +51,10 @@ constexpr double kSteerAgreement = 0.7;
 // kCoarsest times the rim's edge length. Such a patch (over a hole that misses a large part of
 // a sparse cloud) is a guess lifted onto the few points beyond it; refined as finely as its rim,
 // it held as many vertices as the rest of the mesh and its closing cost as much as the
-// triangulation.
-constexpr double kGrowth = 1.5;
+// triangulation. On the sparse sphere clouds a growth of 2 instead of 1.5 took 8 % off the
+// closing step with coverage within 0.2 points and fewer inward faces near the surface; 2.5 and
+// 3 cost coverage (up to 2.7 points).
+constexpr double kGrowth = 2.0;
 constexpr double kCoarsest = 4.0;
 // Sweeps of the last fairing, once the patch is refined.
 constexpr int kFinalSweeps = 80;
