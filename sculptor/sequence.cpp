@@ -183,9 +183,10 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
   // frame's smoothing is finished, the frame coloured and written and this frame's colour
   // images are read, on a thread of their own (FrameBehind). The frame's lines are held back
   // until that is done, so that the lines, warnings and errors come out as when everything runs
-  // in turn: the previous frame's smoothing lines and time, its colouring time (or its error), an error of its write, then "Frame <f>" and the reading's
-  // warnings (up to its error), then the sampling's lines. The last frame is coloured and
-  // written in turn, on every thread.
+  // in turn: the previous frame's smoothing lines and time, its colouring time (or its error),
+  // an error of its write, then "Frame <f>" and the reading's warnings (up to its error), then
+  // the sampling's lines. The last frame is filtered, coloured and written in turn, on every
+  // thread.
   const bool behind = params.threads > 1;
   const unsigned colour_threads = params.threads > 1 ? params.threads - 1 : 1;
   std::vector<Patch> surface;   // the current frame's points
