@@ -1,13 +1,13 @@
 // sculptor: samples oriented points on the visual hull of every frame of a multi-camera sequence
 // and writes one PLY point file per frame. See usage_line() for the arguments; options come
 // before them (--help lists them).
-#include <malloc.h>
-
+#include <cstddef>
 #include <exception>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "common/heap.h"
 #include "common/leading_options.h"
 #include "sculptor/options.h"
 #include "sculptor/sequence.h"
@@ -26,9 +26,12 @@ const std::vector<tervik::OptionSpec> kOptions = {
 int main(int argc, char** argv) {
   // Every frame frees and allocates again buffers of megabytes (decoded images, point lists).
   // Served from fresh mappings, each of them costs the kernel a page fault and a cleared page per
-  // 4 KiB, every frame; kept in the heap, they are reused.
-  mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-  mallopt(M_TRIM_THRESHOLD, 512 * 1024 * 1024);
+  // 4 KiB, every frame; kept in the heap, they are reused. The first frame still fills the heap
+  // afresh: huge pages make that 512 times fewer faults. Measured on a 2-core virtual machine
+  // (16 cameras of 1280 x 960 pixels, 3 frames), 1 and 2 threads: 40000 points ran in 0.56 and
+  // 0.34 s instead of 0.82 and 0.53 s, 200000 points in 2.42 and 1.36 s instead of 2.68 and 1.73 s.
+  tervik::keep_freed_memory(std::size_t{512} << 20);
+  tervik::back_heap_with_huge_pages(std::size_t{384} << 20);
   const std::string program = argc > 0 ? argv[0] : "sculptor";
   tervik::LeadingOptions options;
   try {
