@@ -1,6 +1,7 @@
 // weaver: triangulates one oriented, coloured PLY point file into a coloured PLY mesh.
 //   weaver [options] points mesh nn minangle decimation npoints
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -11,10 +12,7 @@
 #include <string>
 #include <vector>
 
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
+#include "common/heap.h"
 #include "common/leading_options.h"
 #include "tervik/exceptions.h"
 #include "tervik/mesh.h"
@@ -52,17 +50,6 @@ bool parse_real(const char* text, double& value) {
   return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
 }
 
-// The closing step allocates and frees tables of the mesh's size over and over (edge uses,
-// half-edge meshes, search state). By default the allocator maps each such block afresh and
-// unmaps it when freed, so every reuse faults its pages in again, which cost about a third of
-// the step: blocks up to 32 MiB come from the heap instead, and freed memory stays there.
-void keep_freed_memory() {
-#ifdef __GLIBC__
-  mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  mallopt(M_TRIM_THRESHOLD, 1 << 30);
-#endif
-}
-
 // Options accepted before the positional arguments.
 const std::vector<tervik::OptionSpec> kOptions = {
     {"binary", "", "write the mesh as binary little-endian PLY (coordinates as double)"},
@@ -75,6 +62,13 @@ const std::vector<tervik::OptionSpec> kOptions = {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The triangulation fills the heap with the points, the tree and the fronts; the closing step
+  // then allocates and frees tables of the mesh's size over and over (edge uses, half-edge
+  // meshes, search state). Blocks up to 32 MiB come from the heap and freed memory stays there,
+  // so that a table allocated again reuses pages already faulted in, and the heap's fresh pages
+  // come 2 MiB at a time.
+  tervik::keep_freed_memory(std::size_t{1} << 30);
+  tervik::back_heap_with_huge_pages(std::size_t{384} << 20);
   tervik::LeadingOptions options;
   try {
     options = tervik::parse_leading_options(argc, argv, kOptions);
@@ -142,7 +136,6 @@ int main(int argc, char** argv) {
     std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
 
     if (options.has("watertight")) {
-      keep_freed_memory();
       tervik::WatertightReport report;
       const std::clock_t begin = std::clock();
       mesh = tervik::make_watertight(std::move(mesh), face_flags, points, report, trace.tree.get(),
