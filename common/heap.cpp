@@ -7,6 +7,7 @@
 #if defined(__linux__) && defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -35,6 +36,13 @@ std::size_t back_heap_with_huge_pages(std::size_t bytes) {
 #if defined(__linux__) && defined(__GLIBC__) && !defined(__SANITIZE_ADDRESS__) && \
     !defined(__SANITIZE_THREAD__)
   bytes = std::min<std::size_t>(bytes, std::size_t{1} << 30);
+  // The stretch counts against the limits on address space and data size: it takes at most a
+  // quarter of them, so that a run the limits admit still fits.
+  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit limit{};
+    if (getrlimit(resource, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+      bytes = std::min<std::size_t>(bytes, limit.rlim_cur / 4);
+  }
   if (bytes < 2 * kHugePage) return 0;
   // A block larger than the heap's free top makes the allocator grow the heap by the block plus
   // the padding; freed, it joins the top, which stays below the trim threshold.

@@ -15,7 +15,8 @@ void keep_freed_memory(std::size_t keep);
 // this one heap (glibc would give other threads heaps of their own, which it maps in 4 KiB
 // pages). A first frame that fills the heap with a few hundred megabytes of images, points and
 // trees then takes one page fault per 2 MiB instead of one per 4 KiB: on a virtual machine each
-// fault costs microseconds. The stretch is address space only until it is used. Call after
+// fault costs microseconds. The stretch is address space only until it is used; it takes at most
+// a quarter of the limits on address space and data size (ulimit -v, -d). Call after
 // keep_freed_memory(keep) with keep > bytes + 2 MiB (so that the stretch stays in the heap),
 // early, before the large allocations and before any thread starts. Returns the number of bytes
 // advised: 0 where the allocator is not glibc's heap (sanitizer builds, other C libraries), the

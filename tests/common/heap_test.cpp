@@ -1,6 +1,7 @@
 #include "common/heap.h"
 
 #include <malloc.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -82,6 +83,24 @@ TEST(Heap, KeptBlocksComeFromAHeapAdvisedForHugePages) {
   std::memset(last, 7, kBlock);
   EXPECT_EQ(last[kBlock - 1], 7);
   for (char* b : blocks) std::free(b);
+}
+
+// Exits with 0 when, under a data limit of 1 GiB, a stretch of 768 MiB asked for is cut to
+// about a quarter of the limit (or nothing is advised: no huge pages here), with 1 otherwise.
+void advise_under_a_data_limit() {
+  rlimit limit{};
+  limit.rlim_cur = limit.rlim_max = std::size_t{1} << 30;
+  if (setrlimit(RLIMIT_DATA, &limit) != 0) std::exit(2);
+  keep_freed_memory(std::size_t{1} << 30);
+  const std::size_t advised = back_heap_with_huge_pages(std::size_t{768} << 20);
+  std::exit(advised <= (std::size_t{258} << 20) ? 0 : 1);
+}
+
+// Run in a fresh process: the advice above changes the allocator for good.
+TEST(HeapDeathTest, StretchStaysWithinAQuarterOfTheDataLimit) {
+  if (!kGlibcHeap) GTEST_SKIP() << "the allocator is not glibc's own";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(advise_under_a_data_limit(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
