@@ -399,6 +399,33 @@ FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& orde
   return out;
 }
 
+void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e) {
+  // The faces (a0, a1, a2) and (b0, b1, b2) around e turn into (a0, a2, b1) and (b0, b2, a1);
+  // a0 and b0 now join the corners opposite e.
+  using HH = HoleMesh::HalfedgeHandle;
+  const HH a0 = hm.halfedge_handle(e, 0), b0 = hm.halfedge_handle(e, 1);
+  const HH a1 = hm.next_halfedge_handle(a0), a2 = hm.next_halfedge_handle(a1);
+  const HH b1 = hm.next_halfedge_handle(b0), b2 = hm.next_halfedge_handle(b1);
+  const auto va0 = hm.to_vertex_handle(a0), va1 = hm.to_vertex_handle(a1);
+  const auto vb0 = hm.to_vertex_handle(b0), vb1 = hm.to_vertex_handle(b1);
+  const auto fa = hm.face_handle(a0), fb = hm.face_handle(b0);
+  hm.set_vertex_handle(a0, va1);
+  hm.set_vertex_handle(b0, vb1);
+  hm.set_next_halfedge_handle(a0, a2);
+  hm.set_next_halfedge_handle(a2, b1);
+  hm.set_next_halfedge_handle(b1, a0);
+  hm.set_next_halfedge_handle(b0, b2);
+  hm.set_next_halfedge_handle(b2, a1);
+  hm.set_next_halfedge_handle(a1, b0);
+  hm.set_face_handle(a1, fb);
+  hm.set_face_handle(b1, fa);
+  hm.set_halfedge_handle(fa, a0);
+  hm.set_halfedge_handle(fb, b0);
+  // The old ends lose e: where it was their outgoing half-edge, the next one round takes over.
+  if (hm.halfedge_handle(va0) == b0) hm.set_halfedge_handle(va0, a1);
+  if (hm.halfedge_handle(vb0) == a0) hm.set_halfedge_handle(vb0, b1);
+}
+
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {
   mesh.vertices.resize(hm.n_vertices());
   for (std::size_t i = 0; i < hm.n_vertices(); ++i)

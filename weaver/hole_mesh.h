@@ -61,6 +61,11 @@ std::vector<int> collect_garbage(HoleMesh& hm);
 // are gone.
 FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& order);
 
+// Flips the edge e of hm, which must be able to flip (hm.is_flip_ok(e)): the same links come
+// out as from hm.flip(e), without the library's checks of every handle it touches (which made
+// up most of a flip's work).
+void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e);
+
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh);

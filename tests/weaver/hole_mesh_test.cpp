@@ -290,5 +290,37 @@ TEST(HoleMesh, PiecesAndCollectionFollowDeletedFaces) {
   EXPECT_GT(most_pieces, 10);  // the searches met real splits
 }
 
+TEST(HoleMesh, FlipLinksLikeTheLibrary) {
+  // Edges flipped at random on torn spheres (boundary edges, edges whose opposite corners are
+  // joined already and edges at boundary vertices among those met), by flip_edge on one copy
+  // and by the library on the other: every link and handle agrees after each flip.
+  std::mt19937 rng(11);
+  int flipped = 0, at_boundary = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    const RepairMesh m = torn_spheres(rng, 0.05 * double(trial));
+    long refused = 0;
+    HoleMesh ours = to_hole_mesh(m, refused);
+    ours.request_face_status();  // which expect_same_structure compares too
+    ours.request_edge_status();
+    ours.request_halfedge_status();
+    ours.request_vertex_status();
+    HoleMesh theirs = ours;
+    std::uniform_int_distribution<int> pick(0, int(ours.n_edges()) - 1);
+    for (int k = 0; k < 300; ++k) {
+      const HoleMesh::EdgeHandle e(pick(rng));
+      if (!theirs.is_flip_ok(e)) continue;
+      const auto h = ours.halfedge_handle(e, 0);
+      at_boundary += ours.is_boundary(ours.to_vertex_handle(h)) || ours.is_boundary(ours.from_vertex_handle(h));
+      flip_edge(ours, e);
+      theirs.flip(e);
+      ++flipped;
+      expect_same_structure(ours, theirs);
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(flipped, 500);
+  EXPECT_GT(at_boundary, 20);  // the outgoing half-edges of boundary vertices were at stake
+}
+
 }  // namespace
 }  // namespace tervik
