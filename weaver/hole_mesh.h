@@ -66,6 +66,12 @@ FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& orde
 // up most of a flip's work).
 void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e);
 
+// Splits the edge e of hm, which has a face on either side, at the vertex vh (new, joined to
+// nothing yet) as hm.split_copy(e, vh) does: the same links, new edges and new faces come out,
+// each new edge with e's properties and each new face with those of the old face it came from,
+// again without the library's checks of every handle.
+void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh);
+
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh);

@@ -347,7 +347,7 @@ bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, {a, b});
     hm.property(patch.scale, m) =
         std::min(patch.coarsest, patch.growth * (0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b))));
-    hm.split_copy(e, m);
+    split_edge(hm, e, m);
     patch.fresh.push_back(m);
     for (auto f : hm.vf_range(m))
       if (std::size_t(f.idx()) >= faces_before) {
