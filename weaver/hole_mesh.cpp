@@ -399,6 +399,92 @@ FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& orde
   return out;
 }
 
+void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e) {
+  // The faces (a0, a1, a2) and (b0, b1, b2) around e turn into (a0, a2, b1) and (b0, b2, a1);
+  // a0 and b0 now join the corners opposite e.
+  using HH = HoleMesh::HalfedgeHandle;
+  const HH a0 = hm.halfedge_handle(e, 0), b0 = hm.halfedge_handle(e, 1);
+  const HH a1 = hm.next_halfedge_handle(a0), a2 = hm.next_halfedge_handle(a1);
+  const HH b1 = hm.next_halfedge_handle(b0), b2 = hm.next_halfedge_handle(b1);
+  const auto va0 = hm.to_vertex_handle(a0), va1 = hm.to_vertex_handle(a1);
+  const auto vb0 = hm.to_vertex_handle(b0), vb1 = hm.to_vertex_handle(b1);
+  const auto fa = hm.face_handle(a0), fb = hm.face_handle(b0);
+  hm.set_vertex_handle(a0, va1);
+  hm.set_vertex_handle(b0, vb1);
+  hm.set_next_halfedge_handle(a0, a2);
+  hm.set_next_halfedge_handle(a2, b1);
+  hm.set_next_halfedge_handle(b1, a0);
+  hm.set_next_halfedge_handle(b0, b2);
+  hm.set_next_halfedge_handle(b2, a1);
+  hm.set_next_halfedge_handle(a1, b0);
+  hm.set_face_handle(a1, fb);
+  hm.set_face_handle(b1, fa);
+  hm.set_halfedge_handle(fa, a0);
+  hm.set_halfedge_handle(fb, b0);
+  // The old ends lose e: where it was their outgoing half-edge, the next one round takes over.
+  if (hm.halfedge_handle(va0) == b0) hm.set_halfedge_handle(va0, a1);
+  if (hm.halfedge_handle(vb0) == a0) hm.set_halfedge_handle(vb0, b1);
+}
+
+void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh) {
+  // e runs v2 -> v0 along h0 in the face (h0, h1, h2) and back along o0 in (o0, o1, o2); h0
+  // keeps its face and now starts at vh, o0 keeps its face and now ends at vh. The new edges
+  // are e1 = vh -> v2, e0 = vh -> v1 (v1 the corner opposite h0) and e2 = vh -> v3 (opposite
+  // o0); the new faces are (e0, h2, t1) and (e1, o1, t2), t being the opposite half-edges.
+  using HH = HoleMesh::HalfedgeHandle;
+  const HH h0 = hm.halfedge_handle(e, 0), o0 = hm.halfedge_handle(e, 1);
+  const auto v2 = hm.to_vertex_handle(o0);
+  const HH e1 = hm.new_edge(vh, v2), t1 = hm.opposite_halfedge_handle(e1);
+  const auto f0 = hm.face_handle(h0), f3 = hm.face_handle(o0);
+  hm.set_halfedge_handle(vh, h0);
+  hm.set_vertex_handle(o0, vh);
+
+  const HH h1 = hm.next_halfedge_handle(h0), h2 = hm.next_halfedge_handle(h1);
+  const auto v1 = hm.to_vertex_handle(h1);
+  const HH e0 = hm.new_edge(vh, v1), t0 = hm.opposite_halfedge_handle(e0);
+  const auto f1 = hm.new_face();
+  hm.set_halfedge_handle(f0, h0);
+  hm.set_halfedge_handle(f1, h2);
+  hm.set_face_handle(h1, f0);
+  hm.set_face_handle(t0, f0);
+  hm.set_face_handle(h0, f0);
+  hm.set_face_handle(h2, f1);
+  hm.set_face_handle(t1, f1);
+  hm.set_face_handle(e0, f1);
+  hm.set_next_halfedge_handle(h0, h1);
+  hm.set_next_halfedge_handle(h1, t0);
+  hm.set_next_halfedge_handle(t0, h0);
+  hm.set_next_halfedge_handle(e0, h2);
+  hm.set_next_halfedge_handle(h2, t1);
+  hm.set_next_halfedge_handle(t1, e0);
+
+  const HH o1 = hm.next_halfedge_handle(o0), o2 = hm.next_halfedge_handle(o1);
+  const auto v3 = hm.to_vertex_handle(o1);
+  const HH e2 = hm.new_edge(vh, v3), t2 = hm.opposite_halfedge_handle(e2);
+  const auto f2 = hm.new_face();
+  hm.set_halfedge_handle(f2, o1);
+  hm.set_halfedge_handle(f3, o0);
+  hm.set_face_handle(o1, f2);
+  hm.set_face_handle(t2, f2);
+  hm.set_face_handle(e1, f2);
+  hm.set_face_handle(o2, f3);
+  hm.set_face_handle(o0, f3);
+  hm.set_face_handle(e2, f3);
+  hm.set_next_halfedge_handle(e1, o1);
+  hm.set_next_halfedge_handle(o1, t2);
+  hm.set_next_halfedge_handle(t2, e1);
+  hm.set_next_halfedge_handle(o0, e2);
+  hm.set_next_halfedge_handle(e2, o2);
+  hm.set_next_halfedge_handle(o2, o0);
+
+  if (hm.halfedge_handle(v2) == h0) hm.set_halfedge_handle(v2, t1);
+  // The new edges take e's properties (status included), the new faces those of the faces
+  // they were cut from.
+  for (const HH h : {e0, e1, e2}) hm.copy_all_properties(e, hm.edge_handle(h), true);
+  hm.copy_all_properties(f0, f1, true);
+  hm.copy_all_properties(f3, f2, true);
+}
+
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {
   mesh.vertices.resize(hm.n_vertices());
   for (std::size_t i = 0; i < hm.n_vertices(); ++i)

@@ -61,6 +61,17 @@ std::vector<int> collect_garbage(HoleMesh& hm);
 // are gone.
 FacePieces reorder_pieces(const FacePieces& pieces, const std::vector<int>& order);
 
+// Flips the edge e of hm, which must be able to flip (hm.is_flip_ok(e)): the same links come
+// out as from hm.flip(e), without the library's checks of every handle it touches (which made
+// up most of a flip's work).
+void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e);
+
+// Splits the edge e of hm, which has a face on either side, at the vertex vh (new, joined to
+// nothing yet) as hm.split_copy(e, vh) does: the same links, new edges and new faces come out,
+// each new edge with e's properties and each new face with those of the old face it came from,
+// again without the library's checks of every handle.
+void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh);
+
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh);

@@ -30,6 +30,8 @@ bool faces_along(const Point3D& area, const Point3D& normals) {
 constexpr std::size_t kStride = 4;
 // The share of the provable reach that a skip of the chord search passes over.
 constexpr double kReach = 0.9;
+// About this many corners of a long part are paired first, for a first bound on the share.
+constexpr int kSeedCorners = 32;
 
 struct Chord {
   int from = -1, to = -1;  // positions in the part, from < to
@@ -64,7 +66,45 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
   // Past the last corner the arc reads as endless, so that the skips below stop there without
   // a test of their own.
   std::fill(arc.begin() + n, arc.end(), std::numeric_limits<double>::infinity());
+  // Whether the chord from corner i to corner j (i < j), c = at(j) - at(i) and d long, passes
+  // the tests beyond its share: it leaves both ends towards the inside, makes both parts
+  // shorter, leaves each facing its corners' normals and is allowed. Its pieces (0: it fails).
+  const auto pieces_if_fit = [&](int i, int j, const Point3D& c, double d) {
+    if (dot(left[std::size_t(i)], c) <= kMinInward * d || dot(left[std::size_t(j)], c) >= -kMinInward * d)
+      return 0;
+    const int pieces = std::max(1, int(std::lround(d / spacing)));
+    if (j - i + pieces >= n || n - (j - i) + pieces >= n) return 0;
+    const auto ui = std::size_t(i), uj = std::size_t(j), un = std::size_t(n);
+    const Point3D first_area = twice_area[uj] - twice_area[ui] + cross(at(j), at(i));
+    const Point3D second_area = twice_area[un] - twice_area[uj] + twice_area[ui] + cross(at(i), at(j));
+    if (!faces_along(first_area, normal_sum[uj + 1] - normal_sum[ui]) ||
+        !faces_along(second_area, normal_sum[un] - normal_sum[uj] + normal_sum[ui + 1]))
+      return 0;
+    const int a = part[ui], b = part[uj];
+    if (pieces == 1 && a < corners && b < corners && !allowed(a, b)) return 0;
+    return pieces;
+  };
   Chord best;
+  // The search below passes over the ends whose chords are too long for the best share so far;
+  // the lower that share from the start, the more it passes over. The best chord between every
+  // stride-th corner gives a first share, held back a little (a bound, not a chord: the
+  // search finds that chord again, or an earlier one as good, or a better one).
+  const int stride = n / kSeedCorners;
+  if (stride >= 2) {
+    double seed = kMaxChordShare;
+    for (int i = 0; i < n; i += stride)
+      for (int j = i + stride; j < n; j += stride) {
+        if (i == 0 && j == n - 1) continue;
+        const double along = arc[std::size_t(j)] - arc[std::size_t(i)];
+        const double around = std::min(along, total - along);
+        if (!(around > 0.0)) continue;
+        const Point3D c = at(j) - at(i);
+        const double d = std::sqrt(norm2(c));
+        const double share = d / around;
+        if (share < seed && pieces_if_fit(i, j, c, d) > 0) seed = share;
+      }
+    best.share = std::min(kMaxChordShare, seed * (1.0 + 1e-9));
+  }
   for (int i = 0; i < n; ++i)
     for (int j = i + 2; j < n; ++j) {
       if (i == 0 && j == n - 1) continue;
@@ -96,19 +136,8 @@ Chord best_chord(const LoopSplit& s, const std::vector<int>& part, double spacin
       const double d = std::sqrt(length2);
       const double share = d / around;
       if (share >= best.share) continue;
-      if (dot(left[std::size_t(i)], c) <= kMinInward * d || dot(left[std::size_t(j)], c) >= -kMinInward * d)
-        continue;
-      const int pieces = std::max(1, int(std::lround(d / spacing)));
-      if (j - i + pieces >= n || n - (j - i) + pieces >= n) continue;
-      const auto ui = std::size_t(i), uj = std::size_t(j), un = std::size_t(n);
-      const Point3D first_area = twice_area[uj] - twice_area[ui] + cross(at(j), at(i));
-      const Point3D second_area = twice_area[un] - twice_area[uj] + twice_area[ui] + cross(at(i), at(j));
-      if (!faces_along(first_area, normal_sum[uj + 1] - normal_sum[ui]) ||
-          !faces_along(second_area, normal_sum[un] - normal_sum[uj] + normal_sum[ui + 1]))
-        continue;
-      const int a = part[ui], b = part[uj];
-      if (pieces == 1 && a < corners && b < corners && !allowed(a, b)) continue;
-      if (share < best.share) best = {i, j, pieces, share};
+      const int pieces = pieces_if_fit(i, j, c, d);
+      if (pieces > 0) best = {i, j, pieces, share};
     }
   return best;
 }

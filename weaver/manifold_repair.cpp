@@ -309,6 +309,34 @@ FacesAround faces_around(const RepairMesh& mesh) {
 // case returns without building anything.
 template <typename Face, typename Others>
 std::vector<std::vector<long>> fans_at(long long v, std::size_t n, Face face, Others others) {
+  // The common case first: at most vertices the faces follow each other round v, the corner
+  // after v of one face being the corner before v of the next. A walk from the first face that
+  // way round, then the other way, that meets every face shows that they make one fan without
+  // the bookkeeping below (faces joined by the walk share a vertex other than v).
+  constexpr std::size_t kWalked = 16;
+  if (n > 0 && n <= kWalked) {
+    std::array<char, kWalked> met{};
+    met[0] = 1;
+    std::size_t count = 1;
+    const auto [first_p, first_q] = others(0);
+    for (int way = 0; way < 2; ++way) {
+      long long at = way == 0 ? first_q : first_p;
+      while (count < n && at != v) {
+        std::size_t j = 0;
+        for (; j < n; ++j) {
+          if (met[j]) continue;
+          const auto [p, q] = others(j);
+          if ((way == 0 ? p : q) == at) break;
+        }
+        if (j == n) break;
+        met[j] = 1;
+        ++count;
+        const auto [p, q] = others(j);
+        at = way == 0 ? q : p;
+      }
+    }
+    if (count == n) return {};
+  }
   // Faces sharing a vertex other than v share an edge at v (each face has two such vertices).
   thread_local std::vector<long> parent;
   thread_local std::vector<std::pair<long long, long>> seen;  // other vertex, first face there

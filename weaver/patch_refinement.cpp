@@ -130,7 +130,7 @@ void quality_flips(HoleMesh& hm, const HolePatch& patch, const OpenMesh::FPropHa
     if (!(first_cos < old_cos - 1e-6)) continue;
     const double new_cos = std::max(first_cos, cos_min_angle(c, b, d, bc, bd, cd));
     if (new_cos < old_cos - 1e-6 && flippable(hm, e)) {
-      hm.flip(e);
+      flip_edge(hm, e);
       // The flipped edge's two faces; their other four edges may now flip.
       for (auto h : {hm.halfedge_handle(e, 0), hm.halfedge_handle(e, 1)}) {
         push(hm.edge_handle(hm.next_halfedge_handle(h)));
@@ -183,7 +183,7 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMe
         if (after >= before || thin(a, d, c) || thin(b, c, d) ||
             dot(cross(pd - pa, pc - pa), cross(pc - pb, pd - pb)) <= 0.0)
           continue;
-        hm.flip(hm.edge_handle(h));
+        flip_edge(hm, hm.edge_handle(h));
         ++flips;
         // The two faces, and their neighbours, may allow another flip now.
         for (const auto changed : {f, g}) {
@@ -271,7 +271,7 @@ long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh
     const double s0 = (pa - pd).sqrnorm() + (pc - pd).sqrnorm() + (pa - pc).sqrnorm();
     const double s1 = (pb - pc).sqrnorm() + (pd - pc).sqrnorm() + (pb - pd).sqrnorm();
     if (!(after < before - 1e-9) || needle(m0, s0) || needle(m1, s1)) continue;
-    hm.flip(e);
+    flip_edge(hm, e);
     known[std::size_t(f0.idx())] = known[std::size_t(f1.idx())] = 0;
     ++flips;
     for (const auto h : {ac, cb, bd, da}) stack.push_back(hm.edge_handle(h));
@@ -347,7 +347,7 @@ bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, {a, b});
     hm.property(patch.scale, m) =
         std::min(patch.coarsest, patch.growth * (0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b))));
-    hm.split_copy(e, m);
+    split_edge(hm, e, m);
     patch.fresh.push_back(m);
     for (auto f : hm.vf_range(m))
       if (std::size_t(f.idx()) >= faces_before) {

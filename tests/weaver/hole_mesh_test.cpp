@@ -290,5 +290,79 @@ TEST(HoleMesh, PiecesAndCollectionFollowDeletedFaces) {
   EXPECT_GT(most_pieces, 10);  // the searches met real splits
 }
 
+TEST(HoleMesh, FlipLinksLikeTheLibrary) {
+  // Edges flipped at random on torn spheres (boundary edges, edges whose opposite corners are
+  // joined already and edges at boundary vertices among those met), by flip_edge on one copy
+  // and by the library on the other: every link and handle agrees after each flip.
+  std::mt19937 rng(11);
+  int flipped = 0, at_boundary = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    const RepairMesh m = torn_spheres(rng, 0.05 * double(trial));
+    long refused = 0;
+    HoleMesh ours = to_hole_mesh(m, refused);
+    ours.request_face_status();  // which expect_same_structure compares too
+    ours.request_edge_status();
+    ours.request_halfedge_status();
+    ours.request_vertex_status();
+    HoleMesh theirs = ours;
+    std::uniform_int_distribution<int> pick(0, int(ours.n_edges()) - 1);
+    for (int k = 0; k < 300; ++k) {
+      const HoleMesh::EdgeHandle e(pick(rng));
+      if (!theirs.is_flip_ok(e)) continue;
+      const auto h = ours.halfedge_handle(e, 0);
+      at_boundary += ours.is_boundary(ours.to_vertex_handle(h)) || ours.is_boundary(ours.from_vertex_handle(h));
+      flip_edge(ours, e);
+      theirs.flip(e);
+      ++flipped;
+      expect_same_structure(ours, theirs);
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(flipped, 500);
+  EXPECT_GT(at_boundary, 20);  // the outgoing half-edges of boundary vertices were at stake
+}
+
+TEST(HoleMesh, SplitLinksAndCopiesLikeTheLibrary) {
+  // Interior edges split at random on torn spheres, by split_edge on one copy and by the
+  // library's split_copy on the other: every link, handle and status agrees after each split,
+  // and so do an edge and a face property that the new elements inherit.
+  std::mt19937 rng(13);
+  int split = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    const RepairMesh m = torn_spheres(rng, 0.05 * double(trial));
+    long refused = 0;
+    HoleMesh ours = to_hole_mesh(m, refused);
+    ours.request_face_status();
+    ours.request_edge_status();
+    ours.request_halfedge_status();
+    ours.request_vertex_status();
+    OpenMesh::EPropHandleT<int> edge_tag;
+    OpenMesh::FPropHandleT<int> face_tag;
+    ours.add_property(edge_tag);
+    ours.add_property(face_tag);
+    for (auto e : ours.edges()) ours.property(edge_tag, e) = e.idx();
+    for (auto f : ours.faces()) ours.property(face_tag, f) = 1000000 + f.idx();
+    HoleMesh theirs = ours;
+    for (int k = 0; k < 200; ++k) {
+      std::uniform_int_distribution<int> pick(0, int(ours.n_edges()) - 1);
+      const HoleMesh::EdgeHandle e(pick(rng));
+      if (ours.is_boundary(e)) continue;
+      // Marked so that the copy of the status shows.
+      ours.status(e).set_tagged(k % 2 == 0);
+      theirs.status(e).set_tagged(k % 2 == 0);
+      const auto mid = (ours.point(ours.to_vertex_handle(ours.halfedge_handle(e, 0))) +
+                        ours.point(ours.from_vertex_handle(ours.halfedge_handle(e, 0)))) * 0.5;
+      split_edge(ours, e, ours.add_vertex(mid));
+      theirs.split_copy(e, theirs.add_vertex(mid));
+      ++split;
+      expect_same_structure(ours, theirs);
+      for (auto g : theirs.all_edges()) EXPECT_EQ(ours.property(edge_tag, g), theirs.property(edge_tag, g));
+      for (auto f : theirs.all_faces()) EXPECT_EQ(ours.property(face_tag, f), theirs.property(face_tag, f));
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(split, 600);
+}
+
 }  // namespace
 }  // namespace tervik

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <utility>
 
 #include <gtest/gtest.h>
@@ -196,6 +197,87 @@ TEST(LoopSplit, NoPartFacesAgainstItsCornersNormals) {
   const LoopSplit t = split_loop(p, normals, norm(p[1] - p[0]), 24, any);
   EXPECT_GT(t.parts.size(), 1u);
   expect_tiles(t, int(p.size()));
+}
+
+// The chord of the closed polygon p that split_loop should take first, found by trying every
+// pair of corners: the least length against the shorter way round (under 0.9), leaving both
+// ends within 60 degrees of straight inwards, shortening both parts, each part's area vector
+// within 60 degrees of its normal sum. {-1, -1} where no pair qualifies.
+std::pair<int, int> best_pair(const std::vector<Point3D>& p, const std::vector<Point3D>& normals, double spacing) {
+  const int n = int(p.size());
+  std::vector<double> arc(std::size_t(n) + 1, 0.0);
+  for (int i = 0; i < n; ++i) arc[std::size_t(i) + 1] = arc[std::size_t(i)] + norm(p[std::size_t((i + 1) % n)] - p[std::size_t(i)]);
+  const auto inward = [&](int i) {
+    const Point3D l = cross(normals[std::size_t(i)], p[std::size_t((i + 1) % n)] - p[std::size_t((i + n - 1) % n)]);
+    return l / norm(l);
+  };
+  // Whether the polygon over corners from, from + 1, ..., to (indices mod n) faces its normals.
+  const auto faces = [&](int from, int to) {
+    Point3D area, sum;
+    for (int k = from;; k = (k + 1) % n) {
+      const int next = k == to ? from : (k + 1) % n;
+      area += cross(p[std::size_t(k)], p[std::size_t(next)]);
+      sum += normals[std::size_t(k)];
+      if (k == to) break;
+    }
+    return dot(area, sum) > 0.5 * norm(area) * norm(sum);
+  };
+  std::pair<int, int> best{-1, -1};
+  double best_share = 0.9;
+  for (int i = 0; i < n; ++i)
+    for (int j = i + 2; j < n; ++j) {
+      if (i == 0 && j == n - 1) continue;
+      const double along = arc[std::size_t(j)] - arc[std::size_t(i)];
+      const double around = std::min(along, arc[std::size_t(n)] - along);
+      const Point3D c = p[std::size_t(j)] - p[std::size_t(i)];
+      const double d = norm(c), share = d / around;
+      if (!(share < best_share) || dot(inward(i), c) <= 0.5 * d || dot(inward(j), c) >= -0.5 * d) continue;
+      const int pieces = std::max(1, int(std::lround(d / spacing)));
+      if (j - i + pieces >= n || n - (j - i) + pieces >= n || !faces(i, j) || !faces(j, i)) continue;
+      best = {i, j}, best_share = share;
+    }
+  return best;
+}
+
+TEST(LoopSplit, TheFirstChordIsTheBestOfEveryPair) {
+  // Bumpy loops that wander up and down, their normals tilted: the search passes over most
+  // pairs, and starts from a bound found on a coarse grid of corners; the chord it takes is
+  // still the one that trying every pair finds.
+  const auto any = [](int, int) { return true; };
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  int found = 0;
+  for (int trial = 0; trial < 40; ++trial) {
+    const int n = 100 + 13 * trial;
+    const double a2 = 0.3 * u(rng), a3 = 0.2 * u(rng), a5 = 0.1 * u(rng), lift = 0.3 * u(rng);
+    std::vector<Point3D> p = plane_loop(n, [&](double t) {
+      return 1.0 + a2 * std::cos(2.0 * t) + a3 * std::sin(3.0 * t) + a5 * std::cos(5.0 * t);
+    });
+    std::vector<Point3D> normals;
+    for (int i = 0; i < n; ++i) {
+      const double t = 2.0 * M_PI * i / n;
+      p[std::size_t(i)].z = lift * std::sin(2.0 * t) + 0.01 * u(rng);
+      const Point3D tilt(0.3 * u(rng), 0.3 * u(rng), 1.0);
+      normals.push_back(tilt / norm(tilt));
+    }
+    const double spacing = 2.0 * M_PI / n;
+    const LoopSplit s = split_loop(p, normals, spacing, n - 1, any);
+    const auto [i, j] = best_pair(p, normals, spacing);
+    if (i < 0) {
+      EXPECT_EQ(s.parts.size(), 1u) << trial;
+      continue;
+    }
+    ++found;
+    ASSERT_EQ(s.parts.size(), 2u) << trial;
+    // The chord's ends: those of its new points, or of the one part edge that is no loop edge.
+    std::vector<int> ends;
+    if (!s.parents.empty()) ends = {s.parents[0][0], s.parents[0][1]};
+    else ends = chord_ends(s, n, 0);
+    ASSERT_EQ(ends.size(), 2u) << trial;
+    EXPECT_EQ(std::min(ends[0], ends[1]), i) << trial;
+    EXPECT_EQ(std::max(ends[0], ends[1]), j) << trial;
+  }
+  EXPECT_GT(found, 30);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "weaver/manifold_repair.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <utility>
@@ -172,6 +173,46 @@ TEST(ManifoldRepair, RoundsOfFanRemovalLeaveOneFanAtEveryVertex) {
     }
   }
   EXPECT_GT(most_removed, 10);
+}
+
+TEST(ManifoldRepair, FansAreFoundWhateverTheFacesOrderAndTurn) {
+  // One or two fans at vertex 0 (rings closed round it or open, of 3 to 24 faces, so both
+  // fewer and more faces than the quick walk round a vertex takes), their faces shuffled and
+  // some turned: a walk round the vertex breaks at turned faces and open ends, and must still
+  // tell one fan from two.
+  std::mt19937 rng(3);
+  int two = 0, one = 0;
+  for (int trial = 0; trial < 200; ++trial) {
+    SCOPED_TRACE(trial);
+    RepairMesh m;
+    m.vertices.push_back(Point3D(0, 0, 0));
+    const int rings = 1 + int(rng() % 2);
+    for (int r = 0; r < rings; ++r) {
+      const int k = 3 + int(rng() % 22);
+      const bool closed = rng() % 2 == 0;
+      const auto first = (long long)m.vertices.size();
+      for (int i = 0; i < k; ++i) {
+        const double t = 2.0 * M_PI * i / k;
+        m.vertices.push_back(Point3D(std::cos(t), std::sin(t), r == 0 ? 0.5 : -0.5));
+      }
+      for (int i = 0; i < (closed ? k : k - 1); ++i)
+        m.faces.emplace_back(0, first + i, first + (i + 1) % k);
+    }
+    std::shuffle(m.faces.begin(), m.faces.end(), rng);
+    for (auto& f : m.faces)
+      if (rng() % 4 == 0) std::swap(f.y, f.z);
+    m.colors.assign(m.vertices.size(), {0, 0, 0});
+    m.normals.assign(m.vertices.size(), Point3D(0, 0, 1));
+    const int fans = fans_per_vertex(m)[0];
+    (fans > 1 ? two : one) += 1;
+    long split = -1;
+    EXPECT_EQ(resolve_nonmanifold_vertices(m, 0, split), 0);
+    EXPECT_EQ(split, fans - 1);
+    const std::vector<int> after = fans_per_vertex(m);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](int n) { return n > 1; }), 0);
+  }
+  EXPECT_GT(two, 50);
+  EXPECT_GT(one, 50);
 }
 
 // A sphere damaged at random: repeated corners, copies of faces (turned, reversed or as they
