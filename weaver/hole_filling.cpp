@@ -302,7 +302,7 @@ long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh, FacePieces& piec
   hm.request_vertex_status();
   long removed = 0;
   for (auto f : hm.faces())
-    if (drop[std::size_t(piece[std::size_t(f.idx())])]) hm.delete_face(f, false), ++removed;
+    if (drop[std::size_t(piece[std::size_t(f.idx())])]) delete_face(hm, f), ++removed;
   const std::vector<int> order = collect_garbage(hm);
   pieces = reorder_pieces(pieces, order);
   hm.release_vertex_status();

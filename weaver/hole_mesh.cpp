@@ -485,6 +485,59 @@ void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh)
   hm.copy_all_properties(f3, f2, true);
 }
 
+namespace {
+
+// Makes the first boundary half-edge out of v, going round it from its outgoing half-edge by
+// next(opposite(h)), its outgoing half-edge (where it has one), as the half-edge structure
+// expects of a vertex on the boundary.
+void adjust_outgoing(HoleMesh& hm, HoleMesh::VertexHandle v) {
+  const auto start = hm.halfedge_handle(v);
+  if (!start.is_valid()) return;
+  auto h = start;
+  do {
+    if (!hm.face_handle(h).is_valid()) {
+      hm.set_halfedge_handle(v, h);
+      return;
+    }
+    h = hm.next_halfedge_handle(hm.opposite_halfedge_handle(h));
+  } while (h != start);
+}
+
+}  // namespace
+
+void delete_face(HoleMesh& hm, HoleMesh::FaceHandle f) {
+  using HH = HoleMesh::HalfedgeHandle;
+  hm.status(f).set_deleted(true);
+  // The face's half-edges go to the boundary; the edges that have no face on the other side
+  // either go altogether.
+  std::array<HoleMesh::EdgeHandle, 3> gone;
+  std::array<HoleMesh::VertexHandle, 3> corners;
+  std::size_t n_gone = 0;
+  HH h = hm.halfedge_handle(f);
+  for (std::size_t k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
+    hm.set_face_handle(h, HoleMesh::FaceHandle());
+    if (!hm.face_handle(hm.opposite_halfedge_handle(h)).is_valid()) gone[n_gone++] = hm.edge_handle(h);
+    corners[k] = hm.to_vertex_handle(h);
+  }
+  for (std::size_t k = 0; k < n_gone; ++k) {
+    const HoleMesh::EdgeHandle e = gone[k];
+    const HH h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
+    const auto v0 = hm.to_vertex_handle(h0), v1 = hm.to_vertex_handle(h1);
+    const HH next0 = hm.next_halfedge_handle(h0), prev0 = hm.prev_halfedge_handle(h0);
+    const HH next1 = hm.next_halfedge_handle(h1), prev1 = hm.prev_halfedge_handle(h1);
+    // The boundary steps over the edge; its ends, where it was their outgoing half-edge, take
+    // the next one round, or none where it was their last edge.
+    hm.set_next_halfedge_handle(prev0, next1);
+    hm.set_next_halfedge_handle(prev1, next0);
+    hm.status(e).set_deleted(true);
+    hm.status(h0).set_deleted(true);
+    hm.status(h1).set_deleted(true);
+    if (hm.halfedge_handle(v0) == h1) hm.set_halfedge_handle(v0, next0 == h1 ? HH() : next0);
+    if (hm.halfedge_handle(v1) == h0) hm.set_halfedge_handle(v1, next1 == h0 ? HH() : next1);
+  }
+  for (const auto v : corners) adjust_outgoing(hm, v);
+}
+
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {
   mesh.vertices.resize(hm.n_vertices());
   for (std::size_t i = 0; i < hm.n_vertices(); ++i)

@@ -72,6 +72,12 @@ void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e);
 // again without the library's checks of every handle.
 void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh);
 
+// Deletes the face f of hm (which has status on its faces, edges and half-edges) as
+// hm.delete_face(f, false) does: the same links, outgoing half-edges and deletion marks come
+// out, edges left with no face deleted and vertices left with no edge kept, without the
+// library's checks of every handle and status it touches.
+void delete_face(HoleMesh& hm, HoleMesh::FaceHandle f);
+
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh);

@@ -364,5 +364,59 @@ TEST(HoleMesh, SplitLinksAndCopiesLikeTheLibrary) {
   EXPECT_GT(split, 600);
 }
 
+// A torn sphere with status on every element, as the closing step has it when it deletes.
+HoleMesh torn_with_status(std::mt19937& rng, double missing) {
+  long refused = 0;
+  HoleMesh hm = to_hole_mesh(torn_spheres(rng, missing), refused);
+  hm.request_face_status();
+  hm.request_edge_status();
+  hm.request_halfedge_status();
+  hm.request_vertex_status();
+  return hm;
+}
+
+// How many boundary half-edges leave v (several: the faces at v form several fans).
+int gaps_at(const HoleMesh& hm, HoleMesh::VertexHandle v) {
+  int gaps = 0;
+  for (auto h : hm.voh_range(v)) gaps += hm.is_boundary(h);
+  return gaps;
+}
+
+TEST(HoleMesh, DeleteLinksAndMarksLikeTheLibrary) {
+  // Faces deleted at random on torn spheres until most are gone, by delete_face on one copy and
+  // by the library on the other: every link, outgoing half-edge and deletion mark agrees after
+  // each deletion (faces with one, two or three edges on the boundary, corners left with
+  // several gaps or with no edge at all among those met), and so does the collected mesh.
+  std::mt19937 rng(17);
+  int deleted = 0, edges_gone = 0, isolated = 0, several_gaps = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    HoleMesh ours = torn_with_status(rng, 0.05 * double(trial));
+    HoleMesh theirs = ours;
+    std::vector<int> faces(ours.n_faces());
+    for (std::size_t f = 0; f < faces.size(); ++f) faces[f] = int(f);
+    std::shuffle(faces.begin(), faces.end(), rng);
+    faces.resize(faces.size() * 3 / 4);
+    for (const int i : faces) {
+      const HoleMesh::FaceHandle f(i);
+      std::vector<HoleMesh::VertexHandle> corners;
+      for (auto v : ours.fv_range(f)) corners.push_back(v);
+      for (auto h : ours.fh_range(f)) edges_gone += ours.is_boundary(ours.opposite_halfedge_handle(h));
+      delete_face(ours, f);
+      theirs.delete_face(f, false);
+      ++deleted;
+      for (auto v : corners) isolated += ours.is_isolated(v), several_gaps += gaps_at(ours, v) > 1;
+      expect_same_structure(ours, theirs);
+      if (::testing::Test::HasFailure()) return;
+    }
+    collect_garbage(ours);
+    theirs.garbage_collection();
+    expect_same_structure(ours, theirs);
+  }
+  EXPECT_GT(deleted, 3000);
+  EXPECT_GT(edges_gone, 3000);
+  EXPECT_GT(isolated, 300);
+  EXPECT_GT(several_gaps, 1000);
+}
+
 }  // namespace
 }  // namespace tervik
