@@ -126,7 +126,7 @@ bool close_band(HoleMesh& hm, RepairMesh& mesh, const std::vector<HH>& outer, st
   const auto tris = stitch_band(std::vector<Point3D>(p.begin(), p.begin() + long(n)),
                                 std::vector<Point3D>(p.begin() + long(n), p.end()));
   for (const auto& t : tris) {
-    const auto fh = hm.add_face(v[std::size_t(t[0])], v[std::size_t(t[1])], v[std::size_t(t[2])]);
+    const auto fh = add_face(hm, v[std::size_t(t[0])], v[std::size_t(t[1])], v[std::size_t(t[2])]);
     if (!fh.is_valid()) return false;
     hm.property(prop, fh) = id;
     patch.faces.push_back(fh);
@@ -302,7 +302,7 @@ long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh, FacePieces& piec
   hm.request_vertex_status();
   long removed = 0;
   for (auto f : hm.faces())
-    if (drop[std::size_t(piece[std::size_t(f.idx())])]) hm.delete_face(f, false), ++removed;
+    if (drop[std::size_t(piece[std::size_t(f.idx())])]) delete_face(hm, f), ++removed;
   const std::vector<int> order = collect_garbage(hm);
   pieces = reorder_pieces(pieces, order);
   hm.release_vertex_status();
@@ -391,7 +391,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
                          v[std::size_t(part[std::size_t(t[2])])]});
     }
     for (const auto& f : faces) {
-      const auto fh = hm.add_face(f[0], f[1], f[2]);
+      const auto fh = add_face(hm, f[0], f[1], f[2]);
       if (!fh.is_valid()) return false;
       hm.property(prop, fh) = id;
       patch.faces.push_back(fh);
@@ -558,9 +558,9 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     const Point3D n1 = cross(pos(a2) - pos(a), pos(b) - pos(a)), n2 = cross(pos(b) - pos(a), pos(b2) - pos(a));
     if (dot(n1, normal(a) + normal(a2) + normal(b)) <= 0.0 || dot(n2, normal(a) + normal(b) + normal(b2)) <= 0.0)
       continue;
-    const auto f1 = hm.add_face(a, a2, b);
+    const auto f1 = add_face(hm, a, a2, b);
     if (!f1.is_valid()) continue;
-    const auto f2 = hm.add_face(a, b, b2);
+    const auto f2 = add_face(hm, a, b, b2);
     hm.property(prop, f1) = id;
     if (f2.is_valid()) hm.property(prop, f2) = id;
     parent[gi] = gj;

@@ -485,6 +485,144 @@ void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh)
   hm.copy_all_properties(f3, f2, true);
 }
 
+namespace {
+
+// Makes the first boundary half-edge out of v, going round it from its outgoing half-edge by
+// next(opposite(h)), its outgoing half-edge (where it has one), as the half-edge structure
+// expects of a vertex on the boundary.
+void adjust_outgoing(HoleMesh& hm, HoleMesh::VertexHandle v) {
+  const auto start = hm.halfedge_handle(v);
+  if (!start.is_valid()) return;
+  auto h = start;
+  do {
+    if (!hm.face_handle(h).is_valid()) {
+      hm.set_halfedge_handle(v, h);
+      return;
+    }
+    h = hm.next_halfedge_handle(hm.opposite_halfedge_handle(h));
+  } while (h != start);
+}
+
+}  // namespace
+
+void delete_face(HoleMesh& hm, HoleMesh::FaceHandle f) {
+  using HH = HoleMesh::HalfedgeHandle;
+  hm.status(f).set_deleted(true);
+  // The face's half-edges go to the boundary; the edges that have no face on the other side
+  // either go altogether.
+  std::array<HoleMesh::EdgeHandle, 3> gone;
+  std::array<HoleMesh::VertexHandle, 3> corners;
+  std::size_t n_gone = 0;
+  HH h = hm.halfedge_handle(f);
+  for (std::size_t k = 0; k < 3; ++k, h = hm.next_halfedge_handle(h)) {
+    hm.set_face_handle(h, HoleMesh::FaceHandle());
+    if (!hm.face_handle(hm.opposite_halfedge_handle(h)).is_valid()) gone[n_gone++] = hm.edge_handle(h);
+    corners[k] = hm.to_vertex_handle(h);
+  }
+  for (std::size_t k = 0; k < n_gone; ++k) {
+    const HoleMesh::EdgeHandle e = gone[k];
+    const HH h0 = hm.halfedge_handle(e, 0), h1 = hm.halfedge_handle(e, 1);
+    const auto v0 = hm.to_vertex_handle(h0), v1 = hm.to_vertex_handle(h1);
+    const HH next0 = hm.next_halfedge_handle(h0), prev0 = hm.prev_halfedge_handle(h0);
+    const HH next1 = hm.next_halfedge_handle(h1), prev1 = hm.prev_halfedge_handle(h1);
+    // The boundary steps over the edge; its ends, where it was their outgoing half-edge, take
+    // the next one round, or none where it was their last edge.
+    hm.set_next_halfedge_handle(prev0, next1);
+    hm.set_next_halfedge_handle(prev1, next0);
+    hm.status(e).set_deleted(true);
+    hm.status(h0).set_deleted(true);
+    hm.status(h1).set_deleted(true);
+    if (hm.halfedge_handle(v0) == h1) hm.set_halfedge_handle(v0, next0 == h1 ? HH() : next0);
+    if (hm.halfedge_handle(v1) == h0) hm.set_halfedge_handle(v1, next1 == h0 ? HH() : next1);
+  }
+  for (const auto v : corners) adjust_outgoing(hm, v);
+}
+
+HoleMesh::FaceHandle add_face(HoleMesh& hm, HoleMesh::VertexHandle a, HoleMesh::VertexHandle b,
+                              HoleMesh::VertexHandle c) {
+  using HH = HoleMesh::HalfedgeHandle;
+  const std::array<HoleMesh::VertexHandle, 3> v = {a, b, c};
+  // The face's half-edges (from corner i to corner i + 1) that exist already, found as the
+  // library finds them (going round the corner from its outgoing half-edge); each must be on
+  // the boundary, and so must each corner.
+  std::array<HH, 3> h;
+  std::array<bool, 3> fresh;
+  for (std::size_t i = 0; i < 3; ++i) {
+    const HH out = hm.halfedge_handle(v[i]);
+    if (out.is_valid() && hm.face_handle(out).is_valid()) return hm.add_face(a, b, c);
+    h[i] = HH();
+    if (out.is_valid()) {
+      HH g = out;
+      do {
+        if (hm.to_vertex_handle(g) == v[(i + 1) % 3]) {
+          h[i] = g;
+          break;
+        }
+        g = hm.next_halfedge_handle(hm.opposite_halfedge_handle(g));
+      } while (g != out);
+    }
+    fresh[i] = !h[i].is_valid();
+    if (!fresh[i] && hm.face_handle(h[i]).is_valid()) return hm.add_face(a, b, c);
+  }
+  // The next links to set, in the library's order: a later link to the same half-edge wins.
+  std::array<std::pair<HH, HH>, 18> links;
+  std::size_t n_links = 0;
+  // Two old half-edges of the face that do not follow each other: the faces between them at
+  // the corner (from the one after the first to the one before the second) move to another gap
+  // at the corner, the first free one going round from the second.
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::size_t ii = (i + 1) % 3;
+    if (fresh[i] || fresh[ii]) continue;
+    const HH inner_prev = h[i], inner_next = h[ii];
+    if (hm.next_halfedge_handle(inner_prev) == inner_next) continue;
+    HH boundary_prev = hm.opposite_halfedge_handle(inner_next);
+    do
+      boundary_prev = hm.opposite_halfedge_handle(hm.next_halfedge_handle(boundary_prev));
+    while (hm.face_handle(boundary_prev).is_valid());
+    if (boundary_prev == inner_prev) return hm.add_face(a, b, c);  // no other gap
+    const HH boundary_next = hm.next_halfedge_handle(boundary_prev);
+    links[n_links++] = {boundary_prev, hm.next_halfedge_handle(inner_prev)};
+    links[n_links++] = {hm.prev_halfedge_handle(inner_next), boundary_next};
+    links[n_links++] = {inner_prev, inner_next};
+  }
+  for (std::size_t i = 0; i < 3; ++i)
+    if (fresh[i]) h[i] = hm.new_edge(v[i], v[(i + 1) % 3]);
+  const HoleMesh::FaceHandle f = hm.new_face();
+  hm.set_halfedge_handle(f, h[2]);
+  std::array<bool, 3> adjust = {false, false, false};
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::size_t ii = (i + 1) % 3;
+    const auto vh = v[ii];
+    const HH inner_prev = h[i], inner_next = h[ii];
+    if (fresh[i] || fresh[ii]) {
+      const HH outer_prev = hm.opposite_halfedge_handle(inner_next), outer_next = hm.opposite_halfedge_handle(inner_prev);
+      if (!fresh[ii]) {  // new edge in, old edge out
+        links[n_links++] = {hm.prev_halfedge_handle(inner_next), outer_next};
+        hm.set_halfedge_handle(vh, outer_next);
+      } else if (!fresh[i]) {  // old edge in, new edge out
+        const HH boundary_next = hm.next_halfedge_handle(inner_prev);
+        links[n_links++] = {outer_prev, boundary_next};
+        hm.set_halfedge_handle(vh, boundary_next);
+      } else if (!hm.halfedge_handle(vh).is_valid()) {  // both new, at a vertex with no edge
+        hm.set_halfedge_handle(vh, outer_next);
+        links[n_links++] = {outer_prev, outer_next};
+      } else {  // both new, in the gap before the corner's outgoing half-edge
+        const HH boundary_next = hm.halfedge_handle(vh), boundary_prev = hm.prev_halfedge_handle(boundary_next);
+        links[n_links++] = {boundary_prev, outer_next};
+        links[n_links++] = {outer_prev, boundary_next};
+      }
+      links[n_links++] = {inner_prev, inner_next};
+    } else {
+      adjust[ii] = hm.halfedge_handle(vh) == inner_next;
+    }
+    hm.set_face_handle(h[i], f);
+  }
+  for (std::size_t k = 0; k < n_links; ++k) hm.set_next_halfedge_handle(links[k].first, links[k].second);
+  for (std::size_t i = 0; i < 3; ++i)
+    if (adjust[i]) adjust_outgoing(hm, v[i]);
+  return f;
+}
+
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh) {
   mesh.vertices.resize(hm.n_vertices());
   for (std::size_t i = 0; i < hm.n_vertices(); ++i)

@@ -72,6 +72,22 @@ void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e);
 // again without the library's checks of every handle.
 void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh);
 
+// Deletes the face f of hm (which has status on its faces, edges and half-edges) as
+// hm.delete_face(f, false) does: the same links, outgoing half-edges and deletion marks come
+// out, edges left with no face deleted and vertices left with no edge kept, without the
+// library's checks of every handle and status it touches.
+void delete_face(HoleMesh& hm, HoleMesh::FaceHandle f);
+
+// Adds the face (a, b, c) to hm as hm.add_face(a, b, c) does: the same new edges, links and
+// outgoing half-edges come out, the boundary around a corner relinked the same way where the
+// face joins two of its half-edges that did not follow each other, without the library's
+// checks of every handle. Where the library refuses the face (a corner with no gap left, an
+// edge with a face on that side already, no gap to move the faces between two such half-edges
+// into), the library is left to refuse it (with its message on the error stream); hm is then
+// unchanged and the handle returned invalid.
+HoleMesh::FaceHandle add_face(HoleMesh& hm, HoleMesh::VertexHandle a, HoleMesh::VertexHandle b,
+                              HoleMesh::VertexHandle c);
+
 // Copies the vertex positions of `hm` (including its new vertices, appended) and its faces (in
 // face-handle order) back into `mesh`. Colours and normals of new vertices are the caller's.
 void from_hole_mesh(const HoleMesh& hm, RepairMesh& mesh);

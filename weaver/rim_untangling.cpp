@@ -533,7 +533,7 @@ RimUntangling untangle_rims(RepairMesh& mesh, HoleMesh& hm, int rounds, FacePiec
     for (std::size_t f = 0; f < gone.size(); ++f)
       if (gone[f] && !hm.status(FH(int(f))).deleted()) {
         for (const HH h : hm.fh_range(FH(int(f)))) rims.push_back(h.idx());
-        hm.delete_face(FH(int(f)), false);
+        delete_face(hm, FH(int(f)));
       }
     std::sort(rims.begin() + long(listed), rims.end());
     std::inplace_merge(rims.begin(), rims.begin() + long(listed), rims.end());

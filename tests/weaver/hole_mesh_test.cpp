@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <random>
+#include <sstream>
 
 #include "weaver/rim_untangling.h"
 
@@ -362,6 +364,119 @@ TEST(HoleMesh, SplitLinksAndCopiesLikeTheLibrary) {
     }
   }
   EXPECT_GT(split, 600);
+}
+
+// A torn sphere with status on every element, as the closing step has it when it deletes.
+HoleMesh torn_with_status(std::mt19937& rng, double missing) {
+  long refused = 0;
+  HoleMesh hm = to_hole_mesh(torn_spheres(rng, missing), refused);
+  hm.request_face_status();
+  hm.request_edge_status();
+  hm.request_halfedge_status();
+  hm.request_vertex_status();
+  return hm;
+}
+
+// How many boundary half-edges leave v (several: the faces at v form several fans).
+int gaps_at(const HoleMesh& hm, HoleMesh::VertexHandle v) {
+  int gaps = 0;
+  for (auto h : hm.voh_range(v)) gaps += hm.is_boundary(h);
+  return gaps;
+}
+
+TEST(HoleMesh, DeleteLinksAndMarksLikeTheLibrary) {
+  // Faces deleted at random on torn spheres until most are gone, by delete_face on one copy and
+  // by the library on the other: every link, outgoing half-edge and deletion mark agrees after
+  // each deletion (faces with one, two or three edges on the boundary, corners left with
+  // several gaps or with no edge at all among those met), and so does the collected mesh.
+  std::mt19937 rng(17);
+  int deleted = 0, edges_gone = 0, isolated = 0, several_gaps = 0;
+  for (int trial = 0; trial < 6; ++trial) {
+    HoleMesh ours = torn_with_status(rng, 0.05 * double(trial));
+    HoleMesh theirs = ours;
+    std::vector<int> faces(ours.n_faces());
+    for (std::size_t f = 0; f < faces.size(); ++f) faces[f] = int(f);
+    std::shuffle(faces.begin(), faces.end(), rng);
+    faces.resize(faces.size() * 3 / 4);
+    for (const int i : faces) {
+      const HoleMesh::FaceHandle f(i);
+      std::vector<HoleMesh::VertexHandle> corners;
+      for (auto v : ours.fv_range(f)) corners.push_back(v);
+      for (auto h : ours.fh_range(f)) edges_gone += ours.is_boundary(ours.opposite_halfedge_handle(h));
+      delete_face(ours, f);
+      theirs.delete_face(f, false);
+      ++deleted;
+      for (auto v : corners) isolated += ours.is_isolated(v), several_gaps += gaps_at(ours, v) > 1;
+      expect_same_structure(ours, theirs);
+      if (::testing::Test::HasFailure()) return;
+    }
+    collect_garbage(ours);
+    theirs.garbage_collection();
+    expect_same_structure(ours, theirs);
+  }
+  EXPECT_GT(deleted, 3000);
+  EXPECT_GT(edges_gone, 3000);
+  EXPECT_GT(isolated, 300);
+  EXPECT_GT(several_gaps, 1000);
+}
+
+TEST(HoleMesh, AddLinksLikeTheLibrary) {
+  // Faces taken out of torn spheres at random and put back in another random order, with some
+  // faces between boundary corners picked at random, by add_face on one copy and by the library
+  // on the other: the same faces are refused, and every link, outgoing half-edge and handle
+  // agrees after each one. Putting faces back in any order meets faces whose old half-edges do
+  // not follow each other round a corner (the faces between them move to another gap), new
+  // edges at a corner with no edge or with several gaps, and faces the library refuses.
+  using VH = HoleMesh::VertexHandle;
+  std::mt19937 rng(19);
+  int added = 0, refused = 0, relinked = 0, isolated = 0, several_gaps = 0;
+  for (int trial = 0; trial < 8; ++trial) {
+    HoleMesh ours = torn_with_status(rng, 0.04 * double(trial));
+    std::vector<std::array<VH, 3>> faces;
+    std::bernoulli_distribution take(0.3 + 0.05 * double(trial));
+    for (auto f : ours.faces())
+      if (take(rng)) {
+        auto it = ours.cfv_iter(f);
+        const VH a = *it, b = *++it, c = *++it;
+        faces.push_back({a, b, c});
+        ours.delete_face(f, false);
+      }
+    ours.garbage_collection();
+    std::vector<VH> rim;
+    for (auto v : ours.vertices())
+      if (ours.is_boundary(v) && !ours.is_isolated(v)) rim.push_back(v);
+    std::uniform_int_distribution<std::size_t> pick(0, rim.size() - 1);
+    for (int k = 0; k < 60; ++k) {
+      const VH a = rim[pick(rng)], b = rim[pick(rng)], c = rim[pick(rng)];
+      if (a != b && b != c && c != a) faces.push_back({a, b, c});
+    }
+    std::shuffle(faces.begin(), faces.end(), rng);
+    HoleMesh theirs = ours;
+    for (const auto& [a, b, c] : faces) {
+      const std::array<VH, 3> v = {a, b, c};
+      for (std::size_t i = 0; i < 3; ++i) {
+        isolated += ours.is_isolated(v[i]);
+        several_gaps += !ours.is_isolated(v[i]) && gaps_at(ours, v[i]) > 1;
+        const auto in = ours.find_halfedge(v[i], v[(i + 1) % 3]), out = ours.find_halfedge(v[(i + 1) % 3], v[(i + 2) % 3]);
+        relinked += in.is_valid() && out.is_valid() && ours.is_boundary(in) && ours.is_boundary(out) &&
+                    ours.next_halfedge_handle(in) != out;
+      }
+      std::ostringstream quiet;  // the library's message for a face it refuses
+      std::streambuf* const was = std::cerr.rdbuf(quiet.rdbuf());
+      const auto mine = add_face(ours, a, b, c);
+      const auto library = theirs.add_face(a, b, c);
+      std::cerr.rdbuf(was);
+      EXPECT_EQ(mine, HoleMesh::FaceHandle(library));
+      (mine.is_valid() ? added : refused) += 1;
+      expect_same_structure(ours, theirs);
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  EXPECT_GT(added, 2500);
+  EXPECT_GT(refused, 200);
+  EXPECT_GT(relinked, 200);
+  EXPECT_GT(isolated, 100);
+  EXPECT_GT(several_gaps, 2000);
 }
 
 }  // namespace
