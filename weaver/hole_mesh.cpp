@@ -426,6 +426,21 @@ void flip_edge(HoleMesh& hm, HoleMesh::EdgeHandle e) {
   if (hm.halfedge_handle(vb0) == a0) hm.set_halfedge_handle(vb0, b1);
 }
 
+namespace {
+
+// Makes a, b and c the half-edges of face f, in that order round it.
+void link_face(HoleMesh& hm, HoleMesh::FaceHandle f, HoleMesh::HalfedgeHandle a,
+               HoleMesh::HalfedgeHandle b, HoleMesh::HalfedgeHandle c) {
+  hm.set_face_handle(a, f);
+  hm.set_face_handle(b, f);
+  hm.set_face_handle(c, f);
+  hm.set_next_halfedge_handle(a, b);
+  hm.set_next_halfedge_handle(b, c);
+  hm.set_next_halfedge_handle(c, a);
+}
+
+}  // namespace
+
 void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh) {
   // e runs v2 -> v0 along h0 in the face (h0, h1, h2) and back along o0 in (o0, o1, o2); h0
   // keeps its face and now starts at vh, o0 keeps its face and now ends at vh. The new edges
@@ -445,18 +460,8 @@ void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh)
   const auto f1 = hm.new_face();
   hm.set_halfedge_handle(f0, h0);
   hm.set_halfedge_handle(f1, h2);
-  hm.set_face_handle(h1, f0);
-  hm.set_face_handle(t0, f0);
-  hm.set_face_handle(h0, f0);
-  hm.set_face_handle(h2, f1);
-  hm.set_face_handle(t1, f1);
-  hm.set_face_handle(e0, f1);
-  hm.set_next_halfedge_handle(h0, h1);
-  hm.set_next_halfedge_handle(h1, t0);
-  hm.set_next_halfedge_handle(t0, h0);
-  hm.set_next_halfedge_handle(e0, h2);
-  hm.set_next_halfedge_handle(h2, t1);
-  hm.set_next_halfedge_handle(t1, e0);
+  link_face(hm, f0, h0, h1, t0);
+  link_face(hm, f1, e0, h2, t1);
 
   const HH o1 = hm.next_halfedge_handle(o0), o2 = hm.next_halfedge_handle(o1);
   const auto v3 = hm.to_vertex_handle(o1);
@@ -464,18 +469,8 @@ void split_edge(HoleMesh& hm, HoleMesh::EdgeHandle e, HoleMesh::VertexHandle vh)
   const auto f2 = hm.new_face();
   hm.set_halfedge_handle(f2, o1);
   hm.set_halfedge_handle(f3, o0);
-  hm.set_face_handle(o1, f2);
-  hm.set_face_handle(t2, f2);
-  hm.set_face_handle(e1, f2);
-  hm.set_face_handle(o2, f3);
-  hm.set_face_handle(o0, f3);
-  hm.set_face_handle(e2, f3);
-  hm.set_next_halfedge_handle(e1, o1);
-  hm.set_next_halfedge_handle(o1, t2);
-  hm.set_next_halfedge_handle(t2, e1);
-  hm.set_next_halfedge_handle(o0, e2);
-  hm.set_next_halfedge_handle(e2, o2);
-  hm.set_next_halfedge_handle(o2, o0);
+  link_face(hm, f2, e1, o1, t2);
+  link_face(hm, f3, o0, e2, o2);
 
   if (hm.halfedge_handle(v2) == h0) hm.set_halfedge_handle(v2, t1);
   // The new edges take e's properties (status included), the new faces those of the faces
