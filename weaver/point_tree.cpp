@@ -228,9 +228,10 @@ uint32_t PointTree::nearest_within(const Point3D& query, double r2) const {
 // of r2: every point of the far subtree is at least |diff| away along the axis, and the rounded
 // squared distance keeps that order, so a subtree with diff^2 >= best2 holds no nearer point.
 // The far subtrees wait on a stack with their diff^2 and are looked at once everything below
-// the near side is done (against the best distance then), as a recursion would.
-void PointTree::nearest_within(uint32_t node, const double q[3], double& best2,
-                               uint32_t& best) const {
+// the near side is done (against the best distance then), as a recursion would. The best
+// distance only falls, so a far subtree already out of reach when met is not stacked at all.
+void PointTree::nearest_within(uint32_t node, const double q[3], double& best2_io,
+                               uint32_t& best_io) const {
   struct Far {
     uint32_t node;
     double diff2;
@@ -238,23 +239,37 @@ void PointTree::nearest_within(uint32_t node, const double q[3], double& best2,
   // One entry per level at most: the median splits keep the depth under 30.
   Far pending[64];
   int held = 0;
+  // Kept in registers: the stores through the references would be read back at every node.
+  double best2 = best2_io;
+  uint32_t best = best_io;
+  const Node* const nodes = nodes_.data();
   for (;;) {
     while (node != kNone) {
-      const Node& n = nodes_[node];
-      const double d2 = squared_distance(q, n.p);
-      if (d2 < best2) {
-        best2 = d2;
-        best = index_of(n);
-      }
+      const Node& n = nodes[node];
       const uint32_t a = axis_of(n);
       const double diff = q[a] - n.p[a];
+      const double diff2 = diff * diff;
       const bool right_is_near = q[a] > n.p[a];
-      const uint32_t far = right_is_near ? left_of(node, n) : right_of(n);
-      if (far != kNone) pending[held++] = Far{far, diff * diff};
+      // The node's own squared distance is no less than diff^2 (a rounded sum of squares is no
+      // less than one of them, and a NaN diff makes it NaN): where best2 does not exceed diff^2,
+      // neither the node nor its far subtree can hold a nearer point.
+      if (best2 > diff2) {
+        const double d2 = squared_distance(q, n.p);
+        if (d2 < best2) {
+          best2 = d2;
+          best = index_of(n);
+        }
+        const uint32_t far = right_is_near ? left_of(node, n) : right_of(n);
+        if (far != kNone && best2 > diff2) pending[held++] = Far{far, diff2};
+      }
       node = right_is_near ? right_of(n) : left_of(node, n);
     }
     do {
-      if (held == 0) return;
+      if (held == 0) {
+        best2_io = best2;
+        best_io = best;
+        return;
+      }
       --held;
     } while (!(best2 > pending[held].diff2));
     node = pending[held].node;
