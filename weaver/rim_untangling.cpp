@@ -136,13 +136,23 @@ void faces_at(const HoleMesh& hm, long long v, std::vector<std::size_t>& faces) 
   std::sort(faces.begin(), faces.end());
 }
 
+// The working lists of smaller_fans, kept by its caller across the vertices it asks about.
+struct FanScratch {
+  std::vector<std::size_t> around, faces;
+  std::vector<std::array<long long, 2>> links;
+  std::vector<int> parent, size;
+};
+
 // Appends to `out` the faces of every fan at v but the largest (fans: groups of the faces at v
 // that are not gone, connected across edges at v).
 void smaller_fans(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<char>& gone,
-                  long long v, std::vector<std::size_t>& out) {
+                  long long v, std::vector<std::size_t>& out, FanScratch& scratch) {
   // Each face at v joins its two other corners; the fans are the components of those links.
-  std::vector<std::size_t> around, faces;
-  std::vector<std::array<long long, 2>> links;
+  std::vector<std::size_t>& around = scratch.around;
+  std::vector<std::size_t>& faces = scratch.faces;
+  std::vector<std::array<long long, 2>>& links = scratch.links;
+  faces.clear();
+  links.clear();
   faces_at(hm, v, around);
   for (const std::size_t f : around) {
     if (gone[f]) continue;
@@ -151,7 +161,8 @@ void smaller_fans(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<
     faces.push_back(f);
     links.push_back({t[(c + 1) % 3], t[(c + 2) % 3]});
   }
-  std::vector<int> parent(links.size());
+  std::vector<int>& parent = scratch.parent;
+  parent.resize(links.size());
   for (std::size_t i = 0; i < parent.size(); ++i) parent[i] = int(i);
   const auto root = [&](int i) {
     while (parent[std::size_t(i)] != i) i = parent[std::size_t(i)];
@@ -166,7 +177,8 @@ void smaller_fans(const RepairMesh& mesh, const HoleMesh& hm, const std::vector<
         if (a != b) parent[std::size_t(a)] = b, --count;
       }
   if (count < 2) return;
-  std::vector<int> size(links.size(), 0);
+  std::vector<int>& size = scratch.size;
+  size.assign(links.size(), 0);
   for (std::size_t i = 0; i < links.size(); ++i) ++size[std::size_t(root(int(i)))];
   const int keep = int(std::max_element(size.begin(), size.end()) - size.begin());
   for (std::size_t i = 0; i < links.size(); ++i)
@@ -226,6 +238,7 @@ long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
   for (long long v : corners)
     for (const FH f : hm.vf_range(VH(int(v)))) next.push_back(std::size_t(f.idx()));
   std::vector<long long> touched;
+  FanScratch fans;
   while (!next.empty()) {
     touched.clear();
     for (std::size_t f : next) {
@@ -241,7 +254,7 @@ long widen(const RepairMesh& mesh, const HoleMesh& hm, std::vector<char>& gone,
     std::sort(touched.begin(), touched.end());
     touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
     next.clear();
-    for (long long v : touched) smaller_fans(mesh, hm, gone, v, next);
+    for (long long v : touched) smaller_fans(mesh, hm, gone, v, next, fans);
   }
   if (corners.size() > kMaxLoop && !keeps_long_widening(mesh, hm, corners, removed, most_rise)) {
     for (std::size_t f : removed) gone[f] = 0;
