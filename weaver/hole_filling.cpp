@@ -89,6 +89,9 @@ double take_corners(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HH>&
                     double min_target, std::vector<VH>& v, std::vector<Point3D>& p,
                     std::vector<Point3D>& normals) {
   const std::size_t n = loop.size(), start = p.size();
+  v.reserve(v.size() + n);
+  p.reserve(start + n);
+  normals.reserve(normals.size() + n);
   double sum = 0.0;
   for (std::size_t k = 0; k < n; ++k) {
     const HH h = loop[(first + k) % n];
@@ -258,13 +261,17 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
 std::vector<std::vector<HH>> boundary_loops(const HoleMesh& hm) {
   std::vector<std::vector<HH>> loops;
   std::vector<char> seen(hm.n_halfedges(), 0);
+  // Each loop is walked into one reused list and copied out at its size: one allocation a
+  // loop instead of one for every doubling.
+  std::vector<HH> walk;
   for (auto h : hm.halfedges()) {
     if (!hm.is_boundary(h) || seen[std::size_t(h.idx())]) continue;
-    loops.emplace_back();
+    walk.clear();
     for (auto g = h; !seen[std::size_t(g.idx())]; g = hm.next_halfedge_handle(g)) {
       seen[std::size_t(g.idx())] = 1;
-      loops.back().push_back(g);
+      walk.push_back(g);
     }
+    loops.emplace_back(walk.begin(), walk.end());
   }
   return loops;
 }
@@ -339,6 +346,8 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
   for (const auto& part : split.parts) {
     const int m = int(part.size());
     std::vector<Point3D> pp, pn;
+    pp.reserve(std::size_t(m));
+    pn.reserve(std::size_t(m));
     for (int i : part) {
       pp.push_back(split.points[std::size_t(i)]);
       pn.push_back(split.normals[std::size_t(i)]);
@@ -350,6 +359,10 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
     std::vector<int> joined;
     const auto list_joined = [&] {
       std::vector<std::pair<int, int>> by_vertex;  // (vertex, corner)
+      // Sized once: a corner is joined to its two neighbours along the loop and seldom to more.
+      by_vertex.reserve(std::size_t(m));
+      joined_start.reserve(std::size_t(m) + 1);
+      joined.reserve(3 * std::size_t(m));
       for (int i = 0; i < m; ++i) by_vertex.emplace_back(v[std::size_t(part[std::size_t(i)])].idx(), i);
       std::sort(by_vertex.begin(), by_vertex.end());
       joined_start.push_back(0);
@@ -373,6 +386,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
                           ? min_area_triangulation(pp, part_allowed, steering_normals(pn, kSteeredPart, kSteerAgreement))
                           : ear_triangulation(pp, pn, part_allowed);
     std::vector<std::array<VH, 3>> faces;
+    faces.reserve(tris.empty() ? std::size_t(m) : tris.size());
     if (tris.empty()) {
       // No triangulation over the part's own corners: a fan around a new middle vertex.
       OpenMesh::Vec3d centre(0.0, 0.0, 0.0);
