@@ -338,7 +338,7 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
   const LoopSplit split = split_loop(p, normals, patch.target, kMaxPart, allowed);
   for (std::size_t k = 0; k < split.parents.size(); ++k) {
     const VH a = v[std::size_t(split.parents[k][0])], b = v[std::size_t(split.parents[k][1])];
-    const VH c = new_vertex(hm, mesh, to_vec(split.points[std::size_t(n) + k]), {a, b});
+    const VH c = new_vertex(hm, mesh, to_vec(split.points[std::size_t(n) + k]), std::array<VH, 2>{a, b});
     hm.property(scale, c) = 0.5 * (hm.property(scale, a) + hm.property(scale, b));
     patch.fresh.push_back(c);
     v.push_back(c);

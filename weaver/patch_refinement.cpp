@@ -2,6 +2,7 @@
 #include "weaver/patch_refinement.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -61,7 +62,7 @@ bool flippable(const HoleMesh& hm, HoleMesh::EdgeHandle e) {
 }  // namespace
 
 // A new vertex at p, coloured and oriented by the mean of `from`.
-VH new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p, const std::vector<VH>& from) {
+VH new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p, std::span<const VH> from) {
   double rgb[3] = {0.0, 0.0, 0.0};
   Point3D normal;
   for (VH v : from) {
@@ -344,7 +345,7 @@ bool split_long_edges(HoleMesh& hm, RepairMesh& mesh, HolePatch& patch,
     const auto h = hm.halfedge_handle(e, 0);
     const VH a = hm.from_vertex_handle(h), b = hm.to_vertex_handle(h);
     const std::size_t faces_before = hm.n_faces();
-    const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, {a, b});
+    const VH m = new_vertex(hm, mesh, (hm.point(a) + hm.point(b)) * 0.5, std::array<VH, 2>{a, b});
     hm.property(patch.scale, m) =
         std::min(patch.coarsest, patch.growth * (0.5 * (hm.property(patch.scale, a) + hm.property(patch.scale, b))));
     split_edge(hm, e, m);

@@ -3,6 +3,7 @@
 // split at their middle. The patch's faces are marked in a face property with the patch's id.
 #include <functional>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "weaver/hole_mesh.h"
@@ -30,7 +31,7 @@ struct HolePatch {
 
 // A new vertex of hm at p; its colour and normal (appended to mesh's) are the mean of `from`'s.
 HoleMesh::VertexHandle new_vertex(HoleMesh& hm, RepairMesh& mesh, const OpenMesh::Vec3d& p,
-                                  const std::vector<HoleMesh::VertexHandle>& from);
+                                  std::span<const HoleMesh::VertexHandle> from);
 
 // Flips interior edges of the patch where the flip raises the smaller of the two triangles'
 // smallest angles, without turning either over (nor, where the two face the same way, making
