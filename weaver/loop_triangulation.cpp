@@ -82,8 +82,13 @@ std::vector<std::array<int, 3>> min_area_triangulation(
       mid[at(i, k)] = apex;
     }
   if (mid[at(0, n - 1)] < 0) return {};
+  // A polygon of n corners has n - 2 triangles; the stack holds at most one chord more than
+  // the triangles taken.
   std::vector<std::array<int, 3>> out;
-  std::vector<std::pair<int, int>> stack{{0, n - 1}};
+  out.reserve(std::size_t(n) - 2);
+  std::vector<std::pair<int, int>> stack;
+  stack.reserve(std::size_t(n));
+  stack.push_back({0, n - 1});
   while (!stack.empty()) {
     const auto [i, k] = stack.back();
     stack.pop_back();
