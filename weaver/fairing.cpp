@@ -62,6 +62,11 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
   std::vector<std::size_t> start{0}, wedge_start{0};
   std::vector<int> around;
   std::vector<Wedge> wedges;
+  // Sized for six neighbours a vertex (the patches' usual number) instead of grown by doubling.
+  start.reserve(free.size() + 1);
+  wedge_start.reserve(free.size() + 1);
+  around.reserve(6 * free.size());
+  wedges.reserve(6 * free.size());
   for (const auto v : free) {
     for (auto w : hm.vv_range(v)) around.push_back(w.idx());
     start.push_back(around.size());
