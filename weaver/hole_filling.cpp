@@ -169,6 +169,7 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
                              const std::vector<std::vector<HH>>& loops, const FacePieces* pieces) {
   // Only a loop whose patch would face against its normals can be a detached piece's rim.
   std::vector<char> against;
+  against.reserve(loops.size());
   for (const auto& loop : loops) against.push_back(patch_faces_against_normals(hm, mesh, loop));
   if (std::find(against.begin(), against.end(), 1) == against.end()) return {};
   FacePieces found;
@@ -177,6 +178,7 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
   const std::vector<int>& piece = pieces->piece;
   const int largest = pieces->largest;
   std::vector<int> loop_piece;
+  loop_piece.reserve(loops.size());
   std::vector<std::size_t> islands;
   for (std::size_t l = 0; l < loops.size(); ++l) {
     loop_piece.push_back(piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loops[l][0])).idx())]);
@@ -188,8 +190,10 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
   std::vector<Band> bands;
   // Corner positions, read once.
   std::vector<std::vector<Point3D>> corners(loops.size());
-  for (std::size_t k = 0; k < loops.size(); ++k)
+  for (std::size_t k = 0; k < loops.size(); ++k) {
+    corners[k].reserve(loops[k].size());
     for (auto h : loops[k]) corners[k].push_back(to_point(hm.point(hm.from_vertex_handle(h))));
+  }
   const auto corner = [&](std::size_t loop, std::size_t i) -> const Point3D& {
     return corners[loop][i % corners[loop].size()];
   };
