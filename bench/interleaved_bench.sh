@@ -36,7 +36,7 @@ median_table() {
 mode=${1:-}
 case "$mode" in
   sculptor)
-    [ $# -ge 5 ] || { sed -n '2,19p' "$0"; exit 2; }
+    [ $# -ge 5 ] || { sed -n '2,17p' "$0"; exit 2; }
     scene=$2 points=$3 rounds=$4
     shift 4
     read -r _ first last < <(grep '^frames ' "$scene/ground_truth.txt")
@@ -60,7 +60,7 @@ case "$mode" in
     done | median_table 1t 2t ratio
     ;;
   weaver)
-    [ $# -ge 4 ] || { sed -n '2,19p' "$0"; exit 2; }
+    [ $# -ge 4 ] || { sed -n '2,17p' "$0"; exit 2; }
     cloud=$2 rounds=$3
     shift 3
     mesh=$(mktemp --suffix=.ply)
@@ -75,7 +75,7 @@ case "$mode" in
     done | median_table total watertight share
     ;;
   *)
-    sed -n '2,19p' "$0"
+    sed -n '2,17p' "$0"
     exit 2
     ;;
 esac
