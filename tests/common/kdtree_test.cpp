@@ -305,6 +305,7 @@ TEST(KDTree, ThreadsBuildTheSameTree) {
         ASSERT_TRUE(a.index == b.index && a.axis == b.axis && a.left == b.left &&
                     a.right == b.right)
             << "node " << i << ", " << threads << " threads, grid " << grid;
+        ASSERT_EQ(one.node_positions()[i], pts[a.index].pos);
         ASSERT_EQ(many.node_positions()[i], pts[a.index].pos);
       }
     }
