@@ -14,6 +14,7 @@
 
 #include "weaver/band_stitch.h"
 #include "weaver/fairing.h"
+#include "weaver/loop_nearness.h"
 #include "weaver/loop_split.h"
 #include "weaver/patch_refinement.h"
 #include "weaver/rim_bridges.h"
@@ -216,21 +217,14 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
     // least mean distance from the rim's corners to their nearest corner on it, under the
     // radius of a circle as long as the rim (a wider gap is no narrow ring round the piece).
     const double limit = length / (2.0 * M_PI);
-    std::vector<std::pair<double, std::size_t>> near;
+    std::vector<std::size_t> tried;
     for (std::size_t k = 0; k < loops.size(); ++k) {
       if (against[k] || used[k] || loop_piece[k] == loop_piece[l]) continue;
       if (loops[k].size() * loops[l].size() > kMaxBandStates) continue;
       if (norm(centre[k] - centre[l]) - radius[k] - radius[l] >= limit) continue;
-      double sum = 0.0;
-      for (const Point3D& q : corners[l]) {
-        double nearest = std::numeric_limits<double>::infinity();
-        for (const Point3D& r : corners[k]) nearest = std::min(nearest, dist2(q, r));
-        sum += std::sqrt(nearest);
-      }
-      if (sum < limit * double(loops[l].size())) near.emplace_back(sum / double(loops[l].size()), k);
+      tried.push_back(k);
     }
-    std::sort(near.begin(), near.end());
-    near.resize(std::min(near.size(), kBandCandidates));
+    const auto near = nearest_all_round(corners[l], corners, tried, limit, kBandCandidates);
     // Of those, the one whose band (stitched from the nearest pair of corners) faces along its
     // corners' normals the most; a band mostly against them means the piece is not in that hole.
     Band band{loops.size(), l, 0, 0};
