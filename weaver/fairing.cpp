@@ -18,6 +18,10 @@ OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v) {
 
 namespace {
 
+// Two doubles worked on together, and a count in each of their lanes.
+typedef double Lanes __attribute__((vector_size(16)));
+typedef long long LaneCounts __attribute__((vector_size(16)));
+
 // Where one Gauss-Seidel step moves a vertex at q whose neighbours are p[around[b .. e - 1]]:
 // the mean of the neighbours (written as q plus the umbrella, the same rounding as always).
 OpenMesh::Vec3d umbrella_step(const OpenMesh::Vec3d* p, const std::vector<int>& around,
@@ -80,10 +84,27 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
     wedge_start.push_back(wedges.size());
   }
   const OpenMesh::Vec3d* p = hm.points();
+  // How many of the faces of free vertex i, placed at x, face against their normal sums: the
+  // sign of ((p[a] - x) % (p[b] - x)) | normal. Two faces are worked out at a time, one in each
+  // lane of a pair of doubles, each lane by the same operations in the same order as one face
+  // alone (lane by lane, the arithmetic rounds as it does on single doubles).
   const auto against = [&](std::size_t i, const OpenMesh::Vec3d& x) {
-    int k = 0;
-    for (std::size_t w = wedge_start[i]; w < wedge_start[i + 1]; ++w)
-      k += (((p[wedges[w].a] - x) % (p[wedges[w].b] - x)) | wedges[w].normal) < 0.0;
+    const Lanes x0 = {x[0], x[0]}, x1 = {x[1], x[1]}, x2 = {x[2], x[2]}, zero = {0.0, 0.0};
+    LaneCounts lanes = {0, 0};
+    std::size_t w = wedge_start[i];
+    const std::size_t end = wedge_start[i + 1];
+    for (; w + 1 < end; w += 2) {
+      const Wedge &f = wedges[w], &g = wedges[w + 1];
+      const OpenMesh::Vec3d &fa = p[f.a], &fb = p[f.b], &ga = p[g.a], &gb = p[g.b];
+      const Lanes u0 = Lanes{fa[0], ga[0]} - x0, u1 = Lanes{fa[1], ga[1]} - x1, u2 = Lanes{fa[2], ga[2]} - x2;
+      const Lanes v0 = Lanes{fb[0], gb[0]} - x0, v1 = Lanes{fb[1], gb[1]} - x1, v2 = Lanes{fb[2], gb[2]} - x2;
+      const Lanes c0 = u1 * v2 - u2 * v1, c1 = u2 * v0 - u0 * v2, c2 = u0 * v1 - u1 * v0;
+      const Lanes d = (c0 * Lanes{f.normal[0], g.normal[0]} + c1 * Lanes{f.normal[1], g.normal[1]}) +
+                      c2 * Lanes{f.normal[2], g.normal[2]};
+      lanes -= d < zero;  // -1 in each lane where it holds
+    }
+    int k = int(lanes[0] + lanes[1]);
+    for (; w < end; ++w) k += (((p[wedges[w].a] - x) % (p[wedges[w].b] - x)) | wedges[w].normal) < 0.0;
     return k;
   };
   const double settled2 = settled * settled;

@@ -14,8 +14,10 @@
 
 #include "weaver/band_stitch.h"
 #include "weaver/fairing.h"
+#include "weaver/loop_nearness.h"
 #include "weaver/loop_split.h"
 #include "weaver/patch_refinement.h"
+#include "weaver/rim_bridges.h"
 #include "weaver/rim_untangling.h"
 
 namespace tervik {
@@ -215,21 +217,14 @@ std::vector<Band> find_bands(const HoleMesh& hm, const RepairMesh& mesh,
     // least mean distance from the rim's corners to their nearest corner on it, under the
     // radius of a circle as long as the rim (a wider gap is no narrow ring round the piece).
     const double limit = length / (2.0 * M_PI);
-    std::vector<std::pair<double, std::size_t>> near;
+    std::vector<std::size_t> tried;
     for (std::size_t k = 0; k < loops.size(); ++k) {
       if (against[k] || used[k] || loop_piece[k] == loop_piece[l]) continue;
       if (loops[k].size() * loops[l].size() > kMaxBandStates) continue;
       if (norm(centre[k] - centre[l]) - radius[k] - radius[l] >= limit) continue;
-      double sum = 0.0;
-      for (const Point3D& q : corners[l]) {
-        double nearest = std::numeric_limits<double>::infinity();
-        for (const Point3D& r : corners[k]) nearest = std::min(nearest, dist2(q, r));
-        sum += std::sqrt(nearest);
-      }
-      if (sum < limit * double(loops[l].size())) near.emplace_back(sum / double(loops[l].size()), k);
+      tried.push_back(k);
     }
-    std::sort(near.begin(), near.end());
-    near.resize(std::min(near.size(), kBandCandidates));
+    const auto near = nearest_all_round(corners[l], corners, tried, limit, kBandCandidates);
     // Of those, the one whose band (stitched from the nearest pair of corners) faces along its
     // corners' normals the most; a band mostly against them means the piece is not in that hole.
     Band band{loops.size(), l, 0, 0};
@@ -481,96 +476,29 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
     const auto it = parent.find(g);
     return it == parent.end() || it->second == g ? g : (parent[g] = root(it->second));
   };
-  struct Rim {
-    HH h;
-    int group;
-    double radius;  // of a circle as long as the rim's loop (at most max_reach)
-    Point3D mid;
-    double size = 0.0;  // |x| + |y| + |z| of mid, for the rounding of distances between midpoints
-  };
-  std::vector<Rim> rims;
-  double widest = 0.0;
+  // Each rim edge as a half-edge, with its piece, position and reach.
+  std::vector<HH> rims;
+  std::vector<RimEdge> edges;
   for (std::size_t l = 0; l < loops.size(); ++l) {
     double length = 0.0;
     for (const HH h : loops[l]) length += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h)));
     const double radius = std::min(length / (2.0 * M_PI), max_reach);
-    widest = std::max(widest, radius);
-    for (const HH h : loops[l])
-      rims.push_back({h, group[l], radius, to_point(hm.point(hm.from_vertex_handle(h)) + hm.point(hm.to_vertex_handle(h))) * 0.5});
-  }
-  // No pieces are joined before the bridges: until then each group is its own root.
-  if (rims.empty() || widest <= 0.0 || std::all_of(rims.begin(), rims.end(), [&](const Rim& r) { return r.group == rims[0].group; }))
-    return 0;
-  // Rim edges by cell of side `widest`: two whose bridge is short enough lie in neighbouring cells.
-  const auto cell_of = [&](const Point3D& p) {
-    return std::array<long long, 3>{(long long)std::floor(p.x / widest), (long long)std::floor(p.y / widest),
-                                    (long long)std::floor(p.z / widest)};
-  };
-  // Each cell lists its rims by piece, in increasing order within each piece, and where each
-  // piece's run ends: a rim's pairs with its own piece (most of the rims near it) are passed
-  // over a run at a time.
-  struct Cell {
-    std::vector<std::size_t> rims;
-    std::vector<std::size_t> run_ends;
-  };
-  std::map<std::array<long long, 3>, Cell> cells;
-  for (Rim& r : rims) r.size = std::abs(r.mid.x) + std::abs(r.mid.y) + std::abs(r.mid.z);
-  for (std::size_t i = 0; i < rims.size(); ++i) cells[cell_of(rims[i].mid)].rims.push_back(i);
-  for (auto& [key, cell] : cells) {
-    std::vector<std::size_t>& listed = cell.rims;
-    std::stable_sort(listed.begin(), listed.end(),
-                     [&](std::size_t x, std::size_t y) { return rims[x].group < rims[y].group; });
-    for (std::size_t k = 1; k <= listed.size(); ++k)
-      if (k == listed.size() || rims[listed[k]].group != rims[listed[k - 1]].group) cell.run_ends.push_back(k);
-  }
-  const auto pos = [&](VH v) { return to_point(hm.point(v)); };
-  const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
-  std::vector<std::tuple<double, std::size_t, std::size_t>> candidates;
-  // Cell by cell: its neighbours (itself included) are looked up once for all its rims.
-  std::vector<const Cell*> near;
-  for (const auto& [c, cell] : cells) {
-    near.clear();
-    for (long long dx = -1; dx <= 1; ++dx)
-      for (long long dy = -1; dy <= 1; ++dy)
-        for (long long dz = -1; dz <= 1; ++dz) {
-          const auto it = cells.find({c[0] + dx, c[1] + dy, c[2] + dz});
-          if (it != cells.end()) near.push_back(&it->second);
-        }
-    for (const std::size_t i : cell.rims) {
-      const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
-      // Both new edges no longer than `within` put the two midpoints within `within` of each
-      // other (half the sum of the two edges); the slack covers the rounding of the midpoints.
-      const Point3D& mid = rims[i].mid;
-      for (const Cell* other : near) {
-        // In each run of another piece, the pairs (i, j > i) start past i.
-        const std::vector<std::size_t>& listed = other->rims;
-        auto run = listed.begin();
-        for (const std::size_t end : other->run_ends) {
-          const auto run_end = listed.begin() + long(end);
-          const auto from = rims[*run].group == rims[i].group ? run_end : std::upper_bound(run, run_end, i);
-          run = run_end;
-          for (auto at = from; at != run_end; ++at) {
-            const std::size_t j = *at;
-            const double within = std::min(rims[i].radius, rims[j].radius);
-            const double apart = within * (1.0 + 1e-6) + 1e-9 * (rims[i].size + rims[j].size);
-            if (dist2(mid, rims[j].mid) > apart * apart) continue;
-            const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
-            if (dot(pos(a2) - pos(a), pos(b2) - pos(b)) >= 0.0) continue;  // not facing each other
-            const double across = norm(pos(a2) - pos(b)), back = norm(pos(b2) - pos(a));
-            if (across <= within && back <= within) candidates.emplace_back(across + back, i, j);
-          }
-        }
-      }
+    for (const HH h : loops[l]) {
+      rims.push_back(h);
+      edges.push_back({to_point(hm.point(hm.from_vertex_handle(h))), to_point(hm.point(hm.to_vertex_handle(h))),
+                       group[l], radius});
     }
   }
-  // (Sorted by length, then by the rims' numbers: the order they were found in has no say.)
-  std::sort(candidates.begin(), candidates.end());
+  // (No pieces are joined before the bridges: until then each group is its own root.)
+  const auto candidates = bridge_candidates(edges);
+  const auto pos = [&](VH v) { return to_point(hm.point(v)); };
+  const auto normal = [&](VH v) { return mesh.normals[std::size_t(v.idx())]; };
   long bridges = 0;
   for (const auto& [cost, i, j] : candidates) {
-    const int gi = root(rims[i].group), gj = root(rims[j].group);
-    if (gi == gj || !hm.is_boundary(rims[i].h) || !hm.is_boundary(rims[j].h)) continue;
-    const VH a = hm.from_vertex_handle(rims[i].h), a2 = hm.to_vertex_handle(rims[i].h);
-    const VH b = hm.from_vertex_handle(rims[j].h), b2 = hm.to_vertex_handle(rims[j].h);
+    const int gi = root(edges[i].group), gj = root(edges[j].group);
+    if (gi == gj || !hm.is_boundary(rims[i]) || !hm.is_boundary(rims[j])) continue;
+    const VH a = hm.from_vertex_handle(rims[i]), a2 = hm.to_vertex_handle(rims[i]);
+    const VH b = hm.from_vertex_handle(rims[j]), b2 = hm.to_vertex_handle(rims[j]);
     // One gap at each corner, so that both faces go in (the first alone would pinch b).
     if (!hm.is_manifold(a) || !hm.is_manifold(a2) || !hm.is_manifold(b) || !hm.is_manifold(b2)) continue;
     const Point3D n1 = cross(pos(a2) - pos(a), pos(b) - pos(a)), n2 = cross(pos(b) - pos(a), pos(b2) - pos(a));

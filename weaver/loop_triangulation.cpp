@@ -2,6 +2,8 @@
 #include "weaver/loop_triangulation.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 #include <set>
@@ -16,9 +18,17 @@ namespace {
 // A nearly flat triangle (twice its area under 1e-6 of its squared edges) costs 100 times its
 // squared edges more, so that it is used only where nothing else closes the loop.
 // `edges` is the sum of the squared edge lengths, dist2(a, b) + dist2(b, c) + dist2(c, a).
-double triangle_cost(const Point3D& a, const Point3D& b, const Point3D& c, double edges) {
-  const double area = 0.5 * norm(cross(b - a, c - a));
+// `twice_area` is cross(b - a, c - a) for the corners a, b, c.
+double triangle_cost(const Point3D& twice_area, double edges) {
+  const double area = 0.5 * norm(twice_area);
   return area + 0.25 * edges + (2.0 * area < 1e-6 * edges ? 100.0 * edges : 0.0);
+}
+
+// Whether two points are the same bit for bit.
+bool same_bits(const Point3D& a, const Point3D& b) {
+  return std::bit_cast<std::uint64_t>(a.x) == std::bit_cast<std::uint64_t>(b.x) &&
+         std::bit_cast<std::uint64_t>(a.y) == std::bit_cast<std::uint64_t>(b.y) &&
+         std::bit_cast<std::uint64_t>(a.z) == std::bit_cast<std::uint64_t>(b.z);
 }
 
 }  // namespace
@@ -46,12 +56,19 @@ std::vector<std::array<int, 3>> min_area_triangulation(
   for (int i = 0; i < n; ++i)
     for (int k = i + 1; k < n; ++k)
       d2[at(i, k)] = d2[at(k, i)] = dist2(p[std::size_t(i)], p[std::size_t(k)]);
-  const auto cost = [&](int i, int m, int k, double edges) {
-    const Point3D &a = p[std::size_t(i)], &b = p[std::size_t(m)], &c = p[std::size_t(k)];
-    const double base = triangle_cost(a, b, c, edges);
+  // Where every corner has the same normal (the mean direction that steering_normals gives a
+  // large part), every triangle's sum of three normals is the same sum: added once.
+  const bool one_normal =
+      !normals.empty() && std::all_of(normals.begin(), normals.end(),
+                                      [&](const Point3D& x) { return same_bits(x, normals[0]); });
+  const Point3D one_sum = one_normal ? normals[0] + normals[0] + normals[0] : Point3D();
+  // The triangle (i, m, k); `twice_area` is cross(p[m] - p[i], p[k] - p[i]).
+  const auto cost = [&](int i, int m, int k, const Point3D& twice_area, double edges) {
+    const double base = triangle_cost(twice_area, edges);
     if (normals.empty()) return base;
-    const Point3D sum = normals[std::size_t(i)] + normals[std::size_t(m)] + normals[std::size_t(k)];
-    return dot(cross(b - a, c - a), sum) < 0.0 ? base + 100.0 * edges : base;
+    const Point3D sum = one_normal ? one_sum
+                                   : normals[std::size_t(i)] + normals[std::size_t(m)] + normals[std::size_t(k)];
+    return dot(twice_area, sum) < 0.0 ? base + 100.0 * edges : base;
   };
   for (int i = 0; i + 1 < n; ++i) w[at(i, i + 1)] = wt[at(i + 1, i)] = 0.0;
   for (int len = 2; len < n; ++len)
@@ -63,19 +80,22 @@ std::vector<std::array<int, 3>> min_area_triangulation(
       const double* from_i = &d2[at(i, 0)];
       const double* from_k = &d2[at(k, 0)];
       const double chord = from_i[k];
+      // The chord's end i and its vector, the same for every apex.
+      const Point3D& a = p[std::size_t(i)];
+      const Point3D ca = p[std::size_t(k)] - a;
       double best = inf;
       int apex = -1;
       for (int m = i + 1; m < k; ++m) {
-        const double a = left[m] + right[m];
+        const double sides = left[m] + right[m];
         // No triangle costs less than nothing: a split whose two sides alone cost the best so
         // far cannot beat it (this also passes over the splits that cannot be made).
-        if (!(a < best)) continue;
+        if (!(sides < best)) continue;
         // Nor less than a quarter of its squared edges: the area and the penalties are added
         // to that, and adding what is not negative never rounds below it; a split this bound
         // rules out needs no square root.
         const double edges = from_i[m] + from_k[m] + chord;
-        if (!(a + 0.25 * edges < best)) continue;
-        const double total = a + cost(i, m, k, edges);
+        if (!(sides + 0.25 * edges < best)) continue;
+        const double total = sides + cost(i, m, k, cross(p[std::size_t(m)] - a, ca), edges);
         if (total < best) best = total, apex = m;
       }
       w[at(i, k)] = wt[at(k, i)] = best;

@@ -179,11 +179,22 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
     around.resize(listed);
   }
   rise.push_back(0.0);
+  // Each vertex's neighbour count, as the divisor, converted once.
+  std::vector<double> count(smoothed.size());
+  for (std::size_t s = 0; s < smoothed.size(); ++s) count[s] = double(begin[s + 1] - begin[s]);
   for (int sweep = 0; sweep < kSmoothingSweeps; ++sweep)
     for (std::size_t s = 0; s < smoothed.size(); ++s) {
+      // Two neighbours a step, added one after the other as always (a vertex has five to seven).
+      const std::size_t* k = around.data() + begin[s];
+      const std::size_t* const end = around.data() + begin[s + 1];
+      const std::size_t* const pairs_end = k + ((end - k) & ~std::ptrdiff_t(1));
       double sum = 0.0;
-      for (std::size_t k = begin[s]; k < begin[s + 1]; ++k) sum += rise[around[k]];
-      rise[smoothed[s]] = sum / double(begin[s + 1] - begin[s]);
+      for (; k != pairs_end; k += 2) {
+        sum += rise[k[0]];
+        sum += rise[k[1]];
+      }
+      if (k != end) sum += rise[*k];
+      rise[smoothed[s]] = sum / count[s];
     }
   rise.pop_back();
   // The faces that move, with their area vectors before.
