@@ -5,6 +5,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <new>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -83,17 +84,19 @@ class FrameBehind {
     if (thread_.joinable()) thread_.join();
   }
 
-  // Runs colour() (the smoothing's rest and the colouring), write(1) and
-  // reading->read_colour_images(threads) (the steps that are given) on a thread of its own, or
-  // here when no thread can be started. A colouring that fails ends the work: nothing is written
-  // or read after it. write(n) writes on up to n threads.
+  // Runs colour() (the smoothing's rest and the colouring), write(1),
+  // reading->read_colour_images(threads) and then prepare() (the steps that are given) on a
+  // thread of its own, or here when no thread can be started. A colouring that fails ends the
+  // work: nothing is written, read or prepared after it. write(n) writes on up to n threads.
   void start(std::function<void()> colour, FrameReading* reading,
-             std::function<void(unsigned)> write, unsigned threads) {
+             std::function<void(unsigned)> write, unsigned threads,
+             std::function<void()> prepare = {}) {
     started_ = true;
     threads_ = threads;
     colour_ = std::move(colour);
     reading_ = reading;
     write_ = std::move(write);
+    prepare_ = std::move(prepare);
     try {
       thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -139,6 +142,7 @@ class FrameBehind {
     if (colour_error_) return;
     write_once(1);
     if (reading_ != nullptr) reading_->read_colour_images(threads_);
+    if (prepare_) prepare_();
   }
 
   // The write, by the first thread that comes to it.
@@ -155,6 +159,7 @@ class FrameBehind {
   unsigned threads_ = 1;  // for reading the colour images
   std::function<void()> colour_;
   std::function<void(unsigned)> write_;
+  std::function<void()> prepare_;
   FrameReading* reading_ = nullptr;
   std::thread thread_;
   std::atomic<bool> coloured_{false};
@@ -219,6 +224,24 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     FrameBehind later;
     std::function<void()> colour_previous;
     std::function<void(unsigned)> write_previous;
+    // In the first frame the thread behind only reads the colour images, which takes less time
+    // than the sampling; it then gives the filtering's two point buffers their pages, which the
+    // filtering would otherwise fault in on the sampling's thread. Neither buffer is read or
+    // written by the first frame's sampling (it starts from seeds and fills `surface`), and the
+    // thread is joined before the filtering. Their contents do not matter: the filtering
+    // writes every point of both. A failed allocation leaves them as they were, for the
+    // filtering to report.
+    std::function<void()> prepare;
+    if (behind && first) {
+      prepare = [&] {
+        const auto points = static_cast<std::size_t>(std::max<long long>(0, options.npoints));
+        try {
+          work.scratch.resize(points);
+          previous.resize(points);
+        } catch (const std::bad_alloc&) {
+        }
+      };
+    }
     std::ostringstream filter_lines;  // the previous frame's filtering lines, written behind
     double rest_seconds = 0;          // the wall time of its filtering behind
     bool filtered = false;            // whether that filtering ended
@@ -252,7 +275,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
         if (!behind) reading->finish(head_out);
       });
       loaded = true;
-      if (behind) later.start(colour_previous, &*reading, write_previous, colour_threads);
+      if (behind) later.start(colour_previous, &*reading, write_previous, colour_threads, prepare);
       if (reading->silhouettes_read()) {
         timer.emplace(params.threads > 1);
         run_stage("sampling the surface" + of_frame, [&] {
