@@ -24,8 +24,10 @@ typedef long long LaneCounts __attribute__((vector_size(16)));
 
 // Where one Gauss-Seidel step moves a vertex at q whose neighbours are p[around[b .. e - 1]]:
 // the mean of the neighbours (written as q plus the umbrella, the same rounding as always).
-OpenMesh::Vec3d umbrella_step(const OpenMesh::Vec3d* p, const std::vector<int>& around,
-                              std::size_t b, std::size_t e, const OpenMesh::Vec3d& q) {
+// Inlined: the sweeps take it about 90,000 times on a sparse sphere.
+[[gnu::always_inline]] inline OpenMesh::Vec3d umbrella_step(const OpenMesh::Vec3d* p,
+                                                            const std::vector<int>& around, std::size_t b,
+                                                            std::size_t e, const OpenMesh::Vec3d& q) {
   OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
   for (std::size_t k = b; k < e; ++k) sum += p[around[k]];
   return q + (sum / double(e - b) - q);

@@ -352,8 +352,8 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
       pn.push_back(split.normals[std::size_t(i)]);
     }
     // The corners that an edge of the mesh joins to each corner already, read from the corners'
-    // outgoing half-edges when the triangulation first asks (it asks about every pair of
-    // corners; a triangle asks about none).
+    // outgoing half-edges before the least-cost triangulation, or when the ear triangulation
+    // first asks.
     std::vector<std::size_t> joined_start;
     std::vector<int> joined;
     const auto list_joined = [&] {
@@ -381,8 +381,12 @@ bool close_loop(HoleMesh& hm, RepairMesh& mesh, const std::vector<HoleMesh::Half
       const auto last = joined.begin() + long(joined_start[std::size_t(i) + 1]);
       return std::find(first, last, k) == last;
     };
+    // The least-cost triangulation reads the lists as a table of barred chords (a triangle
+    // has no chord to bar).
+    if (m <= kMaxDynamicLoop && m > 3) list_joined();
     const auto tris = m <= kMaxDynamicLoop
-                          ? min_area_triangulation(pp, part_allowed, steering_normals(pn, kSteeredPart, kSteerAgreement))
+                          ? min_area_triangulation(pp, joined_start, joined,
+                                                   steering_normals(pn, kSteeredPart, kSteerAgreement))
                           : ear_triangulation(pp, pn, part_allowed);
     std::vector<std::array<VH, 3>> faces;
     faces.reserve(tris.empty() ? std::size_t(m) : tris.size());

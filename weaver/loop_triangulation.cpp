@@ -38,18 +38,24 @@ std::vector<std::array<int, 3>> min_area_triangulation(
   return min_area_triangulation(p, allowed, {});
 }
 
-std::vector<std::array<int, 3>> min_area_triangulation(
-    const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
-    const std::vector<Point3D>& normals) {
+namespace {
+
+// Marks the chords that min_area_dp may not take, in its table of apexes.
+constexpr int kBarred = -2;
+
+// The dynamic programme behind both min_area_triangulation: `mid` holds n * n entries, -1 or
+// kBarred (at i * n + k, i < k: the chord i-k may not be used); allowed(i, k) is asked about the
+// other chords.
+template <class Allowed>
+std::vector<std::array<int, 3>> min_area_dp(const std::vector<Point3D>& p, std::vector<int>& mid,
+                                            const Allowed& allowed, const std::vector<Point3D>& normals) {
   const int n = int(p.size());
-  if (n < 3) return {};
   const double inf = std::numeric_limits<double>::infinity();
   // w[i][k]: least area of the polygon i, i+1, ..., k closed by the chord k-i; mid: its apex.
   // wt holds w transposed (wt[k][m] = w[m][k]), so that the splits of a chord read both their
   // sides along rows.
   std::vector<double> w(std::size_t(n) * std::size_t(n), inf);
   std::vector<double> wt(std::size_t(n) * std::size_t(n), inf);
-  std::vector<int> mid(std::size_t(n) * std::size_t(n), -1);
   auto at = [n](int i, int k) { return std::size_t(i) * std::size_t(n) + std::size_t(k); };
   // Squared distances between the corners, both ways round: every triangle reads three of them.
   std::vector<double> d2(std::size_t(n) * std::size_t(n));
@@ -74,7 +80,7 @@ std::vector<std::array<int, 3>> min_area_triangulation(
   for (int len = 2; len < n; ++len)
     for (int i = 0; i + len < n; ++i) {
       const int k = i + len;
-      if (!(i == 0 && k == n - 1) && !allowed(i, k)) continue;
+      if (!(i == 0 && k == n - 1) && (mid[at(i, k)] == kBarred || !allowed(i, k))) continue;
       const double* left = &w[at(i, 0)];    // left[m] = w[i][m]
       const double* right = &wt[at(k, 0)];  // right[m] = w[m][k]
       const double* from_i = &d2[at(i, 0)];
@@ -119,6 +125,31 @@ std::vector<std::array<int, 3>> min_area_triangulation(
     stack.push_back({m, k});
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<std::array<int, 3>> min_area_triangulation(
+    const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
+    const std::vector<Point3D>& normals) {
+  if (p.size() < 3) return {};
+  std::vector<int> mid(p.size() * p.size(), -1);
+  return min_area_dp(p, mid, allowed, normals);
+}
+
+std::vector<std::array<int, 3>> min_area_triangulation(const std::vector<Point3D>& p,
+                                                       const std::vector<std::size_t>& joined_start,
+                                                       const std::vector<int>& joined,
+                                                       const std::vector<Point3D>& normals) {
+  const std::size_t n = p.size();
+  if (n < 3) return {};
+  std::vector<int> mid(n * n, -1);
+  for (std::size_t i = 0; i < n && i + 1 < joined_start.size(); ++i)
+    for (std::size_t j = joined_start[i]; j < joined_start[i + 1]; ++j) {
+      const auto k = std::size_t(joined[j]);
+      if (k < n && k != i) mid[std::min(i, k) * n + std::max(i, k)] = kBarred;
+    }
+  return min_area_dp(p, mid, [](int, int) { return true; }, normals);
 }
 
 std::vector<Point3D> steering_normals(const std::vector<Point3D>& normals, std::size_t small,

@@ -24,6 +24,15 @@ std::vector<std::array<int, 3>> min_area_triangulation(
     const std::vector<Point3D>& p, const std::function<bool(int, int)>& allowed,
     const std::vector<Point3D>& normals);
 
+// The same with the chords that may not be used given as lists: corner i (i < n) must not be
+// joined to the corners joined[joined_start[i]], ..., joined[joined_start[i + 1] - 1] (either
+// way round; neighbours on the polygon and entries out of range are passed over). Gives what the
+// function form gives with allowed(i, k) false exactly where k is in i's list or i in k's.
+std::vector<std::array<int, 3>> min_area_triangulation(const std::vector<Point3D>& p,
+                                                       const std::vector<std::size_t>& joined_start,
+                                                       const std::vector<int>& joined,
+                                                       const std::vector<Point3D>& normals);
+
 // The normals that steer min_area_triangulation of a polygon whose corners have the unit
 // normals `normals`: up to `small` corners, the corners' own; for more corners, where their sum
 // is at least `agreement` times their number (they spread little), their mean direction at every

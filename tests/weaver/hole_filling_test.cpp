@@ -7,6 +7,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -444,6 +445,57 @@ TEST(LoopTriangulation, MinimumAreaTriangulationCostsNoMoreThanAnyOther) {
         }
     }
   EXPECT_GT(checked, 100);
+}
+
+TEST(LoopTriangulation, ChordListsBarTheChordsTheFunctionBars) {
+  // The list form against the function form on bumpy polygons, with lists holding random
+  // partners (one way round only, repeated, the corner itself, out of range), steered or not.
+  std::mt19937 rng(7);
+  int compared = 0, barred_some = 0, none_left = 0;
+  for (int round = 0; round < 400; ++round) {
+    const int n = 3 + int(rng() % 14);
+    std::vector<Point3D> p, normals;
+    for (int i = 0; i < n; ++i) {
+      const double t = 2.0 * M_PI * i / n, r = 1.0 + 0.4 * double(rng() % 1000) / 1000.0;
+      p.emplace_back(r * std::cos(t), r * std::sin(t), 0.3 * double(rng() % 1000) / 1000.0);
+      const Point3D tilt(0.6 * double(int(rng() % 1000) - 500) / 500.0, 0.6 * double(int(rng() % 1000) - 500) / 500.0, 1.0);
+      normals.push_back(tilt / norm(tilt));
+    }
+    std::vector<std::vector<int>> lists{std::size_t(n)};
+    const int entries = int(rng() % std::uint32_t(4 * n));
+    for (int e = 0; e < entries; ++e) {
+      const int i = int(rng() % std::uint32_t(n));
+      const int k = int(rng() % std::uint32_t(n + 2));  // n, n + 1: out of range
+      lists[std::size_t(i)].push_back(k);
+      if (rng() % 4 == 0) lists[std::size_t(i)].push_back(k);
+    }
+    for (int i = 0; i < n; ++i) {
+      lists[std::size_t(i)].push_back((i + 1) % n);  // neighbours, as the mesh's edges give
+      std::shuffle(lists[std::size_t(i)].begin(), lists[std::size_t(i)].end(), rng);
+    }
+    std::vector<std::size_t> start{0};
+    std::vector<int> joined;
+    for (const auto& l : lists) {
+      joined.insert(joined.end(), l.begin(), l.end());
+      start.push_back(joined.size());
+    }
+    const auto listed = [&](int i, int k) {
+      return std::find(lists[std::size_t(i)].begin(), lists[std::size_t(i)].end(), k) != lists[std::size_t(i)].end();
+    };
+    const std::function<bool(int, int)> allowed = [&](int i, int k) { return !listed(i, k) && !listed(k, i); };
+    for (const bool steered : {false, true}) {
+      const std::vector<Point3D> steer = steered ? normals : std::vector<Point3D>();
+      const auto want = min_area_triangulation(p, allowed, steer);
+      EXPECT_EQ(min_area_triangulation(p, start, joined, steer), want) << round << " " << steered;
+      ++compared;
+      none_left += want.empty();
+    }
+    barred_some += entries > 0;
+  }
+  EXPECT_EQ(compared, 800);
+  EXPECT_GT(barred_some, 300);
+  EXPECT_GT(none_left, 20) << barred_some;
+  EXPECT_LT(none_left, 600);
 }
 
 TEST(LoopTriangulation, ForbiddenChordsAreAvoidedOrReported) {
