@@ -1,0 +1,118 @@
+// render_view: draws a point or mesh PLY over one camera's image, or over several cameras'
+// images side by side in one PNG, optionally with the silhouette outline.
+#include <cmath>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <boost/program_options.hpp>
+
+#include "tervik/multiview_auxiliar.h"
+#include "tervik/writeimage.h"
+#include "tools/common/tool_options.h"
+#include "tools/common/capture_files.h"
+#include "tools/capture/render_view.h"
+
+namespace po = boost::program_options;
+using namespace tervik;
+using namespace tervik::capture;
+
+int main(int argc, char** argv) {
+  std::string cam_text, list = "0", model_file, img_text, sil_text, output;
+  long frame = 0, tile_width = 0;
+  int columns = 0;
+  double dim_factor = 0.6;
+  RenderStyle style;
+  po::options_description desc(
+      "Usage: render_view --calibration TEMPLATE --output FILE.png [options]\n"
+      "Draws a point or mesh PLY file over one camera's image, or over several cameras' images\n"
+      "side by side, optionally with the silhouette outline (yellow). Meshes are shaded grey or\n"
+      "in their vertex colours, points in their colours or magenta.\n\nOptions");
+  desc.add_options()
+      ("help,h", "show this help")
+      ("calibration", po::value(&cam_text)->required(),
+       "calibration file template, receives the camera number (e.g. cam%ld.txt)")
+      ("cameras", po::value(&list)->default_value(list),
+       "camera numbers, e.g. 3 or 0-7 or 0,2,4: several make a contact sheet")
+      ("model", po::value(&model_file), "PLY point file or mesh to draw")
+      ("images", po::value(&img_text),
+       "colour image template (camera, frame) drawn under the model; black without it")
+      ("silhouettes", po::value(&sil_text),
+       "silhouette template (camera, frame) whose outline is drawn on top")
+      ("frame", po::value(&frame)->default_value(0), "frame number for the templates")
+      ("output,o", po::value(&output)->required(), "PNG file to write")
+      ("tile-width", po::value(&tile_width)->default_value(0, "full size for one camera, 320 for several"),
+       "width in pixels of every camera's view")
+      ("columns", po::value(&columns)->default_value(0, "about the square root of the count"),
+       "views per row of the contact sheet")
+      ("dim", po::value(&dim_factor)->default_value(dim_factor, "0.6"),
+       "brightness of the image under the drawing, 0 to 1")
+      ("point-size", po::value(&style.point_radius)->default_value(style.point_radius),
+       "a point is drawn as a square of 2 n + 1 pixels on a side");
+  NameTemplate camtemplate, imtemplate, siltemplate;
+  std::vector<int> cams;
+  if (const auto status = tervik::tools::parse_tool_options(
+          "render_view", argc, argv, {.options = &desc},
+          [&](const po::variables_map&) {
+            camtemplate = NameTemplate(cam_text, 1, "calibration template");
+            if (!img_text.empty()) imtemplate = NameTemplate(img_text, 2, "image template");
+            if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
+            cams = parse_camera_list(list, 32768);
+            if (frame < 0) throw TervikError("--frame must not be negative");
+            if (tile_width < 0 || tile_width > 8192) throw TervikError("--tile-width must be 1 to 8192");
+            if (columns < 0) throw TervikError("--columns must be positive");
+            if (!(dim_factor >= 0.0 && dim_factor <= 1.0)) throw TervikError("--dim must be 0 to 1");
+            if (style.point_radius < 0 || style.point_radius > 20)
+              throw TervikError("--point-size must be 0 to 20");
+          }))
+    return *status;
+  try {
+    io::PlyModel model;
+    if (!model_file.empty()) model = io::read_ply(model_file);
+    if (tile_width == 0 && cams.size() > 1) tile_width = 320;
+    std::vector<ImageRGB<unsigned char>> tiles;
+    for (int i : cams) {
+      const Camera full = read_camera_file(camtemplate.format(i));
+      Camera camera = full;
+      const long full_w = full.im_width();
+      if (tile_width > 0 && tile_width != full_w)
+        camera = multiview::scale_camera(camera, double(tile_width) / double(full_w));
+      const long w = camera.im_width(), h = camera.im_height();
+      if (w < 1 || h < 1) throw TervikError("--tile-width " + std::to_string(tile_width) +
+                                            " leaves camera " + std::to_string(i) + " no pixels");
+      ImageRGB<unsigned char> canvas(w, h);
+      if (!img_text.empty()) {
+        const std::string file = imtemplate.format(i, frame);
+        const ImageRGB<unsigned char> image = read_rgb(file);
+        check_image_size(file, image.width(), image.height(), full);
+        canvas = resize_nearest(image, w, h);
+        dim(canvas, dim_factor);
+      }
+      draw_model(camera, model, style, canvas);
+      if (!sil_text.empty()) {
+        const std::string file = siltemplate.format(i, frame);
+        const ImageGray<unsigned char> sil = read_gray(file);
+        check_image_size(file, sil.width(), sil.height(), full);
+        draw_outline(resize_nearest(sil, w, h), style.outline_color, canvas);
+      }
+      tiles.push_back(std::move(canvas));
+    }
+    if (columns == 0) columns = int(std::ceil(std::sqrt(double(tiles.size())) - 1e-9));
+    if (tiles.size() == 1)
+      io::write_png(output, tiles[0]);
+    else
+      io::write_png(output, contact_sheet(tiles, columns));
+    std::cout << "Wrote " << output << ": " << tiles.size() << (tiles.size() == 1 ? " view" : " views")
+              << " of " << tiles[0].width() << " x " << tiles[0].height() << " pixels";
+    if (tiles.size() > 1) {
+      std::cout << " in rows of " << columns << " (cameras";
+      for (int i : cams) std::cout << " " << i;
+      std::cout << ", left to right, top to bottom)";
+    }
+    std::cout << std::endl;
+  } catch (const std::exception& e) {
+    std::cout << "ERROR: " << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}
