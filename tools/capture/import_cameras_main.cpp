@@ -1,6 +1,6 @@
 // import_cameras: converts camera calibrations written by other tools (projection matrices,
-// Middlebury K R t lists, COLMAP text models, OpenCV FileStorage files) into the camera files
-// that sculptor reads.
+// Middlebury K R t lists, COLMAP text models, OpenCV FileStorage files, hand-written K,
+// distortion and [R|t] lists) into the camera files that sculptor reads.
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -46,12 +46,16 @@ int main(int argc, char** argv) {
       "  colmap       a folder holding a COLMAP text model (cameras.txt, images.txt); one\n"
       "               camera per image, by image id\n"
       "  opencv       OpenCV FileStorage files (.yml, .yaml, .xml), one camera per file\n"
+      "  krt          files of K (3 x 3), 0, 2, 4 or 5 distortion terms (k1 k2 p1 p2 k3) and\n"
+      "               [R|t] (3 x 4) or R and t per camera, each camera optionally after an\n"
+      "               index line; labels and brackets are skipped; needs --image-size\n"
       "Pixel centres: a camera file centres pixel i at i + 0.5, as COLMAP and the projection\n"
       "lists do by default; OpenCV and Middlebury centre it at i, so their principal point\n"
-      "moves by half a pixel (--pixel-centers overrides the format's convention).\n\nOptions");
+      "moves by half a pixel, and so does krt's K (--pixel-centers overrides the format's\n"
+      "convention). Inputs and outputs must be different files.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
-      ("format,f", po::value(&format), "projections, middlebury, colmap or opencv")
+      ("format,f", po::value(&format), "projections, middlebury, colmap, opencv or krt")
       ("output,o", po::value(&output)->default_value("cam%d.txt"),
        "camera file template, receiving the camera number from 0")
       ("image-size", po::value(&size), "WIDTHxHEIGHT of the images, where the input lacks it")
@@ -79,9 +83,10 @@ int main(int argc, char** argv) {
               throw std::runtime_error("the " + format + " format takes one input, not " +
                                        std::to_string(inputs.size()));
             if (format != "projections" && format != "middlebury" && format != "colmap" &&
-                format != "opencv")
-              throw std::runtime_error("unknown format '" + format +
-                                       "' (expected projections, middlebury, colmap or opencv)");
+                format != "opencv" && format != "krt")
+              throw std::runtime_error(
+                  "unknown format '" + format +
+                  "' (expected projections, middlebury, colmap, opencv or krt)");
           }))
     return *status;
   try {
@@ -90,9 +95,19 @@ int main(int argc, char** argv) {
     if (format == "middlebury") result = import_middlebury(inputs[0], options);
     if (format == "colmap") result = import_colmap(inputs[0], options);
     if (format == "opencv") result = import_opencv(inputs, options);
+    if (format == "krt") result = import_krt(inputs, options);
     for (const std::string& w : result.warnings) std::cout << "WARNING: " << w << std::endl;
+    // Every output is named and checked against the inputs before the first is written.
+    std::vector<std::string> files, read = inputs;
+    if (format == "colmap") {
+      read = {(std::filesystem::path(inputs[0]) / "cameras.txt").string(),
+              (std::filesystem::path(inputs[0]) / "images.txt").string()};
+    }
+    for (std::size_t i = 0; i < result.cameras.size(); ++i)
+      files.push_back(name.format(static_cast<std::int64_t>(i)));
+    check_outputs(read, files);
     for (std::size_t i = 0; i < result.cameras.size(); ++i) {
-      const std::string file = name.format(static_cast<std::int64_t>(i));
+      const std::string& file = files[i];
       const std::filesystem::path folder = std::filesystem::path(file).parent_path();
       if (!folder.empty()) std::filesystem::create_directories(folder);
       const Camera& c = result.cameras[i].camera;
