@@ -10,6 +10,7 @@
 
 #include "tools/common/tool_options.h"
 #include "tools/capture/undistortion.h"
+#include "tools/common/capture_files.h"
 
 namespace po = boost::program_options;
 using namespace tervik;
@@ -25,6 +26,9 @@ int main(int argc, char** argv) {
       "0 .. CAMERAS-1), resamples the images and silhouettes of every frame to the ideal\n"
       "pinhole images and writes them as PNG files, with distortion-free camera files of the\n"
       "same names, into OUTPUT_FOLDER. Image templates receive the camera and frame numbers.\n"
+      "Outputs keep the inputs' file names (from the first folder holding a number, for\n"
+      "per-camera folders); images and silhouettes of the same names go to the sub-folders\n"
+      "images/ and silhouettes/. Outputs that would be one file are refused.\n"
       "\nOptions");
   desc.add_options()
       ("help,h", "show this help")
@@ -61,12 +65,11 @@ int main(int argc, char** argv) {
     return *status;
   try {
     undistort_capture(o, std::cout);
+    const UndistortOutputs names = output_templates(o);
     std::cout << "Undistorted " << cameras << " cameras into " << o.output_folder
-              << "; sculptor templates:\n  "
-              << output_name(o.output_folder, camera_template, false);
-    if (o.image_template) std::cout << " " << output_name(o.output_folder, images, true);
-    if (o.silhouette_template)
-      std::cout << " " << output_name(o.output_folder, silhouettes, true);
+              << "; sculptor templates:\n  " << shell_quote(names.camera_template);
+    if (o.image_template) std::cout << " " << shell_quote(names.image_template);
+    if (o.silhouette_template) std::cout << " " << shell_quote(names.silhouette_template);
     std::cout << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;

@@ -113,6 +113,23 @@ bool points_line(const std::vector<std::string>& w) {
   return true;
 }
 
+// Whether the words have a pose line's layout: IMAGE_ID, 7 numbers, CAMERA_ID, NAME.
+bool pose_line(const std::vector<std::string>& w) {
+  long id;
+  double v;
+  if (w.size() < 10 || !parse_integer(w[0], id) || !parse_integer(w[8], id)) return false;
+  for (int k = 1; k < 8; ++k)
+    if (!parse_real(w[k], v)) return false;
+  return true;
+}
+
+bool all_numbers(const std::vector<std::string>& w) {
+  double v;
+  for (const std::string& word : w)
+    if (!parse_real(word, v)) return false;
+  return true;
+}
+
 }  // namespace
 
 ImportResult import_colmap(const std::string& folder, const ImportOptions& options) {
@@ -132,6 +149,9 @@ ImportResult import_colmap(const std::string& folder, const ImportOptions& optio
     const bool was_after_pose = after_pose;
     after_pose = false;
     if (w.empty() || (was_after_pose && points_line(w))) return;
+    // Numbers after a pose line that do not form a pose are its (malformed) points, which
+    // the import does not use.
+    if (was_after_pose && !pose_line(w) && all_numbers(w)) return;
     const std::string where = "line " + std::to_string(index + 1) + ": ";
     long id = 0, camera_id = 0;
     if (w.size() < 10 || !parse_integer(w[0], id) || !parse_integer(w[8], camera_id))

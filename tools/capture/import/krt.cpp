@@ -20,8 +20,9 @@ struct Token {
 };
 
 // Whether a word looks like a number (and so must be one): a digit, or a sign or point
-// followed by one, or a spelt-out non-finite value.
+// followed by one, or a spelt-out non-finite value; not a word ending in ':'.
 bool numeric_looking(const std::string& w) {
+  if (w.back() == ':') return false;  // a label such as "0:" in "camera 0:"
   std::size_t i = 0;
   if (i < w.size() && (w[i] == '+' || w[i] == '-')) ++i;
   if (i < w.size() && w[i] == '.') ++i;

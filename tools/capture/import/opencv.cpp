@@ -268,8 +268,11 @@ std::vector<double> numbers(const Entries& entries, std::initializer_list<const 
   if (!e->numeric || e->numbers.size() != count)
     throw TervikFileError(file, what + " must hold " + std::to_string(count) +
                                     " finite numbers, found " +
-                                    (e->numeric ? std::to_string(e->numbers.size()) : "text '" +
-                                                                                          e->text + "'"));
+                                    (e->numeric        ? std::to_string(e->numbers.size())
+                                     : e->text.empty() ? "a value that is not a list of at most " +
+                                                             std::to_string(kMaxEntryNumbers) +
+                                                             " numbers"
+                                                       : "text '" + e->text + "'"));
   return e->numbers;
 }
 
