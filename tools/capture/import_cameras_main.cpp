@@ -10,6 +10,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "common/camera_ids.h"
 #include "sculptor/options.h"
 #include "tools/common/tool_options.h"
 #include "tools/capture/import/camera_import.h"
@@ -32,7 +33,8 @@ void parse_size(const std::string& text, long& width, long& height) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string format, output, size, centres;
+  std::string format, output, size, centres, camera_ids_text;
+  std::vector<int> camera_ids;
   std::vector<std::string> inputs;
   ImportOptions options;
   po::options_description desc(
@@ -57,13 +59,16 @@ int main(int argc, char** argv) {
       ("help,h", "show this help")
       ("format,f", po::value(&format), "projections, middlebury, colmap, opencv or krt")
       ("output,o", po::value(&output)->default_value("cam%d.txt"),
-       "camera file template, receiving the camera number from 0")
+       "camera file template, receiving the camera number from 0 (or from --camera-ids)")
       ("image-size", po::value(&size), "WIDTHxHEIGHT of the images, where the input lacks it")
       ("pixel-centers", po::value(&centres),
        "half (pixel i centred at i + 0.5) or integer (at i), instead of the format's own")
       ("ignore-extra-distortion", po::bool_switch(&options.ignore_extra_distortion),
        "drop OpenCV distortion terms beyond k1 k2 p1 p2 and print the error this makes at the "
        "image corners, instead of refusing the file")
+      ("camera-ids", po::value(&camera_ids_text),
+       "LIST of camera numbers for the output template, in the order of the imported cameras "
+       "(e.g. 1-16 or 0-4,6-19); its length must equal the number of cameras")
       ("input", po::value(&inputs), "input files or folder");
   po::positional_options_description positional;
   positional.add("input", -1);
@@ -74,6 +79,7 @@ int main(int argc, char** argv) {
             if (format.empty()) throw std::runtime_error("no --format given");
             if (inputs.empty()) throw std::runtime_error("no input given");
             if (!size.empty()) parse_size(size, options.width, options.height);
+            if (!camera_ids_text.empty()) camera_ids = parse_camera_ids(camera_ids_text);
             if (!centres.empty()) options.centres = parse_pixel_centres(centres);
             name = NameTemplate(output, 1, "output template");
             if (name.conversions() != 1)
@@ -103,8 +109,13 @@ int main(int argc, char** argv) {
       read = {(std::filesystem::path(inputs[0]) / "cameras.txt").string(),
               (std::filesystem::path(inputs[0]) / "images.txt").string()};
     }
+    if (!camera_ids.empty() && camera_ids.size() != result.cameras.size())
+      throw std::runtime_error("the calibration holds " + std::to_string(result.cameras.size()) +
+                               " cameras but --camera-ids lists " +
+                               std::to_string(camera_ids.size()));
     for (std::size_t i = 0; i < result.cameras.size(); ++i)
-      files.push_back(name.format(static_cast<std::int64_t>(i)));
+      files.push_back(name.format(camera_ids.empty() ? static_cast<std::int64_t>(i)
+                                                     : camera_ids[i]));
     check_outputs(read, files);
     for (std::size_t i = 0; i < result.cameras.size(); ++i) {
       const std::string& file = files[i];

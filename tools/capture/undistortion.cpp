@@ -6,6 +6,7 @@
 #include <map>
 #include <vector>
 
+#include "common/camera_ids.h"
 #include "tervik/exceptions.h"
 #include "tervik/imagegray.h"
 #include "tervik/imagergb.h"
@@ -57,12 +58,18 @@ bool holds_conversion(const std::string& component) {
   return false;
 }
 
+// The template number of the camera at `index`.
+std::int64_t camera_number(const UndistortOptions& o, std::int64_t index) {
+  return o.camera_ids.empty() ? index : o.camera_ids[static_cast<std::size_t>(index)];
+}
+
 // The output names of one template over every camera and frame, each with what it holds.
 void add_outputs(const NameTemplate& out, const NameTemplate& in, const std::string& what,
                  const UndistortOptions& o, bool frames,
                  std::map<std::string, std::string>& outputs) {
-  for (std::int64_t cam = 0; cam < o.cameras; ++cam)
+  for (std::int64_t index = 0; index < o.cameras; ++index)
     for (std::int64_t f = o.first_frame; f <= (frames ? o.last_frame : o.first_frame); ++f) {
+      const std::int64_t cam = camera_number(o, index);
       const std::string name = frames ? out.format(cam, f) : out.format(cam);
       const std::string source =
           what + " of camera " + std::to_string(cam) +
@@ -130,9 +137,20 @@ void undistort_capture(const UndistortOptions& o, std::ostream& log) {
     silhouette_out = NameTemplate(names.silhouette_template, 2, "silhouette output template");
     add_outputs(*silhouette_out, *o.silhouette_template, "silhouette", o, true, outputs);
   }
+  if (!o.camera_ids.empty() && o.camera_ids.size() != static_cast<std::size_t>(o.cameras))
+    throw TervikError(std::to_string(o.cameras) + " cameras asked for, but --camera-ids lists " +
+                      std::to_string(o.camera_ids.size()));
   fs::create_directories(o.output_folder);
-  for (std::int64_t cam = 0; cam < o.cameras; ++cam) {
+  for (std::int64_t index = 0; index < o.cameras; ++index) {
+    const std::int64_t cam = camera_number(o, index);
     const std::string cam_file = o.camera_template.format(cam);
+    // With a camera list, a missing file is named with its place in the list.
+    const auto require = [&](const std::string& file, const std::string& what) {
+      if (!o.camera_ids.empty() && !fs::exists(file))
+        throw TervikError(camera_id_label(o.camera_ids, static_cast<std::size_t>(index)) +
+                          ": its " + what + " " + file + " is not there");
+    };
+    require(cam_file, "camera file");
     Camera c;
     c.read_parameters(cam_file);
     Point2D corner;
@@ -143,6 +161,8 @@ void undistort_capture(const UndistortOptions& o, std::ostream& log) {
     const std::string cam_out = camera_out.format(cam);
     check_not_input(cam_file, cam_out);
     for (std::int64_t f = o.first_frame; f <= o.last_frame; ++f) {
+      if (o.image_template) require(o.image_template->format(cam, f), "image");
+      if (o.silhouette_template) require(o.silhouette_template->format(cam, f), "silhouette");
       if (o.image_template)
         undistort_file<ImageRGB<unsigned char>>(o.image_template->format(cam, f),
                                                 image_out->format(cam, f), c,

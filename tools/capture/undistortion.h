@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "sculptor/options.h"
 #include "tervik/camera.h"
@@ -16,6 +17,8 @@ namespace tervik::capture {
 // number, the camera template the camera number, as sculptor's templates do.
 struct UndistortOptions {
   std::int64_t cameras = 0;
+  // The template numbers of the cameras, in order (--camera-ids); empty: 0 .. cameras-1.
+  std::vector<int> camera_ids;
   NameTemplate camera_template;
   std::optional<NameTemplate> image_template;       // colour images, resampled bilinearly
   std::optional<NameTemplate> silhouette_template;  // silhouettes, nearest pixel (stay binary)

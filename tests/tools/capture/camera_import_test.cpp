@@ -517,6 +517,16 @@ TEST(ImportCamerasProgram, NeverWritesOverAnInputAndWritesCameraFilesWhole) {
   EXPECT_NE(run_import("--format krt --image-size 64x48 -o " + dir.file("cams%d.txt") + " " +
                            dir.file("cams0.txt"), out), 0);
   EXPECT_EQ(testing::read_file(dir.file("cams0.txt")), text);
+  // --camera-ids numbers the outputs in the order of the imported cameras.
+  testing::write_file(dir.file("two.txt"), text + "\n" + text);
+  ASSERT_EQ(run_import("--format krt --image-size 64x48 --camera-ids 7,2 -o " +
+                           dir.file("id%d.txt") + " " + dir.file("two.txt"), out), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("id7.txt")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("id2.txt")));
+  EXPECT_NE(run_import("--format krt --image-size 64x48 --camera-ids 1-3 " + dir.file("two.txt"),
+                       out), 0);
+  EXPECT_EQ(testing::read_file(out),
+            "ERROR: the calibration holds 2 cameras but --camera-ids lists 3\n");
   // A write that fails part way (the file-size limit stands in for a full disk) leaves the
   // earlier camera file as it was.
   const std::string cam = dir.file("cam0.txt");

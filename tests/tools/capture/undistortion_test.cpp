@@ -176,6 +176,23 @@ TEST(Undistortion, ImagesAndSilhouettesOfOneNameAreKeptApartAndCollisionsRefused
                   ": give them templates whose file names differ");
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("out2")));
+  // --camera-ids takes the listed cameras, and names a missing one by its place in the list.
+  o = options_for(s, dir.file("out3"));
+  o.image_template = NameTemplate(dir.file("images/v%d_%04d.png"), 2, "image template");
+  o.silhouette_template.reset();
+  o.cameras = 2;
+  o.camera_ids = {3, 1};
+  undistort_capture(o, log);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("out3/cam3.txt")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out3/cam0.txt")));
+  o.camera_ids = {3, 5};
+  try {
+    undistort_capture(o, log);
+    FAIL() << "no exception";
+  } catch (const TervikError& e) {
+    EXPECT_EQ(std::string(e.what()), "camera 5 (entry 2 of --camera-ids): its camera file " +
+                                         dir.file("cam5.txt") + " is not there");
+  }
 }
 
 }  // namespace
