@@ -209,4 +209,36 @@ if [[ $backend == slurm ]]; then
   same_as_reference nowait
 fi
 
+# 7. Slurm: a TERM to the runner while it waits cancels the jobs it submitted.
+if [[ $backend == slurm ]]; then
+  rm "$out/points_0005.ply" "$out/mesh_0005.ply"
+  printf '#!/usr/bin/env bash\necho $$ >>"%s"\nexec sleep 60\n' "$work/sleepers" >"$work/sleeper"
+  chmod +x "$work/sleeper"
+  (cd "$work" && exec setsid "$build/tools/process_capture" --backend slurm --chunk 3 --overlap 1 \
+    --mesh out/mesh_%04ld.ply --work state --sculptor "$work/sleeper" --weaver "$build/weaver/weaver" \
+    "${backend_options[@]}" "${inputs[@]}" out/points_%04ld.ply 0 5 "${box[@]}" 2000) \
+    >"$work/cancel.out" 2>&1 &
+  runner=$!
+  for _ in $(seq 600); do [[ -s $work/sleepers ]] && break; sleep 0.1; done
+  read -r -a jobs < <(sed -n 's/^submitted Slurm job(s): //p' "$work/cancel.out")
+  kill -TERM -- "-$runner"
+  status=0
+  wait "$runner" || status=$?
+  [[ $status -eq 143 && ${#jobs[@]} -eq 2 ]] ||
+    fail "cancel: exit status $status, expected 143, or no job ids in: $(cat "$work/cancel.out")"
+  left=x
+  for _ in $(seq 150); do
+    left=$(squeue -h -j "$(IFS=,; echo "${jobs[*]}")" -t PD,CF,R,CG,S -o %i) || left=x
+    [[ -n $left ]] || break
+    sleep 0.2
+  done
+  [[ -z $left ]] || fail "cancel: jobs still queued or running after 30 s: $left"
+  alive=1
+  for _ in $(seq 50); do
+    if ! kill -0 "$(head -n 1 "$work/sleepers")" 2>/dev/null; then alive=0; break; fi
+    sleep 0.2
+  done
+  [[ $alive -eq 0 ]] || fail "cancel: the chunk job's program still runs"
+fi
+
 finish
