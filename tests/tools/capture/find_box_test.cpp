@@ -175,8 +175,8 @@ TEST(FindBox, ProgramPrintsTheBoxAndWarnsAboutBorderTouches) {
   io::write_png(sil4, ImageGray<unsigned char>(80, 60));
   EXPECT_NE(std::system(cmd.c_str()), 0);
   EXPECT_NE(read_file(dir.file("out.txt"))
-                .find("ERROR: Error in file '" + sil4 + "': the image is 80 x 60 pixels but its "
-                      "camera is 160 x 120"),
+                .find("ERROR: Error in file '" + sil4 + "': the image of camera 4 is 80 x 60 "
+                      "pixels but its calibration is 160 x 120"),
             std::string::npos);
 }
 
