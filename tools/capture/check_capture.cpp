@@ -351,11 +351,11 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
         silhouettes.push_back({"silhouettes", who, Status::fault,
                                problems.first + " (" + std::to_string(problems.count) +
                                    " of the frames)"});
-      else if (ambiguous.count > 0)
+      if (ambiguous.count > 0)
         silhouettes.push_back({"silhouettes", who, Status::warning,
                                ambiguous.first + " (" + std::to_string(ambiguous.count) +
                                    " of the frames)"});
-      else
+      if (problems.count == 0 && ambiguous.count == 0)
         silhouettes.push_back({"silhouettes", who, Status::ok,
                                frames + ": foreground " + number(100.0 * lo, "%.1f") + "% to " +
                                    number(100.0 * hi, "%.1f") + "% of the image"});
