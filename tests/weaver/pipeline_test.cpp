@@ -6,7 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include "common/patch.h"
 #include "test_util.h"
+#include "tervik/mesh.h"
+#include "weaver/ball_pivoting.h"
+#include "weaver/read_points.h"
 #include "tools/score/score.h"
 #include "tools/scene/scene.h"
 
@@ -55,6 +59,20 @@ TEST(Pipeline, SceneSculptorWeaverGiveCoveredConsistentMeshes) {
     EXPECT_GT(ms.coverage, 0.65);
     EXPECT_LT(ms.flipped_faces, ms.faces / 20);
     EXPECT_EQ(ms.degenerate_faces, 0);
+
+    if (f == sc.first_frame) {
+      // The same frame moved 10^4 box diagonals away meshes to the same faces.
+      std::vector<Patch> cloud;
+      read_points_color(points, cloud, 1);
+      const double diagonal = norm(sc.box_max - sc.box_min);
+      std::vector<bool> flags;
+      std::srand(1);
+      const FaceVertexMesh here = get_mesh(cloud, 20, 30, flags, 1000000);
+      for (Patch& p : cloud) p.pos += Point3D(1e4 * diagonal, 0.0, 0.0);
+      std::srand(1);
+      const FaceVertexMesh there = get_mesh(cloud, 20, 30, flags, 1000000);
+      EXPECT_EQ(there.faces, here.faces);
+    }
 
     // Closed: one manifold, consistently oriented surface of genus 0 that covers at least what
     // the plain mesh covers (less a little: faces the repairs removed).
