@@ -67,12 +67,14 @@ int main(int argc, char** argv) {
           }))
     return *status;
   try {
+    InputFiles inputs;  // the output may name none of them
     io::PlyModel model;
-    if (!model_file.empty()) model = io::read_ply(model_file);
+    if (!model_file.empty()) model = io::read_ply(model_file), inputs.add(model_file);
     if (tile_width == 0 && cams.size() > 1) tile_width = 320;
     std::vector<ImageRGB<unsigned char>> tiles;
     for (int i : cams) {
       const Camera full = read_camera_file(camtemplate.format(i));
+      inputs.add(camtemplate.format(i));
       Camera camera = full;
       const long full_w = full.im_width();
       if (tile_width > 0 && tile_width != full_w)
@@ -83,20 +85,21 @@ int main(int argc, char** argv) {
       ImageRGB<unsigned char> canvas(w, h);
       if (!img_text.empty()) {
         const std::string file = imtemplate.format(i, frame);
-        const ImageRGB<unsigned char> image = read_rgb(file);
-        check_image_size(file, image.width(), image.height(), full);
+        const ImageRGB<unsigned char> image = read_rgb(file, full, i);
+        inputs.add(file);
         canvas = resize_nearest(image, w, h);
         dim(canvas, dim_factor);
       }
       draw_model(camera, model, style, canvas);
       if (!sil_text.empty()) {
         const std::string file = siltemplate.format(i, frame);
-        const ImageGray<unsigned char> sil = read_gray(file);
-        check_image_size(file, sil.width(), sil.height(), full);
+        const ImageGray<unsigned char> sil = read_gray(file, full, i);
+        inputs.add(file);
         draw_outline(resize_nearest(sil, w, h), style.outline_color, canvas);
       }
       tiles.push_back(std::move(canvas));
     }
+    inputs.check_output(output);
     if (columns == 0) columns = int(std::ceil(std::sqrt(double(tiles.size())) - 1e-9));
     if (tiles.size() == 1)
       io::write_png(output, tiles[0]);
