@@ -98,45 +98,31 @@ bool colour_patch(Patch& patch, const multiview::MultiView<ImageRGB<unsigned cha
   return true;
 }
 
-// Colours a patch that no camera faces with a score above 0.5, from the cameras that see it
-// (`sees(k)`): the up to three best-facing ones with a positive score, each weighted by its
-// score as the blend weights them; without a positive score, the best-facing camera alone.
-// Returns false, leaving the patch alone, when no camera sees it.
+// Colours a patch that no camera faces with a score above 0.5 from the best-facing camera that
+// sees it (`sees(k)`) with a positive score, the first one on ties. A camera that faces the
+// patch's back sees it only through the depth tolerance (a thin part, a rim) and gives the colour
+// of the other side; blending several cameras at such angles mixes the colours of neighbouring
+// parts of the surface. Returns false, leaving the patch alone, when no camera qualifies.
 template <typename Sees>
 bool colour_patch_seen(Patch& patch, const multiview::MultiView<ImageRGB<unsigned char>>& views,
                        const std::vector<Point3D>& facing, Sees&& sees) {
-  Facing best[3];
+  Facing best;
+  best.score = 0.0;
+  bool any = false;
   for (std::size_t k = 0; k < views.size(); ++k) {
-    if (!sees(k)) continue;
-    Facing f;
-    f.camera = k;
-    f.score = dot(facing[k], patch.normal);
-    if (f.score > best[0].score) {
-      best[2] = best[1];
-      best[1] = best[0];
-      best[0] = f;
-    } else if (f.score > best[1].score) {
-      best[2] = best[1];
-      best[1] = f;
-    } else if (f.score > best[2].score) {
-      best[2] = f;
-    }
+    const double score = dot(facing[k], patch.normal);
+    if (!(score > best.score) || !sees(k)) continue;
+    best.score = score;
+    best.camera = k;
+    any = true;
   }
-  if (best[0].score == -1e12) return false;
-  int n = 1;
-  double weights[3] = {1.0, 0.0, 0.0};
-  if (best[0].score > 0.0) {
-    double total = best[0].score;
-    while (n < 3 && best[n].score > 0.0) total += best[n++].score;
-    for (int i = 0; i < n; ++i) weights[i] = best[i].score / total;
-  }
-  for (int i = 0; i < n; ++i) {
-    // A camera that sees the patch has it in its image: the pixel exists.
-    project_to_pixel(patch.pos, views[best[i].camera].get<0>(), best[i].x, best[i].y);
-  }
-  patch.r = blend(views, best, weights, n, 0);
-  patch.g = blend(views, best, weights, n, 1);
-  patch.b = blend(views, best, weights, n, 2);
+  if (!any) return false;
+  // A camera that sees the patch has it in its image: the pixel exists.
+  project_to_pixel(patch.pos, views[best.camera].get<0>(), best.x, best.y);
+  const ImageRGB<unsigned char>& image = views[best.camera].get<1>();
+  patch.r = channel_at(image, 0, best.x, best.y);
+  patch.g = channel_at(image, 1, best.x, best.y);
+  patch.b = channel_at(image, 2, best.x, best.y);
   return true;
 }
 
@@ -191,17 +177,21 @@ void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
     const long stride = map.rect.width();
     // Both tests go into the bit without branches: whether a point faces the camera and is in
     // front of the map's surface follows the shape, not the order of the points.
-    for (const DepthSplat& s : splats[w]) {
-      const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
-      const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
-      const bool front = !(nearest + L < s.depth);
-      bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
-    }
-    if (coloured != nullptr) {
+    if (coloured == nullptr) {
+      for (const DepthSplat& s : splats[w]) {
+        const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
+        const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
+        const bool front = !(nearest + L < s.depth);
+        bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
+      }
+    } else {
       std::uint64_t* front_bits = in_front.data() + k * words;
       for (const DepthSplat& s : splats[w]) {
+        const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
         const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
-        front_bits[s.index / 64] |= std::uint64_t{!(nearest + L < s.depth)} << (s.index % 64);
+        const bool front = !(nearest + L < s.depth);
+        bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
+        front_bits[s.index / 64] |= std::uint64_t{front} << (s.index % 64);
       }
     }
   });

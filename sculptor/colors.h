@@ -46,11 +46,11 @@ void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
 // when a colour image is smaller than its camera.
 //
 // With `coloured` given (resized to one entry per patch), a patch that the blend leaves grey is
-// still coloured when some camera sees it (the depth test alone, whichever way it faces): from
-// the up to three best-facing of those cameras with a positive score, weighted by their scores
-// as the blend weights them, or from the best-facing one alone when none faces it. `coloured`
-// then tells, per patch, kColouredByBlend, kColouredBySeeingCameras or kNotColoured (grey: no
-// camera sees it).
+// still coloured when a camera that faces it (score above 0, not 0.5) sees it: it takes the
+// pixel of the best-facing such camera (one camera: at such angles a blend of several mixes the
+// colours of neighbouring parts of the surface). `coloured` then tells, per patch,
+// kColouredByBlend, kColouredBySeeingCameras or kNotColoured (grey: no camera facing it sees
+// it).
 void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
                    const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
                    unsigned threads = 1, std::vector<std::uint8_t>* coloured = nullptr);

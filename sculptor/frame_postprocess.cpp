@@ -96,7 +96,9 @@ void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_vi
     return;
   }
   colour_points(surface, work.depth_maps, colour_views, params.step, threads, &work.coloured);
-  fill_unseen_colours(surface, work.coloured, params.step, threads);
+  // The neighbourhoods of the smoothing, found before it moved the points by a fraction of L,
+  // serve as the surface's connections.
+  fill_unseen_colours(surface, work.coloured, work.near, threads);
 }
 
 void postprocess_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,

@@ -33,7 +33,8 @@ void check_size(const ImageType& image, const ViewSets& views, std::size_t index
   if (image.width() == camera.im_width() && image.height() == camera.im_height()) return;
   std::ostringstream os;
   os << "the " << what << " '" << file << "' is " << image.width() << " x " << image.height()
-     << " pixels but " << camera_name(views, index) << " is calibrated for " << camera.im_width()
+     << " pixels but " << camera_name(views, index) << (views.camera_ids.empty() ? "" : ",")
+     << " is calibrated for " << camera.im_width()
      << " x " << camera.im_height();
   throw TervikError(os.str());
 }
