@@ -297,7 +297,8 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
     // Captured colours already contain the studio's lighting: the material is unlit.
     js << ",\"materials\":[{\"pbrMetallicRoughness\":{\"metallicFactor\":0";
     if (textured) js << ",\"baseColorTexture\":{\"index\":0}";
-    js << "},\"extensions\":{\"KHR_materials_unlit\":{}}";
+    // Two-sided: a captured surface has holes, through which its inside shows.
+    js << "},\"doubleSided\":true,\"extensions\":{\"KHR_materials_unlit\":{}}";
     js << "}]";
     if (textured) {
       js << ",\"textures\":[{\"source\":0,\"sampler\":0}],\"samplers\":[{\"magFilter\":9729,"
