@@ -133,7 +133,9 @@ std::vector<FrameResult> write_frames(const std::string& folder, const FrameSour
                "make_player: frames " << first << " to " << last << " are not a range");
   fs::create_directories(fs::path(folder) / "frames");
   std::vector<FrameResult> results(static_cast<std::size_t>(last - first + 1));
-  if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
+  // The atomic writer syncs every frame's file to the disk: with more frames in hand than cores,
+  // the processors convert while other frames wait for the disk.
+  if (threads == 0) threads = std::max(8u, 2 * std::thread::hardware_concurrency());
   threads = static_cast<unsigned>(std::min<std::size_t>(threads, results.size()));
   // Frames are independent: each worker takes the next frame not yet taken.
   std::atomic<std::size_t> next{0};

@@ -35,7 +35,8 @@ tools::GltfMesh gltf_from_ply(const io::PlyModel& model);
 // The .glb file name of a frame, relative to the player folder.
 std::string frame_file(long frame);
 
-// Writes frames first..last into `folder`/frames on `threads` threads (0: every core). A frame
+// Writes frames first..last into `folder`/frames on `threads` threads (0: twice the cores, at
+// least 8, since much of a frame's time is waiting for its file to reach the disk). A frame
 // whose input is damaged, or that has none, gets its error in the result and no file; the
 // others are written all the same. Throws TervikError when an output would replace an input.
 std::vector<FrameResult> write_frames(const std::string& folder, const FrameSources& sources,

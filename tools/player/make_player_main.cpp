@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
       ("fps", po::value(&fps)->default_value(fps), "playback rate, frames per second")
       ("title", po::value(&title), "the page's title (default: the folder's name)")
       ("uncompressed", "write the frames without EXT_meshopt_compression")
-      ("threads", po::value(&threads)->default_value(0, "every core"), "frames converted at once")
+      ("threads", po::value(&threads)->default_value(0, "twice the cores, at least 8"),
+       "frames converted at once")
       ("assets", po::value(&assets), "folder with the player's page and three.js (default: "
        "share/tervik/player beside the program's folder)");
   Inputs inputs;

@@ -61,18 +61,18 @@ async function openPage(query = '') {
   return page;
 }
 
-async function check(name, body) {
-  let page = null;
+// Runs one check on `page`; a failed check leaves a screenshot in LOGDIR.
+async function check(name, page, body) {
+  const before = failures.length;
   try {
-    await body((p) => (page = p));
+    await body();
   } catch (e) {
     fail(`${name}: ${e.message}`);
   }
-  if (page && failures.some((f) => f.startsWith(name))) {
+  if (failures.length > before) {
     fs.mkdirSync(logDir, { recursive: true });
     await page.screenshot({ path: path.join(logDir, `${name}.png`) }).catch(() => {});
   }
-  if (page) await page.browserContext().close();
 }
 
 // Records every text the frame number and the message show, from now on.
@@ -90,17 +90,27 @@ async function watchLabels(page) {
 }
 
 try {
-  await check('loads', async (use) => {
-    const page = use(await openPage());
+  // One page for the checks that need every frame; a fresh one without the middle frame.
+  const page = await openPage();
+  await check('loads', page, async () => {
     await page.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
     // Let the prefetch of the other frames finish too.
     await page.waitForFunction(() => window.player.state().stats.loaded === 3, { timeout: 20000 });
     if (page.errors.length) fail(`loads: console errors: ${page.errors.join(' | ')}`);
   });
 
-  await check('camera_view', async (use) => {
-    const page = use(await openPage('?camera=0'));
-    await page.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
+  await check('plays', page, async () => {
+    await watchLabels(page);
+    await page.click('#play');
+    await page.waitForFunction(() => !window.player.state().playing, { timeout: 20000 });
+    const frames = (await page.evaluate(() => window.seen)).map((s) => s[0])
+      .filter((f, i, all) => i === 0 || f !== all[i - 1]);
+    if (frames.join(',') !== '0,1,2') fail(`plays: frame numbers shown ${frames.join(',')}, expected 0,1,2`);
+  });
+
+  await check('camera_view', page, async () => {
+    await page.evaluate(() => { window.player.seek(0); window.player.setView(0); });
+    if ((await page.evaluate(() => window.player.state().shown)) !== 0) throw new Error('frame 0 is not shown');
     const mask = await page.evaluate(() => window.player.snapshot({ mask: true }));
     // Both images decoded in the page: the object is white in the mask, drawn over black by
     // render_view.
@@ -130,9 +140,7 @@ try {
     if (!(iou >= 0.97)) fail(`camera_view: IoU ${iou} < 0.97`);
   });
 
-  await check('click_camera', async (use) => {
-    const page = use(await openPage());
-    await page.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
+  await check('click_camera', page, async () => {
     await page.evaluate(() => window.player.overview());
     // The camera nearest the viewer among those whose frustum is in the picture.
     const target = await page.evaluate((W, H) => window.player.pickableCamera(W, H), W, H);
@@ -142,35 +150,25 @@ try {
     const view = await page.evaluate(() => window.player.state().view);
     if (view !== target) fail(`click_camera: clicked camera ${target}'s frustum, view is ${view}`);
   });
+  await page.browserContext().close();
 
-  await check('plays', async (use) => {
-    const page = use(await openPage());
-    await page.waitForFunction(() => window.player.state().stats.loaded === 3, { timeout: 20000 });
-    await watchLabels(page);
-    await page.click('#play');
-    await page.waitForFunction(() => !window.player.state().playing, { timeout: 20000 });
-    const frames = (await page.evaluate(() => window.seen)).map((s) => s[0])
-      .filter((f, i, all) => i === 0 || f !== all[i - 1]);
-    if (frames.join(',') !== '0,1,2') fail(`plays: frame numbers shown ${frames.join(',')}, expected 0,1,2`);
-  });
-
-  await check('missing_frame', async (use) => {
-    fs.renameSync(path.join(frameDir, 'frame_000001.glb'), path.join(work, 'moved.glb'));
-    try {
-      const page = use(await openPage());
-      await page.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
-      await watchLabels(page);
-      await page.click('#play');
-      await page.waitForFunction(() => !window.player.state().playing, { timeout: 20000 });
-      const seen = await page.evaluate(() => window.seen);
+  fs.renameSync(path.join(frameDir, 'frame_000001.glb'), path.join(work, 'moved.glb'));
+  try {
+    const broken = await openPage();
+    await check('missing_frame', broken, async () => {
+      await broken.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
+      await watchLabels(broken);
+      await broken.click('#play');
+      await broken.waitForFunction(() => !window.player.state().playing, { timeout: 20000 });
+      const seen = await broken.evaluate(() => window.seen);
       const last = seen[seen.length - 1][0];
       if (last !== '2') fail(`missing_frame: playback ended at frame ${last}, not 2`);
       const atOne = seen.filter(([f, m]) => f === '1' && m.includes('frame 1') && m.includes('frame_000001.glb'));
       if (!atOne.length) fail(`missing_frame: no error named frame 1 while it was shown: ${JSON.stringify(seen)}`);
-    } finally {
-      fs.renameSync(path.join(work, 'moved.glb'), path.join(frameDir, 'frame_000001.glb'));
-    }
-  });
+    });
+  } finally {
+    fs.renameSync(path.join(work, 'moved.glb'), path.join(frameDir, 'frame_000001.glb'));
+  }
 } finally {
   await browser.close();
   server.kill();

@@ -18,7 +18,10 @@ Camera random_camera(std::mt19937& rng, double scale) {
   // Rotation from a random unit quaternion.
   double q[4];
   double n = 0.0;
-  for (double& x : q) n += (x = u(rng)) * x;
+  for (double& x : q) {
+    x = u(rng);
+    n += x * x;
+  }
   for (double& x : q) x /= std::sqrt(n);
   const double w = q[0], x = q[1], y = q[2], z = q[3];
   const double r[9] = {1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y),

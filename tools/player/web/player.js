@@ -49,6 +49,7 @@ const state = {
   view: -1,            // -1: free view, else the camera looked through
   centre: new THREE.Vector3(), radius: 1, framed: false,
   shownLog: [],        // [time ms, frame number] of every frame shown (for tests and benches)
+  dirty: true,         // the picture must be drawn again
 };
 let cache = null;
 
@@ -91,6 +92,7 @@ function frameObjects(gltfScene) {
 }
 
 function display(index) {
+  state.dirty = true;
   frameGroup.clear();
   const entry = cache.get(index);
   const info = state.sequence.frames[index];
@@ -178,11 +180,13 @@ function freeView(reset) {
   ui.viewpoint.value = 'free';
   camera.fov = 40;
   if (reset) {
-    // Back from camera 0's side (or the front), a little above.
+    // A three-quarter view: from camera 0's side (or the front) turned 35 degrees about the
+    // up direction, and from above.
     const up = worldUp();
     let dir = new THREE.Vector3(0, 0, 1);
     if (state.cameras.length) dir = cameraGeometry(state.cameras[0], 1).centre.sub(state.centre);
-    dir.addScaledVector(up, -dir.dot(up)).normalize().addScaledVector(up, 0.35).normalize();
+    dir.addScaledVector(up, -dir.dot(up)).normalize().applyAxisAngle(up, THREE.MathUtils.degToRad(35));
+    dir.addScaledVector(up, 0.45).normalize();
     camera.up.copy(up);
     camera.position.copy(state.centre).addScaledVector(dir, state.radius * 3.2);
     controls.target.copy(state.centre);
@@ -235,6 +239,7 @@ function viewport() {
 }
 
 function resize() {
+  state.dirty = true;
   const w = window.innerWidth, h = window.innerHeight;
   renderer.setSize(w, h, false);
   if (state.view < 0) {
@@ -291,9 +296,14 @@ function advance(now) {
   state.nextDue = Math.max(state.nextDue + period, now + period * 0.5);
 }
 
+// Draws only when something changed: with software WebGL a redraw of an unchanged picture
+// takes the processor time that loading the next frames needs.
 function tick(now) {
   advance(now);
-  render();
+  if (state.dirty) {
+    state.dirty = false;
+    render();
+  }
   requestAnimationFrame(tick);
 }
 
@@ -307,7 +317,10 @@ function bindInput() {
   for (const box of [ui.surface, ui.wireframe, ui.points]) {
     box.addEventListener('change', () => { if (state.shown >= 0) display(state.shown); });
   }
-  ui.cameras.addEventListener('change', () => { if (frusta) frusta.visible = ui.cameras.checked; });
+  ui.cameras.addEventListener('change', () => {
+    if (frusta) frusta.visible = ui.cameras.checked;
+    state.dirty = true;
+  });
   ui.loop.addEventListener('change', () => cache.update(state.index, 1, ui.loop.checked));
   ui.viewpoint.addEventListener('change', () => {
     if (ui.viewpoint.value === 'free') freeView(false);
@@ -327,7 +340,10 @@ function bindInput() {
     }
   });
   // Orbiting, panning or zooming leaves a camera's view for the free view from there.
-  controls.addEventListener('change', () => { if (state.view >= 0) freeView(false); });
+  controls.addEventListener('change', () => {
+    if (state.view >= 0) freeView(false);
+    state.dirty = true;
+  });
   // A click (not a drag) on a frustum looks through that camera.
   let down = null;
   renderer.domElement.addEventListener('pointerdown', (e) => { down = [e.clientX, e.clientY]; });
