@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./tools/install-deps.sh
+./tools/npm-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -86,6 +87,11 @@ for ((f = first; f <= last; ++f)); do
   echo "   frame $f: $(sed -n 's/^element face //p' "$mesh_file") faces; $(cat "$out/weaver.timing")"
 done
 
+echo "== Writing the browser player for the frames into $out/player/"
+./build/tools/make_player --output "$out/player" --first "$first" --last "$last" \
+  --mesh "$out/mesh_%04ld.ply" --points "$out/points_%04ld.ply" --calibration "$scene/cam%ld.txt" |
+  sed 's/^/   /'
+
 echo
 echo "Done. In $out/:"
 for ((f = first; f <= last; ++f)); do
@@ -100,6 +106,8 @@ echo "  $scene/: the input that sculptor read: calibrations cam<i>.txt, silhouet
 echo "  sil<i>_<frame>.png and colour images img<i>_<frame>.png of $cameras cameras, and the"
 echo "  scene's ground truth (ground_truth.txt)."
 echo "  Each mesh is an ASCII PLY triangle mesh with a colour per vertex."
+echo "  $out/player/: the frames in a web browser: python3 -m http.server -d $out/player 8000"
+echo "    and open http://127.0.0.1:8000/"
 echo "  To compare a frame with the ground truth:"
 echo "    ./build/tools/score_reconstruction --truth $truth --frame $first \\"
 echo "        --points $(printf '%s/points_%04d.ply' "$out" "$first") --mesh $(printf '%s/mesh_%04d.ply' "$out" "$first")"

@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./tools/install-deps.sh
+./tools/npm-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 

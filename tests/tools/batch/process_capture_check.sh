@@ -108,10 +108,13 @@ meshlogs=("$state"/logs/mesh_*.log)
   fail "first: expected 2 chunk logs and 6 mesh logs in $state/logs: $(ls "$state/logs")"
 [[ -z $(find "$out" -name '.*') ]] || fail "first: temporary files left in $out: $(ls -a "$out")"
 
-# 2. A rerun does nothing.
+# 2. A rerun does nothing but, with --player, write the browser player of the frames.
 inode_before=$(inode "$out/points_0004.ply")
-run again
+run again --player "$work/player"
 expect_status again 0
+[[ -f $work/player/index.html && $(grep -c '"kind":"mesh"' "$work/player/sequence.json") == 6 &&
+   $(ls "$work/player/frames" | grep -c '\.glb$') == 6 ]] ||
+  fail "again: --player did not write the player of the 6 meshes: $(cat "$work/again.out")"
 expect_line again "process_capture: frames 0 to 5 (6), 2 chunk(s) of 3, overlap 1; 6 frame(s) already complete; logs in $state/logs"
 grep -q '^frames: 0 done, 0 failed, 6 skipped (of 6);' "$work/again.out" ||
   fail "again: wrong summary in: $(cat "$work/again.out")"
