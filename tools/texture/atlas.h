@@ -1,0 +1,69 @@
+#pragma once
+// Stages 3 and 5 of texturing: charts, their place in the atlas, and the atlas's texels.
+#include <array>
+#include <vector>
+
+#include "tools/texture/texture_mesh.h"
+#include "tools/texture/visibility.h"
+
+namespace tervik::texture {
+
+// Connected faces textured from one view; or a single face that no view sees (view -1), which
+// gets a small right triangle of its own filled from the vertex colours.
+struct Chart {
+  int view = -1;
+  std::vector<std::uint32_t> faces;
+  // The bounding box of the faces' vertices in the view's image (pixels); for an unseen face
+  // (0, 0) to (kUnseenCell, kUnseenCell).
+  double min_x = 0, min_y = 0, max_x = 0, max_y = 0;
+  // Its rectangle in the atlas (texels, padding included) and the atlas position of the box's
+  // corner (min_x, min_y).
+  long rect_x = 0, rect_y = 0, rect_w = 0, rect_h = 0;
+  double origin_x = 0, origin_y = 0;
+};
+
+// The legs of the right triangle of an unseen face, in texels.
+constexpr double kUnseenCell = 4.0;
+
+// Charts from the faces' views (-1: unseen): faces joined by an edge with the same view form
+// one chart, found by breadth-first search from the lowest face index, so the order is fixed.
+std::vector<Chart> build_charts(const TriMesh& mesh, const std::vector<int>& labels,
+                                const std::vector<std::array<long, 3>>& neighbours,
+                                const std::vector<Projection>& projections);
+
+// Packs the charts into an atlas_size square with `padding` texels around each, at one scale
+// (texels per image pixel) for all photo charts: 1 when everything fits, otherwise the largest
+// scale, in steps of 10 %, at which stb_rect_pack places them all. Sets the charts' rectangles
+// and origins; returns the scale. Throws TervikError when even the smallest scale fails.
+double pack_charts(std::vector<Chart>& charts, long atlas_size, int padding);
+
+// The atlas position (texels) of corner `corner` of face `face` of the chart.
+Point2D atlas_position(const Chart& chart, const TriMesh& mesh, const std::vector<Projection>& projections,
+                       std::uint32_t face, int corner, double scale);
+
+// What filling a chart needs besides the charts themselves.
+struct FillInput {
+  const TriMesh* mesh;
+  const std::vector<View>* views;
+  const std::vector<std::uint32_t>* indices;  // output vertex of every face corner
+  const std::vector<float>* texcoords;        // u v per output vertex
+  const std::vector<std::array<float, 3>>* correction;  // colour added per output vertex
+  const std::vector<std::uint32_t>* source;   // input vertex of every output vertex
+  double scale;
+  int padding;
+};
+
+// Fills the atlas: every texel whose centre lies within one texel of a chart's triangle gets
+// the photo's colour there (bilinear, from foreground pixels only when the view has a
+// silhouette) plus the interpolated correction; an unseen face gets its vertex colours. Then
+// every chart's padding is filled by `padding` + 1 rounds of dilation, and texels outside all
+// charts get the mean colour. Charts are spread over `threads`; the result does not depend on it.
+ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
+                                   long atlas_size, int threads);
+
+// The colour of the view's photo at image position p (pixels): bilinear over the pixel centres
+// around p, from foreground pixels only where the view has a silhouette and any of the four is
+// foreground.
+std::array<float, 3> sample_photo(const View& view, const Point2D& p);
+
+}  // namespace tervik::texture
