@@ -18,20 +18,27 @@ void parallel_for(long count, int threads, const std::function<void(long)>& body
     for (long i = 0; i < count; ++i) body(i);
     return;
   }
+  // Each thread stops at its first failure, which is its lowest failing index; the lowest of
+  // those is rethrown, the error one thread would have met first.
   std::vector<std::thread> pool;
   std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
+  std::vector<long> failed_at(static_cast<std::size_t>(workers), count);
   for (long t = 0; t < workers; ++t)
     pool.emplace_back([&, t] {
-      try {
-        // Interleaved indices: neighbouring items (charts of similar size) go to different threads.
-        for (long i = t; i < count; i += workers) body(i);
-      } catch (...) {
-        errors[std::size_t(t)] = std::current_exception();
+      // Interleaved indices: neighbouring items (charts of similar size) go to different threads.
+      for (long i = t; i < count; i += workers) {
+        try {
+          body(i);
+        } catch (...) {
+          errors[std::size_t(t)] = std::current_exception();
+          failed_at[std::size_t(t)] = i;
+          return;
+        }
       }
     });
   for (auto& th : pool) th.join();
-  for (auto& e : errors)
-    if (e) std::rethrow_exception(e);
+  const auto first = std::min_element(failed_at.begin(), failed_at.end()) - failed_at.begin();
+  if (errors[std::size_t(first)]) std::rethrow_exception(errors[std::size_t(first)]);
 }
 
 namespace {

@@ -91,7 +91,8 @@ class NoVisibleFace : public TervikError {
 TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
                           const TextureOptions& options);
 
-// Runs body(i) for i = 0 .. count-1 on `threads` threads (contiguous blocks of indices).
+// Runs body(i) for i = 0 .. count-1 on `threads` threads (thread t takes t, t + threads, ...).
+// When calls throw, the exception of the lowest failing index is rethrown, as on one thread.
 void parallel_for(long count, int threads, const std::function<void(long)>& body);
 
 }  // namespace tervik::texture

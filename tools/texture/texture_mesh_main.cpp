@@ -116,29 +116,34 @@ int main(int argc, char** argv) {
     if (obj) outputs = {files.obj, files.mtl, files.image};
     std::vector<std::string> inputs = {mesh_file};
     const TriMesh mesh = read_mesh(mesh_file);
-    std::vector<View> views;
     std::vector<int> numbers;
-    for (int i = 0; i < cameras; ++i) {
-      if (std::find(excluded.begin(), excluded.end(), i) != excluded.end()) continue;
-      View view;
+    for (int i = 0; i < cameras; ++i)
+      if (std::find(excluded.begin(), excluded.end(), i) == excluded.end()) numbers.push_back(i);
+    // The views are read on the threads, each into its own slot.
+    std::vector<View> views(numbers.size());
+    std::vector<std::vector<std::string>> view_files(numbers.size());
+    parallel_for(long(numbers.size()), options.threads, [&](long k) {
+      const int i = numbers[std::size_t(k)];
+      View& view = views[std::size_t(k)];
       const std::string cam_file = camtemplate.format(i);
       view.camera = capture::read_camera_file(cam_file);
       const std::string img_file = imtemplate.format(i, frame);
       view.image = capture::read_rgb(img_file);
       capture::check_image_size(img_file, view.image.width(), view.image.height(), view.camera);
-      inputs.insert(inputs.end(), {cam_file, img_file});
+      view_files[std::size_t(k)] = {cam_file, img_file};
       if (!sil_text.empty()) {
         const std::string sil_file = siltemplate.format(i, frame);
         view.silhouette = capture::read_gray(sil_file);
         capture::check_image_size(sil_file, view.silhouette.width(), view.silhouette.height(),
                                   view.camera);
-        inputs.push_back(sil_file);
+        view_files[std::size_t(k)].push_back(sil_file);
       }
-      views.push_back(std::move(view));
-      numbers.push_back(i);
-    }
+    });
+    for (const auto& files_of_view : view_files)
+      inputs.insert(inputs.end(), files_of_view.begin(), files_of_view.end());
     for (const std::string& out : outputs)
       for (const std::string& in : inputs) refuse_input(out, in);
+    const auto loaded = std::chrono::steady_clock::now();
     TexturedMesh textured;
     try {
       textured = texture_mesh(mesh, views, options);
@@ -150,6 +155,7 @@ int main(int argc, char** argv) {
     } catch (const TervikError& e) {
       throw TervikFileError(mesh_file, e.what());
     }
+    const auto textured_at = std::chrono::steady_clock::now();
     const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0);
     if (obj)
       write_obj(files, textured, image);
@@ -168,7 +174,10 @@ int main(int argc, char** argv) {
               << " at " << textured.scale << " texels per pixel" << std::endl;
     std::cout << "Wrote " << (obj ? files.obj + ", " + files.mtl + ", " + files.image : output)
               << std::endl;
-    std::cerr << "texture_mesh: " << seconds << " s" << std::endl;
+    const auto span = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
+    std::cerr << "texture_mesh: " << seconds << " s (reading " << span(start, loaded)
+              << " s, texturing " << span(loaded, textured_at) << " s, writing "
+              << span(textured_at, std::chrono::steady_clock::now()) << " s)" << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;
     return 1;
