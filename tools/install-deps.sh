@@ -9,6 +9,7 @@ packages=(
   libjpeg-dev libpng-dev libtiff-dev libdeflate-dev
   libopenmesh-dev
   libyaml-cpp-dev
+  libmeshoptimizer-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   parallel slurm-wlm munge
 )
