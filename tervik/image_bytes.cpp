@@ -106,8 +106,8 @@ std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image
   TERVIK_CHECK(image.width() > 0 && image.height() > 0 && level >= 0 && level <= 9,
                "encode_png_bytes: a " << image.width() << " x " << image.height()
                                       << " image at level " << level);
-  const std::vector<unsigned char> rgb = interleave(image);
   std::vector<unsigned char> out;
+  std::vector<unsigned char> row(image.width() * 3);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &png_throw, &png_quiet);
   if (!png) throw TervikError("encode_png_bytes: libpng cannot start");
   png_infop info = png_create_info_struct(png);
@@ -120,8 +120,15 @@ std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image
                  PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
                  PNG_FILTER_TYPE_BASE);
     png_write_info(png, info);
-    for (std::size_t y = 0; y < image.height(); ++y)
-      png_write_row(png, rgb.data() + y * image.width() * 3);
+    // One row interleaved at a time: a large atlas is not copied whole.
+    const std::size_t w = image.width();
+    for (std::size_t y = 0; y < image.height(); ++y) {
+      for (std::size_t c = 0; c < 3; ++c) {
+        const unsigned char* src = image.channel(c).data() + y * w;
+        for (std::size_t x = 0; x < w; ++x) row[x * 3 + c] = src[x];
+      }
+      png_write_row(png, row.data());
+    }
     png_write_end(png, info);
   } catch (const std::exception& e) {
     png_destroy_write_struct(&png, &info);

@@ -141,6 +141,7 @@ GltfMesh parse(const std::vector<unsigned char>& file) {
   if (!json.get_child_optional("buffers")) bin = nullptr;
   else if (element(json.get_child("buffers"), 0, "buffer").get_optional<std::string>("uri"))
     throw std::runtime_error("external buffers are not read");
+  if (!json.get_child_optional("meshes")) throw std::runtime_error("the file holds no mesh");
   const Reader r{json, bin, bin_size};
   const pt::ptree& prim = element(element(json.get_child("meshes"), 0, "mesh").get_child("primitives"), 0, "primitive");
   const int mode = prim.get<int>("mode", 4);
@@ -159,9 +160,13 @@ GltfMesh parse(const std::vector<unsigned char>& file) {
     if (m != n) throw std::runtime_error("TEXCOORD_0 has " + std::to_string(m) + " elements for " + std::to_string(n) + " positions");
   }
   if (auto i = attr.get_optional<std::size_t>("COLOR_0")) {
-    // Floats are 0 to 1; integer colours are normalised, and arrive as 0 to 1 too.
-    for (double v : r.accessor(*i, 3, m))
-      mesh.colours.push_back(std::uint8_t(std::lround(std::clamp(v, 0.0, 1.0) * 255.0)));
+    // glTF's vertex colours are linear (integers normalised, arriving as 0 to 1 too); the
+    // mesh holds 8-bit sRGB.
+    for (double v : r.accessor(*i, 3, m)) {
+      const double l = std::clamp(v, 0.0, 1.0);
+      const double srgb = l <= 0.0031308 ? 12.92 * l : 1.055 * std::pow(l, 1.0 / 2.4) - 0.055;
+      mesh.colours.push_back(std::uint8_t(std::lround(std::clamp(srgb, 0.0, 1.0) * 255.0)));
+    }
     if (m != n) throw std::runtime_error("COLOR_0 has " + std::to_string(m) + " elements for " + std::to_string(n) + " positions");
   }
   if (mode == 4) {

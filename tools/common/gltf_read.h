@@ -13,8 +13,8 @@
 
 namespace tervik::tools {
 
-// Reads the file's mesh. Colours given as floats or 16-bit values are converted to 8 bits,
-// an alpha channel is dropped. Throws TervikFileNotFound when the file cannot be read and
+// Reads the file's mesh. Vertex colours (linear in glTF, as floats or normalised integers)
+// become 8-bit sRGB, an alpha channel is dropped. Throws TervikFileNotFound when the file cannot be read and
 // TervikFileError naming the file and the part that is malformed or unsupported.
 GltfMesh read_glb(const std::string& path);
 

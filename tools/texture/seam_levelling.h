@@ -7,8 +7,10 @@
 //   sum over copies i, j of one mesh vertex   (f_i + g_i - f_j - g_j)^2
 //   + sum over the edges (i, j) of each chart  (g_i - g_j)^2
 //   + 1e-3 * sum over all copies               g_i^2,
-// so the two sides of a seam meet at one colour and the corrections spread smoothly over the
-// charts. The sparse system is solved per colour channel by a Cholesky factorisation (Eigen's
+// over the copies in photo charts, so the two sides of a seam meet at one colour and the
+// corrections spread smoothly over the charts. The faces no camera sees do not take part (their
+// vertex colours would pull the photos towards them): a copy of theirs takes the mean levelled
+// colour of the photo copies of its mesh vertex, where there are any, so that they blend in. The sparse system is solved per colour channel by a Cholesky factorisation (Eigen's
 // SimplicialLDLT), once for all three channels.
 #include <array>
 #include <vector>
@@ -18,10 +20,12 @@
 namespace tervik::texture {
 
 // `colour` is f per output vertex, `source` the mesh vertex of every output vertex, `indices`
-// three output vertices per face. Returns g per output vertex. Throws TervikError when the
+// three output vertices per face, `photo` 1 for the copies in photo charts. Returns g per
+// output vertex. Throws TervikError when the
 // factorisation fails.
 std::vector<std::array<float, 3>> level_seams(const std::vector<std::array<float, 3>>& colour,
                                               const std::vector<std::uint32_t>& source,
-                                              const std::vector<std::uint32_t>& indices);
+                                              const std::vector<std::uint32_t>& indices,
+                                              const std::vector<char>& photo);
 
 }  // namespace tervik::texture

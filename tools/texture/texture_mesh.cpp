@@ -114,6 +114,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
       if (g > long(f) && labels[g] != labels[f]) ++out.seam_edges;
   }
   if (out.seen_faces == 0) throw NoVisibleFace();
+  out.face_view = labels;
   // 3. Charts and their places in the atlas.
   std::vector<Chart> charts = build_charts(mesh, labels, neighbours, projections);
   for (const Chart& c : charts) out.charts += c.view >= 0;
@@ -124,6 +125,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   std::vector<long> stamp(mesh.positions.size(), -1);
   std::vector<std::uint32_t> slot(mesh.positions.size(), 0);
   std::vector<std::array<float, 3>> colour;  // the chart's colour at each output vertex
+  std::vector<char> photo;                   // 1 for the output vertices of photo charts
   for (std::size_t ci = 0; ci < charts.size(); ++ci) {
     const Chart& chart = charts[ci];
     for (std::uint32_t f : chart.faces)
@@ -141,6 +143,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
           const Point2D t = atlas_position(chart, mesh, projections, f, k, out.scale);
           out.texcoords.insert(out.texcoords.end(),
                                {float(t.x / double(size)), float(t.y / double(size))});
+          photo.push_back(chart.view >= 0);
           if (chart.view >= 0) {
             // The photo's colour around the vertex: its pixel and four at one pixel's distance.
             const Point2D& c = projections[chart.view].pixels[v];
@@ -161,7 +164,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   }
   // 4. Seam levelling.
   std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
-  if (options.level_seams) correction = level_seams(colour, out.source, out.indices);
+  if (options.level_seams) correction = level_seams(colour, out.source, out.indices, photo);
   // 5. The atlas.
   const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
                      out.scale, options.padding};

@@ -70,6 +70,7 @@ struct TexturedMesh {
   std::vector<float> texcoords;         // u v per vertex
   std::vector<std::uint32_t> indices;   // three per face
   std::vector<std::uint32_t> source;    // the input vertex of every output vertex
+  std::vector<int> face_view;           // the view (index into the views) of every face, -1: none
   ImageRGB<unsigned char> atlas;
   // What was done, for the report.
   long charts = 0;          // charts taken from the photos

@@ -160,11 +160,7 @@ int main(int argc, char** argv) {
     if (obj)
       write_obj(files, textured, image);
     else
-#ifdef TERVIK_NO_GLTF_WRITER
-      throw TervikError("this build has no glTF writer; use --format obj");
-#else
       tools::write_glb(output, to_gltf(textured, image, jpeg));
-#endif
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::cout << "Textured " << mesh_file << " from " << views.size() << " cameras: "

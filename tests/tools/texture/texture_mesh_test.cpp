@@ -15,6 +15,7 @@
 #include "tervik/readimage.h"
 #include "tervik/writeimage.h"
 #include "tools/capture_files.h"
+#include "tools/common/gltf_read.h"
 #include "tools/scene.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
@@ -111,12 +112,13 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
   TextureOptions o;
   o.atlas_size = 1024;
   const TexturedMesh one = texture_mesh(s.mesh, views, o);
-  EXPECT_GT(one.seen_faces, long(s.mesh.faces.size() * 9 / 10));
+  EXPECT_GT(one.seen_faces, long(s.mesh.faces.size() * 8 / 10));
   EXPECT_GT(one.charts, 0);
   long checked = 0, matching = 0;
   const scene::ColorPattern& pattern = s.scene.truth.pattern;
   const Point3D centre = s.scene.object(0).primitives()[0].a;
   for (std::size_t f = 0; f < s.mesh.faces.size(); ++f) {
+    if (one.face_view[f] < 0) continue;
     double u = 0, v = 0;
     Point3D q(0, 0, 0);
     for (int k = 0; k < 3; ++k) {
@@ -142,6 +144,20 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
   }
   ASSERT_GT(checked, 200);
   EXPECT_GE(double(matching), 0.95 * double(checked)) << matching << " of " << checked;
+
+  // The .glb reads back as written, the atlas decoded texel for texel.
+  const std::string glb = dir.file("sphere.glb");
+  tools::write_glb(glb, to_gltf(one, encode_atlas(one.atlas, 0), false));
+  const tools::GltfMesh back = tools::read_glb(glb);
+  EXPECT_EQ(back.positions, one.positions);
+  EXPECT_EQ(back.texcoords, one.texcoords);
+  EXPECT_EQ(back.indices, one.indices);
+  EXPECT_EQ(back.base_colour.mime_type, "image/png");
+  const ImageRGB<unsigned char> texture = tools::decode_base_colour(back, glb);
+  ASSERT_EQ(texture.width(), 1024u);
+  for (int c = 0; c < 3; ++c)
+    EXPECT_TRUE(std::equal(texture.channel(c).data(), texture.channel(c).data() + 1024 * 1024,
+                           one.atlas.channel(c).data()));
 
   o.threads = 2;
   const TexturedMesh two = texture_mesh(s.mesh, views, o);
