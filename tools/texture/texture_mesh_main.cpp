@@ -10,6 +10,7 @@
 #include <boost/program_options.hpp>
 
 #include "tools/capture_files.h"
+#include "tools/texture/seam_steps.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
 
@@ -168,6 +169,9 @@ int main(int argc, char** argv) {
               << textured.unseen_faces << " from vertex colours, " << textured.seam_edges
               << " seam edges; atlas " << options.atlas_size << " x " << options.atlas_size
               << " at " << textured.scale << " texels per pixel" << std::endl;
+    const SeamSteps steps = measure_seam_steps(mesh, textured);
+    std::cout << "Colour step across seams " << steps.seam << ", inside charts " << steps.interior
+              << " (mean absolute difference of 8-bit RGB)" << std::endl;
     std::cout << "Wrote " << (obj ? files.obj + ", " + files.mtl + ", " + files.image : output)
               << std::endl;
     const auto span = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
