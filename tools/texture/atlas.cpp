@@ -144,6 +144,7 @@ unsigned char to_byte(double v) {
 }
 
 // Fills the texels of one chart's faces (state 2: inside a face, 1: within a texel of one).
+// `state` covers the chart's rectangle, row after row.
 void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<unsigned char>& atlas,
                 std::vector<unsigned char>& state) {
   const TriMesh& mesh = *in.mesh;
@@ -182,8 +183,9 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
         if (!inside && (b[0] * height[0] < -1.0 || b[1] * height[1] < -1.0 || b[2] * height[2] < -1.0))
           continue;
         const std::size_t at = std::size_t(y) * std::size_t(size) + std::size_t(x);
-        if (state[at] == 2 || (!inside && state[at] == 1)) continue;
-        state[at] = inside ? 2 : 1;
+        unsigned char& st = state[std::size_t((y - chart.rect_y) * chart.rect_w + (x - chart.rect_x))];
+        if (st == 2 || (!inside && st == 1)) continue;
+        st = inside ? 2 : 1;
         double sum = 0.0;
         for (double& v : b) v = std::max(v, 0.0), sum += v;
         for (double& v : b) v /= sum;
@@ -214,8 +216,11 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
   unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
   const long x_end = chart.rect_x + chart.rect_w, y_end = chart.rect_y + chart.rect_h;
   struct Grown {
-    std::size_t at;
+    std::size_t at, local;
     unsigned char rgb[3];
+  };
+  const auto local = [&](long x, long y) {
+    return std::size_t((y - chart.rect_y) * chart.rect_w + (x - chart.rect_x));
   };
   std::vector<Grown> grown;
   for (int round = 0; round < rounds; ++round) {
@@ -223,25 +228,25 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
     for (long y = chart.rect_y; y < y_end; ++y)
       for (long x = chart.rect_x; x < x_end; ++x) {
         const std::size_t at = std::size_t(y) * std::size_t(size) + std::size_t(x);
-        if (state[at]) continue;
+        if (state[local(x, y)]) continue;
         int n = 0, sum[3] = {0, 0, 0};
         for (long dy = -1; dy <= 1; ++dy)
           for (long dx = -1; dx <= 1; ++dx) {
             const long nx = x + dx, ny = y + dy;
             if (nx < chart.rect_x || ny < chart.rect_y || nx >= x_end || ny >= y_end) continue;
             const std::size_t nat = std::size_t(ny) * std::size_t(size) + std::size_t(nx);
-            if (!state[nat]) continue;
+            if (!state[local(nx, ny)]) continue;
             ++n;
             for (int c = 0; c < 3; ++c) sum[c] += out[c][nat];
           }
         if (n == 0) continue;
-        Grown g{at, {}};
+        Grown g{at, local(x, y), {}};
         for (int c = 0; c < 3; ++c) g.rgb[c] = static_cast<unsigned char>((sum[c] + n / 2) / n);
         grown.push_back(g);
       }
     if (grown.empty()) break;
     for (const Grown& g : grown) {
-      state[g.at] = 1;
+      state[g.local] = 1;
       for (int c = 0; c < 3; ++c) out[c][g.at] = g.rgb[c];
     }
   }
@@ -250,28 +255,19 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
 }  // namespace
 
 ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
-                                   long size, int threads) {
+                                   long size, int threads, const Rgb& background) {
   ImageRGB<unsigned char> atlas(size, size);
-  std::vector<unsigned char> state(std::size_t(size) * std::size_t(size), 0);
+  for (int c = 0; c < 3; ++c) {
+    unsigned char* p = atlas.channel(c).data();
+    std::fill(p, p + std::size_t(size) * std::size_t(size), background[c]);
+  }
   // Every chart writes inside its own rectangle only, so charts can be filled in any order.
   parallel_for(long(charts.size()), threads, [&](long i) {
-    fill_chart(charts[i], in, size, atlas, state);
-    dilate_chart(charts[i], size, in.padding + 1, atlas, state);
+    const Chart& chart = charts[std::size_t(i)];
+    std::vector<unsigned char> state(std::size_t(chart.rect_w * chart.rect_h), 0);
+    fill_chart(chart, in, size, atlas, state);
+    dilate_chart(chart, size, in.padding + 1, atlas, state);
   });
-  // Texels outside every chart: the mean colour, so that coarse mip levels stay neutral.
-  unsigned long long sum[3] = {0, 0, 0}, n = 0;
-  for (std::size_t i = 0; i < state.size(); ++i)
-    if (state[i]) {
-      ++n;
-      for (int c = 0; c < 3; ++c) sum[c] += atlas.channel(c).data()[i];
-    }
-  if (n > 0)
-    for (int c = 0; c < 3; ++c) {
-      const auto mean = static_cast<unsigned char>((sum[c] + n / 2) / n);
-      unsigned char* p = atlas.channel(c).data();
-      for (std::size_t i = 0; i < state.size(); ++i)
-        if (!state[i]) p[i] = mean;
-    }
   return atlas;
 }
 

@@ -56,10 +56,11 @@ struct FillInput {
 // Fills the atlas: every texel whose centre lies within one texel of a chart's triangle gets
 // the photo's colour there (bilinear, from foreground pixels only when the view has a
 // silhouette) plus the interpolated correction; an unseen face gets its vertex colours. Then
-// every chart's padding is filled by `padding` + 1 rounds of dilation, and texels outside all
-// charts get the mean colour. Charts are spread over `threads`; the result does not depend on it.
+// every chart's padding is filled by `padding` + 1 rounds of dilation; texels outside all charts
+// keep `background` (the mean colour, so that coarse mip levels stay neutral). Charts are spread
+// over `threads`; the result does not depend on it.
 ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
-                                   long atlas_size, int threads);
+                                   long atlas_size, int threads, const Rgb& background);
 
 // The colour of the view's photo at image position p (pixels): bilinear over the pixel centres
 // around p, from foreground pixels only where the view has a silhouette and any of the four is

@@ -17,6 +17,7 @@ std::vector<std::array<float, 3>> level_seams(const std::vector<std::array<float
   std::vector<std::array<float, 3>> g(n, {0.0f, 0.0f, 0.0f});
   if (n == 0) return g;
   std::vector<Eigen::Triplet<double>> terms;
+  terms.reserve(4 * (indices.size() + 2 * n));
   Eigen::MatrixXd rhs = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(n), 3);
   // (e_i - e_j)(e_i - e_j)^T with weight w.
   const auto couple = [&](std::uint32_t i, std::uint32_t j, double w) {

@@ -168,7 +168,17 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   // 5. The atlas.
   const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
                      out.scale, options.padding};
-  out.atlas = fill_atlas(charts, in, size, options.threads);
+  double sum[3] = {0, 0, 0};
+  long count = 0;
+  for (std::size_t i = 0; i < colour.size(); ++i)
+    if (photo[i]) {
+      ++count;
+      for (int c = 0; c < 3; ++c) sum[c] += double(colour[i][c]);
+    }
+  Rgb mean{128, 128, 128};
+  for (int c = 0; count > 0 && c < 3; ++c)
+    mean[c] = static_cast<unsigned char>(std::lround(sum[c] / double(count)));
+  out.atlas = fill_atlas(charts, in, size, options.threads, mean);
   return out;
 }
 
