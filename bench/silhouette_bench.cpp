@@ -7,7 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "sculptor/silhouette.h"
-#include "tools/scene.h"
+#include "tools/scene/scene.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include "tervik/mesh.h"
 #include "weaver/ball_pivoting.h"
 #include "weaver/read_points.h"
-#include "weaver/watertight.h"
+#include "weaver/closing/watertight.h"
 
 namespace {
 

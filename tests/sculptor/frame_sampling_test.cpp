@@ -11,7 +11,7 @@
 #include "sculptor/sequence.h"
 #include "sculptor/silhouette.h"
 #include "test_util.h"
-#include "tools/scene.h"
+#include "tools/scene/scene.h"
 
 namespace tervik {
 namespace {

@@ -15,9 +15,9 @@
 #include "sculptor/silhouette.h"
 #include "stage_fixture.h"
 #include "tervik/multiview_auxiliar.h"
-#include "tools/scene.h"
-#include "tools/scene_render.h"
-#include "tools/score.h"
+#include "tools/scene/scene.h"
+#include "tools/scene/render.h"
+#include "tools/score/score.h"
 
 namespace tervik {
 namespace {

@@ -14,7 +14,7 @@
 #include "sculptor/options.h"
 #include "sculptor/silhouette.h"
 #include "test_util.h"
-#include "tools/scene.h"
+#include "tools/scene/scene.h"
 #include "weaver/read_points.h"
 
 namespace tervik {

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "weaver/manifold_repair.h"
+#include "weaver/closing/manifold_repair.h"
 
 namespace tervik::testing {
 

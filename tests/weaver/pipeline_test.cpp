@@ -7,8 +7,8 @@
 #include <gtest/gtest.h>
 
 #include "test_util.h"
-#include "tools/score.h"
-#include "tools/scene.h"
+#include "tools/score/score.h"
+#include "tools/scene/scene.h"
 
 namespace tervik {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <boost/program_options.hpp>
 
-#include "tools/capture_files.h"
+#include "tools/common/capture_files.h"
 #include "tools/texture/seam_steps.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"

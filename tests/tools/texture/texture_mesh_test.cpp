@@ -14,9 +14,9 @@
 #include "tervik/ply.h"
 #include "tervik/readimage.h"
 #include "tervik/writeimage.h"
-#include "tools/capture_files.h"
+#include "tools/common/capture_files.h"
 #include "tools/common/gltf_read.h"
-#include "tools/scene.h"
+#include "tools/scene/scene.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
 

@@ -1,0 +1,76 @@
+// check_capture: validates a capture folder before a long run; prints a table and exits
+// non-zero when any check finds a fault.
+#include <exception>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <boost/program_options.hpp>
+
+#include "tervik/exceptions.h"
+#include "tools/common/tool_options.h"
+#include "tools/capture/check_capture.h"
+
+namespace po = boost::program_options;
+using namespace tervik;
+using namespace tervik::capture;
+
+int main(int argc, char** argv) {
+  CaptureLayout layout;
+  std::string cam_text, img_text, sil_text;
+  std::vector<double> box;
+  po::options_description desc(
+      "Usage: check_capture --cameras N --calibration TEMPLATE [options]\n"
+      "Checks a capture before a long run: every calibration reads and its P agrees with\n"
+      "K [R | t]; lens distortion is small enough to use the images as read; images and\n"
+      "silhouettes have their camera's size; silhouettes are neither empty nor full; the box\n"
+      "projects inside the images and each of its corners is seen by enough cameras.\n"
+      "Prints a table; exits with 1 when a check finds a FAULT (WARNINGs do not fail).\n\nOptions");
+  desc.add_options()
+      ("help", "show this help")
+      ("cameras", po::value(&layout.cameras)->required(), "number of cameras")
+      ("calibration", po::value(&cam_text)->required(),
+       "calibration file template, receives the camera number (e.g. cam%ld.txt)")
+      ("images", po::value(&img_text), "colour image template (camera, frame)")
+      ("silhouettes", po::value(&sil_text), "silhouette template (camera, frame)")
+      ("first-frame", po::value(&layout.first_frame)->default_value(0), "first frame")
+      ("last-frame", po::value(&layout.last_frame)->default_value(-1, "first frame"), "last frame")
+      ("box", po::value(&box)->multitoken(), "xmin ymin zmin xmax ymax zmax, as given to sculptor")
+      ("min-cameras", po::value(&layout.min_cameras)->default_value(layout.min_cameras),
+       "cameras that must see every corner of the box");
+  // No short options, so that the negative numbers of --box are not taken for options.
+  if (const auto status = tervik::tools::parse_tool_options(
+          "check_capture", argc, argv, {.options = &desc, .allow_short = false},
+          [&](const po::variables_map& vm) {
+            if (layout.last_frame < 0) layout.last_frame = layout.first_frame;
+            if (layout.cameras < 1 || layout.cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
+            if (layout.first_frame < 0 || layout.last_frame < layout.first_frame)
+              throw TervikError("the frame range must satisfy 0 <= first <= last");
+            if (layout.min_cameras < 1) throw TervikError("--min-cameras must be at least 1");
+            if (vm.count("box")) {
+              if (box.size() != 6) throw TervikError("--box needs 6 numbers: xmin ymin zmin xmax ymax zmax");
+              layout.has_box = true;
+              layout.box_min = Point3D(box[0], box[1], box[2]);
+              layout.box_max = Point3D(box[3], box[4], box[5]);
+              if (!(layout.box_min.x < layout.box_max.x && layout.box_min.y < layout.box_max.y &&
+                    layout.box_min.z < layout.box_max.z))
+                throw TervikError("--box: every minimum must be below its maximum");
+            }
+            layout.calibration = NameTemplate(cam_text, 1, "calibration template");
+            if (!img_text.empty()) layout.images = NameTemplate(img_text, 2, "image template");
+            if (!sil_text.empty()) layout.silhouettes = NameTemplate(sil_text, 2, "silhouette template");
+          }))
+    return *status;
+  try {
+    const std::vector<CheckRow> rows = check_capture(layout);
+    std::cout << format_table(rows);
+    const long faults = count_status(rows, Status::fault);
+    const long warnings = count_status(rows, Status::warning);
+    std::cout << faults << (faults == 1 ? " fault, " : " faults, ") << warnings
+              << (warnings == 1 ? " warning" : " warnings") << std::endl;
+    return faults > 0 ? 1 : 0;
+  } catch (const std::exception& e) {
+    std::cout << "ERROR: " << e.what() << std::endl;
+    return 1;
+  }
+}

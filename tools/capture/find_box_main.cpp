@@ -1,0 +1,133 @@
+// find_box: the box that holds the object, from the cameras and silhouettes of a frame range;
+// prints the box and the sculptor command line that uses it.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include <boost/program_options.hpp>
+
+#include "tools/common/tool_options.h"
+#include "tools/common/capture_files.h"
+#include "tools/capture/find_box.h"
+
+namespace po = boost::program_options;
+using namespace tervik;
+using namespace tervik::capture;
+
+namespace {
+
+// The box corner values with as many decimals as the rounding step of padded_box needs.
+std::string box_text(const Point3D& lo, const Point3D& hi) {
+  const Point3D e = hi - lo;
+  const double longest = std::max({e.x, e.y, e.z});
+  const int decimals = std::max(0, 2 - int(std::floor(std::log10(longest))));
+  std::string out;
+  for (double v : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z}) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+    const bool negative_zero = buf[0] == '-' && std::strtod(buf, nullptr) == 0.0;  // "-0.00"
+    if (!out.empty()) out += ' ';
+    out += negative_zero ? buf + 1 : buf;
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int cameras = 0;
+  long first = 0, last = -1, points = 10000;
+  std::string cam_text, sil_text, img_text, out_text;
+  FindBoxOptions o;
+  po::options_description desc(
+      "Usage: find_box --cameras N --calibration TEMPLATE --silhouettes TEMPLATE [options]\n"
+      "Carves a coarse voxel hull of the silhouettes of a frame range over the region that the\n"
+      "cameras see, pads it, and prints the box and a sculptor command line. Warns, naming the\n"
+      "camera, when a silhouette touches the image border: the hull is cut there.\n\nOptions");
+  desc.add_options()
+      ("help,h", "show this help")
+      ("cameras", po::value(&cameras)->required(), "number of cameras")
+      ("calibration", po::value(&cam_text)->required(),
+       "calibration file template, receives the camera number (e.g. cam%ld.txt)")
+      ("silhouettes", po::value(&sil_text)->required(),
+       "silhouette template, receives the camera and frame numbers (e.g. sil%ld_%04ld.png)")
+      ("first-frame", po::value(&first)->default_value(0), "first frame")
+      ("last-frame", po::value(&last)->default_value(-1, "first frame"), "last frame")
+      ("images", po::value(&img_text)->default_value("img%ld_%04ld.png"),
+       "colour image template for the printed sculptor command")
+      ("output", po::value(&out_text)->default_value("points_%04ld.ply"),
+       "point file template for the printed sculptor command")
+      ("points", po::value(&points)->default_value(points), "points per frame for sculptor")
+      ("min-cameras", po::value(&o.min_cameras)->default_value(o.min_cameras, "5, or all if fewer"),
+       "cameras that must see a voxel for it to count")
+      ("resolution", po::value(&o.resolution)->default_value(o.resolution),
+       "voxels along the longest axis of the fine grid, 8 to 1024")
+      ("pad", po::value(&o.pad)->default_value(o.pad),
+       "padding on each side, as a share of the hull's extent on that axis");
+  NameTemplate camtemplate, siltemplate;
+  if (const auto status = tervik::tools::parse_tool_options(
+          "find_box", argc, argv, {.options = &desc},
+          [&](const po::variables_map& vm) {
+            if (last < 0) last = first;
+            if (cameras < 1 || cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
+            if (vm["min-cameras"].defaulted()) o.min_cameras = std::min(o.min_cameras, cameras);
+            if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
+            if (o.min_cameras < 1 || o.min_cameras > cameras)
+              throw TervikError("--min-cameras must be 1 to the number of cameras (" +
+                                std::to_string(cameras) + ")");
+            if (o.resolution < 8 || o.resolution > 1024) throw TervikError("--resolution must be 8 to 1024");
+            if (!(o.pad >= 0.0 && o.pad <= 1.0)) throw TervikError("--pad must be 0 to 1");
+            camtemplate = NameTemplate(cam_text, 1, "calibration template");
+            siltemplate = NameTemplate(sil_text, 2, "silhouette template");
+          }))
+    return *status;
+  try {
+    const std::vector<Camera> cams = read_cameras(camtemplate, cameras);
+    HullBounds all;
+    long touches = 0;
+    for (long f = first; f <= last; ++f) {
+      std::vector<ImageGray<unsigned char>> sils;
+      for (int i = 0; i < cameras; ++i) {
+        const std::string file = siltemplate.format(i, f);
+        sils.push_back(read_gray(file));
+        check_image_size(file, sils.back().width(), sils.back().height(), cams[i]);
+        const std::string sides = touched_borders(sils.back());
+        if (!sides.empty()) {
+          ++touches;
+          std::cout << "WARNING: camera " << i << ", frame " << f
+                    << ": the silhouette touches the image border (" << sides << ") in " << file
+                    << "; the hull is cut there" << std::endl;
+        }
+      }
+      const HullBounds hull = frame_hull(cams, sils, o);
+      if (hull.empty)
+        throw TervikError("frame " + std::to_string(f) + ": no voxel is foreground in every camera "
+                          "that sees it (with at least " + std::to_string(o.min_cameras) +
+                          " cameras seeing it); check the silhouettes and calibrations");
+      std::cout << "Frame " << f << ": hull from (" << hull.lo.x << ", " << hull.lo.y << ", "
+                << hull.lo.z << ") to (" << hull.hi.x << ", " << hull.hi.y << ", " << hull.hi.z
+                << "), voxels of " << hull.voxel_size << std::endl;
+      all = merge(all, hull);
+    }
+    Point3D lo, hi;
+    padded_box(all, o.pad, lo, hi);
+    const std::string box = box_text(lo, hi);
+    std::cout << "Box (xmin ymin zmin xmax ymax zmax): " << box << std::endl;
+    if (touches > 0)
+      std::cout << "WARNING: " << touches << " silhouette(s) touch the image border; the box may "
+                << "be cut where they do" << std::endl;
+    std::cout << "Reconstruct it with:" << std::endl;
+    std::cout << "sculptor " << cameras << " " << shell_quote(cam_text) << " "
+              << shell_quote(img_text) << " " << shell_quote(sil_text) << " "
+              << shell_quote(out_text) << " " << first << " " << last << " " << box << " "
+              << points << std::endl;
+  } catch (const std::exception& e) {
+    std::cout << "ERROR: " << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,106 @@
+// Cameras, images and small text helpers of the capture tools.
+#include "tools/common/capture_files.h"
+
+#include <charconv>
+#include <cstdlib>
+
+#include "tervik/exceptions.h"
+#include "tervik/readimage.h"
+
+namespace tervik::capture {
+
+Camera read_camera_file(const std::string& file) {
+  Camera camera;
+  try {
+    camera.read_parameters(file);
+  } catch (const TervikError& e) {
+    // The reader names the file only when it cannot open it; say which file failed always.
+    const std::string what = e.what();
+    if (what.find(file) != std::string::npos) throw;
+    throw TervikFileError(file, what);
+  }
+  if (camera.im_width() == 0 || camera.im_height() == 0)
+    throw TervikFileError(file, "the calibration gives an empty image size");
+  return camera;
+}
+
+std::vector<Camera> read_cameras(const NameTemplate& camtemplate, int count) {
+  std::vector<Camera> cameras;
+  cameras.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) cameras.push_back(read_camera_file(camtemplate.format(i)));
+  return cameras;
+}
+
+ImageGray<unsigned char> read_gray(const std::string& file) {
+  ImageGray<unsigned char> image;
+  io::ReadImage(file).read(image);
+  return image;
+}
+
+ImageRGB<unsigned char> read_rgb(const std::string& file) {
+  ImageRGB<unsigned char> image;
+  io::ReadImage(file).read(image);
+  return image;
+}
+
+void check_image_size(const std::string& file, std::size_t width, std::size_t height,
+                      const Camera& camera) {
+  if (width != camera.im_width() || height != camera.im_height())
+    throw TervikFileError(file, "the image is " + std::to_string(width) + " x " +
+                                    std::to_string(height) + " pixels but its camera is " +
+                                    std::to_string(camera.im_width()) + " x " +
+                                    std::to_string(camera.im_height()));
+}
+
+namespace {
+
+// A whole decimal integer, else -1.
+long whole_number(const std::string& text) {
+  long value = -1;
+  const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (res.ec != std::errc() || res.ptr != text.data() + text.size() || value < 0) return -1;
+  return value;
+}
+
+}  // namespace
+
+std::vector<int> parse_camera_list(const std::string& text, int count) {
+  std::vector<int> out;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string piece = text.substr(start, comma - start);
+    const std::size_t dash = piece.find('-');
+    const long a = whole_number(piece.substr(0, dash));
+    const long b = dash == std::string::npos ? a : whole_number(piece.substr(dash + 1));
+    if (a < 0 || b < a || b >= count)
+      throw TervikError("the camera list '" + text + "' holds '" + piece +
+                        "'; expected camera numbers or ranges a-b from 0 to " +
+                        std::to_string(count - 1));
+    for (long i = a; i <= b; ++i) out.push_back(static_cast<int>(i));
+    start = comma + 1;
+  }
+  return out;
+}
+
+Point3D box_corner(const Point3D& lo, const Point3D& hi, int corner) {
+  return Point3D(corner & 1 ? hi.x : lo.x, corner & 2 ? hi.y : lo.y, corner & 4 ? hi.z : lo.z);
+}
+
+std::string shortest(double v) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
+std::string shell_quote(const std::string& s) {
+  const bool plain = !s.empty() && s.find_first_not_of(
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789%_-+=./,:@") ==
+      std::string::npos;
+  if (plain) return s;
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+}  // namespace tervik::capture

@@ -1,0 +1,106 @@
+// Distance transforms of silhouettes and silhouette residuals.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "tools/scene/render.h"
+#include "tools/score/silhouette.h"
+
+namespace tervik::scene {
+namespace {
+
+constexpr double far_away = 1e20;
+
+// One-dimensional squared distance transform of the sampled function f (lower envelope of
+// parabolas), written to d. v and z are scratch of sizes n and n + 1.
+void transform_1d(const double* f, long n, double* d, std::vector<long>& v, std::vector<double>& z) {
+  const double inf = std::numeric_limits<double>::infinity();
+  long k = 0;
+  v[0] = 0;
+  z[0] = -inf;
+  z[1] = inf;
+  for (long q = 1; q < n; ++q) {
+    // z[0] is -inf, so the search stops at k = 0 at the latest.
+    double s = 0.0;
+    for (;;) {
+      const long r = v[k];
+      s = ((f[q] + double(q) * double(q)) - (f[r] + double(r) * double(r))) / (2.0 * double(q - r));
+      if (s > z[k]) break;
+      --k;
+    }
+    ++k;
+    v[k] = q;
+    z[k] = s;
+    z[k + 1] = inf;
+  }
+  k = 0;
+  for (long q = 0; q < n; ++q) {
+    while (z[k + 1] < double(q)) ++k;
+    const double dq = double(q - v[k]);
+    d[q] = dq * dq + f[v[k]];
+  }
+}
+
+}  // namespace
+
+std::vector<double> squared_distance_transform(const std::vector<unsigned char>& target, long w,
+                                               long h) {
+  std::vector<double> out(std::size_t(w * h));
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = target[i] ? 0.0 : far_away;
+  const long n = std::max(w, h);
+  std::vector<double> f(n), d(n), z(n + 1);
+  std::vector<long> v(n);
+  for (long x = 0; x < w; ++x) {  // columns
+    for (long y = 0; y < h; ++y) f[y] = out[x + y * w];
+    transform_1d(f.data(), h, d.data(), v, z);
+    for (long y = 0; y < h; ++y) out[x + y * w] = d[y];
+  }
+  for (long y = 0; y < h; ++y) {  // rows
+    transform_1d(out.data() + y * w, w, d.data(), v, z);
+    std::copy_n(d.data(), w, out.data() + y * w);
+  }
+  return out;
+}
+
+SilhouetteSet::SilhouetteSet(const Solid& object, const std::vector<ViewCamera>& cameras) {
+  for (const ViewCamera& cam : cameras) {
+    View view;
+    view.camera = &cam;
+    const ImageGray<unsigned char> sil = render_silhouette(object, cam);
+    const std::size_t n = std::size_t(cam.width * cam.height);
+    const unsigned char* data = sil.channel(0).data();
+    view.foreground.resize(n);
+    std::vector<unsigned char> background(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      view.foreground[i] = data[i] >= 128 ? 1 : 0;  // the foreground threshold of sculptor
+      background[i] = 1 - view.foreground[i];
+    }
+    view.to_foreground = squared_distance_transform(view.foreground, cam.width, cam.height);
+    view.to_background = squared_distance_transform(background, cam.width, cam.height);
+    views_.push_back(std::move(view));
+  }
+}
+
+bool SilhouetteSet::residual(const Point3D& x, double& value) const {
+  bool seen = false, outside = false;
+  double out = 0.0;
+  double in = std::numeric_limits<double>::infinity();
+  for (const View& view : views_) {
+    long px = 0, py = 0;
+    if (!view.camera->pixel_of(x, px, py)) continue;
+    seen = true;
+    const std::size_t at = std::size_t(px + py * view.camera->width);
+    if (!view.foreground[at]) {
+      outside = true;
+      if (view.to_foreground[at] < far_away) out = std::max(out, std::sqrt(view.to_foreground[at]));
+    } else if (view.to_background[at] < far_away) {
+      // A foreground pixel with a background 4-neighbour lies on the outline: distance 1.
+      in = std::min(in, std::sqrt(view.to_background[at]) - 1.0);
+    }
+  }
+  if (!seen) return false;
+  value = outside ? out : (std::isfinite(in) ? in : 0.0);
+  return true;
+}
+
+}  // namespace tervik::scene

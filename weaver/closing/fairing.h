@@ -1,0 +1,27 @@
+#pragma once
+// Fairing of the vertices that close a hole: they move to a smooth surface spanned by the fixed
+// vertices around them.
+#include <vector>
+
+#include "tervik/points.h"
+#include "weaver/closing/hole_mesh.h"
+
+namespace tervik {
+
+// Moves the `free` vertices of hm towards the solution of the Laplace equation with every other
+// vertex fixed (uniform weights: each free vertex goes to the mean of its neighbours), by
+// `iterations` Gauss-Seidel sweeps. The result is a membrane that stays inside the hull of the
+// fixed vertices, so it cannot overshoot where the surroundings are noisy.
+void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free, int iterations);
+
+// The same, where a move that leaves more of the vertex's faces against the sum of their
+// corners' normals (normals[v] for vertex v) than before is not made: the membrane then settles
+// without folding faces over where the loop's corners crowd. The sweeps stop early after one
+// in which no vertex moved by more than `settled` (a length; 0: all of them are made).
+void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free,
+                            int iterations, const std::vector<Point3D>& normals, double settled = 0.0);
+
+// The uniform Laplacian at v: the mean of its neighbours minus v (zero for an isolated vertex).
+OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v);
+
+}  // namespace tervik

@@ -1,0 +1,137 @@
+// The sequence of repairs that closes a mesh.
+#include "weaver/closing/watertight.h"
+
+#include <sstream>
+#include <utility>
+
+#include "weaver/closing/manifold_repair.h"
+#include "weaver/closing/patch_inflation.h"
+
+namespace tervik {
+namespace {
+
+// Fans of at most this many faces are removed at a vertex where several meet; larger ones get
+// a copy of the vertex.
+constexpr long kMaxFanRemoved = 8;
+// Detached pieces with fewer faces than this share of the largest piece are removed.
+constexpr double kMinPieceShare = 0.01;
+// Handles are looked for in geodesic regions of this many mean edge lengths around each seed:
+// a handle is removed when a loop around it fits in such a region (about twice this many edges
+// long at most), so tunnels and bridges a few edges wide go, wider ones stay.
+constexpr double kHandleRadius = 4.0;
+// Rounds of handle removal (each finds loops, cuts and caps them).
+constexpr int kHandleRounds = 2;
+
+}  // namespace
+
+FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+  FaceVertexMesh copy;
+  copy.vertices = mesh.vertices;
+  copy.colors = mesh.colors;
+  copy.faces = mesh.faces;
+  return make_watertight(std::move(copy), face_flags, points, report, tree, point_of);
+}
+
+FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+  report = WatertightReport();
+  RepairMesh m;
+  m.vertices = std::move(mesh.vertices);
+  m.colors = std::move(mesh.colors);
+  // Room for the vertices that closing the holes adds, made now, while the memory the
+  // triangulation freed can take it: growing the tables later takes fresh memory pages.
+  const std::size_t room = m.vertices.size() + m.vertices.size() / 8 + 64;
+  m.vertices.reserve(room);
+  m.colors.reserve(room);
+  m.normals.reserve(room);
+  m.normals.resize(m.vertices.size());
+  for (std::size_t i = 0; i < m.normals.size() && i < points.size(); ++i) m.normals[i] = points[i].normal;
+  m.faces = std::move(mesh.faces);
+  std::size_t kept_faces = 0;
+  for (std::size_t f = 0; f < m.faces.size(); ++f) {
+    if (f < face_flags.size() && !face_flags[f]) ++report.withdrawn;
+    else m.faces[kept_faces++] = m.faces[f];
+  }
+  m.faces.resize(kept_faces);
+  mesh = FaceVertexMesh();  // the rest (the faces around each vertex) goes back to the allocator
+  {
+    // The first repairs look faces up by their edges: one table serves them all.
+    std::vector<EdgeUse> uses = edge_uses(m.faces);
+    report.degenerate = remove_degenerate_faces(m, uses);
+    report.nonmanifold_edge = remove_nonmanifold_edges(m, uses);
+    report.unorientable = orient_faces(m, std::as_const(uses));  // the table's last reader
+  }
+  report.folded = remove_folded_faces(m);
+  report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
+  report.small_pieces = remove_small_components(m, kMinPieceShare);
+  HoleMesh closed;
+  const std::size_t old_vertices = m.vertices.size();
+  report.holes = fill_holes(m, closed);
+  // The kept faces come first, less those removed to widen holes.
+  const std::size_t kept = m.faces.size() - std::size_t(report.holes.faces_added);
+  if (closed.n_vertices() > old_vertices && !points.empty()) {
+    // Patches over large holes span the inside of the object: they are lifted onto the points.
+    const PatchInflation lifted =
+        inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of);
+    for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
+      m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
+    if (lifted.vertices_moved > 0) flip_lifted_creases(closed, m, kept);
+  }
+  if (report.holes.holes_left == 0 && report.holes.faces_refused == 0) {
+    // Handles are mostly where the triangulation struggled, around the holes: the search for
+    // them starts at the holes' rims, the old vertices of the patches (new faces follow the
+    // kept ones). A patch is a disc: its inside holds no handle.
+    std::vector<char> seen(closed.n_vertices(), 0);
+    std::vector<HoleMesh::VertexHandle> near_holes;
+    for (std::size_t f = kept; f < closed.n_faces(); ++f)
+      for (auto v : closed.fv_range(HoleMesh::FaceHandle(int(f))))
+        if (std::size_t(v.idx()) < old_vertices && !seen[std::size_t(v.idx())]) {
+          seen[std::size_t(v.idx())] = 1;
+          near_holes.push_back(v);
+        }
+    // On a closed manifold mesh, pieces connected through vertices are connected across edges.
+    report.handles = remove_handles(
+        m, kHandleRadius * mean_edge_length(m), kHandleRounds, report.holes.euler, &closed, near_holes,
+        report.holes.pieces >= 0 ? std::optional<long>(report.holes.pieces) : std::nullopt);
+  }
+
+  // The vertices, colours and faces move over as they are (every face's vertices exist, as
+  // add_face requires); each vertex's face list is sized once instead of growing face by face.
+  FaceVertexMesh out;
+  out.vertices = std::move(m.vertices);
+  out.colors = std::move(m.colors);
+  out.colors.resize(out.vertices.size());
+  std::vector<int> uses(out.vertices.size(), 0);
+  for (const auto& f : m.faces)
+    for (int k = 0; k < 3; ++k) ++uses[std::size_t(f[k])];
+  out.vertex_faces.resize(out.vertices.size());
+  for (std::size_t i = 0; i < uses.size(); ++i) out.vertex_faces[i].reserve(std::size_t(uses[i]));
+  for (std::size_t k = 0; k < m.faces.size(); ++k)
+    for (int c = 0; c < 3; ++c) out.vertex_faces[std::size_t(m.faces[k][c])].push_back((long long)k);
+  out.faces = std::move(m.faces);
+  return out;
+}
+
+std::string format_report(const WatertightReport& r) {
+  std::ostringstream s;
+  s << "Holes closed: " << r.holes.holes_closed << "\n"
+    << "Largest hole: " << r.holes.largest_hole << " edges\n"
+    << "Handles removed: " << r.handles.handles << " (faces added: " << r.handles.faces_added
+    << ")\n"
+    << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
+    << ")\n"
+    << "Faces added: " << r.holes.faces_added + r.handles.faces_added
+    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added << ")";
+  if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
+    s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
+      << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;
+  if (r.holes.holes_left > 0 || r.holes.faces_refused > 0)
+    s << "\nWARNING: holes left open: " << r.holes.holes_left
+      << ", faces refused: " << r.holes.faces_refused;
+  return s.str();
+}
+
+}  // namespace tervik

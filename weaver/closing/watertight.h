@@ -1,0 +1,70 @@
+#pragma once
+// The closing step of weaver --watertight: turns the triangulation's mesh into a closed,
+// manifold, consistently oriented surface. make_watertight runs these stages in order:
+//  1. withdrawn faces left out; degenerate faces, edges of more than two faces, orientation by
+//     the point normals, folded faces, vertices where several fans meet, small detached pieces
+//     (manifold_repair.h; linear-time sorts in vertex_sort.h);
+//  2. the repaired faces become a half-edge mesh (hole_mesh.h);
+//  3. every hole is closed (hole_filling.h), which in turn:
+//     - widens holes whose rim overlaps itself (rim_untangling.h),
+//     - joins detached pieces to the body: the hole nearest a piece's rim (loop_nearness.h),
+//       a band stitched between the two rims (band_stitch.h), or faces across rim edges that
+//       nearly touch (rim_bridges.h),
+//     - splits long loops by chords (loop_split.h) and triangulates each part by least cost
+//       (loop_triangulation.h),
+//     - refines each patch by flips and splits (patch_refinement.h) and fairs its new vertices
+//       (fairing.h);
+//  4. patches over large holes are lifted onto the point cloud (patch_inflation.h, with the
+//     empty-space grid of empty_cells.h);
+//  5. small handles are cut out and capped (handle_removal.h).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/patch.h"
+#include "tervik/mesh.h"
+#include "weaver/closing/handle_removal.h"
+#include "weaver/closing/hole_filling.h"
+#include "weaver/point_tree.h"
+
+namespace tervik {
+
+// What make_watertight changed.
+struct WatertightReport {
+  long withdrawn = 0;         // faces left out because the triangulation withdrew them
+  long degenerate = 0;        // faces with a repeated vertex, or repeating another face
+  long nonmanifold_edge = 0;  // faces removed so that no edge has more than two
+  long unorientable = 0;      // faces removed to orient consistently
+  long folded = 0;            // faces against their point normals
+  long nonmanifold_vertex = 0;  // faces removed around vertices with several fans
+  long vertices_split = 0;      // vertex copies made for fans that could not be removed
+  long small_pieces = 0;        // faces of detached pieces removed
+  HoleFilling holes;
+  HandleRemoval handles;  // small handles cut out after the holes are closed
+
+  // Faces removed by the repairs, withdrawn faces not included.
+  long faces_removed() const {
+    return degenerate + nonmanifold_edge + unorientable + folded + nonmanifold_vertex + small_pieces +
+           holes.faces_opened;
+  }
+};
+
+// The closed mesh made from `mesh` (as get_mesh returns it: vertex i is points[i]), its face
+// flags and the points (for their normals). The vertices keep their indices and colours, new
+// vertices follow; the faces are the kept faces, turned where needed, then the new ones.
+// `tree` and `point_of`, when given, are the triangulation's point tree over `points` and the
+// point of each of its numbers (PivotingTrace): lifting patches searches it instead of a new one.
+FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree = nullptr,
+                               const std::vector<std::uint32_t>* point_of = nullptr);
+// The same, taking `mesh` apart instead of copying it (its memory serves the repairs).
+FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
+                               const std::vector<Patch>& points, WatertightReport& report,
+                               const PointTree* tree = nullptr,
+                               const std::vector<std::uint32_t>* point_of = nullptr);
+
+// The lines weaver prints about it: holes closed, largest hole, faces removed and added.
+std::string format_report(const WatertightReport& report);
+
+}  // namespace tervik
