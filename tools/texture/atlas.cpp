@@ -16,15 +16,14 @@ std::vector<Chart> build_charts(const TriMesh& mesh, const std::vector<int>& lab
   std::vector<Chart> charts;
   std::vector<char> done(mesh.faces.size(), 0);
   std::deque<std::uint32_t> queue;
+  Chart unseen;
   for (std::size_t start = 0; start < mesh.faces.size(); ++start) {
     if (done[start]) continue;
     Chart chart;
     chart.view = labels[start];
     done[start] = 1;
     if (chart.view < 0) {
-      chart.faces.push_back(std::uint32_t(start));
-      chart.max_x = chart.max_y = kUnseenCell;
-      charts.push_back(std::move(chart));
+      unseen.faces.push_back(std::uint32_t(start));
       continue;
     }
     queue.push_back(std::uint32_t(start));
@@ -47,6 +46,7 @@ std::vector<Chart> build_charts(const TriMesh& mesh, const std::vector<int>& lab
       }
     charts.push_back(std::move(chart));
   }
+  if (!unseen.faces.empty()) charts.push_back(std::move(unseen));
   return charts;
 }
 
@@ -82,11 +82,19 @@ bool try_pack(std::vector<Chart>& charts, long size, int padding, double scale) 
 double pack_charts(std::vector<Chart>& charts, long atlas_size, int padding) {
   // Start from the scale at which the rectangles would fill 80 % of the atlas, if below 1.
   double area = 0.0, fixed = 0.0;
-  for (const Chart& c : charts) {
-    if (c.view < 0)
-      fixed += (kUnseenCell + 1 + 2 * padding) * (kUnseenCell + 1 + 2 * padding);
-    else
+  for (Chart& c : charts) {
+    if (c.view < 0) {
+      // A square grid of cells, one face each.
+      const long n = long(c.faces.size());
+      c.columns = long(std::ceil(std::sqrt(double(n))));
+      const long rows = (n + c.columns - 1) / c.columns;
+      c.cell = double(c.columns * 4) * double(rows * 4) > double(atlas_size) * double(atlas_size) / 16.0 ? 2 : 4;
+      c.max_x = double(c.columns * c.cell) - 1.0;
+      c.max_y = double(rows * c.cell) - 1.0;
+      fixed += (c.max_x + 1 + 2 * padding) * (c.max_y + 1 + 2 * padding);
+    } else {
       area += (c.max_x - c.min_x + 1 + 2 * padding) * (c.max_y - c.min_y + 1 + 2 * padding);
+    }
   }
   const double room = 0.8 * double(atlas_size) * double(atlas_size) - fixed;
   TERVIK_CHECK(room > 0.0, "the atlas of " << atlas_size << " x " << atlas_size
@@ -102,8 +110,13 @@ Point2D atlas_position(const Chart& chart, const TriMesh& mesh,
                        const std::vector<Projection>& projections, std::uint32_t face, int corner,
                        double scale) {
   if (chart.view < 0) {
-    static const double offsets[3][2] = {{0, 0}, {kUnseenCell, 0}, {0, kUnseenCell}};
-    return Point2D(chart.origin_x + offsets[corner][0], chart.origin_y + offsets[corner][1]);
+    // Cell k of the grid; the triangle's corners at texel centres, its legs cell - 1 texels.
+    const long k = long(std::lower_bound(chart.faces.begin(), chart.faces.end(), face) - chart.faces.begin());
+    const double x = chart.origin_x + double((k % chart.columns) * chart.cell) + 0.5;
+    const double y = chart.origin_y + double((k / chart.columns) * chart.cell) + 0.5;
+    const double leg = double(chart.cell - 1);
+    static const double offsets[3][2] = {{0, 0}, {1, 0}, {0, 1}};
+    return Point2D(x + offsets[corner][0] * leg, y + offsets[corner][1] * leg);
   }
   const Point2D& p = projections[chart.view].pixels[mesh.faces[face][corner]];
   return Point2D(chart.origin_x + (p.x - chart.min_x) * scale,

@@ -8,33 +8,36 @@
 
 namespace tervik::texture {
 
-// Connected faces textured from one view; or a single face that no view sees (view -1), which
-// gets a small right triangle of its own filled from the vertex colours.
+// Connected faces textured from one view; or (view -1, the last chart) all the faces that no
+// view sees, each given a small right triangle in a grid of cells, filled from the vertex
+// colours.
 struct Chart {
   int view = -1;
-  std::vector<std::uint32_t> faces;
-  // The bounding box of the faces' vertices in the view's image (pixels); for an unseen face
-  // (0, 0) to (kUnseenCell, kUnseenCell).
+  std::vector<std::uint32_t> faces;  // ascending
+  // The bounding box of the faces' vertices in the view's image (pixels); for the unseen faces
+  // (0, 0) to the grid's size in texels.
   double min_x = 0, min_y = 0, max_x = 0, max_y = 0;
+  int cell = 0;       // unseen faces: texels per grid cell on a side
+  long columns = 0;   // unseen faces: cells per grid row
   // Its rectangle in the atlas (texels, padding included) and the atlas position of the box's
   // corner (min_x, min_y).
   long rect_x = 0, rect_y = 0, rect_w = 0, rect_h = 0;
   double origin_x = 0, origin_y = 0;
 };
 
-// The legs of the right triangle of an unseen face, in texels.
-constexpr double kUnseenCell = 4.0;
-
 // Charts from the faces' views (-1: unseen): faces joined by an edge with the same view form
-// one chart, found by breadth-first search from the lowest face index, so the order is fixed.
+// one chart, found by breadth-first search from the lowest face index, so the order is fixed;
+// the unseen faces, if any, form the last chart.
 std::vector<Chart> build_charts(const TriMesh& mesh, const std::vector<int>& labels,
                                 const std::vector<std::array<long, 3>>& neighbours,
                                 const std::vector<Projection>& projections);
 
 // Packs the charts into an atlas_size square with `padding` texels around each, at one scale
 // (texels per image pixel) for all photo charts: 1 when everything fits, otherwise the largest
-// scale, in steps of 10 %, at which stb_rect_pack places them all. Sets the charts' rectangles
-// and origins; returns the scale. Throws TervikError when even the smallest scale fails.
+// scale, in steps of 10 %, at which stb_rect_pack places them all. The unseen faces' grid does
+// not scale: its cells are 4 texels (2 when the grid would take more than a sixteenth of the
+// atlas). Sets the charts' rectangles and origins; returns the scale. Throws TervikError when
+// even the smallest scale fails.
 double pack_charts(std::vector<Chart>& charts, long atlas_size, int padding);
 
 // The atlas position (texels) of corner `corner` of face `face` of the chart.
