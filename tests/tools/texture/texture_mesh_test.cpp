@@ -1,6 +1,6 @@
 // texture_mesh: the atlas holds the photos' colours where cameras see the faces, the output does
-// not depend on the thread count, glTF files read back as written, and bad input is refused
-// with a message, exit status 1 and no output file.
+// not depend on the thread count, glTF files read back as written and draw back as the photos,
+// and bad input is refused with a message, exit status 1 and no output file.
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +17,7 @@
 #include "tools/common/capture_files.h"
 #include "tools/common/gltf_read.h"
 #include "tools/scene/scene.h"
+#include "tools/texture/render_textured.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
 
@@ -158,6 +159,25 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
   for (int c = 0; c < 3; ++c)
     EXPECT_TRUE(std::equal(texture.channel(c).data(), texture.channel(c).data() + 1024 * 1024,
                            one.atlas.channel(c).data()));
+
+  // Drawn back into a camera, the textured mesh is the photo (up to resampling at the checker's
+  // edges); the green vertex colours are far from it.
+  const texture::DrawableMesh drawable = drawable_from_gltf(back, texture);
+  DrawableMesh coloured;
+  coloured.positions = s.mesh.positions;
+  coloured.faces = s.mesh.faces;
+  coloured.colors = s.mesh.colors;
+  for (int cam : {0, 5}) {
+    const View& view = views[std::size_t(cam)];
+    ImageRGB<unsigned char> drawing(320, 240);
+    std::vector<unsigned char> covered;
+    draw_mesh(view.camera, drawable, true, drawing, &covered);
+    const PhotoComparison textured = compare_with_photo(drawing, covered, view.image, view.silhouette);
+    EXPECT_GT(textured.pixels, 0.97 * double(textured.silhouette)) << cam;
+    EXPECT_GT(textured.psnr, 20.0) << cam;
+    draw_mesh(view.camera, coloured, true, drawing, &covered);
+    EXPECT_LT(compare_with_photo(drawing, covered, view.image, view.silhouette).psnr, 15.0) << cam;
+  }
 
   o.threads = 2;
   const TexturedMesh two = texture_mesh(s.mesh, views, o);
