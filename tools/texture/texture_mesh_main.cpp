@@ -10,6 +10,7 @@
 #include <boost/program_options.hpp>
 
 #include "tools/common/capture_files.h"
+#include "tools/common/tool_options.h"
 #include "tools/texture/seam_steps.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
@@ -74,41 +75,33 @@ int main(int argc, char** argv) {
   NameTemplate camtemplate, imtemplate, siltemplate;
   std::vector<int> excluded;
   bool jpeg = false, obj = false;
-  try {
-    po::variables_map vm;
-    po::store(po::command_line_parser(argc, argv).options(desc).run(), vm);
-    if (vm.count("help")) {
-      std::cout << desc << std::endl;
-      return 0;
-    }
-    po::notify(vm);
-    camtemplate = NameTemplate(cam_text, 1, "calibration template");
-    imtemplate = NameTemplate(img_text, 2, "image template");
-    if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
-    if (cameras < 1 || cameras > 32768) throw TervikError("--cameras must be 1 to 32768");
-    if (!exclude.empty()) excluded = capture::parse_camera_list(exclude, cameras);
-    if (frame < 0) throw TervikError("--frame must not be negative");
-    const long a = options.atlas_size;
-    if (a < 64 || a > 16384 || (a & (a - 1)) != 0)
-      throw TervikError("--atlas-size must be a power of two from 64 to 16384, not " +
-                        std::to_string(a));
-    if (image_format != "png" && image_format != "jpeg" && image_format != "jpg")
-      throw TervikError("--image-format must be png or jpeg, not '" + image_format + "'");
-    jpeg = image_format != "png";
-    if (jpeg_quality < 1 || jpeg_quality > 100) throw TervikError("--jpeg-quality must be 1 to 100");
-    if (format.empty()) format = std::filesystem::path(output).extension() == ".obj" ? "obj" : "glb";
-    if (format != "glb" && format != "obj")
-      throw TervikError("--format must be glb or obj, not '" + format + "'");
-    obj = format == "obj";
-    if (options.threads < 1 || options.threads > 256) throw TervikError("--threads must be 1 to 256");
-    if (options.padding < 1 || options.padding > 64) throw TervikError("--padding must be 1 to 64");
-    if (!(options.smoothness >= 0.0 && options.smoothness <= 100.0))
-      throw TervikError("--smoothness must be 0 to 100");
-    if (int(excluded.size()) >= cameras) throw TervikError("--exclude-cameras leaves no camera");
-  } catch (const std::exception& e) {
-    std::cout << "ERROR: " << e.what() << " (see texture_mesh --help)" << std::endl;
-    return 1;
-  }
+  if (const auto status = tools::parse_tool_options(
+          "texture_mesh", argc, argv, {.options = &desc}, [&](const po::variables_map&) {
+            camtemplate = NameTemplate(cam_text, 1, "calibration template");
+            imtemplate = NameTemplate(img_text, 2, "image template");
+            if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
+            if (cameras < 1 || cameras > 32768) throw TervikError("--cameras must be 1 to 32768");
+            if (!exclude.empty()) excluded = capture::parse_camera_list(exclude, cameras);
+            if (frame < 0) throw TervikError("--frame must not be negative");
+            const long a = options.atlas_size;
+            if (a < 64 || a > 16384 || (a & (a - 1)) != 0)
+              throw TervikError("--atlas-size must be a power of two from 64 to 16384, not " +
+                                std::to_string(a));
+            if (image_format != "png" && image_format != "jpeg" && image_format != "jpg")
+              throw TervikError("--image-format must be png or jpeg, not '" + image_format + "'");
+            jpeg = image_format != "png";
+            if (jpeg_quality < 1 || jpeg_quality > 100) throw TervikError("--jpeg-quality must be 1 to 100");
+            if (format.empty()) format = std::filesystem::path(output).extension() == ".obj" ? "obj" : "glb";
+            if (format != "glb" && format != "obj")
+              throw TervikError("--format must be glb or obj, not '" + format + "'");
+            obj = format == "obj";
+            if (options.threads < 1 || options.threads > 256) throw TervikError("--threads must be 1 to 256");
+            if (options.padding < 1 || options.padding > 64) throw TervikError("--padding must be 1 to 64");
+            if (!(options.smoothness >= 0.0 && options.smoothness <= 100.0))
+              throw TervikError("--smoothness must be 0 to 100");
+            if (int(excluded.size()) >= cameras) throw TervikError("--exclude-cameras leaves no camera");
+            }))
+    return *status;
   options.level_seams = !no_levelling;
   try {
     const auto start = std::chrono::steady_clock::now();
