@@ -10,6 +10,7 @@ packages=(
   libopenmesh-dev
   libyaml-cpp-dev
   libmeshoptimizer-dev
+  libeigen3-dev libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   parallel slurm-wlm munge
   chromium
