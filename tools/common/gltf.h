@@ -28,7 +28,9 @@ struct GltfMesh {
 
 struct GltfOptions {
   // Compress the vertex and index buffers with EXT_meshopt_compression (the extension is then
-  // required: a reader must decode it).
+  // required: a reader must decode it). The vertices are then stored in the order that
+  // compresses best (triangles in vertex-cache order, points along a space-filling curve): the
+  // same triangles and points, but vertex i of the mesh is not vertex i of the file.
   bool meshopt = false;
 };
 
