@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
   double fps = 25.0;
   unsigned threads = 0;
   bool uncompressed = false;
+  int position_bits = 16;
   po::options_description desc(
       "Usage: make_player --output DIR --first F --last L (--mesh T | --points T | --textured T)"
       " [options]\n"
@@ -112,6 +113,9 @@ int main(int argc, char** argv) {
       ("fps", po::value(&fps)->default_value(fps), "playback rate, frames per second")
       ("title", po::value(&title), "the page's title (default: the folder's name)")
       ("uncompressed", "write the frames without EXT_meshopt_compression")
+      ("position-bits", po::value(&position_bits)->default_value(position_bits),
+       "compressed positions keep this many bits of mantissa (an error of at most 2^-(N-1) of "
+       "a vertex's largest coordinate; 0: exact)")
       ("threads", po::value(&threads)->default_value(0, "twice the cores, at least 8"),
        "frames converted at once")
       ("assets", po::value(&assets), "folder with the player's page and three.js (default: "
@@ -129,6 +133,8 @@ int main(int argc, char** argv) {
             if (first < 0 || last < first) throw TervikError("--first and --last must be 0 <= F <= L");
             if (!(fps > 0.0 && fps <= 1000.0))
               throw TervikError("--fps must be above 0 and at most 1000");
+            if (position_bits < 0 || position_bits > 24)
+              throw TervikError("--position-bits must be 0 to 24");
             if (!camera_list.empty() && calibration.empty())
               throw TervikError("--cameras needs --calibration");
           }))
@@ -161,6 +167,7 @@ int main(int argc, char** argv) {
 
     tools::GltfOptions options;
     options.meshopt = !uncompressed;
+    options.position_bits = position_bits;
     const auto frames = player::write_frames(output, {textured, mesh, points}, first, last,
                                              options, threads);
     write_text((fs::path(output) / "sequence.json").string(),
