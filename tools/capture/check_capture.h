@@ -29,6 +29,8 @@ struct CheckRow {
 // What to check. Templates left empty (text() == "") skip their checks; so does has_box false.
 struct CaptureLayout {
   int cameras = 0;
+  std::vector<int> ids;  // the cameras' numbers in the templates; empty: 0 .. cameras-1
+  int number(int index) const { return ids.empty() ? index : ids[std::size_t(index)]; }
   NameTemplate calibration;  // camera number
   NameTemplate images;       // camera and frame numbers
   NameTemplate silhouettes;  // camera and frame numbers

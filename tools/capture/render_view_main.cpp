@@ -1,5 +1,6 @@
 // render_view: draws a point or mesh PLY over one camera's image, or over several cameras'
 // images side by side in one PNG, optionally with the silhouette outline.
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -18,7 +19,7 @@ using namespace tervik;
 using namespace tervik::capture;
 
 int main(int argc, char** argv) {
-  std::string cam_text, list = "0", model_file, img_text, sil_text, output;
+  std::string cam_text, count_text, ids_text, model_file, img_text, sil_text, output;
   long frame = 0, tile_width = 0;
   int columns = 0;
   double dim_factor = 0.6;
@@ -32,8 +33,11 @@ int main(int argc, char** argv) {
       ("help,h", "show this help")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
-      ("cameras", po::value(&list)->default_value(list),
-       "camera numbers, e.g. 3 or 0-7 or 0,2,4: several make a contact sheet")
+      ("cameras", po::value(&count_text),
+       "number of cameras drawn, the template numbers 0 to N-1 (default: camera 0 alone); "
+       "several make a contact sheet")
+      ("camera-ids", po::value(&ids_text),
+       "the template numbers of the cameras drawn, in order, e.g. 3 or 0-7 or 0,2,4")
       ("model", po::value(&model_file), "PLY point file or mesh to draw")
       ("images", po::value(&img_text),
        "colour image template (camera, frame) drawn under the model; black without it")
@@ -57,7 +61,19 @@ int main(int argc, char** argv) {
             camtemplate = NameTemplate(cam_text, 1, "calibration template");
             if (!img_text.empty()) imtemplate = NameTemplate(img_text, 2, "image template");
             if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
-            cams = parse_camera_list(list, 32768);
+            // --cameras is a count in every tool; a list belongs to --camera-ids.
+            int count = 0;
+            if (!count_text.empty()) {
+              const auto end = count_text.data() + count_text.size();
+              const auto res = std::from_chars(count_text.data(), end, count);
+              if (res.ec != std::errc() || res.ptr != end || count < 1)
+                throw TervikError("--cameras '" + count_text +
+                                  "' is not a number of cameras; give a list of cameras to draw "
+                                  "with --camera-ids (e.g. --camera-ids " + count_text + ")");
+            }
+            const CameraSelection sel =
+                select_cameras(count_text.empty() && ids_text.empty() ? 1 : count, ids_text);
+            for (int k = 0; k < sel.count; ++k) cams.push_back(sel.number(k));
             if (frame < 0) throw TervikError("--frame must not be negative");
             if (tile_width < 0 || tile_width > 8192) throw TervikError("--tile-width must be 1 to 8192");
             if (columns < 0) throw TervikError("--columns must be positive");
@@ -85,7 +101,7 @@ int main(int argc, char** argv) {
       ImageRGB<unsigned char> canvas(w, h);
       if (!img_text.empty()) {
         const std::string file = imtemplate.format(i, frame);
-        const ImageRGB<unsigned char> image = read_rgb(file, full, i);
+        const ImageRGB<unsigned char> image = read_rgb(file, full, "camera " + std::to_string(i));
         inputs.add(file);
         canvas = resize_nearest(image, w, h);
         dim(canvas, dim_factor);
@@ -93,7 +109,7 @@ int main(int argc, char** argv) {
       draw_model(camera, model, style, canvas);
       if (!sil_text.empty()) {
         const std::string file = siltemplate.format(i, frame);
-        const ImageGray<unsigned char> sil = read_gray(file, full, i);
+        const ImageGray<unsigned char> sil = read_gray(file, full, "camera " + std::to_string(i));
         inputs.add(file);
         draw_outline(resize_nearest(sil, w, h), style.outline_color, canvas);
       }
