@@ -41,8 +41,6 @@ struct CaptureLayout {
   long speck_area = 50;  // holes and stray blobs of at most this many pixels are counted
 };
 
-// Frames of a range at most this long are accepted (a mistyped last frame must not run for ever).
-constexpr long kMaxFrames = 1000000;
 // The hull of at most this many frames of the range (spread evenly, first and last included) is
 // carved on a grid of kHullCells voxels along the box's longest axis.
 constexpr long kHullFrames = 10;

@@ -12,7 +12,6 @@
 
 #include "tools/common/tool_options.h"
 #include "tools/common/capture_files.h"
-#include "tools/capture/check_capture.h"
 #include "tools/capture/find_box.h"
 
 namespace po = boost::program_options;

@@ -98,6 +98,10 @@ int main(int argc, char** argv) {
             sel = select_cameras(vm.count("cameras") ? (cameras < 1 ? -1 : cameras) : 0, ids_text);
             cameras = sel.count;
             if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
+            if (last - first >= kMaxFrames)
+              throw TervikError("the frame range " + std::to_string(first) + " to " +
+                                std::to_string(last) + " is longer than " +
+                                std::to_string(kMaxFrames) + " frames");
             if (source == "color") source = "colour";
             if (source == "gray") source = "grey";
             if (source != "alpha" && source != "grey" && source != "colour" && source != "background")

@@ -40,6 +40,10 @@ struct CameraSelection {
 // naming the options.
 CameraSelection select_cameras(int count, const std::string& ids_text);
 
+// The capture tools accept frame ranges of at most this many frames (a mistyped last frame
+// must not make a tool try every number up to it).
+constexpr long kMaxFrames = 1000000;
+
 // Reads the calibration file of camera i for i = 0 .. count-1, formatted from `camtemplate`.
 // Throws TervikFileError naming the file and the reader's complaint when one does not parse.
 std::vector<Camera> read_cameras(const NameTemplate& camtemplate, int count);
