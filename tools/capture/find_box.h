@@ -7,6 +7,7 @@
 // the rectangle of pixels spanned by the projections of the voxel's corners. The test errs on
 // the side of keeping, so the kept voxels cover the visual hull of the silhouettes; their
 // bounds, padded, are the box.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,8 +42,23 @@ class ForegroundCounts {
 
  private:
   long width_ = 0, height_ = 0;
-  std::vector<long> sums_;  // (width + 1) x (height + 1) summed-area table
+  // (width + 1) x (height + 1) summed-area table; 32 bits hold the count of any image that the
+  // readers accept (at most 2^28 pixels).
+  std::vector<std::int32_t> sums_;
 };
+
+// What the cameras say about a cubic voxel: `seen` cameras see its centre (in front of the
+// camera, inside the image), and `carved` is true when one of them has no foreground anywhere
+// in the rectangle that holds the voxel's projection (`seen` then counts the cameras up to
+// that one only).
+struct VoxelView {
+  int seen = 0;
+  bool carved = false;
+  int centre_foreground = 0;  // of the `seen` cameras, those with the centre's pixel foreground
+};
+VoxelView view_voxel(const std::vector<Camera>& cameras,
+                     const std::vector<ForegroundCounts>& silhouettes, const Point3D& centre,
+                     double size);
 
 // An axis-aligned box around the cameras and the point nearest to all their optical axes,
 // reaching as far from that point as the farthest camera: the region searched for the object.

@@ -36,6 +36,8 @@ void validate(const SceneOptions& o) {
   for (double d : o.distortion)
     require(std::isfinite(d) && std::fabs(d) <= 10.0,
             "distortion coefficients must be finite and at most 10 in size, not " + shortest(d));
+  require(o.pattern_cell == 0.0 || (o.pattern_cell >= 0.001 && o.pattern_cell <= 10.0),
+          "pattern cell must be 0.001 to 10 world units, not " + shortest(o.pattern_cell));
 }
 
 GroundTruth build_scene(const SceneOptions& options) {
@@ -44,7 +46,8 @@ GroundTruth build_scene(const SceneOptions& options) {
   truth.object = options.object;
   truth.first_frame = options.first_frame;
   truth.last_frame = options.first_frame + options.frames - 1;
-  truth.pattern.cell = options.object == ObjectKind::sphere ? 0.125 : 0.1;
+  truth.pattern.cell = options.pattern_cell > 0.0 ? options.pattern_cell
+                       : options.object == ObjectKind::sphere ? 0.125 : 0.1;
   Point3D lo, hi;
   for (long f = truth.first_frame; f <= truth.last_frame; ++f) {
     truth.solids.push_back(object_at_frame(options.object, f));

@@ -16,6 +16,7 @@
 #include "tools/common/tool_options.h"
 #include "tools/scene/scene.h"
 #include "tools/scene/export.h"
+#include "tools/scene/truth_mesh.h"
 
 namespace po = boost::program_options;
 using namespace tervik::scene;
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
   std::string folder, object, layout;
   std::vector<std::string> exports;
   std::string distortion;
+  bool truth_meshes = false;
   po::options_description desc(
       "Usage: make_scene [options]\n"
       "Writes a synthetic scene filmed by calibrated cameras into a folder and prints the\n"
@@ -97,7 +99,12 @@ int main(int argc, char** argv) {
        "(projections.txt); may be repeated")
       ("distortion", po::value(&distortion),
        "lens distortion of every camera, four numbers k1,k2,p1,p2 (commas or blanks between "
-       "them, e.g. --distortion=-0.2,0.05,0.001,-0.002); the images are rendered through it");
+       "them, e.g. --distortion=-0.2,0.05,0.001,-0.002); the images are rendered through it")
+      ("pattern-cell", po::value(&o.pattern_cell)->default_value(0.0, "0.1, 0.125 for the sphere"),
+       "side of the checker pattern's cells in world units; 0.02 gives a fine texture")
+      ("truth-mesh", po::bool_switch(&truth_meshes),
+       "also write the object's true surface of every frame as a coloured PLY mesh "
+       "(truth_%04ld.ply)");
   if (const auto status = tervik::tools::parse_tool_options(
           "make_scene", argc, argv, {.options = &desc},
           [&](const po::variables_map& vm) {
@@ -118,6 +125,14 @@ int main(int argc, char** argv) {
               << o.height << "), frames " << scene.first_frame << " to " << scene.last_frame
               << ", " << 2 * frames * scene.cameras << " images" << std::endl;
     std::cout << "Ground truth: " << scene.ground_truth_file << std::endl;
+    if (truth_meshes) {
+      for (long f = scene.first_frame; f <= scene.last_frame; ++f) {
+        char name[64];
+        std::snprintf(name, sizeof name, "/truth_%04ld.ply", f);
+        write_mesh_ply(scene.folder + name, truth_mesh(scene.object(f), scene.truth.pattern));
+      }
+      std::cout << "True surface meshes: " << scene.folder << "/truth_%04ld.ply" << std::endl;
+    }
     if (scene.cameras < 5)
       std::cout << "WARNING: sculptor accepts only points that at least 5 cameras see; with "
                 << scene.cameras << " cameras it finds none" << std::endl;

@@ -39,6 +39,9 @@ struct SceneOptions {
   // Lens distortion k1, k2, p1, p2 of every camera (zero: pinhole). The images are rendered
   // through it and the calibration files carry it; the ground truth file holds the ideal cameras.
   std::array<double, 4> distortion{};
+  // Side of the checker pattern's cells in world units; 0: 0.1 (0.125 for the sphere). Small
+  // cells (0.02) make a fine texture that per-vertex colours cannot hold.
+  double pattern_cell = 0.0;
 };
 
 // Checks the options; throws TervikError naming the first bad option and its allowed range.

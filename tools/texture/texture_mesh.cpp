@@ -1,0 +1,185 @@
+// The texturing pipeline: the stages of texture_mesh.h in order, and the assembly of the
+// output vertices.
+#include "tools/texture/texture_mesh.h"
+
+#include <cmath>
+#include <thread>
+
+#include "tools/texture/atlas.h"
+#include "tools/texture/seam_levelling.h"
+#include "tools/texture/view_selection.h"
+#include "tools/texture/visibility.h"
+
+namespace tervik::texture {
+
+void parallel_for(long count, int threads, const std::function<void(long)>& body) {
+  const long workers = std::clamp<long>(threads, 1, std::max<long>(1, count));
+  if (workers <= 1) {
+    for (long i = 0; i < count; ++i) body(i);
+    return;
+  }
+  // Each thread stops at its first failure, which is its lowest failing index; the lowest of
+  // those is rethrown, the error one thread would have met first.
+  std::vector<std::thread> pool;
+  std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
+  std::vector<long> failed_at(static_cast<std::size_t>(workers), count);
+  for (long t = 0; t < workers; ++t)
+    pool.emplace_back([&, t] {
+      // Interleaved indices: neighbouring items (charts of similar size) go to different threads.
+      for (long i = t; i < count; i += workers) {
+        try {
+          body(i);
+        } catch (...) {
+          errors[std::size_t(t)] = std::current_exception();
+          failed_at[std::size_t(t)] = i;
+          return;
+        }
+      }
+    });
+  for (auto& th : pool) th.join();
+  const auto first = std::min_element(failed_at.begin(), failed_at.end()) - failed_at.begin();
+  if (errors[std::size_t(first)]) std::rethrow_exception(errors[std::size_t(first)]);
+}
+
+namespace {
+
+void check_inputs(const TriMesh& mesh, const std::vector<View>& views, const TextureOptions& o) {
+  if (mesh.faces.empty()) throw TervikError("the mesh has no faces");
+  for (const Face& f : mesh.faces)
+    for (std::uint32_t v : f)
+      TERVIK_CHECK(v < mesh.positions.size(), "a face names vertex " << v << " of "
+                                                                     << mesh.positions.size());
+  TERVIK_CHECK(mesh.colors.empty() || mesh.colors.size() == mesh.positions.size(),
+               "the mesh has " << mesh.colors.size() << " colours for " << mesh.positions.size()
+                               << " vertices");
+  TERVIK_CHECK(o.atlas_size >= 64 && o.atlas_size <= 16384 && (o.atlas_size & (o.atlas_size - 1)) == 0,
+               "the atlas size must be a power of two from 64 to 16384, not " << o.atlas_size);
+  TERVIK_CHECK(o.threads >= 1 && o.padding >= 1 && o.padding <= 64 && o.smoothness >= 0.0,
+               "bad texturing options");
+  for (std::size_t v = 0; v < views.size(); ++v) {
+    const View& view = views[v];
+    const std::size_t w = view.camera.im_width(), h = view.camera.im_height();
+    TERVIK_CHECK(view.image.width() == w && view.image.height() == h,
+                 "view " << v << ": the image is " << view.image.width() << " x "
+                         << view.image.height() << ", the camera " << w << " x " << h);
+    TERVIK_CHECK(view.silhouette.width() == 0 ||
+                     (view.silhouette.width() == w && view.silhouette.height() == h),
+                 "view " << v << ": the silhouette is " << view.silhouette.width() << " x "
+                         << view.silhouette.height() << ", the camera " << w << " x " << h);
+  }
+}
+
+double mean_edge_length(const TriMesh& mesh) {
+  double sum = 0.0;
+  for (const Face& f : mesh.faces)
+    for (int k = 0; k < 3; ++k) sum += norm(mesh.positions[f[k]] - mesh.positions[f[(k + 1) % 3]]);
+  return sum / double(3 * mesh.faces.size());
+}
+
+std::vector<Point3D> vertex_normals(const TriMesh& mesh) {
+  std::vector<Point3D> n(mesh.positions.size(), Point3D(0, 0, 0));
+  for (const Face& f : mesh.faces) {
+    const Point3D& a = mesh.positions[f[0]];
+    const Point3D fn = cross(mesh.positions[f[1]] - a, mesh.positions[f[2]] - a);
+    for (std::uint32_t v : f) n[v] += fn;
+  }
+  for (Point3D& p : n) {
+    const double l = norm(p);
+    p = l > 0.0 ? p / l : Point3D(0, 0, 1);
+  }
+  return n;
+}
+
+}  // namespace
+
+TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
+                          const TextureOptions& options) {
+  check_inputs(mesh, views, options);
+  const long size = options.atlas_size;
+  // 1. Visibility, one view per task.
+  const double tolerance = mean_edge_length(mesh);
+  std::vector<Projection> projections(views.size());
+  std::vector<std::vector<float>> quality(views.size());
+  parallel_for(long(views.size()), options.threads, [&](long v) {
+    projections[v] = project_mesh(views[v].camera, mesh.positions);
+    quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine);
+  });
+  // 2. View selection.
+  const auto neighbours = face_neighbours(mesh);
+  const std::vector<int> labels = select_views(quality, neighbours, options.smoothness);
+  TexturedMesh out;
+  for (std::size_t f = 0; f < labels.size(); ++f) {
+    (labels[f] >= 0 ? out.seen_faces : out.unseen_faces) += 1;
+    for (long g : neighbours[f])
+      if (g > long(f) && labels[g] != labels[f]) ++out.seam_edges;
+  }
+  if (out.seen_faces == 0) throw NoVisibleFace();
+  out.face_view = labels;
+  // 3. Charts and their places in the atlas.
+  std::vector<Chart> charts = build_charts(mesh, labels, neighbours, projections);
+  for (const Chart& c : charts) out.charts += c.view >= 0;
+  out.scale = pack_charts(charts, size, options.padding);
+  // The output vertices: one per mesh vertex and chart, in the order the charts' faces name them.
+  const std::vector<Point3D> normals = vertex_normals(mesh);
+  out.indices.assign(mesh.faces.size() * 3, 0);
+  std::vector<long> stamp(mesh.positions.size(), -1);
+  std::vector<std::uint32_t> slot(mesh.positions.size(), 0);
+  std::vector<std::array<float, 3>> colour;  // the chart's colour at each output vertex
+  std::vector<char> photo;                   // 1 for the output vertices of photo charts
+  for (std::size_t ci = 0; ci < charts.size(); ++ci) {
+    const Chart& chart = charts[ci];
+    for (std::uint32_t f : chart.faces)
+      for (int k = 0; k < 3; ++k) {
+        const std::uint32_t v = mesh.faces[f][k];
+        // An unseen face's corners are its own (its triangle in the atlas is fixed).
+        if (stamp[v] != long(ci) || chart.view < 0) {
+          stamp[v] = long(ci);
+          slot[v] = std::uint32_t(out.source.size());
+          out.source.push_back(v);
+          const Point3D& p = mesh.positions[v];
+          out.positions.insert(out.positions.end(), {float(p.x), float(p.y), float(p.z)});
+          out.normals.insert(out.normals.end(),
+                             {float(normals[v].x), float(normals[v].y), float(normals[v].z)});
+          const Point2D t = atlas_position(chart, mesh, projections, f, k, out.scale);
+          out.texcoords.insert(out.texcoords.end(),
+                               {float(t.x / double(size)), float(t.y / double(size))});
+          photo.push_back(chart.view >= 0);
+          if (chart.view >= 0) {
+            // The photo's colour around the vertex: its pixel and four at one pixel's distance.
+            const Point2D& c = projections[chart.view].pixels[v];
+            std::array<float, 3> sum{};
+            const double d[5][2] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+            for (const auto& o : d) {
+              const auto s = sample_photo(views[chart.view], Point2D(c.x + o[0], c.y + o[1]));
+              for (int q = 0; q < 3; ++q) sum[q] += s[q] / 5.0f;
+            }
+            colour.push_back(sum);
+          } else {
+            const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
+            colour.push_back({float(rgb[0]), float(rgb[1]), float(rgb[2])});
+          }
+        }
+        out.indices[3 * f + k] = slot[v];
+      }
+  }
+  // 4. Seam levelling.
+  std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
+  if (options.level_seams) correction = level_seams(colour, out.source, out.indices, photo);
+  // 5. The atlas.
+  const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
+                     out.scale, options.padding};
+  double sum[3] = {0, 0, 0};
+  long count = 0;
+  for (std::size_t i = 0; i < colour.size(); ++i)
+    if (photo[i]) {
+      ++count;
+      for (int c = 0; c < 3; ++c) sum[c] += double(colour[i][c]);
+    }
+  Rgb mean{128, 128, 128};
+  for (int c = 0; count > 0 && c < 3; ++c)
+    mean[c] = static_cast<unsigned char>(std::lround(sum[c] / double(count)));
+  out.atlas = fill_atlas(charts, in, size, options.threads, mean);
+  return out;
+}
+
+}  // namespace tervik::texture

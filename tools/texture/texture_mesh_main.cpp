@@ -1,0 +1,179 @@
+// texture_mesh: textures one frame's mesh from the cameras' photos and writes it as glTF
+// binary (.glb) or as OBJ with its material and atlas image.
+#include <algorithm>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <string>
+
+#include <boost/program_options.hpp>
+
+#include "tools/common/capture_files.h"
+#include "tools/common/tool_options.h"
+#include "tools/texture/seam_steps.h"
+#include "tools/texture/texture_files.h"
+#include "tools/texture/texture_mesh.h"
+
+namespace po = boost::program_options;
+using namespace tervik;
+using namespace tervik::texture;
+
+namespace {
+
+// Throws naming both files when `output` is the same file as the input `input`.
+void refuse_input(const std::string& output, const std::string& input) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(output, input, ec) && !ec)
+    throw TervikError("the output " + output + " is the input " + input +
+                      "; choose another output name");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string cam_text, img_text, sil_text, mesh_file, output, format, exclude, image_format;
+  int cameras = 0, jpeg_quality = 90;
+  long frame = 0;
+  TextureOptions options;
+  bool no_levelling = false;
+  po::options_description desc(
+      "Usage: texture_mesh [options] --calibration TEMPLATE --cameras N --images TEMPLATE\n"
+      "                    --frame F --mesh MESH.ply -o OUT.glb\n"
+      "Textures a frame's mesh from the cameras' photos: every face takes its texture from a\n"
+      "camera that sees it well (depth test, silhouettes), neighbouring faces from the same\n"
+      "camera where possible; colour steps along seams are levelled, faces no camera sees keep\n"
+      "the vertex colours. Writes glTF binary (mesh and embedded atlas) or OBJ + MTL + image.\n\n"
+      "Options");
+  desc.add_options()
+      ("help,h", "show this help")
+      ("calibration", po::value(&cam_text)->required(),
+       "calibration file template, receives the camera number (e.g. cam%ld.txt)")
+      ("cameras", po::value(&cameras)->required(), "number of cameras")
+      ("images", po::value(&img_text)->required(),
+       "colour image template (camera, frame), e.g. img%ld_%04ld.png")
+      ("silhouettes", po::value(&sil_text),
+       "silhouette template (camera, frame): no texture from background pixels")
+      ("frame", po::value(&frame)->default_value(0), "frame number for the templates")
+      ("mesh", po::value(&mesh_file)->required(), "PLY mesh to texture (ASCII or binary)")
+      ("output,o", po::value(&output)->required(), "file to write (.glb, or .obj)")
+      ("format", po::value(&format)->default_value("", "by the output's extension, else glb"),
+       "glb or obj (OBJ + MTL + atlas image beside it)")
+      ("exclude-cameras", po::value(&exclude), "cameras to leave out, e.g. 3 or 0,5-7")
+      ("atlas-size", po::value(&options.atlas_size)->default_value(options.atlas_size),
+       "atlas texels on a side, a power of two up to 16384; charts scale down to fit")
+      ("image-format", po::value(&image_format)->default_value("png"), "atlas image: png or jpeg")
+      ("jpeg-quality", po::value(&jpeg_quality)->default_value(jpeg_quality),
+       "JPEG quality 1 to 100 (with --image-format jpeg)")
+      ("padding", po::value(&options.padding)->default_value(options.padding),
+       "texels of dilated colour around every chart, 1 to 64")
+      ("smoothness", po::value(&options.smoothness)->default_value(options.smoothness, "0.3"),
+       "cost of a camera change between neighbouring faces (0: best camera per face)")
+      ("no-seam-levelling", po::bool_switch(&no_levelling), "leave the colour steps at seams")
+      ("threads", po::value(&options.threads)->default_value(options.threads),
+       "threads; the output is the same for every number");
+  NameTemplate camtemplate, imtemplate, siltemplate;
+  std::vector<int> excluded;
+  bool jpeg = false, obj = false;
+  if (const auto status = tools::parse_tool_options(
+          "texture_mesh", argc, argv, {.options = &desc}, [&](const po::variables_map&) {
+            camtemplate = NameTemplate(cam_text, 1, "calibration template");
+            imtemplate = NameTemplate(img_text, 2, "image template");
+            if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
+            if (cameras < 1 || cameras > 32768) throw TervikError("--cameras must be 1 to 32768");
+            if (!exclude.empty()) excluded = capture::parse_camera_list(exclude, cameras);
+            if (frame < 0) throw TervikError("--frame must not be negative");
+            const long a = options.atlas_size;
+            if (a < 64 || a > 16384 || (a & (a - 1)) != 0)
+              throw TervikError("--atlas-size must be a power of two from 64 to 16384, not " +
+                                std::to_string(a));
+            if (image_format != "png" && image_format != "jpeg" && image_format != "jpg")
+              throw TervikError("--image-format must be png or jpeg, not '" + image_format + "'");
+            jpeg = image_format != "png";
+            if (jpeg_quality < 1 || jpeg_quality > 100) throw TervikError("--jpeg-quality must be 1 to 100");
+            if (format.empty()) format = std::filesystem::path(output).extension() == ".obj" ? "obj" : "glb";
+            if (format != "glb" && format != "obj")
+              throw TervikError("--format must be glb or obj, not '" + format + "'");
+            obj = format == "obj";
+            if (options.threads < 1 || options.threads > 256) throw TervikError("--threads must be 1 to 256");
+            if (options.padding < 1 || options.padding > 64) throw TervikError("--padding must be 1 to 64");
+            if (!(options.smoothness >= 0.0 && options.smoothness <= 100.0))
+              throw TervikError("--smoothness must be 0 to 100");
+            if (int(excluded.size()) >= cameras) throw TervikError("--exclude-cameras leaves no camera");
+            }))
+    return *status;
+  options.level_seams = !no_levelling;
+  try {
+    const auto start = std::chrono::steady_clock::now();
+    const ObjFiles files = obj_files(output, jpeg);
+    std::vector<std::string> outputs = {output};
+    if (obj) outputs = {files.obj, files.mtl, files.image};
+    std::vector<std::string> inputs = {mesh_file};
+    const TriMesh mesh = read_mesh(mesh_file);
+    std::vector<int> numbers;
+    for (int i = 0; i < cameras; ++i)
+      if (std::find(excluded.begin(), excluded.end(), i) == excluded.end()) numbers.push_back(i);
+    // The views are read on the threads, each into its own slot.
+    std::vector<View> views(numbers.size());
+    std::vector<std::vector<std::string>> view_files(numbers.size());
+    parallel_for(long(numbers.size()), options.threads, [&](long k) {
+      const int i = numbers[std::size_t(k)];
+      View& view = views[std::size_t(k)];
+      const std::string cam_file = camtemplate.format(i);
+      view.camera = capture::read_camera_file(cam_file);
+      const std::string img_file = imtemplate.format(i, frame);
+      view.image = capture::read_rgb(img_file);
+      capture::check_image_size(img_file, view.image.width(), view.image.height(), view.camera);
+      view_files[std::size_t(k)] = {cam_file, img_file};
+      if (!sil_text.empty()) {
+        const std::string sil_file = siltemplate.format(i, frame);
+        view.silhouette = capture::read_gray(sil_file);
+        capture::check_image_size(sil_file, view.silhouette.width(), view.silhouette.height(),
+                                  view.camera);
+        view_files[std::size_t(k)].push_back(sil_file);
+      }
+    });
+    for (const auto& files_of_view : view_files)
+      inputs.insert(inputs.end(), files_of_view.begin(), files_of_view.end());
+    for (const std::string& out : outputs)
+      for (const std::string& in : inputs) refuse_input(out, in);
+    const auto loaded = std::chrono::steady_clock::now();
+    TexturedMesh textured;
+    try {
+      textured = texture_mesh(mesh, views, options);
+    } catch (const NoVisibleFace&) {
+      throw TervikFileError(mesh_file, "no face is visible in any camera" +
+                                           (sil_text.empty() ? std::string()
+                                                             : " inside the silhouettes " + sil_text) +
+                                           " of frame " + std::to_string(frame));
+    } catch (const TervikError& e) {
+      throw TervikFileError(mesh_file, e.what());
+    }
+    const auto textured_at = std::chrono::steady_clock::now();
+    const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0);
+    if (obj)
+      write_obj(files, textured, image);
+    else
+      tools::write_glb(output, to_gltf(textured, image, jpeg));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::cout << "Textured " << mesh_file << " from " << views.size() << " cameras: "
+              << textured.seen_faces << " faces in " << textured.charts << " charts, "
+              << textured.unseen_faces << " from vertex colours, " << textured.seam_edges
+              << " seam edges; atlas " << options.atlas_size << " x " << options.atlas_size
+              << " at " << textured.scale << " texels per pixel" << std::endl;
+    const SeamSteps steps = measure_seam_steps(mesh, textured);
+    std::cout << "Colour step across seams " << steps.seam << ", inside charts " << steps.interior
+              << " (mean absolute difference of 8-bit RGB)" << std::endl;
+    std::cout << "Wrote " << (obj ? files.obj + ", " + files.mtl + ", " + files.image : output)
+              << std::endl;
+    const auto span = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
+    std::cerr << "texture_mesh: " << seconds << " s (reading " << span(start, loaded)
+              << " s, texturing " << span(loaded, textured_at) << " s, writing "
+              << span(textured_at, std::chrono::steady_clock::now()) << " s)" << std::endl;
+  } catch (const std::exception& e) {
+    std::cout << "ERROR: " << e.what() << std::endl;
+    return 1;
+  }
+  return 0;
+}

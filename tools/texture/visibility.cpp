@@ -1,0 +1,111 @@
+// Per-camera visibility of the faces: a z-buffer of the mesh, then a depth, silhouette and
+// orientation test of four points per face.
+#include "tools/texture/visibility.h"
+
+#include <cmath>
+#include <limits>
+
+#include "tervik/multiview.h"
+#include "tervik/multiview_auxiliar.h"
+
+namespace tervik::texture {
+
+namespace {
+
+bool has_distortion(const Camera& c) {
+  for (int i = 0; i < 4; ++i)
+    if (c.distortion()[i] != 0.0) return true;
+  return false;
+}
+
+void project(const Camera& camera, bool distorted, const Point3D& X, Point2D& x) {
+  if (distorted)
+    multiview::fast_world2image(X, camera, x);
+  else
+    multiview::world_to_image_undistorted(X, camera, x);
+}
+
+}  // namespace
+
+Projection project_mesh(const Camera& camera, const std::vector<Point3D>& positions) {
+  Projection p;
+  p.pixels.resize(positions.size());
+  p.depths.resize(positions.size());
+  const bool distorted = has_distortion(camera);
+  for (std::size_t i = 0; i < positions.size(); ++i) {
+    p.depths[i] = multiview::point_depth(positions[i], camera);
+    project(camera, distorted, positions[i], p.pixels[i]);
+  }
+  return p;
+}
+
+std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Projection& proj,
+                                double tolerance, double min_cosine) {
+  const Camera& camera = view.camera;
+  const long w = camera.im_width(), h = camera.im_height();
+  const bool distorted = has_distortion(camera);
+  // The z-buffer holds the nearest depth per pixel centre; depth is interpolated through its
+  // reciprocal, which is linear across a face's image.
+  std::vector<float> zbuf(std::size_t(w) * std::size_t(h), std::numeric_limits<float>::infinity());
+  for (const Face& f : mesh.faces) {
+    const double d0 = proj.depths[f[0]], d1 = proj.depths[f[1]], d2 = proj.depths[f[2]];
+    if (!(d0 > 0.0 && d1 > 0.0 && d2 > 0.0)) continue;
+    const double n0 = 1.0 / d0, n1 = 1.0 / d1, n2 = 1.0 / d2;
+    rasterize(proj.pixels[f[0]], proj.pixels[f[1]], proj.pixels[f[2]], w, h,
+              [&](long x, long y, double b0, double b1, double b2) {
+                const float z = float(1.0 / (b0 * n0 + b1 * n1 + b2 * n2));
+                float& slot = zbuf[std::size_t(y) * std::size_t(w) + std::size_t(x)];
+                if (z < slot) slot = z;
+              });
+  }
+  const unsigned char* sil = view.silhouette.width() > 0 ? view.silhouette.channel(0).data() : nullptr;
+  const Point3D eye = multiview::camera_position(camera);
+  std::vector<float> quality(mesh.faces.size(), 0.0f);
+  static const double weights[4][3] = {
+      {1.0 / 3, 1.0 / 3, 1.0 / 3}, {0.6, 0.2, 0.2}, {0.2, 0.6, 0.2}, {0.2, 0.2, 0.6}};
+  for (std::size_t fi = 0; fi < mesh.faces.size(); ++fi) {
+    const Face& f = mesh.faces[fi];
+    const Point2D& a = proj.pixels[f[0]];
+    const Point2D& b = proj.pixels[f[1]];
+    const Point2D& c = proj.pixels[f[2]];
+    if (!(proj.depths[f[0]] > 0.0 && proj.depths[f[1]] > 0.0 && proj.depths[f[2]] > 0.0)) continue;
+    bool inside = true;
+    for (const Point2D* p : {&a, &b, &c})
+      inside = inside && p->x >= 0.0 && p->y >= 0.0 && p->x < double(w) && p->y < double(h);
+    if (!inside) continue;
+    const Point3D& A = mesh.positions[f[0]];
+    const Point3D& B = mesh.positions[f[1]];
+    const Point3D& C = mesh.positions[f[2]];
+    const Point3D n = cross(B - A, C - A);
+    const Point3D sight = eye - (A + B + C) / 3.0;
+    const double nn = norm(n) * norm(sight);
+    if (!(nn > 0.0)) continue;
+    const double cosine = dot(n, sight) / nn;
+    if (!(cosine >= min_cosine)) continue;
+    bool seen = true;
+    for (const auto& wt : weights) {
+      const Point3D X = A * wt[0] + B * wt[1] + C * wt[2];
+      Point2D x;
+      project(camera, distorted, X, x);
+      if (!(x.x >= 0.0 && x.y >= 0.0 && x.x < double(w) && x.y < double(h))) {
+        seen = false;
+        break;
+      }
+      const std::size_t at = std::size_t(long(x.y)) * std::size_t(w) + std::size_t(long(x.x));
+      if (sil && sil[at] < 128) {
+        seen = false;
+        break;
+      }
+      if (multiview::point_depth(X, camera) > double(zbuf[at]) + tolerance) {
+        seen = false;
+        break;
+      }
+    }
+    if (!seen) continue;
+    const double area = 0.5 * std::abs((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x));
+    quality[fi] = float(area * cosine);
+  }
+  return quality;
+}
+
+}  // namespace tervik::texture
