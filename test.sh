@@ -20,7 +20,12 @@ build() {
   if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then
     generator=(-G Ninja)
   fi
-  cmake -S . -B "$dir" "${generator[@]}" -DTERVIK_TESTS=ON "$@" >/dev/null
+  # ccache, where the machine has it (nothing here installs it), keeps earlier builds' objects.
+  local launcher=()
+  if command -v ccache >/dev/null; then
+    launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  fi
+  cmake -S . -B "$dir" "${generator[@]}" "${launcher[@]}" -DTERVIK_TESTS=ON "$@" >/dev/null
   cmake --build "$dir" -j "$jobs"
 }
 
