@@ -236,6 +236,9 @@ TEST(TextureMesh, ProgramRefusesBadInputAndWritesObj) {
   EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mtl")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.png")));
+  // Leaving out every camera.
+  EXPECT_EQ(run_program(dir, common + " --exclude-cameras 0-7 --mesh " + s.mesh_file + " -o " + out, log), 1);
+  EXPECT_NE(log.find("--exclude-cameras leaves no camera"), std::string::npos) << log;
   // The output may not replace an input.
   EXPECT_EQ(run_program(dir, common + " --format obj --mesh " + s.mesh_file + " -o " + s.mesh_file, log), 1);
   EXPECT_NE(log.find("is the input"), std::string::npos) << log;
