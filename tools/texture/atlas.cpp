@@ -267,13 +267,18 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
 
 }  // namespace
 
-ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
-                                   long size, int threads, const Rgb& background) {
+ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background) {
   ImageRGB<unsigned char> atlas(size, size);
   for (int c = 0; c < 3; ++c) {
     unsigned char* p = atlas.channel(c).data();
     std::fill(p, p + std::size_t(size) * std::size_t(size), background[c]);
   }
+  return atlas;
+}
+
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+                ImageRGB<unsigned char>& atlas) {
+  const long size = long(atlas.width());
   // Every chart writes inside its own rectangle only, so charts can be filled in any order.
   parallel_for(long(charts.size()), threads, [&](long i) {
     const Chart& chart = charts[std::size_t(i)];
@@ -281,7 +286,6 @@ ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillI
     fill_chart(chart, in, size, atlas, state);
     dilate_chart(chart, size, in.padding + 1, atlas, state);
   });
-  return atlas;
 }
 
 }  // namespace tervik::texture

@@ -56,14 +56,17 @@ struct FillInput {
   int padding;
 };
 
-// Fills the atlas: every texel whose centre lies within one texel of a chart's triangle gets
-// the photo's colour there (bilinear, from foreground pixels only when the view has a
-// silhouette) plus the interpolated correction; an unseen face gets its vertex colours. Then
-// every chart's padding is filled by `padding` + 1 rounds of dilation; texels outside all charts
-// keep `background` (the mean colour, so that coarse mip levels stay neutral). Charts are spread
-// over `threads`; the result does not depend on it.
-ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
-                                   long atlas_size, int threads, const Rgb& background);
+// A square atlas of `size` texels on a side, every texel `background` (the mean photo colour,
+// which texels outside all charts keep, so that coarse mip levels stay neutral).
+ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background);
+
+// Fills the charts into `atlas` (from blank_atlas): every texel whose centre lies within one
+// texel of a chart's triangle gets the photo's colour there (bilinear, from foreground pixels
+// only when the view has a silhouette) plus the interpolated correction; an unseen face gets its
+// vertex colours. Then every chart's padding is filled by `padding` + 1 rounds of dilation.
+// Charts are spread over `threads`; the result does not depend on it.
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+                ImageRGB<unsigned char>& atlas);
 
 // The colour of the view's photo at image position p (pixels): bilinear over the pixel centres
 // around p, from foreground pixels only where the view has a silhouette and any of the four is

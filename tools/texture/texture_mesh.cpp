@@ -162,12 +162,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
         out.indices[3 * f + k] = slot[v];
       }
   }
-  // 4. Seam levelling.
-  std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
-  if (options.level_seams) correction = level_seams(colour, out.source, out.indices, photo);
-  // 5. The atlas.
-  const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
-                     out.scale, options.padding};
+  // 4. Seam levelling, while another thread lays out the blank atlas in the mean photo colour.
   double sum[3] = {0, 0, 0};
   long count = 0;
   for (std::size_t i = 0; i < colour.size(); ++i)
@@ -178,7 +173,16 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   Rgb mean{128, 128, 128};
   for (int c = 0; count > 0 && c < 3; ++c)
     mean[c] = static_cast<unsigned char>(std::lround(sum[c] / double(count)));
-  out.atlas = fill_atlas(charts, in, size, options.threads, mean);
+  std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
+  parallel_for(2, options.threads, [&](long task) {
+    if (task == 0 && options.level_seams)
+      correction = level_seams(colour, out.source, out.indices, photo);
+    if (task == 1) out.atlas = blank_atlas(size, mean);
+  });
+  // 5. The atlas.
+  const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
+                     out.scale, options.padding};
+  fill_atlas(charts, in, options.threads, out.atlas);
   return out;
 }
 

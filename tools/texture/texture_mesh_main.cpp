@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
       throw TervikFileError(mesh_file, e.what());
     }
     const auto textured_at = std::chrono::steady_clock::now();
-    const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0);
+    const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0, options.threads);
     if (obj)
       write_obj(files, textured, image);
     else
