@@ -5,11 +5,42 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./tools/install-deps.sh
+./tools/npm-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
-echo "== Building (build/, Release)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build build -j "$jobs" --target sculptor weaver make_scene score_reconstruction >/dev/null
+
+# show_progress: reads the build's output and shows its progress: on a terminal one line that
+# updates ("[57/126] Building CXX object ..."), else one line per finished step.
+show_progress() {
+  local line width
+  if [[ -t 1 ]]; then
+    width=$(tput cols 2>/dev/null || echo 80)
+    while IFS= read -r line; do
+      [[ $line =~ ^\[\ *[0-9]+(/[0-9]+|%)\] ]] || continue
+      printf '\r\033[K%s' "${line:0:width-1}"
+    done
+    printf '\r\033[K'
+  else
+    grep --line-buffered -E '^\[ *[0-9]+(/[0-9]+|%)\]' || true
+  fi
+}
+
+# Every program: sculptor, weaver and every tool, without the test suite (./test.sh turns it
+# back on). A new build folder uses Ninja where it is installed, as test.sh does.
+echo "== Building every program (build/, Release; the whole log in build/demo_build.log)"
+generator=()
+if [[ ! -f build/CMakeCache.txt ]] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
+cmake -S . -B build "${generator[@]}" -DCMAKE_BUILD_TYPE=Release -DTERVIK_TESTS=OFF >/dev/null
+build_start=$SECONDS
+if ! cmake --build build -j "$jobs" 2>&1 | tee build/demo_build.log | show_progress; then
+  echo "The build failed; the end of build/demo_build.log:" >&2
+  tail -n 30 build/demo_build.log >&2
+  exit 1
+fi
+# One folder with every program, process_capture among them (add it to PATH to use them).
+cmake --install build --prefix build/install >/dev/null
+echo "   built in $((SECONDS - build_start)) s; every program is installed in build/install/bin/:"
+echo "   $(cd build/install/bin && echo *)"
 
 out=demo-out
 scene=$out/scene
@@ -56,6 +87,11 @@ for ((f = first; f <= last; ++f)); do
   echo "   frame $f: $(sed -n 's/^element face //p' "$mesh_file") faces; $(cat "$out/weaver.timing")"
 done
 
+echo "== Writing the browser player for the frames into $out/player/"
+./build/tools/make_player --output "$out/player" --first "$first" --last "$last" \
+  --mesh "$out/mesh_%04ld.ply" --points "$out/points_%04ld.ply" --calibration "$scene/cam%ld.txt" |
+  sed 's/^/   /'
+
 echo
 echo "Done. In $out/:"
 for ((f = first; f <= last; ++f)); do
@@ -70,6 +106,8 @@ echo "  $scene/: the input that sculptor read: calibrations cam<i>.txt, silhouet
 echo "  sil<i>_<frame>.png and colour images img<i>_<frame>.png of $cameras cameras, and the"
 echo "  scene's ground truth (ground_truth.txt)."
 echo "  Each mesh is an ASCII PLY triangle mesh with a colour per vertex."
+echo "  $out/player/: the frames in a web browser: python3 -m http.server -d $out/player 8000"
+echo "    and open http://127.0.0.1:8000/"
 echo "  To compare a frame with the ground truth:"
 echo "    ./build/tools/score_reconstruction --truth $truth --frame $first \\"
 echo "        --points $(printf '%s/points_%04d.ply' "$out" "$first") --mesh $(printf '%s/mesh_%04d.ply' "$out" "$first")"

@@ -8,6 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 
 ./tools/install-deps.sh
+./tools/npm-deps.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
@@ -63,6 +64,23 @@ case "${1:-}" in
     cat "$optimised_log"
     rm -f "$optimised_log"
     if [ "$status" -eq 0 ]; then status=$optimised_status; fi
+    # The fuzz targets need clang: where it is installed they are compiled (not run; their
+    # seeds and reproducers are replayed by the test fuzz/corpus above), so that they cannot
+    # stop building unnoticed.
+    if command -v clang++ >/dev/null; then
+      echo "Fuzz targets (build-fuzz/, clang):"
+      fuzz_status=0
+      fuzz_generator=()
+      if [ ! -f build-fuzz/CMakeCache.txt ] && command -v ninja >/dev/null; then
+        fuzz_generator=(-G Ninja)
+      fi
+      { CC=clang CXX=clang++ cmake -S . -B build-fuzz "${fuzz_generator[@]}" -DTERVIK_FUZZ=ON \
+            -DTERVIK_TESTS=OFF >/dev/null &&
+          cmake --build build-fuzz -j "$jobs" --target fuzz_all; } || fuzz_status=$?
+      if [ "$status" -eq 0 ]; then status=$fuzz_status; fi
+    else
+      echo "Fuzz targets not compiled: clang++ is not installed."
+    fi
     exit "$status"
     ;;
   *) echo "usage: $0 [--sanitize | --all]" >&2; exit 1 ;;

@@ -47,9 +47,9 @@ figures() {
       return n % 2 ? t[(n + 1) / 2] : (t[n / 2] + t[n / 2 + 1]) / 2
     }
     FNR == 1 { file++ }
-    file == 1 && /^Only points: / { f++; only[f] = $(NF - 1) }
-    file == 1 && /^Points and post-filtering: / { post[f] = $(NF - 1) }
-    file == 1 && /^Points and post-filtering and coloring: / { total[f] = $(NF - 1) }
+    file == 1 && /^Only points( \(frame [-0-9]+\))?: / { f++; only[f] = $(NF - 1) }
+    file == 1 && /^Points and post-filtering( \(frame [-0-9]+\))?: / { post[f] = $(NF - 1) }
+    file == 1 && /^Points and post-filtering and coloring( \(frame [-0-9]+\))?: / { total[f] = $(NF - 1) }
     file == 2 && /Elapsed \(wall clock\)/ {
       n = split($NF, p, ":"); wall = 0
       for (i = 1; i <= n; i++) wall = wall * 60 + p[i]

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <sstream>
 
 #include "sculptor/depth_maps.h"
@@ -38,8 +39,9 @@ unsigned char blend(const multiview::MultiView<ImageRGB<unsigned char>>& views,
 // Colours one patch (see add_colors). `visible(k, f)` says whether camera k sees the patch and
 // may set f's pixel; `locate(f)` sets the pixel of a camera whose colour is used, where
 // `visible` left it unset.
+// Returns false when no camera qualified (the patch became grey).
 template <typename Visible, typename Locate>
-void colour_patch(Patch& patch, const multiview::MultiView<ImageRGB<unsigned char>>& views,
+bool colour_patch(Patch& patch, const multiview::MultiView<ImageRGB<unsigned char>>& views,
                   const std::vector<Point3D>& facing, Visible&& visible, Locate&& locate) {
   Facing best[3];
   for (std::size_t k = 0; k < views.size(); ++k) {
@@ -70,14 +72,14 @@ void colour_patch(Patch& patch, const multiview::MultiView<ImageRGB<unsigned cha
   int n = 0;
   if (s1 <= 0.5) {
     patch.r = patch.g = patch.b = kUnseenGrey;
-    return;
+    return false;
   }
   if (s2 <= 0.5) {
     const ImageRGB<unsigned char>& image = views[best[0].camera].get<1>();
     patch.r = channel_at(image, 0, best[0].x, best[0].y);
     patch.g = channel_at(image, 1, best[0].x, best[0].y);
     patch.b = channel_at(image, 2, best[0].x, best[0].y);
-    return;
+    return true;
   }
   if (s3 <= 0.5) {
     n = 2;
@@ -93,6 +95,35 @@ void colour_patch(Patch& patch, const multiview::MultiView<ImageRGB<unsigned cha
   patch.r = blend(views, best, weights, n, 0);
   patch.g = blend(views, best, weights, n, 1);
   patch.b = blend(views, best, weights, n, 2);
+  return true;
+}
+
+// Colours a patch that no camera faces with a score above 0.5 from the best-facing camera that
+// sees it (`sees(k)`) with a positive score, the first one on ties. A camera that faces the
+// patch's back sees it only through the depth tolerance (a thin part, a rim) and gives the colour
+// of the other side; blending several cameras at such angles mixes the colours of neighbouring
+// parts of the surface. Returns false, leaving the patch alone, when no camera qualifies.
+template <typename Sees>
+bool colour_patch_seen(Patch& patch, const multiview::MultiView<ImageRGB<unsigned char>>& views,
+                       const std::vector<Point3D>& facing, Sees&& sees) {
+  Facing best;
+  best.score = 0.0;
+  bool any = false;
+  for (std::size_t k = 0; k < views.size(); ++k) {
+    const double score = dot(facing[k], patch.normal);
+    if (!(score > best.score) || !sees(k)) continue;
+    best.score = score;
+    best.camera = k;
+    any = true;
+  }
+  if (!any) return false;
+  // A camera that sees the patch has it in its image: the pixel exists.
+  project_to_pixel(patch.pos, views[best.camera].get<0>(), best.x, best.y);
+  const ImageRGB<unsigned char>& image = views[best.camera].get<1>();
+  patch.r = channel_at(image, 0, best.x, best.y);
+  patch.g = channel_at(image, 1, best.x, best.y);
+  patch.b = channel_at(image, 2, best.x, best.y);
+  return true;
 }
 
 }  // namespace
@@ -120,7 +151,7 @@ void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
 
 void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
                    const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
-                   unsigned threads) {
+                   unsigned threads, std::vector<std::uint8_t>* coloured) {
   check_colour_images("colour_points", views);
   const std::vector<Point3D> facing = facing_vectors(views);
   const std::size_t n = patches.size();
@@ -129,6 +160,8 @@ void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
   //    is in the cache; one bit per point and camera. A worker reuses one map for its cameras.
   const std::size_t words = (n + 63) / 64;
   std::vector<std::uint64_t> seen(cameras * words, 0);
+  // With `coloured`: also whether a camera sees a point at all, whichever way it faces.
+  std::vector<std::uint64_t> in_front(coloured != nullptr ? cameras * words : 0, 0);
   const unsigned workers = worker_count(cameras, threads);
   maps.resize(workers);
   std::vector<std::vector<DepthSplat>> splats(workers);
@@ -144,13 +177,25 @@ void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
     const long stride = map.rect.width();
     // Both tests go into the bit without branches: whether a point faces the camera and is in
     // front of the map's surface follows the shape, not the order of the points.
-    for (const DepthSplat& s : splats[w]) {
-      const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
-      const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
-      const bool front = !(nearest + L < s.depth);
-      bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
+    if (coloured == nullptr) {
+      for (const DepthSplat& s : splats[w]) {
+        const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
+        const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
+        const bool front = !(nearest + L < s.depth);
+        bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
+      }
+    } else {
+      std::uint64_t* front_bits = in_front.data() + k * words;
+      for (const DepthSplat& s : splats[w]) {
+        const bool faces = dot(facing[k], patches[s.index].normal) > 0.5;
+        const double nearest = depth[(s.x - map.rect.x0) + (s.y - map.rect.y0) * stride];
+        const bool front = !(nearest + L < s.depth);
+        bits[s.index / 64] |= std::uint64_t{faces && front} << (s.index % 64);
+        front_bits[s.index / 64] |= std::uint64_t{front} << (s.index % 64);
+      }
     }
   });
+  if (coloured != nullptr) coloured->assign(n, 0);
   // 2. Per point: the same choice and blend as add_colors, with the pixels of the cameras used
   //    projected again (the same arithmetic gives the same pixels).
   constexpr std::size_t kBlock = 1024;  // patches per piece of work
@@ -159,10 +204,18 @@ void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
     for (std::size_t i = b * kBlock; i < end; ++i) {
       const Point3D pos = patches[i].pos;
       const std::uint64_t bit = std::uint64_t{1} << (i % 64);
-      colour_patch(
+      const bool blended = colour_patch(
           patches[i], views, facing,
           [&](std::size_t k, Facing&) { return (seen[k * words + i / 64] & bit) != 0; },
           [&](Facing& f) { project_to_pixel(pos, views[f.camera].get<0>(), f.x, f.y); });
+      if (coloured == nullptr) continue;
+      if (blended) {
+        (*coloured)[i] = kColouredByBlend;
+      } else if (colour_patch_seen(patches[i], views, facing, [&](std::size_t k) {
+                   return (in_front[k * words + i / 64] & bit) != 0;
+                 })) {
+        (*coloured)[i] = kColouredBySeeingCameras;
+      }
     }
   });
 }

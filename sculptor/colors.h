@@ -10,6 +10,7 @@
 // Colour windows are the 3 x 3 pixels around a centre pixel (x = column, y = row). A window that
 // reaches over the image border is clamped to the image: its missing pixels repeat the nearest
 // border pixel, so every window has nine samples.
+#include <cstdint>
 #include <vector>
 
 #include "common/patch.h"
@@ -22,6 +23,11 @@ namespace tervik {
 
 // Colour of a patch that no camera faces with a score above 0.5.
 inline constexpr unsigned char kUnseenGrey = 64;
+
+// How colour_points() coloured a patch, where the caller asks (values of `coloured`).
+inline constexpr std::uint8_t kNotColoured = 0;              // no camera sees it: grey
+inline constexpr std::uint8_t kColouredByBlend = 1;          // the blend of add_colors
+inline constexpr std::uint8_t kColouredBySeeingCameras = 2;  // see colour_points()
 
 // Overwrites r, g, b of every patch: among the cameras of `views` that see the patch (depth
 // tolerance L, in the units of point_depth), the up to three best-facing ones with a score above
@@ -38,9 +44,16 @@ void add_colors(std::vector<Patch>& patches, const std::vector<DepthMap>& maps,
 // is still in the cache. The colours are add_colors' to the bit. `maps` is scratch storage, kept
 // by the caller from call to call: one map per thread used, not per camera. Throws TervikError
 // when a colour image is smaller than its camera.
+//
+// With `coloured` given (resized to one entry per patch), a patch that the blend leaves grey is
+// still coloured when a camera that faces it (score above 0, not 0.5) sees it: it takes the
+// pixel of the best-facing such camera (one camera: at such angles a blend of several mixes the
+// colours of neighbouring parts of the surface). `coloured` then tells, per patch,
+// kColouredByBlend, kColouredBySeeingCameras or kNotColoured (grey: no camera facing it sees
+// it).
 void colour_points(std::vector<Patch>& patches, std::vector<DepthMap>& maps,
                    const multiview::MultiView<ImageRGB<unsigned char>>& views, double L,
-                   unsigned threads = 1);
+                   unsigned threads = 1, std::vector<std::uint8_t>* coloured = nullptr);
 
 // Moves photo-inconsistent patches by random displacement: a patch is inconsistent when, among
 // the cameras that see it (depth tolerance `tol`) with a facing score above 0.9, the best one's

@@ -134,8 +134,10 @@ bool SurfaceSampler::build_centre(const Point3D& p) {
 
 void SurfaceSampler::print_progress() const {
   const std::size_t points = out_.size() + sides_.size();
-  progress_ << points << " points after " << tries_ << " tries ("
-            << static_cast<double>(points) / static_cast<double>(tries_) << ")" << std::endl;
+  // Without a try the rate is 0, not the 0 / 0 that would print as "-nan".
+  const double rate =
+      tries_ > 0 ? static_cast<double>(points) / static_cast<double>(tries_) : 0.0;
+  progress_ << points << " points after " << tries_ << " tries (" << rate << ")" << std::endl;
 }
 
 void SurfaceSampler::expand() {

@@ -21,7 +21,9 @@ namespace tervik {
 struct PostprocessWork {
   std::vector<Patch> scratch;                     // a second point buffer, swapped with the points
   Neighbourhoods near;                            // the neighbourhoods within L of the points
+  Neighbourhoods near_normals;                    // within normal_radius L, when that is not 1
   std::vector<DepthMap> depth_maps;               // the colouring's maps, one per thread
+  std::vector<std::uint8_t> coloured;             // with colour_all: how each point was coloured
 };
 
 // Runs, on the frame's sampled points in `surface` (replaced by its final, coloured points):
@@ -56,6 +58,7 @@ struct FilterParts {
   std::size_t keep = 0;                      // the points that filter_first() smoothed
   NormalsTally normals;                      // the tally of the normals estimated so far
   long long smoothing_used = 0;              // the neighbours the smoothing used so far
+  double normal_radius = 1.0;                // the normals' radius (in L) of filter_first()
 };
 
 // Writes "normals...", moves the sampled points of `surface` into parts.sampled (`surface` gets
@@ -72,10 +75,13 @@ void filter_rest(unsigned threads, std::vector<Patch>& filtered, PostprocessWork
                  FilterParts& parts, std::ostream& progress);
 
 // The colouring of postprocess_frame, without its lines: colour_points() with depth tolerance
-// `step` and the maps `depth_maps` (kept from call to call), on up to `threads` threads. Reads only the positions and normals of `surface` and writes only
-// their colours, so another thread may read the positions and normals meanwhile.
-void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views, double step,
-                  unsigned threads, std::vector<Patch>& surface,
-                  std::vector<DepthMap>& depth_maps);
+// L (params.step) and the maps work.depth_maps (kept from call to call), on up to `threads`
+// threads. With params.colour_all, every point is coloured: those the blend leaves grey from the
+// cameras that see them (colour_points' `coloured`), the rest by fill_unseen_colours(). Reads
+// only the positions and normals of `surface` and writes only their colours, so another thread
+// may read the positions and normals meanwhile.
+void colour_frame(const multiview::MultiView<ImageRGB<unsigned char>>& colour_views,
+                  const StageParameters& params, unsigned threads, std::vector<Patch>& surface,
+                  PostprocessWork& work);
 
 }  // namespace tervik

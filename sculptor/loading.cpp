@@ -24,45 +24,53 @@ constexpr double kProjectionTolerance = 1e-6;
 // Pixel positions are held in 16-bit coordinates.
 constexpr std::int64_t kMaxImageSide = 32767;
 
-// Throws if `image` is smaller than the image size of camera `index` on either side. An image
-// larger than its calibration is read safely (pixels beyond the calibrated size are never
-// looked at); it is reported once per camera and run, through the camera's flag `warned`.
+// Throws unless `image` has the image size of view `index`. A smaller image cannot be projected
+// into; a larger one was taken with another calibration (cropped or scaled), so the pixel a point
+// projects to would show something else.
 template <typename ImageType>
-void check_size(const ImageType& image, const Camera& camera, std::size_t index,
-                const char* what, const std::string& file, char& warned, std::ostream& out) {
+void check_size(const ImageType& image, const ViewSets& views, std::size_t index,
+                const Camera& camera, const char* what, const std::string& file) {
   if (image.width() == camera.im_width() && image.height() == camera.im_height()) return;
   std::ostringstream os;
   os << "the " << what << " '" << file << "' is " << image.width() << " x " << image.height()
-     << " pixels but camera " << index << " is calibrated for " << camera.im_width() << " x "
-     << camera.im_height();
-  if (image.width() < camera.im_width() || image.height() < camera.im_height())
-    throw TervikError(os.str());
-  if (warned) return;
-  warned = 1;
-  out << "WARNING: " << os.str() << "; only its top-left " << camera.im_width() << " x "
-      << camera.im_height() << " pixels are used" << std::endl;
+     << " pixels but " << camera_name(views, index) << (views.camera_ids.empty() ? "" : ",")
+     << " is calibrated for " << camera.im_width()
+     << " x " << camera.im_height();
+  throw TervikError(os.str());
 }
 
-// Reads camera i's silhouette of `frame` and, with `coarse`, its reduction (see load_frame); a
-// warning goes to `out`.
+// Reads `file` into `image`; with a camera list, the reader's error names the camera too.
+template <typename ImageType>
+void read_image(const ViewSets& views, std::size_t i, const std::string& file, ImageType& image) {
+  if (views.camera_ids.empty()) {
+    io::ReadImage(file).read(image);
+    return;
+  }
+  try {
+    io::ReadImage(file).read(image);
+  } catch (const BacktracedTervikException& e) {
+    throw TervikError(std::string(e.what()) + " (" + camera_name(views, i) + ")");
+  }
+}
+
+// Reads camera i's silhouette of `frame` and, with `coarse`, its reduction (see load_frame).
+// Nothing is warned about today; the stream is kept for warnings in camera order.
 void load_silhouette(ViewSets& views, const NameTemplate& fgtemplate, std::int64_t frame,
-                     std::size_t i, bool coarse, std::ostream& out) {
-  const std::string fg_file = fgtemplate.format(static_cast<std::int64_t>(i), frame);
+                     std::size_t i, bool coarse, std::ostream& /*warnings*/) {
+  const std::string fg_file = fgtemplate.format(views.camera_number(i), frame);
   ImageGray<unsigned char>& silhouette = views.silhouettes[i].get<1>();
-  io::ReadImage(fg_file).read(silhouette);
-  check_size(silhouette, views.silhouettes[i].get<0>(), i, "silhouette", fg_file,
-             views.larger_warned[i], out);
+  read_image(views, i, fg_file, silhouette);
+  check_size(silhouette, views, i, views.silhouettes[i].get<0>(), "silhouette", fg_file);
   if (coarse) views.coarse[i].get<1>() = downscale_silhouette(silhouette, kCoarseFactor);
 }
 
-// Reads camera i's colour image of `frame` (see load_frame); a warning goes to `out`.
+// Reads camera i's colour image of `frame` (see load_frame).
 void load_colour(ViewSets& views, const NameTemplate& imtemplate, std::int64_t frame,
-                 std::size_t i, std::ostream& out) {
-  const std::string im_file = imtemplate.format(static_cast<std::int64_t>(i), frame);
+                 std::size_t i, std::ostream& /*warnings*/) {
+  const std::string im_file = imtemplate.format(views.camera_number(i), frame);
   ImageRGB<unsigned char>& colour = views.colour[i].get<1>();
-  io::ReadImage(im_file).read(colour);
-  check_size(colour, views.colour[i].get<0>(), i, "colour image", im_file,
-             views.larger_warned[i], out);
+  read_image(views, i, im_file, colour);
+  check_size(colour, views, i, views.colour[i].get<0>(), "colour image", im_file);
 }
 
 // Runs `read` for camera i, keeping its warnings and its error in `result`.
@@ -77,24 +85,35 @@ void read_camera(CameraReading& result, Read&& read) {
 
 }  // namespace
 
-ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std::ostream& out) {
+std::string camera_name(const ViewSets& views, std::size_t i) {
+  if (views.camera_ids.empty()) return "camera " + std::to_string(i);
+  return "camera " + std::to_string(views.camera_ids[i]) + ", entry " + std::to_string(i + 1) +
+         " of --camera-ids";
+}
+
+ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std::ostream& out,
+                      const std::vector<int>& camera_ids) {
   out << "Loading camera data" << std::endl;
   const std::size_t n = static_cast<std::size_t>(numcams < 0 ? 0 : numcams);
+  TERVIK_CHECK(camera_ids.empty() || camera_ids.size() == n,
+               "load_cameras: " << camera_ids.size() << " camera numbers for " << n
+                                << " cameras");
   ViewSets views{multiview::MultiView<ImageRGB<unsigned char>>(n), SilhouetteViews(n),
-                 SilhouetteViews(n), std::vector<char>(n, 0)};
+                 SilhouetteViews(n), camera_ids};
   for (std::size_t i = 0; i < n; ++i) {
-    const std::string file = camtemplate.format(static_cast<std::int64_t>(i));
+    const std::string file = camtemplate.format(views.camera_number(i));
     Camera camera;
     try {
       camera.read_parameters(file);
     } catch (const TervikError& e) {
-      throw TervikError(std::string(e.what()) + " (calibration of camera " + std::to_string(i) +
+      throw TervikError(std::string(e.what()) + " (calibration of " + camera_name(views, i) +
                         ")");
     }
     const std::int64_t w = camera.im_width(), h = camera.im_height();
     if (w < 1 || w > kMaxImageSide || h < 1 || h > kMaxImageSide) {
       std::ostringstream os;
-      os << "the calibration file '" << file << "' of camera " << i << " gives an image size of "
+      os << "the calibration file '" << file << "' of " << camera_name(views, i)
+         << " gives an image size of "
          << w << " x " << h << "; each side must be between 1 and " << kMaxImageSide << " pixels";
       throw TervikError(os.str());
     }
@@ -102,7 +121,7 @@ ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std
     // (copied from another camera, say) is almost always a mistake.
     const double mismatch = projection_mismatch(camera);
     if (mismatch > kProjectionTolerance) {
-      out << "WARNING: the projection matrix of camera " << i << " ('" << file
+      out << "WARNING: the projection matrix of " << camera_name(views, i) << " ('" << file
           << "') differs from K [R | t] by " << mismatch
           << " (relative); the camera projects with P alone" << std::endl;
     }
@@ -126,7 +145,6 @@ FrameReading::FrameReading(ViewSets& views, const NameTemplate& fgtemplate,
                            ColourImages colour, bool coarse)
     : views_(views), imtemplate_(imtemplate), frame_(frame), threads_(threads) {
   const std::size_t n = views.silhouettes.size();
-  views.larger_warned.resize(n, 0);
   silhouettes_.resize(n);
   colours_.resize(n);
   parallel_for(n, threads, [&](std::size_t i, unsigned) {

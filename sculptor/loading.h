@@ -1,7 +1,8 @@
 #pragma once
 // The per-camera view sets of a run: the cameras are read once, every frame's silhouettes and
 // colour images are read into the same entries. View index i is camera number i, the number
-// substituted into the file-name templates.
+// substituted into the file-name templates, unless a camera list (--camera-ids) gives the
+// numbers: then view i is the list's i-th camera.
 #include <atomic>
 #include <cstdint>
 #include <exception>
@@ -25,28 +26,41 @@ struct ViewSets {
   SilhouetteViews silhouettes;
   // The cameras scaled by 0.125 with the silhouettes reduced by 8.
   SilhouetteViews coarse;
-  // Per camera: whether an image larger than its calibration has been reported.
-  std::vector<char> larger_warned;
+  // The camera number of each view, substituted into the file-name templates; empty when view i
+  // is camera i.
+  std::vector<int> camera_ids;
+
+  // The number substituted into the templates for view i.
+  std::int64_t camera_number(std::size_t i) const {
+    return camera_ids.empty() ? static_cast<std::int64_t>(i) : camera_ids[i];
+  }
 };
+
+// How messages name view i: "camera <i>" or, with a camera list, "camera <id>, entry <i + 1> of
+// --camera-ids".
+std::string camera_name(const ViewSets& views, std::size_t i);
 
 // The factor by which the coarse silhouettes are reduced, and the matching camera scale.
 constexpr short kCoarseFactor = 8;
 constexpr double kCoarseScale = 0.125;
 
 // Prints "Loading camera data" to `out`, reads the calibration file of every camera 0 to
-// numcams - 1 (named by the camera template) into all three view sets (scaled by 0.125 for the
-// coarse set), and prints "Processing sequence". Prints a "WARNING: " line naming the camera
+// numcams - 1 (named by the camera template; with `camera_ids`, which must then hold numcams
+// numbers, of the cameras listed there, in their order) into all three view sets (scaled by 0.125
+// for the coarse set), and prints "Processing sequence". Prints a "WARNING: " line naming the camera
 // whose P differs from K [R | t] by more than 1e-6 (relative). Throws the calibration reader's
-// TervikError with " (calibration of camera <i>)" appended, or TervikError when a camera's
+// TervikError with " (calibration of <camera_name>)" appended, or TervikError when a camera's
 // image size is not between 1 and 32767 pixels on each side.
-ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std::ostream& out);
+ViewSets load_cameras(std::int64_t numcams, const NameTemplate& camtemplate, std::ostream& out,
+                      const std::vector<int>& camera_ids = {});
 
 // Reads frame `frame` camera after camera: the silhouette (one channel) into the silhouette
 // views and its reduction by 8 into the coarse views, then the colour image into the colour
-// views. Throws the image reader's errors, and TervikError naming the file, both sizes and the
-// camera when an image is smaller than its camera's image size on either side. An image larger
-// than its camera's size is used (its top-left part), with one "WARNING: " line on `out` per
-// camera and run. With `threads` > 1 the cameras are read in parallel; the views, the warnings
+// views. Throws the image reader's errors (with a camera list, with " (<camera_name>)"
+// appended), and TervikError naming the file, both sizes and the camera when an image's size
+// differs from its camera's image size: a smaller image cannot be projected into, and a larger
+// one was taken with another calibration (cropped or scaled), so its pixels would not be those
+// the camera sees. With `threads` > 1 the cameras are read in parallel; the views, the warnings
 // (printed in camera order) and the error thrown (that of the lowest-numbered failing camera,
 // as one thread meets it first) are the same.
 void load_frame(ViewSets& views, const NameTemplate& fgtemplate, const NameTemplate& imtemplate,

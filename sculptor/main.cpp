@@ -10,6 +10,7 @@
 #include "common/heap.h"
 #include "common/leading_options.h"
 #include "sculptor/options.h"
+#include "sculptor/quiet_output.h"
 #include "sculptor/sequence.h"
 
 namespace {
@@ -19,6 +20,14 @@ const std::vector<tervik::OptionSpec> kOptions = {
     {"threads", "N",
      "threads to use (default 1, 0 = every core); the output does not depend on it"},
     {"binary", "", "write the point files as binary little-endian PLY (coordinates as double)"},
+    {"camera-ids", "LIST",
+     "camera numbers for the templates, in order (e.g. 1-16 or 0-4,6-19); numcams must equal "
+     "their count"},
+    {"colour-all", "",
+     "colour every point: from any camera that sees it, else from its coloured neighbours"},
+    {"normal-radius", "R",
+     "neighbourhood radius of the normals in sampling lengths, 0.5 to 4 (default 1)"},
+    {"quiet", "", "print only warnings, errors and a closing summary"},
 };
 
 }  // namespace
@@ -42,7 +51,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   if (options.help) {
-    std::cout << tervik::usage_line(program) << "\n"
+    std::cout << tervik::usage_line(program, true) << "\n"
               << "Options (before the positional arguments):\n"
               << tervik::options_help(kOptions) << std::flush;
     return 0;
@@ -57,7 +66,22 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + options.first_positional, argv + argc);
     tervik::Options run = tervik::parse_options(args);
     run.binary_output = options.has("binary");
-    tervik::run_sequence(run, threads, std::cout, std::cerr);
+    if (options.has("camera-ids")) tervik::set_camera_ids(run, options.values.at("camera-ids"));
+    run.colour_all = options.has("colour-all");
+    if (options.has("normal-radius"))
+      run.normal_radius = tervik::parse_normal_radius(options.values.at("normal-radius"));
+    run.quiet = options.has("quiet");
+    if (!run.quiet) {
+      tervik::run_sequence(run, threads, std::cout, std::cerr);
+    } else {
+      tervik::ProblemLines problems(std::cout);
+      std::ostream progress(&problems);
+      std::ostream no_timing(nullptr);  // a stream without buffer writes nothing
+      const tervik::RunSummary done = tervik::run_sequence(run, threads, progress, no_timing);
+      std::cout << "Wrote " << done.frames << (done.frames == 1 ? " frame" : " frames") << " ("
+                << run.first_frame << " to " << run.last_frame << "), " << done.points
+                << " points in all, to " << run.outtemplate.text() << std::endl;
+    }
   } catch (const std::exception& e) {
     // Library messages that already name their reporter ("ERROR(...)") are printed as they are.
     const std::string message = e.what();

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "common/camera_ids.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -123,8 +124,8 @@ std::string NameTemplate::format(std::int64_t a, std::int64_t b) const {
   return name;
 }
 
-std::string usage_line(const std::string& exec) {
-  return "Usage: " + exec +
+std::string usage_line(const std::string& exec, bool options) {
+  return "Usage: " + exec + (options ? " [options]" : "") +
          " numcams camtemplate imtemplate fgtemplate outtemplate firstframe lastframe xmin ymin "
          "zmin xmax ymax zmax npoints";
 }
@@ -207,6 +208,12 @@ Options parse_options(const std::vector<std::string>& args) {
   o.outtemplate = NameTemplate(args[4], 1, "output template");
   o.first_frame = parse_integer(args[5], "firstframe", INT32_MIN, INT32_MAX);
   o.last_frame = parse_integer(args[6], "lastframe", INT32_MIN, INT32_MAX);
+  if (o.first_frame > o.last_frame) {
+    std::ostringstream os;
+    os << "the frame range is reversed: firstframe " << o.first_frame << " comes after lastframe "
+       << o.last_frame << ", so no frame would be processed";
+    throw TervikError(os.str());
+  }
   const char* box_names[6] = {"xmin", "ymin", "zmin", "xmax", "ymax", "zmax"};
   double box[6];
   for (int i = 0; i < 6; ++i) box[i] = parse_real(args[7 + i], box_names[i]);
@@ -226,6 +233,26 @@ Options parse_options(const std::vector<std::string>& args) {
     throw TervikError("the box from (xmin, ymin, zmin) to (xmax, ymax, zmax) has no extent "
                       "or an infinite one: give two opposite corners of the box around the object");
   return o;
+}
+
+void set_camera_ids(Options& o, const std::string& text) {
+  std::vector<int> ids = parse_camera_ids(text);
+  if (static_cast<std::int64_t>(ids.size()) != o.numcams) {
+    throw TervikError("--camera-ids '" + text + "' lists " + std::to_string(ids.size()) +
+                      (ids.size() == 1 ? " camera" : " cameras") + " but numcams is " +
+                      std::to_string(o.numcams) + "; they must agree");
+  }
+  o.camera_ids = std::move(ids);
+}
+
+double parse_normal_radius(const std::string& text) {
+  char* end = nullptr;
+  const double r = std::strtod(text.c_str(), &end);
+  const bool whole = !text.empty() && end == text.c_str() + text.size();
+  if (!whole || !(r >= 0.5 && r <= 4.0))
+    throw TervikError("--normal-radius must be a number from 0.5 to 4 (sampling lengths), got '" +
+                      text + "'");
+  return r;
 }
 
 }  // namespace tervik

@@ -57,13 +57,20 @@ struct Options {
   double step = 0.0;           // sampling length L = 0.005 x the box diagonal (world units)
   double motion_radius = 0.0;  // 8 L: half-size of the motion search of tracked frames
   bool binary_output = false;  // --binary: point files in binary little-endian PLY
+  // --camera-ids: the camera numbers substituted into the templates, view by view; empty when
+  // view i is camera i.
+  std::vector<int> camera_ids;
+  bool colour_all = false;     // --colour-all: colour every point, also those the blend leaves
+  double normal_radius = 1.0;  // --normal-radius: the normals' neighbourhood radius, in L
+  bool quiet = false;          // --quiet: only warnings, errors and a closing summary
 };
 
 // Number of arguments after the program name.
 constexpr int kArgumentCount = 14;
 
-// The usage line (without newline) for the program called `exec`.
-std::string usage_line(const std::string& exec);
+// The usage line (without newline) for the program called `exec`; with `options`, as --help
+// prints it, "[options]" stands before the arguments.
+std::string usage_line(const std::string& exec, bool options = false);
 
 // Parses the 14 arguments args[0..13] (the program name excluded). Throws TervikError with a
 // message naming the argument for a number that does not parse completely or is out of range,
@@ -71,8 +78,17 @@ std::string usage_line(const std::string& exec);
 // a non-finite corner or zero diagonal, any template that NameTemplate rejects, and templates
 // that would give several cameras or frames one file: a camera template without a conversion,
 // image or silhouette templates without the camera's conversion (or, over more than one frame,
-// the frame's), and an output template without a conversion over more than one frame. Numbers
+// the frame's), an output template without a conversion over more than one frame, and a first
+// frame after the last (a reversed range, which would process nothing). Numbers
 // may have leading white space, as strtol and strtod skip it.
 Options parse_options(const std::vector<std::string>& args);
+
+// Sets the camera list of `o` (see Options::camera_ids) from the text of --camera-ids. Throws
+// TervikError for a list parse_camera_ids() refuses, or one whose length is not numcams.
+void set_camera_ids(Options& o, const std::string& text);
+
+// Parses the value of --normal-radius: a number from 0.5 to 4 (sampling lengths). Throws
+// TervikError naming the value otherwise.
+double parse_normal_radius(const std::string& text);
 
 }  // namespace tervik

@@ -39,8 +39,10 @@ void lowres_seeds(const SilhouetteViews& views, std::vector<Point3D>& seeds,
       since_last = 0;
     }
   }
-  progress << seeds.size() << " lowres seeds after " << tries << " tries ("
-            << static_cast<double>(seeds.size()) / static_cast<double>(tries) << ")" << std::endl;
+  const double rate =
+      tries > 0 ? static_cast<double>(seeds.size()) / static_cast<double>(tries) : 0.0;
+  progress << seeds.size() << " lowres seeds after " << tries << " tries (" << rate << ")"
+           << std::endl;
   if (static_cast<long long>(seeds.size()) < target)
     progress << "WARNING: seed search gave up after " << stall_tries
               << " tries in a row without a seed: " << seeds.size() << " of " << target

@@ -20,6 +20,7 @@
 #include "sculptor/frame_sampling.h"
 #include "sculptor/loading.h"
 #include "sculptor/resources.h"
+#include "sculptor/run_files.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -49,6 +50,8 @@ StageParameters stage_parameters(const Options& options, unsigned threads) {
   params.tolerance = kTolerance;
   params.motion_radius = options.motion_radius;
   params.threads = threads < 1 ? 1 : threads;
+  params.normal_radius = options.normal_radius;
+  params.colour_all = options.colour_all;
   return params;
 }
 
@@ -170,12 +173,15 @@ class FrameBehind {
 
 }  // namespace
 
-void run_sequence(const Options& options, unsigned threads, std::ostream& progress,
-                  std::ostream& timing) {
+RunSummary run_sequence(const Options& options, unsigned threads, std::ostream& progress,
+                        std::ostream& timing) {
   const StageParameters params = stage_parameters(options, threads);
+  check_run_files(options);
+  RunSummary summary;
   ViewSets views;
-  run_stage("loading the cameras",
-            [&] { views = load_cameras(options.numcams, options.camtemplate, progress); });
+  run_stage("loading the cameras", [&] {
+    views = load_cameras(options.numcams, options.camtemplate, progress, options.camera_ids);
+  });
   // Refuse a run that cannot fit before any frame is sampled.
   std::vector<std::pair<std::uint64_t, std::uint64_t>> sizes;
   for (const auto& view : views.colour)
@@ -255,8 +261,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
                                        std::chrono::steady_clock::now() - start)
                                        .count();
                     filtered = true;
-                    colour_frame(views.colour, params.step, colour_threads, previous,
-                                 work.depth_maps);
+                    colour_frame(views.colour, params, colour_threads, previous, work);
                   });
       };
       write_previous = [&](unsigned write_threads) {
@@ -277,7 +282,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       loaded = true;
       if (behind) later.start(colour_previous, &*reading, write_previous, colour_threads, prepare);
       if (reading->silhouettes_read()) {
-        timer.emplace(params.threads > 1);
+        timer.emplace(params.threads > 1, f);
         run_stage("sampling the surface" + of_frame, [&] {
           std::vector<Patch>& out = behind ? surface : work.scratch;
           sample_frame(views, params, first, behind ? previous : surface, out, seeds, *timer,
@@ -301,12 +306,12 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
         progress << filter_lines.str();
         if (filtered) {
           FrameTimer::print(timing, "Points and post-filtering: ",
-                            previous_filtered + rest_seconds);
+                            previous_filtered + rest_seconds, previous_frame);
           progress << "coloring..." << std::endl;
         }
         if (later.colour_error()) std::rethrow_exception(later.colour_error());
         FrameTimer::print(timing, "Points and post-filtering and coloring: ",
-                          previous_filtered + later.colour_seconds());
+                          previous_filtered + later.colour_seconds(), previous_frame);
         if (later.write_error()) std::rethrow_exception(later.write_error());
         previous_pending = false;
       }
@@ -324,6 +329,8 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
     }
     reading.reset();
     if (surface.empty()) throw TervikError(no_points_message(options, f, first));
+    ++summary.frames;
+    summary.points += static_cast<long long>(surface.size());
 
     // ---- Post-processing of the frame ----
     const std::string out_file = options.outtemplate.format(f);
@@ -342,6 +349,7 @@ void run_sequence(const Options& options, unsigned threads, std::ostream& progre
       write_frame_points(out_file, f, surface, format, params.threads);
     }
   }
+  return summary;
 }
 
 }  // namespace tervik

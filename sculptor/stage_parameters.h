@@ -21,6 +21,8 @@ struct StageParameters {
   short tolerance = kTolerance;     // and on background in exactly this many of them
   double motion_radius = 0.0;       // half-size of the motion search of tracked frames
   unsigned threads = 1;             // threads a stage may use; no result depends on it
+  double normal_radius = 1.0;       // the normals' neighbourhood radius, in units of step
+  bool colour_all = false;          // colour the points the blend leaves grey as well
 };
 
 }  // namespace tervik

@@ -12,6 +12,7 @@
 #include <limits>
 #include <memory>
 
+#include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
@@ -249,9 +250,11 @@ double projection_mismatch(const Camera& camera) {
 }
 
 void Camera::write_parameters(const std::string& filename) const {
-  FilePtr file(std::fopen(filename.c_str(), "w"));
-  if (!file) throw TervikFileNotFound(filename);
-  std::FILE* f = file.get();
+  // Through a temporary file renamed into place: a failed write (a full disk) leaves the
+  // previous file, or none, under the name, never a truncated one.
+  io::AtomicFile file;
+  if (!file.open(filename)) throw TervikFileNotFound(filename);
+  std::FILE* f = file.stream();
 
   bool ok = true;
   auto put = [&](int printed) { ok = ok && printed >= 0; };
@@ -278,9 +281,8 @@ void Camera::write_parameters(const std::string& filename) const {
   put(std::fprintf(f, "%23.16e   //Tau1\n", dist[2]));
   put(std::fprintf(f, "%23.16e   //Tau2\n", dist[3]));
 
-  // A write error (a full disk) shows at the latest when the buffer is flushed on closing.
-  const bool closed = std::fclose(file.release()) == 0;
-  if (!ok || !closed) throw TervikFileError(filename, "writing the calibration failed");
+  // A write error (a full disk) shows at the latest when the buffer is flushed on committing.
+  if (!ok || !file.commit()) throw TervikFileError(filename, "writing the calibration failed");
 }
 
 }  // namespace tervik

@@ -58,9 +58,10 @@ class Camera {
   // values. A missing or short distortion section is not an error.
   void read_parameters(const std::string& filename);
 
-  // Writes the camera as a 27-line calibration text file (replacing the file). Throws
-  // TervikFileNotFound(filename) when the file cannot be opened, writing nothing, and
-  // TervikFileError when writing it fails afterwards (a full disk, for example).
+  // Writes the camera as a 27-line calibration text file, through a temporary file renamed
+  // over `filename` (tervik/atomic_file.h), so that a failed write leaves the earlier file or
+  // none. Throws TervikFileNotFound(filename) when the file cannot be created, writing nothing,
+  // and TervikFileError when writing it fails afterwards (a full disk, for example).
   void write_parameters(const std::string& filename) const;
 
  private:

@@ -29,6 +29,7 @@
 #include <boost/gil/extension/io/png.hpp>
 #include <jerror.h>
 
+#include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
 #include "tervik/input_file.h"
 #include "tervik/tiff_decode.h"
@@ -132,13 +133,18 @@ class StrictJpegReader : public GilReader<gil::jpeg_tag> {
 }
 void png_quiet(png_structp, png_const_charp) {}
 
-// A GIL PNG reader whose libpng errors throw once the header is read.
-class StrictPngReader : public GilReader<gil::png_tag> {
+// A GIL PNG reader over the file's bytes in memory whose libpng errors throw once the header is
+// read. GIL reads the header with libpng's default callbacks, which print every warning to
+// standard error; the bytes it is given therefore hold no iCCP chunk (see png_bytes), whose
+// "known incorrect sRGB profile" warning real captures would otherwise print for every image.
+using PngMemoryReader =
+    gil::reader<gil::detail::istream_device<gil::png_tag>, gil::png_tag, ConvertPolicy>;
+class StrictPngReader : public PngMemoryReader {
  public:
-  using Base = GilReader<gil::png_tag>;
-  explicit StrictPngReader(const std::string& name)
-      : Base(FileDevice<gil::png_tag>(name, FileDevice<gil::png_tag>::read_tag()),
-             ConvertPolicy::color_converter_type(), gil::image_read_settings<gil::png_tag>()) {
+  using Base = PngMemoryReader;
+  explicit StrictPngReader(std::istream& in)
+      : Base(gil::detail::istream_device<gil::png_tag>(in), ConvertPolicy::color_converter_type(),
+             gil::image_read_settings<gil::png_tag>()) {
     png_set_error_fn(this->get_struct(), nullptr, &png_throw, &png_quiet);
     // Grey with alpha (or grey with a transparent colour, which GIL expands to alpha) is read as
     // plain grey: the alpha channel is dropped, and GIL's converter sees a grey file.
@@ -154,13 +160,58 @@ class StrictPngReader : public GilReader<gil::png_tag> {
   unsigned long long height() const { return this->_info._height; }
 };
 
-// Reads a JPEG or PNG file through a strict reader, checking the declared size first.
+// Reads a JPEG file through the strict reader, checking the declared size first.
 template <typename Reader, typename GilImage>
 void read_strict(const std::string& name, GilImage& img) {
   Reader reader(name);
   check_declared_size(reader.width(), reader.height());
   reader.init_image(img, reader._settings);
   reader.apply(gil::view(img));
+}
+
+// The bytes of a PNG file whose chunk structure check_png_file has accepted, less its iCCP
+// chunks: an embedded colour profile, which no reader here applies, and whose checks make
+// libpng print warnings (see StrictPngReader).
+std::string png_bytes(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!in.eof() && !in) throw TervikFileError(name, "cannot read the file");
+  std::string out = file.substr(0, 8);
+  out.reserve(file.size());
+  for (std::size_t pos = 8; pos + 12 <= file.size();) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned long long>(
+                                               static_cast<unsigned char>(file[pos + i])); };
+    const unsigned long long length = byte(0) << 24 | byte(1) << 16 | byte(2) << 8 | byte(3);
+    const std::size_t chunk = std::min<std::size_t>(length + 12, file.size() - pos);
+    if (file.compare(pos + 4, 4, "iCCP") != 0) out.append(file, pos, chunk);
+    if (file.compare(pos + 4, 4, "IEND") == 0) break;
+    pos += chunk;
+  }
+  return out;
+}
+
+// Reads a PNG file (structure already checked) through the strict reader, checking the
+// declared size before any pixel buffer is made.
+template <typename GilImage>
+void read_png_strict(const std::string& name, GilImage& img) {
+  std::istringstream in(png_bytes(name));
+  StrictPngReader reader(in);
+  check_declared_size(reader.width(), reader.height());
+  reader.init_image(img, reader._settings);
+  reader.apply(gil::view(img));
+}
+
+// (width, height) from the IHDR chunk of a PNG file that check_png_file has accepted.
+std::vector<unsigned long long> png_header_size(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  unsigned char ihdr[24] = {};
+  if (!in.read(reinterpret_cast<char*>(ihdr), 24))
+    throw TervikFileError(name, "truncated PNG file: no complete IHDR chunk");
+  const auto be32 = [&](int at) {
+    return static_cast<unsigned long long>(ihdr[at]) << 24 | ihdr[at + 1] << 16 |
+           ihdr[at + 2] << 8 | ihdr[at + 3];
+  };
+  return {be32(16), be32(20)};
 }
 
 // Copies decoded TIFF samples into a GIL image of their own pixel type, then converts that into
@@ -299,7 +350,7 @@ void decode_as(const std::string& name, ImageFormat format, DecodedImage<E>& out
         break;
       case FORMAT_PNG:
         check_png_file(name);
-        read_strict<StrictPngReader>(name, img);
+        read_png_strict(name, img);
         break;
       case FORMAT_TIFF: read_tiff(name, img); break;
       default: throw std::runtime_error("no image decoder for this format");
@@ -343,6 +394,38 @@ void decode_image_file(const std::string& filename, ImageFormat format, std::siz
   throw TervikError("decode_image_file: channels must be 1 or 3, not " + std::to_string(channels));
 }
 
+void decode_png_rgba(const std::string& filename, DecodedImage<unsigned char>& out,
+                     bool& has_alpha) {
+  check_readable(filename);
+  check_png_file(filename);
+  const std::string bytes = png_bytes(filename);
+  png_image png{};
+  png.version = PNG_IMAGE_VERSION;
+  // The simplified interface keeps libpng's warnings in png.message instead of printing them.
+  if (!png_image_begin_read_from_memory(&png, bytes.data(), bytes.size()))
+    throw TervikFileError(filename, std::string("cannot decode PNG image: ") + png.message);
+  try {
+    check_declared_size(png.width, png.height);
+  } catch (const std::exception& e) {
+    png_image_free(&png);
+    throw TervikFileError(filename, std::string("cannot decode PNG image: ") + e.what());
+  }
+  DecodedImage<unsigned char> result;
+  result.width = png.width;
+  result.height = png.height;
+  result.channels = 4;
+  const bool alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  png.format = PNG_FORMAT_RGBA;
+  result.samples.resize(result.width * result.height * 4);
+  if (!png_image_finish_read(&png, nullptr, result.samples.data(), 0, nullptr)) {
+    const std::string message = png.message;
+    png_image_free(&png);
+    throw TervikFileError(filename, "cannot decode PNG image: " + message);
+  }
+  out = std::move(result);
+  has_alpha = alpha;
+}
+
 std::vector<unsigned long long> read_image_file_dimensions(const std::string& filename,
                                                            ImageFormat format) {
   check_readable(filename);
@@ -355,8 +438,7 @@ std::vector<unsigned long long> read_image_file_dimensions(const std::string& fi
       }
       case FORMAT_PNG: {
         check_png_file(filename);
-        StrictPngReader reader(filename);
-        return {reader.width(), reader.height()};
+        return png_header_size(filename);
       }
       case FORMAT_TIFF: return read_tiff_dimensions(filename);
       default: throw TervikError("Image type not supported");
@@ -408,12 +490,14 @@ void encode_png_file(const std::string& filename, std::size_t width, std::size_t
   } catch (const std::exception& e) {
     throw TervikFileError(filename, std::string("cannot encode PNG image: ") + gil_text(e));
   }
+  // Through a temporary sibling renamed into place: a full disk or a failed write never leaves
+  // a truncated or empty file under the final name.
   const std::string bytes = encoded.str();
-  std::FILE* f = std::fopen(filename.c_str(), "wb");
-  if (!f) throw TervikFileError(filename, "cannot open the file for writing");
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed) throw TervikFileError(filename, "write failed (disk full?)");
+  AtomicFile out;
+  if (!out.open(filename))
+    throw TervikFileError(filename, "cannot open the file for writing: " + out.error());
+  std::fwrite(bytes.data(), 1, bytes.size(), out.stream());
+  if (!out.commit()) throw TervikFileError(filename, "write failed: " + out.error());
 }
 
 }  // namespace tervik::io

@@ -53,6 +53,14 @@ void decode_image_file(const std::string& filename, ImageFormat format, std::siz
 void decode_image_file(const std::string& filename, ImageFormat format, std::size_t channels,
                        DecodedImage<unsigned short>& out);
 
+// Decodes a PNG file of any colour type into 8-bit red, green, blue and alpha samples (4 per
+// pixel; grey becomes three equal channels, a file without alpha gets 255), through the same
+// checks as decode_image_file: the file's structure, then the declared size against
+// max_image_pixels before any pixel buffer is made. `has_alpha` tells whether the file has an
+// alpha channel or a transparent colour. Both outputs are written only on success.
+void decode_png_rgba(const std::string& filename, DecodedImage<unsigned char>& out,
+                     bool& has_alpha);
+
 // The (width, height) that the header of the JPEG, PNG or TIFF file declares; no pixel is read.
 std::vector<unsigned long long> read_image_file_dimensions(const std::string& filename,
                                                            ImageFormat format);

@@ -74,7 +74,8 @@ struct PlyReadOptions {
   unsigned step = 1;             // keep vertices 0, step, 2 step, ... (point files only)
   bool require_normals = false;  // a vertex element without nx, ny, nz is an error
   bool vertices_only = false;    // stop after the vertex element (point files): later
-                                 // elements and data are not looked at
+                                 // elements are not looked at; where none is declared, data
+                                 // after the vertex records is an error as in any file
   unsigned threads = 1;          // ASCII data is read on this many threads (0 counts as 1),
   std::size_t piece_bytes = 1 << 20;  // in pieces of whole lines of about this many bytes;
                                       // the result and the messages are the same for all

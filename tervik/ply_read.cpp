@@ -157,7 +157,9 @@ PlyModel parse_ply(const std::string& path, std::string_view bytes,
     switch (element_kind(el, options)) {
       case ElementKind::vertex:
         read_vertices(r, in, el, options, m);
-        if (options.vertices_only) return m;
+        // Later elements of a point file are not read; with none, data after the vertex
+        // records is an error below.
+        if (options.vertices_only && &el != &h.elements.back()) return m;
         seen_vertex = true;
         break;
       case ElementKind::face: read_faces(r, in, el, seen_vertex, m); break;

@@ -166,7 +166,12 @@ PlyModel parse_ascii_data(const Reporter& r, const PlyHeader& h, std::string_vie
     if (m.has_colors) m.colors.resize(kept);
   }
   std::vector<std::vector<Coord3D<long long>>> faces(pieces.size());
-  const Reading s{r, bytes, options, plan, limit, !refused && !options.vertices_only, columns, m};
+  // A point file's data after its vertex records is not looked at when later elements are
+  // declared (a mesh read as points); when none is, such data is records the header does not
+  // count, and an error as in any other file.
+  const bool later_elements = !plan.empty() && plan.back().el != &h.elements.back();
+  const Reading s{r, bytes, options, plan, limit, !refused && !(options.vertices_only && later_elements),
+                  columns, m};
   run_pieces(pieces.size(), options.threads,
              [&](std::size_t i) { read_piece(s, pieces[i], faces[i]); });
 

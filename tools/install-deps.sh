@@ -13,7 +13,13 @@ packages=(
   libeigen3-dev libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   parallel slurm-wlm munge
+  chromium
 )
+# The browser player's JavaScript (npm ci) and its tests need Node.js and npm. Debian's
+# packages are installed only when no node or npm is on the PATH, so that a Node.js installed
+# otherwise (which brings its own npm) is left alone.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -147,7 +147,9 @@ class Pivoter {
     const Point3D& a = pos_[f.v[0]];
     const Point3D& b = pos_[f.v[1]];
     const Point3D& c = pos_[f.v[2]];
-    const Point3D g = 0.333 * (a + b + c);
+    // The centroid: any other weighting would pull the ball towards the world origin, and the
+    // mesh would change when the cloud is moved.
+    const Point3D g = (a + b + c) / 3.0;
     const double r2 = std::max({dist2(g, a), dist2(g, b), dist2(g, c)});
     tree_.within(g, r2, ball_);
     ball_.erase(std::remove_if(ball_.begin(), ball_.end(),

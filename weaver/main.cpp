@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -50,12 +51,33 @@ bool parse_real(const char* text, double& value) {
   return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
 }
 
+// Whether writing `output` would replace `input`: the same file (device and inode, through
+// links), or the same path once resolved.
+bool same_file(const std::string& input, const std::string& output) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (fs::equivalent(input, output, ec)) return true;
+  const fs::path a = fs::weakly_canonical(input, ec);
+  if (ec) return false;
+  const fs::path b = fs::weakly_canonical(output, ec);
+  return !ec && a == b;
+}
+
+// Swallows what is written to it: standard output under --quiet.
+class NullBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
 // Options accepted before the positional arguments.
 const std::vector<tervik::OptionSpec> kOptions = {
     {"binary", "", "write the mesh as binary little-endian PLY (coordinates as double)"},
     {"threads", "N",
      "threads for reading, triangulating and writing (default 1, 0 = all cores); the same mesh,"
      " the timing line in wall time"},
+    {"quiet", "",
+     "print only errors, warnings and one summary line (no progress lines, no timing)"},
     {"watertight", "", "close every hole, make the mesh manifold and orient it by the normals"},
 };
 
@@ -114,6 +136,15 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (same_file(points_path, mesh_path)) {
+    std::cerr << "ERROR: the mesh file " << mesh_path << " is the point file " << points_path
+              << ": refusing to replace the input" << std::endl;
+    return 1;
+  }
+  const bool quiet = options.has("quiet");
+  NullBuffer null_buffer;
+  std::streambuf* const stdout_buffer = std::cout.rdbuf();
+
   try {
     std::vector<tervik::Patch> points;
     tervik::read_points_color(points_path, points, decimation, threads);
@@ -126,29 +157,43 @@ int main(int argc, char** argv) {
     // time would add up the threads.
     const std::clock_t start = std::clock();
     const auto wall_start = std::chrono::steady_clock::now();
+    // The triangulation's progress lines (and its notes on edges it drops) are not wanted
+    // under --quiet.
+    if (quiet) std::cout.rdbuf(&null_buffer);
     tervik::FaceVertexMesh mesh =
         tervik::get_mesh(points, nn, minangle, face_flags, npoints,
                          trace.keep_tree ? &trace : nullptr, threads);
+    std::cout.rdbuf(stdout_buffer);
     const std::clock_t stop = std::clock();
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - wall_start;
     const double t =
         threads == 1 ? static_cast<double>(stop - start) / 1000000.0 : wall.count();
-    std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
+    if (!quiet) std::cerr << "Total: " << 1 / t << " fps or " << t << " s/frame" << std::endl;
 
     if (options.has("watertight")) {
       tervik::WatertightReport report;
       const std::clock_t begin = std::clock();
       mesh = tervik::make_watertight(std::move(mesh), face_flags, points, report, trace.tree.get(),
                                      &trace.point_of);
-      std::cout << tervik::format_report(report) << std::endl;
-      std::cerr << "Watertight: " << double(std::clock() - begin) / 1000000.0 << " s" << std::endl;
+      const std::string lines = tervik::format_report(report);
+      if (!quiet) std::cout << lines << std::endl;
+      // Under --quiet only the warnings.
+      for (std::size_t at = lines.find("WARNING: "); quiet && at != std::string::npos;
+           at = lines.find("WARNING: ", at + 1))
+        std::cout << lines.substr(at, lines.find('\n', at) - at) << std::endl;
+      if (!quiet)
+        std::cerr << "Watertight: " << double(std::clock() - begin) / 1000000.0 << " s" << std::endl;
     }
     // Every face is written, also those withdrawn during the triangulation.
     tervik::write_mesh(mesh_path, mesh,
                        options.has("binary") ? tervik::io::PlyFormat::binary_little_endian
                                              : tervik::io::PlyFormat::ascii,
                        threads);
+    if (quiet)
+      std::cout << "Wrote " << mesh_path << ": " << mesh.vertices.size() << " vertices, "
+                << mesh.faces.size() << " faces" << std::endl;
   } catch (const std::exception& e) {
+    std::cout.rdbuf(stdout_buffer);
     std::cerr << e.what() << std::endl;
     return 1;
   }

@@ -22,6 +22,9 @@ const struct {
     {"calibration", calibration}, {"png", png_image}, {"jpeg", jpeg_image},
     {"tiff", tiff_image},         {"points", points}, {"mesh", mesh},
     {"ply", ply},                 {"multiarray", multiarray}, {"rle", rle},
+    {"colmap", colmap},           {"opencv", opencv},         {"camera_lists", camera_lists},
+    {"name_template", name_template}, {"leading_options", leading_options},
+    {"ground_truth", ground_truth},
 };
 
 const fs::path kFuzzDir = fs::path(TERVIK_SOURCE_DIR) / "tests" / "fuzz";

@@ -2,13 +2,16 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <vector>
 
+#include "common/leading_options.h"
 #include "common/patch.h"
+#include "sculptor/options.h"
 #include "tervik/camera.h"
 #include "tervik/exceptions.h"
 #include "tervik/imagegray.h"
@@ -19,6 +22,8 @@
 #include "tervik/readmultiarray.h"
 #include "tervik/rle.h"
 #include "tervik/ply.h"
+#include "tools/capture/import/camera_import.h"
+#include "tools/scene/truth.h"
 #include "weaver/read_points.h"
 
 namespace tervik::fuzz {
@@ -214,6 +219,126 @@ int rle(const std::uint8_t* data, std::size_t size) {
   if (packed.size() > compress::Rle::max_compressed_size(size)) std::abort();
   if (compress::Rle::uncompress(packed, size) != input) std::abort();
   return n;
+}
+
+namespace {
+
+// Writes `bytes` to the scratch file `name` (in a folder of this process); "" on failure.
+std::string scratch_named(const std::string& bytes, const std::string& name) {
+  const std::filesystem::path dir =
+      std::filesystem::path(scratch_folder()) / ("tervik_fuzz_" + std::to_string(::getpid()));
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  const std::string path = (dir / name).string();
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return "";
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  if (std::fclose(f) != 0 || !ok) return "";
+  return path;
+}
+
+// Every imported camera must be finite and have an image size in range.
+void check_cameras(const calibration::ImportResult& r) {
+  for (const calibration::ImportedCamera& c : r.cameras) {
+    const Camera& cam = c.camera;
+    if (cam.im_width() < 1 || cam.im_width() > 32767 || cam.im_height() < 1 ||
+        cam.im_height() > 32767)
+      std::abort();
+    for (int i = 0; i < 12; ++i)
+      if (!std::isfinite(cam.p().data()[i])) std::abort();
+  }
+}
+
+calibration::ImportOptions sized_options() {
+  calibration::ImportOptions o;
+  o.width = 640;
+  o.height = 480;
+  return o;
+}
+
+}  // namespace
+
+int colmap(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const std::size_t cut = bytes.find("\n%%\n");
+  const std::string cameras = cut == std::string::npos ? bytes : bytes.substr(0, cut + 1);
+  const std::string images = cut == std::string::npos ? bytes : bytes.substr(cut + 4);
+  const std::string cameras_file = scratch_named(cameras, "cameras.txt");
+  if (cameras_file.empty() || scratch_named(images, "images.txt").empty()) return 0;
+  const std::string folder = std::filesystem::path(cameras_file).parent_path().string();
+  return rejected([&] { check_cameras(calibration::import_colmap(folder, {})); });
+}
+
+int opencv(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  int n = 0;
+  for (const char* name : {"cam.yml", "cam.xml"}) {
+    const std::string path = scratch_named(bytes, name);
+    if (path.empty()) continue;
+    calibration::ImportOptions o = sized_options();
+    o.ignore_extra_distortion = true;
+    n += rejected([&] { check_cameras(calibration::import_opencv({path}, o)); });
+  }
+  // Either reading may accept the bytes; both rejecting them counts as one rejection.
+  return n == 2 ? 1 : 0;
+}
+
+int camera_lists(const std::uint8_t* data, std::size_t size) {
+  const std::string path =
+      scratch_named(std::string(reinterpret_cast<const char*>(data), size), "list.txt");
+  if (path.empty()) return 0;
+  calibration::ImportOptions o = sized_options();
+  o.ignore_extra_distortion = true;
+  // A list is one of the three layouts: accepted when one of them reads it.
+  const int n = rejected([&] { check_cameras(calibration::import_middlebury(path, o)); }) +
+                rejected([&] { check_cameras(calibration::import_projections({path}, o)); }) +
+                rejected([&] { check_cameras(calibration::import_krt({path}, o)); });
+  return n == 3 ? 1 : 0;
+}
+
+int name_template(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const int arity = 1 + (data[0] & 1);
+  const std::int64_t a = static_cast<std::int8_t>(data[0]) * 1000003LL;
+  const std::int64_t b = (data[0] >> 1) & 0x3f;
+  const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+  return rejected([&] {
+    NameTemplate(text, arity, "fuzz template").format(a, b);
+  });
+}
+
+int leading_options(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> words(1, "program");
+  std::string word;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      words.push_back(word);
+      word.clear();
+    } else {
+      word += static_cast<char>(data[i]);
+    }
+  }
+  words.push_back(word);
+  std::vector<const char*> argv;
+  for (const std::string& w : words) argv.push_back(w.c_str());
+  argv.push_back(nullptr);
+  const std::vector<OptionSpec> specs = {
+      {"threads", "N", "threads"}, {"binary", "", "binary output"}, {"quiet", "", "quiet"}};
+  return rejected([&] {
+    const LeadingOptions o = parse_leading_options(int(words.size()), argv.data(), specs);
+    if (o.first_positional < 1 || o.first_positional > int(words.size())) std::abort();
+    if (o.has("threads")) parse_thread_count(o.values.at("threads"));
+    options_help(specs);
+  });
+}
+
+int ground_truth(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".truth");
+  if (path.empty()) return 0;
+  return rejected([&] {
+    const scene::GroundTruth t = scene::read_ground_truth(path);
+    for (long f = t.first_frame; f <= t.last_frame; ++f) t.solid(f);
+  });
 }
 
 }  // namespace tervik::fuzz

@@ -24,5 +24,17 @@ int ply(const std::uint8_t* data, std::size_t size);          // read_ply; parse
                                                               // pieces on threads agrees
 int multiarray(const std::uint8_t* data, std::size_t size);   // ReadMultiArray, PortableFloat
 int rle(const std::uint8_t* data, std::size_t size);          // Rle, also round trips
+// The camera importers: a COLMAP text model (cameras.txt, then a line "%%", then images.txt;
+// without that line the bytes are both files), OpenCV FileStorage (the bytes as .yml and as
+// .xml), and the text lists (the bytes as a Middlebury list, projection matrices and a K R t
+// list).
+int colmap(const std::uint8_t* data, std::size_t size);
+int opencv(const std::uint8_t* data, std::size_t size);
+int camera_lists(const std::uint8_t* data, std::size_t size);
+// File-name templates: byte 0 chooses the arity and the values, the rest is the template.
+int name_template(const std::uint8_t* data, std::size_t size);
+// Leading options: the bytes split at NUL bytes are the arguments after the program name.
+int leading_options(const std::uint8_t* data, std::size_t size);
+int ground_truth(const std::uint8_t* data, std::size_t size);  // the scorer's truth file
 
 }  // namespace tervik::fuzz

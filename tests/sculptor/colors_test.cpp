@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include "sculptor/colour_fill.h"
 #include "sculptor/depth_maps.h"
 #include "sculptor/post_scene.h"
+#include "tervik/exceptions.h"
 
 namespace tervik {
 namespace {
@@ -308,6 +310,75 @@ TEST(WindowStatistics, RejectsAnEmptyImage) {
   } catch (const TervikError& e) {
     EXPECT_NE(std::string(e.what()).find("empty image"), std::string::npos) << e.what();
   }
+}
+
+}  // namespace
+}  // namespace tervik
+
+namespace tervik {
+namespace {
+
+// With `coloured`, a patch the blend leaves grey takes the pixel of the best-facing camera that
+// sees it with a positive score; a patch that only cameras behind it see stays grey, flagged for
+// the fill; the blend's own patches are unchanged.
+TEST(ColourPoints, ColoursWhatACameraFacingThePatchSees) {
+  ColourViews views;
+  add_view(views, {0, 0, 10}, 100, 0, 10);  // A, facing +z
+  add_view(views, {10, 0, 0}, 200, 50, 20); // B, facing +x
+  const double c = std::cos(70 * M_PI / 180), s = std::sin(70 * M_PI / 180);
+  std::vector<Patch> p = {
+      make_patch({0, 0, 0}, {0.6, 0, 0.8}),     // blended as always
+      make_patch({0, 0, 0}, {0.3, s, c}),       // scores 0.34 (A) and 0.3 (B): A's pixel
+      make_patch({0, 0, 0}, {-0.6, 0, -0.8}),   // faces away from both
+      make_patch({0, 0, 0}, {0, 1, 0})};        // scores 0: faces neither
+  std::vector<Patch> plain = p;
+  std::vector<DepthMap> maps;
+  colour_points(plain, maps, views, 0.1);
+  std::vector<std::uint8_t> coloured;
+  for (unsigned threads : {1u, 2u}) {
+    std::vector<Patch> q = p;
+    colour_points(q, maps, views, 0.1, threads, &coloured);
+    ASSERT_EQ(coloured.size(), 4u);
+    EXPECT_EQ(coloured[0], kColouredByBlend);
+    EXPECT_RGB(q[0], plain[0].r, plain[0].g, plain[0].b);
+    EXPECT_EQ(coloured[1], kColouredBySeeingCameras);
+    EXPECT_RGB(q[1], 100, 0, 10);
+    EXPECT_EQ(coloured[2], kNotColoured);
+    EXPECT_EQ(coloured[3], kNotColoured);
+    EXPECT_RGB(q[2], 64, 64, 64);
+  }
+}
+
+// The fill spreads colours along the surface in waves from the nearest coloured point, reaches
+// pieces apart from every coloured point through the nearest one, and does not depend on the
+// thread count.
+TEST(FillUnseenColours, SpreadsFromTheNearestColouredNeighbours) {
+  // A row of points 0.1 apart, each next to the one before and after; the ends are coloured.
+  std::vector<Patch> row;
+  for (int i = 0; i <= 10; ++i) row.push_back(make_patch({0.1 * i, 0, 0}, {0, 0, 1}));
+  row[0].r = 10;
+  row[10].r = 200;
+  row.push_back(make_patch({5, 5, 5}, {0, 0, 1}));  // a piece apart, nearest to row[10]
+  std::vector<std::uint8_t> flags(row.size(), 0);
+  flags[0] = flags[10] = 1;
+  Neighbourhoods near;
+  near.build(row, 0.15 * 0.15, 1);
+  for (unsigned threads : {1u, 3u}) {
+    std::vector<Patch> q = row;
+    std::vector<std::uint8_t> f = flags;
+    EXPECT_EQ(fill_unseen_colours(q, f, near, threads), row.size() - 2);
+    for (int i = 0; i <= 10; ++i) EXPECT_EQ(q[i].r, i < 5 ? 10 : i > 5 ? 200 : q[5].r) << i;
+    EXPECT_TRUE(q[5].r == 10 || q[5].r == 200);  // equally far from both sides
+    EXPECT_EQ(q[11].r, 200);
+    for (std::uint8_t v : f) EXPECT_NE(v, 0);
+  }
+  // Nothing coloured: nothing to spread.
+  std::vector<Patch> q = row;
+  std::vector<std::uint8_t> none(row.size(), 0);
+  EXPECT_EQ(fill_unseen_colours(q, none, near), 0u);
+  EXPECT_EQ(q[3].r, row[3].r);
+    std::vector<std::uint8_t> short_flags = {1};
+  EXPECT_THROW(fill_unseen_colours(q, short_flags, near), TervikError);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "sculptor/frame_postprocess.h"
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <sstream>
 #include <string>
@@ -161,39 +162,70 @@ TEST(PostprocessFrame, ThreadCountChangesNothing) {
 // Filtering in two parts gives filter_frame's points and progress lines, whatever the split and
 // the threads of each part; the first part makes the kept points final, and the second leaves
 // them alone (another thread reads them meanwhile).
+// The same with the normals' own, wider neighbourhoods (--normal-radius).
 TEST(PostprocessFrame, FilteringInTwoPartsMatchesTheWholeFiltering) {
   for (const double L : {0.2, 3.0}) {
-    const std::vector<Patch> sampled = noisy_sphere(3000, 6);
-    std::vector<Patch> reference = sampled;
-    PostprocessWork whole_work;
-    std::ostringstream reference_progress, timing;
-    filter_frame(testing::stage_params(0, L), FrameTimer(), reference, whole_work,
-                 reference_progress, timing);
-    for (const std::size_t keep : {std::size_t(0), std::size_t(75), std::size_t(3000), std::size_t(5000)}) {
-      for (const unsigned threads : {1u, 2u}) {
-        SCOPED_TRACE(::testing::Message() << "L " << L << ", keep " << keep << ", " << threads
-                                          << " threads first");
-        std::vector<Patch> surface = sampled, filtered;
-        PostprocessWork work;
-        FilterParts parts;
-        std::ostringstream progress;
-        filter_first(testing::stage_params(0, L, {}, {}, 0.0, threads), keep, surface, filtered,
-                     work, parts, progress);
-        ASSERT_EQ(filtered.size(), sampled.size());
-        const std::size_t kept = std::min(keep, sampled.size());
-        for (std::size_t i = 0; i < kept; ++i) ASSERT_EQ(filtered[i], reference[i]) << i;
-        // Marks in the kept points' colours must survive the second part.
-        for (std::size_t i = 0; i < kept; ++i) filtered[i].r = static_cast<unsigned char>(i % 7);
-        filter_rest(3 - threads, filtered, work, parts, progress);
-        for (std::size_t i = 0; i < sampled.size(); ++i) {
-          Patch expected = reference[i];
-          if (i < kept) expected.r = static_cast<unsigned char>(i % 7);
-          ASSERT_EQ(filtered[i], expected) << i;
+    // A wider radius at the large L would take in the whole set: slow, and no other path.
+    for (const double radius : L < 1.0 ? std::vector<double>{1.0, 2.0} : std::vector<double>{1.0}) {
+      const auto params = [&](unsigned threads) {
+        StageParameters p = testing::stage_params(0, L, {}, {}, 0.0, threads);
+        p.normal_radius = radius;
+        return p;
+      };
+      const std::vector<Patch> sampled = noisy_sphere(3000, 6);
+      std::vector<Patch> reference = sampled;
+      PostprocessWork whole_work;
+      std::ostringstream reference_progress, timing;
+      filter_frame(params(1), FrameTimer(), reference, whole_work, reference_progress, timing);
+      for (const std::size_t keep :
+           {std::size_t(0), std::size_t(75), std::size_t(3000), std::size_t(5000)}) {
+        for (const unsigned threads : {1u, 2u}) {
+          SCOPED_TRACE(::testing::Message() << "L " << L << ", radius " << radius << ", keep "
+                                            << keep << ", " << threads << " threads first");
+          std::vector<Patch> surface = sampled, filtered;
+          PostprocessWork work;
+          FilterParts parts;
+          std::ostringstream progress;
+          filter_first(params(threads), keep, surface, filtered, work, parts, progress);
+          ASSERT_EQ(filtered.size(), sampled.size());
+          const std::size_t kept = std::min(keep, sampled.size());
+          for (std::size_t i = 0; i < kept; ++i) ASSERT_EQ(filtered[i], reference[i]) << i;
+          // Marks in the kept points' colours must survive the second part.
+          for (std::size_t i = 0; i < kept; ++i)
+            filtered[i].r = static_cast<unsigned char>(i % 7);
+          filter_rest(3 - threads, filtered, work, parts, progress);
+          for (std::size_t i = 0; i < sampled.size(); ++i) {
+            Patch expected = reference[i];
+            if (i < kept) expected.r = static_cast<unsigned char>(i % 7);
+            ASSERT_EQ(filtered[i], expected) << i;
+          }
+          EXPECT_EQ(progress.str(), reference_progress.str());
         }
-        EXPECT_EQ(progress.str(), reference_progress.str());
       }
     }
   }
+}
+
+// A wider neighbourhood for the normals averages out more of the positions' noise: on a noisy
+// sphere the normals come closer to the true ones, while the smoothing keeps its own radius L.
+TEST(PostprocessFrame, WiderNormalRadiusGivesTruerNormals) {
+  const std::vector<Patch> sampled = noisy_sphere(6000, 8);
+  std::vector<double> median_angle;
+  for (const double radius : {1.0, 2.5}) {
+    std::vector<Patch> surface = sampled;
+    StageParameters params = testing::stage_params(0, 0.06);
+    params.normal_radius = radius;
+    PostprocessWork work;
+    std::ostringstream sink;
+    filter_frame(params, FrameTimer(), surface, work, sink, sink);
+    std::vector<double> angles;
+    for (const Patch& p : surface)
+      angles.push_back(std::acos(std::clamp(dot(p.normal, p.pos / norm(p.pos)), -1.0, 1.0)));
+    std::nth_element(angles.begin(), angles.begin() + angles.size() / 2, angles.end());
+    median_angle.push_back(angles[angles.size() / 2] * 180 / M_PI);
+  }
+  EXPECT_LT(median_angle[1], 0.7 * median_angle[0])
+      << median_angle[0] << " degrees at radius L, " << median_angle[1] << " at 2.5 L";
 }
 
 }  // namespace

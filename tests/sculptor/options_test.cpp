@@ -216,3 +216,45 @@ TEST(ParseOptions, UsageLineNamesTheProgram) {
 
 }  // namespace
 }  // namespace tervik
+
+namespace tervik {
+namespace {
+
+// The option values that change a run: a camera list must hold numcams cameras, a frame range
+// may not run backwards, and the normals' radius stays within what the neighbourhoods can hold.
+TEST(ParseOptions, CameraListFrameRangeAndNormalRadius) {
+  std::vector<std::string> args = {"8",  "cam%ld.txt", "im%ld_%04ld.png", "fg%ld_%04ld.png",
+                                   "out%03ld.ply", "0", "2", "0", "0", "0", "1", "1", "1",
+                                   "10000"};
+  Options o = parse_options(args);
+  set_camera_ids(o, "1-4,6-9");
+  EXPECT_EQ(o.camera_ids, (std::vector<int>{1, 2, 3, 4, 6, 7, 8, 9}));
+  auto error = [&](auto&& f) {
+    try {
+      f();
+    } catch (const TervikError& e) {
+      return std::string(e.what());
+    }
+    return std::string();
+  };
+  EXPECT_EQ(error([&] { set_camera_ids(o, "1-9"); }),
+            "--camera-ids '1-9' lists 9 cameras but numcams is 8; they must agree");
+  EXPECT_EQ(error([&] { set_camera_ids(o, "9-1"); }), "--camera-ids '9-1': reversed range '9-1'");
+  args[5] = "3";
+  EXPECT_EQ(error([&] { parse_options(args); }),
+            "the frame range is reversed: firstframe 3 comes after lastframe 2, so no frame "
+            "would be processed");
+  args[6] = "3";
+  EXPECT_EQ(parse_options(args).first_frame, 3);  // one frame
+
+  EXPECT_EQ(parse_normal_radius("1.5"), 1.5);
+  EXPECT_EQ(parse_normal_radius("0.5"), 0.5);
+  EXPECT_EQ(parse_normal_radius("4"), 4.0);
+  for (const char* bad : {"0.4", "4.5", "", "2x", "nan", "-1"})
+    EXPECT_EQ(error([&] { parse_normal_radius(bad); }),
+              std::string("--normal-radius must be a number from 0.5 to 4 (sampling lengths), "
+                          "got '") + bad + "'");
+}
+
+}  // namespace
+}  // namespace tervik

@@ -180,14 +180,16 @@ TEST_F(Sculptor, MissingCalibrationFileExitsWithTheReadersMessage) {
                        " (calibration of camera 0)\n");
 }
 
-TEST_F(Sculptor, EmptyFrameRangeReadsCalibrationsOnly) {
+// A first frame after the last would process nothing and exit 0, which hides a mistyped range.
+TEST_F(Sculptor, ReversedFrameRangeIsRefused) {
   std::vector<std::string> a = args();
   a[5] = "1";
   a[6] = "0";
   const Outcome r = run(dir_, a);
-  EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.out, "Loading camera data\nProcessing sequence\n");
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ERROR: the frame range is reversed: firstframe 1 comes after lastframe 0, so "
+                   "no frame would be processed\n");
 }
 
 TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
@@ -201,7 +203,7 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
   std::vector<std::size_t> frame_at, timing_at;
   for (std::size_t i = 0; i < all.size(); ++i) {
     if (all[i].rfind("Frame ", 0) == 0) frame_at.push_back(i);
-    if (all[i].rfind("Only points: ", 0) == 0) timing_at.push_back(i);
+    if (all[i].rfind("Only points (frame ", 0) == 0) timing_at.push_back(i);
   }
   ASSERT_EQ(frame_at.size(), 2u);
   ASSERT_EQ(timing_at.size(), 2u);
@@ -215,13 +217,15 @@ TEST_F(Sculptor, RunsTheSequenceInOrderAndRepeatsItByteForByte) {
   for (std::size_t i = frame_at[1]; i < all.size(); ++i)
     EXPECT_EQ(all[i].find("lowres seeds"), std::string::npos) << "a tracked frame was seeded";
   // Timing goes to standard error alone, progress to standard output alone.
-  // Three per frame: after sampling, after smoothing, after colouring.
+  // Three per frame: after sampling, after smoothing, after colouring; each names its frame.
   const auto err = lines(r.err);
   ASSERT_EQ(err.size(), 6u);
   for (std::size_t i = 0; i < err.size(); i += 3) {
-    EXPECT_EQ(err[i].rfind("Only points: ", 0), 0u) << err[i];
-    EXPECT_EQ(err[i + 1].rfind("Points and post-filtering: ", 0), 0u) << err[i + 1];
-    EXPECT_EQ(err[i + 2].rfind("Points and post-filtering and coloring: ", 0), 0u) << err[i + 2];
+    const std::string frame = " (frame " + std::to_string(i / 3) + "): ";
+    EXPECT_EQ(err[i].rfind("Only points" + frame, 0), 0u) << err[i];
+    EXPECT_EQ(err[i + 1].rfind("Points and post-filtering" + frame, 0), 0u) << err[i + 1];
+    EXPECT_EQ(err[i + 2].rfind("Points and post-filtering and coloring" + frame, 0), 0u)
+        << err[i + 2];
   }
   EXPECT_EQ(r.out.find("Only points"), std::string::npos);
 
@@ -286,7 +290,111 @@ TEST_F(Sculptor, ThreadsOptionGivesTheSameBytes) {
   EXPECT_EQ(refused.out.find("Loading camera data"), std::string::npos) << refused.out;
   const Outcome help = run(dir_, {"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find("--threads N"), std::string::npos) << help.out;
+  EXPECT_EQ(help.out.rfind(usage_line(kProgram, true) + "\n", 0), 0u) << help.out;
+  EXPECT_NE(help.out.find("Usage: " + kProgram + " [options] numcams "), std::string::npos);
+  for (const char* option : {"--threads N", "--camera-ids LIST", "--colour-all",
+                             "--normal-radius R", "--quiet"})
+    EXPECT_NE(help.out.find(option), std::string::npos) << option << "\n" << help.out;
+}
+
+// A capture whose cameras are numbered 3 to 10 (the scene's files renamed by links): with
+// --camera-ids 3-10 it gives the points of the scene as numbered from 0. The list must hold
+// numcams cameras, and a missing file names its camera and place in the list.
+TEST_F(Sculptor, CameraIdsMapTheTemplateNumbersToTheListedCameras) {
+  ASSERT_EQ(run(dir_, args()).status, 0);
+  testing::TempDir input;
+  for (int cam = 0; cam < 8; ++cam) {
+    const std::string from = std::to_string(cam), to = std::to_string(cam + 3);
+    fs::create_symlink(scene_dir_->path() / ("cam" + from + ".txt"),
+                       input.path() / ("cam" + to + ".txt"));
+    for (const char* frame : {"_0000.png", "_0001.png"})
+      for (const char* kind : {"img", "sil"})
+        fs::create_symlink(scene_dir_->path() / (kind + from + frame),
+                           input.path() / (kind + to + frame));
+  }
+  std::vector<std::string> a = args();
+  const std::string folder = scene_dir_->path().string();
+  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+  a[4] = dir_.file("ids_%04ld.ply");
+  a.insert(a.begin(), {"--camera-ids", "3-10"});
+  const Outcome r = run(dir_, a);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* frame : {"0000", "0001"})
+    EXPECT_TRUE(testing::read_file(dir_.file(std::string("ids_") + frame + ".ply")) ==
+                testing::read_file(dir_.file(std::string("points_") + frame + ".ply")))
+        << frame;
+
+  a[1] = "3-9";
+  Outcome wrong = run(dir_, a);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_EQ(wrong.out, "");
+  EXPECT_EQ(wrong.err, "ERROR: --camera-ids '3-9' lists 7 cameras but numcams is 8; they must "
+                       "agree\n");
+  a[1] = "3-8,8-9";
+  EXPECT_EQ(run(dir_, a).err, "ERROR: --camera-ids '3-8,8-9': camera 8 appears twice\n");
+
+  a[1] = "3-6,11,7-9";  // camera 11 has no calibration: the 5th camera of the list
+  wrong = run(dir_, a);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find("cam11.txt (calibration of camera 11, entry 5 of --camera-ids)\n"),
+            std::string::npos)
+      << wrong.err;
+  a[1] = "3-10";
+  fs::remove(input.path() / "sil7_0001.png");
+  wrong = run(dir_, a);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.err.find((input.path() / "sil7_0001.png").string()), std::string::npos);
+  EXPECT_NE(wrong.err.find("(camera 7, entry 5 of --camera-ids)\n"), std::string::npos)
+      << wrong.err;
+}
+
+// --colour-all leaves no point with the default grey; the points the blend colours keep their
+// colours, and the positions and normals are those of the plain run.
+TEST_F(Sculptor, ColourAllLeavesNoDefaultColour) {
+  ASSERT_EQ(run(dir_, args()).status, 0);
+  std::vector<std::string> a = args();
+  a[4] = dir_.file("all_%04ld.ply");
+  a.insert(a.begin(), "--colour-all");
+  const Outcome r = run(dir_, a);
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* frame : {"0000", "0001"}) {
+    std::vector<Patch> plain, all;
+    read_points_color(dir_.file(std::string("points_") + frame + ".ply"), plain, 1);
+    read_points_color(dir_.file(std::string("all_") + frame + ".ply"), all, 1);
+    ASSERT_EQ(all.size(), plain.size());
+    std::size_t grey_before = 0;
+    for (std::size_t i = 0; i < all.size(); ++i) {
+      EXPECT_EQ(all[i].pos, plain[i].pos);
+      EXPECT_EQ(all[i].normal, plain[i].normal);
+      const bool grey = plain[i].r == 64 && plain[i].g == 64 && plain[i].b == 64;
+      grey_before += grey;
+      if (!grey) {
+        EXPECT_TRUE(all[i].r == plain[i].r && all[i].g == plain[i].g && all[i].b == plain[i].b)
+            << frame << " point " << i;
+      }
+      EXPECT_FALSE(all[i].r == 64 && all[i].g == 64 && all[i].b == 64) << frame << " point " << i;
+    }
+    EXPECT_GT(grey_before, 0u) << "the scene should leave some points grey without the option";
+  }
+}
+
+// --quiet: no progress or timing lines, the closing summary, and errors as always.
+TEST_F(Sculptor, QuietPrintsOnlyProblemsAndASummary) {
+  std::vector<std::string> a = args();
+  a.insert(a.begin(), "--quiet");
+  const Outcome r = run(dir_, a);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "Wrote 2 frames (0 to 1), 4000 points in all, to " +
+                       dir_.file("points_%04ld.ply") + "\n");
+  EXPECT_EQ(r.err, "");
+  a[8] = "50"; a[9] = "50"; a[10] = "50";
+  a[11] = "51"; a[12] = "51"; a[13] = "51";
+  const Outcome failed = run(dir_, a);
+  EXPECT_EQ(failed.status, 1);
+  for (const std::string& line : lines(failed.out))
+    EXPECT_EQ(line.rfind("WARNING: ", 0), 0u) << line;
+  EXPECT_FALSE(failed.out.empty());
+  EXPECT_EQ(failed.err.rfind("ERROR: frame 0 yields no surface point.", 0), 0u) << failed.err;
 }
 
 TEST_F(Sculptor, BinaryOptionWritesTheSamePointsInBinary) {
@@ -393,19 +501,68 @@ TEST_F(Sculptor, RunThatCannotFitInMemoryIsRefusedBeforeTheFirstFrame) {
   EXPECT_NE(r.err.find("ask for fewer points"), std::string::npos) << r.err;
 }
 
-// With two threads frame 0 is written while frame 1 is sampled; its error still ends the run
-// before frame 1's first line.
+// A missing output folder is found before the cameras are read, not after a frame's work.
+// With two threads frame 0 is written while frame 1 is sampled; an error of that write still
+// ends the run before frame 1's first line.
 TEST_F(Sculptor, UnwritableOutputIsAnError) {
   std::vector<std::string> a = args();
   a[4] = dir_.file("no_such_folder/points_%04ld.ply");
+  const Outcome missing = run(dir_, a);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err, "ERROR: the folder '" + dir_.file("no_such_folder") +
+                             "' of the output file '" +
+                             dir_.file("no_such_folder/points_0000.ply") +
+                             "' (frame 0) does not exist\n");
+  // A folder where frame 1's output file should be: frame 1's folder is checked as well.
+  a[4] = dir_.file("out%ld/points.ply");
+  fs::create_directory(dir_.file("out0"));
+  EXPECT_NE(run(dir_, a).err.find("'" + dir_.file("out1") + "' of the output file"),
+            std::string::npos);
+
+  a[4] = dir_.file("points_%04ld.ply");
+  fs::create_directory(dir_.file("points_0000.ply"));  // cannot be replaced by a file
   const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("ERROR: cannot write the points of frame 0 to '" +
-                       dir_.file("no_such_folder/points_0000.ply") + "'"),
+                       dir_.file("points_0000.ply") + "'"),
             std::string::npos)
       << r.err;
   EXPECT_EQ(r.out.find("Frame 1"), std::string::npos) << r.out;
   expect_same_failure_with_two_threads(dir_, a, r);
+}
+
+// An output template that names an input would replace it: refused before anything is read,
+// whether the name is the same, or a symbolic or hard link leads to the input.
+TEST_F(Sculptor, OutputThatIsAnInputIsRefused) {
+  testing::TempDir input;
+  for (const auto& e : fs::directory_iterator(scene_dir_->path()))
+    fs::copy(e.path(), input.path() / e.path().filename());
+  std::vector<std::string> a = args();
+  const std::string folder = scene_dir_->path().string();
+  for (int i = 1; i <= 3; ++i) a[i].replace(0, folder.size(), input.path().string());
+  const std::string sil = (input.path() / "sil3_0001.png").string();
+  const std::string before = testing::read_file(sil);
+  a[4] = (input.path() / "sil3_%04ld.png").string();
+  Outcome r = run(dir_, a);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(r.err, "ERROR: the output file '" + (input.path() / "sil3_0000.png").string() +
+                       "' of frame 0 is the silhouette of camera 3, frame 0 '" +
+                       (input.path() / "sil3_0000.png").string() +
+                       "': writing it would replace an input of the run\n");
+  fs::create_symlink(input.path() / "img2_0001.png", dir_.file("link_0001.ply"));
+  fs::create_hard_link(input.path() / "cam5.txt", dir_.file("hard_0000.ply"));
+  a[4] = dir_.file("link_%04ld.ply");
+  r = run(dir_, a);
+  EXPECT_NE(r.err.find("' of frame 1 is the colour image of camera 2, frame 1 '"),
+            std::string::npos)
+      << r.err;
+  a[4] = dir_.file("hard_%04ld.ply");
+  r = run(dir_, a);
+  EXPECT_NE(r.err.find("' of frame 0 is the calibration file of camera 5 '"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(testing::read_file(sil) == before);
 }
 
 TEST_F(Sculptor, ImageOfTheWrongSizeIsNamed) {
@@ -423,6 +580,14 @@ TEST_F(Sculptor, ImageOfTheWrongSizeIsNamed) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "ERROR: the silhouette '" + (input.path() / "sil2_0000.png").string() +
                        "' is 320 x 240 pixels but camera 2 is calibrated for 640 x 240\n");
+  // An image larger than its calibration was taken with another one (cropped or scaled): its
+  // pixels are not those the camera sees, so it is refused as well.
+  cam2.replace(cam2.find("640"), 3, "300");
+  testing::write_file((input.path() / "cam2.txt").string(), cam2);
+  EXPECT_EQ(run(dir_, a).err, "ERROR: the silhouette '" +
+                                  (input.path() / "sil2_0000.png").string() +
+                                  "' is 320 x 240 pixels but camera 2 is calibrated for 300 x "
+                                  "240\n");
 }
 
 TEST_F(Sculptor, BoxThatMissesTheObjectEndsWithAnError) {
@@ -432,6 +597,9 @@ TEST_F(Sculptor, BoxThatMissesTheObjectEndsWithAnError) {
   const Outcome r = run(dir_, a);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("WARNING: "), std::string::npos) << r.out;
+  // Without a seed the growth makes no try: its rate is 0, not 0 / 0.
+  EXPECT_NE(r.out.find("\n0 points after 0 tries (0)\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("nan"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("ERROR: frame 0 yields no surface point. Check that the box"),
             std::string::npos)
       << r.err;

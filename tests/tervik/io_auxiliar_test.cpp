@@ -139,6 +139,68 @@ TEST(BadImageFiles, PngWithHugeDeclaredSizeIsRejectedBeforeAllocation) {
             (std::vector<unsigned long long>{65536, 65536}));
 }
 
+// The RGBA decoder (make_masks --from alpha) goes through the same checks: a 74-byte file that
+// declares 10^6 x 10^6 pixels is refused from its header.
+TEST(BadImageFiles, RgbaDecoderRefusesHugeDeclaredSizeFromTheHeader) {
+  TempDir tmp;
+  const std::string full = tmp.file("full.png");
+  write_png(full, noisy_rgb(4, 4));
+  std::string bytes = read_file(full);
+  const unsigned char dims[8] = {0, 0x0f, 0x42, 0x40, 0, 0x0f, 0x42, 0x40};  // 10^6 x 10^6
+  for (int i = 0; i < 8; ++i) bytes[16 + i] = static_cast<char>(dims[i]);
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 17);
+  for (int i = 0; i < 4; ++i) bytes[29 + i] = static_cast<char>((crc >> (24 - 8 * i)) & 255);
+  const std::string name = tmp.file("bomb.png");
+  write_file(name, bytes);
+  DecodedImage<unsigned char> out;
+  bool alpha = true;
+  try {
+    decode_png_rgba(name, out, alpha);
+    FAIL() << "no exception";
+  } catch (const TervikFileError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Error in file '" + name + "': cannot decode PNG image: the header declares 1000000 x "
+              "1000000 pixels, more than the 268435456 this reader accepts");
+  }
+  EXPECT_TRUE(out.samples.empty());
+  // A sound file: RGBA samples, alpha 255 where the file has none.
+  decode_png_rgba(full, out, alpha);
+  EXPECT_FALSE(alpha);
+  ASSERT_EQ(out.samples.size(), 4u * 4u * 4u);
+  EXPECT_EQ(out.samples[3], 255);
+}
+
+// An embedded colour profile that libpng rejects (here: an unknown compression method) makes
+// libpng warn on standard error; the readers decode such files silently, with the same pixels.
+TEST(CommonImageFiles, PngWithBadColourProfileDecodesSilently) {
+  TempDir tmp;
+  const std::string plain = tmp.file("plain.png");
+  const ImageRGB<unsigned char> image = noisy_rgb(9, 7);
+  write_png(plain, image);
+  std::string bytes = read_file(plain);
+  const std::string data = std::string("icc\0\x07", 5) + "profile";
+  std::string chunk = "iCCP" + data;
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(chunk.data()), uInt(chunk.size()));
+  std::string framed;
+  for (int i = 0; i < 4; ++i) framed += static_cast<char>((data.size() >> (24 - 8 * i)) & 255);
+  framed += chunk;
+  for (int i = 0; i < 4; ++i) framed += static_cast<char>((crc >> (24 - 8 * i)) & 255);
+  bytes.insert(33, framed);  // after the signature and IHDR
+  const std::string name = tmp.file("icc.png");
+  write_file(name, bytes);
+  ::testing::internal::CaptureStderr();
+  ImageRGB<unsigned char> rgb;
+  ReadImage(name).read(rgb);
+  ImageGray<unsigned char> grey;
+  ReadImage(name).read(grey);
+  DecodedImage<unsigned char> rgba;
+  bool alpha = false;
+  decode_png_rgba(name, rgba, alpha);
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(same_pixels(rgb, image));
+  EXPECT_EQ(get_image_dimensions(name, FORMAT_PNG), (std::vector<unsigned long long>{9, 7}));
+}
+
 TEST(CommonImageFiles, GreyAlphaPngIsReadAsGreyWithAlphaDropped) {
   TempDir tmp;
   // 4 x 3 pixels of (grey, alpha): grey 10 * (x + 4 y), alpha 0 on the left half, 255 right.

@@ -142,11 +142,12 @@ TEST(PlyAsciiPieces, TheFirstFailingLineWins) {
   std::string with_blank = spoil(body, 30, "x");
   with_blank.insert(with_blank.find('\n') + 1, long_blank + "\n");
   EXPECT_EQ(point_error(with_blank), "error: E: f.ply line 15: line longer than 65536 bytes");
-  // After the last vertex nothing is looked at in a point file; a whole file may end in blanks
-  // of any length, but not in data.
+  // A whole file may end in blanks of any length, but not in data: a point file too, where
+  // no element follows the vertices (more records than the header counts).
   const std::string good = point_error(body);
   EXPECT_EQ(good.substr(0, 4), "110\n");
-  EXPECT_EQ(point_error(body + long_blank + "\n" + long_blank + "x\n"), good);
+  EXPECT_EQ(point_error(body + long_blank + "\n" + long_blank + "x\n"),
+            "error: E: f.ply line 55: unexpected data after the last element");
   EXPECT_EQ(point_error(body + long_blank + "\n\n", false), good);
   EXPECT_EQ(point_error(body + "\n" + long_blank + "x\n", false),
             "error: E: f.ply line 55: unexpected data after the last element");

@@ -359,7 +359,8 @@ TEST(PlyFiles, DamagedBinaryDataNamesByteAndRecord) {
   EXPECT_EQ(error(nan, false), pre + std::to_string(h + 51) + " (vertex 1): value 1 is not a finite number");
   Bytes longer = good;
   longer.u8(0);
-  EXPECT_EQ(error(longer, false), "no exception");  // a point file's tail is not looked at
+  // Data after the vertices, with no element declared after them: in a point file too.
+  EXPECT_EQ(error(longer, false), pre + std::to_string(h + 102) + ": unexpected data after the last element");
   EXPECT_EQ(error(longer, true), pre + std::to_string(h + 102) + ": unexpected data after the last element");
   // Colours wider than a byte must still be 0 to 255.
   Bytes wide;

@@ -85,7 +85,8 @@ TEST(WritePng, FailuresNameTheFile) {
     FAIL() << "no exception";
   } catch (const TervikFileError& e) {
     EXPECT_STREQ(e.what(),
-                 ("Error in file '" + nowhere + "': cannot open the file for writing").c_str());
+                 ("Error in file '" + nowhere + "': cannot open the file for writing: the folder '" +
+                  tmp.file("missing/dir") + "' does not exist").c_str());
   }
   const std::string empty = tmp.file("empty.png");
   try {

@@ -255,6 +255,27 @@ TEST(GetMesh, EvenSphereIsCoveredAndOrientedOutward) {
   EXPECT_EQ(again.mesh.faces, r.mesh.faces);
 }
 
+// Where the object stands and the unit it is measured in do not matter: the cloud moved by up to
+// 10^4 box diagonals, or scaled by 1000 or 1/1000, meshes to the same faces as the original.
+TEST(GetMesh, MovedOrScaledCloudGivesTheSameFaces) {
+  const std::vector<Patch> pts = sphere(3000, 1.0, Point3D(0, 0, 0), 0.8, 3);
+  const Meshing original = mesh_points(pts, 20, 30, 100000);
+  const double diagonal = 2.0 * std::sqrt(3.0);
+  const std::vector<std::pair<Point3D, double>> moves = {
+      {Point3D(10, 10, 10), 1.0},
+      {Point3D(-1e2, 3e2, 7e1), 1.0},
+      {Point3D(1e4, -1e4, 1e4) * (diagonal / std::sqrt(3.0)), 1.0},
+      {Point3D(0, 0, 0), 1e3},
+      {Point3D(0, 0, 0), 1e-3}};
+  for (const auto& [offset, scale] : moves) {
+    std::vector<Patch> moved = pts;
+    for (Patch& p : moved) p.pos = scale * p.pos + offset;
+    const Meshing r = mesh_points(moved, 20, 30, 100000);
+    EXPECT_EQ(r.mesh.faces, original.mesh.faces) << "offset " << offset.x << " " << offset.y
+                                                 << " " << offset.z << ", scale " << scale;
+  }
+}
+
 // Uniform random points on a square of side 30, all with the normal +z.
 std::vector<Patch> plane(std::size_t n, double relief, unsigned int seed) {
   std::mt19937 rng(seed);

@@ -109,9 +109,10 @@ TEST(ReadPoints, AcceptsCommentsObjInfoCrLfPlainDecimalsAndTrailingElements) {
                      "0.5 -2 3e2 0 0 1 255 0 7\r\n1.25\t2 3 0 1 0 1 2 3 \r\n";
   // The property lines still end in "\n" alone: mixed endings read alike.
   write_file(dir.file("b.ply"), crlf);
+  // Elements after the vertices are not read.
   write_file(dir.file("c.ply"), "ply\nformat ascii 1.0\nelement vertex 2\n" + kProps +
-                                    "element face 0\nproperty list uchar int vertex_indices\n"
-                                    "end_header\n" + body);
+                                    "element face 1\nproperty list uchar int vertex_indices\n"
+                                    "end_header\n" + body + "3 0 1 7\n");
   std::vector<Patch> a, b, c;
   read_points_color(dir.file("a.ply"), a, 1);
   read_points_color(dir.file("b.ply"), b, 1);
@@ -214,6 +215,8 @@ TEST(ReadPoints, DamagedBodiesNameFileAndLine) {
       {"1 2 3 0 inf 1 1 1 1\n", "14: value 5 is not a finite number"},
       {"1 2 3,5 0 0 1 1 1 1\n", "14: value 3 is not a number"},
       {"1 2 3 0 0 1 1 1 1 9\n", "14: unexpected text after the 9 values of a vertex record"},
+      // More records than the header counts.
+      {good + good + good + good, "17: unexpected data after the last element"},
   };
   for (const auto& c : cases) {
     write_file(f, header(3) + c.body);

@@ -132,6 +132,42 @@ TEST(Weaver, UnwritableOutputFailsWithoutLeavingAFile) {
   EXPECT_EQ(listing(dir), std::vector<std::string>{"p.ply"});
 }
 
+// The mesh may not replace the point file: by the same name, through a symbolic or a hard link.
+TEST(Weaver, OutputThatIsTheInputIsRefused) {
+  TempDir dir;
+  const std::string in = dir.file("p.ply");
+  write_file_normal_color(in, unit_sphere(200));
+  const std::string bytes = read_file(in);
+  std::filesystem::create_symlink(in, dir.file("sym.ply"));
+  std::filesystem::create_hard_link(in, dir.file("hard.ply"));
+  for (const std::string out : {in, dir.path().string() + "/./p.ply", dir.file("sym.ply"), dir.file("hard.ply")}) {
+    const Result r = weaver(dir, in + " " + out + " 20 30 1 1000");
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_EQ(r.err, "ERROR: the mesh file " + out + " is the point file " + in +
+                         ": refusing to replace the input\n");
+    EXPECT_EQ(read_file(in), bytes) << out;
+  }
+}
+
+// --quiet: the same mesh; no progress or timing lines, only one summary line (and warnings).
+TEST(Weaver, QuietPrintsOnlyTheSummary) {
+  TempDir dir;
+  write_file_normal_color(dir.file("p.ply"), unit_sphere(3000));
+  for (const std::string closing : {"", "--watertight "}) {
+    const Result loud = weaver(dir, closing + dir.file("p.ply") + " " + dir.file("a.ply") + " 20 30 1 100000");
+    const Result quiet =
+        weaver(dir, "--quiet " + closing + dir.file("p.ply") + " " + dir.file("b.ply") + " 20 30 1 100000");
+    ASSERT_EQ(quiet.status, 0) << quiet.err;
+    EXPECT_FALSE(loud.out.empty() && loud.err.empty());
+    EXPECT_TRUE(read_file(dir.file("a.ply")) == read_file(dir.file("b.ply"))) << closing;
+    FaceVertexMesh m;
+    read_mesh(dir.file("b.ply"), m);
+    EXPECT_EQ(quiet.out, "Wrote " + dir.file("b.ply") + ": " + std::to_string(m.vertices.size()) +
+                             " vertices, " + std::to_string(m.faces.size()) + " faces\n");
+    EXPECT_EQ(quiet.err, "");
+  }
+}
+
 // A full run writes the triangulation of the (decimated) points under the name given, every
 // point a vertex, and reports the time of the triangulation alone.
 TEST(Weaver, WritesTheMeshOfTheDecimatedPoints) {

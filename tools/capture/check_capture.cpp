@@ -9,6 +9,9 @@
 
 #include "tervik/multiview.h"
 #include "tervik/readimage.h"
+#include "tervik/exceptions.h"
+#include "tools/capture/find_box.h"
+#include "tools/capture/make_masks.h"
 #include "tools/common/capture_files.h"
 
 namespace tervik::capture {
@@ -76,10 +79,178 @@ double corner_distortion_shift(const Camera& camera) {
   return std::hypot(moved.x - corner.x, moved.y - corner.y);
 }
 
+HullCoverage hull_coverage(const std::vector<Camera>& cameras,
+                           const std::vector<ImageGray<unsigned char>>& silhouettes,
+                           const Point3D& lo, const Point3D& hi, int cells, int min_cameras) {
+  std::vector<ForegroundCounts> counts;
+  for (const auto& s : silhouettes) counts.emplace_back(s);
+  const Point3D extent = hi - lo;
+  const double longest = std::max({extent.x, extent.y, extent.z});
+  long n[3];
+  Point3D step;
+  double size = 0.0;
+  for (int k = 0; k < 3; ++k) {
+    n[k] = std::max(1L, std::lround(extent[k] / longest * cells));
+    step[k] = extent[k] / double(n[k]);
+    size = std::max(size, step[k]);
+  }
+  // Per voxel: 0 carved or unseen, 1 hull seen by enough cameras, 2 hull seen by too few.
+  std::vector<unsigned char> state(std::size_t(n[0] * n[1] * n[2]), 0);
+  std::vector<int> seen_by(state.size(), 0);
+  HullCoverage out;
+  out.fewest = int(cameras.size()) + 1;
+  long i[3];
+  for (i[2] = 0; i[2] < n[2]; ++i[2])
+    for (i[1] = 0; i[1] < n[1]; ++i[1])
+      for (i[0] = 0; i[0] < n[0]; ++i[0]) {
+        const Point3D centre = lo + Point3D((double(i[0]) + 0.5) * step.x,
+                                            (double(i[1]) + 0.5) * step.y,
+                                            (double(i[2]) + 0.5) * step.z);
+        const VoxelView v = view_voxel(cameras, counts, centre, size);
+        if (v.carved || v.seen == 0) continue;
+        const long index = (i[2] * n[1] + i[1]) * n[0] + i[0];
+        state[index] = v.seen >= min_cameras ? 1 : 2;
+        seen_by[index] = v.seen;
+        ++out.voxels;
+        if (v.seen < min_cameras) ++out.under_seen;
+        // Only a voxel whose centre lies on foreground in every camera counts as reaching a
+        // face: the other voxels of the boundary layer are kept because they overlap the hull.
+        if (v.seen < min_cameras || v.centre_foreground < v.seen) continue;
+        for (int k = 0; k < 3; ++k) {
+          if (i[k] == 0) out.faces[k] = true;
+          if (i[k] == n[k] - 1) out.faces[k + 3] = true;
+        }
+      }
+  // Voxels that too few cameras see matter where they touch the well-seen hull: there the
+  // object may go on where sculptor cannot sample it. Apart from it they are the cones of single
+  // cameras' silhouettes in a box larger than needed.
+  for (i[2] = 0; i[2] < n[2]; ++i[2])
+    for (i[1] = 0; i[1] < n[1]; ++i[1])
+      for (i[0] = 0; i[0] < n[0]; ++i[0]) {
+        const long index = (i[2] * n[1] + i[1]) * n[0] + i[0];
+        if (state[index] != 2) continue;
+        bool touches = false;
+        for (int k = 0; k < 3 && !touches; ++k)
+          for (long d : {-1L, 1L}) {
+            long j[3] = {i[0], i[1], i[2]};
+            j[k] += d;
+            if (j[k] < 0 || j[k] >= n[k]) continue;
+            touches = touches || state[std::size_t((j[2] * n[1] + j[1]) * n[0] + j[0])] == 1;
+          }
+        if (!touches) continue;
+        ++out.under_seen_at_hull;
+        if (seen_by[index] < out.fewest)
+          out.fewest = seen_by[index],
+          out.fewest_at = lo + Point3D((double(i[0]) + 0.5) * step.x, (double(i[1]) + 0.5) * step.y,
+                                       (double(i[2]) + 0.5) * step.z);
+      }
+  if (out.under_seen_at_hull == 0) {  // the fewest cameras that see the well-seen hull
+    out.fewest = int(cameras.size()) + 1;
+    for (std::size_t k = 0; k < state.size(); ++k)
+      if (state[k] == 1) out.fewest = std::min(out.fewest, seen_by[k]);
+  }
+  if (out.voxels == out.under_seen) out.fewest = 0;
+  return out;
+}
+
+Specks count_specks(const ImageGray<unsigned char>& silhouette, long max_area) {
+  Specks out;
+  for (long a : hole_areas(silhouette))
+    if (a >= 0 && a <= max_area) ++out.holes;
+  const std::vector<long> blobs = blob_areas(silhouette);
+  const auto largest = std::max_element(blobs.begin(), blobs.end());
+  for (auto it = blobs.begin(); it != blobs.end(); ++it)
+    if (it != largest && *it <= max_area) ++out.blobs;
+  return out;
+}
+
+namespace {
+
+// The frames whose hull is checked: all of a short range, else kHullFrames spread evenly.
+std::vector<long> hull_frames(long first, long last) {
+  std::vector<long> out;
+  const long count = last - first + 1;
+  if (count <= kHullFrames) {
+    for (long f = first; f <= last; ++f) out.push_back(f);
+    return out;
+  }
+  for (long k = 0; k < kHullFrames; ++k) out.push_back(first + k * (count - 1) / (kHullFrames - 1));
+  return out;
+}
+
+std::string point_text(const Point3D& p) {
+  return "(" + number(p.x) + ", " + number(p.y) + ", " + number(p.z) + ")";
+}
+
+// The hull rows of one frame, or the reason why its hull cannot be carved.
+void check_hull(const CaptureLayout& layout, const std::vector<std::optional<Camera>>& cams,
+                long frame, std::vector<CheckRow>& rows) {
+  const std::string who = "frame " + std::to_string(frame);
+  std::vector<Camera> cameras;
+  std::vector<ImageGray<unsigned char>> sils;
+  for (int i = 0; i < layout.cameras; ++i) {
+    if (!cams[i]) {
+      rows.push_back({"hull", who, Status::fault,
+                      "not carved: the calibration of camera " + std::to_string(i) + " does not read"});
+      return;
+    }
+    try {
+      sils.push_back(read_gray(layout.silhouettes.format(i, frame), *cams[i], i));
+    } catch (const std::exception& e) {
+      rows.push_back({"hull", who, Status::fault, std::string("not carved: ") + e.what()});
+      return;
+    }
+    cameras.push_back(*cams[i]);
+  }
+  const HullCoverage hull = hull_coverage(cameras, sils, layout.box_min, layout.box_max,
+                                          kHullCells, layout.min_cameras);
+  if (hull.voxels == 0) {
+    rows.push_back({"hull", who, Status::fault,
+                    "no voxel of the box is foreground in every camera that sees it: the object "
+                    "is not in the box, or the silhouettes or calibrations are wrong"});
+    return;
+  }
+  const long well_seen = hull.voxels - hull.under_seen;
+  if (well_seen == 0)
+    rows.push_back({"hull", who, Status::fault,
+                    "no voxel of the hull is seen by " + std::to_string(layout.min_cameras) +
+                        " cameras: sculptor samples no point in this box"});
+  else if (hull.under_seen_at_hull > 0)
+    rows.push_back({"hull", who, Status::fault,
+                    std::to_string(hull.under_seen_at_hull) + " voxels next to the hull's " +
+                        std::to_string(well_seen) + " are foreground but seen by fewer than " +
+                        std::to_string(layout.min_cameras) + " cameras (" +
+                        std::to_string(hull.fewest) + " at " + point_text(hull.fewest_at) +
+                        "): the object may go on where sculptor samples no point"});
+  else
+    rows.push_back({"hull", who, Status::ok,
+                    std::to_string(well_seen) + " voxels, each seen by " +
+                        std::to_string(hull.fewest) + " cameras or more" +
+                        (hull.under_seen > 0 ? " (apart from them " + std::to_string(hull.under_seen) +
+                                                   " that few cameras see: the box is larger than needed)"
+                                             : std::string())});
+  static const char* face_names[6] = {"xmin", "ymin", "zmin", "xmax", "ymax", "zmax"};
+  std::string faces;
+  for (int k = 0; k < 6; ++k)
+    if (hull.faces[k]) faces += (faces.empty() ? "" : ", ") + std::string(face_names[k]);
+  if (!faces.empty())
+    rows.push_back({"hull", who, Status::warning,
+                    "the hull reaches the box at " + faces +
+                        ": the object may be cut there (find_box gives a box around the hull)"});
+}
+
+}  // namespace
+
 std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
-  std::vector<CheckRow> calib, distortion, images, silhouettes, box, corners;
+  std::vector<CheckRow> calib, distortion, images, silhouettes, specks, box, corners, hull;
   std::vector<std::optional<Camera>> cams(std::size_t(layout.cameras));
   const std::string frames = frames_text(layout.first_frame, layout.last_frame);
+  const auto missing_text = [&](long f, const std::string& what) {
+    return what + (f < layout.last_frame
+                       ? "; frames " + std::to_string(f) + "-" + std::to_string(layout.last_frame) +
+                             " are not checked"
+                       : std::string());
+  };
   for (int i = 0; i < layout.cameras; ++i) {
     const std::string who = "camera " + std::to_string(i);
     const std::string file = layout.calibration.format(i);
@@ -118,6 +289,11 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
           if (dims[0] != std::as_const(c).im_width() || dims[1] != std::as_const(c).im_height())
             problems.add(name + " is " + size_text(dims[0], dims[1]) + ", the camera " +
                          size_text(c.im_width(), c.im_height()));
+        } catch (const TervikFileNotFound& e) {
+          // The first missing frame ends the camera's frames: a mistyped last frame must not
+          // make the check try every number up to it.
+          problems.add(missing_text(f, e.what()));
+          break;
         } catch (const std::exception& e) {
           problems.add(e.what());
         }
@@ -130,32 +306,63 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
                                           " of the frames)"});
     }
     if (!layout.silhouettes.text().empty()) {
-      FrameProblems problems;
+      FrameProblems problems, ambiguous, speckled;
       double lo = 1.0, hi = 0.0;
       for (long f = layout.first_frame; f <= layout.last_frame; ++f) {
         const std::string name = layout.silhouettes.format(i, f);
         try {
-          const ImageGray<unsigned char> sil = read_gray(name);
-          check_image_size(name, sil.width(), sil.height(), c);
+          const ImageGray<unsigned char> sil = read_gray(name, c, i);
           const unsigned char* p = sil.channel(0).data();
           const std::size_t n = sil.width() * sil.height();
-          const double share = double(std::count_if(p, p + n, [](unsigned char v) {
-                                 return v >= kForeground;
-                               })) / double(n);
+          const std::size_t fg = std::size_t(std::count_if(p, p + n, [](unsigned char v) {
+            return v >= kForeground;
+          }));
+          const std::size_t seed_fg = std::size_t(std::count_if(p, p + n, [](unsigned char v) {
+            return v >= kSeedForeground;
+          }));
+          const double share = double(fg) / double(n);
           lo = std::min(lo, share), hi = std::max(hi, share);
           if (share == 0.0) problems.add(name + " is empty (no pixel of 128 or more)");
           if (share == 1.0) problems.add(name + " is full (no background pixel)");
+          if (fg > 0 && seed_fg == 0)
+            problems.add(name + ": its foreground is 128, which sculptor's seeding reads as "
+                         "background (no seed can be found): write foreground as 255");
+          else if (fg > seed_fg)
+            ambiguous.add("frame " + std::to_string(f) + ": " + std::to_string(fg - seed_fg) +
+                          " pixels of " + name + " are 128, foreground to sculptor's projection "
+                          "test but background to its seeding: write foreground as 255");
+          const Specks sp = count_specks(sil, layout.speck_area);
+          if (sp.holes + sp.blobs > 0)
+            speckled.add("frame " + std::to_string(f) + ": " + name + " has " +
+                         std::to_string(sp.holes) + (sp.holes == 1 ? " small hole and " : " small holes and ") +
+                         std::to_string(sp.blobs) + (sp.blobs == 1 ? " stray blob" : " stray blobs") +
+                         " of at most " + std::to_string(layout.speck_area) +
+                         " pixels (make_masks --max-hole-area " +
+                         std::to_string(layout.speck_area) + " --min-blob-area " +
+                         std::to_string(layout.speck_area + 1) + " removes them)");
+        } catch (const TervikFileNotFound& e) {
+          problems.add(missing_text(f, e.what()));
+          break;
         } catch (const std::exception& e) {
           problems.add(e.what());
         }
       }
-      silhouettes.push_back(
-          problems.count == 0
-              ? CheckRow{"silhouettes", who, Status::ok,
-                         frames + ": foreground " + number(100.0 * lo, "%.1f") + "% to " +
-                             number(100.0 * hi, "%.1f") + "% of the image"}
-              : CheckRow{"silhouettes", who, Status::fault,
-                         problems.first + " (" + std::to_string(problems.count) + " of the frames)"});
+      if (problems.count > 0)
+        silhouettes.push_back({"silhouettes", who, Status::fault,
+                               problems.first + " (" + std::to_string(problems.count) +
+                                   " of the frames)"});
+      if (ambiguous.count > 0)
+        silhouettes.push_back({"silhouettes", who, Status::warning,
+                               ambiguous.first + " (" + std::to_string(ambiguous.count) +
+                                   " of the frames)"});
+      if (problems.count == 0 && ambiguous.count == 0)
+        silhouettes.push_back({"silhouettes", who, Status::ok,
+                               frames + ": foreground " + number(100.0 * lo, "%.1f") + "% to " +
+                                   number(100.0 * hi, "%.1f") + "% of the image"});
+      if (speckled.count > 0)
+        specks.push_back({"specks", who, Status::warning,
+                          speckled.first + " (" + std::to_string(speckled.count) +
+                              " of the frames)"});
     }
   }
   if (layout.has_box) {
@@ -189,20 +396,25 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
       else
         box.push_back({"box", who, Status::ok, "the box projects inside the image"});
     }
+    // A corner of the box is empty space as a rule: one that few cameras see only warns. What
+    // sculptor needs, every voxel of the hull seen by enough cameras, is the hull check.
     for (int k = 0; k < 8; ++k) {
       const Point3D p = box_corner(layout.box_min, layout.box_max, k);
       const std::string where = "(" + shortest(p.x) + ", " + shortest(p.y) + ", " + shortest(p.z) + ")";
       const std::string text = where + " is seen by " + std::to_string(seen[k]) + " camera" +
                                (seen[k] == 1 ? "" : "s");
       if (seen[k] < layout.min_cameras)
-        corners.push_back({"box corner", "corner " + std::to_string(k), Status::fault,
+        corners.push_back({"box corner", "corner " + std::to_string(k), Status::warning,
                            text + ", fewer than " + std::to_string(layout.min_cameras)});
       else
         corners.push_back({"box corner", "corner " + std::to_string(k), Status::ok, text});
     }
+    if (!layout.silhouettes.text().empty())
+      for (long f : hull_frames(layout.first_frame, layout.last_frame))
+        check_hull(layout, cams, f, hull);
   }
   std::vector<CheckRow> rows;
-  for (auto* part : {&calib, &distortion, &images, &silhouettes, &box, &corners})
+  for (auto* part : {&calib, &distortion, &images, &silhouettes, &specks, &box, &corners, &hull})
     rows.insert(rows.end(), part->begin(), part->end());
   return rows;
 }

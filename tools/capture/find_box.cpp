@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "tervik/exceptions.h"
 #include "tervik/multiview.h"
@@ -117,12 +119,19 @@ void viewing_region(const std::vector<Camera>& cameras, Point3D& lo, Point3D& hi
 
 namespace {
 
-// True when the cubic voxel of edge `size` around `centre` is kept (see the header).
-bool voxel_kept(const std::vector<Camera>& cameras, const std::vector<ForegroundCounts>& silhouettes,
-                const Point3D& centre, double size, int min_cameras) {
+}  // namespace
+
+VoxelView view_voxel(const std::vector<Camera>& cameras,
+                     const std::vector<ForegroundCounts>& silhouettes, const Point3D& centre,
+                     double size) {
   const double radius = 0.5 * size * std::sqrt(3.0);  // of the ball around the voxel
   const Point3D half(0.5 * size, 0.5 * size, 0.5 * size);
-  int seen = 0;
+  VoxelView out;
+  int& seen = out.seen;
+  const auto carved = [&] {
+    out.carved = true;
+    return out;
+  };
   for (std::size_t i = 0; i < cameras.size(); ++i) {
     const Camera& c = cameras[i];
     const double z = camera_depth(c, centre);
@@ -135,14 +144,17 @@ bool voxel_kept(const std::vector<Camera>& cameras, const std::vector<Foreground
     ++seen;
     if (z <= radius) continue;  // the voxel reaches the camera: it cannot be carved
     const long x = long(uv.x), y = long(uv.y);
-    if (silhouettes[i].count(x, y, x + 1, y + 1) > 0) continue;  // centre on foreground
+    if (silhouettes[i].count(x, y, x + 1, y + 1) > 0) {  // centre on foreground
+      ++out.centre_foreground;
+      continue;
+    }
     // Cheap first: the rectangle that holds the projection of the ball around the voxel (and
     // so the voxel's projection). Empty there means empty everywhere.
     const Point2D reach = ball_reach(c, uv, radius, z);
     if (silhouettes[i].count(long(std::floor(uv.x - reach.x)), long(std::floor(uv.y - reach.y)),
                              long(std::floor(uv.x + reach.x)) + 1,
                              long(std::floor(uv.y + reach.y)) + 1) == 0)
-      return false;
+      return carved();
     // The rectangle of pixels that the projections of the voxel's corners span; it holds the
     // voxel's whole projection, which is their convex hull.
     double u0 = uv.x, u1 = uv.x, v0 = uv.y, v1 = uv.y;
@@ -154,9 +166,18 @@ bool voxel_kept(const std::vector<Camera>& cameras, const std::vector<Foreground
     }
     if (silhouettes[i].count(long(std::floor(u0)), long(std::floor(v0)), long(std::floor(u1)) + 1,
                              long(std::floor(v1)) + 1) == 0)
-      return false;
+      return carved();
   }
-  return seen >= min_cameras;
+  return out;
+}
+
+namespace {
+
+// True when the cubic voxel of edge `size` around `centre` is kept (see the header).
+bool voxel_kept(const std::vector<Camera>& cameras, const std::vector<ForegroundCounts>& silhouettes,
+                const Point3D& centre, double size, int min_cameras) {
+  const VoxelView v = view_voxel(cameras, silhouettes, centre, size);
+  return !v.carved && v.seen >= min_cameras;
 }
 
 }  // namespace
@@ -260,9 +281,17 @@ void padded_box(const HullBounds& hull, double pad, Point3D& lo, Point3D& hi) {
   const Point3D extent = hull.hi - hull.lo;
   const double longest = std::max({extent.x, extent.y, extent.z});
   const double step = std::pow(10.0, std::floor(std::log10(longest)) - 2.0);
+  // Multiples of the step as the decimal numbers they stand for: n * step is often a digit off
+  // (-51 * 0.01 = -0.51000000000000001), which would then be printed in full.
+  const int decimals = std::max(0, 2 - int(std::floor(std::log10(longest))));
+  const auto decimal = [&](double multiple) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals, multiple * step);
+    return std::strtod(buf, nullptr);
+  };
   for (int k = 0; k < 3; ++k) {
-    lo[k] = std::floor((hull.lo[k] - pad * extent[k]) / step) * step;
-    hi[k] = std::ceil((hull.hi[k] + pad * extent[k]) / step) * step;
+    lo[k] = decimal(std::floor((hull.lo[k] - pad * extent[k]) / step));
+    hi[k] = decimal(std::ceil((hull.hi[k] + pad * extent[k]) / step));
   }
 }
 

@@ -44,6 +44,19 @@ class ForegroundCounts {
   std::vector<long> sums_;  // (width + 1) x (height + 1) summed-area table
 };
 
+// What the cameras say about a cubic voxel: `seen` cameras see its centre (in front of the
+// camera, inside the image), and `carved` is true when one of them has no foreground anywhere
+// in the rectangle that holds the voxel's projection (`seen` then counts the cameras up to
+// that one only).
+struct VoxelView {
+  int seen = 0;
+  bool carved = false;
+  int centre_foreground = 0;  // of the `seen` cameras, those with the centre's pixel foreground
+};
+VoxelView view_voxel(const std::vector<Camera>& cameras,
+                     const std::vector<ForegroundCounts>& silhouettes, const Point3D& centre,
+                     double size);
+
 // An axis-aligned box around the cameras and the point nearest to all their optical axes,
 // reaching as far from that point as the farthest camera: the region searched for the object.
 void viewing_region(const std::vector<Camera>& cameras, Point3D& lo, Point3D& hi);

@@ -12,6 +12,7 @@
 
 #include "tools/common/tool_options.h"
 #include "tools/common/capture_files.h"
+#include "tools/capture/check_capture.h"
 #include "tools/capture/find_box.h"
 
 namespace po = boost::program_options;
@@ -20,18 +21,13 @@ using namespace tervik::capture;
 
 namespace {
 
-// The box corner values with as many decimals as the rounding step of padded_box needs.
+// The box corner values, each in the shortest form that reads back exactly (padded_box gives
+// values that are short decimals).
 std::string box_text(const Point3D& lo, const Point3D& hi) {
-  const Point3D e = hi - lo;
-  const double longest = std::max({e.x, e.y, e.z});
-  const int decimals = std::max(0, 2 - int(std::floor(std::log10(longest))));
   std::string out;
   for (double v : {lo.x, lo.y, lo.z, hi.x, hi.y, hi.z}) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
-    const bool negative_zero = buf[0] == '-' && std::strtod(buf, nullptr) == 0.0;  // "-0.00"
     if (!out.empty()) out += ' ';
-    out += negative_zero ? buf + 1 : buf;
+    out += shortest(v == 0.0 ? 0.0 : v);  // no "-0"
   }
   return out;
 }
@@ -57,8 +53,9 @@ int main(int argc, char** argv) {
        "silhouette template, receives the camera and frame numbers (e.g. sil%ld_%04ld.png)")
       ("first-frame", po::value(&first)->default_value(0), "first frame")
       ("last-frame", po::value(&last)->default_value(-1, "first frame"), "last frame")
-      ("images", po::value(&img_text)->default_value("img%ld_%04ld.png"),
-       "colour image template for the printed sculptor command")
+      ("images", po::value(&img_text),
+       "colour image template for the printed sculptor command (without it the command shows "
+       "the placeholder <IMAGE-TEMPLATE>)")
       ("output", po::value(&out_text)->default_value("points_%04ld.ply"),
        "point file template for the printed sculptor command")
       ("points", po::value(&points)->default_value(points), "points per frame for sculptor")
@@ -76,6 +73,10 @@ int main(int argc, char** argv) {
             if (cameras < 1 || cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
             if (vm["min-cameras"].defaulted()) o.min_cameras = std::min(o.min_cameras, cameras);
             if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
+            if (last - first >= kMaxFrames)
+              throw TervikError("the frame range " + std::to_string(first) + " to " +
+                                std::to_string(last) + " is longer than " +
+                                std::to_string(kMaxFrames) + " frames");
             if (o.min_cameras < 1 || o.min_cameras > cameras)
               throw TervikError("--min-cameras must be 1 to the number of cameras (" +
                                 std::to_string(cameras) + ")");
@@ -93,8 +94,7 @@ int main(int argc, char** argv) {
       std::vector<ImageGray<unsigned char>> sils;
       for (int i = 0; i < cameras; ++i) {
         const std::string file = siltemplate.format(i, f);
-        sils.push_back(read_gray(file));
-        check_image_size(file, sils.back().width(), sils.back().height(), cams[i]);
+        sils.push_back(read_gray(file, cams[i], i));
         const std::string sides = touched_borders(sils.back());
         if (!sides.empty()) {
           ++touches;
@@ -120,9 +120,13 @@ int main(int argc, char** argv) {
     if (touches > 0)
       std::cout << "WARNING: " << touches << " silhouette(s) touch the image border; the box may "
                 << "be cut where they do" << std::endl;
-    std::cout << "Reconstruct it with:" << std::endl;
+    std::cout << "Reconstruct it with"
+              << (img_text.empty() ? " (put your colour image template, --images, in place of "
+                                     "<IMAGE-TEMPLATE>):"
+                                   : ":")
+              << std::endl;
     std::cout << "sculptor " << cameras << " " << shell_quote(cam_text) << " "
-              << shell_quote(img_text) << " " << shell_quote(sil_text) << " "
+              << (img_text.empty() ? std::string("<IMAGE-TEMPLATE>") : shell_quote(img_text)) << " " << shell_quote(sil_text) << " "
               << shell_quote(out_text) << " " << first << " " << last << " " << box << " "
               << points << std::endl;
   } catch (const std::exception& e) {

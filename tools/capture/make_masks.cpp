@@ -1,36 +1,26 @@
 // Silhouette masks from alpha, thresholds and background plates, and their clean-up.
 #include "tools/capture/make_masks.h"
 
-#include <png.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 #include "tervik/exceptions.h"
+#include "tervik/io_auxiliar.h"
 #include "tools/common/capture_files.h"
 
 namespace tervik::capture {
 
 RgbaImage read_png_rgba(const std::string& file) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(file, ec)) throw TervikFileNotFound(file);
-  png_image png{};
-  png.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&png, file.c_str()))
-    throw TervikFileError(file, std::string("cannot read the PNG file: ") + png.message);
+  // Through the library's checked decoder: the declared size is tested before any pixel
+  // buffer is made, as for every other image the tools read.
+  io::DecodedImage<unsigned char> decoded;
   RgbaImage out;
-  out.width = long(png.width);
-  out.height = long(png.height);
-  out.has_alpha = (png.format & PNG_FORMAT_FLAG_ALPHA) != 0;
-  png.format = PNG_FORMAT_RGBA;
-  out.samples.resize(std::size_t(out.width) * std::size_t(out.height) * 4);
-  if (!png_image_finish_read(&png, nullptr, out.samples.data(), 0, nullptr)) {
-    const std::string message = png.message;
-    png_image_free(&png);
-    throw TervikFileError(file, "cannot decode the PNG file: " + message);
-  }
+  io::decode_png_rgba(file, decoded, out.has_alpha);
+  out.width = long(decoded.width);
+  out.height = long(decoded.height);
+  out.samples = std::move(decoded.samples);
   return out;
 }
 
@@ -165,11 +155,100 @@ ImageGray<unsigned char> fill_holes(const ImageGray<unsigned char>& mask) {
   return mask_where(w, h, [&](long i) { return !reached[i]; });
 }
 
+namespace {
+
+// Labels the connected pieces of the pixels where `inside(i)` holds (4- or 8-connected); the
+// pieces that touch the border are skipped when `skip_border`. Returns the pieces' areas.
+template <typename Inside>
+std::vector<long> label_pieces(long w, long h, Inside&& inside, bool eight, bool skip_border,
+                               std::vector<long>* labels_out) {
+  std::vector<long> labels(std::size_t(w * h), 0), areas, stack;
+  for (long start = 0; start < w * h; ++start) {
+    if (labels[start] != 0 || !inside(start)) continue;
+    const long id = long(areas.size()) + 1;
+    long area = 0;
+    bool border = false;
+    labels[start] = id;
+    stack.push_back(start);
+    while (!stack.empty()) {
+      const long i = stack.back();
+      stack.pop_back();
+      ++area;
+      const long x = i % w, y = i / w;
+      border = border || x == 0 || y == 0 || x == w - 1 || y == h - 1;
+      for (long dy = -1; dy <= 1; ++dy)
+        for (long dx = -1; dx <= 1; ++dx) {
+          if ((dx == 0 && dy == 0) || (!eight && dx != 0 && dy != 0)) continue;
+          const long nx = x + dx, ny = y + dy, j = ny * w + nx;
+          if (nx < 0 || ny < 0 || nx >= w || ny >= h || labels[j] != 0 || !inside(j)) continue;
+          labels[j] = id;
+          stack.push_back(j);
+        }
+    }
+    // A skipped piece keeps its label (so it is not visited again) but gets area -1.
+    areas.push_back(skip_border && border ? -1 : area);
+  }
+  if (labels_out) *labels_out = std::move(labels);
+  return areas;
+}
+
+}  // namespace
+
+std::vector<long> hole_areas(const ImageGray<unsigned char>& mask, std::vector<long>* labels) {
+  const unsigned char* p = mask.channel(0).data();
+  std::vector<long> areas = label_pieces(
+      long(mask.width()), long(mask.height()), [&](long i) { return p[i] < kForeground; }, false,
+      true, labels);
+  // Border-reaching background is not a hole: its label stays, marked by area -1.
+  return areas;
+}
+
+std::vector<long> blob_areas(const ImageGray<unsigned char>& mask, std::vector<long>* labels) {
+  const unsigned char* p = mask.channel(0).data();
+  return label_pieces(long(mask.width()), long(mask.height()),
+                      [&](long i) { return p[i] >= kForeground; }, true, false, labels);
+}
+
+ImageGray<unsigned char> fill_small_holes(const ImageGray<unsigned char>& mask, long max_area) {
+  std::vector<long> labels;
+  const std::vector<long> areas = hole_areas(mask, &labels);
+  const unsigned char* p = mask.channel(0).data();
+  return mask_where(long(mask.width()), long(mask.height()), [&](long i) {
+    if (p[i] >= kForeground) return true;
+    const long a = areas[std::size_t(labels[i] - 1)];
+    return a >= 0 && a <= max_area;
+  });
+}
+
+ImageGray<unsigned char> drop_small_blobs(const ImageGray<unsigned char>& mask, long min_area) {
+  std::vector<long> labels;
+  const std::vector<long> areas = blob_areas(mask, &labels);
+  return mask_where(long(mask.width()), long(mask.height()), [&](long i) {
+    return labels[i] != 0 && areas[std::size_t(labels[i] - 1)] >= min_area;
+  });
+}
+
+ImageGray<unsigned char> keep_largest(const ImageGray<unsigned char>& mask, long count) {
+  std::vector<long> labels;
+  const std::vector<long> areas = blob_areas(mask, &labels);
+  std::vector<std::size_t> order(areas.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](std::size_t a, std::size_t b) { return areas[a] > areas[b]; });
+  std::vector<char> kept(areas.size(), 0);
+  for (std::size_t k = 0; k < order.size() && long(k) < count; ++k) kept[order[k]] = 1;
+  return mask_where(long(mask.width()), long(mask.height()),
+                    [&](long i) { return labels[i] != 0 && kept[std::size_t(labels[i] - 1)]; });
+}
+
 ImageGray<unsigned char> clean(const ImageGray<unsigned char>& mask, const Cleanup& cleanup) {
   ImageGray<unsigned char> out = mask;
   if (cleanup.open > 0) out = open_mask(out, cleanup.open);
   if (cleanup.close > 0) out = close_mask(out, cleanup.close);
+  if (cleanup.max_hole_area > 0) out = fill_small_holes(out, cleanup.max_hole_area);
   if (cleanup.fill) out = fill_holes(out);
+  if (cleanup.min_blob_area > 0) out = drop_small_blobs(out, cleanup.min_blob_area);
+  if (cleanup.keep_largest > 0) out = keep_largest(out, cleanup.keep_largest);
   return out;
 }
 

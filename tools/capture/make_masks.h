@@ -50,11 +50,30 @@ ImageGray<unsigned char> close_mask(const ImageGray<unsigned char>& mask, int r)
 // Background regions that do not reach the image border (4-connected) become foreground.
 ImageGray<unsigned char> fill_holes(const ImageGray<unsigned char>& mask);
 
-// The clean-up that make_masks applies: opening, then closing, then hole filling.
+// The 4-connected pieces of background that do not reach the image border (holes) and the
+// 8-connected pieces of foreground (blobs), each given by its area in pixels; `labels` (if not
+// null) receives, per pixel, 1 + the index of its piece in the returned list, 0 elsewhere.
+std::vector<long> hole_areas(const ImageGray<unsigned char>& mask, std::vector<long>* labels = nullptr);
+std::vector<long> blob_areas(const ImageGray<unsigned char>& mask, std::vector<long>* labels = nullptr);
+
+// Holes of at most `max_area` pixels become foreground; larger holes (the gap between an arm
+// and the body) stay.
+ImageGray<unsigned char> fill_small_holes(const ImageGray<unsigned char>& mask, long max_area);
+// Foreground pieces of fewer than `min_area` pixels become background.
+ImageGray<unsigned char> drop_small_blobs(const ImageGray<unsigned char>& mask, long min_area);
+// Only the `count` largest foreground pieces stay (ties kept in raster order of their first pixel).
+ImageGray<unsigned char> keep_largest(const ImageGray<unsigned char>& mask, long count);
+
+// The clean-up that make_masks applies, in this order: opening, closing, filling of small
+// holes, filling of all holes, dropping of small blobs, keeping the largest pieces. A zero
+// value leaves its step out.
 struct Cleanup {
   int open = 0;
   int close = 0;
+  long max_hole_area = 0;
   bool fill = false;
+  long min_blob_area = 0;
+  long keep_largest = 0;
 };
 ImageGray<unsigned char> clean(const ImageGray<unsigned char>& mask, const Cleanup& cleanup);
 

@@ -8,6 +8,7 @@
 #include <boost/program_options.hpp>
 
 #include "tervik/exceptions.h"
+#include "tervik/readimage.h"
 #include "tervik/writeimage.h"
 #include "tools/common/tool_options.h"
 #include "tools/common/capture_files.h"
@@ -49,7 +50,9 @@ int main(int argc, char** argv) {
       "  colour      foreground where the colour is farther than --tolerance from --key\n"
       "  background  foreground where a channel differs from the camera's background plate\n"
       "              (--background TEMPLATE, receives the camera number) by at least the threshold\n"
-      "Clean-up, in this order: --open R, --close R (squares of 2 R + 1 pixels), --fill-holes.\n\n"
+      "Clean-up, in this order: --open R, --close R (squares of 2 R + 1 pixels),\n"
+      "--max-hole-area N, --fill-holes, --min-blob-area N, --keep-largest K.\n"
+      "No output may name an input: the run is refused before anything is written.\n\n"
       "Options");
   desc.add_options()
       ("help,h", "show this help")
@@ -68,12 +71,25 @@ int main(int argc, char** argv) {
       ("background", po::value(&plate_text), "background: plate template (camera number)")
       ("open", po::value(&cleanup.open)->default_value(0), "opening radius in pixels")
       ("close", po::value(&cleanup.close)->default_value(0), "closing radius in pixels")
-      ("fill-holes", po::bool_switch(&cleanup.fill), "fill background regions enclosed by foreground");
+      ("fill-holes", po::bool_switch(&cleanup.fill), "fill background regions enclosed by foreground")
+      ("max-hole-area", po::value(&cleanup.max_hole_area)->default_value(0),
+       "fill enclosed background holes of at most N pixels; larger holes stay")
+      ("min-blob-area", po::value(&cleanup.min_blob_area)->default_value(0),
+       "drop foreground pieces of fewer than N pixels")
+      ("keep-largest", po::value(&cleanup.keep_largest)->default_value(0),
+       "keep only the K largest foreground pieces");
   NameTemplate intemplate, outtemplate, platetemplate;
   Coord3D<unsigned char> key;
   if (const auto status = tervik::tools::parse_tool_options(
           "make_masks", argc, argv, {.options = &desc},
-          [&](const po::variables_map&) {
+          [&](const po::variables_map& vm) {
+            if (!vm["threshold"].defaulted() && (threshold < 0 || threshold > 255))
+              throw TervikError("--threshold must be 0 to 255, not " + std::to_string(threshold));
+            if (!(tolerance >= 0.0 && tolerance <= 1000.0))
+              throw TervikError("--tolerance must be a distance of 0 to 1000, not " +
+                                shortest(tolerance));
+            if (cleanup.max_hole_area < 0 || cleanup.min_blob_area < 0 || cleanup.keep_largest < 0)
+              throw TervikError("--max-hole-area, --min-blob-area and --keep-largest must not be negative");
             if (last < 0) last = first;
             if (cameras < 1 || cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
             if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
@@ -94,9 +110,34 @@ int main(int argc, char** argv) {
             intemplate = NameTemplate(in_text, 2, "input template");
             outtemplate = NameTemplate(out_text, 2, "output template");
             if (!plate_text.empty()) platetemplate = NameTemplate(plate_text, 2, "background template");
+            // An output name that does not change from camera to camera, or from frame to frame
+            // over several frames, would write every mask over the one before.
+            if (cameras > 1 && outtemplate.conversions() < 1)
+              throw TervikError("the output template '" + out_text +
+                                "' has no conversion for the camera number, but " +
+                                std::to_string(cameras) +
+                                " cameras are processed: every mask would overwrite the one before");
+            if (last > first && outtemplate.conversions() < 2)
+              throw TervikError("the output template '" + out_text +
+                                "' has no conversion for the frame number (the second value), but "
+                                "frames " + std::to_string(first) + " to " + std::to_string(last) +
+                                " are processed: every frame would overwrite the masks of the one before");
           }))
     return *status;
   try {
+    // Every input is known before anything is written, so that no output replaces one (and a
+    // missing input stops the run before it has written anything).
+    InputFiles inputs;
+    if (source == "background")
+      for (int i = 0; i < cameras; ++i) inputs.add(platetemplate.format(i));
+    for (long f = first; f <= last; ++f)
+      for (int i = 0; i < cameras; ++i) {
+        const std::string in = intemplate.format(i, f);
+        io::ReadImage check(in);  // throws, naming the file, when it is missing or unreadable
+        inputs.add(in);
+      }
+    for (long f = first; f <= last; ++f)
+      for (int i = 0; i < cameras; ++i) inputs.check_output(outtemplate.format(i, f));
     std::vector<ImageRGB<unsigned char>> plates;
     if (source == "background")
       for (int i = 0; i < cameras; ++i) plates.push_back(read_rgb(platetemplate.format(i)));

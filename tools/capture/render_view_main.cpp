@@ -83,16 +83,19 @@ int main(int argc, char** argv) {
           }))
     return *status;
   try {
+    InputFiles inputs;  // the output may name none of them
     io::PlyModel model;
     texture::DrawableMesh mesh;  // a .glb, or a PLY mesh drawn --unlit or compared
     bool use_mesh = false;
     if (std::filesystem::path(model_file).extension() == ".glb") {
       const tools::GltfMesh glb = tools::read_glb(model_file);
+      inputs.add(model_file);
       mesh = texture::drawable_from_gltf(glb, tools::decode_base_colour(glb, model_file));
       if (mesh.faces.empty()) throw TervikFileError(model_file, "the .glb holds no triangles");
       use_mesh = true;
     } else if (!model_file.empty()) {
       model = io::read_ply(model_file);
+      inputs.add(model_file);
       if (model.has_faces && (unlit || psnr)) {
         mesh.positions = model.positions;
         for (const auto& f : model.faces)
@@ -107,6 +110,7 @@ int main(int argc, char** argv) {
     std::vector<ImageRGB<unsigned char>> tiles;
     for (int i : cams) {
       const Camera full = read_camera_file(camtemplate.format(i));
+      inputs.add(camtemplate.format(i));
       Camera camera = full;
       const long full_w = full.im_width();
       if (tile_width > 0 && tile_width != full_w)
@@ -118,8 +122,8 @@ int main(int argc, char** argv) {
       ImageRGB<unsigned char> photo;
       if (!img_text.empty()) {
         const std::string file = imtemplate.format(i, frame);
-        photo = read_rgb(file);
-        check_image_size(file, photo.width(), photo.height(), full);
+        photo = read_rgb(file, full, i);
+        inputs.add(file);
         canvas = resize_nearest(photo, w, h);
         dim(canvas, dim_factor);
       }
@@ -127,8 +131,7 @@ int main(int argc, char** argv) {
         ImageGray<unsigned char> sil;
         if (!sil_text.empty()) {
           const std::string file = siltemplate.format(i, frame);
-          sil = read_gray(file);
-          check_image_size(file, sil.width(), sil.height(), full);
+          sil = read_gray(file, full, i);
         }
         ImageRGB<unsigned char> drawing(full.im_width(), full.im_height());
         std::vector<unsigned char> covered;
@@ -145,12 +148,13 @@ int main(int argc, char** argv) {
         draw_model(camera, model, style, canvas);
       if (!sil_text.empty()) {
         const std::string file = siltemplate.format(i, frame);
-        const ImageGray<unsigned char> sil = read_gray(file);
-        check_image_size(file, sil.width(), sil.height(), full);
+        const ImageGray<unsigned char> sil = read_gray(file, full, i);
+        inputs.add(file);
         draw_outline(resize_nearest(sil, w, h), style.outline_color, canvas);
       }
       tiles.push_back(std::move(canvas));
     }
+    inputs.check_output(output);
     if (psnr && psnr_views > 1)
       std::cout << "Mean PSNR over " << psnr_views << " cameras: " << psnr_sum / double(psnr_views)
                 << " dB" << std::endl;

@@ -9,7 +9,9 @@
 #include <boost/program_options.hpp>
 
 #include "tools/common/tool_options.h"
+#include "common/camera_ids.h"
 #include "tools/capture/undistortion.h"
+#include "tools/common/capture_files.h"
 
 namespace po = boost::program_options;
 using namespace tervik;
@@ -17,7 +19,7 @@ using namespace tervik::capture;
 
 int main(int argc, char** argv) {
   std::int64_t cameras = 0;
-  std::string camera_template, images, silhouettes;
+  std::string camera_template, images, silhouettes, camera_ids;
   UndistortOptions o;
   po::options_description desc(
       "Usage: undistort_images [options] CAMERAS CAMERA_TEMPLATE OUTPUT_FOLDER\n"
@@ -25,12 +27,18 @@ int main(int argc, char** argv) {
       "0 .. CAMERAS-1), resamples the images and silhouettes of every frame to the ideal\n"
       "pinhole images and writes them as PNG files, with distortion-free camera files of the\n"
       "same names, into OUTPUT_FOLDER. Image templates receive the camera and frame numbers.\n"
+      "Outputs keep the inputs' file names (from the first folder holding a number, for\n"
+      "per-camera folders); images and silhouettes of the same names go to the sub-folders\n"
+      "images/ and silhouettes/. Outputs that would be one file are refused.\n"
       "\nOptions");
   desc.add_options()
       ("help,h", "show this help")
       ("images", po::value(&images), "colour image template (resampled bilinearly)")
       ("silhouettes", po::value(&silhouettes),
        "silhouette template (nearest pixel, so that they stay binary)")
+      ("camera-ids", po::value(&camera_ids),
+       "LIST of the cameras' numbers in the templates, in order (e.g. 1-16 or 0-4,6-19); "
+       "CAMERAS must equal its length")
       ("first-frame", po::value(&o.first_frame)->default_value(0), "first frame number")
       ("last-frame", po::value(&o.last_frame)->default_value(0), "last frame number");
   po::options_description hidden;
@@ -53,6 +61,13 @@ int main(int argc, char** argv) {
               throw std::runtime_error("the frames " + std::to_string(o.first_frame) + " to " +
                                        std::to_string(o.last_frame) + " are not a range from 0 up");
             o.cameras = cameras;
+            if (!camera_ids.empty()) {
+              o.camera_ids = parse_camera_ids(camera_ids);
+              if (o.camera_ids.size() != static_cast<std::size_t>(cameras))
+                throw std::runtime_error("CAMERAS is " + std::to_string(cameras) +
+                                         " but --camera-ids lists " +
+                                         std::to_string(o.camera_ids.size()) + " cameras");
+            }
             o.camera_template = NameTemplate(camera_template, 1, "camera template");
             if (!images.empty()) o.image_template = NameTemplate(images, 2, "image template");
             if (!silhouettes.empty())
@@ -61,12 +76,11 @@ int main(int argc, char** argv) {
     return *status;
   try {
     undistort_capture(o, std::cout);
+    const UndistortOutputs names = output_templates(o);
     std::cout << "Undistorted " << cameras << " cameras into " << o.output_folder
-              << "; sculptor templates:\n  "
-              << output_name(o.output_folder, camera_template, false);
-    if (o.image_template) std::cout << " " << output_name(o.output_folder, images, true);
-    if (o.silhouette_template)
-      std::cout << " " << output_name(o.output_folder, silhouettes, true);
+              << "; sculptor templates:\n  " << shell_quote(names.camera_template);
+    if (o.image_template) std::cout << " " << shell_quote(names.image_template);
+    if (o.silhouette_template) std::cout << " " << shell_quote(names.silhouette_template);
     std::cout << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;

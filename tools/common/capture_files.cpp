@@ -1,10 +1,14 @@
 // Cameras, images and small text helpers of the capture tools.
 #include "tools/common/capture_files.h"
 
+#include <sys/stat.h>
+
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 
 #include "tervik/exceptions.h"
+#include "tervik/io_auxiliar.h"
 #include "tervik/readimage.h"
 
 namespace tervik::capture {
@@ -50,6 +54,75 @@ void check_image_size(const std::string& file, std::size_t width, std::size_t he
                                     std::to_string(height) + " pixels but its camera is " +
                                     std::to_string(camera.im_width()) + " x " +
                                     std::to_string(camera.im_height()));
+}
+
+namespace {
+
+void check_declared_size(const std::string& file, const Camera& camera, int index) {
+  const auto dims = io::get_image_dimensions(file, io::get_image_format(file));
+  if (dims.size() < 2 || dims[0] != camera.im_width() || dims[1] != camera.im_height())
+    throw TervikFileError(
+        file, "the image of camera " + std::to_string(index) + " is " +
+                  (dims.size() < 2 ? std::string("not 2-dimensional")
+                                   : std::to_string(dims[0]) + " x " + std::to_string(dims[1])) +
+                  " pixels but its calibration is " + std::to_string(camera.im_width()) + " x " +
+                  std::to_string(camera.im_height()));
+}
+
+}  // namespace
+
+ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera, int index) {
+  io::ReadImage reader(file);
+  check_declared_size(file, camera, index);
+  ImageGray<unsigned char> image;
+  reader.read(image);
+  check_image_size(file, image.width(), image.height(), camera);
+  return image;
+}
+
+ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera, int index) {
+  io::ReadImage reader(file);
+  check_declared_size(file, camera, index);
+  ImageRGB<unsigned char> image;
+  reader.read(image);
+  check_image_size(file, image.width(), image.height(), camera);
+  return image;
+}
+
+namespace {
+
+std::string resolved_path(const std::string& file) {
+  std::error_code ec;
+  const auto absolute = std::filesystem::absolute(file, ec);
+  if (ec) return {};
+  const auto resolved = std::filesystem::weakly_canonical(absolute, ec);
+  return ec ? absolute.lexically_normal().string() : resolved.string();
+}
+
+}  // namespace
+
+void InputFiles::add(const std::string& file) {
+  by_path_.emplace(resolved_path(file), file);
+  struct stat st;
+  if (::stat(file.c_str(), &st) == 0)
+    by_inode_.emplace(std::make_pair((unsigned long long)st.st_dev, (unsigned long long)st.st_ino),
+                      file);
+}
+
+void InputFiles::check_output(const std::string& output) const {
+  const std::string* input = nullptr;
+  struct stat st;
+  if (::stat(output.c_str(), &st) == 0) {
+    const auto it = by_inode_.find({(unsigned long long)st.st_dev, (unsigned long long)st.st_ino});
+    if (it != by_inode_.end()) input = &it->second;
+  }
+  if (!input) {
+    const auto it = by_path_.find(resolved_path(output));
+    if (it != by_path_.end()) input = &it->second;
+  }
+  if (input)
+    throw TervikError("the output '" + output + "' is the input '" + *input +
+                      "': refusing to replace an input of this run");
 }
 
 namespace {

@@ -5,7 +5,9 @@
 //
 // Pixel convention as everywhere in tervik: x is the column, y the row; a projected position
 // becomes a pixel by truncation toward zero.
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sculptor/options.h"
@@ -18,6 +20,10 @@ namespace tervik::capture {
 
 // A silhouette pixel is foreground from this value up (as sculptor's projection test reads it).
 constexpr unsigned char kForeground = 128;
+// sculptor's seeding (the reduced silhouettes) counts a pixel as foreground only above 128: a
+// value of exactly 128 is foreground to the projection test and background to the seeds, so a
+// silhouette whose foreground is 128 yields no seed. Masks should use 0 and 255.
+constexpr unsigned char kSeedForeground = 129;
 
 // Reads the calibration file of camera i for i = 0 .. count-1, formatted from `camtemplate`.
 // Throws TervikFileError naming the file and the reader's complaint when one does not parse.
@@ -35,6 +41,27 @@ ImageRGB<unsigned char> read_rgb(const std::string& file);
 // Throws TervikFileError naming `file` unless the image is width x height, the camera's size.
 void check_image_size(const std::string& file, std::size_t width, std::size_t height,
                       const Camera& camera);
+
+// Reads the image of camera number `index` as grey or colour, after checking the size that the
+// file's header declares against the camera's, so that no pixel of a file of the wrong size is
+// decoded. The error names the file, the camera and both sizes.
+ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera, int index);
+ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera, int index);
+
+// The files a run reads, by identity (device and inode, and the resolved path), so that no
+// output replaces one of them: a template typed twice, a path through a symbolic link or a hard
+// link all name the same file.
+class InputFiles {
+ public:
+  // Records `file` (which may not exist yet: it then cannot clash with an output).
+  void add(const std::string& file);
+  // Throws TervikError naming both files when `output` names one of the recorded inputs.
+  void check_output(const std::string& output) const;
+
+ private:
+  std::map<std::pair<unsigned long long, unsigned long long>, std::string> by_inode_;
+  std::map<std::string, std::string> by_path_;  // resolved path -> the name as given
+};
 
 // Camera indices from a list such as "0,3,5-7" (ascending ranges), each in [0, count).
 // Throws TervikError naming the list and the bad piece.

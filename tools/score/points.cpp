@@ -33,13 +33,17 @@ Distribution summarize(std::vector<double> values) {
 PointScore score_points(const GroundTruth& truth, long frame,
                         const std::vector<Point3D>& positions,
                         const std::vector<Point3D>& normals,
-                        const std::vector<Coord3D<unsigned char>>& colors) {
+                        const std::vector<Coord3D<unsigned char>>& colors,
+                        const std::vector<Coord3D<unsigned char>>& baseline) {
   TERVIK_CHECK(normals.empty() || normals.size() == positions.size(),
                "score_points: " << normals.size() << " normals for " << positions.size()
                                 << " points");
   TERVIK_CHECK(colors.empty() || colors.size() == positions.size(),
                "score_points: " << colors.size() << " colours for " << positions.size()
                                 << " points");
+  TERVIK_CHECK(baseline.empty() || baseline.size() == colors.size(),
+               "score_points: " << baseline.size() << " baseline colours for " << colors.size()
+                                << " colours");
   const Solid& solid = truth.solid(frame);
   const double l = truth.sampling_length();
   PointScore score;
@@ -47,6 +51,11 @@ PointScore score_points(const GroundTruth& truth, long frame,
   score.sampling_length = l;
   score.has_normals = !normals.empty();
   score.has_colors = !colors.empty();
+  score.has_baseline = score.has_colors && !baseline.empty();
+  const auto is_default = [](const Coord3D<unsigned char>& c) {
+    return c[0] == kDefaultGrey && c[1] == kDefaultGrey && c[2] == kDefaultGrey;
+  };
+  std::vector<double> channel_errors, baseline_colored, newly_colored;
   const SilhouetteSet silhouettes(solid, truth.cameras);
   std::vector<double> residuals, distances, angles, color_errors;
   long on_hull = 0, beyond = 0, over30 = 0, inward = 0;
@@ -85,6 +94,15 @@ PointScore score_points(const GroundTruth& truth, long frame,
         e2 += dc * dc;
       }
       color_errors.push_back(std::sqrt(e2));
+      double channels = 0.0;
+      for (int k = 0; k < 3; ++k) channels += std::fabs(double(colors[i][k]) - double(want[k]));
+      channels /= 3.0;
+      channel_errors.push_back(channels);
+      if (is_default(colors[i])) ++score.default_colored;
+      if (score.has_baseline) {
+        if (!is_default(baseline[i])) baseline_colored.push_back(channels);
+        else if (!is_default(colors[i])) newly_colored.push_back(channels);
+      }
     }
   }
   score.silhouette_residual = summarize(residuals);
@@ -100,6 +118,11 @@ PointScore score_points(const GroundTruth& truth, long frame,
     score.share_inward = double(inward) / double(angles.size());
   }
   score.color_error = summarize(color_errors);
+  score.channel_error = summarize(channel_errors);
+  if (!colors.empty())
+    score.share_default_colored = double(score.default_colored) / double(colors.size());
+  score.channel_error_baseline_colored = summarize(baseline_colored);
+  score.channel_error_newly_colored = summarize(newly_colored);
   return score;
 }
 

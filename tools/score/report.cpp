@@ -73,9 +73,18 @@ std::string format_text(const PointScore& s) {
   } else {
     out += item("normal angle (degrees)", "no normals in the file");
   }
-  if (s.has_colors)
+  if (s.has_colors) {
     out += text_line("colour error (RGB units)", s.color_error);
-  else
+    out += text_line("per-channel colour error", s.channel_error);
+    out += item("  default colour (64, 64, 64)", percent(s.share_default_colored) + " (" +
+                                                    std::to_string(s.default_colored) +
+                                                    " points)");
+    if (s.has_baseline) {
+      out += text_line("  coloured in the baseline", s.channel_error_baseline_colored);
+      out += text_line("  newly coloured", s.channel_error_newly_colored);
+      out += item("  newly coloured points", std::to_string(s.channel_error_newly_colored.count));
+    }
+  } else
     out += item("colour error (RGB units)", "no colours in the file");
   return out;
 }
@@ -117,7 +126,16 @@ std::string json_members(const PointScore& s) {
     out += ", " + json("share_inward", num(s.share_inward));
     out += ", " + json("zero_normals", std::to_string(s.zero_normals));
   }
-  if (s.has_colors) out += ", " + json("color_error", s.color_error);
+  if (s.has_colors) {
+    out += ", " + json("color_error", s.color_error);
+    out += ", " + json("channel_error", s.channel_error);
+    out += ", " + json("default_colored", std::to_string(s.default_colored));
+    out += ", " + json("share_default_colored", num(s.share_default_colored));
+  }
+  if (s.has_baseline) {
+    out += ", " + json("channel_error_baseline_colored", s.channel_error_baseline_colored);
+    out += ", " + json("channel_error_newly_colored", s.channel_error_newly_colored);
+  }
   return out;
 }
 

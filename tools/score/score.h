@@ -47,14 +47,31 @@ struct PointScore {
   // Colour error against the shaded pattern at the nearest surface point.
   bool has_colors = false;
   Distribution color_error;
+  // Per-channel colour error: per point, the mean over the three channels of the absolute
+  // difference from the true colour (0 to 255).
+  Distribution channel_error;
+  // Points with sculptor's colour for "no camera sees it well enough", (64, 64, 64).
+  long default_colored = 0;
+  double share_default_colored = 0.0;
+  // With a baseline (the same points coloured by another run, e.g. without --colour-all): the
+  // per-channel error of the points the baseline coloured, and of those it left default-coloured
+  // that this file colours (newly coloured).
+  bool has_baseline = false;
+  Distribution channel_error_baseline_colored;
+  Distribution channel_error_newly_colored;
 };
 
+// The colour sculptor gives a point that no camera sees well enough.
+inline constexpr unsigned char kDefaultGrey = 64;
+
 // Scores a set of points of frame `frame`. normals and colors may be empty (not scored);
-// otherwise they must be as long as positions.
+// otherwise they must be as long as positions. `baseline`, when given and non-empty, holds the
+// colours of the same points from another run (same order) and must be as long as colors.
 PointScore score_points(const GroundTruth& truth, long frame,
                         const std::vector<Point3D>& positions,
                         const std::vector<Point3D>& normals,
-                        const std::vector<Coord3D<unsigned char>>& colors);
+                        const std::vector<Coord3D<unsigned char>>& colors,
+                        const std::vector<Coord3D<unsigned char>>& baseline = {});
 
 struct MeshScore {
   long vertices = 0, faces = 0, used_vertices = 0;
@@ -88,6 +105,10 @@ MeshScore score_mesh(const GroundTruth& truth, long frame, const std::vector<Poi
 // Reads a PLY point file (tervik/ply.h) and scores its vertices, with their normals and
 // colours where the file has them.
 PointScore score_point_file(const GroundTruth& truth, long frame, const std::string& file);
+// The same with the colours of `baseline_file` as baseline: a point file of the same points (same
+// count and positions, in the same order). Throws TervikFileError when they differ.
+PointScore score_point_file(const GroundTruth& truth, long frame, const std::string& file,
+                            const std::string& baseline_file);
 // Reads a PLY mesh and scores it; throws TervikFileError when the file has no face element.
 MeshScore score_mesh_file(const GroundTruth& truth, long frame, const std::string& file,
                           long samples = 20000, double coverage_distance = 2.0);

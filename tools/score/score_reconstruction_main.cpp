@@ -35,19 +35,22 @@ std::string json_string(const std::string& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string truth_file, points_file, mesh_file;
+  std::string truth_file, points_file, mesh_file, baseline_file;
   long frame = 0;
   long samples = 20000;
   double coverage = 2.0;
   po::options_description desc(
-      "Usage: score_reconstruction --truth FILE [--frame F] [--points FILE] [--mesh FILE] "
-      "[--json]\nScores a point file of sculptor and/or a mesh of weaver against a scene's "
+      "Usage: score_reconstruction --truth FILE [--frame F] [--points FILE [--baseline FILE]] "
+      "[--mesh FILE] [--json]\nScores a point file of sculptor and/or a mesh of weaver against a scene's "
       "ground truth.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
       ("truth,t", po::value(&truth_file), "ground truth file written by make_scene")
       ("frame,f", po::value(&frame), "frame number (default: the scene's first frame)")
       ("points,p", po::value(&points_file), "PLY point file to score")
+      ("baseline", po::value(&baseline_file),
+       "PLY point file of the same points coloured by another run: compares the colour error "
+       "of the points it coloured with that of the points it left default-coloured")
       ("mesh,m", po::value(&mesh_file), "PLY mesh to score")
       ("samples", po::value(&samples)->default_value(samples),
        "surface samples for the mesh's coverage")
@@ -61,6 +64,8 @@ int main(int argc, char** argv) {
             if (truth_file.empty()) throw std::runtime_error("--truth is required");
             if (points_file.empty() && mesh_file.empty())
               throw std::runtime_error("give --points, --mesh or both");
+            if (!baseline_file.empty() && points_file.empty())
+              throw std::runtime_error("--baseline needs --points");
             if (samples < 1 || samples > 10000000)
               throw std::runtime_error("--samples must be 1 to 10000000");
             if (!(coverage > 0.0)) throw std::runtime_error("--coverage-distance must be positive");
@@ -74,7 +79,10 @@ int main(int argc, char** argv) {
     truth.solid(frame);  // checks the frame before any file is read
     std::optional<PointScore> points;
     std::optional<MeshScore> mesh;
-    if (!points_file.empty()) points = score_point_file(truth, frame, points_file);
+    if (!points_file.empty())
+      points = baseline_file.empty()
+                   ? score_point_file(truth, frame, points_file)
+                   : score_point_file(truth, frame, points_file, baseline_file);
     if (!mesh_file.empty()) mesh = score_mesh_file(truth, frame, mesh_file, samples, coverage);
     if (json) {
       std::string out = "{\"ground_truth\": " + json_string(truth_file) +

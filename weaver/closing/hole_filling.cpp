@@ -73,9 +73,6 @@ constexpr std::size_t kBandCandidates = 4;
 constexpr double kMaxBandAgainst = 0.2;
 // Rounds of widening holes whose rim overlaps them (weaver/rim_untangling.h).
 constexpr int kUntangleRounds = 3;
-// A detached piece of at most this share of the largest piece's faces whose rim joins no hole
-// by a band is removed rather than capped.
-constexpr double kMaxDroppedPiece = 0.1;
 // Two pieces whose rims come closer than the radius of the shorter rim (taken as a circle) are
 // joined by a bridge of two faces before their holes are closed; each would otherwise be capped
 // on its own, a closed surface of its own. The search looks no farther than this many mean edge
@@ -273,49 +270,6 @@ std::vector<std::vector<HH>> boundary_loops(const HoleMesh& hm) {
     loops.emplace_back(walk.begin(), walk.end());
   }
   return loops;
-}
-
-// Removes from hm the detached pieces (of at most kMaxDroppedPiece of the largest piece's
-// faces) with a rim that find_bands joins to no hole. Capped, such a piece becomes a closed
-// pancake whose cap lies on the surface facing against it, and stays a component of its own;
-// without it, the hole it lay over is closed like any other. Returns the faces removed.
-// `pieces` are hm's pieces, kept so.
-long drop_unjoined_pieces(HoleMesh& hm, const RepairMesh& mesh, FacePieces& pieces) {
-  if (pieces.count < 2) return 0;
-  const std::vector<int>& piece = pieces.piece;
-  const int largest = pieces.largest;
-  const auto loops = boundary_loops(hm);
-  std::vector<char> banded(loops.size(), 0);
-  for (const Band& b : find_bands(hm, mesh, loops, &pieces)) banded[b.outer] = banded[b.inner] = 1;
-  std::vector<std::size_t> size;
-  for (int k : piece) {
-    if (std::size_t(k) >= size.size()) size.resize(std::size_t(k) + 1, 0);
-    ++size[std::size_t(k)];
-  }
-  std::vector<char> drop(size.size(), 0);
-  bool any = false;
-  for (std::size_t l = 0; l < loops.size(); ++l) {
-    const int k = piece[std::size_t(hm.face_handle(hm.opposite_halfedge_handle(loops[l][0])).idx())];
-    if (banded[l] || k == largest || !patch_faces_against_normals(hm, mesh, loops[l])) continue;
-    if (double(size[std::size_t(k)]) > kMaxDroppedPiece * double(size[std::size_t(largest)])) continue;
-    drop[std::size_t(k)] = 1;
-    any = true;
-  }
-  if (!any) return 0;
-  hm.request_face_status();
-  hm.request_edge_status();
-  hm.request_halfedge_status();
-  hm.request_vertex_status();
-  long removed = 0;
-  for (auto f : hm.faces())
-    if (drop[std::size_t(piece[std::size_t(f.idx())])]) delete_face(hm, f), ++removed;
-  const std::vector<int> order = collect_garbage(hm);
-  pieces = reorder_pieces(pieces, order);
-  hm.release_vertex_status();
-  hm.release_halfedge_status();
-  hm.release_edge_status();
-  hm.release_face_status();
-  return removed;
 }
 
 // Triangulates one boundary loop, refines and fairs it (`mesh_faces`: the faces of the mesh
@@ -631,9 +585,9 @@ HoleFilling fill_holes(RepairMesh& mesh, HoleMesh& hm) {
   // Rims that overlap their hole are widened first; that needs hm's faces to be mesh's.
   // The pieces of hm, found once and kept up to date while faces go.
   FacePieces pieces;
-  long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces, std::move(across)).faces_removed : 0;
-  // Detached pieces that no band can join go (mesh.faces is rewritten from hm at the end).
-  if (refused == 0) opened += drop_unjoined_pieces(hm, mesh, pieces);
+  const long opened = refused == 0 ? untangle_rims(mesh, hm, kUntangleRounds, &pieces, std::move(across)).faces_removed : 0;
+  // Detached pieces stay: each is joined to another by a band or a bridge where one fits, and
+  // closed on its own otherwise (it may be a limb that the points show only in part).
   // Half the mean edge length bounds the target length from below (loops of tiny edges).
   double mean_edge = 0.0;
   for (auto e : hm.edges()) mean_edge += std::sqrt(hm.calc_edge_sqr_length(e));

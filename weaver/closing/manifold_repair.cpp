@@ -464,7 +464,7 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
   return total;
 }
 
-long remove_small_components(RepairMesh& mesh, double min_share) {
+long remove_small_components(RepairMesh& mesh, long min_faces) {
   std::vector<long> parent(mesh.vertices.size());
   std::iota(parent.begin(), parent.end(), 0L);
   for (const auto& f : mesh.faces) {
@@ -477,9 +477,10 @@ long remove_small_components(RepairMesh& mesh, double min_share) {
   for (const auto& f : mesh.faces) ++size[std::size_t(find_root(parent, long(f.x)))];
   const long largest = size.empty() ? 0 : *std::max_element(size.begin(), size.end());
   std::vector<char> removed(mesh.faces.size(), 0);
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    removed[f] = double(size[std::size_t(find_root(parent, long(mesh.faces[f].x)))]) <
-                 min_share * double(largest);
+  for (std::size_t f = 0; f < mesh.faces.size(); ++f) {
+    const long faces = size[std::size_t(find_root(parent, long(mesh.faces[f].x)))];
+    removed[f] = faces < min_faces && faces < largest;
+  }
   return drop_faces(mesh, removed);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Repairs of a triangle list before it is closed: degenerate and duplicate faces, edges of more
 // than two faces, inconsistent orientation, faces folded against the point normals, vertices
-// where several fans of faces meet, and small detached pieces.
+// where several fans of faces meet, and detached specks.
 //
 // Faces are vertex-index triples; a face (a, b, c) owns the directed edges a->b, b->c, c->a and
 // its normal follows the right-hand rule. Every function keeps the surviving faces in their
@@ -73,8 +73,8 @@ long remove_folded_faces(RepairMesh& mesh);
 // the same position, colour and normal). Returns the faces removed; `split` counts the copies.
 long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& split);
 
-// Removes every piece (faces connected through shared vertices) with fewer faces than
-// `min_share` times the faces of the largest piece.
-long remove_small_components(RepairMesh& mesh, double min_share);
+// Removes every piece (faces connected through shared vertices) with fewer than `min_faces`
+// faces, except the largest piece (or pieces, when several are equally large).
+long remove_small_components(RepairMesh& mesh, long min_faces);
 
 }  // namespace tervik

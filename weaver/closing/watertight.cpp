@@ -1,6 +1,8 @@
 // The sequence of repairs that closes a mesh.
 #include "weaver/closing/watertight.h"
 
+#include <algorithm>
+#include <cmath>
 #include <sstream>
 #include <utility>
 
@@ -13,14 +15,49 @@ namespace {
 // Fans of at most this many faces are removed at a vertex where several meet; larger ones get
 // a copy of the vertex.
 constexpr long kMaxFanRemoved = 8;
-// Detached pieces with fewer faces than this share of the largest piece are removed.
-constexpr double kMinPieceShare = 0.01;
+// Specks: detached pieces with fewer faces than this, or than this share of the points, are
+// removed. Every larger piece is kept: joined to another where a band or a bridge fits, closed
+// on its own otherwise. On sparse clouds a piece of a few dozen faces may be a limb.
+constexpr long kSpeckFaces = 20;
+constexpr double kSpeckShare = 0.0005;
 // Handles are looked for in geodesic regions of this many mean edge lengths around each seed:
 // a handle is removed when a loop around it fits in such a region (about twice this many edges
 // long at most), so tunnels and bridges a few edges wide go, wider ones stay.
 constexpr double kHandleRadius = 4.0;
 // Rounds of handle removal (each finds loops, cuts and caps them).
 constexpr int kHandleRounds = 2;
+
+// The pieces (faces connected through shared vertices) of at least min_faces faces, with their
+// face counts and centres (the mean of their faces' first corners); label[v] is the piece of
+// vertex v, or -1 when v is on no such piece.
+std::vector<DetachedPiece> label_pieces(const RepairMesh& m, long min_faces, std::vector<int>& label) {
+  std::vector<long long> parent(m.vertices.size());
+  for (std::size_t v = 0; v < parent.size(); ++v) parent[v] = (long long)v;
+  const auto root = [&](long long v) {
+    while (parent[std::size_t(v)] != v) v = parent[std::size_t(v)] = parent[std::size_t(parent[std::size_t(v)])];
+    return v;
+  };
+  for (const auto& f : m.faces) {
+    parent[std::size_t(root(f.x))] = root(f.y);
+    parent[std::size_t(root(f.y))] = root(f.z);
+  }
+  std::vector<long> faces(m.vertices.size(), 0);
+  for (const auto& f : m.faces) ++faces[std::size_t(root(f.x))];
+  std::vector<DetachedPiece> out;
+  std::vector<int> piece_of_root(m.vertices.size(), -1);
+  for (std::size_t v = 0; v < parent.size(); ++v)
+    if (parent[v] == (long long)v && faces[v] >= min_faces) {
+      piece_of_root[v] = int(out.size());
+      out.push_back({faces[v], Point3D()});
+    }
+  label.assign(m.vertices.size(), -1);
+  for (std::size_t v = 0; v < parent.size(); ++v) label[v] = piece_of_root[std::size_t(root((long long)v))];
+  for (const auto& f : m.faces) {
+    const int k = label[std::size_t(f.x)];
+    if (k >= 0) out[std::size_t(k)].centre += m.vertices[std::size_t(f.x)] / double(out[std::size_t(k)].faces);
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -66,7 +103,12 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   }
   report.folded = remove_folded_faces(m);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
-  report.small_pieces = remove_small_components(m, kMinPieceShare);
+  const long min_faces = std::max(kSpeckFaces, long(std::ceil(kSpeckShare * double(points.size()))));
+  report.small_pieces = remove_small_components(m, min_faces);
+  // The pieces kept, each by one of its vertices: no later repair should take a whole piece
+  // away, and one that does is reported.
+  std::vector<int> piece_label;
+  const std::vector<DetachedPiece> kept_pieces = label_pieces(m, min_faces, piece_label);
   HoleMesh closed;
   const std::size_t old_vertices = m.vertices.size();
   report.holes = fill_holes(m, closed);
@@ -98,6 +140,16 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
         report.holes.pieces >= 0 ? std::optional<long>(report.holes.pieces) : std::nullopt);
   }
 
+  // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
+  // others keep theirs).
+  std::vector<char> alive(kept_pieces.size(), 0);
+  for (const auto& f : m.faces)
+    for (int k = 0; k < 3; ++k)
+      if (std::size_t(f[k]) < piece_label.size() && piece_label[std::size_t(f[k])] >= 0)
+        alive[std::size_t(piece_label[std::size_t(f[k])])] = 1;
+  for (std::size_t k = 0; k < kept_pieces.size(); ++k)
+    if (!alive[k]) report.pieces_lost.push_back(kept_pieces[k]);
+
   // The vertices, colours and faces move over as they are (every face's vertices exist, as
   // add_face requires); each vertex's face list is sized once instead of growing face by face.
   FaceVertexMesh out;
@@ -128,6 +180,9 @@ std::string format_report(const WatertightReport& r) {
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
       << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;
+  for (const DetachedPiece& p : r.pieces_lost)
+    s << "\nWARNING: a detached piece of " << p.faces << " faces around (" << p.centre.x << ", "
+      << p.centre.y << ", " << p.centre.z << ") was removed";
   if (r.holes.holes_left > 0 || r.holes.faces_refused > 0)
     s << "\nWARNING: holes left open: " << r.holes.holes_left
       << ", faces refused: " << r.holes.faces_refused;

@@ -2,14 +2,15 @@
 // The closing step of weaver --watertight: turns the triangulation's mesh into a closed,
 // manifold, consistently oriented surface. make_watertight runs these stages in order:
 //  1. withdrawn faces left out; degenerate faces, edges of more than two faces, orientation by
-//     the point normals, folded faces, vertices where several fans meet, small detached pieces
+//     the point normals, folded faces, vertices where several fans meet, detached specks (fewer
+//     than 20 faces, or than 0.05 % of the points: every larger piece is kept)
 //     (manifold_repair.h; linear-time sorts in vertex_sort.h);
 //  2. the repaired faces become a half-edge mesh (hole_mesh.h);
 //  3. every hole is closed (hole_filling.h), which in turn:
 //     - widens holes whose rim overlaps itself (rim_untangling.h),
 //     - joins detached pieces to the body: the hole nearest a piece's rim (loop_nearness.h),
 //       a band stitched between the two rims (band_stitch.h), or faces across rim edges that
-//       nearly touch (rim_bridges.h),
+//       nearly touch (rim_bridges.h); a piece that cannot be joined is closed on its own,
 //     - splits long loops by chords (loop_split.h) and triangulates each part by least cost
 //       (loop_triangulation.h),
 //     - refines each patch by flips and splits (patch_refinement.h) and fairs its new vertices
@@ -29,6 +30,12 @@
 
 namespace tervik {
 
+// A detached piece of the mesh: its faces and the mean of its faces' first corners.
+struct DetachedPiece {
+  long faces = 0;
+  Point3D centre;
+};
+
 // What make_watertight changed.
 struct WatertightReport {
   long withdrawn = 0;         // faces left out because the triangulation withdrew them
@@ -38,7 +45,9 @@ struct WatertightReport {
   long folded = 0;            // faces against their point normals
   long nonmanifold_vertex = 0;  // faces removed around vertices with several fans
   long vertices_split = 0;      // vertex copies made for fans that could not be removed
-  long small_pieces = 0;        // faces of detached pieces removed
+  long small_pieces = 0;        // faces of detached specks removed
+  // Detached pieces larger than specks that the repairs took away whole (none is expected).
+  std::vector<DetachedPiece> pieces_lost;
   HoleFilling holes;
   HandleRemoval handles;  // small handles cut out after the holes are closed
 

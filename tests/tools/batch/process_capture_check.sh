@@ -4,7 +4,7 @@
 # On a generated 6-frame scene in chunks of 3 frames with an overlap of 1, process_capture must
 # write the same files as sculptor run directly on each chunk's frames and weaver on every
 # frame; a rerun does nothing; a deleted point file or mesh is redone alone; a chunk made to
-# fail is retried and reported. The slurm backend needs a running cluster (SLURM_CONF).
+# fail for want of an input file is reported with it, and not retried. The slurm backend needs a running cluster (SLURM_CONF).
 set -euo pipefail
 [[ $# -eq 2 ]] || { echo "usage: $0 BUILD_DIR local|slurm" >&2; exit 2; }
 build=$(cd "$1" && pwd)
@@ -108,10 +108,13 @@ meshlogs=("$state"/logs/mesh_*.log)
   fail "first: expected 2 chunk logs and 6 mesh logs in $state/logs: $(ls "$state/logs")"
 [[ -z $(find "$out" -name '.*') ]] || fail "first: temporary files left in $out: $(ls -a "$out")"
 
-# 2. A rerun does nothing.
+# 2. A rerun does nothing but, with --player, write the browser player of the frames.
 inode_before=$(inode "$out/points_0004.ply")
-run again
+run again --player "$work/player"
 expect_status again 0
+[[ -f $work/player/index.html && $(grep -c '"kind":"mesh"' "$work/player/sequence.json") == 6 &&
+   $(ls "$work/player/frames" | grep -c '\.glb$') == 6 ]] ||
+  fail "again: --player did not write the player of the 6 meshes: $(cat "$work/again.out")"
 expect_line again "process_capture: frames 0 to 5 (6), 2 chunk(s) of 3, overlap 1; 6 frame(s) already complete; logs in $state/logs"
 grep -q '^frames: 0 done, 0 failed, 6 skipped (of 6);' "$work/again.out" ||
   fail "again: wrong summary in: $(cat "$work/again.out")"
@@ -153,18 +156,19 @@ grep -q "^== attempt 1 of 3: .* 2 4 ${box[*]} 2000\$" "$state/logs/chunk_0001.lo
   fail "deleted: points_0003.ply or points_0005.ply was rewritten"
 same_as_reference deleted
 
-# 4. A chunk made to fail (a silhouette of frame 4 is missing) is retried, then reported; the
-# frame it finished before failing is kept, and the meshes it could not get fail too.
+# 4. A chunk made to fail (a silhouette of frame 4 is missing) is reported with the file, and
+# not retried (a retry cannot change that); the frame it finished before failing is kept, and
+# the meshes it could not get fail too.
 rm "$out"/points_000[345].ply "$out"/mesh_000[345].ply
 mv "$scene/sil3_0004.png" "$work/sil3_0004.png"
 run failing --retries 2
 expect_status failing 1
-expect_line failing "FAILED: chunk 1 (frames 3 to 5) after 3 attempt(s), exit status 1; log: $state/logs/chunk_0001.log"
-expect_line failing "FAILED: mesh of frame 4 after 1 attempt(s), exit status 1; log: $state/logs/mesh_000004.log"
+expect_line failing "FAILED: chunk 1 (frames 3 to 5) after 1 attempt(s), exit status 1, not retried: missing input file $scene/sil3_0004.png; log: $state/logs/chunk_0001.log"
+expect_line failing "FAILED: mesh of frame 4 after 1 attempt(s), exit status 1, not retried: no point file $out/points_0004.ply; log: $state/logs/mesh_000004.log"
 grep -q '^frames: 1 done, 2 failed, 3 skipped (of 6);' "$work/failing.out" ||
   fail "failing: wrong summary in: $(cat "$work/failing.out")"
-[[ $(attempts chunk_0001.log) == 5 ]] ||
-  fail "failing: expected 3 attempts of chunk 1 (5 in its log): $(cat "$state/logs/chunk_0001.log")"
+[[ $(attempts chunk_0001.log) == 3 ]] ||
+  fail "failing: expected 1 attempt of chunk 1 (3 in its log): $(cat "$state/logs/chunk_0001.log")"
 grep -q "sil3_0004.png" "$state/logs/chunk_0001.log" ||
   fail "failing: the chunk's log does not name the missing file"
 grep -qxF "ERROR: no point file $out/points_0005.ply (its chunk failed)" "$state/logs/mesh_000005.log" ||
@@ -200,7 +204,7 @@ if [[ -s $work/stopping.pids ]]; then
   grep -q '^frames: 3 done, 0 failed, 3 skipped (of 6);' "$work/stopped.out" ||
     fail "stopped: wrong summary in: $(cat "$work/stopped.out")"
   same_as_reference stopped
-  [[ $(attempts chunk_0001.log) == 7 ]] || fail "stopped: the stopped chunk ran again"
+  [[ $(attempts chunk_0001.log) == 5 ]] || fail "stopped: the stopped chunk ran again"
 else
   kill "$runner"
   fail "stopped: the sculptor to stop never ran: $(cat "$work/stopped.out")"
@@ -220,6 +224,38 @@ if [[ $backend == slurm ]]; then
     sleep 0.2
   done
   same_as_reference nowait
+fi
+
+# 7. Slurm: a TERM to the runner while it waits cancels the jobs it submitted.
+if [[ $backend == slurm ]]; then
+  rm "$out/points_0005.ply" "$out/mesh_0005.ply"
+  printf '#!/usr/bin/env bash\necho $$ >>"%s"\nexec sleep 60\n' "$work/sleepers" >"$work/sleeper"
+  chmod +x "$work/sleeper"
+  (cd "$work" && exec setsid "$build/tools/process_capture" --backend slurm --chunk 3 --overlap 1 \
+    --mesh out/mesh_%04ld.ply --work state --sculptor "$work/sleeper" --weaver "$build/weaver/weaver" \
+    "${backend_options[@]}" "${inputs[@]}" out/points_%04ld.ply 0 5 "${box[@]}" 2000) \
+    >"$work/cancel.out" 2>&1 &
+  runner=$!
+  for _ in $(seq 600); do [[ -s $work/sleepers ]] && break; sleep 0.1; done
+  read -r -a jobs < <(sed -n 's/^submitted Slurm job(s): //p' "$work/cancel.out")
+  kill -TERM -- "-$runner"
+  status=0
+  wait "$runner" || status=$?
+  [[ $status -eq 143 && ${#jobs[@]} -eq 2 ]] ||
+    fail "cancel: exit status $status, expected 143, or no job ids in: $(cat "$work/cancel.out")"
+  left=x
+  for _ in $(seq 150); do
+    left=$(squeue -h -j "$(IFS=,; echo "${jobs[*]}")" -t PD,CF,R,CG,S -o %i) || left=x
+    [[ -n $left ]] || break
+    sleep 0.2
+  done
+  [[ -z $left ]] || fail "cancel: jobs still queued or running after 30 s: $left"
+  alive=1
+  for _ in $(seq 50); do
+    if ! kill -0 "$(head -n 1 "$work/sleepers")" 2>/dev/null; then alive=0; break; fi
+    sleep 0.2
+  done
+  [[ $alive -eq 0 ]] || fail "cancel: the chunk job's program still runs"
 fi
 
 finish

@@ -59,6 +59,24 @@ chunk 1 frames 2 to 3: run sculptor on frames 0 to 3
 chunk 2 frames 4 to 4: run sculptor on frames 1 to 4
 frames complete: 0 of 5" "$(plan --chunk 2 --overlap 3 -- 0 4)"
 
+# Numbers are decimal: zeros in front do not make them octal (010 is ten, 08 is eight), in the
+# frame range, --chunk and --overlap alike.
+rm -rf out
+expect "zero-padded" "chunk 0 frames 8 to 17: run sculptor on frames 8 to 17
+chunk 1 frames 18 to 19: run sculptor on frames 8 to 19
+frames complete: 0 of 12" "$(plan --chunk 010 --overlap 010 -- 08 019)"
+
+# The options for the programs: named ones before the free words, each value one word (a
+# camera list with a space stays one word); weaver's only with --mesh. An output template
+# whose extension holds the frame conversion plans as any other.
+expect "program options" "chunk 0 frames 0 to 1: run sculptor on frames 0 to 1
+mesh frames: 0 1
+sculptor options: --colour-all --normal-radius 1.5 --camera-ids '1-4, 6-9' --threads 2
+weaver options: --watertight --threads 2
+frames complete: 0 of 2" "$(plan --camera-ids "1-4, 6-9" --colour-all --normal-radius 1.5 \
+  --sculptor-options "--threads 2" --watertight --weaver-options "--threads 2" \
+  --mesh out/m.%04ld -- 0 1)"
+
 # Bad command lines: one line that names what is wrong, and a non-zero exit status.
 bad() {  # NAME MESSAGE ARGS...
   local name=$1 message=$2 output status=0
@@ -84,6 +102,20 @@ bad "mesh template" "ERROR: --mesh template 'out/p_%04ld.ply' names the same fil
 bad "weaver params" "ERROR: --weaver-params needs 4 numbers (nn minangle decimation npoints), got '20 30'" \
   --weaver-params "20 30" "${args[@]}"
 bad "sculptor" "ERROR: --sculptor ./none is not an executable file" --sculptor ./none "${args[@]}"
+bad "octal" "ERROR: firstframe 9 is after lastframe 8" "${args[@]:0:5}" 09 08 "${box[@]}" 1000
+bad "frame range" "ERROR: lastframe '2147483648' is out of range (-2147483648 to 2147483647)" \
+  "${args[@]:0:6}" 2147483648 "${box[@]}" 1000
+bad "zero chunk" "ERROR: --chunk must be a positive integer, got '00'" --chunk 00 "${args[@]}"
+bad "camera count" "ERROR: --camera-ids '1-7' lists 7 cameras, but numcams is 8" \
+  --camera-ids 1-7 "${args[@]}"
+bad "camera list" "ERROR: --camera-ids '1-4,4-7' is not a list of distinct camera numbers and ranges (e.g. 1-16 or 0-4,6-19)" \
+  --camera-ids 1-4,4-7 "${args[@]}"
+bad "normal radius" "ERROR: --normal-radius must be a positive number, got '0'" \
+  --normal-radius 0 "${args[@]}"
+bad "watertight" "ERROR: --watertight closes weaver's meshes: give --mesh TEMPLATE too" \
+  --watertight "${args[@]}"
+bad "no conversion" "ERROR: outtemplate 'out/p%%.ply' has no frame number conversion" \
+  "${args[@]:0:4}" out/p%%.ply "${args[@]:5}"
 "$program" --help | grep -q '^Usage: process_capture \[options\]' || fail "--help: no usage line"
 
 if [[ $failures -eq 0 ]]; then

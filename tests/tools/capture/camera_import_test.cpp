@@ -2,8 +2,11 @@
 // distortion handling and the messages for what a camera file cannot hold.
 #include "tools/capture/import/camera_import.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -313,8 +316,231 @@ TEST(ImportCamerasProgram, WritesCameraFilesAndReportsTheDroppedDistortion) {
   EXPECT_EQ(c.k()[2][0], 32.0);
   EXPECT_NE(run_import("--format kml " + file, out), 0);
   EXPECT_EQ(testing::read_file(out),
-            "ERROR: unknown format 'kml' (expected projections, middlebury, colmap or opencv) "
+            "ERROR: unknown format 'kml' (expected projections, middlebury, colmap, opencv or krt) "
             "(see import_cameras --help)\n");
+}
+
+// The message of what `f` throws, "" when it throws nothing.
+template <typename F>
+std::string error_of(F&& f) {
+  try {
+    f();
+  } catch (const BacktracedTervikException& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// A camera's K, distortion and [R|t] as krt text: K in OpenCV's integer pixel centres,
+// `terms` distortion terms, and the pose as 3 rows of 4 (rt) or R then t.
+std::string krt_text(const Camera& c, int terms, bool rt, const std::string& sep) {
+  std::ostringstream out;
+  out.precision(17);
+  for (int i = 0; i < 9; ++i)
+    out << (c.k().data()[i] - (i == 2 || i == 5 ? 0.5 : 0.0)) << (i % 3 == 2 ? sep : " ");
+  for (int i = 0; i < terms; ++i) out << (i < 4 ? c.distortion()[i] : 0.0) << " ";
+  out << sep;
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 3; ++col) out << c.rot().data()[3 * row + col] << " ";
+    if (rt) out << c.trans()[row] << " ";
+    out << sep;
+  }
+  if (!rt) out << c.trans()[0] << " " << c.trans()[1] << " " << c.trans()[2] << sep;
+  return out.str();
+}
+
+TEST(ImportKrt, EveryLayoutProjectsAsExported) {
+  TempDir dir;
+  const GeneratedScene s = small_scene(dir.path().string(), {-0.05, 0.01, 0.001, -0.002});
+  ImportOptions o;
+  o.width = s.truth.cameras[0].width;
+  o.height = s.truth.cameras[0].height;
+  // Numbers in order on one line per camera, blocks with labels and index lines, R and t
+  // apart, brackets and commas: every layout gives the exported cameras.
+  std::string one_line, blocks, r_and_t;
+  for (int i = 0; i < s.cameras; ++i) {
+    const Camera c = scene::to_camera(s.truth.cameras[i]);
+    one_line += krt_text(c, 4, true, " ") + "\n";
+    blocks += "# camera\n" + std::to_string(i + 1) + "\nK = [" + krt_text(c, 4, true, ";\n") + "]\n\n";
+    r_and_t += "camera " + std::to_string(i) + ":\n" + krt_text(c, 4, false, "\n");
+  }
+  for (const auto& [name, text] : {std::pair{"line.txt", one_line}, {"blocks.txt", blocks},
+                                   {"r_and_t.txt", r_and_t}}) {
+    SCOPED_TRACE(name);
+    testing::write_file(dir.file(name), text);
+    const ImportResult r = import_krt({dir.file(name)}, o);
+    ASSERT_EQ(r.cameras.size(), std::size_t(s.cameras));
+    for (int i = 0; i < s.cameras; ++i)
+      EXPECT_LT(worst_projection_error(s.truth.cameras[i], r.cameras[i].camera), 1e-6);
+  }
+  EXPECT_EQ(import_krt({dir.file("blocks.txt")}, o).cameras[1].source,
+            dir.file("blocks.txt") + ", line 13 (camera 2)");
+  // 0, 2 and 5 terms; the fifth (k3) is refused unless dropped, as in the other formats.
+  const GeneratedScene pin = small_scene(dir.file("pin"));
+  const Camera c = scene::to_camera(pin.truth.cameras[0]);
+  for (int terms : {0, 2, 5}) {
+    testing::write_file(dir.file("t.txt"), krt_text(c, terms, terms != 2, "\n"));
+    const ImportResult r = import_krt({dir.file("t.txt")}, o);
+    ASSERT_EQ(r.cameras.size(), 1u) << terms;
+    EXPECT_LT(worst_projection_error(pin.truth.cameras[0], r.cameras[0].camera), 1e-6);
+  }
+  testing::write_file(dir.file("k3.txt"), "100 0 31.5 0 100 23.5 0 0 1  0 0 0 0 0.5\n"
+                                          "1 0 0 0\n0 1 0 0\n0 0 1 4\n");
+  EXPECT_NE(error_of([&] { import_krt({dir.file("k3.txt")}, o); })
+                .find("': distortion terms k3 = 0.5 cannot be held by a camera file"),
+            std::string::npos);
+  // What cannot be read as a camera is named by its line.
+  testing::write_file(dir.file("bad.txt"), krt_text(c, 0, true, "\n") + "100 0 31.5 0 100 23.5 0 0 1\n"
+                                            "1 0 0 0\n0 1 0 0\n0 0 2 4\n");
+  EXPECT_EQ(error_of([&] { import_krt({dir.file("bad.txt")}, o); }),
+            "Error in file '" + dir.file("bad.txt") +
+                "': line 8: expected camera 2 (counting over all files): K (9 numbers, K[1][0] = "
+                "K[2][0] = K[2][1] = 0), 0, 2, 4 or 5 distortion terms, and [R|t] (12 numbers) "
+                "or R and t, R a rotation");
+  testing::write_file(dir.file("nan.txt"), "K: 100 0 nan\n");
+  EXPECT_EQ(error_of([&] { import_krt({dir.file("nan.txt")}, o); }),
+            "Error in file '" + dir.file("nan.txt") + "': line 1: 'nan' is not a finite number");
+  EXPECT_EQ(error_of([&] { import_krt({dir.file("t.txt")}, {}); }),
+            "K R t lists carry no image size: give --image-size WIDTHxHEIGHT");
+}
+
+TEST(ImportColmap, PointLinesMayBeMissingAndQuaternionsOfAnyLengthAreNormalised) {
+  TempDir dir;
+  testing::write_file(dir.file("cameras.txt"), "1 PINHOLE 64 48 100 100 32 24\n");
+  // Three images without point lines, a fourth with one (empty for the third, absent for the
+  // others); the quaternions are the same rotation at lengths 1, 1e200 and 1e-200.
+  testing::write_file(dir.file("images.txt"),
+                      "1 0.5 0.5 0.5 0.5 0 0 4 1 a.png\n"
+                      "2 5e199 5e199 5e199 5e199 0 0 4 1 b.png\n"
+                      "3 5e-201 5e-201 5e-201 5e-201 0 0 4 1 c.png\n\n"
+                      "4 1 0 0 0 0 0 4 1 d.png\n10.5 20.5 -1 30 40 7\n");
+  const ImportResult r = import_colmap(dir.path().string(), {});
+  ASSERT_EQ(r.cameras.size(), 4u);
+  for (int c = 1; c < 3; ++c)
+    for (int i = 0; i < 9; ++i)
+      EXPECT_NEAR(r.cameras[c].camera.rot().data()[i], r.cameras[0].camera.rot().data()[i], 1e-15);
+  EXPECT_EQ(r.cameras[3].source.find(" image 4 'd.png'") != std::string::npos, true);
+  ASSERT_EQ(r.warnings.size(), 2u);
+  EXPECT_EQ(r.warnings[0], dir.file("images.txt") +
+                               ", line 2: image 2's quaternion has length 1e+200, not 1: it was "
+                               "normalised");
+  // A line that is neither a pose nor points is named.
+  testing::write_file(dir.file("images.txt"), "1 1 0 0 0 0 0 4 1 a.png\nx y\n");
+  EXPECT_EQ(error_of([&] { import_colmap(dir.path().string(), {}); }),
+            "Error in file '" + dir.file("images.txt") +
+                "': line 2: expected IMAGE_ID QW QX QY QZ TX TY TZ CAMERA_ID NAME or the image's "
+                "POINTS2D[] as (X, Y, POINT3D_ID)");
+}
+
+TEST(ImportHostileInput, NonRegularDeepAliasedAndInconsistentFilesAreRefusedByName) {
+  TempDir dir;
+  ImportOptions sized;
+  sized.width = 64;
+  sized.height = 48;
+  // A FIFO (which would block for ever) and /dev/zero (which never ends) in every format.
+  const std::string fifo = dir.file("fifo.yml");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string fifo_error =
+      "Error in file '" + fifo + "': cannot be read: it is a FIFO, not a regular file";
+  EXPECT_EQ(error_of([&] { import_opencv({fifo}, sized); }), fifo_error);
+  EXPECT_EQ(error_of([&] { import_projections({fifo}, sized); }), fifo_error);
+  EXPECT_EQ(error_of([&] { import_middlebury(fifo, sized); }), fifo_error);
+  EXPECT_EQ(error_of([&] { import_krt({fifo}, sized); }), fifo_error);
+  std::filesystem::create_directory(dir.file("colmap"));
+  ASSERT_EQ(::mkfifo(dir.file("colmap/cameras.txt").c_str(), 0600), 0);
+  EXPECT_EQ(error_of([&] { import_colmap(dir.file("colmap"), {}); }),
+            "Error in file '" + dir.file("colmap/cameras.txt") +
+                "': cannot be read: it is a FIFO, not a regular file");
+  EXPECT_EQ(error_of([&] { import_krt({"/dev/zero"}, sized); }),
+            "Error in file '/dev/zero': cannot be read: it is a character device, not a regular "
+            "file");
+  // XML nested 200000 levels deep (the parser recursed once per level).
+  std::string deep = "<?xml version=\"1.0\"?>\n<opencv_storage>";
+  for (int i = 0; i < 200000; ++i) deep += "<a>";
+  for (int i = 0; i < 200000; ++i) deep += "</a>";
+  testing::write_file(dir.file("deep.xml"), deep + "</opencv_storage>\n");
+  EXPECT_EQ(error_of([&] { import_opencv({dir.file("deep.xml")}, {}); }),
+            "Error in file '" + dir.file("deep.xml") +
+                "': XML elements nested more than 64 levels deep, which no calibration file needs");
+  // Nested aliases expanding to 10^12 numbers: harmless in an entry the camera does not use,
+  // refused in one it uses.
+  std::string laughs = "a: &a [1, 1, 1, 1, 1, 1, 1, 1, 1, 1]\n";
+  for (int i = 1; i <= 12; ++i) {
+    laughs += "l" + std::to_string(i) + ": &l" + std::to_string(i) + " [";
+    for (int j = 0; j < 10; ++j) laughs += (j ? ", *" : "*") + (i == 1 ? "a" : "l" + std::to_string(i - 1));
+    laughs += "]\n";
+  }
+  const std::string good = opencv_yaml(31.5, 23.5, "0, 0, 0, 0", "rvec: [0, 0, 0]");
+  testing::write_file(dir.file("laughs.yml"), good + laughs);
+  EXPECT_EQ(import_opencv({dir.file("laughs.yml")}, {}).cameras.size(), 1u);
+  testing::write_file(dir.file("k_laughs.yml"),
+                      "%YAML:1.0\n---\nimage_width: 64\nimage_height: 48\nK:\n  - &a [1, 1, 1]\n"
+                      "  - &b [*a, *a, *a, *a, *a, *a, *a, *a, *a, *a]\n"
+                      "  - &c [*b, *b, *b, *b, *b, *b, *b, *b, *b, *b]\n"
+                      "  - [*c, *c, *c, *c, *c, *c, *c, *c, *c, *c]\n"
+                      "R: [1, 0, 0, 0, 1, 0, 0, 0, 1]\nT: [0, 0, 4]\n");
+  EXPECT_EQ(error_of([&] { import_opencv({dir.file("k_laughs.yml")}, {}); }),
+            "Error in file '" + dir.file("k_laughs.yml") +
+                "': camera_matrix (or K) must hold 9 finite numbers, found a value that is not "
+                "a list of at most 64 numbers");
+  // A matrix whose rows and cols disagree with its data, and a Middlebury count smaller than
+  // its list.
+  std::string shape = good;
+  shape.replace(shape.find("cols: 3"), 7, "cols: 4");
+  testing::write_file(dir.file("shape.yml"), shape);
+  EXPECT_EQ(error_of([&] { import_opencv({dir.file("shape.yml")}, {}); }),
+            "Error in file '" + dir.file("shape.yml") +
+                "': camera_matrix (or K) declares 3 rows and 4 columns but its data holds 9 "
+                "numbers");
+  const std::string view = " 100 0 31.5 0 100 23.5 0 0 1 1 0 0 0 1 0 0 0 1 0 0 4\n";
+  testing::write_file(dir.file("list.txt"), "2\na.png" + view + "b.png" + view + "c.png" + view);
+  EXPECT_EQ(error_of([&] { import_middlebury(dir.file("list.txt"), sized); }),
+            "Error in file '" + dir.file("list.txt") +
+                "': declares 2 cameras but lists 3 (line 4 is past the count): correct the count "
+                "on the first line");
+}
+
+TEST(ImportCamerasProgram, NeverWritesOverAnInputAndWritesCameraFilesWhole) {
+  TempDir dir;
+  const std::string input = dir.file("cams.txt");
+  const std::string text = "100 0 31.5 0 100 23.5 0 0 1\n1 0 0 0\n0 1 0 0\n0 0 1 4\n";
+  testing::write_file(input, text);
+  // Through a symbolic link, and under its own name.
+  std::filesystem::create_symlink(input, dir.file("link0.txt"));
+  const std::string out = dir.file("out.txt");
+  EXPECT_EQ(run_import("--format krt --image-size 64x48 -o " + dir.file("link%d.txt") + " " + input, out), 256);
+  EXPECT_EQ(testing::read_file(out), "ERROR: the output " + dir.file("link0.txt") +
+                                         " would replace the input " + input +
+                                         ": choose another output template\n");
+  EXPECT_EQ(testing::read_file(input), text);
+  std::filesystem::rename(input, dir.file("cams0.txt"));
+  EXPECT_NE(run_import("--format krt --image-size 64x48 -o " + dir.file("cams%d.txt") + " " +
+                           dir.file("cams0.txt"), out), 0);
+  EXPECT_EQ(testing::read_file(dir.file("cams0.txt")), text);
+  // --camera-ids numbers the outputs in the order of the imported cameras.
+  testing::write_file(dir.file("two.txt"), text + "\n" + text);
+  ASSERT_EQ(run_import("--format krt --image-size 64x48 --camera-ids 7,2 -o " +
+                           dir.file("id%d.txt") + " " + dir.file("two.txt"), out), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("id7.txt")));
+  EXPECT_TRUE(std::filesystem::exists(dir.file("id2.txt")));
+  EXPECT_NE(run_import("--format krt --image-size 64x48 --camera-ids 1-3 " + dir.file("two.txt"),
+                       out), 0);
+  EXPECT_EQ(testing::read_file(out),
+            "ERROR: the calibration holds 2 cameras but --camera-ids lists 3\n");
+  // A write that fails part way (the file-size limit stands in for a full disk) leaves the
+  // earlier camera file as it was.
+  const std::string cam = dir.file("cam0.txt");
+  ASSERT_EQ(run_import("--format krt --image-size 64x48 -o " + dir.file("cam%d.txt") + " " +
+                           dir.file("cams0.txt"), out), 0);
+  const std::string before = testing::read_file(cam);
+  Camera c;
+  c.read_parameters(cam);
+  c.im_width() = 99;
+  {
+    testing::FileSizeLimit limit(100);
+    EXPECT_THROW(c.write_parameters(cam), TervikFileError);
+  }
+  EXPECT_EQ(testing::read_file(cam), before);
 }
 
 }  // namespace

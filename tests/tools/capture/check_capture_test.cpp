@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sculptor/hull_fixture.h"
 #include "test_util.h"
 #include "tervik/writeimage.h"
 #include "tools/common/capture_files.h"
@@ -54,7 +55,8 @@ class CheckCaptureProgram : public ::testing::Test {
     const std::string log = dir_.file("log.txt");
     const std::string cmd = TERVIK_BINARY_DIR "/tools/check_capture --cameras 6 --calibration " +
                             sc_.camera_template + " --images " + sc_.image_template +
-                            " --silhouettes " + sc_.silhouette_template + " --last-frame 1 " +
+                            " --silhouettes " + sc_.silhouette_template +
+                            (extra.find("--last-frame") == std::string::npos ? " --last-frame 1 " : " ") +
                             (extra.empty() ? box_ : extra) + " > " + log;
     const int rc = std::system(cmd.c_str());
     out_ = read_file(log);
@@ -113,8 +115,10 @@ TEST_F(CheckCaptureProgram, EachFaultHasItsLineAndFailsTheRun) {
                        dir_.file("sil4_0000.png") + " is empty (no pixel of 128 or more)")) << out_;
   EXPECT_TRUE(has_line("silhouettes  camera 0  FAULT ",
                        dir_.file("sil0_0001.png") + " is full (no background pixel)")) << out_;
-  EXPECT_TRUE(has_line("box corner   corner 0  FAULT ", "(40, 40, 40) is seen by 0 cameras, fewer than 5"))
+  // Corners that no camera sees only warn; the hull check finds that the object is not in it.
+  EXPECT_TRUE(has_line("box corner   corner 0  WARNING ", "(40, 40, 40) is seen by 0 cameras, fewer than 5"))
       << out_;
+  EXPECT_TRUE(has_line("hull         frame 0   FAULT ", "not carved: ")) << out_;
   EXPECT_TRUE(has_line("box          camera 5  WARNING ", "project outside the image")) << out_;
   EXPECT_FALSE(has_line("images       camera 1", "")) << "no further checks of an unread camera";
 }
@@ -138,6 +142,117 @@ TEST_F(CheckCaptureProgram, WarningsDoNotFailTheRun) {
 
   EXPECT_EQ(run("--box 1 2 3"), 1);
   EXPECT_EQ(out_, "ERROR: --box needs 6 numbers: xmin ymin zmin xmax ymax zmax (see check_capture --help)\n");
+}
+
+// Foreground drawn as 128, specks, a silhouette larger than its calibration, a range past the
+// last frame and bad ranges and boxes, each named.
+TEST_F(CheckCaptureProgram, SilhouetteValuesSpecksSizesAndRanges) {
+  const auto rewrite = [&](const std::string& name, auto&& change) {
+    ImageGray<unsigned char> sil = read_gray(dir_.file(name));
+    change(sil);
+    io::write_png(dir_.file(name), sil);
+  };
+  rewrite("sil1_0000.png", [](ImageGray<unsigned char>& s) {
+    for (long x = 0; x < 80; ++x)
+      for (long y = 0; y < 60; ++y) s[x][y] = s[x][y] >= 128 ? 128 : 0;
+  });
+  rewrite("sil2_0000.png", [](ImageGray<unsigned char>& s) {
+    for (long x = 0; x < 40; ++x)
+      for (long y = 0; y < 60; ++y) s[x][y] = s[x][y] >= 128 ? 128 : 0;
+  });
+  rewrite("sil3_0001.png", [](ImageGray<unsigned char>& s) { s[1][1] = 255, s[2][1] = 255; });
+  ImageGray<unsigned char> wide(100, 60);
+  wide[50][30] = 255;
+  io::write_png(dir_.file("sil5_0001.png"), wide);
+  EXPECT_EQ(run(box_ + " --last-frame 3"), 1);
+  EXPECT_TRUE(has_line("silhouettes  camera 1  FAULT ",
+                       "sil1_0000.png: its foreground is 128, which sculptor's seeding reads as "
+                       "background (no seed can be found): write foreground as 255")) << out_;
+  EXPECT_TRUE(has_line("silhouettes  camera 2  WARNING ", "sil2_0000.png are 128, foreground to")) << out_;
+  EXPECT_TRUE(has_line("specks       camera 3  WARNING ",
+                       "frame 1: " + dir_.file("sil3_0001.png") +
+                           " has 0 small holes and 1 stray blob of at most 50 pixels")) << out_;
+  EXPECT_TRUE(has_line("silhouettes  camera 5  FAULT ",
+                       dir_.file("sil5_0001.png") + "': the image of camera 5 is 100 x 60 pixels "
+                       "but its calibration is 80 x 60")) << out_;
+  EXPECT_TRUE(has_line("images       camera 0  FAULT ",
+                       "File " + dir_.file("img0_0002.png") +
+                           " not found; frames 2-3 are not checked (1 of the frames)")) << out_;
+
+  EXPECT_EQ(run("--last-frame 99999999999"), 1);
+  EXPECT_EQ(out_, "ERROR: the frame range 0 to 99999999999 is longer than 1000000 frames (see "
+                  "check_capture --help)\n");
+  EXPECT_EQ(run("--box 0 0 0 1 -1 1"), 1);
+  EXPECT_EQ(out_, "ERROR: --box: every minimum must be below its maximum (an inverted or empty "
+                  "box) (see check_capture --help)\n");
+}
+
+// Writes `cams` and the silhouettes of a sphere as frame 0 of a capture in `dir`.
+void write_sphere_capture(const TempDir& dir, const std::vector<Camera>& cams, double radius) {
+  for (std::size_t i = 0; i < cams.size(); ++i) {
+    Camera c = cams[i];
+    c.write_parameters(dir.file("cam" + std::to_string(i) + ".txt"));
+    io::write_png(dir.file("sil" + std::to_string(i) + "_0000.png"),
+                  tervik::testing::sphere_silhouette(c, Point3D(0, 0, 0), radius));
+  }
+}
+
+// A box that find_box prints passes check_capture on every layout: make_scene's ring and dome,
+// and a turntable ring with cameras above; a camera that sees only part of the object makes
+// the hull check fail where fewer cameras than required see it.
+TEST(CheckCaptureHull, FindBoxBoxesPassOnEveryLayout) {
+  const auto check = [](const TempDir& dir, int cameras, const std::string& extra) {
+    const std::string common = " --cameras " + std::to_string(cameras) + " --calibration " +
+                               dir.file("cam%d.txt") + " --silhouettes " + dir.file("sil%d_%04d.png") +
+                               extra;
+    const std::string find = TERVIK_BINARY_DIR "/tools/find_box" + common + " > " + dir.file("box.txt");
+    EXPECT_EQ(std::system(find.c_str()), 0) << read_file(dir.file("box.txt"));
+    const std::string text = read_file(dir.file("box.txt"));
+    const std::string key = "Box (xmin ymin zmin xmax ymax zmax): ";
+    const std::size_t at = text.find(key);
+    if (at == std::string::npos) return std::string("no box: " + text);
+    const std::string box = text.substr(at + key.size(), text.find('\n', at) - at - key.size());
+    const std::string cmd = TERVIK_BINARY_DIR "/tools/check_capture" + common + " --box " + box +
+                            " > " + dir.file("check.txt");
+    const int rc = std::system(cmd.c_str());
+    return std::to_string(WEXITSTATUS(rc)) + "\n" + read_file(dir.file("check.txt"));
+  };
+  for (const auto layout : {scene::CameraLayout::ring, scene::CameraLayout::dome}) {
+    TempDir dir;
+    scene::SceneOptions o;
+    o.layout = layout;
+    o.frames = 2;
+    o.width = 160;
+    o.height = 120;
+    scene::generate_scene(dir.path().string(), o);
+    const std::string out = check(dir, 8, " --last-frame 1");
+    EXPECT_EQ(out.substr(0, 2), "0\n") << out;
+    EXPECT_NE(out.find("hull         frame 1   ok "), std::string::npos) << out;
+  }
+  // A turntable: 12 cameras on a ring level with the object, 4 above it looking down.
+  std::vector<Camera> cams;
+  for (int i = 0; i < 16; ++i) {
+    const double a = 2 * M_PI * i / (i < 12 ? 12 : 4);
+    const Point3D eye = i < 12 ? Point3D(4 * std::cos(a), 4 * std::sin(a), 0.0)
+                               : Point3D(2 * std::cos(a), 2 * std::sin(a), 3.0);
+    cams.push_back(tervik::testing::look_at_camera(eye, Point3D(0, 0, 0), 300, 160, 120));
+  }
+  TempDir table;
+  write_sphere_capture(table, cams, 0.5);
+  std::string out = check(table, 16, "");
+  EXPECT_EQ(out.substr(0, 2), "0\n") << out;
+  EXPECT_NE(out.find("voxels, each seen by 16 cameras or more"), std::string::npos) << out;
+
+  // Camera 0 turned aside so that it sees a part of the sphere only: that part is seen by 15
+  // cameras, fewer than 16.
+  cams[0] = tervik::testing::look_at_camera(Point3D(4, 0, 0), Point3D(0, 1.0, 0), 300, 160, 120);
+  write_sphere_capture(table, cams, 0.5);
+  const std::string cmd = TERVIK_BINARY_DIR "/tools/check_capture --cameras 16 --min-cameras 16 "
+                          "--calibration " + table.file("cam%d.txt") + " --silhouettes " +
+                          table.file("sil%d_%04d.png") + " --box -1 -1 -1 1 1 1 > " + table.file("c.txt");
+  EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 1);
+  out = read_file(table.file("c.txt"));
+  EXPECT_NE(out.find("are foreground but seen by fewer than 16 cameras (15 at ("), std::string::npos) << out;
 }
 
 }  // namespace

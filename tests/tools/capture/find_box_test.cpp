@@ -67,6 +67,9 @@ TEST(FindBox, BoxHoldsTheObjectAndIsAtMost15PercentLargerPerAxis) {
       EXPECT_LE(lo[k], tlo[k]);
       EXPECT_GE(hi[k], thi[k]);
       EXPECT_LE((hi[k] - lo[k]) / (thi[k] - tlo[k]), 1.15);
+      // Short decimals, printed as such (n * 0.01 would often be -0.51000000000000001).
+      EXPECT_LE(shortest(lo[k]).size(), 5u) << shortest(lo[k]);
+      EXPECT_LE(shortest(hi[k]).size(), 5u) << shortest(hi[k]);
     }
   }
 }
@@ -159,6 +162,11 @@ TEST(FindBox, ProgramPrintsTheBoxAndWarnsAboutBorderTouches) {
   EXPECT_NE(out.find("Box (xmin ymin zmin xmax ymax zmax): "), std::string::npos) << out;
   EXPECT_NE(out.find("sculptor 6 " + sc.camera_template + " " + sc.image_template), std::string::npos) << out;
   EXPECT_EQ(out.find("WARNING"), std::string::npos) << out;
+  // Without --images the command shows a placeholder, not a made-up file name.
+  const std::string no_images = cmd.substr(0, cmd.find(" --images ")) + " > " + dir.file("out.txt");
+  ASSERT_EQ(std::system(no_images.c_str()), 0);
+  EXPECT_NE(read_file(dir.file("out.txt")).find("sculptor 6 " + sc.camera_template + " <IMAGE-TEMPLATE> "),
+            std::string::npos) << read_file(dir.file("out.txt"));
 
   // Camera 4's silhouette reaches the left border.
   const std::string sil4 = dir.file("sil4_0000.png");
@@ -175,8 +183,8 @@ TEST(FindBox, ProgramPrintsTheBoxAndWarnsAboutBorderTouches) {
   io::write_png(sil4, ImageGray<unsigned char>(80, 60));
   EXPECT_NE(std::system(cmd.c_str()), 0);
   EXPECT_NE(read_file(dir.file("out.txt"))
-                .find("ERROR: Error in file '" + sil4 + "': the image is 80 x 60 pixels but its "
-                      "camera is 160 x 120"),
+                .find("ERROR: Error in file '" + sil4 + "': the image of camera 4 is 80 x 60 "
+                      "pixels but its calibration is 160 x 120"),
             std::string::npos);
 }
 

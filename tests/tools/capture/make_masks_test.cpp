@@ -2,7 +2,10 @@
 // from background plates; opening, closing and hole filling on a crafted image.
 #include <png.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -149,6 +152,93 @@ TEST(MakeMasks, ThresholdWithOpeningClosingAndHoleFilling) {
   EXPECT_EQ(text_of(erode(edge, 1)), "#....\n#....\n#....\n");
   EXPECT_EQ(text_of(dilate(edge, 1)), "###..\n###..\n###..\n");
   EXPECT_EQ(text_of(dilate(edge, 0)), text_of(edge));
+}
+
+// Holes up to the area are filled and larger ones stay; small blobs go; the largest stay.
+TEST(MakeMasks, SmallHolesBlobsAndLargestPieces) {
+  const ImageGray<unsigned char> raw = from_text({
+      "............",
+      ".#######....",
+      ".#.#...#..#.",
+      ".#######....",
+      ".........##.",
+      ".##......##.",
+      "............",
+  });
+  EXPECT_EQ(hole_areas(raw), (std::vector<long>{-1, 1, 3}));
+  EXPECT_EQ(blob_areas(raw), (std::vector<long>{17, 1, 4, 2}));
+  EXPECT_EQ(text_of(fill_small_holes(raw, 2)),
+            "............\n"
+            ".#######....\n"
+            ".###...#..#.\n"
+            ".#######....\n"
+            ".........##.\n"
+            ".##......##.\n"
+            "............\n");
+  EXPECT_EQ(text_of(fill_small_holes(raw, 3)).substr(26, 13), ".#######..#.\n");
+  EXPECT_EQ(text_of(drop_small_blobs(raw, 3)),
+            "............\n"
+            ".#######....\n"
+            ".#.#...#....\n"
+            ".#######....\n"
+            ".........##.\n"
+            ".........##.\n"
+            "............\n");
+  EXPECT_EQ(text_of(keep_largest(raw, 1)), text_of(drop_small_blobs(raw, 5)));
+  EXPECT_EQ(text_of(keep_largest(raw, 3)), text_of(drop_small_blobs(raw, 2)));
+  Cleanup c;
+  c.max_hole_area = 1;
+  c.keep_largest = 1;
+  EXPECT_EQ(text_of(clean(raw, c)).substr(26, 13), ".###...#....\n");
+}
+
+// Bad values, templates that would write masks over each other and outputs that name an
+// input are refused with exit status 1 before anything is written.
+TEST(MakeMasks, RefusesBadOptionsAndOutputsOverInputs) {
+  TempDir dir;
+  ImageGray<unsigned char> grey(6, 4);
+  grey[2][1] = 200;
+  for (int f = 0; f < 2; ++f) io::write_png(dir.file("in0_" + std::to_string(f) + ".png"), grey);
+  const std::string input = read_file(dir.file("in0_0.png"));
+  const auto run = [&](const std::string& args) {
+    const std::string cmd = kMakeMasks + " --cameras 1 --input " + dir.file("in%d_%d.png") + " " +
+                            args + " > " + dir.file("log.txt");
+    const int rc = std::system(cmd.c_str());
+    return std::make_pair(WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(dir.file("log.txt")));
+  };
+  const std::string out = " --output " + dir.file("m%d_%d.png");
+  EXPECT_EQ(run("--threshold -5" + out),
+            std::make_pair(1, std::string("ERROR: --threshold must be 0 to 255, not -5 (see make_masks --help)\n")));
+  for (const char* t : {"nan", "-1"})
+    EXPECT_EQ(run("--from colour --key 0,0,0 --tolerance " + std::string(t) + out).second,
+              "ERROR: --tolerance must be a distance of 0 to 1000, not " + std::string(t) +
+                  " (see make_masks --help)\n");
+  EXPECT_EQ(run("--last-frame 1 --output " + dir.file("m%d.png")),
+            std::make_pair(1, "ERROR: the output template '" + dir.file("m%d.png") +
+                                  "' has no conversion for the frame number (the second value), "
+                                  "but frames 0 to 1 are processed: every frame would overwrite "
+                                  "the masks of the one before (see make_masks --help)\n"));
+  // The input template again, and a path to it through a symbolic link to the folder.
+  std::filesystem::create_directory_symlink(dir.path(), dir.file("link"));
+  for (const std::string& target : {dir.file("in%d_%d.png"), dir.file("link/in%d_%d.png")}) {
+    EXPECT_EQ(run("--last-frame 1 --output " + target),
+              std::make_pair(1, "ERROR: the output '" + (target == dir.file("in%d_%d.png")
+                                                             ? dir.file("in0_0.png")
+                                                             : dir.file("link/in0_0.png")) +
+                                    "' is the input '" + dir.file("in0_0.png") +
+                                    "': refusing to replace an input of this run\n"));
+    EXPECT_EQ(read_file(dir.file("in0_0.png")), input);
+  }
+  // A hard link to a later frame's input.
+  ASSERT_EQ(::link(dir.file("in0_1.png").c_str(), dir.file("h0_0.png").c_str()), 0);
+  EXPECT_EQ(run("--last-frame 1 --output " + dir.file("h%d_%d.png")).first, 1);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("h0_1.png")));
+  // A missing input stops the run before any mask is written.
+  EXPECT_EQ(run("--last-frame 2" + out),
+            std::make_pair(1, "ERROR: File " + dir.file("in0_2.png") + " not found\n"));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("m0_0.png")));
+  EXPECT_EQ(run("--last-frame 1" + out).first, 0);
+  EXPECT_EQ(text_of(read_gray(dir.file("m0_1.png"))), text_of(mask_from_gray(grey, 128, false)));
 }
 
 TEST(MakeMasks, ColourKeyAndBackgroundDifference) {

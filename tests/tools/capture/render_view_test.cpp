@@ -218,6 +218,15 @@ TEST(RenderView, ProgramDrawsTheMeshWhereTheSilhouetteIs) {
   EXPECT_EQ(sheet.width(), 2u * 80 + 12);
   EXPECT_EQ(sheet.height(), 2u * 60 + 12);
 
+  // An output that names one of the images is refused, and the image stays.
+  const std::string image1 = read_file(dir.file("img1_0000.png"));
+  EXPECT_NE(std::system((program + " --cameras 0-3 --images " + sc.image_template + " -o " +
+                         dir.file("img1_0000.png") + log).c_str()), 0);
+  EXPECT_EQ(read_file(dir.file("log.txt")), "ERROR: the output '" + dir.file("img1_0000.png") +
+                                                "' is the input '" + dir.file("img1_0000.png") +
+                                                "': refusing to replace an input of this run\n");
+  EXPECT_EQ(read_file(dir.file("img1_0000.png")), image1);
+
   write_file(dir.file("bad.ply"), "ply\nformat ascii 1.0\nelement vertex 2\nend_header\n");
   EXPECT_NE(std::system((program + " --model " + dir.file("bad.ply") + " -o " + dir.file("x.png") + log).c_str()), 0);
   EXPECT_NE(read_file(dir.file("log.txt")).find("ERROR: Error in file '" + dir.file("bad.ply") + "'"),

@@ -2,6 +2,7 @@
 // like the same scene rendered by ideal pinhole cameras.
 #include "tools/capture/undistortion.h"
 
+#include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
@@ -128,6 +129,70 @@ TEST(Undistortion, RefusesToReplaceItsInputAndNamesAnImageOfTheWrongSize) {
 TEST(Undistortion, OutputNamesArePngFilesInTheOutputFolder) {
   EXPECT_EQ(output_name("out", "in/photos/img%d_%04d.jpg", true), "out/img%d_%04d.png");
   EXPECT_EQ(output_name("out", "cam3.txt", false), "out/cam3.txt");
+  // Per-camera folders keep their folder, so that cameras do not share names.
+  EXPECT_EQ(output_name("out", "in/cam%d/img_%04d.jpg", true), "out/cam%d/img_%04d.png");
+  EXPECT_EQ(output_name("out", "in/100%%/img%d_%04d.jpg", true), "out/img%d_%04d.png");
+}
+
+TEST(Undistortion, ImagesAndSilhouettesOfOneNameAreKeptApartAndCollisionsRefused) {
+  TempDir dir;
+  scene::GeneratedScene s = distorted_scene(dir.path().string());
+  // images/v%d_%04d.png and masks/v%d_%04d.png, a common layout.
+  UndistortOptions o = options_for(s, dir.file("out"));
+  std::filesystem::create_directories(dir.file("images"));
+  std::filesystem::create_directories(dir.file("masks"));
+  for (int cam = 0; cam < s.cameras; ++cam) {
+    const std::string n = std::to_string(cam);
+    std::filesystem::rename(dir.file("img" + n + "_0000.png"), dir.file("images/v" + n + "_0000.png"));
+    std::filesystem::rename(dir.file("sil" + n + "_0000.png"), dir.file("masks/v" + n + "_0000.png"));
+  }
+  o.image_template = NameTemplate(dir.file("images/v%d_%04d.png"), 2, "image template");
+  o.silhouette_template = NameTemplate(dir.file("masks/v%d_%04d.png"), 2, "silhouette template");
+  const UndistortOutputs names = output_templates(o);
+  EXPECT_EQ(names.image_template, dir.file("out/images/v%d_%04d.png"));
+  EXPECT_EQ(names.silhouette_template, dir.file("out/silhouettes/v%d_%04d.png"));
+  std::ostringstream log;
+  undistort_capture(o, log);
+  ImageRGB<unsigned char> rgb;
+  ImageGray<unsigned char> sil;
+  io::ReadImage(dir.file("out/images/v1_0000.png")).read(rgb);
+  io::ReadImage(dir.file("out/silhouettes/v1_0000.png")).read(sil);
+  std::set<int> values(sil.channel(0).data(), sil.channel(0).data() + sil.channel(0).num_elements());
+  EXPECT_EQ(values, (std::set<int>{0, 255}));
+  // Names that collide otherwise are refused before anything is written: a template whose
+  // numbers give one name for two cameras and frames (1, 10 and 11, 0).
+  o.cameras = 12;
+  o.last_frame = 11;
+  o.image_template = NameTemplate(dir.file("images/v%d%d.png"), 2, "image template");
+  o.output_folder = dir.file("out2");
+  try {
+    undistort_capture(o, log);
+    FAIL() << "no exception";
+  } catch (const TervikError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "the image of camera 1, frame 10 (" + dir.file("images/v110.png") +
+                  ") and the image of camera 11, frame 0 (" + dir.file("images/v110.png") +
+                  ") would both be written to " + dir.file("out2/v110.png") +
+                  ": give them templates whose file names differ");
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out2")));
+  // --camera-ids takes the listed cameras, and names a missing one by its place in the list.
+  o = options_for(s, dir.file("out3"));
+  o.image_template = NameTemplate(dir.file("images/v%d_%04d.png"), 2, "image template");
+  o.silhouette_template.reset();
+  o.cameras = 2;
+  o.camera_ids = {3, 1};
+  undistort_capture(o, log);
+  EXPECT_TRUE(std::filesystem::exists(dir.file("out3/cam3.txt")));
+  EXPECT_FALSE(std::filesystem::exists(dir.file("out3/cam0.txt")));
+  o.camera_ids = {3, 5};
+  try {
+    undistort_capture(o, log);
+    FAIL() << "no exception";
+  } catch (const TervikError& e) {
+    EXPECT_EQ(std::string(e.what()), "camera 5 (entry 2 of --camera-ids): its camera file " +
+                                         dir.file("cam5.txt") + " is not there");
+  }
 }
 
 }  // namespace

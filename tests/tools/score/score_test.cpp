@@ -6,6 +6,7 @@
 
 #include "common/patch.h"
 #include "test_util.h"
+#include "tervik/exceptions.h"
 #include "tervik/mesh.h"
 #include "tools/score/score.h"
 #include "tools/score/silhouette.h"
@@ -110,6 +111,37 @@ TEST(ScorePoints, ExactSphereScoresZeroAndAShiftScoresItsAmount) {
   EXPECT_NEAR(s.distance.max, 4.0, 0.01);
   EXPECT_LT(s.distance.max, 4.0 + 1e-9);
   EXPECT_NEAR(s.distance.median, 2.0, 0.1);
+}
+
+// The default grey is counted, the per-channel error is the mean absolute channel difference,
+// and a baseline splits the errors into the points it coloured and those only this file colours.
+TEST(ScorePoints, DefaultColourAndNewlyColouredPoints) {
+  const GroundTruth truth = sphere_truth();
+  const std::vector<Point3D> on = sphere_points(400, 0.5, Point3D());
+  std::vector<Coord3D<unsigned char>> truth_colours, colours, baseline;
+  for (const Point3D& p : on) truth_colours.push_back(truth.color_at(p, p / norm(p)));
+  const Coord3D<unsigned char> grey(64, 64, 64);
+  for (std::size_t i = 0; i < on.size(); ++i) {
+    Coord3D<unsigned char> c = truth_colours[i];
+    const bool was_grey = i % 4 == 0;
+    baseline.push_back(was_grey ? grey : c);
+    // The points the baseline left grey: half exact, half 12 off in red alone (4 per channel).
+    if (was_grey && i % 8 == 0) c[0] = static_cast<unsigned char>(c[0] < 128 ? c[0] + 12 : c[0] - 12);
+    if (i == 1) c = grey;  // still grey here
+    colours.push_back(c);
+  }
+  const PointScore s = score_points(truth, 0, on, {}, colours, baseline);
+  EXPECT_EQ(s.default_colored, 1);
+  EXPECT_DOUBLE_EQ(s.share_default_colored, 1.0 / 400.0);
+  ASSERT_TRUE(s.has_baseline);
+  EXPECT_EQ(s.channel_error_newly_colored.count, 100);
+  EXPECT_EQ(s.channel_error_newly_colored.median, 0.0);
+  EXPECT_DOUBLE_EQ(s.channel_error_newly_colored.max, 4.0);
+  EXPECT_DOUBLE_EQ(s.channel_error_newly_colored.mean, 2.0);
+  EXPECT_EQ(s.channel_error_baseline_colored.count, 300);  // point 1 counts there, now grey
+  EXPECT_EQ(s.channel_error_baseline_colored.median, 0.0);
+  EXPECT_FALSE(score_points(truth, 0, on, {}, colours).has_baseline);
+  EXPECT_THROW(score_points(truth, 0, on, {}, colours, {grey}), TervikError);
 }
 
 TEST(ScorePoints, InwardAndZeroNormalsAreCounted) {

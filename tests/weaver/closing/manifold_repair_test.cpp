@@ -278,7 +278,7 @@ TEST(ManifoldRepair, EdgeUsesListEachEdgeTogetherInFaceOrder) {
   EXPECT_EQ(std::count(seen.begin(), seen.end(), 3), long(seen.size()));
 }
 
-TEST(ManifoldRepair, SmallPiecesAreRemoved) {
+TEST(ManifoldRepair, SpecksAreRemovedAndTheLargestPieceKept) {
   RepairMesh m = unit_sphere(2);  // 128 faces
   const auto sphere = m.faces;
   const long long n = (long long)m.vertices.size();
@@ -286,8 +286,10 @@ TEST(ManifoldRepair, SmallPiecesAreRemoved) {
   m.normals.resize(m.vertices.size());
   m.colors.resize(m.vertices.size());
   m.faces.insert(m.faces.begin(), Coord3D<long long>(n, n + 1, n + 2));
-  EXPECT_EQ(remove_small_components(m, 0.005), 0);  // 1 face is not under 0.5% of 128
-  EXPECT_EQ(remove_small_components(m, 0.01), 1);
+  EXPECT_EQ(remove_small_components(m, 1), 0);  // 1 face is not under 1
+  EXPECT_EQ(remove_small_components(m, 2), 1);
+  EXPECT_EQ(m.faces, sphere);
+  EXPECT_EQ(remove_small_components(m, 1000), 0);  // the largest piece stays, however small
   EXPECT_EQ(m.faces, sphere);
 }
 

@@ -181,6 +181,59 @@ TEST(Watertight, HolesOfSeparateObjectsAreBridgedOnlyWhereCloserThanTheyAreWide)
   EXPECT_EQ(close.report.holes.pieces, 1);
 }
 
+// A detached piece far smaller than the body (here under 1 % of its faces: on sparse clouds,
+// a limb) is kept and closed; only specks go.
+TEST(Watertight, SmallDetachedPieceIsClosedAndOnlySpecksGo) {
+  std::vector<Patch> pts = sphere_cloud(8000, 2.0);
+  const std::size_t body = pts.size();
+  for (Patch p : sphere_cloud(80, 0.5)) {  // a small open cap, 3 units away
+    p.pos = p.pos * 0.2 + Point3D(3, 0, 0);
+    pts.push_back(p);
+  }
+  const std::size_t piece_end = pts.size();
+  for (const Point3D& q : {Point3D(0, 3, 0), Point3D(0.1, 3, 0), Point3D(0, 3.1, 0)}) {
+    Patch p;  // a speck: one triangle
+    p.pos = q;
+    p.normal = Point3D(0, 0, 1);
+    pts.push_back(p);
+  }
+  // Each part triangulated on its own (in one cloud, the body's growth would use up the seeds).
+  FaceVertexMesh plain;
+  std::vector<bool> flags;
+  for (const auto& [from, to] : {std::pair{std::size_t(0), body}, std::pair{body, piece_end}}) {
+    std::srand(1);
+    std::vector<bool> part_flags;
+    const FaceVertexMesh part = get_mesh(std::vector<Patch>(pts.begin() + long(from), pts.begin() + long(to)),
+                                         20, 30, part_flags, 1000000);
+    for (std::size_t i = 0; i < part.vertices.size(); ++i) plain.add_vertex(part.vertices[i], part.colors[i]);
+    for (const auto& f : part.faces) plain.add_face({f.x + (long long)from, f.y + (long long)from, f.z + (long long)from});
+    flags.insert(flags.end(), part_flags.begin(), part_flags.end());
+  }
+  for (std::size_t i = piece_end; i < pts.size(); ++i) plain.add_vertex(pts[i].pos);
+  plain.add_face({(long long)piece_end, (long long)piece_end + 1, (long long)piece_end + 2});
+  flags.push_back(true);
+  long piece_faces = 0, speck_faces = 0;
+  for (const auto& f : plain.faces) {
+    piece_faces += std::size_t(f.x) >= body && std::size_t(f.x) < piece_end;
+    speck_faces += std::size_t(f.x) >= piece_end;
+  }
+  ASSERT_GE(piece_faces, 20);
+  ASSERT_LT(piece_faces * 100, long(plain.faces.size()));
+  ASSERT_EQ(speck_faces, 1);
+  WatertightReport report;
+  const FaceVertexMesh closed = make_watertight(plain, flags, pts, report);
+  const testing::Topology t = testing::topology(closed.faces);
+  EXPECT_EQ(t.boundary, 0);
+  EXPECT_EQ(t.nonmanifold, 0);
+  EXPECT_EQ(t.euler, 4);  // the body and the piece, each closed
+  EXPECT_EQ(report.small_pieces, 1);
+  EXPECT_TRUE(report.pieces_lost.empty());
+  long kept = 0;
+  for (const auto& f : closed.faces) kept += std::size_t(f.x) >= body && std::size_t(f.x) < piece_end;
+  EXPECT_GE(kept, piece_faces);
+  EXPECT_EQ(format_report(report).find("WARNING"), std::string::npos);
+}
+
 TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
   const std::vector<Patch> pts = sphere_cloud(3000, 0.6);
   std::srand(1);

@@ -5,26 +5,12 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 #include "tervik/exceptions.h"
 #include "tools/capture/import/import_util.h"
 
 namespace tervik::calibration {
-
-std::vector<std::string> read_lines(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw TervikFileNotFound(file);
-  std::vector<std::string> lines;
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-  }
-  if (in.bad()) throw TervikFileError(file, "reading failed");
-  return lines;
-}
 
 std::vector<std::string> split_words(const std::string& line) {
   std::istringstream in(line);
@@ -53,6 +39,19 @@ void check_image_size(long width, long height, const std::string& source) {
   if (width < 1 || width > 32767 || height < 1 || height > 32767)
     throw TervikError(source + ": image size " + std::to_string(width) + " x " +
                       std::to_string(height) + " is not 1 to 32767 pixels on each side");
+}
+
+bool is_rotation(const double r[3][3]) {
+  double worst = 0.0;
+  for (int a = 0; a < 3; ++a)
+    for (int b = 0; b < 3; ++b) {
+      const double d = r[a][0] * r[b][0] + r[a][1] * r[b][1] + r[a][2] * r[b][2];
+      worst = std::max(worst, std::fabs(d - (a == b ? 1.0 : 0.0)));
+    }
+  const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
+                     r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
+                     r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
+  return worst <= 1e-5 && det > 0.0;
 }
 
 std::string pixel_centres_name(PixelCentres centres) {
@@ -108,17 +107,7 @@ Camera camera_from_krt(const double k_in[3][3], const double r[3][3], const doub
     for (int b = 0; b < 3; ++b) k[a][b] = k_in[a][b] / k_in[2][2];
   if (!(k[0][0] > 0.0 && k[1][1] > 0.0))
     throw TervikError(source + ": K's focal lengths must be positive");
-  // R must be a rotation: orthonormal rows and determinant +1 (to float precision).
-  double worst = 0.0;
-  for (int a = 0; a < 3; ++a)
-    for (int b = 0; b < 3; ++b) {
-      const double d = r[a][0] * r[b][0] + r[a][1] * r[b][1] + r[a][2] * r[b][2];
-      worst = std::max(worst, std::fabs(d - (a == b ? 1.0 : 0.0)));
-    }
-  const double det = r[0][0] * (r[1][1] * r[2][2] - r[1][2] * r[2][1]) -
-                     r[0][1] * (r[1][0] * r[2][2] - r[1][2] * r[2][0]) +
-                     r[0][2] * (r[1][0] * r[2][1] - r[1][1] * r[2][0]);
-  if (worst > 1e-5 || !(det > 0.0))
+  if (!is_rotation(r))
     throw TervikError(source + ": R is not a rotation matrix (rows not orthonormal or "
                       "determinant not +1)");
   if (centres == PixelCentres::integer) {

@@ -63,6 +63,26 @@ ImportResult import_colmap(const std::string& folder, const ImportOptions& optio
 // vector), T or tvec, image_width and image_height. Default centres: integer.
 ImportResult import_opencv(const std::vector<std::string>& files, const ImportOptions& options);
 
+// Hand-written per-camera lists of K, distortion and pose, one or more cameras per file. Each
+// camera is, in this order: an optional index line (one whole number alone on its line), K
+// (9 numbers, row after row), 0, 2, 4 or 5 distortion terms (k1 k2 [p1 p2 [k3]], OpenCV's
+// order), and the pose as [R|t] (3 rows of 4) or R (3 x 3) followed by t (3). The numbers may
+// be laid out freely over lines; how many distortion terms a camera has and which pose layout
+// it uses are told by K's shape and by which reading makes R a rotation, preferring one that
+// ends at a line's end. Words that are not numbers ("K:", "camera", "R|t =") are labels and
+// skipped; brackets, commas and semicolons separate numbers; '#' starts a comment. Needs
+// options.width and height. Default centres: integer.
+ImportResult import_krt(const std::vector<std::string>& files, const ImportOptions& options);
+
+// Whether two names reach the same file: equal resolved paths (symbolic links followed), or
+// the same device and inode (hard links).
+bool same_file(const std::string& a, const std::string& b);
+
+// Throws TervikError naming both files when one of `outputs` would replace one of `inputs`, or
+// two outputs are the same file. Nothing is written before this check passes.
+void check_outputs(const std::vector<std::string>& inputs,
+                   const std::vector<std::string>& outputs);
+
 // Camera built from K (row-major, K[r][c]), R (row-major, world to camera), t and the four
 // distortion coefficients, in the given pixel convention: P = K [R | t] after the half-pixel
 // shift. Throws TervikError naming `source` for a non-finite value or a K that is not upper

@@ -128,6 +128,18 @@ ImportResult import_middlebury(const std::string& file, const ImportOptions& opt
     result.cameras.push_back(
         {source, camera_from_krt(k, r, t, no_distortion, width, height, centres, source)});
   }
+  // A count smaller than the list would drop cameras without a word.
+  std::size_t extra = 0;
+  const std::size_t first_extra = next;
+  while (!next_words().empty()) ++extra;
+  if (extra > 0) {
+    std::size_t index = first_extra;
+    while (split_words(lines[index]).empty()) ++index;
+    throw TervikFileError(file, "declares " + std::to_string(count) + " cameras but lists " +
+                                    std::to_string(count + long(extra)) + " (line " +
+                                    std::to_string(index + 1) +
+                                    " is past the count): correct the count on the first line");
+  }
   return result;
 }
 

@@ -1,0 +1,181 @@
+// The browser player in headless Chromium (Debian's /usr/bin/chromium through puppeteer-core),
+// served by python3 -m http.server on 127.0.0.1:
+//   node browser_check.mjs WORK LOGDIR
+// WORK holds player/ (make_player's folder for frames 0-2 of a generated scene) and
+// render_0.png (render_view's image of frame 0's mesh through camera 0). Checks: every .glb
+// passes the Khronos validator; the page loads with no console error; the view through camera
+// 0 matches render_view's image; clicking a frustum looks through its camera; play shows 0, 1,
+// 2; with the middle frame deleted its error is shown and playback reaches the last frame.
+// Screenshots of failed checks go to LOGDIR.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+import validator from 'gltf-validator';
+
+const [work, logDir] = process.argv.slice(2);
+const failures = [];
+const fail = (what) => { failures.push(what); console.log(`FAIL: ${what}`); };
+
+// ---- The Khronos validator on every frame ----
+const frameDir = path.join(work, 'player', 'frames');
+for (const name of fs.readdirSync(frameDir).filter((n) => n.endsWith('.glb'))) {
+  const report = await validator.validateBytes(new Uint8Array(fs.readFileSync(path.join(frameDir, name))));
+  const bad = report.issues.messages.filter((m) => m.severity <= 1);
+  if (bad.length) fail(`${name}: validator: ${bad.map((m) => `${m.code} ${m.message} ${m.pointer}`).join('; ')}`);
+}
+
+// ---- Server and browser ----
+const server = spawn('python3', ['-u', '-m', 'http.server', '0', '--bind', '127.0.0.1', '-d', work],
+  { stdio: ['ignore', 'pipe', 'pipe'] });
+const port = await new Promise((resolve, reject) => {
+  let text = '';
+  server.stdout.on('data', (d) => {
+    text += d;
+    const m = text.match(/port (\d+)/);
+    if (m) resolve(Number(m[1]));
+  });
+  server.on('exit', (code) => reject(new Error(`http.server exited with ${code}`)));
+  setTimeout(() => reject(new Error('http.server did not start')), 10000);
+});
+const base = `http://127.0.0.1:${port}/player/index.html`;
+const browser = await puppeteer.launch({
+  executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+  headless: true,
+  args: ['--no-sandbox', '--use-gl=angle', '--use-angle=swiftshader', '--enable-unsafe-swiftshader'],
+});
+
+const cameras = JSON.parse(fs.readFileSync(path.join(work, 'player', 'cameras.json'))).cameras;
+const [W, H] = [cameras[0].width, cameras[0].height];
+
+// A fresh page (own cache) with its console errors collected, at the camera's image size.
+async function openPage(query = '') {
+  const context = await browser.createBrowserContext();
+  const page = await context.newPage();
+  page.errors = [];
+  page.on('console', (m) => { if (m.type() === 'error') page.errors.push(m.text()); });
+  page.on('pageerror', (e) => page.errors.push(String(e)));
+  await page.setViewport({ width: W, height: H, deviceScaleFactor: 1 });
+  await page.goto(base + query, { waitUntil: 'load' });
+  await page.evaluate(() => window.player.ready);
+  return page;
+}
+
+// Runs one check on `page`; a failed check leaves a screenshot in LOGDIR.
+async function check(name, page, body) {
+  const before = failures.length;
+  try {
+    await body();
+  } catch (e) {
+    fail(`${name}: ${e.message}`);
+  }
+  if (failures.length > before) {
+    fs.mkdirSync(logDir, { recursive: true });
+    await page.screenshot({ path: path.join(logDir, `${name}.png`) }).catch(() => {});
+  }
+}
+
+// Records every text the frame number and the message show, from now on.
+async function watchLabels(page) {
+  await page.evaluate(() => {
+    window.seen = [];
+    const note = () => window.seen.push([document.getElementById('frame').textContent,
+      document.getElementById('message').textContent]);
+    note();
+    const observer = new MutationObserver(note);
+    for (const id of ['frame', 'message']) {
+      observer.observe(document.getElementById(id), { childList: true, characterData: true, subtree: true });
+    }
+  });
+}
+
+try {
+  // One page for the checks that need every frame; a fresh one without the middle frame.
+  const page = await openPage();
+  await check('loads', page, async () => {
+    await page.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
+    // Let the prefetch of the other frames finish too.
+    await page.waitForFunction(() => window.player.state().stats.loaded === 3, { timeout: 20000 });
+    if (page.errors.length) fail(`loads: console errors: ${page.errors.join(' | ')}`);
+  });
+
+  await check('plays', page, async () => {
+    await watchLabels(page);
+    await page.click('#play');
+    await page.waitForFunction(() => !window.player.state().playing, { timeout: 20000 });
+    const frames = (await page.evaluate(() => window.seen)).map((s) => s[0])
+      .filter((f, i, all) => i === 0 || f !== all[i - 1]);
+    if (frames.join(',') !== '0,1,2') fail(`plays: frame numbers shown ${frames.join(',')}, expected 0,1,2`);
+  });
+
+  await check('camera_view', page, async () => {
+    await page.evaluate(() => { window.player.seek(0); window.player.setView(0); });
+    if ((await page.evaluate(() => window.player.state().shown)) !== 0) throw new Error('frame 0 is not shown');
+    const mask = await page.evaluate(() => window.player.snapshot({ mask: true }));
+    // Both images decoded in the page: the object is white in the mask, drawn over black by
+    // render_view.
+    const iou = await page.evaluate(async (maskUrl) => {
+      const pixels = async (url) => {
+        const img = new Image();
+        img.src = url;
+        await img.decode();
+        const c = document.createElement('canvas');
+        [c.width, c.height] = [img.width, img.height];
+        const ctx = c.getContext('2d');
+        ctx.drawImage(img, 0, 0);
+        return ctx.getImageData(0, 0, img.width, img.height);
+      };
+      const a = await pixels(maskUrl), b = await pixels('../render_0.png');
+      if (a.width !== b.width || a.height !== b.height) return `sizes ${a.width}x${a.height} and ${b.width}x${b.height}`;
+      let both = 0, either = 0;
+      for (let i = 0; i < a.data.length; i += 4) {
+        const inA = a.data[i] >= 128;
+        const inB = b.data[i] > 0 || b.data[i + 1] > 0 || b.data[i + 2] > 0;
+        both += inA && inB;
+        either += inA || inB;
+      }
+      return either ? both / either : 'no object pixels';
+    }, mask);
+    console.log(`camera 0 view against render_view: IoU ${iou}`);
+    if (!(iou >= 0.97)) fail(`camera_view: IoU ${iou} < 0.97`);
+  });
+
+  await check('click_camera', page, async () => {
+    await page.evaluate(() => window.player.overview());
+    // The camera nearest the viewer among those whose frustum is in the picture.
+    const target = await page.evaluate((W, H) => window.player.pickableCamera(W, H), W, H);
+    if (target < 0) throw new Error('no frustum in the overview');
+    const [x, y] = await page.evaluate((i) => window.player.frustumPoint(i), target);
+    await page.mouse.click(x, y);
+    const view = await page.evaluate(() => window.player.state().view);
+    if (view !== target) fail(`click_camera: clicked camera ${target}'s frustum, view is ${view}`);
+  });
+  await page.browserContext().close();
+
+  fs.renameSync(path.join(frameDir, 'frame_000001.glb'), path.join(work, 'moved.glb'));
+  try {
+    const broken = await openPage();
+    await check('missing_frame', broken, async () => {
+      await broken.waitForFunction(() => window.player.state().shown === 0, { timeout: 20000 });
+      await watchLabels(broken);
+      await broken.click('#play');
+      await broken.waitForFunction(() => !window.player.state().playing, { timeout: 20000 });
+      const seen = await broken.evaluate(() => window.seen);
+      const last = seen[seen.length - 1][0];
+      if (last !== '2') fail(`missing_frame: playback ended at frame ${last}, not 2`);
+      const atOne = seen.filter(([f, m]) => f === '1' && m.includes('frame 1') && m.includes('frame_000001.glb'));
+      if (!atOne.length) fail(`missing_frame: no error named frame 1 while it was shown: ${JSON.stringify(seen)}`);
+    });
+  } finally {
+    fs.renameSync(path.join(work, 'moved.glb'), path.join(frameDir, 'frame_000001.glb'));
+  }
+} finally {
+  await browser.close();
+  server.kill();
+}
+
+if (failures.length) {
+  console.log(`player: ${failures.length} check(s) failed; screenshots in ${logDir}`);
+  process.exit(1);
+}
+console.log('player: all checks passed');
