@@ -19,18 +19,6 @@ namespace po = boost::program_options;
 using namespace tervik;
 using namespace tervik::texture;
 
-namespace {
-
-// Throws naming both files when `output` is the same file as the input `input`.
-void refuse_input(const std::string& output, const std::string& input) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(output, input, ec) && !ec)
-    throw TervikError("the output " + output + " is the input " + input +
-                      "; choose another output name");
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   std::string cam_text, img_text, sil_text, mesh_file, output, format, exclude, image_format;
   int cameras = 0, jpeg_quality = 90;
@@ -108,7 +96,8 @@ int main(int argc, char** argv) {
     const ObjFiles files = obj_files(output, jpeg);
     std::vector<std::string> outputs = {output};
     if (obj) outputs = {files.obj, files.mtl, files.image};
-    std::vector<std::string> inputs = {mesh_file};
+    capture::InputFiles inputs;  // no output may replace one of them
+    inputs.add(mesh_file);
     const TriMesh mesh = read_mesh(mesh_file);
     std::vector<int> numbers;
     for (int i = 0; i < cameras; ++i)
@@ -122,21 +111,17 @@ int main(int argc, char** argv) {
       const std::string cam_file = camtemplate.format(i);
       view.camera = capture::read_camera_file(cam_file);
       const std::string img_file = imtemplate.format(i, frame);
-      view.image = capture::read_rgb(img_file);
-      capture::check_image_size(img_file, view.image.width(), view.image.height(), view.camera);
+      view.image = capture::read_rgb(img_file, view.camera, i);
       view_files[std::size_t(k)] = {cam_file, img_file};
       if (!sil_text.empty()) {
         const std::string sil_file = siltemplate.format(i, frame);
-        view.silhouette = capture::read_gray(sil_file);
-        capture::check_image_size(sil_file, view.silhouette.width(), view.silhouette.height(),
-                                  view.camera);
+        view.silhouette = capture::read_gray(sil_file, view.camera, i);
         view_files[std::size_t(k)].push_back(sil_file);
       }
     });
     for (const auto& files_of_view : view_files)
-      inputs.insert(inputs.end(), files_of_view.begin(), files_of_view.end());
-    for (const std::string& out : outputs)
-      for (const std::string& in : inputs) refuse_input(out, in);
+      for (const std::string& file : files_of_view) inputs.add(file);
+    for (const std::string& out : outputs) inputs.check_output(out);
     const auto loaded = std::chrono::steady_clock::now();
     TexturedMesh textured;
     try {
