@@ -254,6 +254,19 @@ TEST(TextureMesh, ProgramRefusesBadInputAndWritesObj) {
   io::ReadImage(dir.file("out.png")).read(atlas);
   EXPECT_EQ(atlas.width(), 512u);
   EXPECT_EQ(atlas.height(), 512u);
+  // A JPEG atlas in a .glb: close to the PNG one.
+  ASSERT_EQ(run_program(dir, common + " --silhouettes '" + s.scene.silhouette_template + "' --mesh " +
+                                 s.mesh_file + " --atlas-size 512 --image-format jpeg --jpeg-quality 95 -o " +
+                                 dir.file("out.glb"), log), 0) << log;
+  const tools::GltfMesh glb = tools::read_glb(dir.file("out.glb"));
+  EXPECT_EQ(glb.base_colour.mime_type, "image/jpeg");
+  const ImageRGB<unsigned char> jpeg = tools::decode_base_colour(glb, dir.file("out.glb"));
+  ASSERT_EQ(jpeg.width(), 512u);
+  double error = 0.0;
+  for (int c = 0; c < 3; ++c)
+    for (std::size_t i = 0; i < 512 * 512; ++i)
+      error += std::abs(double(jpeg.channel(c).data()[i]) - double(atlas.channel(c).data()[i]));
+  EXPECT_LT(error / (3.0 * 512 * 512), 3.0);
 }
 
 }  // namespace
