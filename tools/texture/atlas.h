@@ -54,6 +54,9 @@ struct FillInput {
   const std::vector<std::uint32_t>* source;   // input vertex of every output vertex
   double scale;
   int padding;
+  // With blend > 1 a photo texel is blended_colour() of its face's best `blend` views.
+  const std::vector<std::vector<float>>* quality = nullptr;  // quality[v][f], as face_quality
+  int blend = 1;
 };
 
 // A square atlas of `size` texels on a side, every texel `background` (the mean photo colour,
@@ -72,5 +75,13 @@ void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threa
 // around p, from foreground pixels only where the view has a silhouette and any of the four is
 // foreground.
 std::array<float, 3> sample_photo(const View& view, const Point2D& p);
+
+// The colour of world point X on face `face`, averaged over the `blend` views (at most 8) that
+// see the face best, each weighted by quality[v][face] and sampled by sample_photo at X's
+// projection into it. With misplaced geometry (a visual hull) the average is what novel views
+// see best; on a true surface it also evens out each photo's aliasing.
+std::array<float, 3> blended_colour(const std::vector<View>& views,
+                                    const std::vector<std::vector<float>>& quality,
+                                    std::uint32_t face, const Point3D& X, int blend);
 
 }  // namespace tervik::texture

@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
        "texels of dilated colour around every chart, 1 to 64")
       ("smoothness", po::value(&options.smoothness)->default_value(options.smoothness, "0.3"),
        "cost of a camera change between neighbouring faces (0: best camera per face)")
+      ("blend", po::value(&options.blend)->default_value(options.blend),
+       "a texel averages the photos of the N cameras that see its face best, weighted as the "
+       "view selection weighs them (1: the chart's camera alone), 1 to 8")
       ("no-seam-levelling", po::bool_switch(&no_levelling), "leave the colour steps at seams")
       ("threads", po::value(&options.threads)->default_value(options.threads),
        "threads; the output is the same for every number");
@@ -85,7 +88,8 @@ int main(int argc, char** argv) {
             obj = format == "obj";
             if (options.threads < 1 || options.threads > 256) throw TervikError("--threads must be 1 to 256");
             if (options.padding < 1 || options.padding > 64) throw TervikError("--padding must be 1 to 64");
-            if (!(options.smoothness >= 0.0 && options.smoothness <= 100.0))
+            if (options.blend < 1 || options.blend > 8) throw TervikError("--blend must be 1 to 8");
+        if (!(options.smoothness >= 0.0 && options.smoothness <= 100.0))
               throw TervikError("--smoothness must be 0 to 100");
             if (int(excluded.size()) >= cameras) throw TervikError("--exclude-cameras leaves no camera");
             }))
