@@ -9,7 +9,7 @@
 # Run by hand, never by CI:
 #   bench/normal_radius_bench.sh [build-folder]      (default: build)
 # Environment: RADII ("1 1.5 2 2.5 3"), POINTS ("10000 40000 200000"), THREADS (2: the normals do
-# not depend on it).
+# not depend on it), SCENES ("figure sphere").
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +18,7 @@ cmake --build "$build" -j 2 --target sculptor weaver make_scene score_reconstruc
 radii=${RADII:-1 1.5 2 2.5 3}
 points_list=${POINTS:-10000 40000 200000}
 threads=${THREADS:-2}
+scenes=${SCENES:-figure sphere}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -31,8 +32,9 @@ normal_figures() {
       "$(grep -o '"share_inward": [-0-9.e+]*' <<<"$1" | awk '{ print 100 * $2 }')"
 }
 
-for spec in "figure ring" "sphere dome"; do
-  read -r object layout <<<"$spec"
+for object in $scenes; do
+  layout=ring
+  [ "$object" = sphere ] && layout=dome
   scene=$work/$object
   "$build/tools/make_scene" --output "$scene" --object "$object" --cameras 12 --layout "$layout" \
       --frames 2 --threads 2 >/dev/null 2>&1

@@ -41,9 +41,9 @@ loo() {  # loo SCENE MESH: mean leave-one-out PSNR, textured and vertex colours
   for k in $(seq 0 15); do
     "$tools/texture_mesh" $io --cameras 16 --frame 0 --mesh "$mesh" --exclude-cameras "$k" \
       -o "$s/loo.glb" > /dev/null 2>&1
-    "$tools/render_view" $io --cameras "$k" --model "$s/loo.glb" --psnr -o "$s/loo.png" |
+    "$tools/render_view" $io --camera-ids "$k" --model "$s/loo.glb" --psnr -o "$s/loo.png" |
       awk '/PSNR/ { print $4 }' >> "$s/loo_tex.txt"
-    "$tools/render_view" $io --cameras "$k" --model "$mesh" --psnr -o "$s/loo.png" |
+    "$tools/render_view" $io --camera-ids "$k" --model "$mesh" --psnr -o "$s/loo.png" |
       awk '/PSNR/ { print $4 }' >> "$s/loo_vc.txt"
   done
   printf "  %-22s textured %s dB, vertex colours %s dB\n" "$(basename "$mesh"):" \

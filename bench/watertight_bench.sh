@@ -3,16 +3,19 @@
 # run by CI). For each cloud it prints the scorer's figures of the cloud itself (the share of its
 # points farther than 2 L from the true surface, and of its normals that point inward: faces
 # through such points can face inward whatever the mesher does), then, for the plain mesh and
-# the closed one, the scorer's
-# coverage (share of the true surface within 2 L), its faces facing inward (all, and those within
-# 2 L of the true surface), and for the closed mesh its boundary and non-manifold edges, Euler
-# characteristic and connected components, and the share of the closing step's time in the
-# triangulation's (its "Watertight" line over the "Total" line, medians over RUNS runs).
+# the closed one, the scorer's coverage (share of the true surface within 1 L), the share of
+# faces facing against the true normal, the faces against their own corners' point normals, and
+# the smallest silhouette IoU over the cameras; for the closed mesh also the largest drop of a
+# camera's IoU from the plain mesh's, its boundary and non-manifold edges and connected
+# components, and the share of the closing step's time in the triangulation's (its
+# "Watertight" line over the "Total" line, medians over RUNS runs).
 #
 #   bench/watertight_bench.sh [build-dir]          (default: build, a Release build)
 #
-# The clouds: frame 0 of a figure and of a sphere on 8 ring cameras (640 x 480) at 10^4 and
-# 4 x 10^4 points, of the figure on 16 dome cameras (1280 x 960) at 10^5 and 2 x 10^5 points,
+# The clouds: frame 0 of a figure at 5 x 10^3 points (its arms, 0.06 units in radius, are then
+# about 20 point spacings round, and the plain mesh falls into some 50 pieces), of a figure
+# and of a sphere on 8 ring cameras (640 x 480) at 10^4 and 4 x 10^4 points (and the figure at
+# 2 x 10^4), of the figure on 16 dome cameras (1280 x 960) at 10^5 and 2 x 10^5 points,
 # and three made from the 10^4-point sphere: without the points within 30 degrees of the +x
 # axis (a hole), and thinned unevenly (kept with a chance from 0.2 at the bottom to 1 at the
 # top; also the 4 x 10^4-point figure). Environment: RUNS (3), CLOUDS (names to keep, e.g.
@@ -72,7 +75,9 @@ derive() {
 scene ring_figure --object figure --cameras 8 --layout ring
 scene ring_sphere --object sphere --cameras 8 --layout ring
 scene dome_figure --object figure --cameras 16 --layout dome --width 1280 --height 960
+cloud fig5k ring_figure 5000
 cloud fig10k ring_figure 10000
+cloud fig20k ring_figure 20000
 cloud sph10k ring_sphere 10000
 cloud fig40k ring_figure 40000
 cloud sph40k ring_sphere 40000
@@ -83,15 +88,20 @@ derive sph10k_hole sph10k 'x / sqrt(x * x + y * y + z * z) < cos(30 * 3.14159265
 derive sph10k_thin sph10k 'rand() < 0.2 + 0.8 * t'
 derive fig40k_thin fig40k 'rand() < 0.2 + 0.8 * t'
 
-# score MESH TRUTH: coverage (%), inward faces, inward near, boundary, non-manifold, Euler, pieces.
+# score MESH TRUTH POINTS: coverage within 1 L (%), faces against the true normal (%), faces
+# against their corners' point normals, smallest camera IoU, boundary and non-manifold edges,
+# components; and in $work/iou.MESH the IoU of every camera.
 score() {
-  "$build/tools/score_reconstruction" --truth "$2" --frame 0 --mesh "$1" --json |
-    tr ',{}' '\n\n\n' | awk -F: '
+  "$build/tools/score_reconstruction" --truth "$2" --frame 0 --mesh "$1" --points "$3" \
+      --coverage-distance 1 --json |
+    sed 's/.*"mesh": {//' | tr ',{}' '\n\n\n' | awk -F: -v ious="$work/iou.$(basename "$1")" '
+      /"silhouette_iou"/ { inlist = 1 }
+      inlist { v2 = $NF; gsub(/[^0-9.e-]/, "", v2); if (v2 != "") print v2 > ious; if ($0 ~ /\]/) inlist = 0; next }
       { gsub(/[" ]/, "", $1); v[$1] = $2 }
       END {
-        printf "%6.2f %6d %6d %5d %4d %4d %4d", 100 * v["coverage"], v["flipped_faces"],
-               v["flipped_near"], v["boundary_edges"], v["nonmanifold_edges"],
-               v["euler_characteristic"], v["components"]
+        printf "%6.2f %6.2f %6d %6.4f %5d %4d %4d", 100 * v["coverage"],
+               100 * v["flipped_faces"] / v["faces"], v["against_point_normals"],
+               v["min_silhouette_iou"], v["boundary_edges"], v["nonmanifold_edges"], v["components"]
       }'
 }
 # score_points CLOUD TRUTH: the cloud's points beyond 2 L and normals pointing inward (%).
@@ -105,28 +115,32 @@ median() { sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : 
 
 echo "weaver --watertight on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $build/weaver/weaver"
 echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over Total, median of $runs runs"
-printf "%-12s | %5s %5s | %6s %6s %6s | %6s %6s %6s %5s %4s %4s %4s | %5s\n" cloud "far %" \
-    "in %" "cov %" inward near "cov %" inward near bound nonm chi parts share
-for name in fig10k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin; do
+printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s\n" cloud "far %" \
+    "in %" "cov %" "inw %" "vsN" "IoU" "cov %" "inw %" "vsN" "IoU" "dIoU" bound nonm parts share
+for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin; do
   if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
   case $name in
-    fig10k* | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
+    fig5k | fig10k* | fig20k | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
     sph*) truth=$work/ring_sphere/ground_truth.txt ;;
     *) truth=$work/dome_figure/ground_truth.txt ;;
   esac
   "$build/weaver/weaver" "$work/$name.ply" "$work/plain.ply" 20 30 1 1000000 >/dev/null 2>&1
   points=$(score_points "$work/$name.ply" "$truth")
-  plain=$(score "$work/plain.ply" "$truth")
+  plain=$(score "$work/plain.ply" "$truth" "$work/$name.ply")
   : >"$work/shares"
   for ((r = 0; r < runs; r++)); do
     "$build/weaver/weaver" --watertight "$work/$name.ply" "$work/closed.ply" 20 30 1 1000000 \
-        >/dev/null 2>"$work/stderr"
+        >"$work/stdout" 2>"$work/stderr"
     awk '/^Total/ { for (i = 1; i <= NF; i++) if ($i == "or") t = $(i + 1) }
          /^Watertight/ { w = $2 }
          END { printf "%.4f\n", w / t }' "$work/stderr" >>"$work/shares"
   done
-  closed=$(score "$work/closed.ply" "$truth")
-  read -r pc pi pn _ <<<"$plain"
-  printf "%-12s | %s | %6.2f %6d %6d | %s | %5.2f\n" "$name" "$points" "$pc" "$pi" "$pn" "$closed" \
-      "$(median <"$work/shares")"
+  grep '^WARNING' "$work/stdout" | sed "s/^/$name: /" >&2 || true
+  closed=$(score "$work/closed.ply" "$truth" "$work/$name.ply")
+  # The largest drop of one camera's IoU from the plain mesh's to the closed mesh's.
+  drop=$(paste "$work/iou.plain.ply" "$work/iou.closed.ply" | awk '{ d = $1 - $2; if (NR == 1 || d > m) m = d } END { printf "%.4f", m }')
+  read -r pc pi pn pu _ <<<"$plain"
+  read -r cc ci cn cu cb cm cp <<<"$closed"
+  printf "%-12s | %s | %6.2f %6.2f %6d %6.4f | %6.2f %6.2f %6d %6.4f %7s %5d %4d %4d | %5.2f\n" "$name" "$points" \
+      "$pc" "$pi" "$pn" "$pu" "$cc" "$ci" "$cn" "$cu" "$drop" "$cb" "$cm" "$cp" "$(median <"$work/shares")"
 done

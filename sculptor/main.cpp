@@ -24,7 +24,8 @@ const std::vector<tervik::OptionSpec> kOptions = {
      "camera numbers for the templates, in order (e.g. 1-16 or 0-4,6-19); numcams must equal "
      "their count"},
     {"colour-all", "",
-     "colour every point: from any camera that sees it, else from its coloured neighbours"},
+     "colour every point, none left grey: from a camera that faces and sees it, else from its "
+     "nearest coloured neighbours"},
     {"normal-radius", "R",
      "neighbourhood radius of the normals in sampling lengths, 0.5 to 4 (default 1)"},
     {"quiet", "", "print only warnings, errors and a closing summary"},

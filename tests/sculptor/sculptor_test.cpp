@@ -376,6 +376,13 @@ TEST_F(Sculptor, ColourAllLeavesNoDefaultColour) {
     }
     EXPECT_GT(grey_before, 0u) << "the scene should leave some points grey without the option";
   }
+  // With two threads a frame is coloured while the next is sampled: the same bytes.
+  const std::string frame0 = testing::read_file(dir_.file("all_0000.ply"));
+  const std::string frame1 = testing::read_file(dir_.file("all_0001.ply"));
+  a.insert(a.begin(), {"--threads", "2"});
+  ASSERT_EQ(run(dir_, a).status, 0);
+  EXPECT_TRUE(testing::read_file(dir_.file("all_0000.ply")) == frame0);
+  EXPECT_TRUE(testing::read_file(dir_.file("all_0001.ply")) == frame1);
 }
 
 // --quiet: no progress or timing lines, the closing summary, and errors as always.

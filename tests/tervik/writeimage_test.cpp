@@ -97,6 +97,24 @@ TEST(WritePng, FailuresNameTheFile) {
                  ("Error in file '" + empty + "': cannot write a 0 x 0 image as PNG").c_str());
   }
   EXPECT_FALSE(std::filesystem::exists(empty));
+
+  // A disk that fills up while the image is written leaves the file that was there (and no
+  // temporary file) behind.
+  const std::string kept = tmp.file("kept.png");
+  write_png(kept, ImageGray<unsigned char>(4, 4));
+  const std::string before = tervik::testing::read_file(kept);
+  ImageRGB<unsigned char> noisy(300, 300);
+  for (int c = 0; c < 3; ++c)
+    for (std::size_t i = 0; i < 300 * 300; ++i)
+      noisy.channel(c).data()[i] = static_cast<unsigned char>((i * 2654435761u >> (8 * c)) & 255);
+  {
+    tervik::testing::FileSizeLimit limit(4096);
+    EXPECT_THROW(write_png(kept, noisy), TervikFileError);
+  }
+  EXPECT_EQ(tervik::testing::read_file(kept), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tmp.path()),
+                          std::filesystem::directory_iterator()),
+            1);
 }
 
 }  // namespace

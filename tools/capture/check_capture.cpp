@@ -191,11 +191,12 @@ void check_hull(const CaptureLayout& layout, const std::vector<std::optional<Cam
   for (int i = 0; i < layout.cameras; ++i) {
     if (!cams[i]) {
       rows.push_back({"hull", who, Status::fault,
-                      "not carved: the calibration of camera " + std::to_string(i) + " does not read"});
+                      "not carved: the calibration of camera " + std::to_string(layout.number(i)) + " does not read"});
       return;
     }
     try {
-      sils.push_back(read_gray(layout.silhouettes.format(i, frame), *cams[i], i));
+      sils.push_back(read_gray(layout.silhouettes.format(layout.number(i), frame), *cams[i],
+                               "camera " + std::to_string(layout.number(i))));
     } catch (const std::exception& e) {
       rows.push_back({"hull", who, Status::fault, std::string("not carved: ") + e.what()});
       return;
@@ -252,8 +253,8 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
                        : std::string());
   };
   for (int i = 0; i < layout.cameras; ++i) {
-    const std::string who = "camera " + std::to_string(i);
-    const std::string file = layout.calibration.format(i);
+    const std::string who = "camera " + std::to_string(layout.number(i));
+    const std::string file = layout.calibration.format(layout.number(i));
     Camera c;
     try {
       c = read_camera_file(file);
@@ -283,7 +284,7 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
     if (!layout.images.text().empty()) {
       FrameProblems problems;
       for (long f = layout.first_frame; f <= layout.last_frame; ++f) {
-        const std::string name = layout.images.format(i, f);
+        const std::string name = layout.images.format(layout.number(i), f);
         try {
           const auto dims = io::get_image_dimensions(name, io::get_image_format(name));
           if (dims[0] != std::as_const(c).im_width() || dims[1] != std::as_const(c).im_height())
@@ -309,9 +310,9 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
       FrameProblems problems, ambiguous, speckled;
       double lo = 1.0, hi = 0.0;
       for (long f = layout.first_frame; f <= layout.last_frame; ++f) {
-        const std::string name = layout.silhouettes.format(i, f);
+        const std::string name = layout.silhouettes.format(layout.number(i), f);
         try {
-          const ImageGray<unsigned char> sil = read_gray(name, c, i);
+          const ImageGray<unsigned char> sil = read_gray(name, c, who);
           const unsigned char* p = sil.channel(0).data();
           const std::size_t n = sil.width() * sil.height();
           const std::size_t fg = std::size_t(std::count_if(p, p + n, [](unsigned char v) {
@@ -386,7 +387,7 @@ std::vector<CheckRow> check_capture(const CaptureLayout& layout) {
         else
           ++outside;
       }
-      const std::string who = "camera " + std::to_string(i);
+      const std::string who = "camera " + std::to_string(layout.number(i));
       if (behind > 0)
         box.push_back({"box", who, Status::warning,
                        std::to_string(behind) + " of the 8 box corners lie behind the camera"});

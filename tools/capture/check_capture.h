@@ -29,6 +29,8 @@ struct CheckRow {
 // What to check. Templates left empty (text() == "") skip their checks; so does has_box false.
 struct CaptureLayout {
   int cameras = 0;
+  std::vector<int> ids;  // the cameras' numbers in the templates; empty: 0 .. cameras-1
+  int number(int index) const { return ids.empty() ? index : ids[std::size_t(index)]; }
   NameTemplate calibration;  // camera number
   NameTemplate images;       // camera and frame numbers
   NameTemplate silhouettes;  // camera and frame numbers
@@ -39,8 +41,6 @@ struct CaptureLayout {
   long speck_area = 50;  // holes and stray blobs of at most this many pixels are counted
 };
 
-// Frames of a range at most this long are accepted (a mistyped last frame must not run for ever).
-constexpr long kMaxFrames = 1000000;
 // The hull of at most this many frames of the range (spread evenly, first and last included) is
 // carved on a grid of kHullCells voxels along the box's longest axis.
 constexpr long kHullFrames = 10;

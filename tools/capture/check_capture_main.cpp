@@ -11,6 +11,7 @@
 #include "tervik/exceptions.h"
 #include "tools/common/tool_options.h"
 #include "tools/capture/check_capture.h"
+#include "tools/common/capture_files.h"
 
 namespace po = boost::program_options;
 using namespace tervik;
@@ -18,10 +19,10 @@ using namespace tervik::capture;
 
 int main(int argc, char** argv) {
   CaptureLayout layout;
-  std::string cam_text, img_text, sil_text;
+  std::string cam_text, img_text, sil_text, ids_text;
   std::vector<double> box;
   po::options_description desc(
-      "Usage: check_capture --cameras N --calibration TEMPLATE [options]\n"
+      "Usage: check_capture --cameras N|--camera-ids LIST --calibration TEMPLATE [options]\n"
       "Checks a capture before a long run: every calibration reads and its P agrees with\n"
       "K [R | t]; lens distortion is small enough to use the images as read; images and\n"
       "silhouettes have their camera's size; silhouettes are neither empty nor full and use\n"
@@ -32,7 +33,9 @@ int main(int argc, char** argv) {
       "Prints a table; exits with 1 when a check finds a FAULT (WARNINGs do not fail).\n\nOptions");
   desc.add_options()
       ("help", "show this help")
-      ("cameras", po::value(&layout.cameras)->required(), "number of cameras")
+      ("cameras", po::value(&layout.cameras), "number of cameras (template numbers 0 to N-1)")
+      ("camera-ids", po::value(&ids_text),
+       "the cameras' numbers in the templates, in order, e.g. 1-16 or 0-4,6-19")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
       ("images", po::value(&img_text), "colour image template (camera, frame)")
@@ -49,7 +52,10 @@ int main(int argc, char** argv) {
           "check_capture", argc, argv, {.options = &desc, .allow_short = false},
           [&](const po::variables_map& vm) {
             if (layout.last_frame < 0) layout.last_frame = layout.first_frame;
-            if (layout.cameras < 1 || layout.cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
+            const CameraSelection sel = select_cameras(
+                vm.count("cameras") ? (layout.cameras < 1 ? -1 : layout.cameras) : 0, ids_text);
+            layout.cameras = sel.count;
+            layout.ids = sel.ids;
             if (layout.first_frame < 0 || layout.last_frame < layout.first_frame)
               throw TervikError("the frame range must satisfy 0 <= first <= last");
             if (layout.last_frame - layout.first_frame >= kMaxFrames)

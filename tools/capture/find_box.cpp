@@ -22,7 +22,7 @@ ForegroundCounts::ForegroundCounts(const ImageGray<unsigned char>& silhouette)
     long row = 0;
     for (long x = 0; x < width_; ++x) {
       row += pixels[y * width_ + x] >= kForeground ? 1 : 0;
-      sums_[(y + 1) * stride + x + 1] = sums_[y * stride + x + 1] + row;
+      sums_[(y + 1) * stride + x + 1] = std::int32_t(sums_[y * stride + x + 1] + row);
     }
   }
 }
@@ -32,7 +32,7 @@ long ForegroundCounts::count(long x0, long y0, long x1, long y1) const {
   y0 = std::clamp(y0, 0L, height_), y1 = std::clamp(y1, 0L, height_);
   if (x0 >= x1 || y0 >= y1) return 0;
   const long s = width_ + 1;
-  return sums_[y1 * s + x1] - sums_[y0 * s + x1] - sums_[y1 * s + x0] + sums_[y0 * s + x0];
+  return long(sums_[y1 * s + x1]) - sums_[y0 * s + x1] - sums_[y1 * s + x0] + sums_[y0 * s + x0];
 }
 
 namespace {

@@ -7,6 +7,7 @@
 // the rectangle of pixels spanned by the projections of the voxel's corners. The test errs on
 // the side of keeping, so the kept voxels cover the visual hull of the silhouettes; their
 // bounds, padded, are the box.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,7 +42,9 @@ class ForegroundCounts {
 
  private:
   long width_ = 0, height_ = 0;
-  std::vector<long> sums_;  // (width + 1) x (height + 1) summed-area table
+  // (width + 1) x (height + 1) summed-area table; 32 bits hold the count of any image that the
+  // readers accept (at most 2^28 pixels).
+  std::vector<std::int32_t> sums_;
 };
 
 // What the cameras say about a cubic voxel: `seen` cameras see its centre (in front of the

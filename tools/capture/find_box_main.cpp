@@ -12,7 +12,6 @@
 
 #include "tools/common/tool_options.h"
 #include "tools/common/capture_files.h"
-#include "tools/capture/check_capture.h"
 #include "tools/capture/find_box.h"
 
 namespace po = boost::program_options;
@@ -36,17 +35,21 @@ std::string box_text(const Point3D& lo, const Point3D& hi) {
 
 int main(int argc, char** argv) {
   int cameras = 0;
+  std::string ids_text;
+  CameraSelection sel;
   long first = 0, last = -1, points = 10000;
   std::string cam_text, sil_text, img_text, out_text;
   FindBoxOptions o;
   po::options_description desc(
-      "Usage: find_box --cameras N --calibration TEMPLATE --silhouettes TEMPLATE [options]\n"
+      "Usage: find_box --cameras N|--camera-ids LIST --calibration TEMPLATE --silhouettes TEMPLATE [options]\n"
       "Carves a coarse voxel hull of the silhouettes of a frame range over the region that the\n"
       "cameras see, pads it, and prints the box and a sculptor command line. Warns, naming the\n"
       "camera, when a silhouette touches the image border: the hull is cut there.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
-      ("cameras", po::value(&cameras)->required(), "number of cameras")
+      ("cameras", po::value(&cameras), "number of cameras (template numbers 0 to N-1)")
+      ("camera-ids", po::value(&ids_text),
+       "the cameras' numbers in the templates, in order, e.g. 1-16 or 0-4,6-19")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
       ("silhouettes", po::value(&sil_text)->required(),
@@ -70,7 +73,8 @@ int main(int argc, char** argv) {
           "find_box", argc, argv, {.options = &desc},
           [&](const po::variables_map& vm) {
             if (last < 0) last = first;
-            if (cameras < 1 || cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
+            sel = select_cameras(vm.count("cameras") ? (cameras < 1 ? -1 : cameras) : 0, ids_text);
+            cameras = sel.count;
             if (vm["min-cameras"].defaulted()) o.min_cameras = std::min(o.min_cameras, cameras);
             if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
             if (last - first >= kMaxFrames)
@@ -87,18 +91,18 @@ int main(int argc, char** argv) {
           }))
     return *status;
   try {
-    const std::vector<Camera> cams = read_cameras(camtemplate, cameras);
+    const std::vector<Camera> cams = read_cameras(camtemplate, sel);
     HullBounds all;
     long touches = 0;
     for (long f = first; f <= last; ++f) {
       std::vector<ImageGray<unsigned char>> sils;
       for (int i = 0; i < cameras; ++i) {
-        const std::string file = siltemplate.format(i, f);
-        sils.push_back(read_gray(file, cams[i], i));
+        const std::string file = siltemplate.format(sel.number(i), f);
+        sils.push_back(read_gray(file, cams[i], sel.label(i)));
         const std::string sides = touched_borders(sils.back());
         if (!sides.empty()) {
           ++touches;
-          std::cout << "WARNING: camera " << i << ", frame " << f
+          std::cout << "WARNING: " << sel.label(i) << ", frame " << f
                     << ": the silhouette touches the image border (" << sides << ") in " << file
                     << "; the hull is cut there" << std::endl;
         }
@@ -125,7 +129,8 @@ int main(int argc, char** argv) {
                                      "<IMAGE-TEMPLATE>):"
                                    : ":")
               << std::endl;
-    std::cout << "sculptor " << cameras << " " << shell_quote(cam_text) << " "
+    std::cout << "sculptor " << (sel.ids.empty() ? "" : "--camera-ids " + shell_quote(ids_text) + " ")
+              << cameras << " " << shell_quote(cam_text) << " "
               << (img_text.empty() ? std::string("<IMAGE-TEMPLATE>") : shell_quote(img_text)) << " " << shell_quote(sil_text) << " "
               << shell_quote(out_text) << " " << first << " " << last << " " << box << " "
               << points << std::endl;

@@ -35,13 +35,15 @@ Coord3D<unsigned char> parse_color(const std::string& text) {
 
 int main(int argc, char** argv) {
   int cameras = 0, threshold = -1;
+  std::string ids_text;
+  CameraSelection sel;
   long first = 0, last = -1;
   std::string in_text, out_text, source = "grey", key_text, plate_text;
   double tolerance = 60.0;
   bool invert = false;
   Cleanup cleanup;
   po::options_description desc(
-      "Usage: make_masks --cameras N --input TEMPLATE --output TEMPLATE [options]\n"
+      "Usage: make_masks --cameras N|--camera-ids LIST --input TEMPLATE --output TEMPLATE [options]\n"
       "Writes one silhouette PNG (255 foreground, 0 background) per camera and frame. The\n"
       "templates receive the camera and the frame number (e.g. img%ld_%04ld.png).\n\n"
       "Sources (--from):\n"
@@ -56,7 +58,9 @@ int main(int argc, char** argv) {
       "Options");
   desc.add_options()
       ("help,h", "show this help")
-      ("cameras", po::value(&cameras)->required(), "number of cameras")
+      ("cameras", po::value(&cameras), "number of cameras (template numbers 0 to N-1)")
+      ("camera-ids", po::value(&ids_text),
+       "the cameras' numbers in the templates, in order, e.g. 1-16 or 0-4,6-19")
       ("input", po::value(&in_text)->required(), "image template (camera, frame)")
       ("output", po::value(&out_text)->required(), "silhouette PNG template (camera, frame)")
       ("first-frame", po::value(&first)->default_value(0), "first frame")
@@ -91,8 +95,13 @@ int main(int argc, char** argv) {
             if (cleanup.max_hole_area < 0 || cleanup.min_blob_area < 0 || cleanup.keep_largest < 0)
               throw TervikError("--max-hole-area, --min-blob-area and --keep-largest must not be negative");
             if (last < 0) last = first;
-            if (cameras < 1 || cameras > 32767) throw TervikError("--cameras must be 1 to 32767");
+            sel = select_cameras(vm.count("cameras") ? (cameras < 1 ? -1 : cameras) : 0, ids_text);
+            cameras = sel.count;
             if (first < 0 || last < first) throw TervikError("the frame range must satisfy 0 <= first <= last");
+            if (last - first >= kMaxFrames)
+              throw TervikError("the frame range " + std::to_string(first) + " to " +
+                                std::to_string(last) + " is longer than " +
+                                std::to_string(kMaxFrames) + " frames");
             if (source == "color") source = "colour";
             if (source == "gray") source = "grey";
             if (source != "alpha" && source != "grey" && source != "colour" && source != "background")
@@ -129,22 +138,29 @@ int main(int argc, char** argv) {
     // missing input stops the run before it has written anything).
     InputFiles inputs;
     if (source == "background")
-      for (int i = 0; i < cameras; ++i) inputs.add(platetemplate.format(i));
+      for (int i = 0; i < cameras; ++i) inputs.add(platetemplate.format(sel.number(i)));
     for (long f = first; f <= last; ++f)
       for (int i = 0; i < cameras; ++i) {
-        const std::string in = intemplate.format(i, f);
-        io::ReadImage check(in);  // throws, naming the file, when it is missing or unreadable
+        const std::string in = intemplate.format(sel.number(i), f);
+        try {
+          io::ReadImage check(in);  // throws, naming the file, when it is missing or unreadable
+        } catch (const TervikFileNotFound& e) {
+          if (sel.ids.empty()) throw;
+          throw TervikError(std::string(e.what()) + " (" + sel.label(i) + ", frame " +
+                            std::to_string(f) + ")");
+        }
         inputs.add(in);
       }
     for (long f = first; f <= last; ++f)
-      for (int i = 0; i < cameras; ++i) inputs.check_output(outtemplate.format(i, f));
+      for (int i = 0; i < cameras; ++i) inputs.check_output(outtemplate.format(sel.number(i), f));
     std::vector<ImageRGB<unsigned char>> plates;
     if (source == "background")
-      for (int i = 0; i < cameras; ++i) plates.push_back(read_rgb(platetemplate.format(i)));
+      for (int i = 0; i < cameras; ++i) plates.push_back(read_rgb(platetemplate.format(sel.number(i))));
     for (long f = first; f <= last; ++f) {
       double lo = 1.0, hi = 0.0;
       for (int i = 0; i < cameras; ++i) {
-        const std::string in = intemplate.format(i, f), out = outtemplate.format(i, f);
+        const std::string in = intemplate.format(sel.number(i), f),
+                          out = outtemplate.format(sel.number(i), f);
         ImageGray<unsigned char> mask;
         try {
           if (source == "alpha")
@@ -163,7 +179,7 @@ int main(int argc, char** argv) {
         const double share = foreground_share(mask);
         lo = std::min(lo, share), hi = std::max(hi, share);
         if (share == 0.0 || share == 1.0)
-          std::cout << "WARNING: camera " << i << ", frame " << f << ": the mask " << out << " is "
+          std::cout << "WARNING: " << sel.label(i) << ", frame " << f << ": the mask " << out << " is "
                     << (share == 0.0 ? "empty" : "full") << std::endl;
       }
       char line[128];

@@ -1,6 +1,7 @@
 // render_view: draws a point or mesh PLY, or a textured .glb, over one camera's image, or over
 // several cameras' images side by side in one PNG, optionally with the silhouette outline; with
 // --psnr it compares the drawing with each camera's photo (the leave-one-out photo check).
+#include <charconv>
 #include <cmath>
 #include <exception>
 #include <filesystem>
@@ -22,7 +23,7 @@ using namespace tervik;
 using namespace tervik::capture;
 
 int main(int argc, char** argv) {
-  std::string cam_text, list = "0", model_file, img_text, sil_text, output;
+  std::string cam_text, count_text, ids_text, model_file, img_text, sil_text, output;
   long frame = 0, tile_width = 0;
   int columns = 0;
   double dim_factor = 0.6;
@@ -34,14 +35,17 @@ int main(int argc, char** argv) {
       "cameras' images side by side, optionally with the silhouette outline (yellow). Meshes are\n"
       "shaded grey, in their vertex colours or their texture, points in their colours or magenta.\n"
       "\nLeave-one-out photo check: texture a frame without camera k (texture_mesh\n"
-      "--exclude-cameras k), then render_view --cameras k --model OUT.glb --images ... --silhouettes\n"
+      "--exclude-cameras k), then render_view --camera-ids k --model OUT.glb --images ... --silhouettes\n"
       "... --psnr compares the unlit drawing with camera k's photo inside its silhouette.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
-      ("cameras", po::value(&list)->default_value(list),
-       "camera numbers, e.g. 3 or 0-7 or 0,2,4: several make a contact sheet")
+      ("cameras", po::value(&count_text),
+       "number of cameras drawn, the template numbers 0 to N-1 (default: camera 0 alone); "
+       "several make a contact sheet")
+      ("camera-ids", po::value(&ids_text),
+       "the template numbers of the cameras drawn, in order, e.g. 3 or 0-7 or 0,2,4")
       ("model", po::value(&model_file), "PLY point file or mesh to draw")
       ("images", po::value(&img_text),
        "colour image template (camera, frame) drawn under the model; black without it")
@@ -71,7 +75,19 @@ int main(int argc, char** argv) {
             camtemplate = NameTemplate(cam_text, 1, "calibration template");
             if (!img_text.empty()) imtemplate = NameTemplate(img_text, 2, "image template");
             if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
-            cams = parse_camera_list(list, 32768);
+            // --cameras is a count in every tool; a list belongs to --camera-ids.
+            int count = 0;
+            if (!count_text.empty()) {
+              const auto end = count_text.data() + count_text.size();
+              const auto res = std::from_chars(count_text.data(), end, count);
+              if (res.ec != std::errc() || res.ptr != end || count < 1)
+                throw TervikError("--cameras '" + count_text +
+                                  "' is not a number of cameras; give a list of cameras to draw "
+                                  "with --camera-ids (e.g. --camera-ids " + count_text + ")");
+            }
+            const CameraSelection sel =
+                select_cameras(count_text.empty() && ids_text.empty() ? 1 : count, ids_text);
+            for (int k = 0; k < sel.count; ++k) cams.push_back(sel.number(k));
             if (frame < 0) throw TervikError("--frame must not be negative");
             if (tile_width < 0 || tile_width > 8192) throw TervikError("--tile-width must be 1 to 8192");
             if (columns < 0) throw TervikError("--columns must be positive");
@@ -122,7 +138,7 @@ int main(int argc, char** argv) {
       ImageRGB<unsigned char> photo;
       if (!img_text.empty()) {
         const std::string file = imtemplate.format(i, frame);
-        photo = read_rgb(file, full, i);
+        photo = read_rgb(file, full, "camera " + std::to_string(i));
         inputs.add(file);
         canvas = resize_nearest(photo, w, h);
         dim(canvas, dim_factor);
@@ -131,7 +147,7 @@ int main(int argc, char** argv) {
         ImageGray<unsigned char> sil;
         if (!sil_text.empty()) {
           const std::string file = siltemplate.format(i, frame);
-          sil = read_gray(file, full, i);
+          sil = read_gray(file, full, "camera " + std::to_string(i));
         }
         ImageRGB<unsigned char> drawing(full.im_width(), full.im_height());
         std::vector<unsigned char> covered;
@@ -148,7 +164,7 @@ int main(int argc, char** argv) {
         draw_model(camera, model, style, canvas);
       if (!sil_text.empty()) {
         const std::string file = siltemplate.format(i, frame);
-        const ImageGray<unsigned char> sil = read_gray(file, full, i);
+        const ImageGray<unsigned char> sil = read_gray(file, full, "camera " + std::to_string(i));
         inputs.add(file);
         draw_outline(resize_nearest(sil, w, h), style.outline_color, canvas);
       }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "common/camera_ids.h"
 #include "tervik/exceptions.h"
 #include "tervik/io_auxiliar.h"
 #include "tervik/readimage.h"
@@ -35,6 +36,41 @@ std::vector<Camera> read_cameras(const NameTemplate& camtemplate, int count) {
   return cameras;
 }
 
+std::string CameraSelection::label(std::size_t index) const { return camera_id_label(ids, index); }
+
+CameraSelection select_cameras(int count, const std::string& ids_text) {
+  CameraSelection out;
+  if (!ids_text.empty()) {
+    out.ids = parse_camera_ids(ids_text);
+    if (out.ids.size() > 32767)
+      throw TervikError("--camera-ids '" + ids_text + "' names " + std::to_string(out.ids.size()) +
+                        " cameras; at most 32767 are allowed");
+    if (count != 0 && std::size_t(count) != out.ids.size())
+      throw TervikError("--cameras " + std::to_string(count) + " but --camera-ids '" + ids_text +
+                        "' names " + std::to_string(out.ids.size()) + " cameras");
+    out.count = int(out.ids.size());
+    return out;
+  }
+  if (count == 0) throw TervikError("give the cameras: --cameras N or --camera-ids LIST");
+  if (count < 1 || count > 32767) throw TervikError("--cameras must be 1 to 32767");
+  out.count = count;
+  return out;
+}
+
+std::vector<Camera> read_cameras(const NameTemplate& camtemplate, const CameraSelection& cameras) {
+  std::vector<Camera> out;
+  out.reserve(std::size_t(cameras.count));
+  for (int i = 0; i < cameras.count; ++i) {
+    try {
+      out.push_back(read_camera_file(camtemplate.format(cameras.number(i))));
+    } catch (const std::exception& e) {
+      if (cameras.ids.empty()) throw;
+      throw TervikError(std::string(e.what()) + " (the calibration of " + cameras.label(i) + ")");
+    }
+  }
+  return out;
+}
+
 ImageGray<unsigned char> read_gray(const std::string& file) {
   ImageGray<unsigned char> image;
   io::ReadImage(file).read(image);
@@ -58,11 +94,11 @@ void check_image_size(const std::string& file, std::size_t width, std::size_t he
 
 namespace {
 
-void check_declared_size(const std::string& file, const Camera& camera, int index) {
+void check_declared_size(const std::string& file, const Camera& camera, const std::string& who) {
   const auto dims = io::get_image_dimensions(file, io::get_image_format(file));
   if (dims.size() < 2 || dims[0] != camera.im_width() || dims[1] != camera.im_height())
     throw TervikFileError(
-        file, "the image of camera " + std::to_string(index) + " is " +
+        file, "the image of " + who + " is " +
                   (dims.size() < 2 ? std::string("not 2-dimensional")
                                    : std::to_string(dims[0]) + " x " + std::to_string(dims[1])) +
                   " pixels but its calibration is " + std::to_string(camera.im_width()) + " x " +
@@ -71,18 +107,20 @@ void check_declared_size(const std::string& file, const Camera& camera, int inde
 
 }  // namespace
 
-ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera, int index) {
+ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera,
+                                   const std::string& who) {
   io::ReadImage reader(file);
-  check_declared_size(file, camera, index);
+  check_declared_size(file, camera, who);
   ImageGray<unsigned char> image;
   reader.read(image);
   check_image_size(file, image.width(), image.height(), camera);
   return image;
 }
 
-ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera, int index) {
+ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera,
+                                 const std::string& who) {
   io::ReadImage reader(file);
-  check_declared_size(file, camera, index);
+  check_declared_size(file, camera, who);
   ImageRGB<unsigned char> image;
   reader.read(image);
   check_image_size(file, image.width(), image.height(), camera);

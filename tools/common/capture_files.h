@@ -25,9 +25,30 @@ constexpr unsigned char kForeground = 128;
 // silhouette whose foreground is 128 yields no seed. Masks should use 0 and 255.
 constexpr unsigned char kSeedForeground = 129;
 
+// The cameras a capture tool works on, from `--cameras N` (the template numbers 0 .. N-1) and
+// `--camera-ids LIST` (the template numbers, in the order given, e.g. "1-16" or "0-4,6-19").
+struct CameraSelection {
+  std::vector<int> ids;  // empty: the numbers 0 .. count-1
+  int count = 0;
+  // The number that the file templates receive for the camera at `index` (0 .. count-1).
+  int number(std::size_t index) const { return ids.empty() ? int(index) : ids[index]; }
+  // "camera 7", or "camera 7 (entry 4 of --camera-ids)" with a list.
+  std::string label(std::size_t index) const;
+};
+// `count` is the value of --cameras (0 when it was not given), `ids_text` that of --camera-ids
+// (empty when not given). With both, the count must equal the list's length. Throws TervikError
+// naming the options.
+CameraSelection select_cameras(int count, const std::string& ids_text);
+
+// The capture tools accept frame ranges of at most this many frames (a mistyped last frame
+// must not make a tool try every number up to it).
+constexpr long kMaxFrames = 1000000;
+
 // Reads the calibration file of camera i for i = 0 .. count-1, formatted from `camtemplate`.
 // Throws TervikFileError naming the file and the reader's complaint when one does not parse.
 std::vector<Camera> read_cameras(const NameTemplate& camtemplate, int count);
+// The same for the selected cameras, in their order; the error names the camera.
+std::vector<Camera> read_cameras(const NameTemplate& camtemplate, const CameraSelection& cameras);
 
 // Reads one calibration file; errors as read_cameras.
 Camera read_camera_file(const std::string& file);
@@ -42,11 +63,13 @@ ImageRGB<unsigned char> read_rgb(const std::string& file);
 void check_image_size(const std::string& file, std::size_t width, std::size_t height,
                       const Camera& camera);
 
-// Reads the image of camera number `index` as grey or colour, after checking the size that the
-// file's header declares against the camera's, so that no pixel of a file of the wrong size is
-// decoded. The error names the file, the camera and both sizes.
-ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera, int index);
-ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera, int index);
+// Reads the image of a camera as grey or colour, after checking the size that the file's header
+// declares against the camera's, so that no pixel of a file of the wrong size is decoded. The
+// error names the file, the camera (`who`, e.g. "camera 3") and both sizes.
+ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera,
+                                   const std::string& who);
+ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera,
+                                 const std::string& who);
 
 // The files a run reads, by identity (device and inode, and the resolved path), so that no
 // output replaces one of them: a template typed twice, a path through a symbolic link or a hard

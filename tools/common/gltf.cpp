@@ -81,6 +81,7 @@ struct View {
   int stride = 0;                    // element size for vertex attributes, 0 otherwise
   std::size_t count = 0;             // elements (vertices or indices)
   int target = 0;                    // glTF buffer target, 0 for the image
+  bool exponential = false;          // `bytes` went through meshopt's exponential filter
 };
 
 void check_sizes(const GltfMesh& m) {
@@ -178,6 +179,9 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
   const std::size_t n = input.positions.size() / 3;
   const bool triangles = !input.indices.empty();
 
+  TERVIK_CHECK(options.position_bits >= 0 && options.position_bits <= 24,
+               "glTF options: position_bits " << options.position_bits << ", expected 0 to 24");
+  const bool exponential = options.meshopt && options.position_bits > 0;
   std::vector<std::uint32_t> indices = input.indices;
   std::vector<std::uint32_t> order;
   if (options.meshopt && n > 0) order = compression_order(input, indices);
@@ -196,7 +200,16 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
                         std::to_string(n) + ",\"type\":" + quoted(type) + extra + "}");
   };
   if (n > 0) {
-    const auto positions = reordered(input.positions, 3, order);
+    auto positions = reordered(input.positions, 3, order);
+    // Through the exponential filter the file holds the filtered values; min and max must be
+    // those of the positions a reader decodes, which are rounded.
+    std::vector<unsigned char> filtered;
+    if (exponential) {
+      filtered.resize(positions.size() * 4);
+      meshopt_encodeFilterExp(filtered.data(), n, 12, options.position_bits, positions.data());
+      std::memcpy(positions.data(), filtered.data(), filtered.size());
+      meshopt_decodeFilterExp(positions.data(), n, 12);
+    }
     float lo[3], hi[3];
     for (int k = 0; k < 3; ++k) {
       lo[k] = std::numeric_limits<float>::infinity();
@@ -207,10 +220,11 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
         lo[k] = std::min(lo[k], positions[3 * i + k]);
         hi[k] = std::max(hi[k], positions[3 * i + k]);
       }
-    add_attribute("POSITION", as_bytes(positions), 12, kFloat, "VEC3",
+    add_attribute("POSITION", exponential ? filtered : as_bytes(positions), 12, kFloat, "VEC3",
                   ",\"min\":[" + number(lo[0]) + "," + number(lo[1]) + "," + number(lo[2]) +
                       "],\"max\":[" + number(hi[0]) + "," + number(hi[1]) + "," +
                       number(hi[2]) + "]");
+    views.back().exponential = exponential;
     if (!input.normals.empty())
       add_attribute("NORMAL", as_bytes(reordered(input.normals, 3, order)), 12, kFloat, "VEC3", "");
     if (!input.colours.empty()) {
@@ -265,7 +279,8 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
       view_json << ",\"extensions\":{\"EXT_meshopt_compression\":{\"buffer\":0,\"byteOffset\":"
                 << bin.size() << ",\"byteLength\":" << packed.size()
                 << ",\"byteStride\":" << v.stride << ",\"count\":" << v.count << ",\"mode\":"
-                << (v.target == kArrayBuffer ? "\"ATTRIBUTES\"" : "\"TRIANGLES\"") << "}}";
+                << (v.target == kArrayBuffer ? "\"ATTRIBUTES\"" : "\"TRIANGLES\"")
+                << (v.exponential ? ",\"filter\":\"EXPONENTIAL\"" : "") << "}}";
       bin.insert(bin.end(), packed.begin(), packed.end());
       fallback_size += (v.bytes.size() + 3) / 4 * 4;
     } else {

@@ -12,6 +12,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "common/camera_ids.h"
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
 #include "tervik/ply.h"
@@ -84,11 +85,13 @@ void copy_assets(const fs::path& assets, const fs::path& folder, const Inputs& i
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string output, textured, mesh, points, calibration, camera_list, title, assets;
+  std::string output, textured, mesh, points, calibration, camera_ids, title, assets;
+  int camera_count = 0;
   long first = 0, last = -1;
   double fps = 25.0;
   unsigned threads = 0;
   bool uncompressed = false;
+  int position_bits = 16;
   po::options_description desc(
       "Usage: make_player --output DIR --first F --last L (--mesh T | --points T | --textured T)"
       " [options]\n"
@@ -107,11 +110,16 @@ int main(int argc, char** argv) {
       ("points", po::value(&points), "point PLY template (e.g. points_%04ld.ply)")
       ("calibration", po::value(&calibration),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
-      ("cameras", po::value(&camera_list),
-       "camera numbers, e.g. 0-7 or 0,2,4 (default: 0, 1, ... while the file exists)")
+      ("cameras", po::value(&camera_count),
+       "number of cameras (default: cameras 0, 1, ... while the calibration file exists)")
+      ("camera-ids", po::value(&camera_ids),
+       "the cameras' numbers in the calibration template, e.g. 1-16 or 0-4,6-19")
       ("fps", po::value(&fps)->default_value(fps), "playback rate, frames per second")
       ("title", po::value(&title), "the page's title (default: the folder's name)")
       ("uncompressed", "write the frames without EXT_meshopt_compression")
+      ("position-bits", po::value(&position_bits)->default_value(position_bits),
+       "compressed positions keep this many bits of mantissa (an error of at most 2^-(N-1) of "
+       "a vertex's largest coordinate; 0: exact)")
       ("threads", po::value(&threads)->default_value(0, "twice the cores, at least 8"),
        "frames converted at once")
       ("assets", po::value(&assets), "folder with the player's page and three.js (default: "
@@ -129,8 +137,12 @@ int main(int argc, char** argv) {
             if (first < 0 || last < first) throw TervikError("--first and --last must be 0 <= F <= L");
             if (!(fps > 0.0 && fps <= 1000.0))
               throw TervikError("--fps must be above 0 and at most 1000");
-            if (!camera_list.empty() && calibration.empty())
-              throw TervikError("--cameras needs --calibration");
+            if (position_bits < 0 || position_bits > 24)
+              throw TervikError("--position-bits must be 0 to 24");
+            if ((camera_count != 0 || !camera_ids.empty()) && calibration.empty())
+              throw TervikError("--cameras and --camera-ids need --calibration");
+            if (camera_count < 0 || camera_count > 32767)
+              throw TervikError("--cameras must be 1 to 32767");
           }))
     return *status;
   try {
@@ -141,8 +153,13 @@ int main(int argc, char** argv) {
     if (!calibration.empty()) {
       const NameTemplate camtemplate(calibration, 1, "calibration template");
       std::vector<int> indices;
-      if (!camera_list.empty()) {
-        indices = capture::parse_camera_list(camera_list, 1 << 15);
+      if (!camera_ids.empty()) {
+        indices = parse_camera_ids(camera_ids);
+        if (camera_count != 0 && std::size_t(camera_count) != indices.size())
+          throw TervikError("--cameras is " + std::to_string(camera_count) + " but --camera-ids lists " +
+                            std::to_string(indices.size()) + " cameras");
+      } else if (camera_count != 0) {
+        for (int i = 0; i < camera_count; ++i) indices.push_back(i);
       } else {
         for (int i = 0; i < (1 << 15) && fs::exists(camtemplate.format(i)); ++i) indices.push_back(i);
         if (indices.empty())
@@ -161,6 +178,7 @@ int main(int argc, char** argv) {
 
     tools::GltfOptions options;
     options.meshopt = !uncompressed;
+    options.position_bits = position_bits;
     const auto frames = player::write_frames(output, {textured, mesh, points}, first, last,
                                              options, threads);
     write_text((fs::path(output) / "sequence.json").string(),

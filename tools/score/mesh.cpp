@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "tervik/exceptions.h"
+#include "tools/scene/render.h"
 #include "tools/score/score.h"
+#include "tools/score/silhouette.h"
 
 namespace tervik::scene {
 namespace {
@@ -206,7 +208,28 @@ MeshScore score_mesh(const GroundTruth& truth, long frame, const std::vector<Poi
       if (grid.near(sp.position)) ++covered;
     score.coverage = double(covered) / double(surface.size());
   }
+  for (const ViewCamera& cam : truth.cameras) {
+    const double iou = silhouette_iou(render_silhouette(solid, cam), cam, vertices, faces);
+    score.silhouette_iou.push_back(iou);
+    score.min_silhouette_iou = score.silhouette_iou.size() == 1 ? iou : std::min(score.min_silhouette_iou, iou);
+  }
   return score;
+}
+
+long faces_against_point_normals(const std::vector<Point3D>& vertices,
+                                 const std::vector<Coord3D<long long>>& faces,
+                                 const std::vector<Point3D>& normals) {
+  long against = 0;
+  for (const auto& f : faces) {
+    Point3D sum;
+    bool any = false;
+    for (int k = 0; k < 3; ++k)
+      if (std::size_t(f[k]) < normals.size()) sum += normals[std::size_t(f[k])], any = true;
+    const Point3D& a = vertices[std::size_t(f[0])];
+    const Point3D n = cross(vertices[std::size_t(f[1])] - a, vertices[std::size_t(f[2])] - a);
+    against += any && dot(n, sum) < 0.0;
+  }
+  return against;
 }
 
 }  // namespace tervik::scene

@@ -107,6 +107,10 @@ std::string format_text(const MeshScore& s) {
   out += text_line("face centroid distance (L)", s.centroid_distance);
   out += item("surface covered", percent(s.coverage) + " within " + num(s.coverage_distance) +
                                      " L (" + std::to_string(s.coverage_samples) + " samples)");
+  out += item("silhouette IoU", "smallest " + num(s.min_silhouette_iou) + " of " +
+                                    std::to_string(s.silhouette_iou.size()) + " cameras");
+  if (s.against_point_normals >= 0)
+    out += item("faces against point normals", std::to_string(s.against_point_normals));
   return out;
 }
 
@@ -156,7 +160,12 @@ std::string json_members(const MeshScore& s) {
   out += json("centroid_distance_l", s.centroid_distance) + ", ";
   out += json("coverage_distance_l", num(s.coverage_distance)) + ", ";
   out += json("coverage_samples", std::to_string(s.coverage_samples)) + ", ";
-  out += json("coverage", num(s.coverage));
+  out += json("coverage", num(s.coverage)) + ", ";
+  std::string ious;
+  for (double v : s.silhouette_iou) ious += (ious.empty() ? "" : ", ") + num(v);
+  out += json("silhouette_iou", "[" + ious + "]") + ", ";
+  out += json("min_silhouette_iou", num(s.min_silhouette_iou)) + ", ";
+  out += json("against_point_normals", std::to_string(s.against_point_normals));
   return out;
 }
 

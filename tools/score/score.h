@@ -93,7 +93,22 @@ struct MeshScore {
   double coverage_distance = 0.0;  // in L: a surface sample this close to the mesh is covered
   long coverage_samples = 0;
   double coverage = 0.0;  // share of the true surface area within coverage_distance of the mesh
+  // Per camera, the intersection over union of the pixels whose centre the mesh's faces cover
+  // and the object's silhouette (ideal pinhole projection); and the smallest of them.
+  std::vector<double> silhouette_iou;
+  double min_silhouette_iou = 0.0;
+  // Faces against the point normals of their own corners (score_reconstruction with both a
+  // point file and a mesh; -1 otherwise): see faces_against_point_normals.
+  long against_point_normals = -1;
 };
+
+// The faces whose normal (right-hand rule) has a negative dot product with the sum of the
+// normals of those of their corners that are points: vertex i < normals.size() is point i, as
+// in weaver's meshes; vertices added by the mesher have no normal and are left out of the sum,
+// and faces with no such corner are not counted.
+long faces_against_point_normals(const std::vector<Point3D>& vertices,
+                                 const std::vector<Coord3D<long long>>& faces,
+                                 const std::vector<Point3D>& normals);
 
 // Scores a triangle mesh of frame `frame` (indices must be valid vertex indices). The true
 // surface is sampled uniformly by area with about `samples` points (fixed seed) to measure its

@@ -8,6 +8,7 @@
 #include <boost/program_options.hpp>
 
 #include "tools/common/tool_options.h"
+#include "tervik/ply.h"
 #include "tools/score/score.h"
 
 namespace po = boost::program_options;
@@ -84,6 +85,14 @@ int main(int argc, char** argv) {
                    ? score_point_file(truth, frame, points_file)
                    : score_point_file(truth, frame, points_file, baseline_file);
     if (!mesh_file.empty()) mesh = score_mesh_file(truth, frame, mesh_file, samples, coverage);
+    if (points && mesh) {
+      // The mesh's first vertices are the points, as weaver writes them.
+      const tervik::io::PlyModel cloud = tervik::io::read_ply(points_file);
+      const tervik::io::PlyModel faces = tervik::io::read_ply(mesh_file);
+      if (cloud.has_normals)
+        mesh->against_point_normals =
+            faces_against_point_normals(faces.positions, faces.faces, cloud.normals);
+    }
     if (json) {
       std::string out = "{\"ground_truth\": " + json_string(truth_file) +
                         ", \"frame\": " + std::to_string(frame);

@@ -103,4 +103,47 @@ bool SilhouetteSet::residual(const Point3D& x, double& value) const {
   return true;
 }
 
+double silhouette_iou(const ImageGray<unsigned char>& silhouette, const ViewCamera& cam,
+                      const std::vector<Point3D>& vertices,
+                      const std::vector<Coord3D<long long>>& faces) {
+  const long w = cam.width, h = cam.height;
+  std::vector<unsigned char> covered(std::size_t(w * h), 0);
+  for (const auto& f : faces) {
+    Point2D q[3];
+    bool in_front = true;
+    for (int k = 0; k < 3; ++k) {
+      const Point3D& x = vertices[std::size_t(f[k])];
+      in_front = in_front && cam.depth(x) > 0.0;
+      q[k] = cam.project(x);
+    }
+    if (!in_front) continue;
+    const double area = (q[1].x - q[0].x) * (q[2].y - q[0].y) - (q[2].x - q[0].x) * (q[1].y - q[0].y);
+    if (area == 0.0 || !std::isfinite(area)) continue;
+    const double lo_x = std::min({q[0].x, q[1].x, q[2].x}), hi_x = std::max({q[0].x, q[1].x, q[2].x});
+    const double lo_y = std::min({q[0].y, q[1].y, q[2].y}), hi_y = std::max({q[0].y, q[1].y, q[2].y});
+    const long x0 = std::max(0L, long(std::ceil(lo_x - 0.5))), x1 = std::min(w - 1, long(std::floor(hi_x - 0.5)));
+    const long y0 = std::max(0L, long(std::ceil(lo_y - 0.5))), y1 = std::min(h - 1, long(std::floor(hi_y - 0.5)));
+    for (long y = y0; y <= y1; ++y)
+      for (long x = x0; x <= x1; ++x) {
+        const double px = double(x) + 0.5, py = double(y) + 0.5;
+        bool inside = true;
+        for (int k = 0; k < 3 && inside; ++k) {
+          const Point2D& a = q[k];
+          const Point2D& b = q[(k + 1) % 3];
+          const double e = (b.x - a.x) * (py - a.y) - (px - a.x) * (b.y - a.y);
+          inside = area > 0.0 ? e >= 0.0 : e <= 0.0;
+        }
+        if (inside) covered[std::size_t(y * w + x)] = 1;
+      }
+  }
+  long both = 0, either = 0;
+  const unsigned char* sil = silhouette.channel(0).data();
+  for (std::size_t i = 0; i < covered.size(); ++i) {
+    const bool fg = sil[i] >= 128;
+    both += fg && covered[i];
+    either += fg || covered[i];
+  }
+  return either == 0 ? 1.0 : double(both) / double(either);
+}
+
 }  // namespace tervik::scene

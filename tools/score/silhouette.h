@@ -3,6 +3,7 @@
 // silhouette residual of a point against a set of cameras.
 #include <vector>
 
+#include "tervik/imagegray.h"
 #include "tools/scene/cameras.h"
 #include "tools/scene/geometry.h"
 
@@ -13,6 +14,13 @@ namespace tervik::scene {
 // mean that there is no such pixel.
 std::vector<double> squared_distance_transform(const std::vector<unsigned char>& target, long w,
                                                long h);
+
+// The intersection over union of the silhouette's foreground (128 or more) and the pixels whose
+// centre (x + 0.5, y + 0.5) a face of the mesh covers in the camera (ideal pinhole projection;
+// faces with a corner behind the camera are left out). 1 when both are empty.
+double silhouette_iou(const ImageGray<unsigned char>& silhouette, const ViewCamera& cam,
+                      const std::vector<Point3D>& vertices,
+                      const std::vector<Coord3D<long long>>& faces);
 
 // The silhouettes of one frame prepared for residual queries.
 class SilhouetteSet {

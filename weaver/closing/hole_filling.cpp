@@ -440,7 +440,11 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
   for (std::size_t l = 0; l < loops.size(); ++l) {
     double length = 0.0;
     for (const HH h : loops[l]) length += std::sqrt(hm.calc_edge_sqr_length(hm.edge_handle(h)));
-    const double radius = std::min(length / (2.0 * M_PI), max_reach);
+    // The rim of a detached piece seen from its hole side (its own patch would face against its
+    // normals) may be bridged as far as the search looks: closed on its own, the piece would be
+    // a two-sided pancake.
+    const double radius =
+        patch_faces_against_normals(hm, mesh, loops[l]) ? max_reach : std::min(length / (2.0 * M_PI), max_reach);
     for (const HH h : loops[l]) {
       rims.push_back(h);
       edges.push_back({to_point(hm.point(hm.from_vertex_handle(h))), to_point(hm.point(hm.to_vertex_handle(h))),

@@ -70,11 +70,20 @@ expect_status missing 1
 expect_line missing "FAILED: chunk 0 (frames 0 to 1) after 1 attempt(s), exit status 1, not retried: missing input file $scene/sil3_0001.png; log: $state/logs/chunk_0000.log"
 [[ -f $out/points.0000 ]] || fail "missing: frame 0 was not kept"
 mv "$work/sil3_0001.png" "$scene/"
+mv "$out/points.0000" "$work/"
 
-# 3. A refused argument: one attempt, sculptor's message in the summary.
+# 3. A refused argument: one attempt, the program's message in the summary (sculptor's, then
+# weaver's and texture_mesh's on the kept frame 0).
 run refused --chunk 2 --sculptor-options --bogus
 expect_status refused 1
 expect_line refused "FAILED: chunk 0 (frames 0 to 1) after 1 attempt(s), exit status 1, not retried: bad argument: unknown option --bogus; log: $state/logs/chunk_0000.log"
+mv "$work/points.0000" "$out/"
+run refused_mesh --chunk 2 --mesh out/mesh_%ld.ply --weaver "$build/weaver/weaver" --weaver-options --bogus
+expect_line refused_mesh "FAILED: mesh of frame 0 after 1 attempt(s), exit status 1, not retried: bad argument: unknown option --bogus; log: $state/logs/mesh_000000.log"
+run refused_texture --chunk 2 --mesh out/mesh_%ld.ply --weaver "$build/weaver/weaver" \
+  --texture out/tex_%ld.glb --texture-options --bogus
+expect_line refused_texture "FAILED: mesh of frame 0 after 1 attempt(s), exit status 1, not retried: texturing: unrecognised option '--bogus' (see texture_mesh --help); log: $state/logs/mesh_000000.log"
+rm "$out/points.0000"
 
 # 4. A failure without such a cause (the first run of a stand-in fails) is retried.
 cat >"$work/flaky" <<EOF
@@ -87,7 +96,7 @@ rm -r "$state/logs"
 run flaky --chunk 2 --sculptor "$work/flaky"
 expect_status flaky 0
 [[ $(attempts chunk_0000.log) == 2 ]] || fail "flaky: expected 2 attempts: $(cat "$state/logs/chunk_0000.log")"
-cmp -s "$work/ref/p_1.ply" "$out/points.0001" || fail "flaky: $out/points.0001 differs"
+cmp -s "$work/ref/p_0.ply" "$out/points.0000" || fail "flaky: $out/points.0000 differs"
 
 # 5. With --camera-ids the calibrations checked are the listed cameras' (there is no cam8.txt).
 printf '#!/usr/bin/env bash\nexit 1\n' >"$work/failing"

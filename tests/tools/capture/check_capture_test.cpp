@@ -1,6 +1,7 @@
 // check_capture: a sound capture passes; each kind of fault gives its table line and a
 // non-zero exit, each warning its line and exit 0.
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -185,6 +186,63 @@ TEST_F(CheckCaptureProgram, SilhouetteValuesSpecksSizesAndRanges) {
   EXPECT_EQ(run("--box 0 0 0 1 -1 1"), 1);
   EXPECT_EQ(out_, "ERROR: --box: every minimum must be below its maximum (an inverted or empty "
                   "box) (see check_capture --help)\n");
+}
+
+// --camera-ids maps the template numbers to the cameras in every capture tool, and --cameras
+// is a count in every one of them (render_view included).
+TEST_F(CheckCaptureProgram, CameraIdsInEveryTool) {
+  const std::string tools = TERVIK_BINARY_DIR "/tools/";
+  const std::string log = " > " + dir_.file("ids.txt");
+  const auto run_tool = [&](const std::string& cmd) {
+    const int rc = std::system((cmd + log).c_str());
+    return std::make_pair(WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, read_file(dir_.file("ids.txt")));
+  };
+  const std::string check = tools + "check_capture --calibration " + sc_.camera_template +
+                            " --silhouettes " + sc_.silhouette_template;
+  // Cameras 5 to 0, in that order, and camera 3 left out.
+  auto out = run_tool(check + " --camera-ids 5,4,2,1,0");
+  EXPECT_EQ(out.first, 0) << out.second;
+  EXPECT_LT(out.second.find("calibration  camera 5 "), out.second.find("calibration  camera 4 ")) << out.second;
+  EXPECT_EQ(out.second.find("camera 3 "), std::string::npos) << out.second;
+  out = run_tool(check + " --camera-ids 0-6");
+  EXPECT_EQ(out.first, 1);
+  EXPECT_NE(out.second.find("calibration  camera 6  FAULT "), std::string::npos) << out.second;
+  EXPECT_EQ(run_tool(check + " --cameras 5 --camera-ids 0-5"),
+            std::make_pair(1, std::string("ERROR: --cameras 5 but --camera-ids '0-5' names 6 "
+                                          "cameras (see check_capture --help)\n")));
+
+  const std::string find = tools + "find_box --calibration " + sc_.camera_template +
+                           " --silhouettes " + sc_.silhouette_template + " --images " + sc_.image_template;
+  const auto by_count = run_tool(find + " --cameras 6");
+  const auto by_ids = run_tool(find + " --camera-ids 0-5");
+  ASSERT_EQ(by_count.first, 0) << by_count.second;
+  const std::string box_line = by_count.second.substr(by_count.second.find("Box"));
+  EXPECT_EQ(by_ids.second.substr(by_ids.second.find("Box"), box_line.find('\n')),
+            box_line.substr(0, box_line.find('\n')));
+  EXPECT_NE(by_ids.second.find("sculptor --camera-ids 0-5 6 "), std::string::npos) << by_ids.second;
+  EXPECT_EQ(run_tool(find + " --camera-ids 0-6"),
+            std::make_pair(1, "ERROR: ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("cam6.txt") +
+                                  " (the calibration of camera 6 (entry 7 of --camera-ids))\n"));
+
+  const auto masks = run_tool(tools + "make_masks --camera-ids 4,1 --input " + sc_.silhouette_template +
+                              " --output " + dir_.file("m%d_%d.png"));
+  EXPECT_EQ(masks.first, 0) << masks.second;
+  EXPECT_TRUE(std::filesystem::exists(dir_.file("m4_0.png")) && std::filesystem::exists(dir_.file("m1_0.png")));
+  EXPECT_FALSE(std::filesystem::exists(dir_.file("m0_0.png")));
+  EXPECT_EQ(run_tool(tools + "make_masks --camera-ids 4,9 --input " + sc_.silhouette_template +
+                     " --output " + dir_.file("m%d_%d.png")),
+            std::make_pair(1, "ERROR: File " + dir_.file("sil9_0000.png") +
+                                  " not found (camera 9 (entry 2 of --camera-ids), frame 0)\n"));
+
+  const std::string render = tools + "render_view --calibration " + sc_.camera_template + " -o " +
+                             dir_.file("v.png");
+  EXPECT_EQ(run_tool(render + " --cameras 0-3"),
+            std::make_pair(1, std::string("ERROR: --cameras '0-3' is not a number of cameras; give a "
+                                          "list of cameras to draw with --camera-ids (e.g. "
+                                          "--camera-ids 0-3) (see render_view --help)\n")));
+  EXPECT_EQ(run_tool(render + " --cameras 2").second,
+            "Wrote " + dir_.file("v.png") + ": 2 views of 320 x 240 pixels in rows of 2 (cameras 0 1, "
+            "left to right, top to bottom)\n");
 }
 
 // Writes `cams` and the silhouettes of a sphere as frame 0 of a capture in `dir`.

@@ -213,6 +213,8 @@ TEST(MakeMasks, RefusesBadOptionsAndOutputsOverInputs) {
     EXPECT_EQ(run("--from colour --key 0,0,0 --tolerance " + std::string(t) + out).second,
               "ERROR: --tolerance must be a distance of 0 to 1000, not " + std::string(t) +
                   " (see make_masks --help)\n");
+  EXPECT_EQ(run("--last-frame 99999999999" + out).second,
+            "ERROR: the frame range 0 to 99999999999 is longer than 1000000 frames (see make_masks --help)\n");
   EXPECT_EQ(run("--last-frame 1 --output " + dir.file("m%d.png")),
             std::make_pair(1, "ERROR: the output template '" + dir.file("m%d.png") +
                                   "' has no conversion for the frame number (the second value), "

@@ -200,7 +200,7 @@ TEST(RenderView, ProgramDrawsTheMeshWhereTheSilhouetteIs) {
   write_mesh(dir.file("mesh.ply"), mesh);
   const std::string program = TERVIK_BINARY_DIR "/tools/render_view --calibration " + sc.camera_template;
   const std::string log = " > " + dir.file("log.txt");
-  ASSERT_EQ(std::system((program + " --cameras 2 --model " + dir.file("mesh.ply") + " -o " +
+  ASSERT_EQ(std::system((program + " --camera-ids 2 --model " + dir.file("mesh.ply") + " -o " +
                          dir.file("one.png") + log).c_str()), 0);
   const ImageGray<unsigned char> drawn = read_gray(dir.file("one.png"));
   ImageGray<unsigned char> mask(160, 120);
@@ -210,7 +210,7 @@ TEST(RenderView, ProgramDrawsTheMeshWhereTheSilhouetteIs) {
   EXPECT_GE(value, 0.95);
   EXPECT_EQ(read_file(dir.file("log.txt")), "Wrote " + dir.file("one.png") + ": 1 view of 160 x 120 pixels\n");
 
-  ASSERT_EQ(std::system((program + " --cameras 0-3 --model " + dir.file("mesh.ply") +
+  ASSERT_EQ(std::system((program + " --camera-ids 0-3 --model " + dir.file("mesh.ply") +
                          " --images " + sc.image_template + " --silhouettes " +
                          sc.silhouette_template + " --tile-width 80 -o " + dir.file("sheet.png") + log)
                             .c_str()), 0);
@@ -220,7 +220,7 @@ TEST(RenderView, ProgramDrawsTheMeshWhereTheSilhouetteIs) {
 
   // An output that names one of the images is refused, and the image stays.
   const std::string image1 = read_file(dir.file("img1_0000.png"));
-  EXPECT_NE(std::system((program + " --cameras 0-3 --images " + sc.image_template + " -o " +
+  EXPECT_NE(std::system((program + " --camera-ids 0-3 --images " + sc.image_template + " -o " +
                          dir.file("img1_0000.png") + log).c_str()), 0);
   EXPECT_EQ(read_file(dir.file("log.txt")), "ERROR: the output '" + dir.file("img1_0000.png") +
                                                 "' is the input '" + dir.file("img1_0000.png") +

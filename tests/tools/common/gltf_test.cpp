@@ -137,7 +137,7 @@ TEST(GltfWriter, MeshoptStreamsDecodeToTheSameTrianglesAndPoints) {
               std::string::npos);
     const std::regex stream_re(
         "\"EXT_meshopt_compression\":\\{\"buffer\":0,\"byteOffset\":(\\d+),\"byteLength\":(\\d+),"
-        "\"byteStride\":(\\d+),\"count\":(\\d+),\"mode\":\"(\\w+)\"\\}");
+        "\"byteStride\":(\\d+),\"count\":(\\d+),\"mode\":\"(\\w+)\"(,\"filter\":\"EXPONENTIAL\")?\\}");
     std::vector<Bytes> decoded;
     for (auto it = std::sregex_iterator(glb.json.begin(), glb.json.end(), stream_re);
          it != std::sregex_iterator(); ++it) {
@@ -182,6 +182,33 @@ TEST(GltfWriter, MeshoptStreamsDecodeToTheSameTrianglesAndPoints) {
       out.insert({pos[3 * i], pos[3 * i + 1], pos[3 * i + 2]});
     }
     EXPECT_TRUE(in == out);
+  }
+}
+
+TEST(GltfWriter, FilteredPositionsKeepTheirBitsOfMantissa) {
+  const GltfMesh m = random_mesh(300, 200, 5);
+  const Glb glb = split(encode_glb(m, {.meshopt = true, .position_bits = 16}));
+  const std::regex position_re(
+      "\"EXT_meshopt_compression\":\\{\"buffer\":0,\"byteOffset\":(\\d+),\"byteLength\":(\\d+),"
+      "\"byteStride\":12,\"count\":300,\"mode\":\"ATTRIBUTES\",\"filter\":\"EXPONENTIAL\"\\}");
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(glb.json, match, position_re)) << glb.json;
+  std::vector<float> pos(900);
+  ASSERT_EQ(meshopt_decodeVertexBuffer(pos.data(), 300, 12, glb.bin.data() + std::stoul(match[1]),
+                                       std::stoul(match[2])), 0);
+  meshopt_decodeFilterExp(pos.data(), 300, 12);
+  // Every decoded position lies within 2^-15 of its largest coordinate of an input position.
+  for (std::size_t i = 0; i < 300; ++i) {
+    double best = 1e9;
+    for (std::size_t j = 0; j < 300; ++j) {
+      double e = 0.0, size = 1e-3;
+      for (int k = 0; k < 3; ++k) {
+        e = std::max(e, double(std::abs(pos[3 * i + k] - m.positions[3 * j + k])));
+        size = std::max(size, double(std::abs(m.positions[3 * j + k])));
+      }
+      best = std::min(best, e / size);
+    }
+    EXPECT_LE(best, 1.0 / 32768) << i;
   }
 }
 

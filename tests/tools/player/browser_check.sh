@@ -47,6 +47,6 @@ count = int(next(l for l in lines if l.startswith("element vertex")).split()[2])
 body = [" ".join(l.split()[:-3]) for l in lines[end + 1:end + 1 + count]] + lines[end + 1 + count:]
 open(sys.argv[2], "w").write("\n".join(header + ["end_header"] + body))
 PY
-must "$build/tools/render_view" --calibration "$scene/cam%ld.txt" --cameras 0 \
+must "$build/tools/render_view" --calibration "$scene/cam%ld.txt" --camera-ids 0 \
   --model "$work/grey_0000.ply" --output "$work/render_0.png"
 node "$here/browser_check.mjs" "$work" "$log_dir"

@@ -1,4 +1,5 @@
 // The scorer on point sets and meshes of known shape.
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -228,10 +229,21 @@ TEST(ScoreMesh, ClosedSphereMeshThroughItsFile) {
   EXPECT_LT(s.centroid_distance.max, 0.5);  // chords lie a little inside the sphere
   EXPECT_EQ(s.euler_characteristic, 2);
   EXPECT_EQ(s.components, 1);
+  ASSERT_EQ(s.silhouette_iou.size(), truth.cameras.size());
+  EXPECT_GT(s.min_silhouette_iou, 0.97);
+  EXPECT_EQ(s.min_silhouette_iou, *std::min_element(s.silhouette_iou.begin(), s.silhouette_iou.end()));
 
   // Every face reversed: all inward, still consistent among themselves.
   std::vector<Coord3D<long long>> flipped;
   for (const auto& t : mesh.faces) flipped.emplace_back(t.x, t.z, t.y);
+  // Against the vertices' outward normals; vertices past the normals' end do not count.
+  EXPECT_EQ(faces_against_point_normals(mesh.vertices, mesh.faces, mesh.vertices), 0);
+  EXPECT_EQ(faces_against_point_normals(mesh.vertices, flipped, mesh.vertices), 8192);
+  long touching = 0;
+  for (const auto& t : flipped) touching += t.x < 10 || t.y < 10 || t.z < 10;
+  EXPECT_EQ(faces_against_point_normals(mesh.vertices, flipped,
+                                        std::vector<Point3D>(mesh.vertices.begin(), mesh.vertices.begin() + 10)),
+            touching);
   s = score_mesh(truth, 0, mesh.vertices, flipped, 2000);
   EXPECT_EQ(s.flipped_faces, 8192);
   EXPECT_EQ(s.flipped_near, 8192);
@@ -261,6 +273,7 @@ TEST(ScoreMesh, ClosedSphereMeshThroughItsFile) {
   EXPECT_GT(s.boundary_edges, 0);
   EXPECT_LT(s.used_vertices, s.vertices);
   EXPECT_NEAR(s.coverage, 0.5, 0.03);
+  EXPECT_LT(s.min_silhouette_iou, 0.8);  // the ring's cameras see half the disc
   EXPECT_EQ(s.euler_characteristic, 1);  // a disc; unused vertices do not count
   EXPECT_EQ(s.components, 1);
   // A face used a third time makes its edges non-manifold; a repeated corner is degenerate.

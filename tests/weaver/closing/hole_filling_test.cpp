@@ -138,6 +138,29 @@ TEST(HoleFilling, DetachedPieceNoBandJoinsIsClosedNotRemoved) {
   for (const auto& [original, v] : copy) EXPECT_TRUE(used.count(v)) << "vertex " << v << " of the piece";
 }
 
+TEST(HoleFilling, PieceInTheMiddleOfAHoleIsBridgedToItsRim) {
+  // A sphere without its cap over z = 0.8, and a small piece of that cap (over z = 0.97) left in
+  // the middle of the hole: too far from the rim all round for a band, and, closed on its own, a
+  // two-sided pancake. It is bridged to the rim and the hole closed round it.
+  RepairMesh m = testing::unit_sphere(4);
+  std::vector<Coord3D<long long>> piece;
+  for (const auto& f : m.faces)
+    if (std::min({m.vertices[std::size_t(f.x)].z, m.vertices[std::size_t(f.y)].z, m.vertices[std::size_t(f.z)].z}) > 0.97)
+      piece.push_back(f);
+  testing::cut_cap(m, 0.8);
+  m.faces.insert(m.faces.end(), piece.begin(), piece.end());
+  ASSERT_GE(piece.size(), 10u);
+  ASSERT_EQ(component_count(m), 2);
+  const HoleFilling r = fill_holes(m);
+  EXPECT_EQ(r.pieces, 1);
+  EXPECT_GE(r.bridges, 1);
+  EXPECT_EQ(component_count(m), 1);
+  testing::expect_closed_genus_zero(m.faces);
+  std::set<long long> used;
+  for (const auto& f : m.faces) used.insert({f.x, f.y, f.z});
+  for (const auto& f : piece) EXPECT_TRUE(used.count(f.x) && used.count(f.y) && used.count(f.z));
+}
+
 // A hole with a rim of about 120 edges is split by chords into short parts before it is
 // triangulated: the patch still closes the sphere, runs the rim's way round, spans the hole
 // from its rim and keeps its edges near the rim's length.
