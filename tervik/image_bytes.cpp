@@ -1,15 +1,20 @@
-// In-memory PNG (libpng) and JPEG (libjpeg) codecs. Both libraries report fatal errors through
-// callbacks; these throw, so that an error unwinds through the library like any C++ exception
-// (the Debian libraries carry unwind tables), as in the file readers of io_auxiliar.cpp.
+// In-memory PNG and JPEG codecs: PNG written with zlib in parallel bands and read with libpng's
+// simplified interface; JPEG through libjpeg, whose fatal errors reach a callback that throws,
+// so that an error unwinds through the library like any C++ exception (the Debian libraries
+// carry unwind tables), as in the file readers of io_auxiliar.cpp.
 #include "tervik/image_bytes.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <thread>
 
 #include <jpeglib.h>
 #include <png.h>
+#include <zlib.h>
 
 #include "tervik/exceptions.h"
 
@@ -17,16 +22,7 @@ namespace tervik::io {
 
 namespace {
 
-[[noreturn]] void png_throw(png_structp, png_const_charp text) {
-  throw std::runtime_error(std::string("libpng: ") + text);
-}
-void png_quiet(png_structp, png_const_charp) {}
 
-void png_append(png_structp png, png_bytep data, png_size_t size) {
-  auto* out = static_cast<std::vector<unsigned char>*>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + size);
-}
-void png_no_flush(png_structp) {}
 
 // The image's pixels interleaved R, G, B, row after row.
 std::vector<unsigned char> interleave(const ImageRGB<unsigned char>& image) {
@@ -102,39 +98,107 @@ ImageRGB<unsigned char> decode_jpeg(const unsigned char* bytes, std::size_t size
 
 }  // namespace
 
-std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image, int level) {
-  TERVIK_CHECK(image.width() > 0 && image.height() > 0 && level >= 0 && level <= 9,
+namespace {
+
+void put32(std::vector<unsigned char>& out, std::uint32_t v) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+// Appends a PNG chunk: length, type, data, CRC of type and data.
+void put_chunk(std::vector<unsigned char>& out, const char* type, const unsigned char* data,
+               std::size_t size) {
+  put32(out, static_cast<std::uint32_t>(size));
+  const std::size_t at = out.size();
+  out.insert(out.end(), type, type + 4);
+  if (size > 0) out.insert(out.end(), data, data + size);
+  put32(out, static_cast<std::uint32_t>(crc32(0L, out.data() + at, static_cast<uInt>(size + 4))));
+}
+
+constexpr std::size_t kBandRows = 64;
+
+// Rows [y0, y1) filtered ("up": each byte minus the one above; the first image row as it is),
+// each after its filter-type byte, as the image data stream holds them.
+std::vector<unsigned char> filtered_rows(const ImageRGB<unsigned char>& image, std::size_t y0,
+                                         std::size_t y1, uLong& adler) {
+  const std::size_t w = image.width(), stride = 1 + 3 * w;
+  std::vector<unsigned char> rows((y1 - y0) * stride);
+  for (std::size_t y = y0; y < y1; ++y) {
+    unsigned char* row = rows.data() + (y - y0) * stride;
+    row[0] = 2;
+    for (std::size_t c = 0; c < 3; ++c) {
+      const unsigned char* src = image.channel(c).data() + y * w;
+      const unsigned char* above = y > 0 ? src - w : nullptr;
+      for (std::size_t x = 0; x < w; ++x)
+        row[1 + x * 3 + c] = static_cast<unsigned char>(src[x] - (above ? above[x] : 0));
+    }
+  }
+  adler = adler32(1L, rows.data(), static_cast<uInt>(rows.size()));
+  return rows;
+}
+
+}  // namespace
+
+std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image, int level,
+                                            int threads) {
+  TERVIK_CHECK(image.width() > 0 && image.height() > 0 && level >= 0 && level <= 9 &&
+                   image.width() < (1u << 24) && image.height() < (1u << 24),
                "encode_png_bytes: a " << image.width() << " x " << image.height()
                                       << " image at level " << level);
-  std::vector<unsigned char> out;
-  std::vector<unsigned char> row(image.width() * 3);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, &png_throw, &png_quiet);
-  if (!png) throw TervikError("encode_png_bytes: libpng cannot start");
-  png_infop info = png_create_info_struct(png);
-  try {
-    if (!info) throw std::runtime_error("libpng cannot start");
-    png_set_write_fn(png, &out, &png_append, &png_no_flush);
-    png_set_compression_level(png, level);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
-    png_set_IHDR(png, info, png_uint_32(image.width()), png_uint_32(image.height()), 8,
-                 PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_BASE,
-                 PNG_FILTER_TYPE_BASE);
-    png_write_info(png, info);
-    // One row interleaved at a time: a large atlas is not copied whole.
-    const std::size_t w = image.width();
-    for (std::size_t y = 0; y < image.height(); ++y) {
-      for (std::size_t c = 0; c < 3; ++c) {
-        const unsigned char* src = image.channel(c).data() + y * w;
-        for (std::size_t x = 0; x < w; ++x) row[x * 3 + c] = src[x];
-      }
-      png_write_row(png, row.data());
+  // The image data is one zlib stream made of independent bands of rows: each band is a raw
+  // deflate stream ended by a full flush (byte-aligned, no reference to earlier bands), the last
+  // one finished, so the bands compress in parallel and the bytes do not depend on the threads.
+  const std::size_t h = image.height();
+  const std::size_t bands = (h + kBandRows - 1) / kBandRows;
+  std::vector<std::vector<unsigned char>> packed(bands);
+  std::vector<uLong> adlers(bands), lengths(bands);
+  std::vector<std::string> errors(bands);
+  const auto band = [&](std::size_t b) {
+    const std::size_t y0 = b * kBandRows, y1 = std::min(h, y0 + kBandRows);
+    const std::vector<unsigned char> rows = filtered_rows(image, y0, y1, adlers[b]);
+    lengths[b] = static_cast<uLong>(rows.size());
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      errors[b] = "zlib cannot start";
+      return;
     }
-    png_write_end(png, info);
-  } catch (const std::exception& e) {
-    png_destroy_write_struct(&png, &info);
-    throw TervikError(std::string("encode_png_bytes: ") + e.what());
+    packed[b].resize(deflateBound(&z, static_cast<uLong>(rows.size())) + 16);
+    z.next_in = const_cast<unsigned char*>(rows.data());
+    z.avail_in = static_cast<uInt>(rows.size());
+    z.next_out = packed[b].data();
+    z.avail_out = static_cast<uInt>(packed[b].size());
+    const int status = deflate(&z, b + 1 == bands ? Z_FINISH : Z_FULL_FLUSH);
+    if (status != (b + 1 == bands ? Z_STREAM_END : Z_OK) || z.avail_in != 0)
+      errors[b] = "zlib failed on rows " + std::to_string(y0) + " to " + std::to_string(y1 - 1);
+    packed[b].resize(packed[b].size() - z.avail_out);
+    deflateEnd(&z);
+  };
+  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(std::max(threads, 1)), bands));
+  std::vector<std::thread> pool;
+  for (std::size_t t = 1; t < workers; ++t)
+    pool.emplace_back([&, t] {
+      for (std::size_t b = t; b < bands; b += workers) band(b);
+    });
+  for (std::size_t b = 0; b < bands; b += workers) band(b);
+  for (auto& th : pool) th.join();
+  for (const std::string& e : errors)
+    if (!e.empty()) throw TervikError("encode_png_bytes: " + e);
+
+  std::vector<unsigned char> stream = {0x78, 0x01};  // zlib header: deflate, 32 KiB window
+  uLong adler = 1L;
+  for (std::size_t b = 0; b < bands; ++b) {
+    stream.insert(stream.end(), packed[b].begin(), packed[b].end());
+    adler = adler32_combine(adler, adlers[b], static_cast<z_off_t>(lengths[b]));
   }
-  png_destroy_write_struct(&png, &info);
+  put32(stream, static_cast<std::uint32_t>(adler));
+  std::vector<unsigned char> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+  std::vector<unsigned char> header;
+  put32(header, static_cast<std::uint32_t>(image.width()));
+  put32(header, static_cast<std::uint32_t>(image.height()));
+  header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB, deflate, adaptive filters, no interlace
+  put_chunk(out, "IHDR", header.data(), header.size());
+  for (std::size_t at = 0; at < stream.size(); at += (1u << 24))
+    put_chunk(out, "IDAT", stream.data() + at, std::min<std::size_t>(1u << 24, stream.size() - at));
+  put_chunk(out, "IEND", nullptr, 0);
   return out;
 }
 

@@ -9,9 +9,12 @@
 
 namespace tervik::io {
 
-// The image as PNG file bytes. `level` is the zlib compression level, 0 (none) to 9 (smallest,
-// slowest). Throws TervikError when the image is empty or libpng fails.
-std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image, int level = 6);
+// The image as 8-bit RGB PNG file bytes, every row filtered "up". `level` is the zlib
+// compression level, 0 (none) to 9 (smallest, slowest). The rows are compressed in bands of 64
+// on `threads` threads; the bytes do not depend on the thread count. Throws TervikError when
+// the image is empty or larger than 2^24 - 1 on a side, or zlib fails.
+std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image, int level = 6,
+                                            int threads = 1);
 
 // The image as baseline JPEG file bytes (4:2:0 chroma), quality 1 to 100. Throws TervikError
 // when the image is empty, the quality is out of range or libjpeg fails.

@@ -8,6 +8,8 @@
 #define STB_RECT_PACK_IMPLEMENTATION
 #include <stb/stb_rect_pack.h>
 
+#include "tervik/multiview.h"
+
 namespace tervik::texture {
 
 std::vector<Chart> build_charts(const TriMesh& mesh, const std::vector<int>& labels,
@@ -150,6 +152,38 @@ std::array<float, 3> sample_photo(const View& view, const Point2D& p) {
   return out;
 }
 
+std::array<float, 3> blended_colour(const std::vector<View>& views,
+                                    const std::vector<std::vector<float>>& quality,
+                                    std::uint32_t face, const Point3D& X, int blend) {
+  // The best `blend` views of the face, by quality (ties: the lower view number first).
+  constexpr int kMaxBlend = 8;
+  int best[kMaxBlend];
+  int n = 0;
+  const int want = std::clamp(blend, 1, kMaxBlend);
+  for (int v = 0; v < int(quality.size()); ++v) {
+    if (!(quality[v][face] > 0.0f)) continue;
+    int at = n < want ? n++ : want;
+    while (at > 0 && quality[best[at - 1]][face] < quality[v][face]) {
+      if (at < want) best[at] = best[at - 1];
+      --at;
+    }
+    if (at < want) best[at] = v;
+  }
+  double sum[3] = {0, 0, 0}, weights = 0.0;
+  for (int i = 0; i < n; ++i) {
+    const View& view = views[std::size_t(best[i])];
+    Point2D x;
+    multiview::fast_world2image(X, view.camera, x);
+    const auto c = sample_photo(view, x);
+    const double w = quality[best[i]][face];
+    for (int k = 0; k < 3; ++k) sum[k] += w * c[k];
+    weights += w;
+  }
+  std::array<float, 3> out{};
+  for (int k = 0; k < 3 && weights > 0.0; ++k) out[k] = float(sum[k] / weights);
+  return out;
+}
+
 namespace {
 
 unsigned char to_byte(double v) {
@@ -203,7 +237,12 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
         for (double& v : b) v = std::max(v, 0.0), sum += v;
         for (double& v : b) v /= sum;
         std::array<double, 3> colour{};
-        if (view) {
+        if (view && in.blend > 1) {
+          Point3D X(0, 0, 0);
+          for (int k = 0; k < 3; ++k) X += mesh.positions[mesh.faces[f][k]] * b[k];
+          const auto c = blended_colour(*in.views, *in.quality, f, X, in.blend);
+          for (int k = 0; k < 3; ++k) colour[k] = c[k];
+        } else if (view) {
           const Point2D image((px - chart.origin_x) / in.scale + chart.min_x,
                               (py - chart.origin_y) / in.scale + chart.min_y);
           const auto c = sample_photo(*view, image);
@@ -267,13 +306,18 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
 
 }  // namespace
 
-ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
-                                   long size, int threads, const Rgb& background) {
+ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background) {
   ImageRGB<unsigned char> atlas(size, size);
   for (int c = 0; c < 3; ++c) {
     unsigned char* p = atlas.channel(c).data();
     std::fill(p, p + std::size_t(size) * std::size_t(size), background[c]);
   }
+  return atlas;
+}
+
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+                ImageRGB<unsigned char>& atlas) {
+  const long size = long(atlas.width());
   // Every chart writes inside its own rectangle only, so charts can be filled in any order.
   parallel_for(long(charts.size()), threads, [&](long i) {
     const Chart& chart = charts[std::size_t(i)];
@@ -281,7 +325,6 @@ ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillI
     fill_chart(chart, in, size, atlas, state);
     dilate_chart(chart, size, in.padding + 1, atlas, state);
   });
-  return atlas;
 }
 
 }  // namespace tervik::texture

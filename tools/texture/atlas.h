@@ -54,20 +54,34 @@ struct FillInput {
   const std::vector<std::uint32_t>* source;   // input vertex of every output vertex
   double scale;
   int padding;
+  // With blend > 1 a photo texel is blended_colour() of its face's best `blend` views.
+  const std::vector<std::vector<float>>* quality = nullptr;  // quality[v][f], as face_quality
+  int blend = 1;
 };
 
-// Fills the atlas: every texel whose centre lies within one texel of a chart's triangle gets
-// the photo's colour there (bilinear, from foreground pixels only when the view has a
-// silhouette) plus the interpolated correction; an unseen face gets its vertex colours. Then
-// every chart's padding is filled by `padding` + 1 rounds of dilation; texels outside all charts
-// keep `background` (the mean colour, so that coarse mip levels stay neutral). Charts are spread
-// over `threads`; the result does not depend on it.
-ImageRGB<unsigned char> fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
-                                   long atlas_size, int threads, const Rgb& background);
+// A square atlas of `size` texels on a side, every texel `background` (the mean photo colour,
+// which texels outside all charts keep, so that coarse mip levels stay neutral).
+ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background);
+
+// Fills the charts into `atlas` (from blank_atlas): every texel whose centre lies within one
+// texel of a chart's triangle gets the photo's colour there (bilinear, from foreground pixels
+// only when the view has a silhouette) plus the interpolated correction; an unseen face gets its
+// vertex colours. Then every chart's padding is filled by `padding` + 1 rounds of dilation.
+// Charts are spread over `threads`; the result does not depend on it.
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+                ImageRGB<unsigned char>& atlas);
 
 // The colour of the view's photo at image position p (pixels): bilinear over the pixel centres
 // around p, from foreground pixels only where the view has a silhouette and any of the four is
 // foreground.
 std::array<float, 3> sample_photo(const View& view, const Point2D& p);
+
+// The colour of world point X on face `face`, averaged over the `blend` views (at most 8) that
+// see the face best, each weighted by quality[v][face] and sampled by sample_photo at X's
+// projection into it. With misplaced geometry (a visual hull) the average is what novel views
+// see best; on a true surface it also evens out each photo's aliasing.
+std::array<float, 3> blended_colour(const std::vector<View>& views,
+                                    const std::vector<std::vector<float>>& quality,
+                                    std::uint32_t face, const Point3D& X, int blend);
 
 }  // namespace tervik::texture

@@ -25,11 +25,12 @@ TriMesh read_mesh(const std::string& path) {
   return mesh;
 }
 
-std::vector<unsigned char> encode_atlas(const ImageRGB<unsigned char>& atlas, int jpeg_quality) {
+std::vector<unsigned char> encode_atlas(const ImageRGB<unsigned char>& atlas, int jpeg_quality,
+                                        int threads) {
   // Level 1: most of a large atlas is flat padding, which compresses well at any level, and
   // the higher levels cost seconds on a 4096 x 4096 atlas for a few per cent.
   return jpeg_quality > 0 ? io::encode_jpeg_bytes(atlas, jpeg_quality)
-                          : io::encode_png_bytes(atlas, 1);
+                          : io::encode_png_bytes(atlas, 1, threads);
 }
 
 tools::GltfMesh to_gltf(const TexturedMesh& mesh, std::vector<unsigned char> image, bool jpeg) {

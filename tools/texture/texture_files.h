@@ -14,8 +14,10 @@ namespace tervik::texture {
 // file when it has no faces.
 TriMesh read_mesh(const std::string& path);
 
-// The atlas as image file bytes: PNG, or JPEG when jpeg_quality is 1 to 100 (0: PNG).
-std::vector<unsigned char> encode_atlas(const ImageRGB<unsigned char>& atlas, int jpeg_quality);
+// The atlas as image file bytes: PNG (compressed on `threads` threads, the same bytes for any
+// number), or JPEG when jpeg_quality is 1 to 100 (0: PNG).
+std::vector<unsigned char> encode_atlas(const ImageRGB<unsigned char>& atlas, int jpeg_quality,
+                                        int threads = 1);
 
 // The textured mesh as the glTF writer takes it, with the encoded atlas as base-colour texture.
 tools::GltfMesh to_gltf(const TexturedMesh& mesh, std::vector<unsigned char> image,

@@ -54,7 +54,8 @@ void check_inputs(const TriMesh& mesh, const std::vector<View>& views, const Tex
                                << " vertices");
   TERVIK_CHECK(o.atlas_size >= 64 && o.atlas_size <= 16384 && (o.atlas_size & (o.atlas_size - 1)) == 0,
                "the atlas size must be a power of two from 64 to 16384, not " << o.atlas_size);
-  TERVIK_CHECK(o.threads >= 1 && o.padding >= 1 && o.padding <= 64 && o.smoothness >= 0.0,
+  TERVIK_CHECK(o.threads >= 1 && o.padding >= 1 && o.padding <= 64 && o.smoothness >= 0.0 &&
+                   o.blend >= 1 && o.blend <= 8,
                "bad texturing options");
   for (std::size_t v = 0; v < views.size(); ++v) {
     const View& view = views[v];
@@ -144,7 +145,9 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
           out.texcoords.insert(out.texcoords.end(),
                                {float(t.x / double(size)), float(t.y / double(size))});
           photo.push_back(chart.view >= 0);
-          if (chart.view >= 0) {
+          if (chart.view >= 0 && options.blend > 1) {
+            colour.push_back(blended_colour(views, quality, f, mesh.positions[v], options.blend));
+          } else if (chart.view >= 0) {
             // The photo's colour around the vertex: its pixel and four at one pixel's distance.
             const Point2D& c = projections[chart.view].pixels[v];
             std::array<float, 3> sum{};
@@ -162,12 +165,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
         out.indices[3 * f + k] = slot[v];
       }
   }
-  // 4. Seam levelling.
-  std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
-  if (options.level_seams) correction = level_seams(colour, out.source, out.indices, photo);
-  // 5. The atlas.
-  const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
-                     out.scale, options.padding};
+  // 4. Seam levelling, while another thread lays out the blank atlas in the mean photo colour.
   double sum[3] = {0, 0, 0};
   long count = 0;
   for (std::size_t i = 0; i < colour.size(); ++i)
@@ -178,7 +176,16 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   Rgb mean{128, 128, 128};
   for (int c = 0; count > 0 && c < 3; ++c)
     mean[c] = static_cast<unsigned char>(std::lround(sum[c] / double(count)));
-  out.atlas = fill_atlas(charts, in, size, options.threads, mean);
+  std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
+  parallel_for(2, options.threads, [&](long task) {
+    if (task == 0 && options.level_seams)
+      correction = level_seams(colour, out.source, out.indices, photo);
+    if (task == 1) out.atlas = blank_atlas(size, mean);
+  });
+  // 5. The atlas.
+  const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
+                     out.scale, options.padding, &quality, options.blend};
+  fill_atlas(charts, in, options.threads, out.atlas);
   return out;
 }
 

@@ -13,8 +13,9 @@
 //                        scaled down together until they fit;
 //   4. seam_levelling.h  a per-vertex colour correction for every chart that levels the colour
 //                        steps along seams (global least squares, sparse Cholesky);
-//   5. atlas.h           the atlas filled from the photos plus the correction, faces no camera
-//                        sees from the mesh's vertex colours, then dilated into the padding.
+//   5. atlas.h           the atlas filled from the photos plus the correction (each texel from
+//                        the chart's camera, or blended from the face's best cameras), faces no
+//                        camera sees from the mesh's vertex colours, then dilated into the padding.
 // The work in stages 1 and 5 is spread over threads by camera and by chart; every result
 // depends on its own inputs alone, so the output is the same for every thread count.
 //
@@ -60,6 +61,7 @@ struct TextureOptions {
   double smoothness = 0.3;   // Potts weight of a camera change between neighbouring faces
   bool level_seams = true;   // stage 4
   double min_cosine = 0.05;  // faces seen more obliquely than this take no texture from a view
+  int blend = 3;             // a photo texel averages the face's best `blend` views (1 to 8)
 };
 
 // The textured mesh: vertices are split where charts meet (a mesh vertex gets one copy per

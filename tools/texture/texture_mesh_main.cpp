@@ -19,20 +19,9 @@ namespace po = boost::program_options;
 using namespace tervik;
 using namespace tervik::texture;
 
-namespace {
-
-// Throws naming both files when `output` is the same file as the input `input`.
-void refuse_input(const std::string& output, const std::string& input) {
-  std::error_code ec;
-  if (std::filesystem::equivalent(output, input, ec) && !ec)
-    throw TervikError("the output " + output + " is the input " + input +
-                      "; choose another output name");
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::string cam_text, img_text, sil_text, mesh_file, output, format, exclude, image_format;
+  std::string cam_text, img_text, sil_text, mesh_file, output, format, exclude, image_format,
+      ids_text;
   int cameras = 0, jpeg_quality = 90;
   long frame = 0;
   TextureOptions options;
@@ -49,7 +38,9 @@ int main(int argc, char** argv) {
       ("help,h", "show this help")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
-      ("cameras", po::value(&cameras)->required(), "number of cameras")
+      ("cameras", po::value(&cameras), "number of cameras: template numbers 0 .. N-1")
+      ("camera-ids", po::value(&ids_text),
+       "the cameras' template numbers instead, in order, e.g. 1-16 or 0-4,6-19")
       ("images", po::value(&img_text)->required(),
        "colour image template (camera, frame), e.g. img%ld_%04ld.png")
       ("silhouettes", po::value(&sil_text),
@@ -59,7 +50,8 @@ int main(int argc, char** argv) {
       ("output,o", po::value(&output)->required(), "file to write (.glb, or .obj)")
       ("format", po::value(&format)->default_value("", "by the output's extension, else glb"),
        "glb or obj (OBJ + MTL + atlas image beside it)")
-      ("exclude-cameras", po::value(&exclude), "cameras to leave out, e.g. 3 or 0,5-7")
+      ("exclude-cameras", po::value(&exclude),
+       "cameras to leave out, by template number, e.g. 3 or 0,5-7")
       ("atlas-size", po::value(&options.atlas_size)->default_value(options.atlas_size),
        "atlas texels on a side, a power of two up to 16384; charts scale down to fit")
       ("image-format", po::value(&image_format)->default_value("png"), "atlas image: png or jpeg")
@@ -69,19 +61,24 @@ int main(int argc, char** argv) {
        "texels of dilated colour around every chart, 1 to 64")
       ("smoothness", po::value(&options.smoothness)->default_value(options.smoothness, "0.3"),
        "cost of a camera change between neighbouring faces (0: best camera per face)")
+      ("blend", po::value(&options.blend)->default_value(options.blend),
+       "a texel averages the photos of the N cameras that see its face best, weighted as the "
+       "view selection weighs them (1: the chart's camera alone), 1 to 8")
       ("no-seam-levelling", po::bool_switch(&no_levelling), "leave the colour steps at seams")
       ("threads", po::value(&options.threads)->default_value(options.threads),
        "threads; the output is the same for every number");
   NameTemplate camtemplate, imtemplate, siltemplate;
   std::vector<int> excluded;
+  capture::CameraSelection selection;
   bool jpeg = false, obj = false;
   if (const auto status = tools::parse_tool_options(
-          "texture_mesh", argc, argv, {.options = &desc}, [&](const po::variables_map&) {
+          "texture_mesh", argc, argv, {.options = &desc}, [&](const po::variables_map& vm) {
             camtemplate = NameTemplate(cam_text, 1, "calibration template");
             imtemplate = NameTemplate(img_text, 2, "image template");
             if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
-            if (cameras < 1 || cameras > 32768) throw TervikError("--cameras must be 1 to 32768");
-            if (!exclude.empty()) excluded = capture::parse_camera_list(exclude, cameras);
+            selection = capture::select_cameras(
+                vm.count("cameras") ? (cameras < 1 ? -1 : cameras) : 0, ids_text);
+            if (!exclude.empty()) excluded = capture::parse_camera_list(exclude, 32768);
             if (frame < 0) throw TervikError("--frame must not be negative");
             const long a = options.atlas_size;
             if (a < 64 || a > 16384 || (a & (a - 1)) != 0)
@@ -97,9 +94,14 @@ int main(int argc, char** argv) {
             obj = format == "obj";
             if (options.threads < 1 || options.threads > 256) throw TervikError("--threads must be 1 to 256");
             if (options.padding < 1 || options.padding > 64) throw TervikError("--padding must be 1 to 64");
+            if (options.blend < 1 || options.blend > 8) throw TervikError("--blend must be 1 to 8");
             if (!(options.smoothness >= 0.0 && options.smoothness <= 100.0))
               throw TervikError("--smoothness must be 0 to 100");
-            if (int(excluded.size()) >= cameras) throw TervikError("--exclude-cameras leaves no camera");
+            int kept = 0;
+            for (int k = 0; k < selection.count; ++k)
+              kept += std::find(excluded.begin(), excluded.end(), selection.number(std::size_t(k))) ==
+                      excluded.end();
+            if (kept == 0) throw TervikError("--exclude-cameras leaves no camera");
             }))
     return *status;
   options.level_seams = !no_levelling;
@@ -108,11 +110,14 @@ int main(int argc, char** argv) {
     const ObjFiles files = obj_files(output, jpeg);
     std::vector<std::string> outputs = {output};
     if (obj) outputs = {files.obj, files.mtl, files.image};
-    std::vector<std::string> inputs = {mesh_file};
+    capture::InputFiles inputs;  // no output may replace one of them
+    inputs.add(mesh_file);
     const TriMesh mesh = read_mesh(mesh_file);
     std::vector<int> numbers;
-    for (int i = 0; i < cameras; ++i)
+    for (int k = 0; k < selection.count; ++k) {
+      const int i = selection.number(std::size_t(k));
       if (std::find(excluded.begin(), excluded.end(), i) == excluded.end()) numbers.push_back(i);
+    }
     // The views are read on the threads, each into its own slot.
     std::vector<View> views(numbers.size());
     std::vector<std::vector<std::string>> view_files(numbers.size());
@@ -122,21 +127,17 @@ int main(int argc, char** argv) {
       const std::string cam_file = camtemplate.format(i);
       view.camera = capture::read_camera_file(cam_file);
       const std::string img_file = imtemplate.format(i, frame);
-      view.image = capture::read_rgb(img_file);
-      capture::check_image_size(img_file, view.image.width(), view.image.height(), view.camera);
+      view.image = capture::read_rgb(img_file, view.camera, "camera " + std::to_string(i));
       view_files[std::size_t(k)] = {cam_file, img_file};
       if (!sil_text.empty()) {
         const std::string sil_file = siltemplate.format(i, frame);
-        view.silhouette = capture::read_gray(sil_file);
-        capture::check_image_size(sil_file, view.silhouette.width(), view.silhouette.height(),
-                                  view.camera);
+        view.silhouette = capture::read_gray(sil_file, view.camera, "camera " + std::to_string(i));
         view_files[std::size_t(k)].push_back(sil_file);
       }
     });
     for (const auto& files_of_view : view_files)
-      inputs.insert(inputs.end(), files_of_view.begin(), files_of_view.end());
-    for (const std::string& out : outputs)
-      for (const std::string& in : inputs) refuse_input(out, in);
+      for (const std::string& file : files_of_view) inputs.add(file);
+    for (const std::string& out : outputs) inputs.check_output(out);
     const auto loaded = std::chrono::steady_clock::now();
     TexturedMesh textured;
     try {
@@ -150,7 +151,7 @@ int main(int argc, char** argv) {
       throw TervikFileError(mesh_file, e.what());
     }
     const auto textured_at = std::chrono::steady_clock::now();
-    const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0);
+    const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0, options.threads);
     if (obj)
       write_obj(files, textured, image);
     else

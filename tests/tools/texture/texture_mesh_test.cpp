@@ -148,7 +148,9 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
 
   // The .glb reads back as written, the atlas decoded texel for texel.
   const std::string glb = dir.file("sphere.glb");
-  tools::write_glb(glb, to_gltf(one, encode_atlas(one.atlas, 0), false));
+  const std::vector<unsigned char> png = encode_atlas(one.atlas, 0);
+  EXPECT_EQ(png, encode_atlas(one.atlas, 0, 3));  // the PNG's bands compressed on 3 threads
+  tools::write_glb(glb, to_gltf(one, png, false));
   const tools::GltfMesh back = tools::read_glb(glb);
   EXPECT_EQ(back.positions, one.positions);
   EXPECT_EQ(back.texcoords, one.texcoords);
@@ -236,6 +238,9 @@ TEST(TextureMesh, ProgramRefusesBadInputAndWritesObj) {
   EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.mtl")));
   EXPECT_FALSE(std::filesystem::exists(dir.file("out.png")));
+  // Leaving out every camera.
+  EXPECT_EQ(run_program(dir, common + " --exclude-cameras 0-7 --mesh " + s.mesh_file + " -o " + out, log), 1);
+  EXPECT_NE(log.find("--exclude-cameras leaves no camera"), std::string::npos) << log;
   // The output may not replace an input.
   EXPECT_EQ(run_program(dir, common + " --format obj --mesh " + s.mesh_file + " -o " + s.mesh_file, log), 1);
   EXPECT_NE(log.find("is the input"), std::string::npos) << log;
@@ -249,6 +254,19 @@ TEST(TextureMesh, ProgramRefusesBadInputAndWritesObj) {
   io::ReadImage(dir.file("out.png")).read(atlas);
   EXPECT_EQ(atlas.width(), 512u);
   EXPECT_EQ(atlas.height(), 512u);
+  // A JPEG atlas in a .glb: close to the PNG one.
+  ASSERT_EQ(run_program(dir, common + " --silhouettes '" + s.scene.silhouette_template + "' --mesh " +
+                                 s.mesh_file + " --atlas-size 512 --image-format jpeg --jpeg-quality 95 -o " +
+                                 dir.file("out.glb"), log), 0) << log;
+  const tools::GltfMesh glb = tools::read_glb(dir.file("out.glb"));
+  EXPECT_EQ(glb.base_colour.mime_type, "image/jpeg");
+  const ImageRGB<unsigned char> jpeg = tools::decode_base_colour(glb, dir.file("out.glb"));
+  ASSERT_EQ(jpeg.width(), 512u);
+  double error = 0.0;
+  for (int c = 0; c < 3; ++c)
+    for (std::size_t i = 0; i < 512 * 512; ++i)
+      error += std::abs(double(jpeg.channel(c).data()[i]) - double(atlas.channel(c).data()[i]));
+  EXPECT_LT(error / (3.0 * 512 * 512), 3.0);
 }
 
 }  // namespace
