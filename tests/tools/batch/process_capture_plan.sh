@@ -112,8 +112,6 @@ bad "camera list" "ERROR: --camera-ids '1-4,4-7' is not a list of distinct camer
   --camera-ids 1-4,4-7 "${args[@]}"
 bad "normal radius" "ERROR: --normal-radius must be a positive number, got '0'" \
   --normal-radius 0 "${args[@]}"
-bad "texture ids" "ERROR: --texture does not take --camera-ids yet (texture_mesh numbers the cameras from 0)" \
-  --camera-ids 0-7 --mesh out/m_%04ld.ply --texture out/t_%04ld.glb "${args[@]}"
 bad "watertight" "ERROR: --watertight closes weaver's meshes: give --mesh TEMPLATE too" \
   --watertight "${args[@]}"
 bad "no conversion" "ERROR: outtemplate 'out/p%%.ply' has no frame number conversion" \
