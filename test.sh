@@ -79,6 +79,9 @@ case "${1:-}" in
       if [ ! -f build-fuzz/CMakeCache.txt ] && command -v ninja >/dev/null; then
         fuzz_generator=(-G Ninja)
       fi
+      if command -v ccache >/dev/null; then
+        fuzz_generator+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+      fi
       { CC=clang CXX=clang++ cmake -S . -B build-fuzz "${fuzz_generator[@]}" -DTERVIK_FUZZ=ON \
             -DTERVIK_TESTS=OFF >/dev/null &&
           cmake --build build-fuzz -j "$jobs" --target fuzz_all; } || fuzz_status=$?
