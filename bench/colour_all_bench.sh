@@ -32,8 +32,8 @@ frame_times() {
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
 
-for spec in "figure ring" "sphere dome"; do
-  read -r object layout <<<"$spec"
+for scene_case in "figure ring" "sphere dome"; do
+  read -r object layout <<<"$scene_case"
   scene=$work/$object
   "$build/tools/make_scene" --output "$scene" --object "$object" --cameras 12 --layout "$layout" \
       --frames 3 --threads 2 >/dev/null 2>&1

@@ -51,8 +51,8 @@ loo() {  # loo SCENE MESH: mean leave-one-out PSNR, textured and vertex colours
   rm -f "$s/loo_tex.txt" "$s/loo_vc.txt" "$s/loo.glb" "$s/loo.png"
 }
 
-for spec in checker:0.1 fine:0.02; do
-  name=${spec%%:*} cell=${spec#*:}
+for pattern in checker:0.1 fine:0.02; do
+  name=${pattern%%:*} cell=${pattern#*:}
   scene "$name" "$cell"
   io="--calibration $name/cam%ld.txt --images $name/img%ld_%04ld.png --silhouettes $name/sil%ld_%04ld.png"
   echo "== $name (checker cells of $cell)"
