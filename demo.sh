@@ -52,10 +52,14 @@ echo "== Generating the standard scene into $scene/"
 ./build/tools/make_scene --output "$scene" --points "$points" >"$out/make_scene.log"
 head -n 1 "$out/make_scene.log"
 
-# The box, the frame range and the number of cameras come from the scene's ground truth file.
+# The frame range and the number of cameras come from the scene's ground truth file.
 truth=$scene/ground_truth.txt
 read -r _ first last < <(grep '^frames ' "$truth")
-read -r _ xmin ymin zmin xmax ymax zmax < <(grep '^box ' "$truth")
+# The box as make_scene prints it in its sculptor command (the last line; the box is the six
+# words before the point count): the shortest decimals that read back as the same numbers.
+read -r -a command_words < <(tail -n 1 "$out/make_scene.log")
+n=${#command_words[@]}
+read -r xmin ymin zmin xmax ymax zmax <<<"${command_words[*]:n-7:6}"
 read -r _ cameras < <(grep '^cameras ' "$truth")
 
 cmd=(./build/sculptor/sculptor --threads 0 "$cameras" "$scene/cam%ld.txt" "$scene/img%ld_%04ld.png"
