@@ -47,10 +47,13 @@ int main(int argc, char** argv) {
        "cameras that must see every voxel of the hull (sculptor's minimum is 5)")
       ("speck-area", po::value(&layout.speck_area)->default_value(layout.speck_area),
        "silhouette holes and stray foreground blobs of at most this many pixels are counted");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   // No short options, so that the negative numbers of --box are not taken for options.
   if (const auto status = tervik::tools::parse_tool_options(
           "check_capture", argc, argv, {.options = &desc, .allow_short = false},
           [&](const po::variables_map& vm) {
+            quiet = vm.count("quiet") > 0;
             if (layout.last_frame < 0) layout.last_frame = layout.first_frame;
             const CameraSelection sel = select_cameras(
                 vm.count("cameras") ? (layout.cameras < 1 ? -1 : layout.cameras) : 0, ids_text);
@@ -83,7 +86,11 @@ int main(int argc, char** argv) {
     return *status;
   try {
     const std::vector<CheckRow> rows = check_capture(layout);
-    std::cout << format_table(rows);
+    // --quiet leaves out the checks that passed.
+    std::vector<CheckRow> shown;
+    for (const CheckRow& r : rows)
+      if (!quiet || r.status != Status::ok) shown.push_back(r);
+    if (!shown.empty()) std::cout << format_table(shown);
     const long faults = count_status(rows, Status::fault);
     const long warnings = count_status(rows, Status::warning);
     std::cout << faults << (faults == 1 ? " fault, " : " faults, ") << warnings

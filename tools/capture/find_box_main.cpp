@@ -68,6 +68,8 @@ int main(int argc, char** argv) {
        "voxels along the longest axis of the fine grid, 8 to 1024")
       ("pad", po::value(&o.pad)->default_value(o.pad),
        "padding on each side, as a share of the hull's extent on that axis");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   NameTemplate camtemplate, siltemplate;
   if (const auto status = tervik::tools::parse_tool_options(
           "find_box", argc, argv, {.options = &desc},
@@ -88,9 +90,11 @@ int main(int argc, char** argv) {
             if (!(o.pad >= 0.0 && o.pad <= 1.0)) throw TervikError("--pad must be 0 to 1");
             camtemplate = NameTemplate(cam_text, 1, "calibration template");
             siltemplate = NameTemplate(sil_text, 2, "silhouette template");
+            quiet = vm.count("quiet") > 0;
           }))
     return *status;
   try {
+    std::ostream& progress = tervik::tools::progress_output(quiet);
     const std::vector<Camera> cams = read_cameras(camtemplate, sel);
     HullBounds all;
     long touches = 0;
@@ -112,9 +116,9 @@ int main(int argc, char** argv) {
         throw TervikError("frame " + std::to_string(f) + ": no voxel is foreground in every camera "
                           "that sees it (with at least " + std::to_string(o.min_cameras) +
                           " cameras seeing it); check the silhouettes and calibrations");
-      std::cout << "Frame " << f << ": hull from (" << hull.lo.x << ", " << hull.lo.y << ", "
-                << hull.lo.z << ") to (" << hull.hi.x << ", " << hull.hi.y << ", " << hull.hi.z
-                << "), voxels of " << hull.voxel_size << std::endl;
+      progress << "Frame " << f << ": hull from (" << hull.lo.x << ", " << hull.lo.y << ", "
+               << hull.lo.z << ") to (" << hull.hi.x << ", " << hull.hi.y << ", " << hull.hi.z
+               << "), voxels of " << hull.voxel_size << std::endl;
       all = merge(all, hull);
     }
     Point3D lo, hi;
@@ -124,16 +128,16 @@ int main(int argc, char** argv) {
     if (touches > 0)
       std::cout << "WARNING: " << touches << " silhouette(s) touch the image border; the box may "
                 << "be cut where they do" << std::endl;
-    std::cout << "Reconstruct it with"
-              << (img_text.empty() ? " (put your colour image template, --images, in place of "
-                                     "<IMAGE-TEMPLATE>):"
-                                   : ":")
-              << std::endl;
-    std::cout << "sculptor " << (sel.ids.empty() ? "" : "--camera-ids " + shell_quote(ids_text) + " ")
-              << cameras << " " << shell_quote(cam_text) << " "
-              << (img_text.empty() ? std::string("<IMAGE-TEMPLATE>") : shell_quote(img_text)) << " " << shell_quote(sil_text) << " "
-              << shell_quote(out_text) << " " << first << " " << last << " " << box << " "
-              << points << std::endl;
+    progress << "Reconstruct it with"
+             << (img_text.empty() ? " (put your colour image template, --images, in place of "
+                                    "<IMAGE-TEMPLATE>):"
+                                  : ":")
+             << std::endl;
+    progress << "sculptor " << (sel.ids.empty() ? "" : "--camera-ids " + shell_quote(ids_text) + " ")
+             << cameras << " " << shell_quote(cam_text) << " "
+             << (img_text.empty() ? std::string("<IMAGE-TEMPLATE>") : shell_quote(img_text)) << " " << shell_quote(sil_text) << " "
+             << shell_quote(out_text) << " " << first << " " << last << " " << box << " "
+             << points << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;
     return 1;

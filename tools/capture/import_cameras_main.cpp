@@ -70,12 +70,15 @@ int main(int argc, char** argv) {
        "LIST of camera numbers for the output template, in the order of the imported cameras "
        "(e.g. 1-16 or 0-4,6-19); its length must equal the number of cameras")
       ("input", po::value(&inputs), "input files or folder");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   po::positional_options_description positional;
   positional.add("input", -1);
   NameTemplate name;
   if (const auto status = tervik::tools::parse_tool_options(
           "import_cameras", argc, argv, {.options = &desc, .positional = &positional},
-          [&](const po::variables_map&) {
+          [&](const po::variables_map& vm) {
+            quiet = vm.count("quiet") > 0;
             if (format.empty()) throw std::runtime_error("no --format given");
             if (inputs.empty()) throw std::runtime_error("no input given");
             if (!size.empty()) parse_size(size, options.width, options.height);
@@ -123,8 +126,9 @@ int main(int argc, char** argv) {
       if (!folder.empty()) std::filesystem::create_directories(folder);
       const Camera& c = result.cameras[i].camera;
       c.write_parameters(file);
-      std::cout << file << ": " << c.im_width() << "x" << c.im_height() << " from "
-                << result.cameras[i].source << std::endl;
+      tervik::tools::progress_output(quiet) << file << ": " << c.im_width() << "x"
+                                            << c.im_height() << " from "
+                                            << result.cameras[i].source << std::endl;
     }
     std::cout << "Wrote " << result.cameras.size() << " camera files" << std::endl;
   } catch (const std::exception& e) {

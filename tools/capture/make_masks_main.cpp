@@ -82,11 +82,14 @@ int main(int argc, char** argv) {
        "drop foreground pieces of fewer than N pixels")
       ("keep-largest", po::value(&cleanup.keep_largest)->default_value(0),
        "keep only the K largest foreground pieces");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   NameTemplate intemplate, outtemplate, platetemplate;
   Coord3D<unsigned char> key;
   if (const auto status = tervik::tools::parse_tool_options(
           "make_masks", argc, argv, {.options = &desc},
           [&](const po::variables_map& vm) {
+            quiet = vm.count("quiet") > 0;
             if (!vm["threshold"].defaulted() && (threshold < 0 || threshold > 255))
               throw TervikError("--threshold must be 0 to 255, not " + std::to_string(threshold));
             if (!(tolerance >= 0.0 && tolerance <= 1000.0))
@@ -156,6 +159,7 @@ int main(int argc, char** argv) {
     std::vector<ImageRGB<unsigned char>> plates;
     if (source == "background")
       for (int i = 0; i < cameras; ++i) plates.push_back(read_rgb(platetemplate.format(sel.number(i))));
+    double lowest = 1.0, highest = 0.0;
     for (long f = first; f <= last; ++f) {
       double lo = 1.0, hi = 0.0;
       for (int i = 0; i < cameras; ++i) {
@@ -185,8 +189,13 @@ int main(int argc, char** argv) {
       char line[128];
       std::snprintf(line, sizeof line, ": %d masks, foreground %.1f%% to %.1f%% of the image",
                     cameras, 100.0 * lo, 100.0 * hi);
-      std::cout << "Frame " << f << line << std::endl;
+      tervik::tools::progress_output(quiet) << "Frame " << f << line << std::endl;
+      lowest = std::min(lowest, lo), highest = std::max(highest, hi);
     }
+    char line[160];
+    std::snprintf(line, sizeof line, "Wrote %ld masks, frames %ld to %ld: foreground %.1f%% to %.1f%% of the image",
+                  long(cameras) * (last - first + 1), first, last, 100.0 * lowest, 100.0 * highest);
+    std::cout << line << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;
     return 1;

@@ -67,11 +67,14 @@ int main(int argc, char** argv) {
       ("psnr", po::bool_switch(&psnr),
        "print, per camera, the PSNR of the unlit full-size drawing against the photo (--images) "
        "over the pixels that the mesh covers inside the silhouette (--silhouettes)");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   NameTemplate camtemplate, imtemplate, siltemplate;
   std::vector<int> cams;
   if (const auto status = tervik::tools::parse_tool_options(
           "render_view", argc, argv, {.options = &desc},
-          [&](const po::variables_map&) {
+          [&](const po::variables_map& vm) {
+            quiet = vm.count("quiet") > 0;
             camtemplate = NameTemplate(cam_text, 1, "calibration template");
             if (!img_text.empty()) imtemplate = NameTemplate(img_text, 2, "image template");
             if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
@@ -153,9 +156,11 @@ int main(int argc, char** argv) {
         std::vector<unsigned char> covered;
         texture::draw_mesh(full, mesh, true, drawing, &covered);
         const texture::PhotoComparison r = texture::compare_with_photo(drawing, covered, photo, sil);
-        std::cout << "Camera " << i << ": PSNR " << r.psnr << " dB over " << r.pixels
-                  << " pixels (" << (r.silhouette > 0 ? 100.0 * double(r.pixels) / double(r.silhouette) : 0.0)
-                  << "% of the " << (sil_text.empty() ? "image" : "silhouette") << ")" << std::endl;
+        // With several cameras, --quiet keeps only their mean.
+        std::ostream& out = tervik::tools::progress_output(quiet && cams.size() > 1);
+        out << "Camera " << i << ": PSNR " << r.psnr << " dB over " << r.pixels << " pixels ("
+            << (r.silhouette > 0 ? 100.0 * double(r.pixels) / double(r.silhouette) : 0.0)
+            << "% of the " << (sil_text.empty() ? "image" : "silhouette") << ")" << std::endl;
         if (r.pixels > 0) psnr_sum += r.psnr, ++psnr_views;
       }
       if (use_mesh)

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
        "CAMERAS must equal its length")
       ("first-frame", po::value(&o.first_frame)->default_value(0), "first frame number")
       ("last-frame", po::value(&o.last_frame)->default_value(0), "last frame number");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   po::options_description hidden;
   hidden.add_options()
       ("cameras", po::value(&cameras))
@@ -53,6 +55,7 @@ int main(int argc, char** argv) {
   if (const auto status = tervik::tools::parse_tool_options(
           "undistort_images", argc, argv, {.options = &all, .shown = &desc, .positional = &positional},
           [&](const po::variables_map& vm) {
+            quiet = vm.count("quiet") > 0;
             if (!vm.count("output-folder"))
               throw std::runtime_error("expected CAMERAS CAMERA_TEMPLATE OUTPUT_FOLDER");
             if (cameras < 1 || cameras > 32767)
@@ -75,7 +78,7 @@ int main(int argc, char** argv) {
           }))
     return *status;
   try {
-    undistort_capture(o, std::cout);
+    undistort_capture(o, tervik::tools::progress_output(quiet));
     const UndistortOutputs names = output_templates(o);
     std::cout << "Undistorted " << cameras << " cameras into " << o.output_folder
               << "; sculptor templates:\n  " << shell_quote(names.camera_template);

@@ -32,4 +32,14 @@ std::optional<int> parse_tool_options(const std::string& program, int argc, char
   return std::nullopt;
 }
 
+void add_quiet_option(po::options_description& options) {
+  options.add_options()("quiet", "print only warnings, errors and the closing summary");
+}
+
+std::ostream& progress_output(bool quiet) {
+  // A stream without a buffer sets its bad bit at the first write and drops everything.
+  static std::ostream discard(nullptr);
+  return quiet ? discard : std::cout;
+}
+
 }  // namespace tervik::tools

@@ -2,6 +2,7 @@
 // The command-line handling every tool shares: parse the options, answer --help, check the
 // values, and on any error print one "ERROR: ... (see <tool> --help)" line.
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 
@@ -27,5 +28,12 @@ struct ToolCommandLine {
 std::optional<int> parse_tool_options(const std::string& program, int argc, char** argv,
                                       const ToolCommandLine& command_line,
                                       const std::function<void(const boost::program_options::variables_map&)>& check);
+
+// Adds --quiet: standard output keeps only warnings, errors and the closing summary.
+void add_quiet_option(boost::program_options::options_description& options);
+
+// Where a tool writes the lines that --quiet leaves out (progress, per-item lines, timings,
+// hints): std::cout, or with `quiet` a stream that discards what is written to it.
+std::ostream& progress_output(bool quiet);
 
 }  // namespace tervik::tools

@@ -124,12 +124,15 @@ int main(int argc, char** argv) {
        "frames converted at once")
       ("assets", po::value(&assets), "folder with the player's page and three.js (default: "
        "share/tervik/player beside the program's folder)");
+  tervik::tools::add_quiet_option(desc);
   Inputs inputs;
+  bool quiet = false;
   std::vector<player::PlayerCamera> cameras;
   if (const auto status = tervik::tools::parse_tool_options(
           "make_player", argc, argv, {.options = &desc},
           [&](const po::variables_map& vm) {
             uncompressed = vm.count("uncompressed") > 0;
+            quiet = vm.count("quiet") > 0;
             if (textured.empty() && mesh.empty() && points.empty())
               throw TervikError("give at least one of --textured, --mesh and --points");
             for (const std::string* t : {&textured, &mesh, &points})
@@ -199,7 +202,8 @@ int main(int argc, char** argv) {
                 "cameras\n",
                 first, last, output.c_str(), counts[0], counts[1], counts[2], missing, broken,
                 bytes / 1e6, cameras.size());
-    std::printf("View it: python3 -m http.server -d %s 8000   then open http://127.0.0.1:8000/\n",
+    if (!quiet)
+      std::printf("View it: python3 -m http.server -d %s 8000   then open http://127.0.0.1:8000/\n",
                 capture::shell_quote(output).c_str());
     return broken > 0 ? 1 : 0;
   } catch (const std::exception& e) {

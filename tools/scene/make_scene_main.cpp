@@ -105,6 +105,8 @@ int main(int argc, char** argv) {
       ("truth-mesh", po::bool_switch(&truth_meshes),
        "also write the object's true surface of every frame as a coloured PLY mesh "
        "(truth_%04ld.ply)");
+  tervik::tools::add_quiet_option(desc);
+  bool quiet = false;
   if (const auto status = tervik::tools::parse_tool_options(
           "make_scene", argc, argv, {.options = &desc},
           [&](const po::variables_map& vm) {
@@ -112,6 +114,7 @@ int main(int argc, char** argv) {
             o.layout = parse_layout(layout);
             if (vm.count("distortion")) o.distortion = parse_distortion(distortion);
             for (const std::string& e : exports) parse_export_format(e);
+            quiet = vm.count("quiet") > 0;
           }))
     return *status;
   try {
@@ -120,27 +123,28 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long frames = scene.last_frame - scene.first_frame + 1;
+    std::ostream& progress = tervik::tools::progress_output(quiet);
     std::cout << "Wrote " << object_name(o.object) << " scene to " << scene.folder << ": "
               << scene.cameras << " cameras (" << layout_name(o.layout) << ", " << o.width << "x"
               << o.height << "), frames " << scene.first_frame << " to " << scene.last_frame
               << ", " << 2 * frames * scene.cameras << " images" << std::endl;
-    std::cout << "Ground truth: " << scene.ground_truth_file << std::endl;
+    progress << "Ground truth: " << scene.ground_truth_file << std::endl;
     if (truth_meshes) {
       for (long f = scene.first_frame; f <= scene.last_frame; ++f) {
         char name[64];
         std::snprintf(name, sizeof name, "/truth_%04ld.ply", f);
         write_mesh_ply(scene.folder + name, truth_mesh(scene.object(f), scene.truth.pattern));
       }
-      std::cout << "True surface meshes: " << scene.folder << "/truth_%04ld.ply" << std::endl;
+      progress << "True surface meshes: " << scene.folder << "/truth_%04ld.ply" << std::endl;
     }
     if (scene.cameras < 5)
       std::cout << "WARNING: sculptor accepts only points that at least 5 cameras see; with "
                 << scene.cameras << " cameras it finds none" << std::endl;
     for (const std::string& e : exports) {
-      std::cout << "Exported " << e << " cameras:";
+      progress << "Exported " << e << " cameras:";
       for (const std::string& file : export_cameras(scene, parse_export_format(e)))
-        std::cout << " " << file;
-      std::cout << std::endl;
+        progress << " " << file;
+      progress << std::endl;
     }
     if (o.distortion != std::array<double, 4>{}) {
       // sculptor projects without distortion: the images must be undistorted first.
@@ -149,18 +153,18 @@ int main(int argc, char** argv) {
       ideal.camera_template = in_folder(out, scene.camera_template);
       ideal.image_template = in_folder(out, scene.image_template);
       ideal.silhouette_template = in_folder(out, scene.silhouette_template);
-      std::cout << "The images are seen through lens distortion; undistort them with:" << std::endl;
-      std::cout << sibling_program(argv[0], "undistort_images") << " " << scene.cameras << " "
-                << scene.camera_template << " " << out << " --images " << scene.image_template
-                << " --silhouettes " << scene.silhouette_template << " --first-frame "
-                << scene.first_frame << " --last-frame " << scene.last_frame << std::endl;
-      std::cout << "then reconstruct it with:" << std::endl;
-      std::cout << ideal.sculptor_command(sculptor_program(argv[0])) << std::endl;
+      progress << "The images are seen through lens distortion; undistort them with:" << std::endl;
+      progress << sibling_program(argv[0], "undistort_images") << " " << scene.cameras << " "
+               << scene.camera_template << " " << out << " --images " << scene.image_template
+               << " --silhouettes " << scene.silhouette_template << " --first-frame "
+               << scene.first_frame << " --last-frame " << scene.last_frame << std::endl;
+      progress << "then reconstruct it with:" << std::endl;
+      progress << ideal.sculptor_command(sculptor_program(argv[0])) << std::endl;
     } else {
-      std::cout << "Reconstruct it with:" << std::endl;
-      std::cout << scene.sculptor_command(sculptor_program(argv[0])) << std::endl;
+      progress << "Reconstruct it with:" << std::endl;
+      progress << scene.sculptor_command(sculptor_program(argv[0])) << std::endl;
     }
-    std::cerr << "make_scene: " << seconds << " s" << std::endl;
+    if (!quiet) std::cerr << "make_scene: " << seconds << " s" << std::endl;
   } catch (const std::exception& e) {
     std::cout << "ERROR: " << e.what() << std::endl;
     return 1;

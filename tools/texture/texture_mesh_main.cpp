@@ -67,12 +67,15 @@ int main(int argc, char** argv) {
       ("no-seam-levelling", po::bool_switch(&no_levelling), "leave the colour steps at seams")
       ("threads", po::value(&options.threads)->default_value(options.threads),
        "threads; the output is the same for every number");
+  tools::add_quiet_option(desc);
+  bool quiet = false;
   NameTemplate camtemplate, imtemplate, siltemplate;
   std::vector<int> excluded;
   capture::CameraSelection selection;
   bool jpeg = false, obj = false;
   if (const auto status = tools::parse_tool_options(
           "texture_mesh", argc, argv, {.options = &desc}, [&](const po::variables_map& vm) {
+            quiet = vm.count("quiet") > 0;
             camtemplate = NameTemplate(cam_text, 1, "calibration template");
             imtemplate = NameTemplate(img_text, 2, "image template");
             if (!sil_text.empty()) siltemplate = NameTemplate(sil_text, 2, "silhouette template");
@@ -158,18 +161,20 @@ int main(int argc, char** argv) {
       tools::write_glb(output, to_gltf(textured, image, jpeg));
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cout << "Textured " << mesh_file << " from " << views.size() << " cameras: "
+    std::ostream& progress = tools::progress_output(quiet);
+    progress << "Textured " << mesh_file << " from " << views.size() << " cameras: "
               << textured.seen_faces << " faces in " << textured.charts << " charts, "
               << textured.unseen_faces << " from vertex colours, " << textured.seam_edges
               << " seam edges; atlas " << options.atlas_size << " x " << options.atlas_size
               << " at " << textured.scale << " texels per pixel" << std::endl;
     const SeamSteps steps = measure_seam_steps(mesh, textured);
-    std::cout << "Colour step across seams " << steps.seam << ", inside charts " << steps.interior
+    progress << "Colour step across seams " << steps.seam << ", inside charts " << steps.interior
               << " (mean absolute difference of 8-bit RGB)" << std::endl;
     std::cout << "Wrote " << (obj ? files.obj + ", " + files.mtl + ", " + files.image : output)
               << std::endl;
     const auto span = [](auto a, auto b) { return std::chrono::duration<double>(b - a).count(); };
-    std::cerr << "texture_mesh: " << seconds << " s (reading " << span(start, loaded)
+    if (!quiet)
+      std::cerr << "texture_mesh: " << seconds << " s (reading " << span(start, loaded)
               << " s, texturing " << span(loaded, textured_at) << " s, writing "
               << span(textured_at, std::chrono::steady_clock::now()) << " s)" << std::endl;
   } catch (const std::exception& e) {

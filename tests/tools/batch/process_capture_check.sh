@@ -123,7 +123,8 @@ grep -q '^frames: 0 done, 0 failed, 6 skipped (of 6);' "$work/again.out" ||
 [[ $(inode "$out/points_0004.ply") == "$inode_before" ]] || fail "again: points_0004.ply was rewritten"
 
 # 2b. --texture textures every frame's existing mesh (weaver does not run again); a rerun with
-# it finds everything done, and its player shows the textured meshes.
+# it finds everything done, and its player shows the textured meshes; with --quiet it prints only
+# its summary and make_player's.
 run textured --texture out/tex_%04ld.glb --texture-options "--atlas-size 256"
 expect_status textured 0
 for f in 0 1 2 3 4 5; do
@@ -132,9 +133,11 @@ done
 grep -q -- "^== texturing, attempt 1 of 3: $build/tools/texture_mesh --atlas-size 256 --calibration .* --frame 3 --mesh $out/mesh_0003.ply -o $out/tex_0003.glb\$" \
   "$state/logs/mesh_000003.log" || fail "textured: texture_mesh's command is wrong: $(cat "$state/logs/mesh_000003.log")"
 [[ $(attempts mesh_000003.log) == 1 ]] || fail "textured: weaver ran again"
-run textured_again --texture out/tex_%04ld.glb --player "$work/textured_player"
+run textured_again --quiet --texture out/tex_%04ld.glb --player "$work/textured_player"
 grep -q '^frames: 0 done, 0 failed, 6 skipped (of 6);' "$work/textured_again.out" ||
   fail "textured_again: wrong summary in: $(cat "$work/textured_again.out")"
+[[ $(wc -l <"$work/textured_again.out") == 2 ]] && grep -q '^Wrote the player' "$work/textured_again.out" ||
+  fail "textured_again: --quiet printed more than the two summaries: $(cat "$work/textured_again.out")"
 [[ $(grep -c '"kind":"textured"' "$work/textured_player/sequence.json" 2>/dev/null) == 6 ]] ||
   fail "textured_again: the player does not show the 6 textured meshes: $(cat "$work/textured_again.out")"
 
