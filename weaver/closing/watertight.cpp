@@ -140,6 +140,10 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
         report.holes.pieces >= 0 ? std::optional<long>(report.holes.pieces) : std::nullopt);
   }
 
+  // Last, the faces still against their corners' point normals (where a patch meets a folded
+  // rim, or a small hole's corners disagree) are turned.
+  report.agreement = agree_with_point_normals(m, points.size());
+
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).
   std::vector<char> alive(kept_pieces.size(), 0);
@@ -175,8 +179,8 @@ std::string format_report(const WatertightReport& r) {
     << ")\n"
     << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
     << ")\n"
-    << "Faces added: " << r.holes.faces_added + r.handles.faces_added
-    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added << ")";
+    << "Faces added: " << r.holes.faces_added + r.handles.faces_added + 2 * r.agreement.splits
+    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added + r.agreement.splits << ")";
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
       << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;

@@ -1,0 +1,259 @@
+// Turning the faces left against their corners' point normals: flips, moves and low tents.
+#include "weaver/closing/normal_agreement.h"
+
+#include <array>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "weaver/closing/hole_mesh.h"
+
+namespace tervik {
+namespace {
+
+using VH = HoleMesh::VertexHandle;
+using FH = HoleMesh::FaceHandle;
+using HH = HoleMesh::HalfedgeHandle;
+
+// Rounds of mending: a flip or a tent changes the faces next to it, which the next round looks at.
+constexpr int kRounds = 4;
+// An added vertex moves at most this many mean edge lengths of its ring.
+constexpr double kMaxMove = 1.0;
+// A tent's apex lies at most this many mean edge lengths of the face (or edge) from its centroid
+// (middle).
+constexpr double kMaxApex = 0.5;
+// A new place must clear every face's plane condition by this share of the ring's mean edge
+// length: the positions are written with six decimals, and a face standing on edge would turn
+// either way by that rounding.
+constexpr double kClearance = 0.02;
+// Sweeps of the projections that look for a place satisfying all of a vertex's faces.
+constexpr int kSweeps = 64;
+
+class Mender {
+ public:
+  Mender(HoleMesh& hm, RepairMesh& mesh, std::size_t points) : hm_(hm), mesh_(mesh), points_(points) {}
+
+  // The normals of those of a, b that are points, summed (zero where neither is).
+  Point3D point_normals(VH a, VH b) const {
+    Point3D s;
+    if (std::size_t(a.idx()) < points_) s += mesh_.normals[std::size_t(a.idx())];
+    if (std::size_t(b.idx()) < points_) s += mesh_.normals[std::size_t(b.idx())];
+    return s;
+  }
+
+  bool against(VH a, VH b, VH c) const {
+    Point3D s = point_normals(a, b);
+    if (std::size_t(c.idx()) < points_) s += mesh_.normals[std::size_t(c.idx())];
+    const Point3D pa = at(a);
+    return dot(cross(at(b) - pa, at(c) - pa), s) < 0.0;
+  }
+
+  bool against(FH f) const {
+    const auto [a, b, c] = corners(f);
+    return against(a, b, c);
+  }
+
+  std::array<VH, 3> corners(FH f) const {
+    auto it = hm_.cfv_iter(f);
+    const VH a = *it, b = *++it, c = *++it;
+    return {a, b, c};
+  }
+
+  Point3D at(VH v) const { return to_point(hm_.point(v)); }
+
+  // Flips an edge of f where fewer of the two faces then face against the normals and the two
+  // new faces do not fold onto each other.
+  bool flip(FH f) {
+    auto h = hm_.halfedge_handle(f);
+    for (int k = 0; k < 3; ++k, h = hm_.next_halfedge_handle(h)) {
+      const HH o = hm_.opposite_halfedge_handle(h);
+      if (hm_.is_boundary(o) || !flippable(hm_.edge_handle(h))) continue;
+      const VH a = hm_.from_vertex_handle(h), b = hm_.to_vertex_handle(h);
+      const VH c = hm_.to_vertex_handle(hm_.next_halfedge_handle(h));
+      const VH d = hm_.to_vertex_handle(hm_.next_halfedge_handle(o));
+      const int before = int(against(a, b, c)) + int(against(b, a, d));
+      const int after = int(against(a, d, c)) + int(against(b, c, d));
+      const Point3D pa = at(a), pb = at(b), pc = at(c), pd = at(d);
+      const Point3D n1 = cross(pd - pa, pc - pa), n2 = cross(pc - pb, pd - pb);
+      const double scale = dist2(pa, pb) + dist2(pc, pd);
+      if (after >= before || dot(n1, n2) <= 0.0 || norm2(n1) <= 1e-12 * scale * scale ||
+          norm2(n2) <= 1e-12 * scale * scale)
+        continue;
+      flip_edge(hm_, hm_.edge_handle(h));
+      ++flips;
+      return true;
+    }
+    return false;
+  }
+
+  // Moves the added vertex v where none of its faces faces against the normals.
+  bool move(VH v) {
+    std::vector<std::pair<VH, VH>> ring;
+    for (const HH h : hm_.voh_range(v)) {
+      if (hm_.is_boundary(h)) continue;
+      ring.emplace_back(hm_.to_vertex_handle(h), hm_.to_vertex_handle(hm_.next_halfedge_handle(h)));
+    }
+    Point3D place;
+    if (!place_apex(at(v), ring, kMaxMove, place)) return false;
+    hm_.set_point(v, to_vec(place));
+    ++moves;
+    return true;
+  }
+
+  // Splits f (or, failing that, one of its edges) at a new vertex placed where none of the new
+  // faces faces against the normals.
+  bool tent(FH f) {
+    const auto [a, b, c] = corners(f);
+    Point3D place;
+    if (place_apex((at(a) + at(b) + at(c)) / 3.0, {{a, b}, {b, c}, {c, a}}, kMaxApex, place)) {
+      const VH m = add_vertex(place, {a, b, c});
+      hm_.split(f, m);
+      ++splits;
+      return true;
+    }
+    auto h = hm_.halfedge_handle(f);
+    for (int k = 0; k < 3; ++k, h = hm_.next_halfedge_handle(h)) {
+      const HH o = hm_.opposite_halfedge_handle(h);
+      if (hm_.is_boundary(o)) continue;
+      const VH p = hm_.from_vertex_handle(h), q = hm_.to_vertex_handle(h);
+      const VH r = hm_.to_vertex_handle(hm_.next_halfedge_handle(h));
+      const VH s = hm_.to_vertex_handle(hm_.next_halfedge_handle(o));
+      // The faces (p, q, r) and (q, p, s) become (r, p, m), (q, r, m), (s, q, m) and (p, s, m).
+      if (!place_apex((at(p) + at(q)) / 2.0, {{r, p}, {q, r}, {s, q}, {p, s}}, kMaxApex, place)) continue;
+      const VH m = add_vertex(place, {p, q});
+      split_edge(hm_, hm_.edge_handle(h), m);
+      ++splits;
+      return true;
+    }
+    return false;
+  }
+
+  long flips = 0, moves = 0, splits = 0;
+
+ private:
+  // Whether edge e can flip: a face on either side, and its two far corners differ and are not
+  // joined already.
+  bool flippable(HoleMesh::EdgeHandle e) const {
+    if (hm_.is_boundary(e)) return false;
+    const VH c = hm_.to_vertex_handle(hm_.next_halfedge_handle(hm_.halfedge_handle(e, 0)));
+    const VH d = hm_.to_vertex_handle(hm_.next_halfedge_handle(hm_.halfedge_handle(e, 1)));
+    if (c == d) return false;
+    for (const VH n : hm_.vv_range(c))
+      if (n == d) return false;
+    return true;
+  }
+
+  // A place for a vertex whose faces are (ring[i].first, ring[i].second, vertex), near `from`:
+  // where each face with a point among its two ring corners faces along their normals, and
+  // each face without one faces as it does now (as it would at `from`), by the clearance.
+  // Found by projecting onto the violated conditions in turn (each a half-space: the face
+  // (p, q, m) faces along s where (m - p) . (s x (q - p)) > 0); false where the sweeps find
+  // no such place within max_move mean ring edges of `from`.
+  bool place_apex(const Point3D& from, const std::vector<std::pair<VH, VH>>& ring, double max_move,
+                  Point3D& place) const {
+    if (ring.empty()) return false;
+    double length = 0.0;
+    for (const auto& [p, q] : ring) length += norm(at(q) - at(p));
+    length /= double(ring.size());
+    if (!(length > 0.0)) return false;
+    struct Plane {
+      Point3D on, normal;  // unit normal
+    };
+    std::vector<Plane> planes;
+    planes.reserve(ring.size());
+    for (const auto& [p, q] : ring) {
+      const Point3D pp = at(p), edge = at(q) - pp;
+      Point3D s = point_normals(p, q);
+      if (norm2(s) == 0.0) s = cross(edge, from - pp);  // no point: keep facing as now
+      Point3D g = cross(s, edge);
+      const double n = norm(g);
+      if (!(n > 0.0)) return false;
+      planes.push_back({pp, g / n});
+    }
+    const double clear = kClearance * length;
+    place = from;
+    for (int sweep = 0; sweep < kSweeps; ++sweep) {
+      bool moved = false;
+      for (const Plane& pl : planes) {
+        const double d = dot(place - pl.on, pl.normal);
+        // Past the clearance by a little more, so that the sweeps end in finite steps.
+        if (d < clear) place += (1.5 * clear - d) * pl.normal, moved = true;
+      }
+      if (!moved) return dist2(place, from) <= max_move * max_move * length * length;
+    }
+    return false;
+  }
+
+  // A new vertex at `place`, with the mean colour and normal of `of`.
+  VH add_vertex(const Point3D& place, std::initializer_list<VH> of) {
+    Point3D normal;
+    std::array<double, 3> colour{};
+    for (const VH v : of) {
+      normal += mesh_.normals[std::size_t(v.idx())];
+      for (int k = 0; k < 3; ++k) colour[std::size_t(k)] += mesh_.colors[std::size_t(v.idx())][k];
+    }
+    const double n = norm(normal);
+    mesh_.normals.push_back(n > 0.0 ? normal / n : normal);
+    Coord3D<unsigned char> c;
+    for (int k = 0; k < 3; ++k)
+      c[k] = (unsigned char)std::lround(colour[std::size_t(k)] / double(of.size()));
+    mesh_.colors.push_back(c);
+    return hm_.add_vertex(to_vec(place));
+  }
+
+  HoleMesh& hm_;
+  RepairMesh& mesh_;
+  const std::size_t points_;
+};
+
+}  // namespace
+
+long faces_against_point_normals(const RepairMesh& mesh, std::size_t points) {
+  long against = 0;
+  for (const auto& f : mesh.faces) {
+    Point3D s;
+    for (int k = 0; k < 3; ++k)
+      if (std::size_t(f[k]) < points) s += mesh.normals[std::size_t(f[k])];
+    const Point3D& a = mesh.vertices[std::size_t(f[0])];
+    against += dot(cross(mesh.vertices[std::size_t(f[1])] - a, mesh.vertices[std::size_t(f[2])] - a), s) < 0.0;
+  }
+  return against;
+}
+
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
+  NormalAgreement report;
+  points = std::min(points, mesh.normals.size());
+  report.against_before = report.against_after = faces_against_point_normals(mesh, points);
+  if (report.against_before == 0) return report;
+  HoleMesh hm;
+  long refused = 0;
+  to_hole_mesh(mesh, refused, hm);
+  if (refused > 0) return report;
+  mesh.colors.resize(mesh.vertices.size());
+  mesh.normals.resize(mesh.vertices.size());
+  Mender mender(hm, mesh, points);
+  std::vector<FH> todo;
+  for (const FH f : hm.faces())
+    if (mender.against(f)) todo.push_back(f);
+  for (int round = 0; round < kRounds && !todo.empty(); ++round) {
+    for (const FH f : todo) {
+      if (!mender.against(f) || mender.flip(f)) continue;
+      bool moved = false;
+      for (const VH v : mender.corners(f))
+        if (std::size_t(v.idx()) >= points && (moved = mender.move(v))) break;
+      if (!moved) mender.tent(f);
+    }
+    // Whatever is still against, including faces that a move or a flip turned nearby.
+    todo.clear();
+    for (const FH f : hm.faces())
+      if (mender.against(f)) todo.push_back(f);
+  }
+  from_hole_mesh(hm, mesh);
+  report.flips = mender.flips;
+  report.moves = mender.moves;
+  report.splits = mender.splits;
+  report.against_after = long(todo.size());
+  return report;
+}
+
+}  // namespace tervik
