@@ -31,19 +31,25 @@ constexpr int kSweeps = 64;
 
 class Mender {
  public:
-  Mender(HoleMesh& hm, RepairMesh& mesh, std::size_t points) : hm_(hm), mesh_(mesh), points_(points) {}
+  // `mesh` holds the normals and colours of hm's vertices; is_point[v] says which are points,
+  // `movable[v]` which may move (those whose every face is in hm).
+  Mender(HoleMesh& hm, RepairMesh& mesh, std::vector<char> is_point, const std::vector<char>& movable)
+      : hm_(hm), mesh_(mesh), is_point_(std::move(is_point)), movable_(movable) {}
+
+  bool is_point(VH v) const { return is_point_[std::size_t(v.idx())] != 0; }
+  bool movable(VH v) const { return std::size_t(v.idx()) < movable_.size() && movable_[std::size_t(v.idx())]; }
 
   // The normals of those of a, b that are points, summed (zero where neither is).
   Point3D point_normals(VH a, VH b) const {
     Point3D s;
-    if (std::size_t(a.idx()) < points_) s += mesh_.normals[std::size_t(a.idx())];
-    if (std::size_t(b.idx()) < points_) s += mesh_.normals[std::size_t(b.idx())];
+    if (is_point(a)) s += mesh_.normals[std::size_t(a.idx())];
+    if (is_point(b)) s += mesh_.normals[std::size_t(b.idx())];
     return s;
   }
 
   bool against(VH a, VH b, VH c) const {
     Point3D s = point_normals(a, b);
-    if (std::size_t(c.idx()) < points_) s += mesh_.normals[std::size_t(c.idx())];
+    if (is_point(c)) s += mesh_.normals[std::size_t(c.idx())];
     const Point3D pa = at(a);
     return dot(cross(at(b) - pa, at(c) - pa), s) < 0.0;
   }
@@ -198,12 +204,14 @@ class Mender {
     for (int k = 0; k < 3; ++k)
       c[k] = (unsigned char)std::lround(colour[std::size_t(k)] / double(of.size()));
     mesh_.colors.push_back(c);
+    is_point_.push_back(0);
     return hm_.add_vertex(to_vec(place));
   }
 
   HoleMesh& hm_;
   RepairMesh& mesh_;
-  const std::size_t points_;
+  std::vector<char> is_point_;
+  const std::vector<char>& movable_;
 };
 
 }  // namespace
@@ -223,15 +231,64 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points) {
 NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
   NormalAgreement report;
   points = std::min(points, mesh.normals.size());
-  report.against_before = report.against_after = faces_against_point_normals(mesh, points);
+  const auto against = [&](const Coord3D<long long>& f) {
+    Point3D s;
+    for (int k = 0; k < 3; ++k)
+      if (std::size_t(f[k]) < points) s += mesh.normals[std::size_t(f[k])];
+    const Point3D& a = mesh.vertices[std::size_t(f[0])];
+    return dot(cross(mesh.vertices[std::size_t(f[1])] - a, mesh.vertices[std::size_t(f[2])] - a), s) < 0.0;
+  };
+  // The work is done on a small half-edge mesh: the faces within two rings of the corners of
+  // the faces against the normals. Every vertex of a face against the normals has all its
+  // faces there, and so has each of its neighbours.
+  const std::size_t nv = mesh.vertices.size();
+  for (const auto& f : mesh.faces) report.against_before += against(f);
+  report.against_after = report.against_before;
   if (report.against_before == 0) return report;
+  // Marked 1: the corners of the faces against the normals; 2: their neighbours.
+  std::vector<char> inner(nv, 0);
+  for (const auto& f : mesh.faces)
+    if (against(f))
+      for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] = 1;
+  for (const auto& f : mesh.faces)
+    if ((inner[std::size_t(f.x)] | inner[std::size_t(f.y)] | inner[std::size_t(f.z)]) & 1)
+      for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] |= 2;
+  std::vector<std::size_t> taken;  // global faces in the small mesh, in order
+  std::vector<long long> local(nv, -1);
+  std::vector<std::size_t> global;  // the global vertex of each local one
+  RepairMesh small;
+  std::vector<char> is_point;
+  for (std::size_t i = 0; i < mesh.faces.size(); ++i) {
+    const auto& f = mesh.faces[i];
+    if (!inner[std::size_t(f.x)] && !inner[std::size_t(f.y)] && !inner[std::size_t(f.z)]) continue;
+    Coord3D<long long> g;
+    for (int k = 0; k < 3; ++k) {
+      const auto v = std::size_t(f[k]);
+      if (local[v] < 0) {
+        local[v] = (long long)global.size();
+        global.push_back(v);
+        small.vertices.push_back(mesh.vertices[v]);
+        small.normals.push_back(v < mesh.normals.size() ? mesh.normals[v] : Point3D());
+        small.colors.push_back(v < mesh.colors.size() ? mesh.colors[v] : Coord3D<unsigned char>());
+        is_point.push_back(v < points);
+      }
+      g[k] = local[v];
+    }
+    taken.push_back(i);
+    small.faces.push_back(g);
+  }
+  // A vertex may move where all its faces are in the small mesh.
+  std::vector<char> movable(global.size(), 1);
+  for (const auto& f : mesh.faces)
+    if (local[std::size_t(f.x)] < 0 || local[std::size_t(f.y)] < 0 || local[std::size_t(f.z)] < 0)
+      for (int k = 0; k < 3; ++k)
+        if (local[std::size_t(f[k])] >= 0) movable[std::size_t(local[std::size_t(f[k])])] = 0;
+
   HoleMesh hm;
   long refused = 0;
-  to_hole_mesh(mesh, refused, hm);
+  to_hole_mesh(small, refused, hm);
   if (refused > 0) return report;
-  mesh.colors.resize(mesh.vertices.size());
-  mesh.normals.resize(mesh.vertices.size());
-  Mender mender(hm, mesh, points);
+  Mender mender(hm, small, is_point, movable);
   std::vector<FH> todo;
   for (const FH f : hm.faces())
     if (mender.against(f)) todo.push_back(f);
@@ -240,19 +297,37 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
       if (!mender.against(f) || mender.flip(f)) continue;
       bool moved = false;
       for (const VH v : mender.corners(f))
-        if (std::size_t(v.idx()) >= points && (moved = mender.move(v))) break;
+        if (!mender.is_point(v) && mender.movable(v) && (moved = mender.move(v))) break;
       if (!moved) mender.tent(f);
     }
-    // Whatever is still against, including faces that a move or a flip turned nearby.
+    // Whatever is still against, including faces that a flip turned nearby.
     todo.clear();
     for (const FH f : hm.faces())
       if (mender.against(f)) todo.push_back(f);
   }
-  from_hole_mesh(hm, mesh);
+  // Back into the whole mesh: moved vertices, new vertices appended, the small mesh's faces in
+  // the places of those it was made of, its new faces after the others.
+  for (std::size_t l = 0; l < global.size(); ++l)
+    if (!is_point[l]) mesh.vertices[global[l]] = to_point(hm.point(VH(int(l))));
+  mesh.colors.resize(nv);
+  mesh.normals.resize(nv);
+  for (std::size_t l = global.size(); l < hm.n_vertices(); ++l) {
+    global.push_back(mesh.vertices.size());
+    mesh.vertices.push_back(to_point(hm.point(VH(int(l)))));
+    mesh.colors.push_back(small.colors[l]);
+    mesh.normals.push_back(small.normals[l]);
+  }
+  for (const FH f : hm.faces()) {
+    const auto c = mender.corners(f);
+    const Coord3D<long long> g((long long)global[std::size_t(c[0].idx())], (long long)global[std::size_t(c[1].idx())],
+                               (long long)global[std::size_t(c[2].idx())]);
+    if (std::size_t(f.idx()) < taken.size()) mesh.faces[taken[std::size_t(f.idx())]] = g;
+    else mesh.faces.push_back(g);
+  }
   report.flips = mender.flips;
   report.moves = mender.moves;
   report.splits = mender.splits;
-  report.against_after = long(todo.size());
+  report.against_after = faces_against_point_normals(mesh, points);
   return report;
 }
 
