@@ -92,6 +92,26 @@ class Mender {
     return false;
   }
 
+  // Flips an edge of f towards an added vertex beyond it, then moves that vertex where none of
+  // its faces faces against the normals; where no such place is found, flips the edge back.
+  bool flip_and_move(FH f) {
+    auto h = hm_.halfedge_handle(f);
+    for (int k = 0; k < 3; ++k, h = hm_.next_halfedge_handle(h)) {
+      const HH o = hm_.opposite_halfedge_handle(h);
+      if (hm_.is_boundary(o)) continue;
+      const VH d = hm_.to_vertex_handle(hm_.next_halfedge_handle(o));
+      const auto e = hm_.edge_handle(h);
+      if (is_point(d) || !movable(d) || !flippable(e)) continue;
+      flip_edge(hm_, e);
+      if (move(d)) {
+        ++flips;
+        return true;
+      }
+      flip_edge(hm_, e);
+    }
+    return false;
+  }
+
   // Moves the added vertex v where none of its faces faces against the normals.
   bool move(VH v) {
     std::vector<std::pair<VH, VH>> ring;
@@ -298,7 +318,7 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
       bool moved = false;
       for (const VH v : mender.corners(f))
         if (!mender.is_point(v) && mender.movable(v) && (moved = mender.move(v))) break;
-      if (!moved) mender.tent(f);
+      if (!moved && !mender.flip_and_move(f)) mender.tent(f);
     }
     // Whatever is still against, including faces that a flip turned nearby.
     todo.clear();
