@@ -17,11 +17,12 @@ using HH = HoleMesh::HalfedgeHandle;
 
 // Rounds of mending: a flip or a tent changes the faces next to it, which the next round looks at.
 constexpr int kRounds = 4;
-// An added vertex moves at most this many mean edge lengths of its ring.
-constexpr double kMaxMove = 1.0;
-// A tent's apex lies at most this many mean edge lengths of the face (or edge) from its centroid
-// (middle).
-constexpr double kMaxApex = 0.5;
+// An added vertex moves at most this many mean edge lengths of its ring, and a tent's apex lies
+// at most this many mean edge lengths of the face (or edge) from its centroid (middle). On the
+// generated figure at 20,000 points, 1 and 0.5 left twice as many faces against the normals as
+// 2 and 1, with the same coverage and silhouettes.
+constexpr double kMaxMove = 2.0;
+constexpr double kMaxApex = 1.0;
 // A new place must clear every face's plane condition by this share of the ring's mean edge
 // length: the positions are written with six decimals, and a face standing on edge would turn
 // either way by that rounding.

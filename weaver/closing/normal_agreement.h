@@ -10,11 +10,14 @@
 // disagree. Each is mended by the first of these that works:
 //  1. flipping one of its edges, where that leaves fewer of the two faces against the normals;
 //  2. moving one of its added corners to a place where none of that vertex's faces faces
-//     against the normals (nor, among faces without a point, turns over), at most one edge
-//     length of its ring away;
+//     against the normals (nor, among faces without a point, turns over), at most two edge
+//     lengths of its ring away; or, for a face of three points, flipping an edge towards an
+//     added vertex beyond it and moving that vertex so;
 //  3. splitting the face (or, failing that, one of its edges) at a new vertex placed so, at
-//     most half an edge length away from the face's centroid (the edge's middle): a low tent
-//     over the face whose sides each agree with the two points they hold.
+//     most an edge length away from the face's centroid (the edge's middle): a low tent over
+//     the face whose sides each agree with the two points they hold.
+// A face of three points folded right over (its corners' normals all against it) cannot be
+// mended this way and stays.
 #include <cstddef>
 
 #include "weaver/closing/manifold_repair.h"

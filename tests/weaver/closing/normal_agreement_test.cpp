@@ -47,7 +47,7 @@ TEST(NormalAgreement, AddedVertexMovesOutOfAFoldAndTheMeshStaysClosed) {
   EXPECT_EQ(faces_against_point_normals(m, 6), 0);
   EXPECT_TRUE(closed_and_oriented(m));
   for (std::size_t v = 0; v < 6; ++v) EXPECT_EQ(m.vertices[v], before[v]) << "point " << v;
-  // It moved out of the fold by no more than an edge length of its ring (about 1.4).
+  // It moved out of the fold, not much past it (the ring's edges are about 1.4 long).
   EXPECT_GT(std::sqrt(dist2(m.vertices[6], before[6])), 0.5);
   EXPECT_LT(std::sqrt(dist2(m.vertices[6], before[6])), 1.5);
 }
@@ -76,8 +76,8 @@ TEST(NormalAgreement, TentsATriangleWhoseCornersLeanOutwardAndLeavesAReversedOne
   EXPECT_EQ(faces_against_point_normals(leaning, 3), 0);
   ASSERT_EQ(leaning.faces.size(), 3u);
   ASSERT_EQ(leaning.vertices.size(), 4u);
-  // The apex stays within half an edge of the centroid; it takes the corners' colour.
-  EXPECT_LT(std::sqrt(dist2(leaning.vertices[3], Point3D(0.5, std::sqrt(0.75) / 3.0, 0.0))), 0.5);
+  // The apex stays within an edge length of the centroid; it takes the corners' colour.
+  EXPECT_LT(std::sqrt(dist2(leaning.vertices[3], Point3D(0.5, std::sqrt(0.75) / 3.0, 0.0))), 1.0);
   EXPECT_EQ(leaning.colors[3], (Coord3D<unsigned char>{30, 60, 90}));
 
   // Normals straight down: no tent's sides can face down, and nothing changes.
