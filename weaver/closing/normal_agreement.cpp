@@ -1,4 +1,4 @@
-// Turning the faces left against their corners' point normals: flips, moves and low tents.
+// Turning the faces left against their corners' point normals: edge flips and moves of added vertices.
 #include "weaver/closing/normal_agreement.h"
 
 #include <array>
@@ -15,14 +15,18 @@ using VH = HoleMesh::VertexHandle;
 using FH = HoleMesh::FaceHandle;
 using HH = HoleMesh::HalfedgeHandle;
 
-// Rounds of mending: a flip or a tent changes the faces next to it, which the next round looks at.
+// Rounds of mending: a flip or a move changes the faces next to it, which the next round looks at.
 constexpr int kRounds = 4;
-// An added vertex moves at most this many mean edge lengths of its ring, and a tent's apex lies
-// at most this many mean edge lengths of the face (or edge) from its centroid (middle). On the
-// generated figure at 20,000 points, 1 and 0.5 left twice as many faces against the normals as
-// 2 and 1, with the same coverage and silhouettes.
+// An added vertex moves at most this many mean edge lengths of its ring. On the generated
+// figure at 20,000 points, 1 left twice as many faces against the normals as 2, with the same
+// coverage and silhouettes.
 constexpr double kMaxMove = 2.0;
-constexpr double kMaxApex = 1.0;
+// A moved vertex's faces lean at most this far (degrees) from the normals of the points they
+// hold (the part of those normals across the face's edge at the points). A face that only just
+// faces along normals that point wrong (a few in a hundred do, on sparse clouds) faces against
+// the surface: without this bound the moves turned as many faces against the true surface as
+// they turned along the points' normals. 60 degrees mended fewer faces and turned no fewer.
+constexpr double kMaxTilt = 75.0;
 // A new place must clear every face's plane condition by this share of the ring's mean edge
 // length: the positions are written with six decimals, and a face standing on edge would turn
 // either way by that rounding.
@@ -32,10 +36,10 @@ constexpr int kSweeps = 64;
 
 class Mender {
  public:
-  // `mesh` holds the normals and colours of hm's vertices; is_point[v] says which are points,
-  // `movable[v]` which may move (those whose every face is in hm).
-  Mender(HoleMesh& hm, RepairMesh& mesh, std::vector<char> is_point, const std::vector<char>& movable)
-      : hm_(hm), mesh_(mesh), is_point_(std::move(is_point)), movable_(movable) {}
+  // `mesh` holds the normals of hm's vertices; is_point[v] says which are points, `movable[v]`
+  // which may move (those whose every face is in hm).
+  Mender(HoleMesh& hm, const RepairMesh& mesh, const std::vector<char>& is_point, const std::vector<char>& movable)
+      : hm_(hm), mesh_(mesh), is_point_(is_point), movable_(movable) {}
 
   bool is_point(VH v) const { return is_point_[std::size_t(v.idx())] != 0; }
   bool movable(VH v) const { return std::size_t(v.idx()) < movable_.size() && movable_[std::size_t(v.idx())]; }
@@ -127,35 +131,7 @@ class Mender {
     return true;
   }
 
-  // Splits f (or, failing that, one of its edges) at a new vertex placed where none of the new
-  // faces faces against the normals.
-  bool tent(FH f) {
-    const auto [a, b, c] = corners(f);
-    Point3D place;
-    if (place_apex((at(a) + at(b) + at(c)) / 3.0, {{a, b}, {b, c}, {c, a}}, kMaxApex, place)) {
-      const VH m = add_vertex(place, {a, b, c});
-      hm_.split(f, m);
-      ++splits;
-      return true;
-    }
-    auto h = hm_.halfedge_handle(f);
-    for (int k = 0; k < 3; ++k, h = hm_.next_halfedge_handle(h)) {
-      const HH o = hm_.opposite_halfedge_handle(h);
-      if (hm_.is_boundary(o)) continue;
-      const VH p = hm_.from_vertex_handle(h), q = hm_.to_vertex_handle(h);
-      const VH r = hm_.to_vertex_handle(hm_.next_halfedge_handle(h));
-      const VH s = hm_.to_vertex_handle(hm_.next_halfedge_handle(o));
-      // The faces (p, q, r) and (q, p, s) become (r, p, m), (q, r, m), (s, q, m) and (p, s, m).
-      if (!place_apex((at(p) + at(q)) / 2.0, {{r, p}, {q, r}, {s, q}, {p, s}}, kMaxApex, place)) continue;
-      const VH m = add_vertex(place, {p, q});
-      split_edge(hm_, hm_.edge_handle(h), m);
-      ++splits;
-      return true;
-    }
-    return false;
-  }
-
-  long flips = 0, moves = 0, splits = 0;
+  long flips = 0, moves = 0;
 
  private:
   // Whether edge e can flip: a face on either side, and its two far corners differ and are not
@@ -192,10 +168,17 @@ class Mender {
       const Point3D pp = at(p), edge = at(q) - pp;
       Point3D s = point_normals(p, q);
       if (norm2(s) == 0.0) s = cross(edge, from - pp);  // no point: keep facing as now
-      Point3D g = cross(s, edge);
+      const Point3D g = cross(s, edge);
       const double n = norm(g);
       if (!(n > 0.0)) return false;
-      planes.push_back({pp, g / n});
+      const Point3D gu = g / n;
+      planes.push_back({pp, gu});
+      if (point_normals(p, q) == Point3D()) continue;
+      // With m - p = b su + c gu + (a part along the edge), where su is the part of s across
+      // the edge, the face's normal leans from su by atan(|b| / c): two more half-spaces.
+      const Point3D su = cross(edge, gu) / norm(edge);
+      const double tilt = std::tan(kMaxTilt * M_PI / 180.0);
+      for (const Point3D& side : {gu * tilt - su, gu * tilt + su}) planes.push_back({pp, side / norm(side)});
     }
     const double clear = kClearance * length;
     place = from;
@@ -211,27 +194,9 @@ class Mender {
     return false;
   }
 
-  // A new vertex at `place`, with the mean colour and normal of `of`.
-  VH add_vertex(const Point3D& place, std::initializer_list<VH> of) {
-    Point3D normal;
-    std::array<double, 3> colour{};
-    for (const VH v : of) {
-      normal += mesh_.normals[std::size_t(v.idx())];
-      for (int k = 0; k < 3; ++k) colour[std::size_t(k)] += mesh_.colors[std::size_t(v.idx())][k];
-    }
-    const double n = norm(normal);
-    mesh_.normals.push_back(n > 0.0 ? normal / n : normal);
-    Coord3D<unsigned char> c;
-    for (int k = 0; k < 3; ++k)
-      c[k] = (unsigned char)std::lround(colour[std::size_t(k)] / double(of.size()));
-    mesh_.colors.push_back(c);
-    is_point_.push_back(0);
-    return hm_.add_vertex(to_vec(place));
-  }
-
   HoleMesh& hm_;
-  RepairMesh& mesh_;
-  std::vector<char> is_point_;
+  const RepairMesh& mesh_;
+  const std::vector<char>& is_point_;
   const std::vector<char>& movable_;
 };
 
@@ -262,15 +227,16 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
   // The work is done on a small half-edge mesh: the faces within two rings of the corners of
   // the faces against the normals. Every vertex of a face against the normals has all its
   // faces there, and so has each of its neighbours.
-  const std::size_t nv = mesh.vertices.size();
-  for (const auto& f : mesh.faces) report.against_before += against(f);
-  report.against_after = report.against_before;
-  if (report.against_before == 0) return report;
   // Marked 1: the corners of the faces against the normals; 2: their neighbours.
+  const std::size_t nv = mesh.vertices.size();
   std::vector<char> inner(nv, 0);
   for (const auto& f : mesh.faces)
-    if (against(f))
+    if (against(f)) {
+      ++report.against_before;
       for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] = 1;
+    }
+  report.against_after = report.against_before;
+  if (report.against_before == 0) return report;
   for (const auto& f : mesh.faces)
     if ((inner[std::size_t(f.x)] | inner[std::size_t(f.y)] | inner[std::size_t(f.z)]) & 1)
       for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] |= 2;
@@ -290,7 +256,6 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
         global.push_back(v);
         small.vertices.push_back(mesh.vertices[v]);
         small.normals.push_back(v < mesh.normals.size() ? mesh.normals[v] : Point3D());
-        small.colors.push_back(v < mesh.colors.size() ? mesh.colors[v] : Coord3D<unsigned char>());
         is_point.push_back(v < points);
       }
       g[k] = local[v];
@@ -319,35 +284,30 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
       bool moved = false;
       for (const VH v : mender.corners(f))
         if (!mender.is_point(v) && mender.movable(v) && (moved = mender.move(v))) break;
-      if (!moved && !mender.flip_and_move(f)) mender.tent(f);
+      if (!moved) mender.flip_and_move(f);
     }
     // Whatever is still against, including faces that a flip turned nearby.
     todo.clear();
     for (const FH f : hm.faces())
       if (mender.against(f)) todo.push_back(f);
   }
-  // Back into the whole mesh: moved vertices, new vertices appended, the small mesh's faces in
-  // the places of those it was made of, its new faces after the others.
+  // Back into the whole mesh: the added vertices' places, the small mesh's faces in the places
+  // of those it was made of.
   for (std::size_t l = 0; l < global.size(); ++l)
     if (!is_point[l]) mesh.vertices[global[l]] = to_point(hm.point(VH(int(l))));
-  mesh.colors.resize(nv);
-  mesh.normals.resize(nv);
-  for (std::size_t l = global.size(); l < hm.n_vertices(); ++l) {
-    global.push_back(mesh.vertices.size());
-    mesh.vertices.push_back(to_point(hm.point(VH(int(l)))));
-    mesh.colors.push_back(small.colors[l]);
-    mesh.normals.push_back(small.normals[l]);
-  }
   for (const FH f : hm.faces()) {
     const auto c = mender.corners(f);
-    const Coord3D<long long> g((long long)global[std::size_t(c[0].idx())], (long long)global[std::size_t(c[1].idx())],
+    const Coord3D<long long> g((long long)global[std::size_t(c[0].idx())],
+                               (long long)global[std::size_t(c[1].idx())],
                                (long long)global[std::size_t(c[2].idx())]);
-    if (std::size_t(f.idx()) < taken.size()) mesh.faces[taken[std::size_t(f.idx())]] = g;
-    else mesh.faces.push_back(g);
+    // A face the half-edge mesh only starts at another corner stays as it was.
+    Coord3D<long long>& old = mesh.faces[taken[std::size_t(f.idx())]];
+    const bool same = (g.x == old.x && g.y == old.y && g.z == old.z) || (g.x == old.y && g.y == old.z && g.z == old.x) ||
+                      (g.x == old.z && g.y == old.x && g.z == old.y);
+    if (!same) old = g;
   }
   report.flips = mender.flips;
   report.moves = mender.moves;
-  report.splits = mender.splits;
   report.against_after = faces_against_point_normals(mesh, points);
   return report;
 }

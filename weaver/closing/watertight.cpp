@@ -141,7 +141,7 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   }
 
   // Last, the faces still against their corners' point normals (where a patch meets a folded
-  // rim, or a small hole's corners disagree) are turned.
+  // rim) are turned where flips and moves of added vertices can.
   report.agreement = agree_with_point_normals(m, points.size());
 
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
@@ -179,8 +179,8 @@ std::string format_report(const WatertightReport& r) {
     << ")\n"
     << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
     << ")\n"
-    << "Faces added: " << r.holes.faces_added + r.handles.faces_added + 2 * r.agreement.splits
-    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added + r.agreement.splits << ")";
+    << "Faces added: " << r.holes.faces_added + r.handles.faces_added
+    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added << ")";
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
       << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;

@@ -18,8 +18,8 @@
 //  4. patches over large holes are lifted onto the point cloud (patch_inflation.h, with the
 //     empty-space grid of empty_cells.h);
 //  5. small handles are cut out and capped (handle_removal.h);
-//  6. faces still against their corners' point normals are turned by flips, moves of added
-//     vertices and low tents (normal_agreement.h).
+//  6. faces still against their corners' point normals are turned by edge flips and moves of
+//     added vertices (normal_agreement.h).
 #include <cstdint>
 #include <string>
 #include <vector>

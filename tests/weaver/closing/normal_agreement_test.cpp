@@ -47,45 +47,51 @@ TEST(NormalAgreement, AddedVertexMovesOutOfAFoldAndTheMeshStaysClosed) {
   EXPECT_EQ(faces_against_point_normals(m, 6), 0);
   EXPECT_TRUE(closed_and_oriented(m));
   for (std::size_t v = 0; v < 6; ++v) EXPECT_EQ(m.vertices[v], before[v]) << "point " << v;
-  // It moved out of the fold, not much past it (the ring's edges are about 1.4 long).
+  // It moved out of the fold, at most two of its ring's edge lengths (sqrt 2 each), to where
+  // its faces lean at most 75 degrees from their points' normals.
   EXPECT_GT(std::sqrt(dist2(m.vertices[6], before[6])), 0.5);
-  EXPECT_LT(std::sqrt(dist2(m.vertices[6], before[6])), 1.5);
+  EXPECT_LT(std::sqrt(dist2(m.vertices[6], before[6])), 2.0 * std::sqrt(2.0));
+  for (const auto& f : m.faces) {
+    if (f.x != 6 && f.y != 6 && f.z != 6) continue;
+    Point3D sum;
+    for (int k = 0; k < 3; ++k)
+      if (f[k] < 6) sum += m.normals[std::size_t(f[k])];
+    const Point3D& a = m.vertices[std::size_t(f.x)];
+    const Point3D n = cross(m.vertices[std::size_t(f.y)] - a, m.vertices[std::size_t(f.z)] - a);
+    EXPECT_GE(dot(n, sum) / (norm(n) * norm(sum)), std::cos(75.0 * M_PI / 180.0) - 1e-9);
+  }
 }
 
-TEST(NormalAgreement, TentsATriangleWhoseCornersLeanOutwardAndLeavesAReversedOneAlone) {
-  // One triangle in the plane z = 0, facing +z. Its corners' normals lean outward and down:
-  // their sum points down, so the face is against them, but a low tent over it has sides that
-  // each face along the two normals they hold.
-  const auto triangle = [](double lean) {
+TEST(NormalAgreement, FoldedFaceOfThreePointsIsFlippedTowardsAnAddedVertexBesideIt) {
+  // Points a, b, c (normals +z) in a face that faces -z, folded under the face (b, a, d) of an
+  // added vertex d. No flip alone helps; flipped towards d, both new faces hold d, which then
+  // moves out beyond c.
+  const auto folded = [](bool with_added) {
     RepairMesh m;
-    m.vertices = {{0, 0, 0}, {1, 0, 0}, {0.5, std::sqrt(0.75), 0}};
-    const Point3D centre = (m.vertices[0] + m.vertices[1] + m.vertices[2]) / 3.0;
-    for (const Point3D& v : m.vertices) {
-      const Point3D n = (v - centre) * lean + Point3D(0, 0, -1);
-      m.normals.push_back(n / norm(n));
-    }
-    m.colors.assign(3, {30, 60, 90});
+    m.vertices = {{0, 0, 0}, {1, 0, 0}, {0.5, -0.6, 0}, {0.5, -0.3, 0.1}};
+    m.normals.assign(4, Point3D(0, 0, 1));
+    m.colors.assign(4, {});
     m.faces = {{0, 1, 2}};
+    if (with_added) m.faces.push_back({1, 0, 3});
     return m;
   };
-  RepairMesh leaning = triangle(3.0);
-  ASSERT_EQ(faces_against_point_normals(leaning, 3), 1);
-  const NormalAgreement r = agree_with_point_normals(leaning, 3);
-  EXPECT_EQ(r.splits, 1);
+  RepairMesh m = folded(true);
+  ASSERT_EQ(faces_against_point_normals(m, 3), 1);
+  const NormalAgreement r = agree_with_point_normals(m, 3);
+  EXPECT_EQ(r.flips, 1);
+  EXPECT_EQ(r.moves, 1);
   EXPECT_EQ(r.against_after, 0);
-  EXPECT_EQ(faces_against_point_normals(leaning, 3), 0);
-  ASSERT_EQ(leaning.faces.size(), 3u);
-  ASSERT_EQ(leaning.vertices.size(), 4u);
-  // The apex stays within an edge length of the centroid; it takes the corners' colour.
-  EXPECT_LT(std::sqrt(dist2(leaning.vertices[3], Point3D(0.5, std::sqrt(0.75) / 3.0, 0.0))), 1.0);
-  EXPECT_EQ(leaning.colors[3], (Coord3D<unsigned char>{30, 60, 90}));
+  EXPECT_EQ(faces_against_point_normals(m, 3), 0);
+  for (const auto& f : m.faces) EXPECT_TRUE(f.x == 3 || f.y == 3 || f.z == 3);
+  EXPECT_LT(m.vertices[3].y, -0.6);
+  EXPECT_EQ(m.vertices[2], Point3D(0.5, -0.6, 0));
 
-  // Normals straight down: no tent's sides can face down, and nothing changes.
-  RepairMesh reversed = triangle(0.0);
-  const NormalAgreement kept = agree_with_point_normals(reversed, 3);
+  // Without the added vertex nothing can turn the face: it stays as it is.
+  RepairMesh alone = folded(false);
+  const NormalAgreement kept = agree_with_point_normals(alone, 3);
   EXPECT_EQ(kept.against_after, 1);
-  EXPECT_EQ(reversed.faces.size(), 1u);
-  EXPECT_EQ(reversed.vertices.size(), 3u);
+  EXPECT_EQ(alone.faces, folded(false).faces);
+  EXPECT_EQ(alone.vertices, folded(false).vertices);
 }
 
 }  // namespace
