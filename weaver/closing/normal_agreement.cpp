@@ -263,12 +263,10 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
     taken.push_back(i);
     small.faces.push_back(g);
   }
-  // A vertex may move where all its faces are in the small mesh.
-  std::vector<char> movable(global.size(), 1);
-  for (const auto& f : mesh.faces)
-    if (local[std::size_t(f.x)] < 0 || local[std::size_t(f.y)] < 0 || local[std::size_t(f.z)] < 0)
-      for (int k = 0; k < 3; ++k)
-        if (local[std::size_t(f[k])] >= 0) movable[std::size_t(local[std::size_t(f[k])])] = 0;
+  // A vertex may move where all its faces are in the small mesh: the marked ones are (every
+  // face at them is taken); for the others it is not known.
+  std::vector<char> movable(global.size(), 0);
+  for (std::size_t l = 0; l < global.size(); ++l) movable[l] = inner[global[l]] != 0;
 
   HoleMesh hm;
   long refused = 0;
@@ -308,7 +306,8 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
   }
   report.flips = mender.flips;
   report.moves = mender.moves;
-  report.against_after = faces_against_point_normals(mesh, points);
+  // Every face against the normals is in the small mesh, before and after.
+  report.against_after = long(todo.size());
   return report;
 }
 
