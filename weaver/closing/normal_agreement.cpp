@@ -148,8 +148,9 @@ class Mender {
   }
 
   // A place for a vertex whose faces are (ring[i].first, ring[i].second, vertex), near `from`:
-  // where each face with a point among its two ring corners faces along their normals, and
-  // each face without one faces as it does now (as it would at `from`), by the clearance.
+  // where each face with a point among its two ring corners faces along their normals, leaning
+  // at most kMaxTilt from them, and each face without one faces as it does now (as it would at
+  // `from`), each by the clearance.
   // Found by projecting onto the violated conditions in turn (each a half-space: the face
   // (p, q, m) faces along s where (m - p) . (s x (q - p)) > 0); false where the sweeps find
   // no such place within max_move mean ring edges of `from`.
