@@ -32,11 +32,11 @@ int face_pieces(const HoleMesh& hm, std::vector<int>& piece, int& largest);
 // are not. A tangled loop of at most 128 corners loses every face at its corners, then, at each
 // vertex left with several fans, every fan but the largest (so that every vertex stays a
 // manifold one; a hole the widening reaches becomes part of it); a loop whose widening would
-// remove more than 8 faces per corner and 16 more keeps its faces. So does a loop of over 24
-// corners whose widening would remove faces whose corners rise along their mean normal by more
-// than 4 % of the mesh's bounding box diagonal, or reach a hole more than 4 times as long as the
-// loop (a deep region's patch would cut across the surface there; a long hole's patch would be
-// made anew). Small bits of the largest piece cut off by the widening go too. Repeats for
+// remove more than 8 faces per corner and 16 more keeps its faces. So does a loop whose
+// widening would remove faces whose corners rise along their mean normal by more than 3 % of the
+// mesh's bounding box diagonal (4 % for a loop of over 24 corners), or, for a loop of over 24
+// corners, reach a hole more than 4 times as long as the loop (a deep region's patch would cut
+// across the surface there; a long hole's patch would be made anew). Small bits of the largest piece cut off by the widening go too. Repeats for
 // `rounds` rounds on the loops still tangled. Keeps the other faces of mesh.faces in their order
 // and removes the same faces from `hm` (whose remaining faces may then come in another order).
 // `pieces`, when given, receives the pieces of hm as it leaves it (as face_pieces finds them),

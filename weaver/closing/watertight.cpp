@@ -140,6 +140,10 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
         report.holes.pieces >= 0 ? std::optional<long>(report.holes.pieces) : std::nullopt);
   }
 
+  // Last, the faces still against their corners' point normals (where a patch meets a folded
+  // rim) are turned where flips and moves of added vertices can.
+  report.agreement = agree_with_point_normals(m, points.size());
+
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).
   std::vector<char> alive(kept_pieces.size(), 0);

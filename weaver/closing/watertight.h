@@ -17,7 +17,9 @@
 //       (fairing.h);
 //  4. patches over large holes are lifted onto the point cloud (patch_inflation.h, with the
 //     empty-space grid of empty_cells.h);
-//  5. small handles are cut out and capped (handle_removal.h).
+//  5. small handles are cut out and capped (handle_removal.h);
+//  6. faces still against their corners' point normals are turned by edge flips and moves of
+//     added vertices (normal_agreement.h).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -26,6 +28,7 @@
 #include "tervik/mesh.h"
 #include "weaver/closing/handle_removal.h"
 #include "weaver/closing/hole_filling.h"
+#include "weaver/closing/normal_agreement.h"
 #include "weaver/point_tree.h"
 
 namespace tervik {
@@ -50,6 +53,7 @@ struct WatertightReport {
   std::vector<DetachedPiece> pieces_lost;
   HoleFilling holes;
   HandleRemoval handles;  // small handles cut out after the holes are closed
+  NormalAgreement agreement;  // faces turned to agree with their corners' point normals
 
   // Faces removed by the repairs, withdrawn faces not included.
   long faces_removed() const {

@@ -252,7 +252,7 @@ TEST(RimUntangling, LongFoldedHoleIsWidenedWhereTheSurfaceIsFlat) {
   EXPECT_EQ(testing::topology(m.faces).euler, 1);
 }
 
-TEST(RimUntangling, LongFoldedHoleIsKeptWhereItsWideningWouldBeDeepOrJoinALongHole) {
+TEST(RimUntangling, FoldedHoleIsKeptWhereItsWideningWouldBeDeepOrJoinALongHole) {
   {
     // In a valley whose faces around the hole rise by about 5 cells, against 4 % of a mesh
     // about 70 cells across: the long loop keeps its faces, a short one is widened all the same.
@@ -268,6 +268,18 @@ TEST(RimUntangling, LongFoldedHoleIsKeptWhereItsWideningWouldBeDeepOrJoinALongHo
     EXPECT_EQ(r.loops_tangled, 1);
     EXPECT_EQ(r.loops_left, 0);
     EXPECT_GT(r.faces_removed, 0);
+  }
+  // A short loop is kept where its widening would cut a ridge out of the surface: the row of
+  // corners below the hole raised by 2 cells, against 3 % of a mesh about 47 cells across
+  // (1.4 cells); raised by 1 cell, it is widened.
+  for (const double ridge : {2.0, 1.0}) {
+    SCOPED_TRACE(ridge);
+    RepairMesh m = folded(2);
+    for (int x = 2; x <= 8; ++x) m.vertices[std::size_t(4 * (kGrid + 1) + x)].z = ridge;
+    const RimUntangling r = untangle(m);
+    EXPECT_EQ(r.loops_tangled, 1);
+    EXPECT_EQ(r.loops_left, ridge > 1.5 ? 1 : 0);
+    EXPECT_EQ(r.faces_removed > 0, ridge < 1.5);
   }
   // A hole just above the folded one, whose rim the widening reaches: with 116 corners (more
   // than 4 times 28) it keeps the folded loop's faces; with 100 it does not.

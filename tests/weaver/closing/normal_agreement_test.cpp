@@ -1,0 +1,98 @@
+// The last stage of the closing step turns faces against their corners' point normals, and
+// never moves a point.
+#include "weaver/closing/normal_agreement.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace tervik {
+namespace {
+
+// Every directed edge of the faces, counted: a closed, consistently oriented mesh uses each once
+// and its reverse once.
+bool closed_and_oriented(const RepairMesh& m) {
+  std::map<std::pair<long long, long long>, int> uses;
+  for (const auto& f : m.faces)
+    for (int k = 0; k < 3; ++k) ++uses[{f[k], f[(k + 1) % 3]}];
+  for (const auto& [e, n] : uses)
+    if (n != 1 || uses.count({e.second, e.first}) == 0) return false;
+  return true;
+}
+
+TEST(NormalAgreement, AddedVertexMovesOutOfAFoldAndTheMeshStaysClosed) {
+  // An octahedron of six points with outward normals; one face is split at an added vertex
+  // pushed deep inside, so that its three faces face inward against their corners' normals.
+  RepairMesh m;
+  m.vertices = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+  for (const Point3D& v : m.vertices) m.normals.push_back(v);
+  m.faces = {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}};
+  m.vertices.push_back({-0.6, -0.6, -0.6});
+  m.normals.push_back({0, 0, 0});
+  m.colors.assign(m.vertices.size(), {});
+  m.faces[0] = {0, 2, 6};
+  m.faces.push_back({2, 4, 6});
+  m.faces.push_back({4, 0, 6});
+  const std::vector<Point3D> before = m.vertices;
+  ASSERT_EQ(faces_against_point_normals(m, 6), 3);
+  // The added vertex has no normal of its own: the same faces with it counted as a point.
+  EXPECT_EQ(faces_against_point_normals(m, 7), 3);
+
+  const NormalAgreement r = agree_with_point_normals(m, 6);
+  EXPECT_EQ(r.against_before, 3);
+  EXPECT_EQ(r.against_after, 0);
+  EXPECT_EQ(faces_against_point_normals(m, 6), 0);
+  EXPECT_TRUE(closed_and_oriented(m));
+  for (std::size_t v = 0; v < 6; ++v) EXPECT_EQ(m.vertices[v], before[v]) << "point " << v;
+  // It moved out of the fold, at most two of its ring's edge lengths (sqrt 2 each), to where
+  // its faces lean at most 75 degrees from their points' normals.
+  EXPECT_GT(std::sqrt(dist2(m.vertices[6], before[6])), 0.5);
+  EXPECT_LT(std::sqrt(dist2(m.vertices[6], before[6])), 2.0 * std::sqrt(2.0));
+  for (const auto& f : m.faces) {
+    if (f.x != 6 && f.y != 6 && f.z != 6) continue;
+    Point3D sum;
+    for (int k = 0; k < 3; ++k)
+      if (f[k] < 6) sum += m.normals[std::size_t(f[k])];
+    const Point3D& a = m.vertices[std::size_t(f.x)];
+    const Point3D n = cross(m.vertices[std::size_t(f.y)] - a, m.vertices[std::size_t(f.z)] - a);
+    EXPECT_GE(dot(n, sum) / (norm(n) * norm(sum)), std::cos(75.0 * M_PI / 180.0) - 1e-9);
+  }
+}
+
+TEST(NormalAgreement, FoldedFaceOfThreePointsIsFlippedTowardsAnAddedVertexBesideIt) {
+  // Points a, b, c (normals +z) in a face that faces -z, folded under the face (b, a, d) of an
+  // added vertex d. No flip alone helps; flipped towards d, both new faces hold d, which then
+  // moves out beyond c.
+  const auto folded = [](bool with_added) {
+    RepairMesh m;
+    m.vertices = {{0, 0, 0}, {1, 0, 0}, {0.5, -0.6, 0}, {0.5, -0.3, 0.1}};
+    m.normals.assign(4, Point3D(0, 0, 1));
+    m.colors.assign(4, {});
+    m.faces = {{0, 1, 2}};
+    if (with_added) m.faces.push_back({1, 0, 3});
+    return m;
+  };
+  RepairMesh m = folded(true);
+  ASSERT_EQ(faces_against_point_normals(m, 3), 1);
+  const NormalAgreement r = agree_with_point_normals(m, 3);
+  EXPECT_EQ(r.flips, 1);
+  EXPECT_EQ(r.moves, 1);
+  EXPECT_EQ(r.against_after, 0);
+  EXPECT_EQ(faces_against_point_normals(m, 3), 0);
+  for (const auto& f : m.faces) EXPECT_TRUE(f.x == 3 || f.y == 3 || f.z == 3);
+  EXPECT_LT(m.vertices[3].y, -0.6);
+  EXPECT_EQ(m.vertices[2], Point3D(0.5, -0.6, 0));
+
+  // Without the added vertex nothing can turn the face: it stays as it is.
+  RepairMesh alone = folded(false);
+  const NormalAgreement kept = agree_with_point_normals(alone, 3);
+  EXPECT_EQ(kept.against_after, 1);
+  EXPECT_EQ(alone.faces, folded(false).faces);
+  EXPECT_EQ(alone.vertices, folded(false).vertices);
+}
+
+}  // namespace
+}  // namespace tervik

@@ -1,0 +1,42 @@
+#pragma once
+// The last stage of the closing step: faces that still face against the normals of their
+// corners are turned to agree with them.
+//
+// A face (a, b, c) faces against its corners' normals where its normal (right-hand rule) has a
+// negative dot product with the sum of the normals of those of its corners that are points
+// (vertex v < `points`); vertices the closing step added have no normal of their own and are
+// left out of the sum, and a face with no point for a corner is not judged. Such faces are left
+// where a patch meets a rim that folds. Each is mended by the first of these that works:
+//  1. flipping one of its edges, where that leaves fewer of the two faces against the normals
+//     and the two new faces do not fold onto each other;
+//  2. moving one of its added corners, at most two edge lengths of its ring, to a place where
+//     each of that vertex's faces leans at most 75 degrees from the normals of the points it
+//     holds (and a face without a point does not turn over);
+//  3. for a face of three points: flipping an edge towards an added vertex beyond it, and
+//     moving that vertex so (the flip is undone where no such place is found).
+// A face of three points folded right over, with no added vertex beside it, stays: low tents
+// over such faces (a new vertex each) turned, on a sparse sphere, one face against the true
+// surface for every two they turned along the points' normals.
+#include <cstddef>
+
+#include "weaver/closing/manifold_repair.h"
+
+namespace tervik {
+
+// What agree_with_point_normals changed.
+struct NormalAgreement {
+  long against_before = 0;  // faces against their corners' normals before
+  long against_after = 0;   // and after
+  long flips = 0;           // edges flipped
+  long moves = 0;           // added vertices moved
+};
+
+// The faces of `mesh` against the normals of their corners that are points (v < points).
+long faces_against_point_normals(const RepairMesh& mesh, std::size_t points);
+
+// Mends the faces of `mesh` (manifold, consistently oriented; closed or not) that face against
+// their corners' point normals, as above. Vertices and faces keep their indices; only added
+// vertices move. A mesh that the half-edge structure refuses is left as it is.
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points);
+
+}  // namespace tervik
