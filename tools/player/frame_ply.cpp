@@ -3,9 +3,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
+
+#include <sys/stat.h>
 
 #include "tervik/exceptions.h"
 #include "tervik/input_file.h"
@@ -27,6 +31,52 @@ constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                               1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                               1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// True where a value may end: a blank, a line feed or the end of the data.
+inline bool ends_value(const char* p, const char* end) {
+  return p == end || is_blank(*p) || *p == '\n';
+}
+
+// Reads the decimal number at `p` (see parse_decimal), which must end at a blank, a line feed
+// or `end`; returns the end of it, or nullptr.
+const char* decimal(const char* const start, const char* const end, double& v) {
+  const char* p = start;
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  // All the digits as an integer w (exact up to 19 of them), and the power of ten that
+  // scales it.
+  std::uint64_t w = 0;
+  int power = 0;
+  const char* const first = p;
+  for (; p < end && is_digit(*p); ++p) w = 10 * w + static_cast<std::uint64_t>(*p - '0');
+  std::ptrdiff_t digits = p - first;
+  if (p < end && *p == '.') {
+    const char* const fraction = ++p;
+    for (; p < end && is_digit(*p); ++p) w = 10 * w + static_cast<std::uint64_t>(*p - '0');
+    power = -static_cast<int>(std::min<std::ptrdiff_t>(p - fraction, 1000));
+    digits += p - fraction;
+  }
+  if (digits == 0) return nullptr;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    ++p;
+    const bool down = p < end && *p == '-';
+    if (p < end && (*p == '-' || *p == '+')) ++p;
+    if (p == end || !is_digit(*p)) return nullptr;
+    int e = 0;
+    for (; p < end && is_digit(*p); ++p) e = std::min(10 * e + (*p - '0'), 100000);
+    power += down ? -e : e;
+  }
+  if (!ends_value(p, end)) return nullptr;
+  if (digits <= 19 && w <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
+    // Both operands exact: the one rounding of the product or quotient is the correct one.
+    const double m = static_cast<double>(w);
+    v = power < 0 ? m / kPowers[-power] : m * kPowers[power];
+    if (negative) v = -v;
+    return p;
+  }
+  const auto [stop, ec] = std::from_chars(start, p, v);
+  return ec == std::errc() && stop == p ? p : nullptr;
+}
+
 // The data of an ASCII file, read value by value; every read returns false at anything that
 // the fast path leaves to the full reader.
 class Cursor {
@@ -35,27 +85,22 @@ class Cursor {
 
   // The next value as a decimal real (see parse_decimal).
   bool real(double& v) {
-    const char* token;
-    if (!start(token)) return false;
-    const char* p = token_end(token);
-    if (!parse_decimal(std::string_view(token, static_cast<std::size_t>(p - token)), v))
-      return false;
+    skip_blanks();
+    const char* const p = decimal(at_, end_, v);
+    if (!p) return false;
     at_ = p;
     return true;
   }
 
-  // An unsigned decimal integer of at most `max_digits` digits and at most `highest`.
+  // The next value as an unsigned decimal integer of at most `max_digits` digits and at most
+  // `highest`.
   bool integer(std::uint64_t highest, int max_digits, std::uint64_t& v) {
-    const char* token;
-    if (!start(token)) return false;
-    const char* p = token;
+    skip_blanks();
+    const char* p = at_;
+    const char* const stop = p + std::min<std::ptrdiff_t>(max_digits, end_ - p);
     v = 0;
-    const char* const end = token_end(token);
-    for (; p < end && is_digit(*p); ++p) {
-      if (p - token == max_digits) return false;
-      v = 10 * v + static_cast<std::uint64_t>(*p - '0');
-    }
-    if (p == token || p != end || v > highest) return false;
+    for (; p < stop && is_digit(*p); ++p) v = 10 * v + static_cast<std::uint64_t>(*p - '0');
+    if (p == at_ || !ends_value(p, end_) || v > highest) return false;
     at_ = p;
     return true;
   }
@@ -78,15 +123,8 @@ class Cursor {
   }
 
  private:
-  // Skips to the next value of the record; false at the end of the line or the data.
-  bool start(const char*& token) {
+  void skip_blanks() {
     while (at_ < end_ && is_blank(*at_)) ++at_;
-    token = at_;
-    return at_ < end_ && *at_ != '\n';
-  }
-  const char* token_end(const char* p) const {
-    while (p < end_ && !is_blank(*p) && *p != '\n') ++p;
-    return p;
   }
 
   const char* at_;
@@ -130,49 +168,8 @@ bool face_layout(const io::PlyElement& el) {
 }  // namespace
 
 bool parse_decimal(std::string_view token, double& v) {
-  const char* p = token.data();
-  const char* const end = p + token.size();
-  const bool negative = p < end && *p == '-';
-  if (negative) ++p;
-  // The significant digits (up to 19) as an integer w, and the power of ten that scales it.
-  std::uint64_t w = 0;
-  int digits = 0, power = 0, seen = 0;
-  bool exact = true;
-  auto digit = [&](char c, bool fraction) {
-    ++seen;
-    if (w == 0 && c == '0') {
-      if (fraction) --power;
-    } else if (digits < 19) {
-      w = 10 * w + static_cast<std::uint64_t>(c - '0');
-      ++digits;
-      if (fraction) --power;
-    } else {
-      exact = false;
-    }
-  };
-  for (; p < end && is_digit(*p); ++p) digit(*p, false);
-  if (p < end && *p == '.')
-    for (++p; p < end && is_digit(*p); ++p) digit(*p, true);
-  if (seen == 0) return false;
-  if (p < end && (*p == 'e' || *p == 'E')) {
-    ++p;
-    const bool down = p < end && *p == '-';
-    if (p < end && (*p == '-' || *p == '+')) ++p;
-    if (p == end || !is_digit(*p)) return false;
-    int e = 0;
-    for (; p < end && is_digit(*p); ++p) e = std::min(10 * e + (*p - '0'), 100000);
-    power += down ? -e : e;
-  }
-  if (p != end) return false;
-  if (exact && w <= (std::uint64_t{1} << 53) && power >= -22 && power <= 22) {
-    // Both operands exact: the one rounding of the product or quotient is the correct one.
-    const double m = static_cast<double>(w);
-    v = power < 0 ? m / kPowers[-power] : m * kPowers[power];
-    if (negative) v = -v;
-    return true;
-  }
-  const auto [ptr, ec] = std::from_chars(token.data(), end, v);
-  return ec == std::errc() && ptr == end;
+  const char* const end = token.data() + token.size();
+  return !token.empty() && decimal(token.data(), end, v) == end;
 }
 
 bool parse_frame_ply_fast(std::string_view bytes, tools::GltfMesh& mesh) {
@@ -238,12 +235,26 @@ bool parse_frame_ply_fast(std::string_view bytes, tools::GltfMesh& mesh) {
 }
 
 tools::GltfMesh read_frame_ply(const std::string& path) {
-  std::string bytes;
+  // The whole file in one read, into storage that is not cleared first.
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
+  if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+    struct stat st {};
+    if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode)) {
+      const std::size_t expected = static_cast<std::size_t>(st.st_size);
+      bytes.reset(new char[expected + 1]);
+      size = std::fread(bytes.get(), 1, expected + 1, f);
+      // A file that changed size while read, or an error: the reader reads it again.
+      if (size != expected || std::ferror(f)) bytes.reset();
+    }
+    std::fclose(f);
+  }
+  if (!bytes) return gltf_from_ply(io::read_ply(path));
+  const std::string_view view(bytes.get(), size);
   tools::GltfMesh mesh;
-  if (io::read_file_bytes(path, bytes) && parse_frame_ply_fast(bytes, mesh)) return mesh;
+  if (parse_frame_ply_fast(view, mesh)) return mesh;
   // Everything the fast path does not read, and the messages of damaged files.
-  return gltf_from_ply(bytes.empty() ? io::read_ply(path)
-                                     : io::parse_ply(path, bytes, io::PlyReadOptions()));
+  return gltf_from_ply(io::parse_ply(path, view, io::PlyReadOptions()));
 }
 
 }  // namespace tervik::player
