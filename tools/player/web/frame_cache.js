@@ -9,6 +9,8 @@
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
 import { MeshoptDecoder } from 'three/addons/libs/meshopt_decoder.module.js';
 
+let decodersStarted = false;
+
 export class FrameCache {
   // frames: the sequence file's list ({frame, file} or {frame, error}); onChange(index) is
   // called when a frame becomes ready or fails.
@@ -24,6 +26,11 @@ export class FrameCache {
     this.playhead = 0;
     this.direction = 1;
     this.loop = false;
+    // Frames decode on a worker thread, so that playing and drawing do not wait for them.
+    if (!decodersStarted) {
+      MeshoptDecoder.useWorkers(Math.max(1, Math.min(4, (navigator.hardwareConcurrency || 2) - 1)));
+      decodersStarted = true;
+    }
     this.loader = new GLTFLoader().setMeshoptDecoder(MeshoptDecoder);
     this.stats = { loaded: 0, failed: 0, evicted: 0, bytes: 0, fetchMs: 0, decodeMs: 0 };
   }
