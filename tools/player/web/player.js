@@ -4,7 +4,8 @@
 // screen, nothing drawn) for one frame's time, and playback goes on.
 //
 // Address options: ?frame=N starts at frame number N, ?camera=I looks through camera I, ?cache=N
-// keeps N frames in memory (default 64), ?play=1 starts playing.
+// keeps N frames in memory (default 64), ?play=1 starts playing, ?antialias=0 or 1 turns
+// antialiasing off or on (default: on, unless WebGL is drawn in software).
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 import { FrameCache } from './frame_cache.js';
@@ -26,7 +27,17 @@ async function fetchJson(url) {
 }
 
 // ---- Scene, renderer, free camera ----
-const renderer = new THREE.WebGLRenderer({ antialias: params.get('antialias') !== '0' });
+// Antialiasing unless WebGL is drawn in software (SwiftShader, llvmpipe), where multisampling
+// takes most of a frame's time (?antialias=0 or 1 decides).
+function softwareWebGL() {
+  const gl = document.createElement('canvas').getContext('webgl2');
+  const info = gl && gl.getExtension('WEBGL_debug_renderer_info');
+  const name = info ? String(gl.getParameter(info.UNMASKED_RENDERER_WEBGL)) : '';
+  if (gl) gl.getExtension('WEBGL_lose_context')?.loseContext();
+  return /swiftshader|llvmpipe|softpipe|software/i.test(name);
+}
+const antialias = params.has('antialias') ? params.get('antialias') !== '0' : !softwareWebGL();
+const renderer = new THREE.WebGLRenderer({ antialias });
 renderer.setPixelRatio(window.devicePixelRatio);
 $('view').appendChild(renderer.domElement);
 const scene = new THREE.Scene();
