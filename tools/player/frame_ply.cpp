@@ -1,17 +1,16 @@
 #include "tools/player/frame_ply.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <memory>
 #include <optional>
 
 #include <sys/stat.h>
 
-#include "tervik/exceptions.h"
 #include "tervik/input_file.h"
 #include "tervik/ply.h"
 #include "tools/player/frames.h"

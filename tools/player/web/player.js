@@ -73,7 +73,7 @@ function setMessage(text, loading = false) {
 // A frame made of one mesh or point set (every frame make_player converts, and a textured
 // frame) is drawn by three objects that stay from frame to frame: its surface, a wireframe and
 // points over the same geometry. Showing a frame swaps their geometry (and the surface's
-// material for a frame with its own texture), so that playing allocates no objects per frame
+// material for a frame with its own texture), so that playing creates no scene objects per frame
 // and every untextured frame shares one material and its compiled shader. A frame of several
 // meshes gets objects of its own.
 const surfaceMaterials = {  // unlit and two-sided, as the frames' own material
@@ -85,7 +85,7 @@ const views = {
   wire: new THREE.Mesh(undefined, wireMaterial),
   points: new THREE.Points(undefined, pointMaterials.coloured),
 };
-for (const m of [...Object.values(surfaceMaterials)]) keepWireInFront(m);
+for (const m of Object.values(surfaceMaterials)) keepWireInFront(m);
 for (const o of Object.values(views)) o.matrixAutoUpdate = false;
 
 // Keeps the wireframe in front of its own surface.
