@@ -1,8 +1,11 @@
 // Browser half of bench/player_bench.sh: node player_bench.mjs WORK WIDTH HEIGHT
-// Plays WORK/player_compressed and WORK/player_uncompressed in headless Chromium and prints
-// fetch and decode time per frame, frames shown per second once the cache is warm, the longest
-// gap between frames, and the page's peak memory. QUERY (e.g. "?antialias=0") is added to the
-// page's address.
+// First decodes DECODE frames of each folder in DECODED (comma-separated, under WORK) with
+// WORK/player_decode.html, one at a time, on the page's thread and on one worker. Then plays
+// WORK/player_<kind> for each of KINDS (default "compressed uncompressed") in headless
+// Chromium and prints fetch and decode time per frame, frames shown per second once the cache
+// is warm, the longest gap between frames, the page's peak memory, and the cost of showing a
+// frame (the swap, and the draw of a new frame) against a redraw of the same frame. QUERY
+// (e.g. "?antialias=0") is added to the page's address.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import puppeteer from 'puppeteer-core';
@@ -56,6 +59,22 @@ function browserRss() {
 
 const mb = (b) => (b / 1e6).toFixed(0);
 try {
+  if (process.env.DECODED) {
+    const page = await (await browser.createBrowserContext()).newPage();
+    for (const workers of [0, 1]) {
+      await page.goto(`http://127.0.0.1:${port}/player_decode.html?dirs=${process.env.DECODED}` +
+        `&frames=${process.env.DECODE || 30}&workers=${workers}`);
+      const r = await page.evaluate(() => window.results);
+      if (r.error) throw new Error(r.error);
+      for (const [dir, v] of Object.entries(r)) {
+        const where = dir.includes('draco') ? 'on its worker' : workers ? 'on a worker' : 'on the page\'s thread';
+        console.log(`decode, ${dir}, ${where}: ` +
+          `${v.bytes.toFixed(0)} bytes and ${v.decodeMs.toFixed(1)} ms per frame (longest ` +
+          `${v.longestMs.toFixed(1)} ms; ${v.vertices} vertices)`);
+      }
+    }
+    await page.browserContext().close();
+  }
   for (const kind of (process.env.KINDS || 'compressed uncompressed').split(' ')) {
     const context = await browser.createBrowserContext();
     const page = await context.newPage();
@@ -94,6 +113,21 @@ try {
       `${mb(peak.renderer)} MB (JS heap ${mb(peakHeap)} MB, geometry outside it), GPU process ` +
       `${mb(peak.gpu)} MB, browser in all ${mb(peak.total)} MB; frames held at the end: ${st.held}, ` +
       `evicted: ${st.evicted}`);
+    // What one frame costs: the first 20 frames (loaded again after a jump back) shown in turn,
+    // and the last of them drawn again 20 times, each draw read back so that the rasteriser
+    // has finished.
+    await page.evaluate(() => window.player.seek(0));
+    await page.waitForFunction(() => [...Array(20).keys()].every((i) =>
+      window.player.entry(i) && window.player.entry(i).state === 'ready'), { timeout: 120000, polling: 100 });
+    const cost = await page.evaluate(() => {
+      const indices = [...Array(20).keys()];
+      const swap = window.player.measureDraw(indices);
+      const same = window.player.measureDraw(indices.map(() => 19), true);
+      return { swap, same };
+    });
+    console.log(`   per frame shown: swap ${cost.swap.showMs.toFixed(2)} ms of JavaScript, then ` +
+      `${cost.swap.drawMs.toFixed(1)} ms to draw it (geometry upload and rasteriser); the same ` +
+      `frame drawn again: ${cost.same.drawMs.toFixed(1)} ms (rasteriser alone)`);
     await context.close();
   }
 } finally {

@@ -9,6 +9,7 @@
 
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
+#include "tools/player/frame_ply.h"
 
 namespace fs = std::filesystem;
 
@@ -79,7 +80,7 @@ FrameResult write_frame(const std::string& folder, const FrameSources& sources, 
     if (result.kind == "textured") {
       copy_file(result.source, out);
     } else {
-      tools::write_glb(out, gltf_from_ply(io::read_ply(result.source)), options);
+      tools::write_glb(out, read_frame_ply(result.source), options);
     }
     result.bytes = fs::file_size(out);
   } catch (const BacktracedTervikException& e) {

@@ -140,6 +140,38 @@ try {
     if (!(iou >= 0.97)) fail(`camera_view: IoU ${iou} < 0.97`);
   });
 
+  await check('views', page, async () => {
+    // Pixels that are neither background nor letterbox, with the toggles set as given.
+    const drawn = (boxes) => page.evaluate(async (boxes) => {
+      for (const [id, on] of Object.entries(boxes)) {
+        const box = document.getElementById(id);
+        if (box.checked !== on) box.click();
+      }
+      const img = new Image();
+      img.src = window.player.snapshot();
+      await img.decode();
+      const c = document.createElement('canvas');
+      [c.width, c.height] = [img.width, img.height];
+      c.getContext('2d').drawImage(img, 0, 0);
+      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      let n = 0;
+      for (let i = 0; i < d.length; i += 4) n += d[i] + d[i + 1] + d[i + 2] > 0 && !(d[i] === 32 && d[i + 2] === 40);
+      return n;
+    }, boxes);
+    const none = { surface: false, wireframe: false, points: false, 'show-cameras': false };
+    const counts = [await drawn({ ...none, surface: true }), await drawn(none),
+      await drawn({ ...none, wireframe: true }), await drawn({ ...none, points: true })];
+    if (!(counts[0] > 1000 && counts[1] === 0 && counts[2] > 0 && counts[3] > 0))
+      fail(`views: pixels drawn with surface, nothing, wireframe, points: ${counts.join(', ')}`);
+    await drawn({ ...none, surface: true, 'show-cameras': true });
+    // Another frame shows its own geometry.
+    const masks = await page.evaluate(() => [0, 2].map((i) => {
+      window.player.seek(i);
+      return window.player.snapshot({ mask: true });
+    }));
+    if (masks[0] === masks[1]) fail('views: frames 0 and 2 draw the same picture');
+  });
+
   await check('click_camera', page, async () => {
     await page.evaluate(() => window.player.overview());
     // The camera nearest the viewer among those whose frustum is in the picture.

@@ -64,5 +64,29 @@ TEST(PlayerFrames, EachFrameFromItsBestFileAndFailuresNamed) {
   EXPECT_EQ(read_file(out + "/frames/frame_000000.glb"), "textured bytes");
 }
 
+TEST(PlayerFrames, FilesDoNotDependOnTheThreads) {
+  TempDir dir;
+  // Eight frames of a mesh whose vertices move from frame to frame.
+  for (int f = 0; f < 8; ++f) {
+    std::string mesh = "ply\nformat ascii 1.0\nelement vertex 4\nproperty float x\n"
+                       "property float y\nproperty float z\nproperty uchar red\n"
+                       "property uchar green\nproperty uchar blue\nelement face 2\n"
+                       "property list uchar int vertex_indices\nend_header\n";
+    for (int v = 0; v < 4; ++v)
+      mesh += std::to_string(0.1 * f + v % 2) + " " + std::to_string(v / 2) + " " +
+              std::to_string(0.01 * f * v) + " " + std::to_string(30 * v + f) + " 7 9\n";
+    write_file(dir.file("m_" + std::to_string(f) + ".ply"), mesh + "3 0 1 2\n3 2 1 3\n");
+  }
+  const FrameSources sources{"", dir.file("m_%ld.ply"), ""};
+  write_frames(dir.file("one"), sources, 0, 7, {.meshopt = true, .position_bits = 16}, 1);
+  write_frames(dir.file("many"), sources, 0, 7, {.meshopt = true, .position_bits = 16}, 5);
+  for (int f = 0; f < 8; ++f) {
+    const std::string one = read_file(dir.file("one") + "/" + frame_file(f));
+    EXPECT_FALSE(one.empty());
+    EXPECT_EQ(one, read_file(dir.file("many") + "/" + frame_file(f))) << f;
+    if (f) EXPECT_NE(one, read_file(dir.file("one") + "/" + frame_file(f - 1))) << f;
+  }
+}
+
 }  // namespace
 }  // namespace tervik::player

@@ -4,7 +4,8 @@
 // screen, nothing drawn) for one frame's time, and playback goes on.
 //
 // Address options: ?frame=N starts at frame number N, ?camera=I looks through camera I, ?cache=N
-// keeps N frames in memory (default 64), ?play=1 starts playing.
+// keeps N frames in memory (default 64), ?play=1 starts playing, ?antialias=0 or 1 turns
+// antialiasing off or on (default: on, unless WebGL is drawn in software).
 import * as THREE from 'three';
 import { OrbitControls } from 'three/addons/controls/OrbitControls.js';
 import { FrameCache } from './frame_cache.js';
@@ -26,7 +27,17 @@ async function fetchJson(url) {
 }
 
 // ---- Scene, renderer, free camera ----
-const renderer = new THREE.WebGLRenderer({ antialias: params.get('antialias') !== '0' });
+// Antialiasing unless WebGL is drawn in software (SwiftShader, llvmpipe), where multisampling
+// takes most of a frame's time (?antialias=0 or 1 decides).
+function softwareWebGL() {
+  const gl = document.createElement('canvas').getContext('webgl2');
+  const info = gl && gl.getExtension('WEBGL_debug_renderer_info');
+  const name = info ? String(gl.getParameter(info.UNMASKED_RENDERER_WEBGL)) : '';
+  if (gl) gl.getExtension('WEBGL_lose_context')?.loseContext();
+  return /swiftshader|llvmpipe|softpipe|software/i.test(name);
+}
+const antialias = params.has('antialias') ? params.get('antialias') !== '0' : !softwareWebGL();
+const renderer = new THREE.WebGLRenderer({ antialias });
 renderer.setPixelRatio(window.devicePixelRatio);
 $('view').appendChild(renderer.domElement);
 const scene = new THREE.Scene();
@@ -59,35 +70,86 @@ function setMessage(text, loading = false) {
 }
 
 // ---- Frame display ----
-// The objects of a loaded frame for the current toggles: its surface (the glTF's own meshes and
-// materials), a wireframe and points over the same geometry. A point-only frame is drawn as points.
-function frameObjects(gltfScene) {
+// A frame made of one mesh or point set (every frame make_player converts, and a textured
+// frame) is drawn by three objects that stay from frame to frame: its surface, a wireframe and
+// points over the same geometry. Showing a frame swaps their geometry (and the surface's
+// material for a frame with its own texture), so that playing creates no scene objects per frame
+// and every untextured frame shares one material and its compiled shader. A frame of several
+// meshes gets objects of its own.
+const surfaceMaterials = {  // unlit and two-sided, as the frames' own material
+  coloured: new THREE.MeshBasicMaterial({ vertexColors: true, side: THREE.DoubleSide }),
+  plain: new THREE.MeshBasicMaterial({ side: THREE.DoubleSide }),
+};
+const views = {
+  surface: new THREE.Mesh(undefined, surfaceMaterials.coloured),
+  wire: new THREE.Mesh(undefined, wireMaterial),
+  points: new THREE.Points(undefined, pointMaterials.coloured),
+};
+for (const m of Object.values(surfaceMaterials)) keepWireInFront(m);
+for (const o of Object.values(views)) o.matrixAutoUpdate = false;
+
+// Keeps the wireframe in front of its own surface.
+function keepWireInFront(material) {
+  material.polygonOffset = true;
+  material.polygonOffsetFactor = 1;
+  material.polygonOffsetUnits = 1;
+}
+
+// The objects with geometry in a loaded frame's scene (its matrices brought up to date).
+function frameParts(entry) {
+  if (!entry.parts) {
+    entry.scene.updateMatrixWorld(true);
+    entry.parts = [];
+    entry.scene.traverse((o) => { if (o.geometry) entry.parts.push(o); });
+  }
+  return entry.parts;
+}
+
+// The surface material of a part: the shared one unless the frame's own has a texture or is
+// not the plain unlit one (a textured frame, or a file from elsewhere).
+function surfaceMaterial(part) {
+  const m = part.material;
+  if (Array.isArray(m) || !m.isMeshBasicMaterial || m.map || m.color.getHex() !== 0xffffff) {
+    for (const each of [].concat(m)) keepWireInFront(each);
+    return m;
+  }
+  return surfaceMaterials[part.geometry.attributes.color ? 'coloured' : 'plain'];
+}
+
+// Shows a one-part frame through the lasting objects.
+function showPart(part) {
+  const coloured = !!part.geometry.attributes.color;
+  const pointsOnly = !!part.isPoints;
+  views.points.material = pointMaterials[coloured ? 'coloured' : 'plain'];
+  views.surface.material = pointsOnly ? surfaceMaterials.plain : surfaceMaterial(part);
+  const shown = [[views.points, pointsOnly || ui.points.checked],
+    [views.surface, !pointsOnly && ui.surface.checked],
+    [views.wire, !pointsOnly && ui.wireframe.checked]];
+  for (const [o, on] of shown) {
+    o.geometry = part.geometry;
+    o.matrix.copy(part.matrixWorld);
+    if (on) frameGroup.add(o);
+  }
+}
+
+// Objects of their own for each part of a frame of several.
+function partObjects(parts) {
   const out = [];
-  gltfScene.updateMatrixWorld(true);
   const placed = (object, node) => {
     object.matrixAutoUpdate = false;
     object.matrix.copy(node.matrixWorld);
     return object;
   };
-  gltfScene.traverse((o) => {
-    if (!o.geometry) return;
-    const hasColour = !!o.geometry.attributes.color;
-    const points = placed(new THREE.Points(o.geometry, pointMaterials[hasColour ? 'coloured' : 'plain']), o);
+  for (const o of parts) {
+    const points = placed(new THREE.Points(o.geometry, pointMaterials[o.geometry.attributes.color ? 'coloured' : 'plain']), o);
     if (o.isPoints) {
       out.push(points);
-      return;
+      continue;
     }
-    if (ui.surface.checked) {
-      for (const m of [].concat(o.material)) {
-        m.polygonOffset = true;  // keeps the wireframe in front of its own surface
-        m.polygonOffsetFactor = 1;
-        m.polygonOffsetUnits = 1;
-      }
-      out.push(placed(new THREE.Mesh(o.geometry, o.material), o));
-    }
+    if (ui.surface.checked) out.push(placed(new THREE.Mesh(o.geometry, surfaceMaterial(o)), o));
     if (ui.wireframe.checked) out.push(placed(new THREE.Mesh(o.geometry, wireMaterial), o));
     if (ui.points.checked) out.push(points);
-  });
+  }
   return out;
 }
 
@@ -97,9 +159,11 @@ function display(index) {
   const entry = cache.get(index);
   const info = state.sequence.frames[index];
   if (entry && entry.state === 'ready') {
-    for (const o of frameObjects(entry.scene)) frameGroup.add(o);
+    const parts = frameParts(entry);
+    if (parts.length === 1) showPart(parts[0]);
+    else for (const o of partObjects(parts)) frameGroup.add(o);
     if (!state.framed) frameScene(entry.scene);
-    setMessage('');
+    if (ui.message.textContent) setMessage('');
   } else if (entry && entry.state === 'error') {
     setMessage(entry.error);
   }
@@ -425,6 +489,28 @@ window.player = {
     [scene.background, scene.overrideMaterial] = saved;
     if (frusta) frusta.visible = saved[2];
     return url;
+  },
+  // For benches: the mean milliseconds to show each of the loaded frames `indices` (the
+  // JavaScript of the swap) and to draw it with the picture read back (the upload of its
+  // geometry and the rasteriser's work); with `redraw`, the first is shown and drawn again
+  // `indices.length` times (the rasteriser alone).
+  measureDraw(indices, redraw = false) {
+    const gl = renderer.getContext();
+    const pixel = new Uint8Array(4);
+    let showMs = 0, drawMs = 0;
+    display(indices[0]);
+    render();
+    gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+    for (const i of indices) {
+      const t0 = performance.now();
+      if (!redraw) display(i);
+      const t1 = performance.now();
+      render();
+      gl.readPixels(0, 0, 1, 1, gl.RGBA, gl.UNSIGNED_BYTE, pixel);
+      drawMs += performance.now() - t1;
+      showMs += t1 - t0;
+    }
+    return { showMs: showMs / indices.length, drawMs: drawMs / indices.length };
   },
   // The camera nearest the viewer whose frustum's middle is on the page (width x height), or -1.
   pickableCamera(width, height) {
