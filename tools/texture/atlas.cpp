@@ -306,13 +306,12 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
 
 }  // namespace
 
-ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background) {
-  ImageRGB<unsigned char> atlas(size, size);
+void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas) {
   for (int c = 0; c < 3; ++c) {
-    unsigned char* p = atlas.channel(c).data();
-    std::fill(p, p + std::size_t(size) * std::size_t(size), background[c]);
+    auto& channel = atlas.channel(c);
+    channel.resize(std::array<std::size_t, 2>{std::size_t(size), std::size_t(size)});
+    std::fill_n(channel.data(), std::size_t(size) * std::size_t(size), background[c]);
   }
-  return atlas;
 }
 
 void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,

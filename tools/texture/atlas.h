@@ -59,9 +59,10 @@ struct FillInput {
   int blend = 1;
 };
 
-// A square atlas of `size` texels on a side, every texel `background` (the mean photo colour,
-// which texels outside all charts keep, so that coarse mip levels stay neutral).
-ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background);
+// Makes `atlas` a square of `size` texels on a side, every texel `background` (the mean photo
+// colour, which texels outside all charts keep, so that coarse mip levels stay neutral). In
+// place: the atlas is the largest buffer, and a copy of it costs as much as a stage.
+void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas);
 
 // Fills the charts into `atlas` (from blank_atlas): every texel whose centre lies within one
 // texel of a chart's triangle gets the photo's colour there (bilinear, from foreground pixels

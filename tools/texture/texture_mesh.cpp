@@ -180,7 +180,7 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   parallel_for(2, options.threads, [&](long task) {
     if (task == 0 && options.level_seams)
       correction = level_seams(colour, out.source, out.indices, photo);
-    if (task == 1) out.atlas = blank_atlas(size, mean);
+    if (task == 1) blank_atlas(size, mean, out.atlas);
   });
   // 5. The atlas.
   const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,

@@ -130,11 +130,11 @@ int main(int argc, char** argv) {
       const std::string cam_file = camtemplate.format(i);
       view.camera = capture::read_camera_file(cam_file);
       const std::string img_file = imtemplate.format(i, frame);
-      view.image = capture::read_rgb(img_file, view.camera, "camera " + std::to_string(i));
+      capture::read_rgb(img_file, view.camera, "camera " + std::to_string(i), view.image);
       view_files[std::size_t(k)] = {cam_file, img_file};
       if (!sil_text.empty()) {
         const std::string sil_file = siltemplate.format(i, frame);
-        view.silhouette = capture::read_gray(sil_file, view.camera, "camera " + std::to_string(i));
+        capture::read_gray(sil_file, view.camera, "camera " + std::to_string(i), view.silhouette);
         view_files[std::size_t(k)].push_back(sil_file);
       }
     });
@@ -142,17 +142,19 @@ int main(int argc, char** argv) {
       for (const std::string& file : files_of_view) inputs.add(file);
     for (const std::string& out : outputs) inputs.check_output(out);
     const auto loaded = std::chrono::steady_clock::now();
-    TexturedMesh textured;
-    try {
-      textured = texture_mesh(mesh, views, options);
-    } catch (const NoVisibleFace&) {
-      throw TervikFileError(mesh_file, "no face is visible in any camera" +
-                                           (sil_text.empty() ? std::string()
-                                                             : " inside the silhouettes " + sil_text) +
-                                           " of frame " + std::to_string(frame));
-    } catch (const TervikError& e) {
-      throw TervikFileError(mesh_file, e.what());
-    }
+    // Made in place: a copy of the atlas would cost as much as a stage.
+    const TexturedMesh textured = [&] {
+      try {
+        return texture_mesh(mesh, views, options);
+      } catch (const NoVisibleFace&) {
+        throw TervikFileError(mesh_file, "no face is visible in any camera" +
+                                             (sil_text.empty() ? std::string()
+                                                               : " inside the silhouettes " + sil_text) +
+                                             " of frame " + std::to_string(frame));
+      } catch (const TervikError& e) {
+        throw TervikFileError(mesh_file, e.what());
+      }
+    }();
     const auto textured_at = std::chrono::steady_clock::now();
     const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0, options.threads);
     if (obj)
