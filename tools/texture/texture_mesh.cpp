@@ -13,9 +13,13 @@
 namespace tervik::texture {
 
 void parallel_for(long count, int threads, const std::function<void(long)>& body) {
+  parallel_for(count, threads, [&](long i, int) { body(i); });
+}
+
+void parallel_for(long count, int threads, const std::function<void(long, int)>& body) {
   const long workers = std::clamp<long>(threads, 1, std::max<long>(1, count));
   if (workers <= 1) {
-    for (long i = 0; i < count; ++i) body(i);
+    for (long i = 0; i < count; ++i) body(i, 0);
     return;
   }
   // Each thread stops at its first failure, which is its lowest failing index; the lowest of
@@ -28,7 +32,7 @@ void parallel_for(long count, int threads, const std::function<void(long)>& body
       // Interleaved indices: neighbouring items (charts of similar size) go to different threads.
       for (long i = t; i < count; i += workers) {
         try {
-          body(i);
+          body(i, int(t));
         } catch (...) {
           errors[std::size_t(t)] = std::current_exception();
           failed_at[std::size_t(t)] = i;
@@ -101,10 +105,13 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   const double tolerance = mean_edge_length(mesh);
   std::vector<Projection> projections(views.size());
   std::vector<std::vector<float>> quality(views.size());
-  parallel_for(long(views.size()), options.threads, [&](long v) {
+  std::vector<std::vector<float>> zbuffers(std::size_t(std::max(1, options.threads)));
+  parallel_for(long(views.size()), options.threads, [&](long v, int t) {
     projections[v] = project_mesh(views[v].camera, mesh.positions);
-    quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine);
+    quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine,
+                              zbuffers[std::size_t(t)]);
   });
+  zbuffers = {};
   // 2. View selection.
   const auto neighbours = face_neighbours(mesh);
   const std::vector<int> labels = select_views(quality, neighbours, options.smoothness);

@@ -97,5 +97,8 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
 // Runs body(i) for i = 0 .. count-1 on `threads` threads (thread t takes t, t + threads, ...).
 // When calls throw, the exception of the lowest failing index is rethrown, as on one thread.
 void parallel_for(long count, int threads, const std::function<void(long)>& body);
+// The same with body(i, t), t the thread's number (0 .. threads-1), for scratch buffers kept
+// per thread.
+void parallel_for(long count, int threads, const std::function<void(long, int)>& body);
 
 }  // namespace tervik::texture

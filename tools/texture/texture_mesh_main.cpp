@@ -11,6 +11,7 @@
 
 #include "tools/common/capture_files.h"
 #include "tools/common/tool_options.h"
+#include "tools/texture/huge_pages.h"
 #include "tools/texture/seam_steps.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
@@ -121,17 +122,25 @@ int main(int argc, char** argv) {
       const int i = selection.number(std::size_t(k));
       if (std::find(excluded.begin(), excluded.end(), i) == excluded.end()) numbers.push_back(i);
     }
-    // The views are read on the threads, each into its own slot.
+    // The calibrations first, for the memory the frame needs; then the images, read on the
+    // threads, each into its own view.
     std::vector<View> views(numbers.size());
     std::vector<std::vector<std::string>> view_files(numbers.size());
+    std::size_t bytes = 3 * std::size_t(options.atlas_size) * std::size_t(options.atlas_size);
+    for (std::size_t k = 0; k < numbers.size(); ++k) {
+      view_files[k] = {camtemplate.format(numbers[k])};
+      views[k].camera = capture::read_camera_file(view_files[k][0]);
+      // The photo, the silhouette and, on each thread, a z-buffer of floats.
+      const std::size_t pixels = views[k].camera.im_width() * views[k].camera.im_height();
+      bytes += pixels * (sil_text.empty() ? 3 : 4) + (k < std::size_t(options.threads) ? 4 * pixels : 0);
+    }
+    prefer_huge_pages(bytes + bytes / 4);
     parallel_for(long(numbers.size()), options.threads, [&](long k) {
       const int i = numbers[std::size_t(k)];
       View& view = views[std::size_t(k)];
-      const std::string cam_file = camtemplate.format(i);
-      view.camera = capture::read_camera_file(cam_file);
       const std::string img_file = imtemplate.format(i, frame);
       capture::read_rgb(img_file, view.camera, "camera " + std::to_string(i), view.image);
-      view_files[std::size_t(k)] = {cam_file, img_file};
+      view_files[std::size_t(k)].push_back(img_file);
       if (!sil_text.empty()) {
         const std::string sil_file = siltemplate.format(i, frame);
         capture::read_gray(sil_file, view.camera, "camera " + std::to_string(i), view.silhouette);

@@ -40,13 +40,13 @@ Projection project_mesh(const Camera& camera, const std::vector<Point3D>& positi
 }
 
 std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Projection& proj,
-                                double tolerance, double min_cosine) {
+                                double tolerance, double min_cosine, std::vector<float>& zbuf) {
   const Camera& camera = view.camera;
   const long w = camera.im_width(), h = camera.im_height();
   const bool distorted = has_distortion(camera);
   // The z-buffer holds the nearest depth per pixel centre; depth is interpolated through its
   // reciprocal, which is linear across a face's image.
-  std::vector<float> zbuf(std::size_t(w) * std::size_t(h), std::numeric_limits<float>::infinity());
+  zbuf.assign(std::size_t(w) * std::size_t(h), std::numeric_limits<float>::infinity());
   for (const Face& f : mesh.faces) {
     const double d0 = proj.depths[f[0]], d1 = proj.depths[f[1]], d2 = proj.depths[f[2]];
     if (!(d0 > 0.0 && d1 > 0.0 && d2 > 0.0)) continue;
