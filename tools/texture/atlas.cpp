@@ -152,12 +152,14 @@ std::array<float, 3> sample_photo(const View& view, const Point2D& p) {
   return out;
 }
 
-std::array<float, 3> blended_colour(const std::vector<View>& views,
-                                    const std::vector<std::vector<float>>& quality,
-                                    std::uint32_t face, const Point3D& X, int blend) {
-  // The best `blend` views of the face, by quality (ties: the lower view number first).
-  constexpr int kMaxBlend = 8;
-  int best[kMaxBlend];
+namespace {
+
+constexpr int kMaxBlend = 8;
+
+// The face's best `blend` views (at most kMaxBlend) by quality, best first (ties: the lower view
+// number first), written to best[]; returns how many there are.
+int best_views(const std::vector<std::vector<float>>& quality, std::uint32_t face, int blend,
+               int best[kMaxBlend]) {
   int n = 0;
   const int want = std::clamp(blend, 1, kMaxBlend);
   for (int v = 0; v < int(quality.size()); ++v) {
@@ -169,19 +171,57 @@ std::array<float, 3> blended_colour(const std::vector<View>& views,
     }
     if (at < want) best[at] = v;
   }
+  return n;
+}
+
+// The views a face blends, found once per face: their weights and whether their lenses
+// distort.
+struct Blend {
+  int n = 0;
+  int view[kMaxBlend];
+  double weight[kMaxBlend];
+  bool distorted[kMaxBlend];
+};
+
+Blend face_blend(const std::vector<View>& views, const std::vector<std::vector<float>>& quality,
+                 std::uint32_t face, int blend) {
+  Blend b;
+  b.n = best_views(quality, face, blend, b.view);
+  for (int i = 0; i < b.n; ++i) {
+    b.weight[i] = quality[b.view[i]][face];
+    const double* d = views[std::size_t(b.view[i])].camera.distortion().data();
+    b.distorted[i] = d[0] != 0.0 || d[1] != 0.0 || d[2] != 0.0 || d[3] != 0.0;
+  }
+  return b;
+}
+
+// The colour of X averaged over the blend's views, as blended_colour() describes. X is
+// projected as multiview::fast_world2image does (the lens distortion skipped where it is zero,
+// which leaves every finite position as it is).
+std::array<float, 3> blend_at(const std::vector<View>& views, const Blend& b, const Point3D& X) {
   double sum[3] = {0, 0, 0}, weights = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const View& view = views[std::size_t(best[i])];
-    Point2D x;
-    multiview::fast_world2image(X, view.camera, x);
+  for (int i = 0; i < b.n; ++i) {
+    const View& view = views[std::size_t(b.view[i])];
+    const double* p = view.camera.p().data();
+    const double w = p[8] * X.x + p[9] * X.y + p[10] * X.z + p[11];
+    Point2D x((p[0] * X.x + p[1] * X.y + p[2] * X.z + p[3]) / w,
+              (p[4] * X.x + p[5] * X.y + p[6] * X.z + p[7]) / w);
+    if (b.distorted[i]) multiview::ideal_to_distorted(Point2D(x), view.camera, x);
     const auto c = sample_photo(view, x);
-    const double w = quality[best[i]][face];
-    for (int k = 0; k < 3; ++k) sum[k] += w * c[k];
-    weights += w;
+    for (int k = 0; k < 3; ++k) sum[k] += b.weight[i] * c[k];
+    weights += b.weight[i];
   }
   std::array<float, 3> out{};
   for (int k = 0; k < 3 && weights > 0.0; ++k) out[k] = float(sum[k] / weights);
   return out;
+}
+
+}  // namespace
+
+std::array<float, 3> blended_colour(const std::vector<View>& views,
+                                    const std::vector<std::vector<float>>& quality,
+                                    std::uint32_t face, const Point3D& X, int blend) {
+  return blend_at(views, face_blend(views, quality, face, blend), X);
 }
 
 namespace {
@@ -219,6 +259,7 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
     const long x1 = std::min(x_end, long(std::ceil(std::max({t[0].x, t[1].x, t[2].x}))) + 1);
     const long y0 = std::max(chart.rect_y, long(std::floor(std::min({t[0].y, t[1].y, t[2].y}))) - 1);
     const long y1 = std::min(y_end, long(std::ceil(std::max({t[0].y, t[1].y, t[2].y}))) + 1);
+    const Blend blend = view && in.blend > 1 ? face_blend(*in.views, *in.quality, f, in.blend) : Blend();
     for (long y = y0; y < y1; ++y)
       for (long x = x0; x < x1; ++x) {
         const double px = double(x) + 0.5, py = double(y) + 0.5;
@@ -240,7 +281,7 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
         if (view && in.blend > 1) {
           Point3D X(0, 0, 0);
           for (int k = 0; k < 3; ++k) X += mesh.positions[mesh.faces[f][k]] * b[k];
-          const auto c = blended_colour(*in.views, *in.quality, f, X, in.blend);
+          const auto c = blend_at(*in.views, blend, X);
           for (int k = 0; k < 3; ++k) colour[k] = c[k];
         } else if (view) {
           const Point2D image((px - chart.origin_x) / in.scale + chart.min_x,
@@ -262,45 +303,61 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
 }
 
 // Grows the filled texels of a chart's rectangle outwards, `rounds` times by one texel: an empty
-// texel with filled 8-neighbours takes their mean.
+// texel with filled 8-neighbours takes their mean. After the first round, only the empty
+// neighbours of the texels grown in the round before can have filled neighbours.
 void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned char>& atlas,
                   std::vector<unsigned char>& state) {
   unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
-  const long x_end = chart.rect_x + chart.rect_w, y_end = chart.rect_y + chart.rect_h;
+  const long w = chart.rect_w, h = chart.rect_h;
   struct Grown {
-    std::size_t at, local;
+    long x, y;  // in the rectangle
     unsigned char rgb[3];
   };
-  const auto local = [&](long x, long y) {
-    return std::size_t((y - chart.rect_y) * chart.rect_w + (x - chart.rect_x));
+  const auto atlas_at = [&](long x, long y) {
+    return std::size_t(y + chart.rect_y) * std::size_t(size) + std::size_t(x + chart.rect_x);
   };
-  std::vector<Grown> grown;
+  // The mean of the filled neighbours of empty texel (x, y), appended to `grown` if any.
+  std::vector<Grown> grown, previous;
+  const auto try_grow = [&](long x, long y) {
+    int n = 0, sum[3] = {0, 0, 0};
+    for (long ny = std::max(0L, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
+      for (long nx = std::max(0L, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+        const unsigned char st = state[std::size_t(ny * w + nx)];
+        if (st != 1 && st != 2) continue;
+        ++n;
+        const std::size_t at = atlas_at(nx, ny);
+        for (int c = 0; c < 3; ++c) sum[c] += out[c][at];
+      }
+    if (n == 0) return;
+    Grown g{x, y, {}};
+    for (int c = 0; c < 3; ++c) g.rgb[c] = static_cast<unsigned char>((sum[c] + n / 2) / n);
+    grown.push_back(g);
+  };
+  // Marks an empty texel already taken in this round (it is filled at the round's end).
+  constexpr unsigned char kCandidate = 3;
   for (int round = 0; round < rounds; ++round) {
     grown.clear();
-    for (long y = chart.rect_y; y < y_end; ++y)
-      for (long x = chart.rect_x; x < x_end; ++x) {
-        const std::size_t at = std::size_t(y) * std::size_t(size) + std::size_t(x);
-        if (state[local(x, y)]) continue;
-        int n = 0, sum[3] = {0, 0, 0};
-        for (long dy = -1; dy <= 1; ++dy)
-          for (long dx = -1; dx <= 1; ++dx) {
-            const long nx = x + dx, ny = y + dy;
-            if (nx < chart.rect_x || ny < chart.rect_y || nx >= x_end || ny >= y_end) continue;
-            const std::size_t nat = std::size_t(ny) * std::size_t(size) + std::size_t(nx);
-            if (!state[local(nx, ny)]) continue;
-            ++n;
-            for (int c = 0; c < 3; ++c) sum[c] += out[c][nat];
+    if (round == 0) {
+      for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x)
+          if (!state[std::size_t(y * w + x)]) try_grow(x, y);
+    } else {
+      for (const Grown& g : previous)
+        for (long ny = std::max(0L, g.y - 1); ny <= std::min(h - 1, g.y + 1); ++ny)
+          for (long nx = std::max(0L, g.x - 1); nx <= std::min(w - 1, g.x + 1); ++nx) {
+            unsigned char& st = state[std::size_t(ny * w + nx)];
+            if (st) continue;
+            st = kCandidate;
+            try_grow(nx, ny);  // grows: it neighbours g
           }
-        if (n == 0) continue;
-        Grown g{at, local(x, y), {}};
-        for (int c = 0; c < 3; ++c) g.rgb[c] = static_cast<unsigned char>((sum[c] + n / 2) / n);
-        grown.push_back(g);
-      }
+    }
     if (grown.empty()) break;
     for (const Grown& g : grown) {
-      state[g.local] = 1;
-      for (int c = 0; c < 3; ++c) out[c][g.at] = g.rgb[c];
+      state[std::size_t(g.y * w + g.x)] = 1;
+      const std::size_t at = atlas_at(g.x, g.y);
+      for (int c = 0; c < 3; ++c) out[c][at] = g.rgb[c];
     }
+    std::swap(grown, previous);
   }
 }
 
