@@ -2,37 +2,50 @@
 #include "tools/texture/view_selection.h"
 
 #include <algorithm>
-#include <tuple>
+#include <cstdint>
+#include <utility>
 
 namespace tervik::texture {
 
 std::vector<std::array<long, 3>> face_neighbours(const TriMesh& mesh) {
-  // Every edge as its vertices (lower in the high half) and face * 3 + corner; equal edges end up
-  // side by side, in face order.
-  struct Edge {
-    std::uint64_t vertices;
-    std::uint64_t corner;
+  // Every edge (face * 3 + corner) in the bucket of its lower vertex, in face order, then each
+  // bucket (a few edges) sorted by the higher vertex: equal edges end up side by side.
+  const std::size_t edges = mesh.faces.size() * 3;
+  std::vector<std::uint32_t> start(mesh.positions.size() + 1, 0);
+  const auto ends = [&](std::size_t e) {
+    const Face& f = mesh.faces[e / 3];
+    const std::uint32_t a = f[e % 3], b = f[(e % 3 + 1) % 3];
+    return std::pair<std::uint32_t, std::uint32_t>(std::min(a, b), std::max(a, b));
   };
-  std::vector<Edge> edges;
-  edges.reserve(mesh.faces.size() * 3);
-  for (std::size_t f = 0; f < mesh.faces.size(); ++f)
-    for (int k = 0; k < 3; ++k) {
-      const std::uint32_t a = mesh.faces[f][k], b = mesh.faces[f][(k + 1) % 3];
-      edges.push_back({std::uint64_t(std::min(a, b)) << 32 | std::max(a, b), 3 * f + std::uint64_t(k)});
+  for (std::size_t e = 0; e < edges; ++e) ++start[ends(e).first + 1];
+  for (std::size_t v = 0; v + 1 < start.size(); ++v) start[v + 1] += start[v];
+  struct Edge {
+    std::uint32_t hi;
+    std::uint32_t corner;  // face * 3 + corner
+  };
+  std::vector<Edge> sorted(edges);
+  {
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t e = 0; e < edges; ++e) {
+      const auto [lo, hi] = ends(e);
+      sorted[fill[lo]++] = {hi, std::uint32_t(e)};
     }
-  std::sort(edges.begin(), edges.end(), [](const Edge& x, const Edge& y) {
-    return x.vertices != y.vertices ? x.vertices < y.vertices : x.corner < y.corner;
-  });
+  }
   std::vector<std::array<long, 3>> out(mesh.faces.size(), {-1, -1, -1});
-  for (std::size_t i = 0; i < edges.size();) {
-    std::size_t j = i + 1;
-    while (j < edges.size() && edges[j].vertices == edges[i].vertices) ++j;
-    const long f = long(edges[i].corner / 3), g = long(edges[i + 1 < j ? i + 1 : i].corner / 3);
-    if (j - i == 2 && f != g) {
-      out[f][edges[i].corner % 3] = g;
-      out[g][edges[i + 1].corner % 3] = f;
+  for (std::size_t v = 0; v + 1 < start.size(); ++v) {
+    const auto from = sorted.begin() + start[v], to = sorted.begin() + start[v + 1];
+    std::stable_sort(from, to, [](const Edge& x, const Edge& y) { return x.hi < y.hi; });
+    for (auto i = from; i != to;) {
+      auto j = i + 1;
+      while (j != to && j->hi == i->hi) ++j;
+      const long f = long(i->corner / 3);
+      if (j - i == 2 && f != long((i + 1)->corner / 3)) {
+        const long g = long((i + 1)->corner / 3);
+        out[f][i->corner % 3] = g;
+        out[g][(i + 1)->corner % 3] = f;
+      }
+      i = j;
     }
-    i = j;
   }
   return out;
 }
