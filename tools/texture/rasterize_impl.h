@@ -32,7 +32,7 @@ void rasterize(const Point2D& a, const Point2D& b, const Point2D& c, long width,
       const double w0 = ((b.x - px) * (c.y - py) - (b.y - py) * (c.x - px)) * inv;
       const double w1 = ((c.x - px) * (a.y - py) - (c.y - py) * (a.x - px)) * inv;
       const double w2 = 1.0 - w0 - w1;
-      if (w0 >= 0.0 && w1 >= 0.0 && w2 >= 0.0) visit(x, y, w0, w1, w2);
+      if ((w0 >= 0.0) & (w1 >= 0.0) & (w2 >= 0.0)) visit(x, y, w0, w1, w2);  // one branch
     }
   }
 }

@@ -77,7 +77,7 @@ std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Pro
               [&](long x, long y, double b0, double b1, double b2) {
                 const float z = float(1.0 / (b0 * n0 + b1 * n1 + b2 * n2));
                 float& slot = depth_at(x, y);
-                if (z < slot) slot = z;
+                slot = z < slot ? z : slot;
               });
   }
   const unsigned char* sil = view.silhouette.width() > 0 ? view.silhouette.channel(0).data() : nullptr;
