@@ -230,13 +230,15 @@ unsigned char to_byte(double v) {
   return static_cast<unsigned char>(std::clamp(std::lround(v), 0L, 255L));
 }
 
-// Fills the texels of one chart's faces (state 2: inside a face, 1: within a texel of one).
-// `state` covers the chart's rectangle, row after row.
-void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<unsigned char>& atlas,
-                std::vector<unsigned char>& state) {
-  const TriMesh& mesh = *in.mesh;
-  const View* view = chart.view >= 0 ? &(*in.views)[chart.view] : nullptr;
-  unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
+// Calls visit(f, o, b, px, py, at) for the texels of one chart's faces in the order they are
+// written: every texel whose centre lies within one texel of face f, unless a face before it
+// took the texel from inside (state 2), or this one is outside too (state 1: within a texel of
+// a face). o are the face's output vertices, b the centre's barycentric weights (clamped to the
+// face and normalised), (px, py) the centre in the atlas, `at` its atlas index. `state` covers
+// the chart's rectangle, row after row, all 0 at the start.
+template <typename Visit>
+void chart_texels(const Chart& chart, const FillInput& in, long size,
+                  std::vector<unsigned char>& state, Visit&& visit) {
   const long x_end = chart.rect_x + chart.rect_w, y_end = chart.rect_y + chart.rect_h;
   for (std::uint32_t f : chart.faces) {
     Point2D t[3];
@@ -259,7 +261,6 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
     const long x1 = std::min(x_end, long(std::ceil(std::max({t[0].x, t[1].x, t[2].x}))) + 1);
     const long y0 = std::max(chart.rect_y, long(std::floor(std::min({t[0].y, t[1].y, t[2].y}))) - 1);
     const long y1 = std::min(y_end, long(std::ceil(std::max({t[0].y, t[1].y, t[2].y}))) + 1);
-    const Blend blend = view && in.blend > 1 ? face_blend(*in.views, *in.quality, f, in.blend) : Blend();
     for (long y = y0; y < y1; ++y)
       for (long x = x0; x < x1; ++x) {
         const double px = double(x) + 0.5, py = double(y) + 0.5;
@@ -270,36 +271,67 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
         const bool inside = b[0] >= 0.0 && b[1] >= 0.0 && b[2] >= 0.0;
         if (!inside && (b[0] * height[0] < -1.0 || b[1] * height[1] < -1.0 || b[2] * height[2] < -1.0))
           continue;
-        const std::size_t at = std::size_t(y) * std::size_t(size) + std::size_t(x);
         unsigned char& st = state[std::size_t((y - chart.rect_y) * chart.rect_w + (x - chart.rect_x))];
         if (st == 2 || (!inside && st == 1)) continue;
         st = inside ? 2 : 1;
         double sum = 0.0;
         for (double& v : b) v = std::max(v, 0.0), sum += v;
         for (double& v : b) v /= sum;
-        std::array<double, 3> colour{};
-        if (view && in.blend > 1) {
-          Point3D X(0, 0, 0);
-          for (int k = 0; k < 3; ++k) X += mesh.positions[mesh.faces[f][k]] * b[k];
-          const auto c = blend_at(*in.views, blend, X);
-          for (int k = 0; k < 3; ++k) colour[k] = c[k];
-        } else if (view) {
-          const Point2D image((px - chart.origin_x) / in.scale + chart.min_x,
-                              (py - chart.origin_y) / in.scale + chart.min_y);
-          const auto c = sample_photo(*view, image);
-          for (int k = 0; k < 3; ++k) colour[k] = c[k];
-        } else {
-          for (int k = 0; k < 3; ++k) {
-            const std::uint32_t v = (*in.source)[o[k]];
-            const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
-            for (int c = 0; c < 3; ++c) colour[c] += b[k] * double(rgb[c]);
-          }
-        }
-        for (int k = 0; k < 3; ++k)
-          for (int c = 0; c < 3; ++c) colour[c] += b[k] * double((*in.correction)[o[k]][c]);
-        for (int c = 0; c < 3; ++c) out[c][at] = to_byte(colour[c]);
+        visit(f, o, b, px, py, std::size_t(y) * std::size_t(size) + std::size_t(x));
       }
   }
+}
+
+// The photo colours of a photo chart's texels, in chart_texels' order.
+std::vector<std::array<float, 3>> sample_chart(const Chart& chart, const FillInput& in, long size) {
+  const TriMesh& mesh = *in.mesh;
+  const View& view = (*in.views)[std::size_t(chart.view)];
+  std::vector<unsigned char> state(std::size_t(chart.rect_w * chart.rect_h), 0);
+  std::vector<std::array<float, 3>> colours;
+  Blend blend;
+  std::uint32_t blend_face = std::uint32_t(-1);
+  chart_texels(chart, in, size, state,
+               [&](std::uint32_t f, const std::uint32_t*, const double* b, double px, double py,
+                   std::size_t) {
+                 if (in.blend > 1) {
+                   if (f != blend_face) blend = face_blend(*in.views, *in.quality, f, in.blend), blend_face = f;
+                   Point3D X(0, 0, 0);
+                   for (int k = 0; k < 3; ++k) X += mesh.positions[mesh.faces[f][k]] * b[k];
+                   colours.push_back(blend_at(*in.views, blend, X));
+                 } else {
+                   const Point2D image((px - chart.origin_x) / in.scale + chart.min_x,
+                                       (py - chart.origin_y) / in.scale + chart.min_y);
+                   colours.push_back(sample_photo(view, image));
+                 }
+               });
+  return colours;
+}
+
+// Writes a chart's texels: the sampled photo colour (or, for the unseen faces, the vertex
+// colours) plus the interpolated correction. `state` as chart_texels.
+void write_chart(const Chart& chart, const FillInput& in, const std::vector<std::array<float, 3>>& photo,
+                 long size, ImageRGB<unsigned char>& atlas, std::vector<unsigned char>& state) {
+  const TriMesh& mesh = *in.mesh;
+  unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
+  std::size_t next = 0;
+  chart_texels(chart, in, size, state,
+               [&](std::uint32_t, const std::uint32_t* o, const double* b, double, double,
+                   std::size_t at) {
+                 std::array<double, 3> colour{};
+                 if (chart.view >= 0) {
+                   const std::array<float, 3>& c = photo[next++];
+                   for (int k = 0; k < 3; ++k) colour[k] = c[k];
+                 } else {
+                   for (int k = 0; k < 3; ++k) {
+                     const std::uint32_t v = (*in.source)[o[k]];
+                     const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
+                     for (int c = 0; c < 3; ++c) colour[c] += b[k] * double(rgb[c]);
+                   }
+                 }
+                 for (int k = 0; k < 3; ++k)
+                   for (int c = 0; c < 3; ++c) colour[c] += b[k] * double((*in.correction)[o[k]][c]);
+                 for (int c = 0; c < 3; ++c) out[c][at] = to_byte(colour[c]);
+               });
 }
 
 // Grows the filled texels of a chart's rectangle outwards, `rounds` times by one texel: an empty
@@ -371,14 +403,21 @@ void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atla
   }
 }
 
-void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+std::vector<std::array<float, 3>> sample_chart_photo(const Chart& chart, const FillInput& in,
+                                                     long atlas_size) {
+  if (chart.view < 0) return {};
+  return sample_chart(chart, in, atlas_size);
+}
+
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
+                const std::vector<std::vector<std::array<float, 3>>>& photo, int threads,
                 ImageRGB<unsigned char>& atlas) {
   const long size = long(atlas.width());
   // Every chart writes inside its own rectangle only, so charts can be filled in any order.
   parallel_for(long(charts.size()), threads, [&](long i) {
     const Chart& chart = charts[std::size_t(i)];
     std::vector<unsigned char> state(std::size_t(chart.rect_w * chart.rect_h), 0);
-    fill_chart(chart, in, size, atlas, state);
+    write_chart(chart, in, photo[std::size_t(i)], size, atlas, state);
     dilate_chart(chart, size, in.padding + 1, atlas, state);
   });
 }

@@ -2,6 +2,7 @@
 // output vertices.
 #include "tools/texture/texture_mesh.h"
 
+#include <atomic>
 #include <cmath>
 #include <thread>
 
@@ -22,15 +23,16 @@ void parallel_for(long count, int threads, const std::function<void(long, int)>&
     for (long i = 0; i < count; ++i) body(i, 0);
     return;
   }
-  // Each thread stops at its first failure, which is its lowest failing index; the lowest of
-  // those is rethrown, the error one thread would have met first.
+  // Each thread takes the next index not yet taken, so the indices a thread takes ascend, and
+  // stops at its first failure, its lowest failing index; every index below the lowest of those
+  // was taken, so it is rethrown: the error one thread would have met first.
   std::vector<std::thread> pool;
   std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
   std::vector<long> failed_at(static_cast<std::size_t>(workers), count);
+  std::atomic<long> next{0};
   for (long t = 0; t < workers; ++t)
     pool.emplace_back([&, t] {
-      // Interleaved indices: neighbouring items (charts of similar size) go to different threads.
-      for (long i = t; i < count; i += workers) {
+      for (long i = next++; i < count; i = next++) {
         try {
           body(i, int(t));
         } catch (...) {
@@ -172,7 +174,8 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
         out.indices[3 * f + k] = slot[v];
       }
   }
-  // 4. Seam levelling, while another thread lays out the blank atlas in the mean photo colour.
+  // 4. Seam levelling, while the other threads lay out the blank atlas in the mean photo colour
+  // and sample the photos for the charts' texels (5, which do not need the corrections).
   double sum[3] = {0, 0, 0};
   long count = 0;
   for (std::size_t i = 0; i < colour.size(); ++i)
@@ -184,15 +187,19 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   for (int c = 0; count > 0 && c < 3; ++c)
     mean[c] = static_cast<unsigned char>(std::lround(sum[c] / double(count)));
   std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
-  parallel_for(2, options.threads, [&](long task) {
-    if (task == 0 && options.level_seams)
-      correction = level_seams(colour, out.source, out.indices, photo);
-    if (task == 1) blank_atlas(size, mean, out.atlas);
-  });
-  // 5. The atlas.
   const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
                      out.scale, options.padding, &quality, options.blend};
-  fill_atlas(charts, in, options.threads, out.atlas);
+  std::vector<std::vector<std::array<float, 3>>> samples(charts.size());
+  parallel_for(long(charts.size()) + 2, options.threads, [&](long task) {
+    if (task == 0 && options.level_seams)
+      correction = level_seams(colour, out.source, out.indices, photo);
+    else if (task == 1)
+      blank_atlas(size, mean, out.atlas);
+    else if (task >= 2)
+      samples[std::size_t(task - 2)] = sample_chart_photo(charts[std::size_t(task - 2)], in, size);
+  });
+  // 5. The atlas: the samples plus the corrections, and the padding.
+  fill_atlas(charts, in, samples, options.threads, out.atlas);
   return out;
 }
 

@@ -116,14 +116,13 @@ int main(int argc, char** argv) {
     if (obj) outputs = {files.obj, files.mtl, files.image};
     capture::InputFiles inputs;  // no output may replace one of them
     inputs.add(mesh_file);
-    const TriMesh mesh = read_mesh(mesh_file);
     std::vector<int> numbers;
     for (int k = 0; k < selection.count; ++k) {
       const int i = selection.number(std::size_t(k));
       if (std::find(excluded.begin(), excluded.end(), i) == excluded.end()) numbers.push_back(i);
     }
-    // The calibrations first, for the memory the frame needs; then the images, read on the
-    // threads, each into its own view.
+    // The calibrations first, for the memory the frame needs; then the mesh and the images,
+    // read on the threads, each into its own place (an error is the mesh's, or the first view's).
     std::vector<View> views(numbers.size());
     std::vector<std::vector<std::string>> view_files(numbers.size());
     std::size_t bytes = 3 * std::size_t(options.atlas_size) * std::size_t(options.atlas_size);
@@ -135,7 +134,13 @@ int main(int argc, char** argv) {
       bytes += pixels * (sil_text.empty() ? 3 : 4) + (k < std::size_t(options.threads) ? 4 * pixels : 0);
     }
     prefer_huge_pages(bytes + bytes / 4);
-    parallel_for(long(numbers.size()), options.threads, [&](long k) {
+    TriMesh mesh;
+    parallel_for(long(numbers.size()) + 1, options.threads, [&](long task) {
+      if (task == 0) {
+        mesh = read_mesh(mesh_file);
+        return;
+      }
+      const long k = task - 1;
       const int i = numbers[std::size_t(k)];
       View& view = views[std::size_t(k)];
       const std::string img_file = imtemplate.format(i, frame);
