@@ -178,7 +178,9 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
     EXPECT_GT(textured.pixels, 0.97 * double(textured.silhouette)) << cam;
     EXPECT_GT(textured.psnr, 20.0) << cam;
     draw_mesh(view.camera, coloured, true, drawing, &covered);
-    EXPECT_LT(compare_with_photo(drawing, covered, view.image, view.silhouette).psnr, 15.0) << cam;
+    const PhotoComparison green = compare_with_photo(drawing, covered, view.image, view.silhouette);
+    EXPECT_LT(green.psnr, 15.0) << cam;
+    EXPECT_GT(textured.ssim, green.ssim + 0.2) << cam;
   }
 
   o.threads = 2;
@@ -188,6 +190,48 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
   for (int c = 0; c < 3; ++c)
     EXPECT_TRUE(std::equal(one.atlas.channel(c).data(), one.atlas.channel(c).data() + 1024 * 1024,
                            two.atlas.channel(c).data()));
+}
+
+// The SSIM of the photo check: 1 for the photo itself, blind to pixels outside the comparison
+// (the window takes compared pixels only), the definition's value for flat images, and lower the
+// noisier the drawing.
+TEST(PhotoComparison, SsimComparesOnlyTheComparedPixels) {
+  const long w = 64, h = 48;
+  ImageRGB<unsigned char> photo(w, h);
+  ImageGray<unsigned char> silhouette(w, h);
+  std::vector<unsigned char> covered(std::size_t(w * h), 1);
+  std::srand(7);
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) photo.channel(c)[x][y] = static_cast<unsigned char>(std::rand() % 256);
+      silhouette.channel(0)[x][y] = (x - 30) * (x - 30) + (y - 24) * (y - 24) < 400 ? 255 : 0;
+    }
+  ImageRGB<unsigned char> drawing = photo;
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x)
+      if (!silhouette.channel(0)[x][y]) drawing.channel(1)[x][y] = 0;  // outside: ignored
+  const PhotoComparison same = compare_with_photo(drawing, covered, photo, silhouette);
+  EXPECT_TRUE(std::isinf(same.psnr));
+  EXPECT_NEAR(same.ssim, 1.0, 1e-12);
+  // Flat images a and b: zero variances, SSIM = (2ab + c1) / (a^2 + b^2 + c1).
+  ImageRGB<unsigned char> flat_a(w, h), flat_b(w, h);
+  flat_a = static_cast<unsigned char>(100);
+  flat_b = static_cast<unsigned char>(140);
+  const double c1 = 2.55 * 2.55;
+  EXPECT_NEAR(compare_with_photo(flat_a, covered, flat_b, silhouette).ssim,
+              (2 * 100.0 * 140 + c1) / (100.0 * 100 + 140.0 * 140 + c1), 1e-9);
+  double previous = 1.0;
+  for (int noise : {10, 40}) {
+    ImageRGB<unsigned char> noisy = photo;
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+          noisy.channel(c)[x][y] = static_cast<unsigned char>(
+              std::clamp(int(photo.channel(c)[x][y]) + std::rand() % (2 * noise + 1) - noise, 0, 255));
+    const double ssim = compare_with_photo(noisy, covered, photo, silhouette).ssim;
+    EXPECT_LT(ssim, previous - 0.002) << noise;
+    previous = ssim;
+  }
 }
 
 // Runs texture_mesh with `args`; returns the exit status, its standard output in `out`.
