@@ -1,6 +1,7 @@
 // texture_mesh: the atlas holds the photos' colours where cameras see the faces, the output does
 // not depend on the thread count, glTF files read back as written and draw back as the photos,
 // and bad input is refused with a message, exit status 1 and no output file.
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -231,6 +232,28 @@ TEST(PhotoComparison, SsimComparesOnlyTheComparedPixels) {
     const double ssim = compare_with_photo(noisy, covered, photo, silhouette).ssim;
     EXPECT_LT(ssim, previous - 0.002) << noise;
     previous = ssim;
+  }
+}
+
+// On any number of threads every index runs once and, when several fail, the error of the
+// lowest is the one thrown, as on one thread (the tools' messages name the first bad camera).
+TEST(ParallelFor, RunsEveryIndexOnceAndThrowsTheLowestFailure) {
+  for (int threads : {1, 2, 5}) {
+    std::vector<std::atomic<int>> runs(200);
+    EXPECT_THROW(
+        try {
+          parallel_for(200, threads, [&](long i, int worker) {
+            EXPECT_LT(worker, threads);
+            ++runs[std::size_t(i)];
+            if (i == 37 || i == 38 || i == 150) throw std::runtime_error("index " + std::to_string(i));
+          });
+        } catch (const std::runtime_error& e) {
+          EXPECT_STREQ(e.what(), "index 37") << threads;
+          throw;
+        },
+        std::runtime_error);
+    for (int i = 0; i <= 37; ++i) EXPECT_EQ(runs[std::size_t(i)], 1) << threads << " " << i;
+    for (const auto& r : runs) EXPECT_LE(r, 1);
   }
 }
 
