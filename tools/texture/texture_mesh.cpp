@@ -134,8 +134,8 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   out.indices.assign(mesh.faces.size() * 3, 0);
   std::vector<long> stamp(mesh.positions.size(), -1);
   std::vector<std::uint32_t> slot(mesh.positions.size(), 0);
-  std::vector<std::array<float, 3>> colour;  // the chart's colour at each output vertex
-  std::vector<char> photo;                   // 1 for the output vertices of photo charts
+  std::vector<char> photo;                     // 1 for the output vertices of photo charts
+  std::vector<std::array<std::uint32_t, 2>> at;  // the chart and a face of every output vertex
   for (std::size_t ci = 0; ci < charts.size(); ++ci) {
     const Chart& chart = charts[ci];
     for (std::uint32_t f : chart.faces)
@@ -154,26 +154,37 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
           out.texcoords.insert(out.texcoords.end(),
                                {float(t.x / double(size)), float(t.y / double(size))});
           photo.push_back(chart.view >= 0);
-          if (chart.view >= 0 && options.blend > 1) {
-            colour.push_back(blended_colour(views, quality, f, mesh.positions[v], options.blend));
-          } else if (chart.view >= 0) {
-            // The photo's colour around the vertex: its pixel and four at one pixel's distance.
-            const Point2D& c = projections[chart.view].pixels[v];
-            std::array<float, 3> sum{};
-            const double d[5][2] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-            for (const auto& o : d) {
-              const auto s = sample_photo(views[chart.view], Point2D(c.x + o[0], c.y + o[1]));
-              for (int q = 0; q < 3; ++q) sum[q] += s[q] / 5.0f;
-            }
-            colour.push_back(sum);
-          } else {
-            const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
-            colour.push_back({float(rgb[0]), float(rgb[1]), float(rgb[2])});
-          }
+          at.push_back({std::uint32_t(ci), f});
         }
         out.indices[3 * f + k] = slot[v];
       }
   }
+  // The chart's colour at each output vertex, on the threads in blocks of vertices.
+  std::vector<std::array<float, 3>> colour(out.source.size());
+  constexpr long kBlock = 4096;
+  parallel_for((long(colour.size()) + kBlock - 1) / kBlock, options.threads, [&](long b) {
+    for (std::size_t i = std::size_t(b * kBlock); i < std::min(colour.size(), std::size_t((b + 1) * kBlock)); ++i) {
+      const int view = charts[at[i][0]].view;
+      const std::uint32_t f = at[i][1], v = out.source[i];
+      if (view >= 0 && options.blend > 1) {
+        colour[i] = blended_colour(views, quality, f, mesh.positions[v], options.blend);
+      } else if (view >= 0) {
+        // The photo's colour around the vertex: its pixel and four at one pixel's distance.
+        const Point2D& c = projections[std::size_t(view)].pixels[v];
+        std::array<float, 3> sum{};
+        const double d[5][2] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+        for (const auto& o : d) {
+          const auto s = sample_photo(views[std::size_t(view)], Point2D(c.x + o[0], c.y + o[1]));
+          for (int q = 0; q < 3; ++q) sum[q] += s[q] / 5.0f;
+        }
+        colour[i] = sum;
+      } else {
+        const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
+        colour[i] = {float(rgb[0]), float(rgb[1]), float(rgb[2])};
+      }
+    }
+  });
+  at = {};
   // 4. Seam levelling, while the other threads lay out the blank atlas in the mean photo colour
   // and sample the photos for the charts' texels (5, which do not need the corrections).
   double sum[3] = {0, 0, 0};
