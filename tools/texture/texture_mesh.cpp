@@ -99,8 +99,11 @@ std::vector<Point3D> vertex_normals(const TriMesh& mesh) {
 
 }  // namespace
 
-TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
-                          const TextureOptions& options) {
+namespace {
+
+// texture_mesh(), releasing the photos of *release (the views themselves) once sampled.
+TexturedMesh texture(const TriMesh& mesh, const std::vector<View>& views,
+                     const TextureOptions& options, std::vector<View>* release) {
   check_inputs(mesh, views, options);
   const long size = options.atlas_size;
   // 1. Visibility, one view per task.
@@ -204,14 +207,34 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   parallel_for(long(charts.size()) + 2, options.threads, [&](long task) {
     if (task == 0 && options.level_seams)
       correction = level_seams(colour, out.source, out.indices, photo);
-    else if (task == 1)
+    else if (task == 1 && !release)
       blank_atlas(size, mean, out.atlas);
     else if (task >= 2)
       samples[std::size_t(task - 2)] = sample_chart_photo(charts[std::size_t(task - 2)], in, size);
   });
+  if (release) {
+    const std::array<std::size_t, 2> none{0, 0};
+    for (View& view : *release) {
+      for (int c = 0; c < 3; ++c) view.image.channel(c).resize(none);
+      view.silhouette.channel(0).resize(none);
+    }
+    blank_atlas(size, mean, out.atlas);
+  }
   // 5. The atlas: the samples plus the corrections, and the padding.
   fill_atlas(charts, in, samples, options.threads, out.atlas);
   return out;
+}
+
+}  // namespace
+
+TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
+                          const TextureOptions& options) {
+  return texture(mesh, views, options, nullptr);
+}
+
+TexturedMesh texture_mesh(const TriMesh& mesh, std::vector<View>&& views,
+                          const TextureOptions& options) {
+  return texture(mesh, views, options, &views);
 }
 
 }  // namespace tervik::texture

@@ -94,6 +94,11 @@ class NoVisibleFace : public TervikError {
 // NoVisibleFace when no camera sees any face.
 TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
                           const TextureOptions& options);
+// The same, releasing the views' photos and silhouettes (their cameras stay) as soon as the
+// atlas's texels are sampled, so that the atlas can take their memory: the peak is then about
+// the larger of the two rather than both.
+TexturedMesh texture_mesh(const TriMesh& mesh, std::vector<View>&& views,
+                          const TextureOptions& options);
 
 // Runs body(i) for i = 0 .. count-1 on `threads` threads, each taking the next index not yet
 // taken (ascending). When calls throw, the exception of the lowest failing index is rethrown,

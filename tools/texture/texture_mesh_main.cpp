@@ -159,7 +159,7 @@ int main(int argc, char** argv) {
     // Made in place: a copy of the atlas would cost as much as a stage.
     const TexturedMesh textured = [&] {
       try {
-        return texture_mesh(mesh, views, options);
+        return texture_mesh(mesh, std::move(views), options);  // the photos go once sampled
       } catch (const NoVisibleFace&) {
         throw TervikFileError(mesh_file, "no face is visible in any camera" +
                                              (sil_text.empty() ? std::string()
@@ -178,7 +178,7 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::ostream& progress = tools::progress_output(quiet);
-    progress << "Textured " << mesh_file << " from " << views.size() << " cameras: "
+    progress << "Textured " << mesh_file << " from " << numbers.size() << " cameras: "
               << textured.seen_faces << " faces in " << textured.charts << " charts, "
               << textured.unseen_faces << " from vertex colours, " << textured.seam_edges
               << " seam edges; atlas " << options.atlas_size << " x " << options.atlas_size
