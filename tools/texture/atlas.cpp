@@ -395,12 +395,12 @@ void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned c
 
 }  // namespace
 
-void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas) {
-  for (int c = 0; c < 3; ++c) {
-    auto& channel = atlas.channel(c);
+void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas, int threads) {
+  parallel_for(3, threads, [&](long c) {
+    auto& channel = atlas.channel(std::size_t(c));
     channel.resize(std::array<std::size_t, 2>{std::size_t(size), std::size_t(size)});
-    std::fill_n(channel.data(), std::size_t(size) * std::size_t(size), background[c]);
-  }
+    std::fill_n(channel.data(), std::size_t(size) * std::size_t(size), background[std::size_t(c)]);
+  });
 }
 
 std::vector<std::array<float, 3>> sample_chart_photo(const Chart& chart, const FillInput& in,

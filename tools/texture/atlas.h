@@ -62,7 +62,8 @@ struct FillInput {
 // Makes `atlas` a square of `size` texels on a side, every texel `background` (the mean photo
 // colour, which texels outside all charts keep, so that coarse mip levels stay neutral). In
 // place: the atlas is the largest buffer, and a copy of it costs as much as a stage.
-void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas);
+// The three channels are laid out on up to `threads` threads.
+void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas, int threads = 1);
 
 // The photo colours of a chart's texels, without the correction (empty for the unseen faces'
 // chart): every texel whose centre lies within one texel of one of its triangles gets the

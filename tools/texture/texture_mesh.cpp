@@ -218,7 +218,7 @@ TexturedMesh texture(const TriMesh& mesh, const std::vector<View>& views,
       for (int c = 0; c < 3; ++c) view.image.channel(c).resize(none);
       view.silhouette.channel(0).resize(none);
     }
-    blank_atlas(size, mean, out.atlas);
+    blank_atlas(size, mean, out.atlas, options.threads);
   }
   // 5. The atlas: the samples plus the corrections, and the padding.
   fill_atlas(charts, in, samples, options.threads, out.atlas);
