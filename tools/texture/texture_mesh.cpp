@@ -106,7 +106,13 @@ TexturedMesh texture(const TriMesh& mesh, const std::vector<View>& views,
                      const TextureOptions& options, std::vector<View>* release) {
   check_inputs(mesh, views, options);
   const long size = options.atlas_size;
-  // 1. Visibility, one view per task.
+  // 1. Visibility, one view per task. On a closed mesh (every edge between two faces) the nearest
+  // surface along any line of sight from outside is a face turned towards the camera, so the
+  // z-buffers need only those.
+  const auto neighbours = face_neighbours(mesh);
+  const bool closed = std::all_of(neighbours.begin(), neighbours.end(), [](const auto& n) {
+    return n[0] >= 0 && n[1] >= 0 && n[2] >= 0;
+  });
   const double tolerance = mean_edge_length(mesh);
   std::vector<Projection> projections(views.size());
   std::vector<std::vector<float>> quality(views.size());
@@ -114,11 +120,10 @@ TexturedMesh texture(const TriMesh& mesh, const std::vector<View>& views,
   parallel_for(long(views.size()), options.threads, [&](long v, int t) {
     projections[v] = project_mesh(views[v].camera, mesh.positions);
     quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine,
-                              zbuffers[std::size_t(t)]);
+                              closed, zbuffers[std::size_t(t)]);
   });
   zbuffers = {};
   // 2. View selection.
-  const auto neighbours = face_neighbours(mesh);
   const std::vector<int> labels = select_views(quality, neighbours, options.smoothness);
   TexturedMesh out;
   for (std::size_t f = 0; f < labels.size(); ++f) {

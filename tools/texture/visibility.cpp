@@ -41,7 +41,8 @@ Projection project_mesh(const Camera& camera, const std::vector<Point3D>& positi
 }
 
 std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Projection& proj,
-                                double tolerance, double min_cosine, std::vector<float>& zbuf) {
+                                double tolerance, double min_cosine, bool front_only,
+                                std::vector<float>& zbuf) {
   const Camera& camera = view.camera;
   const long w = camera.im_width(), h = camera.im_height();
   const bool distorted = has_distortion(camera);
@@ -69,9 +70,14 @@ std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Pro
   const auto depth_at = [&](long x, long y) -> float& {
     return zbuf[std::size_t(y - by0) * std::size_t(bw) + std::size_t(x - bx0)];
   };
+  const Point3D eye = multiview::camera_position(camera);
   for (const Face& f : mesh.faces) {
     const double d0 = proj.depths[f[0]], d1 = proj.depths[f[1]], d2 = proj.depths[f[2]];
     if (!(d0 > 0.0 && d1 > 0.0 && d2 > 0.0)) continue;
+    if (front_only) {
+      const Point3D& A = mesh.positions[f[0]];
+      if (!(dot(cross(mesh.positions[f[1]] - A, mesh.positions[f[2]] - A), eye - A) > 0.0)) continue;
+    }
     const double n0 = 1.0 / d0, n1 = 1.0 / d1, n2 = 1.0 / d2;
     rasterize(proj.pixels[f[0]], proj.pixels[f[1]], proj.pixels[f[2]], w, h,
               [&](long x, long y, double b0, double b1, double b2) {
@@ -81,7 +87,6 @@ std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Pro
               });
   }
   const unsigned char* sil = view.silhouette.width() > 0 ? view.silhouette.channel(0).data() : nullptr;
-  const Point3D eye = multiview::camera_position(camera);
   std::vector<float> quality(mesh.faces.size(), 0.0f);
   static const double weights[4][3] = {
       {1.0 / 3, 1.0 / 3, 1.0 / 3}, {0.6, 0.2, 0.2}, {0.2, 0.6, 0.2}, {0.2, 0.2, 0.6}};

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "test_util.h"
+#include "tervik/multiview_auxiliar.h"
 #include "tervik/ply.h"
 #include "tervik/readimage.h"
 #include "tervik/writeimage.h"
@@ -21,6 +22,7 @@
 #include "tools/texture/render_textured.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
+#include "tools/texture/visibility.h"
 
 namespace tervik::texture {
 namespace {
@@ -195,6 +197,35 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
                              two.atlas.channel(c).data()));
   }
   EXPECT_EQ(given[0].image.width(), 0u);
+}
+
+// On a closed mesh the z-buffers of the faces turned towards the camera decide visibility as
+// those of all faces do: a small ball between a camera and the scene's ball hides part of it.
+TEST(Visibility, FrontFacesAloneDecideAsAllFacesOnAClosedMesh) {
+  TempDir dir;
+  const SphereScene s = sphere_scene(dir.path().string());
+  const std::vector<View> views = read_views(s.scene, false);
+  const scene::Primitive& ball = s.scene.object(0).primitives().at(0);
+  TriMesh mesh = s.mesh;
+  const Point3D eye = multiview::camera_position(views[0].camera);
+  const TriMesh small = icosphere(ball.a + (eye - ball.a) * 0.4, 0.3 * ball.radii.x, 3);
+  const auto offset = std::uint32_t(mesh.positions.size());
+  mesh.positions.insert(mesh.positions.end(), small.positions.begin(), small.positions.end());
+  for (Face f : small.faces) mesh.faces.push_back({f[0] + offset, f[1] + offset, f[2] + offset});
+  std::vector<float> zbuffer;
+  for (std::size_t v = 0; v < views.size(); ++v) {
+    const Projection p = project_mesh(views[v].camera, mesh.positions);
+    const std::vector<float> front = face_quality(mesh, views[v], p, 0.01, 0.05, true, zbuffer);
+    EXPECT_EQ(front, face_quality(mesh, views[v], p, 0.01, 0.05, false, zbuffer)) << v;
+    if (v > 0) continue;
+    long hidden = 0;  // faces of the big ball that face camera 0 but are not seen
+    for (std::size_t f = 0; f < s.mesh.faces.size(); ++f) {
+      const Point3D& a = mesh.positions[mesh.faces[f][0]];
+      const Point3D n = cross(mesh.positions[mesh.faces[f][1]] - a, mesh.positions[mesh.faces[f][2]] - a);
+      hidden += dot(n, eye - a) > 0.2 * norm(n) * norm(eye - a) && front[f] == 0.0f;
+    }
+    EXPECT_GT(hidden, 20);
+  }
 }
 
 // The SSIM of the photo check: 1 for the photo itself, blind to pixels outside the comparison
