@@ -125,10 +125,21 @@ Point2D atlas_position(const Chart& chart, const TriMesh& mesh,
                  chart.origin_y + (p.y - chart.min_y) * scale);
 }
 
+namespace {
+
+// floor(v) for a finite v of a long's range, by truncation: the library call costs as much as
+// the rest of a photo sample.
+long floor_long(double v) {
+  const long t = long(v);
+  return double(t) > v ? t - 1 : t;
+}
+
+}  // namespace
+
 std::array<float, 3> sample_photo(const View& view, const Point2D& p) {
   const long w = long(view.image.width()), h = long(view.image.height());
   const double fx = p.x - 0.5, fy = p.y - 0.5;
-  const long x0 = long(std::floor(fx)), y0 = long(std::floor(fy));
+  const long x0 = floor_long(fx), y0 = floor_long(fy);
   const double tx = fx - double(x0), ty = fy - double(y0);
   long xs[2] = {std::clamp(x0, 0L, w - 1), std::clamp(x0 + 1, 0L, w - 1)};
   long ys[2] = {std::clamp(y0, 0L, h - 1), std::clamp(y0 + 1, 0L, h - 1)};
