@@ -6,6 +6,7 @@
 #include <cmath>
 #include <thread>
 
+#include "tervik/multiview_auxiliar.h"
 #include "tools/texture/atlas.h"
 #include "tools/texture/seam_levelling.h"
 #include "tools/texture/view_selection.h"
@@ -108,19 +109,27 @@ TexturedMesh texture(const TriMesh& mesh, const std::vector<View>& views,
   const long size = options.atlas_size;
   // 1. Visibility, one view per task. On a closed mesh (every edge between two faces) the nearest
   // surface along any line of sight from outside is a face turned towards the camera, so the
-  // z-buffers need only those.
+  // z-buffer of a camera outside the mesh's bounding box needs only those.
   const auto neighbours = face_neighbours(mesh);
   const bool closed = std::all_of(neighbours.begin(), neighbours.end(), [](const auto& n) {
     return n[0] >= 0 && n[1] >= 0 && n[2] >= 0;
   });
+  Point3D low = mesh.positions[0], high = mesh.positions[0];
+  for (const Point3D& p : mesh.positions)
+    low = Point3D(std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)),
+    high = Point3D(std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z));
+  const auto outside = [&](const Point3D& e) {
+    return e.x < low.x || e.y < low.y || e.z < low.z || e.x > high.x || e.y > high.y || e.z > high.z;
+  };
   const double tolerance = mean_edge_length(mesh);
   std::vector<Projection> projections(views.size());
   std::vector<std::vector<float>> quality(views.size());
   std::vector<std::vector<float>> zbuffers(std::size_t(std::max(1, options.threads)));
   parallel_for(long(views.size()), options.threads, [&](long v, int t) {
     projections[v] = project_mesh(views[v].camera, mesh.positions);
+    const bool front_only = closed && outside(multiview::camera_position(views[v].camera));
     quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine,
-                              closed, zbuffers[std::size_t(t)]);
+                              front_only, zbuffers[std::size_t(t)]);
   });
   zbuffers = {};
   // 2. View selection.
