@@ -71,10 +71,19 @@ std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Pro
     return zbuf[std::size_t(y - by0) * std::size_t(bw) + std::size_t(x - bx0)];
   };
   const Point3D eye = multiview::camera_position(camera);
+  // Without lens distortion a face in front of the camera turns towards it exactly when its image
+  // winds against det(M), M the projection's left 3 x 3 block: the image's signed area is
+  // det(M) (A - eye) . n over the product of the corners' depths.
+  const double* pm = camera.p().data();
+  const double det = pm[0] * (pm[5] * pm[10] - pm[6] * pm[9]) - pm[1] * (pm[4] * pm[10] - pm[6] * pm[8]) +
+                     pm[2] * (pm[4] * pm[9] - pm[5] * pm[8]);
   for (const Face& f : mesh.faces) {
     const double d0 = proj.depths[f[0]], d1 = proj.depths[f[1]], d2 = proj.depths[f[2]];
     if (!(d0 > 0.0 && d1 > 0.0 && d2 > 0.0)) continue;
-    if (front_only) {
+    if (front_only && !distorted) {
+      const Point2D &a = proj.pixels[f[0]], &b = proj.pixels[f[1]], &c = proj.pixels[f[2]];
+      if (!(((b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x)) * det < 0.0)) continue;
+    } else if (front_only) {
       const Point3D& A = mesh.positions[f[0]];
       if (!(dot(cross(mesh.positions[f[1]] - A, mesh.positions[f[2]] - A), eye - A) > 0.0)) continue;
     }
