@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Figures of texture_mesh on generated 16-camera dome scenes (1280 x 960, the figure, 40,000
-# points): the leave-one-out photo check against the per-vertex colours, on the reconstructed
-# (hull) mesh and on the true surface, the colour step across seams, the time per frame with 1
-# and 2 threads and the peak memory. Run by hand, never by CI:
+# points): the leave-one-out photo check (PSNR and SSIM) against the per-vertex colours, on the
+# reconstructed (hull) mesh and on the true surface, the colour step across seams, the time per
+# frame with 1 and 2 threads, their ratio, and the peak memory. Run by hand, never by CI:
 #
 #   bench/texture_bench.sh BUILD WORKDIR [ROUNDS]
 #
@@ -24,6 +24,7 @@ tools=$build/tools
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 mean() { awk '{ s += $1; n++ } END { printf "%.2f\n", s / n }'; }
+mean3() { awk '{ s += $1; n++ } END { printf "%.3f\n", s / n }'; }
 
 scene() {  # scene NAME CELL: generates, reconstructs and meshes one scene
   local name=$1 cell=$2
@@ -35,19 +36,21 @@ scene() {  # scene NAME CELL: generates, reconstructs and meshes one scene
   "$build/weaver/weaver" --watertight "$name/points_0000.ply" "$name/mesh.ply" 20 30 1 1000000 > /dev/null 2>&1
 }
 
-loo() {  # loo SCENE MESH: mean leave-one-out PSNR, textured and vertex colours
-  local s=$1 mesh=$2 tex=0 vc=0
+loo() {  # loo SCENE MESH: mean leave-one-out PSNR and SSIM, textured and vertex colours
+  local s=$1 mesh=$2
   local io="--calibration $s/cam%ld.txt --images $s/img%ld_%04ld.png --silhouettes $s/sil%ld_%04ld.png"
   for k in $(seq 0 15); do
     "$tools/texture_mesh" $io --cameras 16 --frame 0 --mesh "$mesh" --exclude-cameras "$k" \
       -o "$s/loo.glb" > /dev/null 2>&1
+    # "Camera k: PSNR p dB, SSIM s over ..."
     "$tools/render_view" $io --camera-ids "$k" --model "$s/loo.glb" --psnr -o "$s/loo.png" |
-      awk '/PSNR/ { print $4 }' >> "$s/loo_tex.txt"
+      awk '/PSNR/ { print $4, $7 }' >> "$s/loo_tex.txt"
     "$tools/render_view" $io --camera-ids "$k" --model "$mesh" --psnr -o "$s/loo.png" |
-      awk '/PSNR/ { print $4 }' >> "$s/loo_vc.txt"
+      awk '/PSNR/ { print $4, $7 }' >> "$s/loo_vc.txt"
   done
-  printf "  %-22s textured %s dB, vertex colours %s dB\n" "$(basename "$mesh"):" \
-    "$(mean < "$s/loo_tex.txt")" "$(mean < "$s/loo_vc.txt")"
+  printf "  %-22s textured %s dB, SSIM %s; vertex colours %s dB, SSIM %s\n" "$(basename "$mesh"):" \
+    "$(cut -d' ' -f1 "$s/loo_tex.txt" | mean)" "$(cut -d' ' -f2 "$s/loo_tex.txt" | mean3)" \
+    "$(cut -d' ' -f1 "$s/loo_vc.txt" | mean)" "$(cut -d' ' -f2 "$s/loo_vc.txt" | mean3)"
   rm -f "$s/loo_tex.txt" "$s/loo_vc.txt" "$s/loo.glb" "$s/loo.png"
 }
 
@@ -64,17 +67,23 @@ for pattern in checker:0.1 fine:0.02; do
     "$tools/texture_mesh" $io --cameras 16 --mesh "$name/mesh.ply" -o "$name/t.glb" $opt 2>/dev/null |
       awk -v o="${opt:-levelled}" '/Colour step/ { gsub(",", ""); printf "  %-20s across seams %s, inside charts %s\n", o ":", $5, $8 }'
   done
-  # Wall time, and processor time (user + system), which a busy shared machine inflates less.
+  # Wall time, and processor time (user + system), which a busy shared machine inflates less;
+  # the runs with 1 and 2 threads alternate, so that both meet the same load, which is printed.
   echo "Time per frame (median of $rounds), 4096 x 4096 atlas, PNG, reading and writing included:"
-  for t in 1 2; do
-    for r in $(seq "$rounds"); do
+  rm -f "$name/times_1.txt" "$name/times_2.txt"
+  for r in $(seq "$rounds"); do
+    for t in 1 2; do
       /usr/bin/time -f "%e %M %U %S" "$tools/texture_mesh" $io --cameras 16 --mesh "$name/mesh.ply" \
-        -o "$name/t.glb" --threads "$t" 2>&1 >/dev/null | tail -1
-    done > "$name/times.txt"
-    printf "  --threads %s: wall %s s, processor %s s, peak memory %s MiB\n" "$t" \
-      "$(cut -d' ' -f1 "$name/times.txt" | median)" \
-      "$(awk '{ print $3 + $4 }' "$name/times.txt" | median)" \
-      "$(cut -d' ' -f2 "$name/times.txt" | sort -n | tail -1 | awk '{ printf "%.0f", $1 / 1024 }')"
+        -o "$name/t.glb" --threads "$t" 2>&1 >/dev/null | tail -1 >> "$name/times_$t.txt"
+    done
   done
-  rm -f "$name/t.glb" "$name/times.txt"
+  for t in 1 2; do
+    printf "  --threads %s: wall %s s, processor %s s, peak memory %s MiB\n" "$t" \
+      "$(cut -d' ' -f1 "$name/times_$t.txt" | median)" \
+      "$(awk '{ print $3 + $4 }' "$name/times_$t.txt" | median)" \
+      "$(cut -d' ' -f2 "$name/times_$t.txt" | sort -n | tail -1 | awk '{ printf "%.0f", $1 / 1024 }')"
+  done
+  echo "  wall time ratio, 2 threads to 1: $(paste -d' ' "$name/times_1.txt" "$name/times_2.txt" |
+    awk '{ print $5 / $1 }' | median) (median of the pairs); load average $(cut -d' ' -f1-3 /proc/loadavg)"
+  rm -f "$name/t.glb" "$name/times_1.txt" "$name/times_2.txt"
 done

@@ -117,13 +117,12 @@ void put_chunk(std::vector<unsigned char>& out, const char* type, const unsigned
 constexpr std::size_t kBandRows = 64;
 
 // Rows [y0, y1) filtered ("up": each byte minus the one above; the first image row as it is),
-// each after its filter-type byte, as the image data stream holds them.
-std::vector<unsigned char> filtered_rows(const ImageRGB<unsigned char>& image, std::size_t y0,
-                                         std::size_t y1, uLong& adler) {
+// each after its filter-type byte, as the image data stream holds them, written to `rows`.
+void filter_rows(const ImageRGB<unsigned char>& image, std::size_t y0, std::size_t y1,
+                 unsigned char* rows) {
   const std::size_t w = image.width(), stride = 1 + 3 * w;
-  std::vector<unsigned char> rows((y1 - y0) * stride);
   for (std::size_t y = y0; y < y1; ++y) {
-    unsigned char* row = rows.data() + (y - y0) * stride;
+    unsigned char* row = rows + (y - y0) * stride;
     row[0] = 2;
     for (std::size_t c = 0; c < 3; ++c) {
       const unsigned char* src = image.channel(c).data() + y * w;
@@ -132,8 +131,38 @@ std::vector<unsigned char> filtered_rows(const ImageRGB<unsigned char>& image, s
         row[1 + x * 3 + c] = static_cast<unsigned char>(src[x] - (above ? above[x] : 0));
     }
   }
-  adler = adler32(1L, rows.data(), static_cast<uInt>(rows.size()));
-  return rows;
+}
+
+// True when every row of [y0, y1) (y0 > 0) repeats the row above it: the band filters to zeros
+// after the filter-type bytes, whatever the pixels.
+bool repeats_above(const ImageRGB<unsigned char>& image, std::size_t y0, std::size_t y1) {
+  const std::size_t w = image.width();
+  for (std::size_t c = 0; c < 3; ++c) {
+    const unsigned char* p = image.channel(c).data();
+    if (std::memcmp(p + y0 * w, p + (y0 - 1) * w, (y1 - y0) * w) != 0) return false;
+  }
+  return true;
+}
+
+// One band's filtered rows as a raw deflate stream, ended by a full flush (byte-aligned, no
+// reference to earlier bands) or, for the last band, finished. `scratch` is reused between
+// calls. Returns an error message, empty on success.
+std::string deflate_band(const unsigned char* rows, std::size_t size, int level, bool last,
+                         std::vector<unsigned char>& scratch, std::vector<unsigned char>& out) {
+  z_stream z{};
+  if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    return "zlib cannot start";
+  const std::size_t bound = deflateBound(&z, static_cast<uLong>(size)) + 16;
+  if (scratch.size() < bound) scratch.resize(bound);
+  z.next_in = const_cast<unsigned char*>(rows);
+  z.avail_in = static_cast<uInt>(size);
+  z.next_out = scratch.data();
+  z.avail_out = static_cast<uInt>(bound);
+  const int status = deflate(&z, last ? Z_FINISH : Z_FULL_FLUSH);
+  const bool ok = status == (last ? Z_STREAM_END : Z_OK) && z.avail_in == 0;
+  out.assign(scratch.data(), scratch.data() + (bound - z.avail_out));
+  deflateEnd(&z);
+  return ok ? std::string() : "zlib failed";
 }
 
 }  // namespace
@@ -145,48 +174,71 @@ std::vector<unsigned char> encode_png_bytes(const ImageRGB<unsigned char>& image
                "encode_png_bytes: a " << image.width() << " x " << image.height()
                                       << " image at level " << level);
   // The image data is one zlib stream made of independent bands of rows: each band is a raw
-  // deflate stream ended by a full flush (byte-aligned, no reference to earlier bands), the last
-  // one finished, so the bands compress in parallel and the bytes do not depend on the threads.
-  const std::size_t h = image.height();
+  // deflate stream ended by a full flush, the last one finished, so the bands compress in
+  // parallel and the bytes do not depend on the threads. A band that only repeats the row
+  // above it (the flat background of a texture atlas, say) compresses to the same bytes
+  // wherever it lies, so those are made once.
+  const std::size_t w = image.width(), h = image.height(), stride = 1 + 3 * w;
   const std::size_t bands = (h + kBandRows - 1) / kBandRows;
   std::vector<std::vector<unsigned char>> packed(bands);
   std::vector<uLong> adlers(bands), lengths(bands);
   std::vector<std::string> errors(bands);
-  const auto band = [&](std::size_t b) {
+  std::vector<char> repeat(bands, 0);
+  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(std::max(threads, 1)), bands));
+  const auto on_workers = [&](const auto& body) {  // body(band, worker) for every band
+    std::vector<std::thread> pool;
+    for (std::size_t t = 1; t < workers; ++t)
+      pool.emplace_back([&, t] {
+        for (std::size_t b = t; b < bands; b += workers) body(b, t);
+      });
+    for (std::size_t b = 0; b < bands; b += workers) body(b, 0);
+    for (auto& th : pool) th.join();
+  };
+  on_workers([&](std::size_t b, std::size_t) {
     const std::size_t y0 = b * kBandRows, y1 = std::min(h, y0 + kBandRows);
-    const std::vector<unsigned char> rows = filtered_rows(image, y0, y1, adlers[b]);
-    lengths[b] = static_cast<uLong>(rows.size());
-    z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-      errors[b] = "zlib cannot start";
+    repeat[b] = b > 0 && repeats_above(image, y0, y1);
+  });
+  // The repeated bands: a full one, and the last one if it repeats (it is finished, and may be
+  // shorter).
+  std::vector<unsigned char> scratch, rows;
+  std::vector<unsigned char> repeat_bytes[2];
+  uLong repeat_adler[2] = {1L, 1L};
+  for (std::size_t b = 0; b < bands; ++b) {
+    const bool last = b + 1 == bands;
+    if (!repeat[b] || (!last && !repeat_bytes[0].empty())) continue;
+    const std::size_t n = std::min(h, (b + 1) * kBandRows) - b * kBandRows;
+    rows.assign(n * stride, 0);
+    for (std::size_t r = 0; r < n; ++r) rows[r * stride] = 2;
+    const std::string e = deflate_band(rows.data(), rows.size(), level, last, scratch, repeat_bytes[last]);
+    if (!e.empty()) throw TervikError("encode_png_bytes: " + e + " on rows that repeat");
+    repeat_adler[last] = adler32(1L, rows.data(), static_cast<uInt>(rows.size()));
+    if (last) break;
+  }
+  std::vector<std::vector<unsigned char>> scratches(workers), row_buffers(workers);
+  on_workers([&](std::size_t b, std::size_t t) {
+    const std::size_t y0 = b * kBandRows, y1 = std::min(h, y0 + kBandRows);
+    const bool last = b + 1 == bands;
+    lengths[b] = static_cast<uLong>((y1 - y0) * stride);
+    if (repeat[b]) {
+      adlers[b] = repeat_adler[last];
       return;
     }
-    packed[b].resize(deflateBound(&z, static_cast<uLong>(rows.size())) + 16);
-    z.next_in = const_cast<unsigned char*>(rows.data());
-    z.avail_in = static_cast<uInt>(rows.size());
-    z.next_out = packed[b].data();
-    z.avail_out = static_cast<uInt>(packed[b].size());
-    const int status = deflate(&z, b + 1 == bands ? Z_FINISH : Z_FULL_FLUSH);
-    if (status != (b + 1 == bands ? Z_STREAM_END : Z_OK) || z.avail_in != 0)
-      errors[b] = "zlib failed on rows " + std::to_string(y0) + " to " + std::to_string(y1 - 1);
-    packed[b].resize(packed[b].size() - z.avail_out);
-    deflateEnd(&z);
-  };
-  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(std::size_t(std::max(threads, 1)), bands));
-  std::vector<std::thread> pool;
-  for (std::size_t t = 1; t < workers; ++t)
-    pool.emplace_back([&, t] {
-      for (std::size_t b = t; b < bands; b += workers) band(b);
-    });
-  for (std::size_t b = 0; b < bands; b += workers) band(b);
-  for (auto& th : pool) th.join();
+    std::vector<unsigned char>& rows_of_band = row_buffers[t];
+    rows_of_band.resize((y1 - y0) * stride);
+    filter_rows(image, y0, y1, rows_of_band.data());
+    adlers[b] = adler32(1L, rows_of_band.data(), static_cast<uInt>(rows_of_band.size()));
+    const std::string e = deflate_band(rows_of_band.data(), rows_of_band.size(), level, last,
+                                       scratches[t], packed[b]);
+    if (!e.empty()) errors[b] = e + " on rows " + std::to_string(y0) + " to " + std::to_string(y1 - 1);
+  });
   for (const std::string& e : errors)
     if (!e.empty()) throw TervikError("encode_png_bytes: " + e);
 
   std::vector<unsigned char> stream = {0x78, 0x01};  // zlib header: deflate, 32 KiB window
   uLong adler = 1L;
   for (std::size_t b = 0; b < bands; ++b) {
-    stream.insert(stream.end(), packed[b].begin(), packed[b].end());
+    const std::vector<unsigned char>& bytes = repeat[b] ? repeat_bytes[b + 1 == bands] : packed[b];
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
     adler = adler32_combine(adler, adlers[b], static_cast<z_off_t>(lengths[b]));
   }
   put32(stream, static_cast<std::uint32_t>(adler));

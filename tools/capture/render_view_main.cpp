@@ -65,8 +65,9 @@ int main(int argc, char** argv) {
        "draw meshes in their colours or texture as stored, without shading (vertex colours "
        "interpolated across faces)")
       ("psnr", po::bool_switch(&psnr),
-       "print, per camera, the PSNR of the unlit full-size drawing against the photo (--images) "
-       "over the pixels that the mesh covers inside the silhouette (--silhouettes)");
+       "print, per camera, the PSNR and the SSIM (luma, Gaussian window of 11 pixels) of the "
+       "unlit full-size drawing against the photo (--images) over the pixels that the mesh "
+       "covers inside the silhouette (--silhouettes)");
   tervik::tools::add_quiet_option(desc);
   bool quiet = false;
   NameTemplate camtemplate, imtemplate, siltemplate;
@@ -123,7 +124,7 @@ int main(int argc, char** argv) {
         use_mesh = true;
       }
     }
-    double psnr_sum = 0.0;
+    double psnr_sum = 0.0, ssim_sum = 0.0;
     long psnr_views = 0;
     if (tile_width == 0 && cams.size() > 1) tile_width = 320;
     std::vector<ImageRGB<unsigned char>> tiles;
@@ -158,10 +159,10 @@ int main(int argc, char** argv) {
         const texture::PhotoComparison r = texture::compare_with_photo(drawing, covered, photo, sil);
         // With several cameras, --quiet keeps only their mean.
         std::ostream& out = tervik::tools::progress_output(quiet && cams.size() > 1);
-        out << "Camera " << i << ": PSNR " << r.psnr << " dB over " << r.pixels << " pixels ("
-            << (r.silhouette > 0 ? 100.0 * double(r.pixels) / double(r.silhouette) : 0.0)
+        out << "Camera " << i << ": PSNR " << r.psnr << " dB, SSIM " << r.ssim << " over " << r.pixels
+            << " pixels (" << (r.silhouette > 0 ? 100.0 * double(r.pixels) / double(r.silhouette) : 0.0)
             << "% of the " << (sil_text.empty() ? "image" : "silhouette") << ")" << std::endl;
-        if (r.pixels > 0) psnr_sum += r.psnr, ++psnr_views;
+        if (r.pixels > 0) psnr_sum += r.psnr, ssim_sum += r.ssim, ++psnr_views;
       }
       if (use_mesh)
         texture::draw_mesh(camera, mesh, unlit, canvas, nullptr);
@@ -178,7 +179,7 @@ int main(int argc, char** argv) {
     inputs.check_output(output);
     if (psnr && psnr_views > 1)
       std::cout << "Mean PSNR over " << psnr_views << " cameras: " << psnr_sum / double(psnr_views)
-                << " dB" << std::endl;
+                << " dB, SSIM " << ssim_sum / double(psnr_views) << std::endl;
     if (columns == 0) columns = int(std::ceil(std::sqrt(double(tiles.size())) - 1e-9));
     if (tiles.size() == 1)
       io::write_png(output, tiles[0]);

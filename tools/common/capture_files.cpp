@@ -107,23 +107,33 @@ void check_declared_size(const std::string& file, const Camera& camera, const st
 
 }  // namespace
 
-ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera,
-                                   const std::string& who) {
+void read_gray(const std::string& file, const Camera& camera, const std::string& who,
+               ImageGray<unsigned char>& image) {
   io::ReadImage reader(file);
   check_declared_size(file, camera, who);
-  ImageGray<unsigned char> image;
   reader.read(image);
   check_image_size(file, image.width(), image.height(), camera);
+}
+
+void read_rgb(const std::string& file, const Camera& camera, const std::string& who,
+              ImageRGB<unsigned char>& image) {
+  io::ReadImage reader(file);
+  check_declared_size(file, camera, who);
+  reader.read(image);
+  check_image_size(file, image.width(), image.height(), camera);
+}
+
+ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera,
+                                   const std::string& who) {
+  ImageGray<unsigned char> image;
+  read_gray(file, camera, who, image);
   return image;
 }
 
 ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera,
                                  const std::string& who) {
-  io::ReadImage reader(file);
-  check_declared_size(file, camera, who);
   ImageRGB<unsigned char> image;
-  reader.read(image);
-  check_image_size(file, image.width(), image.height(), camera);
+  read_rgb(file, camera, who, image);
   return image;
 }
 

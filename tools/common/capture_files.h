@@ -70,6 +70,12 @@ ImageGray<unsigned char> read_gray(const std::string& file, const Camera& camera
                                    const std::string& who);
 ImageRGB<unsigned char> read_rgb(const std::string& file, const Camera& camera,
                                  const std::string& who);
+// The same, into `image`, whose storage is reused when it has the camera's size (no copy of the
+// decoded pixels).
+void read_gray(const std::string& file, const Camera& camera, const std::string& who,
+               ImageGray<unsigned char>& image);
+void read_rgb(const std::string& file, const Camera& camera, const std::string& who,
+              ImageRGB<unsigned char>& image);
 
 // The files a run reads, by identity (device and inode, and the resolved path), so that no
 // output replaces one of them: a template typed twice, a path through a symbolic link or a hard

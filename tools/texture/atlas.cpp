@@ -125,10 +125,21 @@ Point2D atlas_position(const Chart& chart, const TriMesh& mesh,
                  chart.origin_y + (p.y - chart.min_y) * scale);
 }
 
+namespace {
+
+// floor(v) for a finite v of a long's range, by truncation: the library call costs as much as
+// the rest of a photo sample.
+long floor_long(double v) {
+  const long t = long(v);
+  return double(t) > v ? t - 1 : t;
+}
+
+}  // namespace
+
 std::array<float, 3> sample_photo(const View& view, const Point2D& p) {
   const long w = long(view.image.width()), h = long(view.image.height());
   const double fx = p.x - 0.5, fy = p.y - 0.5;
-  const long x0 = long(std::floor(fx)), y0 = long(std::floor(fy));
+  const long x0 = floor_long(fx), y0 = floor_long(fy);
   const double tx = fx - double(x0), ty = fy - double(y0);
   long xs[2] = {std::clamp(x0, 0L, w - 1), std::clamp(x0 + 1, 0L, w - 1)};
   long ys[2] = {std::clamp(y0, 0L, h - 1), std::clamp(y0 + 1, 0L, h - 1)};
@@ -152,12 +163,14 @@ std::array<float, 3> sample_photo(const View& view, const Point2D& p) {
   return out;
 }
 
-std::array<float, 3> blended_colour(const std::vector<View>& views,
-                                    const std::vector<std::vector<float>>& quality,
-                                    std::uint32_t face, const Point3D& X, int blend) {
-  // The best `blend` views of the face, by quality (ties: the lower view number first).
-  constexpr int kMaxBlend = 8;
-  int best[kMaxBlend];
+namespace {
+
+constexpr int kMaxBlend = 8;
+
+// The face's best `blend` views (at most kMaxBlend) by quality, best first (ties: the lower view
+// number first), written to best[]; returns how many there are.
+int best_views(const std::vector<std::vector<float>>& quality, std::uint32_t face, int blend,
+               int best[kMaxBlend]) {
   int n = 0;
   const int want = std::clamp(blend, 1, kMaxBlend);
   for (int v = 0; v < int(quality.size()); ++v) {
@@ -169,19 +182,57 @@ std::array<float, 3> blended_colour(const std::vector<View>& views,
     }
     if (at < want) best[at] = v;
   }
+  return n;
+}
+
+// The views a face blends, found once per face: their weights and whether their lenses
+// distort.
+struct Blend {
+  int n = 0;
+  int view[kMaxBlend];
+  double weight[kMaxBlend];
+  bool distorted[kMaxBlend];
+};
+
+Blend face_blend(const std::vector<View>& views, const std::vector<std::vector<float>>& quality,
+                 std::uint32_t face, int blend) {
+  Blend b;
+  b.n = best_views(quality, face, blend, b.view);
+  for (int i = 0; i < b.n; ++i) {
+    b.weight[i] = quality[b.view[i]][face];
+    const double* d = views[std::size_t(b.view[i])].camera.distortion().data();
+    b.distorted[i] = d[0] != 0.0 || d[1] != 0.0 || d[2] != 0.0 || d[3] != 0.0;
+  }
+  return b;
+}
+
+// The colour of X averaged over the blend's views, as blended_colour() describes. X is
+// projected as multiview::fast_world2image does (the lens distortion skipped where it is zero,
+// which leaves every finite position as it is).
+std::array<float, 3> blend_at(const std::vector<View>& views, const Blend& b, const Point3D& X) {
   double sum[3] = {0, 0, 0}, weights = 0.0;
-  for (int i = 0; i < n; ++i) {
-    const View& view = views[std::size_t(best[i])];
-    Point2D x;
-    multiview::fast_world2image(X, view.camera, x);
+  for (int i = 0; i < b.n; ++i) {
+    const View& view = views[std::size_t(b.view[i])];
+    const double* p = view.camera.p().data();
+    const double w = p[8] * X.x + p[9] * X.y + p[10] * X.z + p[11];
+    Point2D x((p[0] * X.x + p[1] * X.y + p[2] * X.z + p[3]) / w,
+              (p[4] * X.x + p[5] * X.y + p[6] * X.z + p[7]) / w);
+    if (b.distorted[i]) multiview::ideal_to_distorted(Point2D(x), view.camera, x);
     const auto c = sample_photo(view, x);
-    const double w = quality[best[i]][face];
-    for (int k = 0; k < 3; ++k) sum[k] += w * c[k];
-    weights += w;
+    for (int k = 0; k < 3; ++k) sum[k] += b.weight[i] * c[k];
+    weights += b.weight[i];
   }
   std::array<float, 3> out{};
   for (int k = 0; k < 3 && weights > 0.0; ++k) out[k] = float(sum[k] / weights);
   return out;
+}
+
+}  // namespace
+
+std::array<float, 3> blended_colour(const std::vector<View>& views,
+                                    const std::vector<std::vector<float>>& quality,
+                                    std::uint32_t face, const Point3D& X, int blend) {
+  return blend_at(views, face_blend(views, quality, face, blend), X);
 }
 
 namespace {
@@ -190,13 +241,15 @@ unsigned char to_byte(double v) {
   return static_cast<unsigned char>(std::clamp(std::lround(v), 0L, 255L));
 }
 
-// Fills the texels of one chart's faces (state 2: inside a face, 1: within a texel of one).
-// `state` covers the chart's rectangle, row after row.
-void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<unsigned char>& atlas,
-                std::vector<unsigned char>& state) {
-  const TriMesh& mesh = *in.mesh;
-  const View* view = chart.view >= 0 ? &(*in.views)[chart.view] : nullptr;
-  unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
+// Calls visit(f, o, b, px, py, at) for the texels of one chart's faces in the order they are
+// written: every texel whose centre lies within one texel of face f, unless a face before it
+// took the texel from inside (state 2), or this one is outside too (state 1: within a texel of
+// a face). o are the face's output vertices, b the centre's barycentric weights (clamped to the
+// face and normalised), (px, py) the centre in the atlas, `at` its atlas index. `state` covers
+// the chart's rectangle, row after row, all 0 at the start.
+template <typename Visit>
+void chart_texels(const Chart& chart, const FillInput& in, long size,
+                  std::vector<unsigned char>& state, Visit&& visit) {
   const long x_end = chart.rect_x + chart.rect_w, y_end = chart.rect_y + chart.rect_h;
   for (std::uint32_t f : chart.faces) {
     Point2D t[3];
@@ -229,100 +282,153 @@ void fill_chart(const Chart& chart, const FillInput& in, long size, ImageRGB<uns
         const bool inside = b[0] >= 0.0 && b[1] >= 0.0 && b[2] >= 0.0;
         if (!inside && (b[0] * height[0] < -1.0 || b[1] * height[1] < -1.0 || b[2] * height[2] < -1.0))
           continue;
-        const std::size_t at = std::size_t(y) * std::size_t(size) + std::size_t(x);
         unsigned char& st = state[std::size_t((y - chart.rect_y) * chart.rect_w + (x - chart.rect_x))];
         if (st == 2 || (!inside && st == 1)) continue;
         st = inside ? 2 : 1;
         double sum = 0.0;
         for (double& v : b) v = std::max(v, 0.0), sum += v;
         for (double& v : b) v /= sum;
-        std::array<double, 3> colour{};
-        if (view && in.blend > 1) {
-          Point3D X(0, 0, 0);
-          for (int k = 0; k < 3; ++k) X += mesh.positions[mesh.faces[f][k]] * b[k];
-          const auto c = blended_colour(*in.views, *in.quality, f, X, in.blend);
-          for (int k = 0; k < 3; ++k) colour[k] = c[k];
-        } else if (view) {
-          const Point2D image((px - chart.origin_x) / in.scale + chart.min_x,
-                              (py - chart.origin_y) / in.scale + chart.min_y);
-          const auto c = sample_photo(*view, image);
-          for (int k = 0; k < 3; ++k) colour[k] = c[k];
-        } else {
-          for (int k = 0; k < 3; ++k) {
-            const std::uint32_t v = (*in.source)[o[k]];
-            const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
-            for (int c = 0; c < 3; ++c) colour[c] += b[k] * double(rgb[c]);
-          }
-        }
-        for (int k = 0; k < 3; ++k)
-          for (int c = 0; c < 3; ++c) colour[c] += b[k] * double((*in.correction)[o[k]][c]);
-        for (int c = 0; c < 3; ++c) out[c][at] = to_byte(colour[c]);
+        visit(f, o, b, px, py, std::size_t(y) * std::size_t(size) + std::size_t(x));
       }
   }
 }
 
+// The photo colours of a photo chart's texels, in chart_texels' order.
+std::vector<std::array<float, 3>> sample_chart(const Chart& chart, const FillInput& in, long size) {
+  const TriMesh& mesh = *in.mesh;
+  const View& view = (*in.views)[std::size_t(chart.view)];
+  std::vector<unsigned char> state(std::size_t(chart.rect_w * chart.rect_h), 0);
+  std::vector<std::array<float, 3>> colours;
+  Blend blend;
+  std::uint32_t blend_face = std::uint32_t(-1);
+  chart_texels(chart, in, size, state,
+               [&](std::uint32_t f, const std::uint32_t*, const double* b, double px, double py,
+                   std::size_t) {
+                 if (in.blend > 1) {
+                   if (f != blend_face) blend = face_blend(*in.views, *in.quality, f, in.blend), blend_face = f;
+                   Point3D X(0, 0, 0);
+                   for (int k = 0; k < 3; ++k) X += mesh.positions[mesh.faces[f][k]] * b[k];
+                   colours.push_back(blend_at(*in.views, blend, X));
+                 } else {
+                   const Point2D image((px - chart.origin_x) / in.scale + chart.min_x,
+                                       (py - chart.origin_y) / in.scale + chart.min_y);
+                   colours.push_back(sample_photo(view, image));
+                 }
+               });
+  return colours;
+}
+
+// Writes a chart's texels: the sampled photo colour (or, for the unseen faces, the vertex
+// colours) plus the interpolated correction. `state` as chart_texels.
+void write_chart(const Chart& chart, const FillInput& in, const std::vector<std::array<float, 3>>& photo,
+                 long size, ImageRGB<unsigned char>& atlas, std::vector<unsigned char>& state) {
+  const TriMesh& mesh = *in.mesh;
+  unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
+  std::size_t next = 0;
+  chart_texels(chart, in, size, state,
+               [&](std::uint32_t, const std::uint32_t* o, const double* b, double, double,
+                   std::size_t at) {
+                 std::array<double, 3> colour{};
+                 if (chart.view >= 0) {
+                   const std::array<float, 3>& c = photo[next++];
+                   for (int k = 0; k < 3; ++k) colour[k] = c[k];
+                 } else {
+                   for (int k = 0; k < 3; ++k) {
+                     const std::uint32_t v = (*in.source)[o[k]];
+                     const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
+                     for (int c = 0; c < 3; ++c) colour[c] += b[k] * double(rgb[c]);
+                   }
+                 }
+                 for (int k = 0; k < 3; ++k)
+                   for (int c = 0; c < 3; ++c) colour[c] += b[k] * double((*in.correction)[o[k]][c]);
+                 for (int c = 0; c < 3; ++c) out[c][at] = to_byte(colour[c]);
+               });
+}
+
 // Grows the filled texels of a chart's rectangle outwards, `rounds` times by one texel: an empty
-// texel with filled 8-neighbours takes their mean.
+// texel with filled 8-neighbours takes their mean. After the first round, only the empty
+// neighbours of the texels grown in the round before can have filled neighbours.
 void dilate_chart(const Chart& chart, long size, int rounds, ImageRGB<unsigned char>& atlas,
                   std::vector<unsigned char>& state) {
   unsigned char* out[3] = {atlas.channel(0).data(), atlas.channel(1).data(), atlas.channel(2).data()};
-  const long x_end = chart.rect_x + chart.rect_w, y_end = chart.rect_y + chart.rect_h;
+  const long w = chart.rect_w, h = chart.rect_h;
   struct Grown {
-    std::size_t at, local;
+    long x, y;  // in the rectangle
     unsigned char rgb[3];
   };
-  const auto local = [&](long x, long y) {
-    return std::size_t((y - chart.rect_y) * chart.rect_w + (x - chart.rect_x));
+  const auto atlas_at = [&](long x, long y) {
+    return std::size_t(y + chart.rect_y) * std::size_t(size) + std::size_t(x + chart.rect_x);
   };
-  std::vector<Grown> grown;
+  // The mean of the filled neighbours of empty texel (x, y), appended to `grown` if any.
+  std::vector<Grown> grown, previous;
+  const auto try_grow = [&](long x, long y) {
+    int n = 0, sum[3] = {0, 0, 0};
+    for (long ny = std::max(0L, y - 1); ny <= std::min(h - 1, y + 1); ++ny)
+      for (long nx = std::max(0L, x - 1); nx <= std::min(w - 1, x + 1); ++nx) {
+        const unsigned char st = state[std::size_t(ny * w + nx)];
+        if (st != 1 && st != 2) continue;
+        ++n;
+        const std::size_t at = atlas_at(nx, ny);
+        for (int c = 0; c < 3; ++c) sum[c] += out[c][at];
+      }
+    if (n == 0) return;
+    Grown g{x, y, {}};
+    for (int c = 0; c < 3; ++c) g.rgb[c] = static_cast<unsigned char>((sum[c] + n / 2) / n);
+    grown.push_back(g);
+  };
+  // Marks an empty texel already taken in this round (it is filled at the round's end).
+  constexpr unsigned char kCandidate = 3;
   for (int round = 0; round < rounds; ++round) {
     grown.clear();
-    for (long y = chart.rect_y; y < y_end; ++y)
-      for (long x = chart.rect_x; x < x_end; ++x) {
-        const std::size_t at = std::size_t(y) * std::size_t(size) + std::size_t(x);
-        if (state[local(x, y)]) continue;
-        int n = 0, sum[3] = {0, 0, 0};
-        for (long dy = -1; dy <= 1; ++dy)
-          for (long dx = -1; dx <= 1; ++dx) {
-            const long nx = x + dx, ny = y + dy;
-            if (nx < chart.rect_x || ny < chart.rect_y || nx >= x_end || ny >= y_end) continue;
-            const std::size_t nat = std::size_t(ny) * std::size_t(size) + std::size_t(nx);
-            if (!state[local(nx, ny)]) continue;
-            ++n;
-            for (int c = 0; c < 3; ++c) sum[c] += out[c][nat];
+    if (round == 0) {
+      for (long y = 0; y < h; ++y)
+        for (long x = 0; x < w; ++x)
+          if (!state[std::size_t(y * w + x)]) try_grow(x, y);
+    } else {
+      for (const Grown& g : previous)
+        for (long ny = std::max(0L, g.y - 1); ny <= std::min(h - 1, g.y + 1); ++ny)
+          for (long nx = std::max(0L, g.x - 1); nx <= std::min(w - 1, g.x + 1); ++nx) {
+            unsigned char& st = state[std::size_t(ny * w + nx)];
+            if (st) continue;
+            st = kCandidate;
+            try_grow(nx, ny);  // grows: it neighbours g
           }
-        if (n == 0) continue;
-        Grown g{at, local(x, y), {}};
-        for (int c = 0; c < 3; ++c) g.rgb[c] = static_cast<unsigned char>((sum[c] + n / 2) / n);
-        grown.push_back(g);
-      }
+    }
     if (grown.empty()) break;
     for (const Grown& g : grown) {
-      state[g.local] = 1;
-      for (int c = 0; c < 3; ++c) out[c][g.at] = g.rgb[c];
+      state[std::size_t(g.y * w + g.x)] = 1;
+      const std::size_t at = atlas_at(g.x, g.y);
+      for (int c = 0; c < 3; ++c) out[c][at] = g.rgb[c];
     }
+    std::swap(grown, previous);
   }
 }
 
 }  // namespace
 
-ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background) {
-  ImageRGB<unsigned char> atlas(size, size);
-  for (int c = 0; c < 3; ++c) {
-    unsigned char* p = atlas.channel(c).data();
-    std::fill(p, p + std::size_t(size) * std::size_t(size), background[c]);
-  }
-  return atlas;
+void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas, int threads) {
+  parallel_for(3, threads, [&](long c) {
+    auto& channel = atlas.channel(std::size_t(c));
+    channel.resize(std::array<std::size_t, 2>{std::size_t(size), std::size_t(size)});
+    std::fill_n(channel.data(), std::size_t(size) * std::size_t(size), background[std::size_t(c)]);
+  });
 }
 
-void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+std::vector<std::array<float, 3>> sample_chart_photo(const Chart& chart, const FillInput& in,
+                                                     long atlas_size) {
+  if (chart.view < 0) return {};
+  return sample_chart(chart, in, atlas_size);
+}
+
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
+                const std::vector<std::vector<std::array<float, 3>>>& photo, int threads,
                 ImageRGB<unsigned char>& atlas) {
   const long size = long(atlas.width());
   // Every chart writes inside its own rectangle only, so charts can be filled in any order.
   parallel_for(long(charts.size()), threads, [&](long i) {
     const Chart& chart = charts[std::size_t(i)];
     std::vector<unsigned char> state(std::size_t(chart.rect_w * chart.rect_h), 0);
-    fill_chart(chart, in, size, atlas, state);
+    write_chart(chart, in, photo[std::size_t(i)], size, atlas, state);
     dilate_chart(chart, size, in.padding + 1, atlas, state);
   });
 }

@@ -59,16 +59,26 @@ struct FillInput {
   int blend = 1;
 };
 
-// A square atlas of `size` texels on a side, every texel `background` (the mean photo colour,
-// which texels outside all charts keep, so that coarse mip levels stay neutral).
-ImageRGB<unsigned char> blank_atlas(long size, const Rgb& background);
+// Makes `atlas` a square of `size` texels on a side, every texel `background` (the mean photo
+// colour, which texels outside all charts keep, so that coarse mip levels stay neutral). In
+// place: the atlas is the largest buffer, and a copy of it costs as much as a stage.
+// The three channels are laid out on up to `threads` threads.
+void blank_atlas(long size, const Rgb& background, ImageRGB<unsigned char>& atlas, int threads = 1);
 
-// Fills the charts into `atlas` (from blank_atlas): every texel whose centre lies within one
-// texel of a chart's triangle gets the photo's colour there (bilinear, from foreground pixels
-// only when the view has a silhouette) plus the interpolated correction; an unseen face gets its
-// vertex colours. Then every chart's padding is filled by `padding` + 1 rounds of dilation.
-// Charts are spread over `threads`; the result does not depend on it.
-void fill_atlas(const std::vector<Chart>& charts, const FillInput& in, int threads,
+// The photo colours of a chart's texels, without the correction (empty for the unseen faces'
+// chart): every texel whose centre lies within one texel of one of its triangles gets the
+// photo's colour there (bilinear, from foreground pixels only when the view has a silhouette),
+// or with in.blend > 1 blended_colour() of its 3D point. Does not read in.correction, so it can
+// run while the seam levelling computes it. In the order fill_atlas writes the texels.
+std::vector<std::array<float, 3>> sample_chart_photo(const Chart& chart, const FillInput& in,
+                                                     long atlas_size);
+
+// Fills the charts into `atlas` (from blank_atlas): every texel of sample_chart_photo() (photo[i]
+// for chart i) gets that colour plus the interpolated correction; an unseen face gets its vertex
+// colours plus the correction. Then every chart's padding is filled by `padding` + 1 rounds of
+// dilation. Charts are spread over `threads`; the result does not depend on it.
+void fill_atlas(const std::vector<Chart>& charts, const FillInput& in,
+                const std::vector<std::vector<std::array<float, 3>>>& photo, int threads,
                 ImageRGB<unsigned char>& atlas);
 
 // The colour of the view's photo at image position p (pixels): bilinear over the pixel centres

@@ -2,6 +2,7 @@
 #include "tools/texture/render_textured.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -103,6 +104,70 @@ void draw_mesh(const Camera& camera, const DrawableMesh& mesh, bool unlit,
   }
 }
 
+namespace {
+
+// Mean SSIM of the luma of a and b over the pixels where mask is 1 (see compare_with_photo).
+double masked_ssim(const ImageRGB<unsigned char>& a, const ImageRGB<unsigned char>& b,
+                   const std::vector<unsigned char>& mask) {
+  const long w = long(a.width()), h = long(a.height());
+  constexpr int kRadius = 5;
+  double kernel[2 * kRadius + 1];
+  for (int k = -kRadius; k <= kRadius; ++k) kernel[k + kRadius] = std::exp(-0.5 * k * k / (1.5 * 1.5));
+  // Only the box around the masked pixels, widened by the window's radius.
+  long x0 = w, x1 = -1, y0 = h, y1 = -1;
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x)
+      if (mask[std::size_t(y * w + x)])
+        x0 = std::min(x0, x), x1 = std::max(x1, x), y0 = std::min(y0, y), y1 = std::max(y1, y);
+  if (x1 < 0) return 0.0;
+  x0 = std::max(0L, x0 - kRadius), x1 = std::min(w - 1, x1 + kRadius);
+  y0 = std::max(0L, y0 - kRadius), y1 = std::min(h - 1, y1 + kRadius);
+  const long bw = x1 - x0 + 1, bh = y1 - y0 + 1;
+  const std::size_t n = std::size_t(bw * bh);
+  // Masked moments: m, m x, m y, m x^2, m y^2, m x y, blurred by rows then by columns.
+  std::vector<std::array<double, 6>> moments(n), rows(n);
+  for (long y = 0; y < bh; ++y)
+    for (long x = 0; x < bw; ++x) {
+      const std::size_t i = std::size_t((y + y0) * w + (x + x0));
+      std::array<double, 6>& m = moments[std::size_t(y * bw + x)];
+      if (!mask[i]) {
+        m = {};
+        continue;
+      }
+      const auto luma = [&](const ImageRGB<unsigned char>& img) {
+        return 0.299 * img.channel(0).data()[i] + 0.587 * img.channel(1).data()[i] +
+               0.114 * img.channel(2).data()[i];
+      };
+      const double p = luma(a), q = luma(b);
+      m = {1.0, p, q, p * p, q * q, p * q};
+    }
+  for (long y = 0; y < bh; ++y)
+    for (long x = 0; x < bw; ++x) {
+      std::array<double, 6> s{};
+      for (long k = std::max(0L, x - kRadius); k <= std::min(bw - 1, x + kRadius); ++k)
+        for (int j = 0; j < 6; ++j) s[j] += kernel[k - x + kRadius] * moments[std::size_t(y * bw + k)][j];
+      rows[std::size_t(y * bw + x)] = s;
+    }
+  constexpr double c1 = (0.01 * 255) * (0.01 * 255), c2 = (0.03 * 255) * (0.03 * 255);
+  double sum = 0.0;
+  long count = 0;
+  for (long y = 0; y < bh; ++y)
+    for (long x = 0; x < bw; ++x) {
+      if (!mask[std::size_t((y + y0) * w + (x + x0))]) continue;
+      std::array<double, 6> s{};
+      for (long k = std::max(0L, y - kRadius); k <= std::min(bh - 1, y + kRadius); ++k)
+        for (int j = 0; j < 6; ++j) s[j] += kernel[k - y + kRadius] * rows[std::size_t(k * bw + x)][j];
+      const double mx = s[1] / s[0], my = s[2] / s[0];
+      const double vx = std::max(0.0, s[3] / s[0] - mx * mx), vy = std::max(0.0, s[4] / s[0] - my * my);
+      const double cov = s[5] / s[0] - mx * my;
+      sum += ((2 * mx * my + c1) * (2 * cov + c2)) / ((mx * mx + my * my + c1) * (vx + vy + c2));
+      ++count;
+    }
+  return sum / double(count);
+}
+
+}  // namespace
+
 PhotoComparison compare_with_photo(const ImageRGB<unsigned char>& drawing,
                                    const std::vector<unsigned char>& covered,
                                    const ImageRGB<unsigned char>& photo,
@@ -128,6 +193,11 @@ PhotoComparison compare_with_photo(const ImageRGB<unsigned char>& drawing,
   r.mse = r.pixels > 0 ? sum / (3.0 * double(r.pixels)) : 0.0;
   r.psnr = r.mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / r.mse)
                        : std::numeric_limits<double>::infinity();
+  if (r.pixels > 0) {
+    std::vector<unsigned char> compared(n, 0);
+    for (std::size_t i = 0; i < n; ++i) compared[i] = covered[i] && !(sil && sil[i] < 128);
+    r.ssim = masked_ssim(drawing, photo, compared);
+  }
   return r;
 }
 

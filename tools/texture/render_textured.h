@@ -45,10 +45,15 @@ struct PhotoComparison {
   long silhouette = 0;    // foreground pixels of the silhouette (all pixels without one)
   double mse = 0.0;       // mean squared difference per channel, in 8-bit units squared
   double psnr = 0.0;      // 10 log10(255^2 / mse), dB; infinite for identical images
+  double ssim = 0.0;      // mean structural similarity of the luma, 1 for identical images
 };
 
 // Compares `drawing` with `photo` at the pixels that the drawing covers and the silhouette
-// holds as foreground (every covered pixel when `silhouette` is empty).
+// holds as foreground (every covered pixel when `silhouette` is empty). The SSIM is computed on
+// the luma (0.299 R + 0.587 G + 0.114 B) with a Gaussian window of 11 x 11 pixels (sigma 1.5)
+// and the usual constants (0.01 * 255)^2 and (0.03 * 255)^2, averaged over the compared pixels;
+// each window takes only compared pixels, its weights renormalised, so that neither the
+// background around the silhouette nor the pixels the drawing leaves empty enter it.
 PhotoComparison compare_with_photo(const ImageRGB<unsigned char>& drawing,
                                    const std::vector<unsigned char>& covered,
                                    const ImageRGB<unsigned char>& photo,

@@ -2,6 +2,7 @@
 #include "tools/texture/seam_levelling.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <numeric>
 
 #include <Eigen/SparseCholesky>
@@ -16,16 +17,12 @@ std::vector<std::array<float, 3>> level_seams(const std::vector<std::array<float
   const std::size_t n = colour.size();
   std::vector<std::array<float, 3>> g(n, {0.0f, 0.0f, 0.0f});
   if (n == 0) return g;
-  std::vector<Eigen::Triplet<double>> terms;
-  terms.reserve(4 * (indices.size() + 2 * n));
   Eigen::MatrixXd rhs = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(n), 3);
-  // (e_i - e_j)(e_i - e_j)^T with weight w.
-  const auto couple = [&](std::uint32_t i, std::uint32_t j, double w) {
-    terms.emplace_back(i, i, w);
-    terms.emplace_back(j, j, w);
-    terms.emplace_back(i, j, -w);
-    terms.emplace_back(j, i, -w);
-  };
+  // The couplings (e_i - e_j)(e_i - e_j)^T, all of weight 1, as pairs i != j (a pair with i = j
+  // adds nothing): the matrix is their graph's Laplacian plus 1e-3 on the diagonal, built
+  // column by column (a sparse matrix of triplets would take five times the memory).
+  std::vector<std::array<std::uint32_t, 2>> pairs;
+  pairs.reserve(indices.size() + n);
   // Copies of one mesh vertex, grouped by sorting.
   std::vector<std::uint32_t> order(n);
   std::iota(order.begin(), order.end(), 0u);
@@ -39,7 +36,7 @@ std::vector<std::array<float, 3>> level_seams(const std::vector<std::array<float
       for (std::size_t b = a + 1; b < e; ++b) {
         const std::uint32_t i = order[a], j = order[b];
         if (!photo[i] || !photo[j]) continue;
-        couple(i, j, 1.0);
+        pairs.push_back({i, j});
         for (int c = 0; c < 3; ++c) {
           const double d = double(colour[i][c]) - double(colour[j][c]);
           rhs(i, c) -= d;
@@ -52,11 +49,52 @@ std::vector<std::array<float, 3>> level_seams(const std::vector<std::array<float
   if (any_seam) {
     for (std::size_t f = 0; f + 2 < indices.size(); f += 3)
       if (photo[indices[f]])
-        for (int k = 0; k < 3; ++k) couple(indices[f + k], indices[f + (k + 1) % 3], 1.0);
-    for (std::size_t i = 0; i < n; ++i) terms.emplace_back(i, i, 1e-3);
+        for (int k = 0; k < 3; ++k) pairs.push_back({indices[f + k], indices[f + (k + 1) % 3]});
+    // Each vertex's coupled vertices, with repeats.
+    std::vector<std::uint32_t> start(n + 1, 0), coupled;
+    for (const auto& [i, j] : pairs)
+      if (i != j) ++start[i + 1], ++start[j + 1];
+    for (std::size_t i = 0; i < n; ++i) start[i + 1] += start[i];
+    coupled.resize(start[n]);
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (const auto& [i, j] : pairs)
+      if (i != j) coupled[fill[i]++] = j, coupled[fill[j]++] = i;
+    pairs = {};
+    // Column c: minus the number of couplings at each coupled row, their total plus 1e-3 on the
+    // diagonal (whole numbers summed first: exact), rows ascending.
+    std::size_t nonzeros = n;
+    for (std::size_t c = 0; c < n; ++c) {
+      const auto from = coupled.begin() + start[c], to = coupled.begin() + start[c + 1];
+      std::sort(from, to);
+      for (auto it = from; it != to; ++it) nonzeros += it == from || *it != *(it - 1);
+    }
+    TERVIK_CHECK(nonzeros < std::size_t(1) << 31, "seam levelling: " << nonzeros << " couplings");
     const auto size = static_cast<Eigen::Index>(n);
     Eigen::SparseMatrix<double> A(size, size);
-    A.setFromTriplets(terms.begin(), terms.end());
+    A.resizeNonZeros(static_cast<Eigen::Index>(nonzeros));
+    int* outer = A.outerIndexPtr();
+    int* inner = A.innerIndexPtr();
+    double* value = A.valuePtr();
+    std::size_t at = 0;
+    for (std::size_t c = 0; c < n; ++c) {
+      outer[c] = int(at);
+      const auto from = coupled.begin() + start[c], to = coupled.begin() + start[c + 1];
+      bool diagonal = false;
+      for (auto it = from; it != to || !diagonal;) {
+        if (!diagonal && (it == to || *it > c)) {
+          inner[at] = int(c);
+          value[at++] = double(start[c + 1] - start[c]) + 1e-3;
+          diagonal = true;
+          continue;
+        }
+        const auto run = std::find_if(it, to, [&](std::uint32_t r) { return r != *it; });
+        inner[at] = int(*it);
+        value[at++] = -double(run - it);
+        it = run;
+      }
+    }
+    outer[n] = int(at);
+    coupled = {};
     Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> solver(A);
     if (solver.info() != Eigen::Success) throw TervikError("seam levelling: the factorisation failed");
     const Eigen::MatrixXd x = solver.solve(rhs);

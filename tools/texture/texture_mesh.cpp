@@ -2,9 +2,11 @@
 // output vertices.
 #include "tools/texture/texture_mesh.h"
 
+#include <atomic>
 #include <cmath>
 #include <thread>
 
+#include "tervik/multiview_auxiliar.h"
 #include "tools/texture/atlas.h"
 #include "tools/texture/seam_levelling.h"
 #include "tools/texture/view_selection.h"
@@ -13,22 +15,27 @@
 namespace tervik::texture {
 
 void parallel_for(long count, int threads, const std::function<void(long)>& body) {
+  parallel_for(count, threads, [&](long i, int) { body(i); });
+}
+
+void parallel_for(long count, int threads, const std::function<void(long, int)>& body) {
   const long workers = std::clamp<long>(threads, 1, std::max<long>(1, count));
   if (workers <= 1) {
-    for (long i = 0; i < count; ++i) body(i);
+    for (long i = 0; i < count; ++i) body(i, 0);
     return;
   }
-  // Each thread stops at its first failure, which is its lowest failing index; the lowest of
-  // those is rethrown, the error one thread would have met first.
+  // Each thread takes the next index not yet taken, so the indices a thread takes ascend, and
+  // stops at its first failure, its lowest failing index; every index below the lowest of those
+  // was taken, so it is rethrown: the error one thread would have met first.
   std::vector<std::thread> pool;
   std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
   std::vector<long> failed_at(static_cast<std::size_t>(workers), count);
+  std::atomic<long> next{0};
   for (long t = 0; t < workers; ++t)
     pool.emplace_back([&, t] {
-      // Interleaved indices: neighbouring items (charts of similar size) go to different threads.
-      for (long i = t; i < count; i += workers) {
+      for (long i = next++; i < count; i = next++) {
         try {
-          body(i);
+          body(i, int(t));
         } catch (...) {
           errors[std::size_t(t)] = std::current_exception();
           failed_at[std::size_t(t)] = i;
@@ -93,20 +100,39 @@ std::vector<Point3D> vertex_normals(const TriMesh& mesh) {
 
 }  // namespace
 
-TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
-                          const TextureOptions& options) {
+namespace {
+
+// texture_mesh(), releasing the photos of *release (the views themselves) once sampled.
+TexturedMesh texture(const TriMesh& mesh, const std::vector<View>& views,
+                     const TextureOptions& options, std::vector<View>* release) {
   check_inputs(mesh, views, options);
   const long size = options.atlas_size;
-  // 1. Visibility, one view per task.
+  // 1. Visibility, one view per task. On a closed mesh (every edge between two faces) the nearest
+  // surface along any line of sight from outside is a face turned towards the camera, so the
+  // z-buffer of a camera outside the mesh's bounding box needs only those.
+  const auto neighbours = face_neighbours(mesh);
+  const bool closed = std::all_of(neighbours.begin(), neighbours.end(), [](const auto& n) {
+    return n[0] >= 0 && n[1] >= 0 && n[2] >= 0;
+  });
+  Point3D low = mesh.positions[0], high = mesh.positions[0];
+  for (const Point3D& p : mesh.positions)
+    low = Point3D(std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)),
+    high = Point3D(std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z));
+  const auto outside = [&](const Point3D& e) {
+    return e.x < low.x || e.y < low.y || e.z < low.z || e.x > high.x || e.y > high.y || e.z > high.z;
+  };
   const double tolerance = mean_edge_length(mesh);
   std::vector<Projection> projections(views.size());
   std::vector<std::vector<float>> quality(views.size());
-  parallel_for(long(views.size()), options.threads, [&](long v) {
+  std::vector<std::vector<float>> zbuffers(std::size_t(std::max(1, options.threads)));
+  parallel_for(long(views.size()), options.threads, [&](long v, int t) {
     projections[v] = project_mesh(views[v].camera, mesh.positions);
-    quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine);
+    const bool front_only = closed && outside(multiview::camera_position(views[v].camera));
+    quality[v] = face_quality(mesh, views[v], projections[v], tolerance, options.min_cosine,
+                              front_only, zbuffers[std::size_t(t)]);
   });
+  zbuffers = {};
   // 2. View selection.
-  const auto neighbours = face_neighbours(mesh);
   const std::vector<int> labels = select_views(quality, neighbours, options.smoothness);
   TexturedMesh out;
   for (std::size_t f = 0; f < labels.size(); ++f) {
@@ -125,8 +151,8 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   out.indices.assign(mesh.faces.size() * 3, 0);
   std::vector<long> stamp(mesh.positions.size(), -1);
   std::vector<std::uint32_t> slot(mesh.positions.size(), 0);
-  std::vector<std::array<float, 3>> colour;  // the chart's colour at each output vertex
-  std::vector<char> photo;                   // 1 for the output vertices of photo charts
+  std::vector<char> photo;                     // 1 for the output vertices of photo charts
+  std::vector<std::array<std::uint32_t, 2>> at;  // the chart and a face of every output vertex
   for (std::size_t ci = 0; ci < charts.size(); ++ci) {
     const Chart& chart = charts[ci];
     for (std::uint32_t f : chart.faces)
@@ -145,27 +171,39 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
           out.texcoords.insert(out.texcoords.end(),
                                {float(t.x / double(size)), float(t.y / double(size))});
           photo.push_back(chart.view >= 0);
-          if (chart.view >= 0 && options.blend > 1) {
-            colour.push_back(blended_colour(views, quality, f, mesh.positions[v], options.blend));
-          } else if (chart.view >= 0) {
-            // The photo's colour around the vertex: its pixel and four at one pixel's distance.
-            const Point2D& c = projections[chart.view].pixels[v];
-            std::array<float, 3> sum{};
-            const double d[5][2] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
-            for (const auto& o : d) {
-              const auto s = sample_photo(views[chart.view], Point2D(c.x + o[0], c.y + o[1]));
-              for (int q = 0; q < 3; ++q) sum[q] += s[q] / 5.0f;
-            }
-            colour.push_back(sum);
-          } else {
-            const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
-            colour.push_back({float(rgb[0]), float(rgb[1]), float(rgb[2])});
-          }
+          at.push_back({std::uint32_t(ci), f});
         }
         out.indices[3 * f + k] = slot[v];
       }
   }
-  // 4. Seam levelling, while another thread lays out the blank atlas in the mean photo colour.
+  // The chart's colour at each output vertex, on the threads in blocks of vertices.
+  std::vector<std::array<float, 3>> colour(out.source.size());
+  constexpr long kBlock = 4096;
+  parallel_for((long(colour.size()) + kBlock - 1) / kBlock, options.threads, [&](long b) {
+    for (std::size_t i = std::size_t(b * kBlock); i < std::min(colour.size(), std::size_t((b + 1) * kBlock)); ++i) {
+      const int view = charts[at[i][0]].view;
+      const std::uint32_t f = at[i][1], v = out.source[i];
+      if (view >= 0 && options.blend > 1) {
+        colour[i] = blended_colour(views, quality, f, mesh.positions[v], options.blend);
+      } else if (view >= 0) {
+        // The photo's colour around the vertex: its pixel and four at one pixel's distance.
+        const Point2D& c = projections[std::size_t(view)].pixels[v];
+        std::array<float, 3> sum{};
+        const double d[5][2] = {{0, 0}, {1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+        for (const auto& o : d) {
+          const auto s = sample_photo(views[std::size_t(view)], Point2D(c.x + o[0], c.y + o[1]));
+          for (int q = 0; q < 3; ++q) sum[q] += s[q] / 5.0f;
+        }
+        colour[i] = sum;
+      } else {
+        const Rgb rgb = mesh.colors.empty() ? Rgb{160, 160, 160} : mesh.colors[v];
+        colour[i] = {float(rgb[0]), float(rgb[1]), float(rgb[2])};
+      }
+    }
+  });
+  at = {};
+  // 4. Seam levelling, while the other threads lay out the blank atlas in the mean photo colour
+  // and sample the photos for the charts' texels (5, which do not need the corrections).
   double sum[3] = {0, 0, 0};
   long count = 0;
   for (std::size_t i = 0; i < colour.size(); ++i)
@@ -177,16 +215,40 @@ TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
   for (int c = 0; count > 0 && c < 3; ++c)
     mean[c] = static_cast<unsigned char>(std::lround(sum[c] / double(count)));
   std::vector<std::array<float, 3>> correction(out.source.size(), {0.0f, 0.0f, 0.0f});
-  parallel_for(2, options.threads, [&](long task) {
-    if (task == 0 && options.level_seams)
-      correction = level_seams(colour, out.source, out.indices, photo);
-    if (task == 1) out.atlas = blank_atlas(size, mean);
-  });
-  // 5. The atlas.
   const FillInput in{&mesh, &views, &out.indices, &out.texcoords, &correction, &out.source,
                      out.scale, options.padding, &quality, options.blend};
-  fill_atlas(charts, in, options.threads, out.atlas);
+  std::vector<std::vector<std::array<float, 3>>> samples(charts.size());
+  parallel_for(long(charts.size()) + 2, options.threads, [&](long task) {
+    if (task == 0 && options.level_seams)
+      correction = level_seams(colour, out.source, out.indices, photo);
+    else if (task == 1 && !release)
+      blank_atlas(size, mean, out.atlas);
+    else if (task >= 2)
+      samples[std::size_t(task - 2)] = sample_chart_photo(charts[std::size_t(task - 2)], in, size);
+  });
+  if (release) {
+    const std::array<std::size_t, 2> none{0, 0};
+    for (View& view : *release) {
+      for (int c = 0; c < 3; ++c) view.image.channel(c).resize(none);
+      view.silhouette.channel(0).resize(none);
+    }
+    blank_atlas(size, mean, out.atlas, options.threads);
+  }
+  // 5. The atlas: the samples plus the corrections, and the padding.
+  fill_atlas(charts, in, samples, options.threads, out.atlas);
   return out;
+}
+
+}  // namespace
+
+TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
+                          const TextureOptions& options) {
+  return texture(mesh, views, options, nullptr);
+}
+
+TexturedMesh texture_mesh(const TriMesh& mesh, std::vector<View>&& views,
+                          const TextureOptions& options) {
+  return texture(mesh, views, options, &views);
 }
 
 }  // namespace tervik::texture

@@ -16,8 +16,9 @@
 //   5. atlas.h           the atlas filled from the photos plus the correction (each texel from
 //                        the chart's camera, or blended from the face's best cameras), faces no
 //                        camera sees from the mesh's vertex colours, then dilated into the padding.
-// The work in stages 1 and 5 is spread over threads by camera and by chart; every result
-// depends on its own inputs alone, so the output is the same for every thread count.
+// The work in stages 1 and 5 is spread over threads by camera and by chart, and the photos are
+// sampled for stage 5 while stage 4 runs; every result depends on its own inputs alone, so the
+// output is the same for every thread count.
 //
 // Conventions: positions in world units of the calibration; image positions in pixels, x the
 // column and y the row, a pixel (x, y) covering [x, x + 1) x [y, y + 1); atlas texels likewise,
@@ -93,9 +94,18 @@ class NoVisibleFace : public TervikError {
 // NoVisibleFace when no camera sees any face.
 TexturedMesh texture_mesh(const TriMesh& mesh, const std::vector<View>& views,
                           const TextureOptions& options);
+// The same, releasing the views' photos and silhouettes (their cameras stay) as soon as the
+// atlas's texels are sampled, so that the atlas can take their memory: the peak is then about
+// the larger of the two rather than both.
+TexturedMesh texture_mesh(const TriMesh& mesh, std::vector<View>&& views,
+                          const TextureOptions& options);
 
-// Runs body(i) for i = 0 .. count-1 on `threads` threads (thread t takes t, t + threads, ...).
-// When calls throw, the exception of the lowest failing index is rethrown, as on one thread.
+// Runs body(i) for i = 0 .. count-1 on `threads` threads, each taking the next index not yet
+// taken (ascending). When calls throw, the exception of the lowest failing index is rethrown,
+// as on one thread.
 void parallel_for(long count, int threads, const std::function<void(long)>& body);
+// The same with body(i, t), t the thread's number (0 .. threads-1), for scratch buffers kept
+// per thread.
+void parallel_for(long count, int threads, const std::function<void(long, int)>& body);
 
 }  // namespace tervik::texture

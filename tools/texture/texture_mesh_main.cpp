@@ -11,6 +11,7 @@
 
 #include "tools/common/capture_files.h"
 #include "tools/common/tool_options.h"
+#include "tools/texture/huge_pages.h"
 #include "tools/texture/seam_steps.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
@@ -115,26 +116,39 @@ int main(int argc, char** argv) {
     if (obj) outputs = {files.obj, files.mtl, files.image};
     capture::InputFiles inputs;  // no output may replace one of them
     inputs.add(mesh_file);
-    const TriMesh mesh = read_mesh(mesh_file);
     std::vector<int> numbers;
     for (int k = 0; k < selection.count; ++k) {
       const int i = selection.number(std::size_t(k));
       if (std::find(excluded.begin(), excluded.end(), i) == excluded.end()) numbers.push_back(i);
     }
-    // The views are read on the threads, each into its own slot.
+    // The calibrations first, for the memory the frame needs; then the mesh and the images,
+    // read on the threads, each into its own place (an error is the mesh's, or the first view's).
     std::vector<View> views(numbers.size());
     std::vector<std::vector<std::string>> view_files(numbers.size());
-    parallel_for(long(numbers.size()), options.threads, [&](long k) {
+    std::size_t bytes = 3 * std::size_t(options.atlas_size) * std::size_t(options.atlas_size);
+    for (std::size_t k = 0; k < numbers.size(); ++k) {
+      view_files[k] = {camtemplate.format(numbers[k])};
+      views[k].camera = capture::read_camera_file(view_files[k][0]);
+      // The photo, the silhouette and, on each thread, a z-buffer of floats.
+      const std::size_t pixels = views[k].camera.im_width() * views[k].camera.im_height();
+      bytes += pixels * (sil_text.empty() ? 3 : 4) + (k < std::size_t(options.threads) ? 4 * pixels : 0);
+    }
+    prefer_huge_pages(bytes + bytes / 4);
+    TriMesh mesh;
+    parallel_for(long(numbers.size()) + 1, options.threads, [&](long task) {
+      if (task == 0) {
+        mesh = read_mesh(mesh_file);
+        return;
+      }
+      const long k = task - 1;
       const int i = numbers[std::size_t(k)];
       View& view = views[std::size_t(k)];
-      const std::string cam_file = camtemplate.format(i);
-      view.camera = capture::read_camera_file(cam_file);
       const std::string img_file = imtemplate.format(i, frame);
-      view.image = capture::read_rgb(img_file, view.camera, "camera " + std::to_string(i));
-      view_files[std::size_t(k)] = {cam_file, img_file};
+      capture::read_rgb(img_file, view.camera, "camera " + std::to_string(i), view.image);
+      view_files[std::size_t(k)].push_back(img_file);
       if (!sil_text.empty()) {
         const std::string sil_file = siltemplate.format(i, frame);
-        view.silhouette = capture::read_gray(sil_file, view.camera, "camera " + std::to_string(i));
+        capture::read_gray(sil_file, view.camera, "camera " + std::to_string(i), view.silhouette);
         view_files[std::size_t(k)].push_back(sil_file);
       }
     });
@@ -142,17 +156,19 @@ int main(int argc, char** argv) {
       for (const std::string& file : files_of_view) inputs.add(file);
     for (const std::string& out : outputs) inputs.check_output(out);
     const auto loaded = std::chrono::steady_clock::now();
-    TexturedMesh textured;
-    try {
-      textured = texture_mesh(mesh, views, options);
-    } catch (const NoVisibleFace&) {
-      throw TervikFileError(mesh_file, "no face is visible in any camera" +
-                                           (sil_text.empty() ? std::string()
-                                                             : " inside the silhouettes " + sil_text) +
-                                           " of frame " + std::to_string(frame));
-    } catch (const TervikError& e) {
-      throw TervikFileError(mesh_file, e.what());
-    }
+    // Made in place: a copy of the atlas would cost as much as a stage.
+    const TexturedMesh textured = [&] {
+      try {
+        return texture_mesh(mesh, std::move(views), options);  // the photos go once sampled
+      } catch (const NoVisibleFace&) {
+        throw TervikFileError(mesh_file, "no face is visible in any camera" +
+                                             (sil_text.empty() ? std::string()
+                                                               : " inside the silhouettes " + sil_text) +
+                                             " of frame " + std::to_string(frame));
+      } catch (const TervikError& e) {
+        throw TervikFileError(mesh_file, e.what());
+      }
+    }();
     const auto textured_at = std::chrono::steady_clock::now();
     const std::vector<unsigned char> image = encode_atlas(textured.atlas, jpeg ? jpeg_quality : 0, options.threads);
     if (obj)
@@ -162,7 +178,7 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::ostream& progress = tools::progress_output(quiet);
-    progress << "Textured " << mesh_file << " from " << views.size() << " cameras: "
+    progress << "Textured " << mesh_file << " from " << numbers.size() << " cameras: "
               << textured.seen_faces << " faces in " << textured.charts << " charts, "
               << textured.unseen_faces << " from vertex colours, " << textured.seam_edges
               << " seam edges; atlas " << options.atlas_size << " x " << options.atlas_size

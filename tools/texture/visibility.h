@@ -21,8 +21,13 @@ Projection project_mesh(const Camera& camera, const std::vector<Point3D>& positi
 // inside the image, and four points on it (the centroid and one towards each corner) lie
 // inside the silhouette and pass a depth test against the mesh's own z-buffer in that camera:
 // no farther than `tolerance` (world units) behind the nearest surface at their pixels.
+// With `front_only` the z-buffer draws only the faces turned towards the camera: the same
+// z-buffer for a closed mesh seen from outside, in half the time. `zbuffer` is scratch space for
+// the z-buffer, resized as needed: passing the same one for every view saves allocating and
+// first touching megabytes per view.
 std::vector<float> face_quality(const TriMesh& mesh, const View& view, const Projection& proj,
-                                double tolerance, double min_cosine);
+                                double tolerance, double min_cosine, bool front_only,
+                                std::vector<float>& zbuffer);
 
 // Calls visit(x, y, b0, b1, b2) for every pixel of a width x height grid whose centre lies in
 // the triangle (a, b, c) (either orientation, edges included), with its barycentric weights.

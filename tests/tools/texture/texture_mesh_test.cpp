@@ -1,6 +1,7 @@
 // texture_mesh: the atlas holds the photos' colours where cameras see the faces, the output does
 // not depend on the thread count, glTF files read back as written and draw back as the photos,
 // and bad input is refused with a message, exit status 1 and no output file.
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "test_util.h"
+#include "tervik/multiview_auxiliar.h"
 #include "tervik/ply.h"
 #include "tervik/readimage.h"
 #include "tervik/writeimage.h"
@@ -20,6 +22,7 @@
 #include "tools/texture/render_textured.h"
 #include "tools/texture/texture_files.h"
 #include "tools/texture/texture_mesh.h"
+#include "tools/texture/visibility.h"
 
 namespace tervik::texture {
 namespace {
@@ -178,16 +181,115 @@ TEST(TextureMesh, AtlasHoldsThePhotoColoursAndDoesNotDependOnThreads) {
     EXPECT_GT(textured.pixels, 0.97 * double(textured.silhouette)) << cam;
     EXPECT_GT(textured.psnr, 20.0) << cam;
     draw_mesh(view.camera, coloured, true, drawing, &covered);
-    EXPECT_LT(compare_with_photo(drawing, covered, view.image, view.silhouette).psnr, 15.0) << cam;
+    const PhotoComparison green = compare_with_photo(drawing, covered, view.image, view.silhouette);
+    EXPECT_LT(green.psnr, 15.0) << cam;
+    EXPECT_GT(textured.ssim, green.ssim + 0.2) << cam;
   }
 
+  // Two threads, and the overload that releases the photos once it has sampled them: the same.
   o.threads = 2;
-  const TexturedMesh two = texture_mesh(s.mesh, views, o);
-  EXPECT_EQ(one.texcoords, two.texcoords);
-  EXPECT_EQ(one.indices, two.indices);
-  for (int c = 0; c < 3; ++c)
-    EXPECT_TRUE(std::equal(one.atlas.channel(c).data(), one.atlas.channel(c).data() + 1024 * 1024,
-                           two.atlas.channel(c).data()));
+  std::vector<View> given = views;
+  for (const TexturedMesh& two : {texture_mesh(s.mesh, views, o), texture_mesh(s.mesh, std::move(given), o)}) {
+    EXPECT_EQ(one.texcoords, two.texcoords);
+    EXPECT_EQ(one.indices, two.indices);
+    for (int c = 0; c < 3; ++c)
+      EXPECT_TRUE(std::equal(one.atlas.channel(c).data(), one.atlas.channel(c).data() + 1024 * 1024,
+                             two.atlas.channel(c).data()));
+  }
+  EXPECT_EQ(given[0].image.width(), 0u);
+}
+
+// On a closed mesh the z-buffers of the faces turned towards the camera decide visibility as
+// those of all faces do: a small ball between a camera and the scene's ball hides part of it.
+TEST(Visibility, FrontFacesAloneDecideAsAllFacesOnAClosedMesh) {
+  TempDir dir;
+  const SphereScene s = sphere_scene(dir.path().string());
+  const std::vector<View> views = read_views(s.scene, false);
+  const scene::Primitive& ball = s.scene.object(0).primitives().at(0);
+  TriMesh mesh = s.mesh;
+  const Point3D eye = multiview::camera_position(views[0].camera);
+  const TriMesh small = icosphere(ball.a + (eye - ball.a) * 0.4, 0.3 * ball.radii.x, 3);
+  const auto offset = std::uint32_t(mesh.positions.size());
+  mesh.positions.insert(mesh.positions.end(), small.positions.begin(), small.positions.end());
+  for (Face f : small.faces) mesh.faces.push_back({f[0] + offset, f[1] + offset, f[2] + offset});
+  std::vector<float> zbuffer;
+  for (std::size_t v = 0; v < views.size(); ++v) {
+    const Projection p = project_mesh(views[v].camera, mesh.positions);
+    const std::vector<float> front = face_quality(mesh, views[v], p, 0.01, 0.05, true, zbuffer);
+    EXPECT_EQ(front, face_quality(mesh, views[v], p, 0.01, 0.05, false, zbuffer)) << v;
+    if (v > 0) continue;
+    long hidden = 0;  // faces of the big ball that face camera 0 but are not seen
+    for (std::size_t f = 0; f < s.mesh.faces.size(); ++f) {
+      const Point3D& a = mesh.positions[mesh.faces[f][0]];
+      const Point3D n = cross(mesh.positions[mesh.faces[f][1]] - a, mesh.positions[mesh.faces[f][2]] - a);
+      hidden += dot(n, eye - a) > 0.2 * norm(n) * norm(eye - a) && front[f] == 0.0f;
+    }
+    EXPECT_GT(hidden, 20);
+  }
+}
+
+// The SSIM of the photo check: 1 for the photo itself, blind to pixels outside the comparison
+// (the window takes compared pixels only), the definition's value for flat images, and lower the
+// noisier the drawing.
+TEST(PhotoComparison, SsimComparesOnlyTheComparedPixels) {
+  const long w = 64, h = 48;
+  ImageRGB<unsigned char> photo(w, h);
+  ImageGray<unsigned char> silhouette(w, h);
+  std::vector<unsigned char> covered(std::size_t(w * h), 1);
+  std::srand(7);
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x) {
+      for (int c = 0; c < 3; ++c) photo.channel(c)[x][y] = static_cast<unsigned char>(std::rand() % 256);
+      silhouette.channel(0)[x][y] = (x - 30) * (x - 30) + (y - 24) * (y - 24) < 400 ? 255 : 0;
+    }
+  ImageRGB<unsigned char> drawing = photo;
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x)
+      if (!silhouette.channel(0)[x][y]) drawing.channel(1)[x][y] = 0;  // outside: ignored
+  const PhotoComparison same = compare_with_photo(drawing, covered, photo, silhouette);
+  EXPECT_TRUE(std::isinf(same.psnr));
+  EXPECT_NEAR(same.ssim, 1.0, 1e-12);
+  // Flat images a and b: zero variances, SSIM = (2ab + c1) / (a^2 + b^2 + c1).
+  ImageRGB<unsigned char> flat_a(w, h), flat_b(w, h);
+  flat_a = static_cast<unsigned char>(100);
+  flat_b = static_cast<unsigned char>(140);
+  const double c1 = 2.55 * 2.55;
+  EXPECT_NEAR(compare_with_photo(flat_a, covered, flat_b, silhouette).ssim,
+              (2 * 100.0 * 140 + c1) / (100.0 * 100 + 140.0 * 140 + c1), 1e-9);
+  double previous = 1.0;
+  for (int noise : {10, 40}) {
+    ImageRGB<unsigned char> noisy = photo;
+    for (long y = 0; y < h; ++y)
+      for (long x = 0; x < w; ++x)
+        for (int c = 0; c < 3; ++c)
+          noisy.channel(c)[x][y] = static_cast<unsigned char>(
+              std::clamp(int(photo.channel(c)[x][y]) + std::rand() % (2 * noise + 1) - noise, 0, 255));
+    const double ssim = compare_with_photo(noisy, covered, photo, silhouette).ssim;
+    EXPECT_LT(ssim, previous - 0.002) << noise;
+    previous = ssim;
+  }
+}
+
+// On any number of threads every index runs once and, when several fail, the error of the
+// lowest is the one thrown, as on one thread (the tools' messages name the first bad camera).
+TEST(ParallelFor, RunsEveryIndexOnceAndThrowsTheLowestFailure) {
+  for (int threads : {1, 2, 5}) {
+    std::vector<std::atomic<int>> runs(200);
+    EXPECT_THROW(
+        try {
+          parallel_for(200, threads, [&](long i, int worker) {
+            EXPECT_LT(worker, threads);
+            ++runs[std::size_t(i)];
+            if (i == 37 || i == 38 || i == 150) throw std::runtime_error("index " + std::to_string(i));
+          });
+        } catch (const std::runtime_error& e) {
+          EXPECT_STREQ(e.what(), "index 37") << threads;
+          throw;
+        },
+        std::runtime_error);
+    for (int i = 0; i <= 37; ++i) EXPECT_EQ(runs[std::size_t(i)], 1) << threads << " " << i;
+    for (const auto& r : runs) EXPECT_LE(r, 1);
+  }
 }
 
 // Runs texture_mesh with `args`; returns the exit status, its standard output in `out`.
