@@ -12,6 +12,7 @@
 
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
+#include "tools/common/json.h"
 
 namespace tervik::tools {
 
@@ -29,24 +30,6 @@ std::string number(float v) {
   char text[32];
   const auto end = std::to_chars(text, text + sizeof text, v).ptr;
   return std::string(text, end);
-}
-
-// JSON string contents: only the characters that JSON requires to be escaped are.
-std::string quoted(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 void pad_to_4(std::vector<unsigned char>& bytes, unsigned char fill = 0) {
@@ -194,10 +177,10 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
                            int component, const char* type, const std::string& extra) {
     views.push_back({std::move(bytes), stride, n, kArrayBuffer});
     if (!attributes.empty()) attributes += ",";
-    attributes += quoted(name) + ":" + std::to_string(accessors.size());
+    attributes += json_string(name) + ":" + std::to_string(accessors.size());
     accessors.push_back("{\"bufferView\":" + std::to_string(views.size() - 1) +
                         ",\"componentType\":" + std::to_string(component) + ",\"count\":" +
-                        std::to_string(n) + ",\"type\":" + quoted(type) + extra + "}");
+                        std::to_string(n) + ",\"type\":" + json_string(type) + extra + "}");
   };
   if (n > 0) {
     auto positions = reordered(input.positions, 3, order);
@@ -321,7 +304,7 @@ std::vector<unsigned char> encode_glb(const GltfMesh& input, const GltfOptions& 
       js << ",\"textures\":[{\"source\":0,\"sampler\":0}],\"samplers\":[{\"magFilter\":9729,"
             "\"minFilter\":9987,\"wrapS\":33071,\"wrapT\":33071}]";
       js << ",\"images\":[{\"bufferView\":" << views.size() - 1
-         << ",\"mimeType\":" << quoted(input.base_colour.mime_type) << "}]";
+         << ",\"mimeType\":" << json_string(input.base_colour.mime_type) << "}]";
     }
     js << ",\"accessors\":[";
     for (std::size_t i = 0; i < accessors.size(); ++i) js << (i ? "," : "") << accessors[i];

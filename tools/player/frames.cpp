@@ -9,28 +9,16 @@
 
 #include "tervik/atomic_file.h"
 #include "tervik/exceptions.h"
+#include "tools/common/json.h"
 #include "tools/player/frame_ply.h"
 
 namespace fs = std::filesystem;
 
 namespace tervik::player {
 
-namespace {
+using tools::json_string;
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (const char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) {
-      char esc[8];
-      std::snprintf(esc, sizeof esc, "\\u%04x", c);
-      out += esc;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
+namespace {
 
 // The file a template gives for a frame, or "" for an unused template.
 std::string source_name(const std::string& text, long frame, const char* role) {

@@ -7,6 +7,7 @@
 
 #include <boost/program_options.hpp>
 
+#include "tools/common/json.h"
 #include "tools/common/tool_options.h"
 #include "tervik/ply.h"
 #include "tools/score/score.h"
@@ -14,26 +15,7 @@
 namespace po = boost::program_options;
 using namespace tervik::scene;
 
-namespace {
-
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
-
-}  // namespace
+using tervik::tools::json_string;
 
 int main(int argc, char** argv) {
   std::string truth_file, points_file, mesh_file, baseline_file;

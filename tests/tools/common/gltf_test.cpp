@@ -14,11 +14,21 @@
 
 #include "test_util.h"
 #include "tervik/exceptions.h"
+#include "tools/common/json.h"
 
 namespace tervik::tools {
 namespace {
 
 using Bytes = std::vector<unsigned char>;
+
+// File names and messages reach the JSON files as they are: quotes, backslashes and control
+// characters escaped, everything else (UTF-8 included) untouched.
+TEST(Json, StringEscapesOnlyWhatJsonRequires) {
+  EXPECT_EQ(json_string(""), "\"\"");
+  EXPECT_EQ(json_string("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(json_string(std::string("t\ta\nb\x01\x1f", 7)), "\"t\\u0009a\\u000ab\\u0001\\u001f\"");
+  EXPECT_EQ(json_string("d\xc3\xa9j\xc3\xa0 /x%04ld.glb"), "\"d\xc3\xa9j\xc3\xa0 /x%04ld.glb\"");
+}
 
 std::uint32_t read32(const Bytes& b, std::size_t at) {
   std::uint32_t v = 0;
