@@ -1,12 +1,14 @@
 // Turning the faces left against their corners' point normals: edge flips and moves of added vertices.
 #include "weaver/closing/normal_agreement.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
 
 #include "weaver/closing/hole_mesh.h"
+#include "weaver/closing/region_retriangulation.h"
 
 namespace tervik {
 namespace {
@@ -34,6 +36,11 @@ constexpr double kMaxTilt = 75.0;
 constexpr double kClearance = 0.02;
 // Sweeps of the projections that look for a place satisfying all of a vertex's faces.
 constexpr int kSweeps = 64;
+
+// The small mesh holds every face at the vertices within this many rings of the corners of the
+// faces against the normals (counting the corners as the first): room for the discs that
+// region_retriangulation.h re-triangulates.
+constexpr int kRings = 4;
 
 class Mender {
  public:
@@ -216,7 +223,8 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points) {
   return against;
 }
 
-NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added) {
+  first_added = std::max(first_added, points);
   NormalAgreement report;
   points = std::min(points, mesh.normals.size());
   const auto against = [&](const Coord3D<long long>& f) {
@@ -239,9 +247,12 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
     }
   report.against_after = report.against_before;
   if (report.against_before == 0) return report;
-  for (const auto& f : mesh.faces)
-    if ((inner[std::size_t(f.x)] | inner[std::size_t(f.y)] | inner[std::size_t(f.z)]) & 1)
-      for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] |= 2;
+  for (int ring = 1; ring < kRings; ++ring) {
+    const char from = char(1 << (ring - 1)), to = char(1 << ring);
+    for (const auto& f : mesh.faces)
+      if ((inner[std::size_t(f.x)] | inner[std::size_t(f.y)] | inner[std::size_t(f.z)]) & from)
+        for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] |= to;
+  }
   std::vector<std::size_t> taken;  // global faces in the small mesh, in order
   std::vector<long long> local(nv, -1);
   std::vector<std::size_t> global;  // the global vertex of each local one
@@ -291,25 +302,82 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points) {
     for (const FH f : hm.faces())
       if (mender.against(f)) todo.push_back(f);
   }
-  // Back into the whole mesh: the added vertices' places, the small mesh's faces in the places
-  // of those it was made of.
-  for (std::size_t l = 0; l < global.size(); ++l)
-    if (!is_point[l]) mesh.vertices[global[l]] = to_point(hm.point(VH(int(l))));
+  // The small mesh's faces as they are now, each starting at the corner it started at before
+  // where the half-edge mesh starts it at another.
+  std::vector<Coord3D<long long>> faces;
+  faces.reserve(hm.n_faces());
   for (const FH f : hm.faces()) {
     const auto c = mender.corners(f);
-    const Coord3D<long long> g((long long)global[std::size_t(c[0].idx())],
-                               (long long)global[std::size_t(c[1].idx())],
-                               (long long)global[std::size_t(c[2].idx())]);
-    // A face the half-edge mesh only starts at another corner stays as it was.
-    Coord3D<long long>& old = mesh.faces[taken[std::size_t(f.idx())]];
-    const bool same = (g.x == old.x && g.y == old.y && g.z == old.z) || (g.x == old.y && g.y == old.z && g.z == old.x) ||
-                      (g.x == old.z && g.y == old.x && g.z == old.y);
-    if (!same) old = g;
+    Coord3D<long long> g(c[0].idx(), c[1].idx(), c[2].idx());
+    const Coord3D<long long>& old = small.faces[std::size_t(f.idx())];
+    if ((g.x == old.y && g.y == old.z && g.z == old.x) || (g.x == old.z && g.y == old.x && g.z == old.y)) g = old;
+    faces.push_back(g);
   }
+  for (std::size_t l = 0; l < global.size(); ++l) small.vertices[l] = to_point(hm.point(VH(int(l))));
   report.flips = mender.flips;
   report.moves = mender.moves;
-  // Every face against the normals is in the small mesh, before and after.
-  report.against_after = long(todo.size());
+  // What flips and moves left: small discs around those faces re-triangulated.
+  if (!todo.empty()) {
+    std::vector<char> droppable(global.size(), 0);
+    for (std::size_t l = 0; l < global.size(); ++l) droppable[l] = !is_point[l] && global[l] >= first_added;
+    report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces);
+  }
+  report.against_after = 0;
+  for (const auto& f : faces) {
+    Point3D s;
+    for (int k = 0; k < 3; ++k)
+      if (is_point[std::size_t(f[k])]) s += small.normals[std::size_t(f[k])];
+    const Point3D& a = small.vertices[std::size_t(f.x)];
+    report.against_after +=
+        dot(cross(small.vertices[std::size_t(f.y)] - a, small.vertices[std::size_t(f.z)] - a), s) < 0.0;
+  }
+
+  // Back into the whole mesh: the added vertices' places, the small mesh's faces in the places
+  // of those it was made of (fewer where discs were re-triangulated: the places left over are
+  // closed up).
+  for (std::size_t l = 0; l < global.size(); ++l)
+    if (!is_point[l]) mesh.vertices[global[l]] = small.vertices[l];
+  const auto to_global = [&](const Coord3D<long long>& f) {
+    return Coord3D<long long>((long long)global[std::size_t(f.x)], (long long)global[std::size_t(f.y)],
+                              (long long)global[std::size_t(f.z)]);
+  };
+  for (std::size_t j = 0; j < faces.size() && j < taken.size(); ++j) mesh.faces[taken[j]] = to_global(faces[j]);
+  for (std::size_t j = taken.size(); j < faces.size(); ++j) mesh.faces.push_back(to_global(faces[j]));
+  if (faces.size() < taken.size()) {
+    std::vector<char> gone(mesh.faces.size(), 0);
+    for (std::size_t j = faces.size(); j < taken.size(); ++j) gone[taken[j]] = 1;
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < mesh.faces.size(); ++i)
+      if (!gone[i]) mesh.faces[kept++] = mesh.faces[i];
+    mesh.faces.resize(kept);
+  }
+  // Vertices inside the re-triangulated discs are left without faces: the added vertices after
+  // them move down to close the gaps.
+  if (report.regions.vertices_dropped > 0) {
+    std::vector<char> used(mesh.vertices.size(), 0);
+    for (const auto& f : mesh.faces)
+      for (int k = 0; k < 3; ++k) used[std::size_t(f[k])] = 1;
+    std::vector<long long> renumber(mesh.vertices.size());
+    std::size_t next = first_added;
+    for (std::size_t v = 0; v < mesh.vertices.size(); ++v) {
+      if (v < first_added || used[v]) {
+        const std::size_t to = v < first_added ? v : next++;
+        renumber[v] = (long long)to;
+        if (to != v) {
+          mesh.vertices[to] = mesh.vertices[v];
+          if (v < mesh.colors.size()) mesh.colors[to] = mesh.colors[v];
+          if (v < mesh.normals.size()) mesh.normals[to] = mesh.normals[v];
+        }
+      }
+    }
+    if (first_added < mesh.vertices.size()) {
+      mesh.vertices.resize(next);
+      if (mesh.colors.size() > next) mesh.colors.resize(next);
+      if (mesh.normals.size() > next) mesh.normals.resize(next);
+    }
+    for (auto& f : mesh.faces)
+      for (int k = 0; k < 3; ++k) f[k] = renumber[std::size_t(f[k])];
+  }
   return report;
 }
 

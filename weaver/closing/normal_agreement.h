@@ -14,12 +14,15 @@
 //     holds (and a face without a point does not turn over);
 //  3. for a face of three points: flipping an edge towards an added vertex beyond it, and
 //     moving that vertex so (the flip is undone where no such place is found).
-// A face of three points folded right over, with no added vertex beside it, stays: low tents
-// over such faces (a new vertex each) turned, on a sparse sphere, one face against the true
-// surface for every two they turned along the points' normals.
+//  4. what is left (a face of three points folded right over, a face whose added corner its
+//     other faces hold): a small disc of faces around it is re-triangulated over its rim
+//     (region_retriangulation.h). Low tents over such faces (a new vertex each) were tried
+//     instead: on a sparse sphere they turned one face against the true surface for every two
+//     they turned along the points' normals.
 #include <cstddef>
 
 #include "weaver/closing/manifold_repair.h"
+#include "weaver/closing/region_retriangulation.h"
 
 namespace tervik {
 
@@ -29,14 +32,17 @@ struct NormalAgreement {
   long against_after = 0;   // and after
   long flips = 0;           // edges flipped
   long moves = 0;           // added vertices moved
+  RegionRetriangulation regions;  // discs re-triangulated
 };
 
 // The faces of `mesh` against the normals of their corners that are points (v < points).
 long faces_against_point_normals(const RepairMesh& mesh, std::size_t points);
 
 // Mends the faces of `mesh` (manifold, consistently oriented; closed or not) that face against
-// their corners' point normals, as above. Vertices and faces keep their indices; only added
-// vertices move. A mesh that the half-edge structure refuses is left as it is.
-NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points);
+// their corners' point normals, as above. Only added vertices move. Vertices below
+// `first_added` (at least `points`) keep their indices; added vertices left without faces inside
+// re-triangulated discs are removed, the ones after them moving down. Faces keep their indices
+// unless discs were re-triangulated. A mesh that the half-edge structure refuses is left as it is.
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added = 0);
 
 }  // namespace tervik

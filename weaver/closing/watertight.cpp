@@ -142,7 +142,7 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
 
   // Last, the faces still against their corners' point normals (where a patch meets a folded
   // rim) are turned where flips and moves of added vertices can.
-  report.agreement = agree_with_point_normals(m, points.size());
+  report.agreement = agree_with_point_normals(m, points.size(), old_vertices);
 
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).
@@ -179,8 +179,11 @@ std::string format_report(const WatertightReport& r) {
     << ")\n"
     << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
     << ")\n"
-    << "Faces added: " << r.holes.faces_added + r.handles.faces_added
-    << " (new vertices: " << r.holes.vertices_added + r.handles.vertices_added << ")";
+    << "Faces added: "
+    << r.holes.faces_added + r.handles.faces_added + r.agreement.regions.faces_added -
+           r.agreement.regions.faces_removed
+    << " (new vertices: "
+    << r.holes.vertices_added + r.handles.vertices_added - r.agreement.regions.vertices_dropped << ")";
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
       << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;

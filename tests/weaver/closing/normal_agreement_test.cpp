@@ -94,5 +94,48 @@ TEST(NormalAgreement, FoldedFaceOfThreePointsIsFlippedTowardsAnAddedVertexBeside
   EXPECT_EQ(alone.vertices, folded(false).vertices);
 }
 
+TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedWithoutLosingAPoint) {
+  // A dart of four points a, b, c, d (normals +z; d is its reflex corner) fanned around an
+  // added vertex m far outside it: two faces face -z, and m cannot move that far. A flip mends
+  // one; the disc of m's three faces left is re-triangulated over its rim, and m, left without
+  // faces, is removed.
+  RepairMesh m;
+  m.vertices = {{0, 0, 0}, {4, 0, 0}, {2, 4, 0}, {2, 1, 0}, {-6, 2, 0}};
+  m.normals.assign(5, Point3D(0, 0, 1));
+  m.colors = {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {5, 5, 5}};
+  m.faces = {{0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
+  ASSERT_EQ(faces_against_point_normals(m, 4), 2);
+  const NormalAgreement r = agree_with_point_normals(m, 4);
+  EXPECT_EQ(r.moves, 0);
+  EXPECT_EQ(r.flips, 1);
+  EXPECT_EQ(r.regions.regions, 1);
+  EXPECT_EQ(r.regions.vertices_dropped, 1);
+  EXPECT_EQ(r.against_after, 0);
+  EXPECT_EQ(faces_against_point_normals(m, 4), 0);
+  ASSERT_EQ(m.vertices.size(), 4u);
+  EXPECT_EQ(m.colors.size(), 4u);
+  EXPECT_EQ(m.normals.size(), 4u);
+  EXPECT_EQ(m.vertices[3], Point3D(2, 1, 0));
+  EXPECT_EQ(m.colors[3], (Coord3D<unsigned char>(4, 4, 4)));
+  // The rim keeps its direction: each rim edge once, the one new edge both ways.
+  std::map<std::pair<long long, long long>, int> uses;
+  for (const auto& f : m.faces)
+    for (int k = 0; k < 3; ++k) ++uses[{f[k], f[(k + 1) % 3]}];
+  for (const auto& e : {std::pair<long long, long long>{0, 1}, {1, 2}, {2, 3}, {3, 0}}) EXPECT_EQ(uses[e], 1);
+  EXPECT_EQ(m.faces.size(), 2u);
+
+  // Where m is one the step may not remove (made before the patches), its disc stays.
+  RepairMesh kept = m;
+  kept.vertices = {{0, 0, 0}, {4, 0, 0}, {2, 4, 0}, {2, 1, 0}, {-6, 2, 0}};
+  kept.normals.assign(5, Point3D(0, 0, 1));
+  kept.colors.assign(5, {});
+  kept.faces = {{0, 1, 4}, {1, 2, 4}, {2, 3, 4}, {3, 0, 4}};
+  const NormalAgreement k = agree_with_point_normals(kept, 4, 5);
+  EXPECT_EQ(k.regions.regions, 0);
+  EXPECT_EQ(k.against_after, 1);
+  EXPECT_EQ(kept.vertices.size(), 5u);
+  EXPECT_EQ(kept.faces.size(), 4u);
+}
+
 }  // namespace
 }  // namespace tervik

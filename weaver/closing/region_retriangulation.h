@@ -1,0 +1,39 @@
+#pragma once
+// Re-triangulating small discs of faces around the faces that face against their corners'
+// point normals, where no flip or move of one vertex mends them (a face of three points folded
+// right over, a patch face whose added corner is held by its other faces).
+//
+// Around each such face, discs of growing size are tried (at most 50 faces): faces are added
+// across the disc's edges, nearest first, except where a face would close the disc around a
+// point. A disc is taken apart only where its rim is one simple loop and it holds no handle; the
+// vertices inside it are ones the closing step added, so every point keeps its faces. The loop
+// is triangulated over its own corners by least cost, triangles against their points' normals
+// priced high, without chords that are edges of the mesh already. The new faces replace the
+// disc where fewer of them face against their point normals than the disc's faces did, and
+// none folds back onto a face beside it.
+#include <cstddef>
+#include <vector>
+
+#include "tervik/points.h"
+
+namespace tervik {
+
+struct RegionRetriangulation {
+  long regions = 0;           // discs replaced
+  long faces_removed = 0;     // faces of those discs
+  long faces_added = 0;       // faces that replaced them
+  long vertices_dropped = 0;  // vertices inside the discs, left without faces
+};
+
+// The faces of a mesh part: positions and normals of its vertices (only the points' are read),
+// is_point[v], droppable[v] (an added vertex that may be left without faces), complete[v] (every
+// face at v is in `faces`: only such vertices can be inside a disc). Replaces discs as above: `faces` keeps its surviving faces
+// in order, the new ones follow.
+RegionRetriangulation retriangulate_against(const std::vector<Point3D>& positions,
+                                            const std::vector<Point3D>& normals,
+                                            const std::vector<char>& is_point,
+                                            const std::vector<char>& droppable,
+                                            const std::vector<char>& complete,
+                                            std::vector<Coord3D<long long>>& faces);
+
+}  // namespace tervik
