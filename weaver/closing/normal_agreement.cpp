@@ -1,4 +1,5 @@
-// Turning the faces left against their corners' point normals: edge flips and moves of added vertices.
+// Turning the faces left against their corners' point normals: edge flips, moves of added vertices
+// and re-triangulated discs.
 #include "weaver/closing/normal_agreement.h"
 
 #include <algorithm>
@@ -40,7 +41,7 @@ constexpr int kSweeps = 64;
 // The small mesh holds every face at the vertices within this many rings of the corners of the
 // faces against the normals (counting the corners as the first): room for the discs that
 // region_retriangulation.h re-triangulates.
-constexpr int kRings = 4;
+constexpr int kRings = 3;
 
 class Mender {
  public:
@@ -227,26 +228,34 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, s
   first_added = std::max(first_added, points);
   NormalAgreement report;
   points = std::min(points, mesh.normals.size());
-  const auto against = [&](const Coord3D<long long>& f) {
+  // 1: against its point corners' normals; 2: a face of added vertices only (inside a patch)
+  // against their spread normals; 0: neither.
+  const auto kind = [&](const Coord3D<long long>& f) {
     Point3D s;
     for (int k = 0; k < 3; ++k)
       if (std::size_t(f[k]) < points) s += mesh.normals[std::size_t(f[k])];
+    int k = 1;
+    if (s == Point3D()) {
+      for (int c = 0; c < 3; ++c)
+        if (std::size_t(f[c]) < mesh.normals.size()) s += mesh.normals[std::size_t(f[c])];
+      k = 2;
+    }
     const Point3D& a = mesh.vertices[std::size_t(f[0])];
-    return dot(cross(mesh.vertices[std::size_t(f[1])] - a, mesh.vertices[std::size_t(f[2])] - a), s) < 0.0;
+    return dot(cross(mesh.vertices[std::size_t(f[1])] - a, mesh.vertices[std::size_t(f[2])] - a), s) < 0.0 ? k : 0;
   };
-  // The work is done on a small half-edge mesh: the faces within two rings of the corners of
-  // the faces against the normals. Every vertex of a face against the normals has all its
-  // faces there, and so has each of its neighbours.
-  // Marked 1: the corners of the faces against the normals; 2: their neighbours.
+  // The work is done on a small half-edge mesh: the faces at the vertices within kRings rings
+  // of the corners of the faces against the normals (marked with bit r for ring r). Every
+  // marked vertex has all its faces there.
   const std::size_t nv = mesh.vertices.size();
   std::vector<char> inner(nv, 0);
   for (const auto& f : mesh.faces)
-    if (against(f)) {
-      ++report.against_before;
-      for (int k = 0; k < 3; ++k) inner[std::size_t(f[k])] = 1;
+    if (const int k = kind(f)) {
+      ++(k == 1 ? report.against_before : report.folds_before);
+      for (int c = 0; c < 3; ++c) inner[std::size_t(f[c])] = 1;
     }
   report.against_after = report.against_before;
-  if (report.against_before == 0) return report;
+  report.folds_after = report.folds_before;
+  if (report.against_before + report.folds_before == 0) return report;
   for (int ring = 1; ring < kRings; ++ring) {
     const char from = char(1 << (ring - 1)), to = char(1 << ring);
     for (const auto& f : mesh.faces)
@@ -316,20 +325,26 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, s
   for (std::size_t l = 0; l < global.size(); ++l) small.vertices[l] = to_point(hm.point(VH(int(l))));
   report.flips = mender.flips;
   report.moves = mender.moves;
-  // What flips and moves left: small discs around those faces re-triangulated.
-  if (!todo.empty()) {
+  // What flips and moves left, and the folds inside patches: small discs around those faces
+  // re-triangulated.
+  {
     std::vector<char> droppable(global.size(), 0);
     for (std::size_t l = 0; l < global.size(); ++l) droppable[l] = !is_point[l] && global[l] >= first_added;
     report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces);
   }
-  report.against_after = 0;
+
+  // Every face against the normals is in the small mesh, before and after.
+  report.against_after = report.folds_after = 0;
   for (const auto& f : faces) {
-    Point3D s;
-    for (int k = 0; k < 3; ++k)
-      if (is_point[std::size_t(f[k])]) s += small.normals[std::size_t(f[k])];
+    Point3D s, spread;
+    for (int k = 0; k < 3; ++k) {
+      const auto v = std::size_t(f[k]);
+      (is_point[v] ? s : spread) += small.normals[v];
+    }
     const Point3D& a = small.vertices[std::size_t(f.x)];
-    report.against_after +=
-        dot(cross(small.vertices[std::size_t(f.y)] - a, small.vertices[std::size_t(f.z)] - a), s) < 0.0;
+    const Point3D n = cross(small.vertices[std::size_t(f.y)] - a, small.vertices[std::size_t(f.z)] - a);
+    if (s != Point3D()) report.against_after += dot(n, s) < 0.0;
+    else report.folds_after += dot(n, spread) < 0.0;
   }
 
   // Back into the whole mesh: the added vertices' places, the small mesh's faces in the places

@@ -15,7 +15,8 @@
 //  3. for a face of three points: flipping an edge towards an added vertex beyond it, and
 //     moving that vertex so (the flip is undone where no such place is found).
 //  4. what is left (a face of three points folded right over, a face whose added corner its
-//     other faces hold): a small disc of faces around it is re-triangulated over its rim
+//     other faces hold), and the folds inside patches (faces of added vertices against their
+//     spread normals): a small disc of faces around each is re-triangulated over its rim
 //     (region_retriangulation.h). Low tents over such faces (a new vertex each) were tried
 //     instead: on a sparse sphere they turned one face against the true surface for every two
 //     they turned along the points' normals.
@@ -32,6 +33,8 @@ struct NormalAgreement {
   long against_after = 0;   // and after
   long flips = 0;           // edges flipped
   long moves = 0;           // added vertices moved
+  long folds_before = 0;    // faces of added vertices only against their spread normals before
+  long folds_after = 0;     // and after
   RegionRetriangulation regions;  // discs re-triangulated
 };
 

@@ -1,11 +1,11 @@
-// Re-triangulating small discs around faces against their corners' point normals.
+// Re-triangulating small discs around faces against their corners' point normals and folds of
+// the patches.
 #include "weaver/closing/region_retriangulation.h"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "weaver/closing/loop_triangulation.h"
 
@@ -29,7 +29,8 @@ class Regions {
           const std::vector<char>& is_point, const std::vector<char>& droppable,
           const std::vector<char>& complete, std::vector<Face>& faces)
       : pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
-        faces_(faces), alive_(faces.size(), 1), at_(positions.size()) {
+        faces_(faces), alive_(faces.size(), 1), in_(faces.size(), 0), at_(positions.size()),
+        stamp_of_(positions.size(), 0), next_(positions.size(), -1), slot_(positions.size(), 0) {
     for (std::size_t f = 0; f < faces_.size(); ++f) link(f);
   }
 
@@ -48,6 +49,14 @@ class Regions {
     return dot(normal(a, b, c), point_sum(a, b, c)) < 0.0;
   }
   bool against(std::size_t f) const { return against(faces_[f].x, faces_[f].y, faces_[f].z); }
+  // A face of added vertices only (inside a patch) against their normals, which the closing
+  // step spread from the points around them: a fold of the patch.
+  bool spread_against(long long a, long long b, long long c) const {
+    if (point_sum(a, b, c) != Point3D()) return false;
+    return dot(normal(a, b, c), nrm_[std::size_t(a)] + nrm_[std::size_t(b)] + nrm_[std::size_t(c)]) < 0.0;
+  }
+  bool spread_against(std::size_t f) const { return spread_against(faces_[f].x, faces_[f].y, faces_[f].z); }
+  bool bad(std::size_t f) const { return against(f) || spread_against(f); }
   bool alive(std::size_t f) const { return alive_[f] != 0; }
 
   // Drops the replaced faces from the list, keeping the others' order.
@@ -62,49 +71,52 @@ class Regions {
   // faces that would close the disc around a point; true where one was replaced.
   bool mend(std::size_t f, RegionRetriangulation& report) {
     std::vector<std::size_t> region{f};
-    std::unordered_set<std::size_t> in{f};
+    in_[f] = 1;
     std::vector<std::size_t> queue;  // faces across the edges of the region's faces, in turn
     std::size_t head = 0, next_try = 2;
     const auto across = [&](std::size_t g) {
       for (int k = 0; k < 3; ++k) {
         const auto o = face_of(faces_[g][(k + 1) % 3], faces_[g][k]);
-        if (o >= 0 && !in.count(std::size_t(o))) queue.push_back(std::size_t(o));
+        if (o >= 0 && !in_[std::size_t(o)]) queue.push_back(std::size_t(o));
       }
     };
     across(f);
-    while (region.size() < kMaxRegionFaces && head < queue.size()) {
+    bool replaced = false;
+    while (!replaced && region.size() < kMaxRegionFaces && head < queue.size()) {
       const std::size_t o = queue[head++];
-      if (in.count(o) || encloses_point(o, in)) continue;
-      in.insert(o);
+      if (in_[o] || encloses_point(o)) continue;
+      in_[o] = 1;
       region.push_back(o);
       across(o);
       // Tried at sizes growing by about a fifth: the disc's rim changes a little with each face.
       if (region.size() >= next_try) {
         next_try = region.size() + 1 + region.size() / 5;
-        if (replace(region, in, report)) return true;
+        replaced = replace(region, report);
       }
     }
-    return false;
+    for (std::size_t g : region) in_[g] = 0;
+    return replaced;
   }
 
  private:
   // Whether adding face o to the region leaves a point inside it: all its faces in the region,
   // and they close around it (as many neighbours as faces; a point on the mesh's border stays on
   // the rim).
-  bool encloses_point(std::size_t o, const std::unordered_set<std::size_t>& in) const {
+  bool encloses_point(std::size_t o) {
     for (int k = 0; k < 3; ++k) {
       const long long u = faces_[o][k];
       if (!is_point_[std::size_t(u)] || !complete_[std::size_t(u)]) continue;
       bool all = true;
-      std::vector<long long> around;
+      around_.clear();
       for (std::size_t g : at_[std::size_t(u)]) {
-        all = all && (g == o || in.count(g));
+        all = all && (g == o || in_[g]);
         for (int j = 0; j < 3; ++j)
-          if (faces_[g][j] != u) around.push_back(faces_[g][j]);
+          if (faces_[g][j] != u) around_.push_back(faces_[g][j]);
       }
-      std::sort(around.begin(), around.end());
-      const auto neighbours = std::unique(around.begin(), around.end()) - around.begin();
-      if (all && std::size_t(neighbours) == at_[std::size_t(u)].size()) return true;
+      if (!all) continue;
+      std::sort(around_.begin(), around_.end());
+      const auto neighbours = std::unique(around_.begin(), around_.end()) - around_.begin();
+      if (std::size_t(neighbours) == at_[std::size_t(u)].size()) return true;
     }
     return false;
   }
@@ -131,65 +143,71 @@ class Regions {
     }
   }
 
-  // Replaces the disc `region` (its faces; `in` the same as a set) where it qualifies and its
-  // new triangulation is better.
-  bool replace(const std::vector<std::size_t>& region, const std::unordered_set<std::size_t>& in,
-               RegionRetriangulation& report) {
-    // The rim: half-edges of the region's faces with no region face across them.
-    std::unordered_map<long long, long long> next;  // rim corner -> the next one
-    std::vector<long long> corners;
+  // Replaces the disc `region` (its faces, marked in in_) where it qualifies and its new
+  // triangulation is better.
+  bool replace(const std::vector<std::size_t>& region, RegionRetriangulation& report) {
+    // The rim: half-edges of the region's faces with no region face across them. Its corners
+    // are stamped, each with the next corner and later its place on the loop.
+    const int rim_stamp = ++stamp_;
     std::size_t rim = 0;
+    long long first = -1;
     for (std::size_t f : region)
       for (int k = 0; k < 3; ++k) {
         const Face& g = faces_[f];
         const long long a = g[k], b = g[(k + 1) % 3];
         const auto o = face_of(b, a);
-        if (o >= 0 && in.count(std::size_t(o))) continue;
-        if (!next.emplace(a, b).second) return false;
+        if (o >= 0 && in_[std::size_t(o)]) continue;
+        if (stamp_of_[std::size_t(a)] == rim_stamp) return false;  // a corner twice on the rim
+        stamp_of_[std::size_t(a)] = rim_stamp;
+        next_[std::size_t(a)] = b;
+        first = a;
         ++rim;
       }
+    if (rim < 3) return false;
     std::vector<long long> loop;
     loop.reserve(rim);
-    long long v = next.begin()->first;
-    for (std::size_t i = 0; i < rim; ++i) {
+    const int loop_stamp = ++stamp_;
+    for (long long v = first; loop.size() < rim; v = next_[std::size_t(v)]) {
+      // Off the rim, or back at a corner before the rim is walked: not one simple loop.
+      if (stamp_of_[std::size_t(v)] != rim_stamp) return false;
+      stamp_of_[std::size_t(v)] = loop_stamp;
+      slot_[std::size_t(v)] = int(loop.size());
       loop.push_back(v);
-      const auto it = next.find(v);
-      if (it == next.end()) return false;
-      v = it->second;
     }
-    if (v != loop.front()) return false;
-    std::unordered_set<long long> on_loop(loop.begin(), loop.end());
-    if (on_loop.size() != rim) return false;
+    if (next_[std::size_t(loop.back())] != first) return false;
     // Inside vertices: added ones, with all their faces known, and every face in the region.
-    std::unordered_set<long long> inside;
+    const int inside_stamp = ++stamp_;
+    std::size_t inside = 0;
     for (std::size_t f : region)
       for (int k = 0; k < 3; ++k) {
         const long long u = faces_[f][k];
-        if (on_loop.count(u) || !inside.insert(u).second) continue;
+        const int st = stamp_of_[std::size_t(u)];
+        if (st == loop_stamp || st == inside_stamp) continue;
+        if (st == rim_stamp) return false;  // on the rim, off the loop's one walk
+        stamp_of_[std::size_t(u)] = inside_stamp;
+        ++inside;
         if (is_point_[std::size_t(u)] || !droppable_[std::size_t(u)] || !complete_[std::size_t(u)]) return false;
         for (std::size_t g : at_[std::size_t(u)])
-          if (!in.count(g)) return false;
+          if (!in_[g]) return false;
       }
     // A disc: V - E + F = 1, with E = (3F + rim) / 2.
     const long long nf = (long long)region.size();
-    if (3 * nf + (long long)rim != 2 * ((3 * nf + (long long)rim) / 2)) return false;
-    if ((long long)(rim + inside.size()) - (3 * nf + (long long)rim) / 2 + nf != 1) return false;
-    long before = 0;
-    for (std::size_t f : region) before += against(f);
-    if (before == 0) return false;
+    const long long edges2 = 3 * nf + (long long)rim;
+    if (edges2 % 2 != 0 || (long long)(rim + inside) - edges2 / 2 + nf != 1) return false;
+    long before = 0, spread_before = 0;
+    for (std::size_t f : region) before += against(f), spread_before += spread_against(f);
+    if (before + spread_before == 0) return false;
 
     // Chords that would repeat an edge of a face outside the region may not be taken.
     const int n = int(loop.size());
-    std::unordered_map<long long, int> index;
-    for (int i = 0; i < n; ++i) index[loop[std::size_t(i)]] = i;
     std::vector<std::size_t> joined_start{0};
     std::vector<int> joined;
     for (int i = 0; i < n; ++i) {
       for (std::size_t g : at_[std::size_t(loop[std::size_t(i)])]) {
-        if (in.count(g)) continue;
+        if (in_[g]) continue;
         for (int k = 0; k < 3; ++k) {
-          const auto it = index.find(faces_[g][k]);
-          if (it != index.end() && it->second != i) joined.push_back(it->second);
+          const auto u = std::size_t(faces_[g][k]);
+          if (stamp_of_[u] == loop_stamp && slot_[u] != i) joined.push_back(slot_[u]);
         }
       }
       joined_start.push_back(joined.size());
@@ -202,7 +220,7 @@ class Regions {
     const auto tris = min_area_triangulation(p, joined_start, joined, steer);
     if (tris.empty()) return false;
     std::vector<Face> made;
-    long after = 0;
+    long after = 0, spread_after = 0;
     const double fold = std::cos(kMaxFold * M_PI / 180.0);
     for (const auto& t : tris) {
       const Face g(loop[std::size_t(t[0])], loop[std::size_t(t[1])], loop[std::size_t(t[2])]);
@@ -210,9 +228,11 @@ class Regions {
       const double len = norm(nn);
       if (!(len > 0.0)) return false;
       after += against(g.x, g.y, g.z);
+      spread_after += spread_against(g.x, g.y, g.z);
       made.push_back(g);
     }
-    if (after >= before) return false;
+    // Better: fewer faces against the point normals or folded, none more against the normals.
+    if (after > before || after + spread_after >= before + spread_before) return false;
     // No new face folds onto its neighbours: the other new faces and the faces outside
     // across the rim.
     std::unordered_map<long long, const Face*> made_edge;
@@ -237,12 +257,13 @@ class Regions {
     for (const Face& g : made) {
       faces_.push_back(g);
       alive_.push_back(1);
+      in_.push_back(0);
       link(faces_.size() - 1);
     }
     ++report.regions;
     report.faces_removed += nf;
     report.faces_added += long(made.size());
-    report.vertices_dropped += long(inside.size());
+    report.vertices_dropped += long(inside);
     return true;
   }
 
@@ -253,8 +274,16 @@ class Regions {
   const std::vector<char>& complete_;
   std::vector<Face>& faces_;
   std::vector<char> alive_;
+  std::vector<char> in_;  // the faces of the disc being grown
   std::vector<std::vector<std::size_t>> at_;  // the faces at each vertex
   std::unordered_map<long long, long long> edge_;  // half-edge (a, b) -> its face
+  // Per vertex: a stamp of the pass that saw it last (rim, loop, inside), the next rim corner,
+  // its place on the loop.
+  int stamp_ = 0;
+  std::vector<int> stamp_of_;
+  std::vector<long long> next_;
+  std::vector<int> slot_;
+  std::vector<long long> around_;  // scratch: the neighbours of a vertex
 };
 
 }  // namespace
@@ -269,7 +298,7 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
   Regions regions(positions, normals, is_point, droppable, complete, faces);
   // Faces made by a replacement are looked at too: the loop runs to the end of the growing list.
   for (std::size_t f = 0; f < faces.size(); ++f)
-    if (regions.alive(f) && regions.against(f)) regions.mend(f, report);
+    if (regions.alive(f) && regions.bad(f)) regions.mend(f, report);
   regions.compact();
   return report;
 }

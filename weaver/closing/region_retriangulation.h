@@ -1,7 +1,9 @@
 #pragma once
 // Re-triangulating small discs of faces around the faces that face against their corners'
 // point normals, where no flip or move of one vertex mends them (a face of three points folded
-// right over, a patch face whose added corner is held by its other faces).
+// right over, a patch face whose added corner is held by its other faces), and around the folds
+// of the patches: faces of added vertices only that face against those vertices' normals
+// (spread from the points around them when they were made).
 //
 // Around each such face, discs of growing size are tried (at most 50 faces): faces are added
 // across the disc's edges, nearest first, except where a face would close the disc around a
@@ -9,8 +11,8 @@
 // vertices inside it are ones the closing step added, so every point keeps its faces. The loop
 // is triangulated over its own corners by least cost, triangles against their points' normals
 // priced high, without chords that are edges of the mesh already. The new faces replace the
-// disc where fewer of them face against their point normals than the disc's faces did, and
-// none folds back onto a face beside it.
+// disc where no more of them face against their point normals, fewer face against those or
+// fold, and none folds back onto a face beside it.
 #include <cstddef>
 #include <vector>
 
@@ -25,7 +27,8 @@ struct RegionRetriangulation {
   long vertices_dropped = 0;  // vertices inside the discs, left without faces
 };
 
-// The faces of a mesh part: positions and normals of its vertices (only the points' are read),
+// The faces of a mesh part: positions and normals of its vertices (a point's own; an added
+// vertex's spread from the points),
 // is_point[v], droppable[v] (an added vertex that may be left without faces), complete[v] (every
 // face at v is in `faces`: only such vertices can be inside a disc). Replaces discs as above: `faces` keeps its surviving faces
 // in order, the new ones follow.

@@ -137,5 +137,22 @@ TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedWithoutLosingAPoint) {
   EXPECT_EQ(kept.faces.size(), 4u);
 }
 
+TEST(NormalAgreement, FoldInsideAPatchIsRetriangulated) {
+  // Four added vertices (normals +z, spread from the points around) in a dart whose diagonal
+  // from its reflex corner d is missing: the face (a, c, d) faces -z. With the other diagonal
+  // both faces face +z.
+  const std::vector<Point3D> at = {{0, 0, 0}, {4, 0, 0}, {2, 4, 0}, {2, 1, 0}};
+  const std::vector<Point3D> normals(4, Point3D(0, 0, 1));
+  const std::vector<char> no(4, 0), yes(4, 1);
+  std::vector<Coord3D<long long>> faces = {{0, 1, 2}, {0, 2, 3}};
+  const RegionRetriangulation r = retriangulate_against(at, normals, no, yes, yes, faces);
+  EXPECT_EQ(r.regions, 1);
+  ASSERT_EQ(faces.size(), 2u);
+  for (const auto& f : faces) {
+    EXPECT_GT(cross(at[std::size_t(f.y)] - at[std::size_t(f.x)], at[std::size_t(f.z)] - at[std::size_t(f.x)]).z, 0.0);
+    EXPECT_TRUE(f.x == 3 || f.y == 3 || f.z == 3);
+  }
+}
+
 }  // namespace
 }  // namespace tervik
