@@ -7,7 +7,9 @@
 //
 // Around each such face, discs of growing size are tried (at most 50 faces): faces are added
 // across the disc's edges, nearest first, except where a face would close the disc around a
-// point. A disc is taken apart only where its rim is one simple loop and it holds no handle; the
+// point. A second pass over what is left grows the discs without pinching their rims (a face
+// that meets the disc along one edge while its third corner is on the disc already waits for a
+// second edge). A disc is taken apart only where its rim is one simple loop and it holds no handle; the
 // vertices inside it are ones the closing step added, so every point keeps its faces. The loop
 // is triangulated over its own corners by least cost, triangles against their points' normals
 // priced high, without chords that are edges of the mesh already. The new faces replace the
