@@ -39,11 +39,19 @@ run_suite() {
   build "$@" && run_tests "$1"
 }
 
+# lld, where it is installed, links the instrumented test programs, programs and fuzz targets
+# in about a third of the processor time of the default linker. The optimised build keeps the
+# default linker: its links are short, and its programs are the ones users run.
+fast_linker=()
+if command -v ld.lld >/dev/null; then
+  fast_linker=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=lld)
+fi
+
 # The sanitizer build optimises only as far as debugging allows (-Og) and keeps line tables
 # only (-g1): reports name the file and line. Instrumented code compiles about 40 % faster at
 # -Og than at -O1 and runs about 20 % slower, which the suite's running time easily absorbs.
 sanitize=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIK_SANITIZE=ON
-          "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-Og -g1 -DNDEBUG")
+          "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-Og -g1 -DNDEBUG" "${fast_linker[@]}")
 
 # CI compiles every file once, so --all builds as a unity build: each library's and program's
 # files are compiled in batches of eight, one compiler run a batch, which parses the shared
@@ -81,8 +89,9 @@ case "${1:-}" in
       fi
       # Compiled only, so without optimisation and as a unity build: 40 % less processor time
       # than the -O1 of a build made to fuzz.
-      CC=clang CXX=clang++ cmake -S . -B build-fuzz-check "${fuzz_generator[@]}" -DTERVIK_FUZZ=ON \
-          -DTERVIK_TESTS=OFF -DTERVIK_FUZZ_OPTIMIZE=-O0 -DCMAKE_UNITY_BUILD=ON >/dev/null &&
+      CC=clang CXX=clang++ cmake -S . -B build-fuzz-check "${fuzz_generator[@]}" \
+          "${fast_linker[@]}" -DTERVIK_FUZZ=ON -DTERVIK_TESTS=OFF -DTERVIK_FUZZ_OPTIMIZE=-O0 \
+          -DCMAKE_UNITY_BUILD=ON >/dev/null &&
         cmake --build build-fuzz-check -j "$jobs" --target fuzz_all
     }
     {

@@ -13,7 +13,7 @@ packages=(
   libeigen3-dev libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   parallel slurm-wlm munge
-  clang
+  clang lld
   chromium
 )
 # The browser player's JavaScript (npm ci) and its tests need Node.js and npm. Debian's

@@ -18,7 +18,7 @@ LeadingOptions parse(std::vector<const char*> args) {
   return parse_leading_options(static_cast<int>(args.size()), args.data(), kSpecs);
 }
 
-std::string error_of(std::vector<const char*> args) {
+std::string parse_error(std::vector<const char*> args) {
   try {
     parse(std::move(args));
   } catch (const TervikError& e) {
@@ -46,10 +46,10 @@ TEST(LeadingOptions, PositionalArgumentsStartAtTheFirstNonOption) {
 }
 
 TEST(LeadingOptions, MistakesAreNamed) {
-  EXPECT_EQ(error_of({"--colour", "a"}), "unknown option --colour");
-  EXPECT_EQ(error_of({"--threads"}), "option --threads needs a value N");
-  EXPECT_EQ(error_of({"--binary=yes"}), "option --binary takes no value");
-  EXPECT_EQ(error_of({"--binary", "--binary"}), "option --binary given twice");
+  EXPECT_EQ(parse_error({"--colour", "a"}), "unknown option --colour");
+  EXPECT_EQ(parse_error({"--threads"}), "option --threads needs a value N");
+  EXPECT_EQ(parse_error({"--binary=yes"}), "option --binary takes no value");
+  EXPECT_EQ(parse_error({"--binary", "--binary"}), "option --binary given twice");
 }
 
 TEST(LeadingOptions, ThreadCount) {

@@ -18,8 +18,8 @@
 namespace tervik {
 namespace {
 
-constexpr double kRadius = 0.5;
-constexpr double kStep = 0.02;
+using testing::kRadius;
+using testing::kStep;
 
 TEST(SamplingTargets, CountsFromTheRequestedPoints) {
   const auto t = SamplingTargets::from_npoints(10000);

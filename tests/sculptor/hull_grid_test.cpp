@@ -9,24 +9,17 @@
 #include <gtest/gtest.h>
 
 #include "sculptor/hull_fixture.h"
+#include "sculptor/projection_result.h"
 #include "tervik/exceptions.h"
 
 namespace tervik {
 namespace {
 
-struct Result {
-  short inside = 0, outside = 0;
-  bool outline = false;
-};
+using testing::ProjectionResult;
+using testing::plain_projection;
 
-Result plain(const SilhouetteViews& views, const Point3D& p, short tolerance) {
-  Result r;
-  r.outline = projection_test(views, p, r.inside, r.outside, tolerance);
-  return r;
-}
-
-Result gridded(HullGrid& grid, const Point3D& p, short tolerance) {
-  Result r;
+ProjectionResult gridded(HullGrid& grid, const Point3D& p, short tolerance) {
+  ProjectionResult r;
   r.outline = grid.test(p, r.inside, r.outside, tolerance);
   return r;
 }
@@ -93,8 +86,8 @@ TEST(HullGrid, AgreesWithProjectionTestOnRandomPoints) {
       HullGrid grid(views, lo, hi, cell);
       int admissible = 0;
       for (std::size_t k = 0; k < points.size(); ++k) {
-        const Result a = plain(views, points[k], tolerance);
-        const Result b = gridded(grid, points[k], tolerance);
+        const ProjectionResult a = plain_projection(views, points[k], tolerance);
+        const ProjectionResult b = gridded(grid, points[k], tolerance);
         ASSERT_EQ(a.inside, b.inside) << "point " << k;
         ASSERT_EQ(a.outside, b.outside) << "point " << k;
         ASSERT_EQ(a.outline, b.outline) << "point " << k;
@@ -128,7 +121,7 @@ TEST(HullGrid, AdmitsGivesTheVerdictsOfTheCounts) {
             counting(views, lo, hi, cell);
         int admitted[2] = {0, 0}, rejected[2] = {0, 0};
         for (std::size_t k = 0; k < points.size(); ++k) {
-          const Result a = plain(views, points[k], tolerance);
+          const ProjectionResult a = plain_projection(views, points[k], tolerance);
           const bool admissible =
               a.outline && a.inside >= min_cameras && a.outside == tolerance;
           const bool probe = a.inside >= min_cameras && a.outside <= tolerance;
@@ -166,8 +159,8 @@ TEST(HullGrid, CellsPreparedOnAnotherThreadGiveTheSameAnswers) {
       for (std::size_t k = points.size(); k-- > 0;) grid.prepare(points[k], 0);
     });
     for (std::size_t k = 0; k < points.size(); ++k) {
-      const Result a = plain(views, points[k], tolerance);
-      const Result b = gridded(grid, points[k], tolerance);
+      const ProjectionResult a = plain_projection(views, points[k], tolerance);
+      const ProjectionResult b = gridded(grid, points[k], tolerance);
       ASSERT_EQ(a.inside, b.inside) << "point " << k;
       ASSERT_EQ(a.outside, b.outside) << "point " << k;
       ASSERT_EQ(a.outline, b.outline) << "point " << k;
@@ -204,8 +197,8 @@ TEST(HullGrid, AgreesOnPixelAndImageBorders) {
       for (double x = -1.5; x <= 7.0; x += 0.125)
         for (double y = -1.5; y <= 5.0; y += 0.125) {
           const Point3D p(x, y, 0.0);
-          const Result a = plain(views, p, tolerance);
-          const Result b = gridded(grid, p, tolerance);
+          const ProjectionResult a = plain_projection(views, p, tolerance);
+          const ProjectionResult b = gridded(grid, p, tolerance);
           ASSERT_EQ(a.inside, b.inside) << x << " " << y;
           ASSERT_EQ(a.outside, b.outside) << x << " " << y;
           ASSERT_EQ(a.outline, b.outline) << x << " " << y;
@@ -222,7 +215,7 @@ TEST(HullGrid, LeavesWhatItCannotDescribeToProjectionTest) {
   const Point3D lo(-1.5, -1.5, -1.5), hi(1.5, 1.5, 1.5);
   HullGrid grid(many, lo, hi, 0.05);
   for (const Point3D& p : test_points(lo, hi, 0.05, 2000)) {
-    const Result a = plain(many, p, 0), b = gridded(grid, p, 0);
+    const ProjectionResult a = plain_projection(many, p, 0), b = gridded(grid, p, 0);
     ASSERT_EQ(a.inside, b.inside);
     ASSERT_EQ(a.outside, b.outside);
     ASSERT_EQ(a.outline, b.outline);
@@ -246,7 +239,8 @@ TEST(HullGrid, LeavesWhatItCannotDescribeToProjectionTest) {
   const SilhouetteViews six = testing::sphere_views(testing::sphere_cameras(6), {0, 0, 0}, 1.0);
   for (double cell : {0.0, -1.0, std::nan("")}) {
     HullGrid none(six, lo, hi, cell);
-    const Result a = plain(six, {0.9, 0.1, 0.3}, 0), b = gridded(none, {0.9, 0.1, 0.3}, 0);
+    const ProjectionResult a = plain_projection(six, {0.9, 0.1, 0.3}, 0);
+    const ProjectionResult b = gridded(none, {0.9, 0.1, 0.3}, 0);
     EXPECT_EQ(a.inside, b.inside);
     EXPECT_EQ(none.classified_cells(), 0u);
   }

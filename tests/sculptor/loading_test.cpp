@@ -48,7 +48,7 @@ void write_cameras(const testing::TempDir& dir, const std::vector<std::pair<int,
         .write_parameters(dir.file("cam" + std::to_string(i) + ".txt"));
 }
 
-std::string error_of(const std::function<void()>& f) {
+std::string load_error(const std::function<void()>& f) {
   try {
     f();
   } catch (const BacktracedTervikException& e) {
@@ -91,19 +91,19 @@ TEST(LoadCameras, ReportsMissingAndUnusableCalibrations) {
   write_cameras(dir, {{640, 480}, {640, 480}});
   const NameTemplate cams(dir.file("cam%ld.txt"), 1, "camera template");
   std::ostringstream out;
-  EXPECT_EQ(error_of([&] { load_cameras(3, cams, out); }),
+  EXPECT_EQ(load_error([&] { load_cameras(3, cams, out); }),
             "ERROR(Camera.read_parameters) : Cannot open  " + dir.file("cam2.txt") +
                 " (calibration of camera 2)");
   // The message came after "Loading camera data" and before "Processing sequence".
   EXPECT_EQ(out.str(), "Loading camera data\n");
 
   write_cameras(dir, {{640, 480}, {0, 480}});
-  EXPECT_NE(error_of([&] { load_cameras(2, cams, out); })
+  EXPECT_NE(load_error([&] { load_cameras(2, cams, out); })
                 .find("the calibration file '" + dir.file("cam1.txt") +
                       "' of camera 1 gives an image size of 0 x 480"),
             std::string::npos);
   write_cameras(dir, {{40000, 480}});
-  EXPECT_NE(error_of([&] { load_cameras(1, cams, out); }).find("between 1 and 32767 pixels"),
+  EXPECT_NE(load_error([&] { load_cameras(1, cams, out); }).find("between 1 and 32767 pixels"),
             std::string::npos);
 }
 
@@ -132,7 +132,7 @@ TEST(LoadCameras, NamesTheCameraOfABadCalibrationAndWarnsAboutAForeignP) {
   std::string cam2 = testing::read_file(dir.file("cam2.txt"));
   cam2.replace(cam2.find("640"), 3, "640.5");
   testing::write_file(dir.file("cam2.txt"), cam2);
-  EXPECT_EQ(error_of([&] { load_cameras(3, cams, out); }),
+  EXPECT_EQ(load_error([&] { load_cameras(3, cams, out); }),
             "ERROR(Camera::read_parameters) : Data read (width) is not consistent: '" +
                 dir.file("cam2.txt") +
                 "' line 2: the image width '640.5' is not a whole number (calibration of camera "
@@ -215,12 +215,12 @@ TEST_F(LoadFrame, ReadingWithoutTheCoarseViewsKeepsTheirImages) {
 TEST_F(LoadFrame, RejectsImagesWhoseSizeDiffersFromTheCamera) {
   write_images(0, 1, 64, 48, 64, 48);
   write_images(1, 1, 64, 40, 64, 48);
-  EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 1); }),
+  EXPECT_EQ(load_error([&] { load_frame(views_, fg_, im_, 1); }),
             "the silhouette '" + fg_.format(1, 1) +
                 "' is 64 x 40 pixels but camera 1 is calibrated for 64 x 48");
   write_images(1, 2, 64, 48, 63, 48);
   write_images(0, 2, 64, 48, 64, 48);
-  EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 2); }),
+  EXPECT_EQ(load_error([&] { load_frame(views_, fg_, im_, 2); }),
             "the colour image '" + im_.format(1, 2) +
                 "' is 63 x 48 pixels but camera 1 is calibrated for 64 x 48");
 }
@@ -231,12 +231,12 @@ TEST_F(LoadFrame, LargerImagesAreRefused) {
   write_images(0, 4, 64, 48, 64, 48);
   write_images(1, 4, 64, 48, 70, 50);  // camera 1's colour image is larger
   std::ostringstream out;
-  EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 4, 1, out); }),
+  EXPECT_EQ(load_error([&] { load_frame(views_, fg_, im_, 4, 1, out); }),
             "the colour image '" + im_.format(1, 4) +
                 "' is 70 x 50 pixels but camera 1 is calibrated for 64 x 48");
   write_images(1, 5, 66, 48, 64, 48);  // camera 1's silhouette is wider
   write_images(0, 5, 64, 48, 64, 48);
-  EXPECT_EQ(error_of([&] { load_frame(views_, fg_, im_, 5, 1, out); }),
+  EXPECT_EQ(load_error([&] { load_frame(views_, fg_, im_, 5, 1, out); }),
             "the silhouette '" + fg_.format(1, 5) +
                 "' is 66 x 48 pixels but camera 1 is calibrated for 64 x 48");
   EXPECT_EQ(out.str(), "");
@@ -250,7 +250,7 @@ TEST_F(LoadFrame, ThreadsReportTheFirstCameraInOrder) {
   std::string one;
   for (unsigned threads : {1u, 2u}) {
     std::ostringstream out;
-    const std::string error = error_of([&] { load_frame(views_, fg_, im_, 6, threads, out); });
+    const std::string error = load_error([&] { load_frame(views_, fg_, im_, 6, threads, out); });
     EXPECT_NE(error.find(fg_.format(0, 6)), std::string::npos) << error;
     if (threads == 1) one = error;
     EXPECT_EQ(error, one);
@@ -271,7 +271,7 @@ TEST_F(LoadFrame, CameraListPicksTheFilesAndNamesTheCamera) {
   EXPECT_EQ(views.colour[1].get<1>().channel(0)[1][2], 10 * 0 + 3);
   write_images(2, 4, 64, 48, 64, 48);
   write_images(0, 4, 64, 40, 64, 48);
-  EXPECT_EQ(error_of([&] { load_frame(views, fg_, im_, 4); }),
+  EXPECT_EQ(load_error([&] { load_frame(views, fg_, im_, 4); }),
             "the silhouette '" + fg_.format(0, 4) +
                 "' is 64 x 40 pixels but camera 0, entry 2 of --camera-ids, is calibrated for "
                 "64 x 48");
@@ -279,10 +279,10 @@ TEST_F(LoadFrame, CameraListPicksTheFilesAndNamesTheCamera) {
   write_images(0, 5, 64, 48, 64, 48);
   ImageGray<unsigned char> sil(64, 48);
   io::write_png(fg_.format(2, 5), sil);
-  const std::string missing = error_of([&] { load_frame(views, fg_, im_, 5); });
+  const std::string missing = load_error([&] { load_frame(views, fg_, im_, 5); });
   EXPECT_NE(missing.find(im_.format(2, 5)), std::string::npos) << missing;
   EXPECT_NE(missing.find(" (camera 2, entry 1 of --camera-ids)"), std::string::npos) << missing;
-  EXPECT_EQ(error_of([&] { load_cameras(2, NameTemplate(dir_.file("cam%ld.txt"), 1, "camera "
+  EXPECT_EQ(load_error([&] { load_cameras(2, NameTemplate(dir_.file("cam%ld.txt"), 1, "camera "
                                                         "template"), out, {0, 7}); }),
             "ERROR(Camera.read_parameters) : Cannot open  " + dir_.file("cam7.txt") +
                 " (calibration of camera 7, entry 2 of --camera-ids)");
@@ -290,7 +290,7 @@ TEST_F(LoadFrame, CameraListPicksTheFilesAndNamesTheCamera) {
 
 TEST_F(LoadFrame, MissingImageNamesTheFile) {
   write_images(0, 3, 64, 48, 64, 48);
-  const std::string msg = error_of([&] { load_frame(views_, fg_, im_, 3); });
+  const std::string msg = load_error([&] { load_frame(views_, fg_, im_, 3); });
   EXPECT_NE(msg.find(fg_.format(1, 3)), std::string::npos) << msg;
 }
 
@@ -320,7 +320,7 @@ TEST_F(LoadFrame, ThreadsReadTheSameViewsAndReportTheLowestFailingCamera) {
   // error, whichever thread finishes first.
   write_images(0, 5, 64, 40, 64, 48);
   for (unsigned threads : {1u, 2u, 4u}) {
-    EXPECT_EQ(error_of([&] { load_frame(parallel, fg_, im_, 5, threads); }),
+    EXPECT_EQ(load_error([&] { load_frame(parallel, fg_, im_, 5, threads); }),
               "the silhouette '" + fg_.format(0, 5) +
                   "' is 64 x 40 pixels but camera 0 is calibrated for 64 x 48")
         << threads << " threads";
@@ -355,7 +355,7 @@ TEST_F(LoadFrame, ColourImagesReadBehindReportAsLoadFrame) {
     ViewSets want_views = views_;
     std::ostringstream want;
     const std::string want_error =
-        error_of([&] { load_frame(want_views, fg_, im_, c.frame, 1, want); });
+        load_error([&] { load_frame(want_views, fg_, im_, c.frame, 1, want); });
     for (unsigned threads : {2u, 3u}) {
       SCOPED_TRACE(::testing::Message() << "frame " << c.frame << ", " << threads << " threads");
       ViewSets views = views_;
@@ -364,7 +364,7 @@ TEST_F(LoadFrame, ColourImagesReadBehindReportAsLoadFrame) {
       {
         FrameReading reading(views, fg_, im_, c.frame, threads, ColourImages::behind);
         EXPECT_EQ(reading.silhouettes_read(), c.silhouettes_read);
-        got_error = error_of([&] { reading.finish(got); });
+        got_error = load_error([&] { reading.finish(got); });
       }
       EXPECT_EQ(got_error, want_error);
       EXPECT_EQ(got.str(), want.str());

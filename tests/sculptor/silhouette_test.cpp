@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "sculptor/projection_result.h"
 #include "tervik/camera.h"
 #include "tervik/exceptions.h"
 
@@ -138,19 +139,11 @@ SilhouetteViews flat_views(int cameras) {
   return views;
 }
 
-struct Result {
-  short inside = 0, outside = 0;
-  bool outline = false;
-};
+using testing::ProjectionResult;
+using testing::plain_projection;
 
-Result plain(const SilhouetteViews& views, const Point3D& p, short tolerance) {
-  Result r;
-  r.outline = projection_test(views, p, r.inside, r.outside, tolerance);
-  return r;
-}
-
-Result fast(const SilhouetteClasses& classes, const Point3D& p, short tolerance) {
-  Result r;
+ProjectionResult fast(const SilhouetteClasses& classes, const Point3D& p, short tolerance) {
+  ProjectionResult r;
   r.outline = classes.test(p, r.inside, r.outside, tolerance);
   return r;
 }
@@ -162,10 +155,10 @@ TEST(ProjectionTest, PixelRulesInBothForms) {
     std::optional<SilhouetteClasses> classes;
     if (classified) classes.emplace(views);
     auto run = [&](const Point3D& p, short tol) {
-      return classified ? fast(*classes, p, tol) : plain(views, p, tol);
+      return classified ? fast(*classes, p, tol) : plain_projection(views, p, tol);
     };
     // (-0.5, 0.5) truncates to pixel (0, 0): inside the image, foreground, no background neighbour.
-    Result r = run({-0.5, 0.5, 0}, 0);
+    ProjectionResult r = run({-0.5, 0.5, 0}, 0);
     EXPECT_EQ(r.inside, 5);
     EXPECT_EQ(r.outside, 0);
     EXPECT_FALSE(r.outline);
@@ -202,9 +195,9 @@ TEST(ProjectionTest, ImageBorderDoesNotMakeAnOutline) {
     v.get<1>() = img;
   }
   for (const Point3D& p : {Point3D{0.1, 0.1, 0}, Point3D{3.9, 3.9, 0}, Point3D{0.1, 3.5, 0}}) {
-    EXPECT_FALSE(plain(views, p, 0).outline);
+    EXPECT_FALSE(plain_projection(views, p, 0).outline);
     SilhouetteClasses classes(views);
-    const Result r = fast(classes, p, 0);
+    const ProjectionResult r = fast(classes, p, 0);
     EXPECT_EQ(r.inside, 5);
     EXPECT_FALSE(r.outline);
   }
@@ -224,7 +217,7 @@ TEST(ProjectionTest, SilhouetteSmallerThanItsCameraIsRejected) {
   SilhouetteViews views = flat_views(5);
   views[2].get<1>() = ImageGray<unsigned char>(6, 3);
   try {
-    plain(views, {1.5, 3.5, 0}, 0);
+    plain_projection(views, {1.5, 3.5, 0}, 0);
     FAIL() << "read outside the silhouette";
   } catch (const TervikError& e) {
     EXPECT_NE(std::string(e.what()).find("silhouette of camera 2 is 6 x 3 but its camera is 6 x 4"),
@@ -248,7 +241,7 @@ TEST(ProjectionTest, ClassesServeTheirOwnViewSetAndNoticeAChangedCount) {
   // The plain test of another view set is not affected by the classes of this one.
   SilhouetteViews other = views;
   other[4].get<1>() = ImageGray<unsigned char>(6, 4);  // all background
-  const Result r = plain(other, {2.5, 1.5, 0}, 0);
+  const ProjectionResult r = plain_projection(other, {2.5, 1.5, 0}, 0);
   EXPECT_EQ(r.inside, 5);
   EXPECT_EQ(r.outside, 1);
   views.push_back(views[0]);
@@ -292,8 +285,8 @@ TEST(ProjectionTest, ClassifiedTestAgreesWithPlainOrderOnRandomPoints) {
       Point3D p{unit(rng), unit(rng), unit(rng)};
       if (k % 2 == 0) p = p * (shell(rng) / norm(p));  // half of them near the surface
       else p = p * 1.5;
-      const Result a = plain(views, p, tolerance);
-      const Result b = fast(classes, p, tolerance);
+      const ProjectionResult a = plain_projection(views, p, tolerance);
+      const ProjectionResult b = fast(classes, p, tolerance);
       ASSERT_EQ(a.outside > tolerance, b.outside > tolerance) << "point " << k;
       if (a.outside <= tolerance) {
         ASSERT_EQ(a.inside, b.inside) << "point " << k;

@@ -5,6 +5,11 @@
 
 namespace tervik::testing {
 
+// The radius of the sphere in the sampler tests' studio (hull_fixture.h), and their sampling
+// length.
+inline constexpr double kRadius = 0.5;
+inline constexpr double kStep = 0.02;
+
 // The parameters of a stage call: npoints, sampling length `step`, the box, the motion radius and
 // the thread count; at least 5 cameras, tolerance 0, as in the frame loop.
 inline StageParameters stage_params(long long npoints, double step, const Point3D& lo = Point3D(),

@@ -17,8 +17,8 @@
 namespace tervik {
 namespace {
 
-constexpr double kRadius = 0.5;
-constexpr double kStep = 0.02;
+using testing::kRadius;
+using testing::kStep;
 
 class StaticSurfaceTest : public ::testing::Test {
  protected:
