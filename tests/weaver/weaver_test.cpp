@@ -140,7 +140,7 @@ TEST(Weaver, OutputThatIsTheInputIsRefused) {
   const std::string bytes = read_file(in);
   std::filesystem::create_symlink(in, dir.file("sym.ply"));
   std::filesystem::create_hard_link(in, dir.file("hard.ply"));
-  for (const std::string out : {in, dir.path().string() + "/./p.ply", dir.file("sym.ply"), dir.file("hard.ply")}) {
+  for (const std::string& out : {in, dir.path().string() + "/./p.ply", dir.file("sym.ply"), dir.file("hard.ply")}) {
     const Result r = weaver(dir, in + " " + out + " 20 30 1 1000");
     EXPECT_EQ(r.status, 1) << out;
     EXPECT_EQ(r.err, "ERROR: the mesh file " + out + " is the point file " + in +
