@@ -121,11 +121,10 @@ class Regions {
   // adding it would pinch the disc's rim at that corner.
   bool pinches(std::size_t o) const {
     int shared = 0;
-    long long third = -1;
+    long long third = -1;  // the corner off the shared edge
     for (int k = 0; k < 3; ++k) {
       const auto g = face_of(faces_[o][(k + 1) % 3], faces_[o][k]);
-      if (g >= 0 && in_[std::size_t(g)]) ++shared;
-      else third = faces_[o][(k + 2) % 3];
+      if (g >= 0 && in_[std::size_t(g)]) ++shared, third = faces_[o][(k + 2) % 3];
     }
     return shared == 1 && uses_[std::size_t(third)] > 0;
   }
