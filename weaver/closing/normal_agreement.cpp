@@ -224,10 +224,13 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points) {
   return against;
 }
 
-NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added) {
-  first_added = std::max(first_added, points);
+namespace {
+
+// One pass of the stage over the parts of the mesh around its faces against the normals and
+// the folds (or, with `crumples`, around the crumples of the patches: only discs, no flips or
+// moves).
+NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t first_added, bool crumples) {
   NormalAgreement report;
-  points = std::min(points, mesh.normals.size());
   // 1: against its point corners' normals; 2: a face of added vertices only (inside a patch)
   // against their spread normals; 0: neither.
   const auto kind = [&](const Coord3D<long long>& f) {
@@ -248,11 +251,30 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, s
   // marked vertex has all its faces there.
   const std::size_t nv = mesh.vertices.size();
   std::vector<char> inner(nv, 0);
-  for (const auto& f : mesh.faces)
-    if (const int k = kind(f)) {
-      ++(k == 1 ? report.against_before : report.folds_before);
+  if (crumples) {
+    // A patch face crumples where its normal turns away from the faces around its corners (the
+    // sum of their vector areas). Counted as folds.
+    const auto area = [&](const Coord3D<long long>& f) {
+      const Point3D& a = mesh.vertices[std::size_t(f[0])];
+      return cross(mesh.vertices[std::size_t(f[1])] - a, mesh.vertices[std::size_t(f[2])] - a);
+    };
+    std::vector<Point3D> around(nv);
+    for (const auto& f : mesh.faces)
+      for (int k = 0; k < 3; ++k) around[std::size_t(f[k])] += area(f);
+    for (const auto& f : mesh.faces) {
+      if (std::size_t(f.x) < points && std::size_t(f.y) < points && std::size_t(f.z) < points) continue;
+      if (dot(area(f), around[std::size_t(f.x)] + around[std::size_t(f.y)] + around[std::size_t(f.z)]) >= 0.0)
+        continue;
+      ++report.folds_before;
       for (int c = 0; c < 3; ++c) inner[std::size_t(f[c])] = 1;
     }
+  } else {
+    for (const auto& f : mesh.faces)
+      if (const int k = kind(f)) {
+        ++(k == 1 ? report.against_before : report.folds_before);
+        for (int c = 0; c < 3; ++c) inner[std::size_t(f[c])] = 1;
+      }
+  }
   report.against_after = report.against_before;
   report.folds_after = report.folds_before;
   if (report.against_before + report.folds_before == 0) return report;
@@ -290,47 +312,51 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, s
   std::vector<char> movable(global.size(), 0);
   for (std::size_t l = 0; l < global.size(); ++l) movable[l] = inner[global[l]] != 0;
 
-  HoleMesh hm;
-  long refused = 0;
-  to_hole_mesh(small, refused, hm);
-  if (refused > 0) return report;
-  Mender mender(hm, small, is_point, movable);
-  std::vector<FH> todo;
-  for (const FH f : hm.faces())
-    if (mender.against(f)) todo.push_back(f);
-  for (int round = 0; round < kRounds && !todo.empty(); ++round) {
-    for (const FH f : todo) {
-      if (!mender.against(f) || mender.flip(f)) continue;
-      bool moved = false;
-      for (const VH v : mender.corners(f))
-        if (!mender.is_point(v) && mender.movable(v) && (moved = mender.move(v))) break;
-      if (!moved) mender.flip_and_move(f);
-    }
-    // Whatever is still against, including faces that a flip turned nearby.
-    todo.clear();
+  std::vector<Coord3D<long long>> faces;
+  if (crumples) {
+    faces = small.faces;
+  } else {
+    HoleMesh hm;
+    long refused = 0;
+    to_hole_mesh(small, refused, hm);
+    if (refused > 0) return report;
+    Mender mender(hm, small, is_point, movable);
+    std::vector<FH> todo;
     for (const FH f : hm.faces())
       if (mender.against(f)) todo.push_back(f);
+    for (int round = 0; round < kRounds && !todo.empty(); ++round) {
+      for (const FH f : todo) {
+        if (!mender.against(f) || mender.flip(f)) continue;
+        bool moved = false;
+        for (const VH v : mender.corners(f))
+          if (!mender.is_point(v) && mender.movable(v) && (moved = mender.move(v))) break;
+        if (!moved) mender.flip_and_move(f);
+      }
+      // Whatever is still against, including faces that a flip turned nearby.
+      todo.clear();
+      for (const FH f : hm.faces())
+        if (mender.against(f)) todo.push_back(f);
+    }
+    // The small mesh's faces as they are now, each starting at the corner it started at before
+    // where the half-edge mesh starts it at another.
+    faces.reserve(hm.n_faces());
+    for (const FH f : hm.faces()) {
+      const auto c = mender.corners(f);
+      Coord3D<long long> g(c[0].idx(), c[1].idx(), c[2].idx());
+      const Coord3D<long long>& old = small.faces[std::size_t(f.idx())];
+      if ((g.x == old.y && g.y == old.z && g.z == old.x) || (g.x == old.z && g.y == old.x && g.z == old.y)) g = old;
+      faces.push_back(g);
+    }
+    for (std::size_t l = 0; l < global.size(); ++l) small.vertices[l] = to_point(hm.point(VH(int(l))));
+    report.flips = mender.flips;
+    report.moves = mender.moves;
   }
-  // The small mesh's faces as they are now, each starting at the corner it started at before
-  // where the half-edge mesh starts it at another.
-  std::vector<Coord3D<long long>> faces;
-  faces.reserve(hm.n_faces());
-  for (const FH f : hm.faces()) {
-    const auto c = mender.corners(f);
-    Coord3D<long long> g(c[0].idx(), c[1].idx(), c[2].idx());
-    const Coord3D<long long>& old = small.faces[std::size_t(f.idx())];
-    if ((g.x == old.y && g.y == old.z && g.z == old.x) || (g.x == old.z && g.y == old.x && g.z == old.y)) g = old;
-    faces.push_back(g);
-  }
-  for (std::size_t l = 0; l < global.size(); ++l) small.vertices[l] = to_point(hm.point(VH(int(l))));
-  report.flips = mender.flips;
-  report.moves = mender.moves;
   // What flips and moves left, and the folds inside patches: small discs around those faces
   // re-triangulated.
   {
     std::vector<char> droppable(global.size(), 0);
     for (std::size_t l = 0; l < global.size(); ++l) droppable[l] = !is_point[l] && global[l] >= first_added;
-    report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces);
+    report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces, crumples);
   }
 
   // Every face against the normals is in the small mesh, before and after.
@@ -392,6 +418,28 @@ NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, s
     }
     for (auto& f : mesh.faces)
       for (int k = 0; k < 3; ++k) f[k] = renumber[std::size_t(f[k])];
+  }
+  return report;
+}
+
+}  // namespace
+
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added) {
+  first_added = std::max(first_added, points);
+  points = std::min(points, mesh.normals.size());
+  NormalAgreement report = mend_part(mesh, points, first_added, false);
+  const NormalAgreement crumples = mend_part(mesh, points, first_added, true);
+  report.crumples_before = crumples.folds_before;
+  report.crumples = crumples.regions;
+  // Discs re-triangulated over the crumples change the rims of the discs around what is left:
+  // a second pass mends more of it.
+  if (crumples.regions.regions > 0 && report.against_after + report.folds_after > 0) {
+    const NormalAgreement again = mend_part(mesh, points, first_added, false);
+    report.flips += again.flips;
+    report.moves += again.moves;
+    report.regions += again.regions;
+    report.against_after = again.against_after;
+    report.folds_after = again.folds_after;
   }
   return report;
 }

@@ -20,6 +20,12 @@
 //     (region_retriangulation.h). Low tents over such faces (a new vertex each) were tried
 //     instead: on a sparse sphere they turned one face against the true surface for every two
 //     they turned along the points' normals.
+//  5. the crumples of the patches (faces with an added corner whose normal turns away from the
+//     faces around their corners): discs around them are re-triangulated the same way. Where
+//     any was, steps 1-4 run once more over what is left, since the new discs' rims let more of
+//     it be mended. On the generated figure at 5,000 points this took the faces against the
+//     true surface from 2.23 % to 1.67 %, and at 20,000 points the faces left against the point
+//     normals from 19 to 9.
 #include <cstddef>
 
 #include "weaver/closing/manifold_repair.h"
@@ -35,7 +41,9 @@ struct NormalAgreement {
   long moves = 0;           // added vertices moved
   long folds_before = 0;    // faces of added vertices only against their spread normals before
   long folds_after = 0;     // and after
-  RegionRetriangulation regions;  // discs re-triangulated
+  RegionRetriangulation regions;  // discs re-triangulated around those faces and folds
+  long crumples_before = 0;       // patch faces turned away from the faces around them
+  RegionRetriangulation crumples;  // discs re-triangulated around those
 };
 
 // The faces of `mesh` against the normals of their corners that are points (v < points).

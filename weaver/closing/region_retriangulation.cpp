@@ -29,8 +29,8 @@ class Regions {
  public:
   Regions(const std::vector<Point3D>& positions, const std::vector<Point3D>& normals,
           const std::vector<char>& is_point, const std::vector<char>& droppable,
-          const std::vector<char>& complete, std::vector<Face>& faces)
-      : pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
+          const std::vector<char>& complete, std::vector<Face>& faces, bool crumples)
+      : crumples_(crumples), pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
         faces_(faces), alive_(faces.size(), 1), in_(faces.size(), 0), at_(positions.size()),
         stamp_of_(positions.size(), 0), next_(positions.size(), -1), slot_(positions.size(), 0),
         uses_(positions.size(), 0) {
@@ -59,7 +59,17 @@ class Regions {
     return dot(normal(a, b, c), nrm_[std::size_t(a)] + nrm_[std::size_t(b)] + nrm_[std::size_t(c)]) < 0.0;
   }
   bool spread_against(std::size_t f) const { return spread_against(faces_[f].x, faces_[f].y, faces_[f].z); }
-  bool bad(std::size_t f) const { return against(f) || spread_against(f); }
+  // A patch face (an added vertex for a corner) whose normal turns away from the faces around
+  // its corners: a crumple of the patch.
+  bool crumpled(std::size_t f) const {
+    const Face& g = faces_[f];
+    if (is_point_[std::size_t(g.x)] && is_point_[std::size_t(g.y)] && is_point_[std::size_t(g.z)]) return false;
+    Point3D around;
+    for (int k = 0; k < 3; ++k)
+      for (std::size_t h : at_[std::size_t(g[k])]) around += normal(faces_[h].x, faces_[h].y, faces_[h].z);
+    return dot(normal(g.x, g.y, g.z), around) < 0.0;
+  }
+  bool bad(std::size_t f) const { return crumples_ ? crumpled(f) : against(f) || spread_against(f); }
   bool alive(std::size_t f) const { return alive_[f] != 0; }
 
   // Drops the replaced faces from the list, keeping the others' order.
@@ -224,9 +234,16 @@ class Regions {
     const long long nf = (long long)region.size();
     const long long edges2 = 3 * nf + (long long)rim;
     if (edges2 % 2 != 0 || (long long)(rim + inside) - edges2 / 2 + nf != 1) return false;
-    long before = 0, spread_before = 0;
-    for (std::size_t f : region) before += against(f), spread_before += spread_against(f);
-    if (before + spread_before == 0) return false;
+    // Crumples are judged against the disc's vector area, which every triangulation of its rim
+    // shares: the faces turned away from it.
+    Point3D area;
+    for (std::size_t f : region) area += normal(faces_[f].x, faces_[f].y, faces_[f].z);
+    long before = 0, spread_before = 0, turned_before = 0;
+    for (std::size_t f : region) {
+      before += against(f), spread_before += spread_against(f);
+      turned_before += dot(normal(faces_[f].x, faces_[f].y, faces_[f].z), area) < 0.0;
+    }
+    if (crumples_ ? turned_before == 0 : before + spread_before == 0) return false;
 
     // Chords that would repeat an edge of a face outside the region may not be taken.
     const int n = int(loop.size());
@@ -250,7 +267,7 @@ class Regions {
     const auto tris = min_area_triangulation(p, joined_start, joined, steer);
     if (tris.empty()) return false;
     std::vector<Face> made;
-    long after = 0, spread_after = 0;
+    long after = 0, spread_after = 0, turned_after = 0;
     const double fold = std::cos(kMaxFold * M_PI / 180.0);
     for (const auto& t : tris) {
       const Face g(loop[std::size_t(t[0])], loop[std::size_t(t[1])], loop[std::size_t(t[2])]);
@@ -259,10 +276,15 @@ class Regions {
       if (!(len > 0.0)) return false;
       after += against(g.x, g.y, g.z);
       spread_after += spread_against(g.x, g.y, g.z);
+      turned_after += dot(nn, area) < 0.0;
       made.push_back(g);
     }
-    // Better: fewer faces against the point normals or folded, none more against the normals.
-    if (after > before || after + spread_after >= before + spread_before) return false;
+    // Better: fewer faces against the point normals or folded, none more against the normals
+    // (for crumples: fewer turned away, none more against the normals or folded).
+    if (after > before) return false;
+    if (crumples_ ? spread_after > spread_before || turned_after >= turned_before
+                  : after + spread_after >= before + spread_before)
+      return false;
     // No new face folds onto its neighbours: the other new faces and the faces outside
     // across the rim.
     std::unordered_map<long long, const Face*> made_edge;
@@ -297,6 +319,7 @@ class Regions {
     return true;
   }
 
+  const bool crumples_;  // mending crumples instead of faces against the normals and folds
   const std::vector<Point3D>& pos_;
   const std::vector<Point3D>& nrm_;
   const std::vector<char>& is_point_;
@@ -324,9 +347,9 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             const std::vector<char>& is_point,
                                             const std::vector<char>& droppable,
                                             const std::vector<char>& complete,
-                                            std::vector<Face>& faces) {
+                                            std::vector<Face>& faces, bool crumples) {
   RegionRetriangulation report;
-  Regions regions(positions, normals, is_point, droppable, complete, faces);
+  Regions regions(positions, normals, is_point, droppable, complete, faces, crumples);
   // Faces made by a replacement are looked at too: the loop runs to the end of the growing list.
   // The plain growth first; the growth without pinches mends more of what it left, but alone it
   // turned more faces against the true surface on the sparse sphere.

@@ -15,6 +15,12 @@
 // priced high, without chords that are edges of the mesh already. The new faces replace the
 // disc where no more of them face against their point normals, fewer face against those or
 // fold, and none folds back onto a face beside it.
+//
+// With `crumples`, the discs are grown instead around the crumples of the patches: faces with an
+// added corner whose normal turns away from the faces around their corners (a negative dot
+// product with the sum of those faces' vector areas). A disc is replaced where fewer of its
+// faces turn away from its vector area (which every triangulation of its rim shares), and no
+// more face against the point normals or fold.
 #include <cstddef>
 #include <vector>
 
@@ -27,6 +33,14 @@ struct RegionRetriangulation {
   long faces_removed = 0;     // faces of those discs
   long faces_added = 0;       // faces that replaced them
   long vertices_dropped = 0;  // vertices inside the discs, left without faces
+
+  RegionRetriangulation& operator+=(const RegionRetriangulation& o) {
+    regions += o.regions;
+    faces_removed += o.faces_removed;
+    faces_added += o.faces_added;
+    vertices_dropped += o.vertices_dropped;
+    return *this;
+  }
 };
 
 // The faces of a mesh part: positions and normals of its vertices (a point's own; an added
@@ -39,6 +53,6 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             const std::vector<char>& is_point,
                                             const std::vector<char>& droppable,
                                             const std::vector<char>& complete,
-                                            std::vector<Coord3D<long long>>& faces);
+                                            std::vector<Coord3D<long long>>& faces, bool crumples = false);
 
 }  // namespace tervik

@@ -181,9 +181,11 @@ std::string format_report(const WatertightReport& r) {
     << ")\n"
     << "Faces added: "
     << r.holes.faces_added + r.handles.faces_added + r.agreement.regions.faces_added -
-           r.agreement.regions.faces_removed
+           r.agreement.regions.faces_removed + r.agreement.crumples.faces_added -
+           r.agreement.crumples.faces_removed
     << " (new vertices: "
-    << r.holes.vertices_added + r.handles.vertices_added - r.agreement.regions.vertices_dropped << ")";
+    << r.holes.vertices_added + r.handles.vertices_added - r.agreement.regions.vertices_dropped -
+           r.agreement.crumples.vertices_dropped << ")";
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
       << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;

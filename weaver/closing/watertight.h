@@ -19,8 +19,9 @@
 //     empty-space grid of empty_cells.h);
 //  5. small handles are cut out and capped (handle_removal.h);
 //  6. faces still against their corners' point normals are turned by edge flips and moves of
-//     added vertices, and small discs around what is left and around the folds inside patches
-//     are re-triangulated (normal_agreement.h, region_retriangulation.h).
+//     added vertices, and small discs around what is left, around the folds inside patches
+//     and around their crumples are re-triangulated (normal_agreement.h,
+//     region_retriangulation.h).
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -154,5 +154,22 @@ TEST(NormalAgreement, FoldInsideAPatchIsRetriangulated) {
   }
 }
 
+TEST(NormalAgreement, CrumpleOfAPatchIsRetriangulatedOnlyWhenAskedFor) {
+  // The same dart, but its added vertices carry no normals: nothing says the face (a, c, d) is
+  // folded except that it turns away from the faces around it.
+  const std::vector<Point3D> at = {{0, 0, 0}, {4, 0, 0}, {2, 4, 0}, {2, 1, 0}};
+  const std::vector<Point3D> normals(4);
+  const std::vector<char> no(4, 0), yes(4, 1);
+  const std::vector<Coord3D<long long>> dart = {{0, 1, 2}, {0, 2, 3}};
+  std::vector<Coord3D<long long>> faces = dart;
+  EXPECT_EQ(retriangulate_against(at, normals, no, yes, yes, faces).regions, 0);
+  EXPECT_EQ(faces, dart);
+  const RegionRetriangulation r = retriangulate_against(at, normals, no, yes, yes, faces, true);
+  EXPECT_EQ(r.regions, 1);
+  ASSERT_EQ(faces.size(), 2u);
+  for (const auto& f : faces)
+    EXPECT_GT(cross(at[std::size_t(f.y)] - at[std::size_t(f.x)], at[std::size_t(f.z)] - at[std::size_t(f.x)]).z, 0.0);
+}
+
 }  // namespace
 }  // namespace tervik
