@@ -154,6 +154,35 @@ TEST(NormalAgreement, FoldInsideAPatchIsRetriangulated) {
   }
 }
 
+TEST(NormalAgreement, DiscsThatWouldPinchTheirRimWaitForASecondEdge) {
+  // A patch in the plane (normals +z) tangled by vertices moved across their neighbours, found
+  // by a search over jittered grids. Discs grown face by face around its folds pinch their rims
+  // (a face joined along one edge whose third corner is on the disc already), and none mends
+  // the last fold; grown without pinches, one does.
+  const std::vector<Point3D> at = {
+      {2.939, -0.130, 0}, {1.951, 1.237, 0}, {4.659, 0.607, 0}, {4.137, 0.807, 0}, {1.232, 1.719, 0},
+      {3.549, 2.410, 0},  {2.972, 2.062, 0}, {3.843, 1.772, 0}, {0.881, 3.026, 0}, {2.675, 0.333, 0},
+      {2.828, 2.830, 0},  {4.134, 3.096, 0}, {1.136, 3.908, 0}, {2.253, 4.116, 0}, {3.256, 4.063, 0}};
+  const std::vector<char> is_point = {1, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1};
+  std::vector<char> droppable(at.size());
+  for (std::size_t v = 0; v < at.size(); ++v) droppable[v] = !is_point[v];
+  const std::vector<char> complete(at.size(), 1);
+  const std::vector<Point3D> normals(at.size(), Point3D(0, 0, 1));
+  std::vector<Coord3D<long long>> faces = {{0, 2, 1},  {0, 3, 2},  {1, 5, 4},  {1, 2, 5},   {2, 3, 6},
+                                           {3, 7, 6},  {4, 5, 9},  {4, 9, 8},  {6, 10, 9},  {6, 7, 11},
+                                           {6, 11, 10}, {8, 9, 12}, {9, 13, 12}, {9, 10, 14}, {9, 14, 13}};
+  const auto down = [&] {
+    int n = 0;
+    for (const auto& f : faces)
+      n += cross(at[std::size_t(f.y)] - at[std::size_t(f.x)], at[std::size_t(f.z)] - at[std::size_t(f.x)]).z < 0.0;
+    return n;
+  };
+  ASSERT_GT(down(), 0);
+  const RegionRetriangulation r = retriangulate_against(at, normals, is_point, droppable, complete, faces);
+  EXPECT_GT(r.regions, 0);
+  EXPECT_EQ(down(), 0);
+}
+
 TEST(NormalAgreement, CrumpleOfAPatchIsRetriangulatedOnlyWhenAskedFor) {
   // The same dart, but its added vertices carry no normals: nothing says the face (a, c, d) is
   // folded except that it turns away from the faces around it.
