@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <unordered_map>
 
 #include "weaver/closing/loop_triangulation.h"
@@ -353,8 +354,12 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
   // Faces made by a replacement are looked at too: the loop runs to the end of the growing list.
   // The plain growth first; the growth without pinches mends more of what it left, but alone it
   // turned more faces against the true surface on the sparse sphere.
+  // Around faces against the normals and folds, every replacement lowers their count, so the
+  // loop ends. Crumples are judged by each disc's own vector area, which no count over the whole
+  // mesh follows: there, at most as many discs are replaced as there were faces.
+  const long most = crumples ? long(faces.size()) : std::numeric_limits<long>::max();
   for (bool unpinched : {false, true})
-    for (std::size_t f = 0; f < faces.size(); ++f)
+    for (std::size_t f = 0; f < faces.size() && report.regions < most; ++f)
       if (regions.alive(f) && regions.bad(f)) regions.mend(f, unpinched, report);
   regions.compact();
   return report;
