@@ -17,7 +17,7 @@
 //  4. what is left (a face of three points folded right over, a face whose added corner its
 //     other faces hold), and the folds inside patches (faces of added vertices against their
 //     spread normals): a small disc of faces around each is re-triangulated over its rim
-//     (region_retriangulation.h). Low tents over such faces (a new vertex each) were tried
+//     (region_retriangulation.h); the points inside a disc are left without faces. Low tents over such faces (a new vertex each) were tried
 //     instead: on a sparse sphere they turned one face against the true surface for every two
 //     they turned along the points' normals.
 //  5. the crumples of the patches (faces with an added corner whose normal turns away from the
@@ -51,8 +51,8 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points);
 
 // Mends the faces of `mesh` (manifold, consistently oriented; closed or not) that face against
 // their corners' point normals, as above. Only added vertices move. Vertices below
-// `first_added` (at least `points`) keep their indices; added vertices left without faces inside
-// re-triangulated discs are removed, the ones after them moving down. Faces keep their indices
+// `first_added` (at least `points`) keep their indices, also points left without faces inside
+// re-triangulated discs; added vertices left so are removed, the ones after them moving down. Faces keep their indices
 // unless discs were re-triangulated. A mesh that the half-edge structure refuses is left as it is.
 NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added = 0);
 

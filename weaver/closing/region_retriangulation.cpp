@@ -81,9 +81,8 @@ class Regions {
     faces_.resize(kept);
   }
 
-  // Tries discs of growing size around face f, nearest faces across edges first, passing over
-  // faces that would close the disc around a point (and, when `unpinched`, putting off faces that
-  // would pinch its rim); true where one was replaced.
+  // Tries discs of growing size around face f, nearest faces across edges first (when
+  // `unpinched`, putting off faces that would pinch its rim); true where one was replaced.
   bool mend(std::size_t f, bool unpinched, RegionRetriangulation& report) {
     std::vector<std::size_t> region;
     std::vector<std::size_t> queue;  // faces across the edges of the region's faces, in turn
@@ -105,7 +104,7 @@ class Regions {
     bool replaced = false;
     while (!replaced && region.size() < kMaxRegionFaces && head < queue.size()) {
       const std::size_t o = queue[head++];
-      if (in_[o] || encloses_point(o)) continue;
+      if (in_[o]) continue;
       if (unpinched && waits < kMaxWaits && pinches(o)) {
         // It meets the disc along one edge with its third corner on the disc already: it waits
         // for a face that joins it to the disc along a second edge.
@@ -138,28 +137,6 @@ class Regions {
       if (g >= 0 && in_[std::size_t(g)]) ++shared, third = faces_[o][(k + 2) % 3];
     }
     return shared == 1 && uses_[std::size_t(third)] > 0;
-  }
-
-  // Whether adding face o to the region leaves a point inside it: all its faces in the region,
-  // and they close around it (as many neighbours as faces; a point on the mesh's border stays on
-  // the rim).
-  bool encloses_point(std::size_t o) {
-    for (int k = 0; k < 3; ++k) {
-      const long long u = faces_[o][k];
-      if (!is_point_[std::size_t(u)] || !complete_[std::size_t(u)]) continue;
-      bool all = true;
-      around_.clear();
-      for (std::size_t g : at_[std::size_t(u)]) {
-        all = all && (g == o || in_[g]);
-        for (int j = 0; j < 3; ++j)
-          if (faces_[g][j] != u) around_.push_back(faces_[g][j]);
-      }
-      if (!all) continue;
-      std::sort(around_.begin(), around_.end());
-      const auto neighbours = std::unique(around_.begin(), around_.end()) - around_.begin();
-      if (std::size_t(neighbours) == at_[std::size_t(u)].size()) return true;
-    }
-    return false;
   }
 
   static long long key(long long a, long long b) { return (a << 32) ^ b; }
@@ -216,9 +193,10 @@ class Regions {
       loop.push_back(v);
     }
     if (next_[std::size_t(loop.back())] != first) return false;
-    // Inside vertices: added ones, with all their faces known, and every face in the region.
+    // Inside vertices: points and droppable added ones, with all their faces known, and every
+    // face in the region.
     const int inside_stamp = ++stamp_;
-    std::size_t inside = 0;
+    std::size_t inside = 0, points_inside = 0;
     for (std::size_t f : region)
       for (int k = 0; k < 3; ++k) {
         const long long u = faces_[f][k];
@@ -227,7 +205,9 @@ class Regions {
         if (st == rim_stamp) return false;  // on the rim, off the loop's one walk
         stamp_of_[std::size_t(u)] = inside_stamp;
         ++inside;
-        if (is_point_[std::size_t(u)] || !droppable_[std::size_t(u)] || !complete_[std::size_t(u)]) return false;
+        const bool point = is_point_[std::size_t(u)] != 0;
+        if (!complete_[std::size_t(u)] || (!point && !droppable_[std::size_t(u)])) return false;
+        points_inside += point;
         for (std::size_t g : at_[std::size_t(u)])
           if (!in_[g]) return false;
       }
@@ -316,7 +296,8 @@ class Regions {
     ++report.regions;
     report.faces_removed += nf;
     report.faces_added += long(made.size());
-    report.vertices_dropped += long(inside);
+    report.vertices_dropped += long(inside - points_inside);
+    report.points_dropped += long(points_inside);
     return true;
   }
 
@@ -337,7 +318,6 @@ class Regions {
   std::vector<int> stamp_of_;
   std::vector<long long> next_;
   std::vector<int> slot_;
-  std::vector<long long> around_;  // scratch: the neighbours of a vertex
   std::vector<int> uses_;          // the disc's faces at each vertex
 };
 

@@ -6,15 +6,16 @@
 // (spread from the points around them when they were made).
 //
 // Around each such face, discs of growing size are tried (at most 50 faces): faces are added
-// across the disc's edges, nearest first, except where a face would close the disc around a
-// point. A second pass over what is left grows the discs without pinching their rims (a face
-// that meets the disc along one edge while its third corner is on the disc already waits for a
-// second edge). A disc is taken apart only where its rim is one simple loop and it holds no handle; the
-// vertices inside it are ones the closing step added, so every point keeps its faces. The loop
-// is triangulated over its own corners by least cost, triangles against their points' normals
-// priced high, without chords that are edges of the mesh already. The new faces replace the
-// disc where no more of them face against their point normals, fewer face against those or
-// fold, and none folds back onto a face beside it.
+// across the disc's edges, nearest first. A second pass over what is left grows the discs
+// without pinching their rims (a face that meets the disc along one edge while its third corner
+// is on the disc already waits for a second edge). A disc is taken apart only where its rim is
+// one simple loop and it holds no handle. The vertices inside it are left without faces: added
+// ones (those `droppable`) and points, which stay in the vertex list, unmoved. Such points are
+// mostly ones whose normals point inward, or points off the surface, that fold the faces around
+// them. The loop is triangulated over its own corners by least cost, triangles against their
+// points' normals priced high, without chords that are edges of the mesh already. The new faces
+// replace the disc where no more of them face against their point normals, fewer face against
+// those or fold, and none folds back onto a face beside it.
 //
 // With `crumples`, the discs are grown instead around the crumples of the patches: faces with an
 // added corner whose normal turns away from the faces around their corners (a negative dot
@@ -32,22 +33,24 @@ struct RegionRetriangulation {
   long regions = 0;           // discs replaced
   long faces_removed = 0;     // faces of those discs
   long faces_added = 0;       // faces that replaced them
-  long vertices_dropped = 0;  // vertices inside the discs, left without faces
+  long vertices_dropped = 0;  // added vertices inside the discs, left without faces
+  long points_dropped = 0;    // points inside the discs, left without faces
 
   RegionRetriangulation& operator+=(const RegionRetriangulation& o) {
     regions += o.regions;
     faces_removed += o.faces_removed;
     faces_added += o.faces_added;
     vertices_dropped += o.vertices_dropped;
+    points_dropped += o.points_dropped;
     return *this;
   }
 };
 
 // The faces of a mesh part: positions and normals of its vertices (a point's own; an added
-// vertex's spread from the points),
-// is_point[v], droppable[v] (an added vertex that may be left without faces), complete[v] (every
-// face at v is in `faces`: only such vertices can be inside a disc). Replaces discs as above: `faces` keeps its surviving faces
-// in order, the new ones follow.
+// vertex's spread from the points), is_point[v], droppable[v] (a vertex other than a point that
+// may be left without faces), complete[v] (every face at v is in `faces`: only such vertices can
+// be inside a disc). Replaces discs as above: `faces` keeps its surviving faces in order, the new
+// ones follow.
 RegionRetriangulation retriangulate_against(const std::vector<Point3D>& positions,
                                             const std::vector<Point3D>& normals,
                                             const std::vector<char>& is_point,

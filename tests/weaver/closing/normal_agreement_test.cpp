@@ -1,5 +1,5 @@
 // The last stage of the closing step turns faces against their corners' point normals, and
-// never moves a point.
+// never moves a point (one inside a re-triangulated disc is left without faces).
 #include "weaver/closing/normal_agreement.h"
 
 #include <gtest/gtest.h>
@@ -94,7 +94,7 @@ TEST(NormalAgreement, FoldedFaceOfThreePointsIsFlippedTowardsAnAddedVertexBeside
   EXPECT_EQ(alone.vertices, folded(false).vertices);
 }
 
-TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedWithoutLosingAPoint) {
+TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedOverItsRim) {
   // A dart of four points a, b, c, d (normals +z; d is its reflex corner) fanned around an
   // added vertex m far outside it: two faces face -z, and m cannot move that far. A flip mends
   // one; the disc of m's three faces left is re-triangulated over its rim, and m, left without
@@ -135,6 +135,22 @@ TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedWithoutLosingAPoint) {
   EXPECT_EQ(k.against_after, 1);
   EXPECT_EQ(kept.vertices.size(), 5u);
   EXPECT_EQ(kept.faces.size(), 4u);
+
+  // Where m is a point, off the surface the others span, the disc takes it in all the same: it
+  // is left without faces, but keeps its place, index and colour.
+  RepairMesh off = kept;
+  off.colors = {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {5, 5, 5}};
+  const NormalAgreement o = agree_with_point_normals(off, 5);
+  EXPECT_EQ(o.regions.regions, 1);
+  EXPECT_EQ(o.regions.points_dropped, 1);
+  EXPECT_EQ(o.regions.vertices_dropped, 0);
+  EXPECT_EQ(o.against_after, 0);
+  EXPECT_EQ(faces_against_point_normals(off, 5), 0);
+  ASSERT_EQ(off.vertices.size(), 5u);
+  EXPECT_EQ(off.vertices[4], Point3D(-6, 2, 0));
+  EXPECT_EQ(off.colors[4], (Coord3D<unsigned char>(5, 5, 5)));
+  EXPECT_EQ(off.faces.size(), 2u);
+  for (const auto& f : off.faces) EXPECT_TRUE(f.x != 4 && f.y != 4 && f.z != 4);
 }
 
 TEST(NormalAgreement, FoldInsideAPatchIsRetriangulated) {
