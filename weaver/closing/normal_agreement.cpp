@@ -229,7 +229,8 @@ namespace {
 // One pass of the stage over the parts of the mesh around its faces against the normals and
 // the folds (or, with `crumples`, around the crumples of the patches: only discs, no flips or
 // moves).
-NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t first_added, bool crumples) {
+NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t first_added,
+                          const std::vector<int>* pieces, bool crumples) {
   NormalAgreement report;
   // 1: against its point corners' normals; 2: a face of added vertices only (inside a patch)
   // against their spread normals; 0: neither.
@@ -354,9 +355,32 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
   // What flips and moves left, and the folds inside patches: small discs around those faces
   // re-triangulated.
   {
+    // Inside a disc, a vertex is left without faces: an added one, or a point.
     std::vector<char> droppable(global.size(), 0);
-    for (std::size_t l = 0; l < global.size(); ++l) droppable[l] = !is_point[l] && global[l] >= first_added;
-    report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces, crumples);
+    for (std::size_t l = 0; l < global.size(); ++l) droppable[l] = is_point[l] || global[l] >= first_added;
+    // The detached pieces' points that have faces, over the whole mesh.
+    std::vector<int> piece;
+    std::vector<long> left;
+    if (pieces) {
+      const auto of = [&](std::size_t v) { return v < points && v < pieces->size() ? (*pieces)[v] : -1; };
+      std::vector<char> counted(std::min(points, pieces->size()), 0);
+      for (const auto& f : mesh.faces)
+        for (int k = 0; k < 3; ++k) {
+          const auto v = std::size_t(f[k]);
+          const int p = of(v);
+          if (p < 0 || counted[v]) continue;
+          counted[v] = 1;
+          if (std::size_t(p) >= left.size()) left.resize(std::size_t(p) + 1, 0);
+          ++left[std::size_t(p)];
+        }
+      piece.resize(global.size());
+      for (std::size_t l = 0; l < global.size(); ++l) {
+        piece[l] = of(global[l]);
+        if (piece[l] >= 0 && std::size_t(piece[l]) >= left.size()) piece[l] = -1;
+      }
+    }
+    report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces,
+                                           crumples, pieces ? &piece : nullptr, pieces ? &left : nullptr);
   }
 
   // Every face against the normals is in the small mesh, before and after.
@@ -424,17 +448,18 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
 
 }  // namespace
 
-NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added) {
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added,
+                                         const std::vector<int>* pieces) {
   first_added = std::max(first_added, points);
   points = std::min(points, mesh.normals.size());
-  NormalAgreement report = mend_part(mesh, points, first_added, false);
-  const NormalAgreement crumples = mend_part(mesh, points, first_added, true);
+  NormalAgreement report = mend_part(mesh, points, first_added, pieces, false);
+  const NormalAgreement crumples = mend_part(mesh, points, first_added, pieces, true);
   report.crumples_before = crumples.folds_before;
   report.crumples = crumples.regions;
   // Discs re-triangulated over the crumples change the rims of the discs around what is left:
   // a second pass mends more of it.
   if (crumples.regions.regions > 0 && report.against_after + report.folds_after > 0) {
-    const NormalAgreement again = mend_part(mesh, points, first_added, false);
+    const NormalAgreement again = mend_part(mesh, points, first_added, pieces, false);
     report.flips += again.flips;
     report.moves += again.moves;
     report.regions += again.regions;

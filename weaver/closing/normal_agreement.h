@@ -27,6 +27,7 @@
 //     true surface from 2.23 % to 1.67 %, and at 20,000 points the faces left against the point
 //     normals from 19 to 9.
 #include <cstddef>
+#include <vector>
 
 #include "weaver/closing/manifold_repair.h"
 #include "weaver/closing/region_retriangulation.h"
@@ -52,8 +53,11 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points);
 // Mends the faces of `mesh` (manifold, consistently oriented; closed or not) that face against
 // their corners' point normals, as above. Only added vertices move. Vertices below
 // `first_added` (at least `points`) keep their indices, also points left without faces inside
-// re-triangulated discs; added vertices left so are removed, the ones after them moving down. Faces keep their indices
+// re-triangulated discs; added vertices left so are removed, the ones after them moving down.
+// Where `pieces` is given, (*pieces)[v] is the detached piece that point v belongs to (-1: none):
+// a disc leaves at most half of a piece's points that have faces without them. Faces keep their indices
 // unless discs were re-triangulated. A mesh that the half-edge structure refuses is left as it is.
-NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added = 0);
+NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added = 0,
+                                         const std::vector<int>* pieces = nullptr);
 
 }  // namespace tervik

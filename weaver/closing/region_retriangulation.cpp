@@ -30,8 +30,10 @@ class Regions {
  public:
   Regions(const std::vector<Point3D>& positions, const std::vector<Point3D>& normals,
           const std::vector<char>& is_point, const std::vector<char>& droppable,
-          const std::vector<char>& complete, std::vector<Face>& faces, bool crumples)
+          const std::vector<char>& complete, std::vector<Face>& faces, bool crumples,
+          const std::vector<int>* pieces, std::vector<long>* left)
       : crumples_(crumples), pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
+        pieces_(pieces), left_(left),
         faces_(faces), alive_(faces.size(), 1), in_(faces.size(), 0), at_(positions.size()),
         stamp_of_(positions.size(), 0), next_(positions.size(), -1), slot_(positions.size(), 0),
         uses_(positions.size(), 0) {
@@ -193,10 +195,10 @@ class Regions {
       loop.push_back(v);
     }
     if (next_[std::size_t(loop.back())] != first) return false;
-    // Inside vertices: points and droppable added ones, with all their faces known, and every
-    // face in the region.
+    // Inside vertices: droppable ones, with all their faces known, and every face in the region.
     const int inside_stamp = ++stamp_;
     std::size_t inside = 0, points_inside = 0;
+    taken_.clear();
     for (std::size_t f : region)
       for (int k = 0; k < 3; ++k) {
         const long long u = faces_[f][k];
@@ -205,12 +207,20 @@ class Regions {
         if (st == rim_stamp) return false;  // on the rim, off the loop's one walk
         stamp_of_[std::size_t(u)] = inside_stamp;
         ++inside;
-        const bool point = is_point_[std::size_t(u)] != 0;
-        if (!complete_[std::size_t(u)] || (!point && !droppable_[std::size_t(u)])) return false;
-        points_inside += point;
+        if (!complete_[std::size_t(u)] || !droppable_[std::size_t(u)]) return false;
+        if (is_point_[std::size_t(u)]) {
+          ++points_inside;
+          if (pieces_ && (*pieces_)[std::size_t(u)] >= 0) taken_.push_back((*pieces_)[std::size_t(u)]);
+        }
         for (std::size_t g : at_[std::size_t(u)])
           if (!in_[g]) return false;
       }
+    // At most half the points of a detached piece that still have faces.
+    std::sort(taken_.begin(), taken_.end());
+    for (std::size_t i = 0, j = 0; i < taken_.size(); i = j) {
+      while (j < taken_.size() && taken_[j] == taken_[i]) ++j;
+      if (2 * long(j - i) > (*left_)[std::size_t(taken_[i])]) return false;
+    }
     // A disc: V - E + F = 1, with E = (3F + rim) / 2.
     const long long nf = (long long)region.size();
     const long long edges2 = 3 * nf + (long long)rim;
@@ -298,6 +308,7 @@ class Regions {
     report.faces_added += long(made.size());
     report.vertices_dropped += long(inside - points_inside);
     report.points_dropped += long(points_inside);
+    for (int k : taken_) --(*left_)[std::size_t(k)];
     return true;
   }
 
@@ -307,6 +318,9 @@ class Regions {
   const std::vector<char>& is_point_;
   const std::vector<char>& droppable_;
   const std::vector<char>& complete_;
+  const std::vector<int>* pieces_;  // per vertex: its detached piece, or -1
+  std::vector<long>* left_;         // per piece: its points that have faces
+  std::vector<int> taken_;          // scratch: the pieces of the points inside a disc
   std::vector<Face>& faces_;
   std::vector<char> alive_;
   std::vector<char> in_;  // the faces of the disc being grown
@@ -328,9 +342,11 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             const std::vector<char>& is_point,
                                             const std::vector<char>& droppable,
                                             const std::vector<char>& complete,
-                                            std::vector<Face>& faces, bool crumples) {
+                                            std::vector<Face>& faces, bool crumples,
+                                            const std::vector<int>* pieces, std::vector<long>* left) {
   RegionRetriangulation report;
-  Regions regions(positions, normals, is_point, droppable, complete, faces, crumples);
+  if (pieces && !left) pieces = nullptr;
+  Regions regions(positions, normals, is_point, droppable, complete, faces, crumples, pieces, left);
   // Faces made by a replacement are looked at too: the loop runs to the end of the growing list.
   // The plain growth first; the growth without pinches mends more of what it left, but alone it
   // turned more faces against the true surface on the sparse sphere.

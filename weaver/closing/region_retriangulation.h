@@ -9,10 +9,10 @@
 // across the disc's edges, nearest first. A second pass over what is left grows the discs
 // without pinching their rims (a face that meets the disc along one edge while its third corner
 // is on the disc already waits for a second edge). A disc is taken apart only where its rim is
-// one simple loop and it holds no handle. The vertices inside it are left without faces: added
-// ones (those `droppable`) and points, which stay in the vertex list, unmoved. Such points are
-// mostly ones whose normals point inward, or points off the surface, that fold the faces around
-// them. The loop is triangulated over its own corners by least cost, triangles against their
+// one simple loop and it holds no handle. The vertices inside it, which must be `droppable`, are
+// left without faces: added ones, and points, which stay in the vertex list, unmoved. Such
+// points are mostly ones whose normals point inward, or points off the surface, that fold the
+// faces around them. The loop is triangulated over its own corners by least cost, triangles against their
 // points' normals priced high, without chords that are edges of the mesh already. The new faces
 // replace the disc where no more of them face against their point normals, fewer face against
 // those or fold, and none folds back onto a face beside it.
@@ -47,15 +47,19 @@ struct RegionRetriangulation {
 };
 
 // The faces of a mesh part: positions and normals of its vertices (a point's own; an added
-// vertex's spread from the points), is_point[v], droppable[v] (a vertex other than a point that
-// may be left without faces), complete[v] (every face at v is in `faces`: only such vertices can
-// be inside a disc). Replaces discs as above: `faces` keeps its surviving faces in order, the new
-// ones follow.
+// vertex's spread from the points), is_point[v], droppable[v] (v may be left without faces),
+// complete[v] (every face at v is in `faces`): only vertices both droppable and complete can be
+// inside a disc. Where `pieces` is given, (*pieces)[v] is the detached piece of the mesh that
+// point v belongs to (-1: none), and (*left)[k] counts the points of piece k that have faces:
+// a disc holds at most half of them, and the counts follow the replacements. Replaces discs as
+// above: `faces` keeps its surviving faces in order, the new ones follow.
 RegionRetriangulation retriangulate_against(const std::vector<Point3D>& positions,
                                             const std::vector<Point3D>& normals,
                                             const std::vector<char>& is_point,
                                             const std::vector<char>& droppable,
                                             const std::vector<char>& complete,
-                                            std::vector<Coord3D<long long>>& faces, bool crumples = false);
+                                            std::vector<Coord3D<long long>>& faces, bool crumples = false,
+                                            const std::vector<int>* pieces = nullptr,
+                                            std::vector<long>* left = nullptr);
 
 }  // namespace tervik

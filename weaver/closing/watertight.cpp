@@ -141,8 +141,18 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   }
 
   // Last, the faces still against their corners' point normals (where a patch meets a folded
-  // rim) are turned where flips and moves of added vertices can.
-  report.agreement = agree_with_point_normals(m, points.size(), old_vertices);
+  // rim) are turned where flips and moves of added vertices can. The discs it re-triangulates
+  // may leave points without faces, but never more than half of those of a piece detached
+  // from the largest (a limb, on sparse clouds), which a disc could otherwise take in whole.
+  std::vector<int> detached(piece_label.size(), -1);
+  if (kept_pieces.size() > 1) {
+    std::size_t largest = 0;
+    for (std::size_t k = 1; k < kept_pieces.size(); ++k)
+      if (kept_pieces[k].faces > kept_pieces[largest].faces) largest = k;
+    for (std::size_t v = 0; v < piece_label.size(); ++v)
+      if (piece_label[v] >= 0 && std::size_t(piece_label[v]) != largest) detached[v] = piece_label[v];
+  }
+  report.agreement = agree_with_point_normals(m, points.size(), old_vertices, &detached);
 
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).

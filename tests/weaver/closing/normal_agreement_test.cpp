@@ -137,10 +137,15 @@ TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedOverItsRim) {
   EXPECT_EQ(kept.faces.size(), 4u);
 
   // Where m is a point, off the surface the others span, the disc takes it in all the same: it
-  // is left without faces, but keeps its place, index and colour.
+  // is left without faces, but keeps its place, index and colour. Not where m is more than
+  // half of what is left of a detached piece.
   RepairMesh off = kept;
   off.colors = {{1, 1, 1}, {2, 2, 2}, {3, 3, 3}, {4, 4, 4}, {5, 5, 5}};
-  const NormalAgreement o = agree_with_point_normals(off, 5);
+  RepairMesh limb = off;
+  const std::vector<int> alone = {-1, -1, -1, -1, 0}, with_three = {0, 0, -1, 0, 0};
+  EXPECT_EQ(agree_with_point_normals(limb, 5, 0, &alone).against_after, 1);
+  EXPECT_EQ(limb.faces.size(), 4u);
+  const NormalAgreement o = agree_with_point_normals(off, 5, 0, &with_three);
   EXPECT_EQ(o.regions.regions, 1);
   EXPECT_EQ(o.regions.points_dropped, 1);
   EXPECT_EQ(o.regions.vertices_dropped, 0);
