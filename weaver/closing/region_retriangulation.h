@@ -12,10 +12,10 @@
 // one simple loop and it holds no handle. The vertices inside it, which must be `droppable`, are
 // left without faces: added ones, and points, which stay in the vertex list, unmoved. Such
 // points are mostly ones whose normals point inward, or points off the surface, that fold the
-// faces around them. The loop is triangulated over its own corners by least cost, triangles against their
-// points' normals priced high, without chords that are edges of the mesh already. The new faces
-// replace the disc where no more of them face against their point normals, fewer face against
-// those or fold, and none folds back onto a face beside it.
+// faces around them. The loop is triangulated over its own corners by least cost, triangles
+// against their points' normals priced high, without chords that are edges of the mesh already.
+// The new faces replace the disc where no more of them face against their point normals, fewer
+// face against those or fold, and none folds back onto a face beside it.
 //
 // With `crumples`, the discs are grown instead around the crumples of the patches: faces with an
 // added corner whose normal turns away from the faces around their corners (a negative dot
