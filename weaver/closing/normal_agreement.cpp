@@ -64,8 +64,7 @@ class Mender {
   bool against(VH a, VH b, VH c) const {
     Point3D s = point_normals(a, b);
     if (is_point(c)) s += mesh_.normals[std::size_t(c.idx())];
-    const Point3D pa = at(a);
-    return dot(cross(at(b) - pa, at(c) - pa), s) < 0.0;
+    return faces_against(at(a), at(b), at(c), s);
   }
 
   bool against(FH f) const {
@@ -238,14 +237,12 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
     Point3D s;
     for (int k = 0; k < 3; ++k)
       if (std::size_t(f[k]) < points) s += mesh.normals[std::size_t(f[k])];
-    int k = 1;
-    if (s == Point3D()) {
-      for (int c = 0; c < 3; ++c)
-        if (std::size_t(f[c]) < mesh.normals.size()) s += mesh.normals[std::size_t(f[c])];
-      k = 2;
-    }
-    const Point3D& a = mesh.vertices[std::size_t(f[0])];
-    return dot(cross(mesh.vertices[std::size_t(f[1])] - a, mesh.vertices[std::size_t(f[2])] - a), s) < 0.0 ? k : 0;
+    const Point3D &a = mesh.vertices[std::size_t(f[0])], &b = mesh.vertices[std::size_t(f[1])],
+                  &c = mesh.vertices[std::size_t(f[2])];
+    if (s != Point3D()) return faces_against(a, b, c, s) ? 1 : 0;
+    for (int k = 0; k < 3; ++k)
+      if (std::size_t(f[k]) < mesh.normals.size()) s += mesh.normals[std::size_t(f[k])];
+    return dot(cross(b - a, c - a), s) < 0.0 ? 2 : 0;
   };
   // The work is done on a small half-edge mesh: the faces at the vertices within kRings rings
   // of the corners of the faces against the normals (marked with bit r for ring r). Every
@@ -391,10 +388,10 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
       const auto v = std::size_t(f[k]);
       (is_point[v] ? s : spread) += small.normals[v];
     }
-    const Point3D& a = small.vertices[std::size_t(f.x)];
-    const Point3D n = cross(small.vertices[std::size_t(f.y)] - a, small.vertices[std::size_t(f.z)] - a);
-    if (s != Point3D()) report.against_after += dot(n, s) < 0.0;
-    else report.folds_after += dot(n, spread) < 0.0;
+    const Point3D &a = small.vertices[std::size_t(f.x)], &b = small.vertices[std::size_t(f.y)],
+                  &c = small.vertices[std::size_t(f.z)];
+    if (s != Point3D()) report.against_after += faces_against(a, b, c, s);
+    else report.folds_after += dot(cross(b - a, c - a), spread) < 0.0;
   }
 
   // Back into the whole mesh: the added vertices' places, the small mesh's faces in the places

@@ -52,7 +52,7 @@ class Regions {
     return cross(pos_[std::size_t(b)] - pa, pos_[std::size_t(c)] - pa);
   }
   bool against(long long a, long long b, long long c) const {
-    return dot(normal(a, b, c), point_sum(a, b, c)) < 0.0;
+    return faces_against(pos_[std::size_t(a)], pos_[std::size_t(b)], pos_[std::size_t(c)], point_sum(a, b, c));
   }
   bool against(std::size_t f) const { return against(faces_[f].x, faces_[f].y, faces_[f].z); }
   // A face of added vertices only (inside a patch) against their normals, which the closing

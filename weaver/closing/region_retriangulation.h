@@ -22,6 +22,7 @@
 // product with the sum of those faces' vector areas). A disc is replaced where fewer of its
 // faces turn away from its vector area (which every triangulation of its rim shares), and no
 // more face against the point normals or fold.
+#include <cmath>
 #include <cstddef>
 #include <vector>
 
@@ -45,6 +46,18 @@ struct RegionRetriangulation {
     return *this;
   }
 };
+
+// Whether the face (a, b, c) faces against `s` (a sum of point normals), at its corners' places
+// or at those places as the ASCII mesh file writes them, to six decimals: that rounding can
+// turn a face that stands nearly on edge the other way.
+inline bool faces_against(const Point3D& a, const Point3D& b, const Point3D& c, const Point3D& s) {
+  if (dot(cross(b - a, c - a), s) < 0.0) return true;
+  const auto written = [](const Point3D& p) {
+    return Point3D(std::round(p.x * 1e6) / 1e6, std::round(p.y * 1e6) / 1e6, std::round(p.z * 1e6) / 1e6);
+  };
+  const Point3D wa = written(a);
+  return dot(cross(written(b) - wa, written(c) - wa), s) < 0.0;
+}
 
 // The faces of a mesh part: positions and normals of its vertices (a point's own; an added
 // vertex's spread from the points), is_point[v], droppable[v] (v may be left without faces),

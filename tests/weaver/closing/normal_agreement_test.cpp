@@ -221,5 +221,15 @@ TEST(NormalAgreement, CrumpleOfAPatchIsRetriangulatedOnlyWhenAskedFor) {
     EXPECT_GT(cross(at[std::size_t(f.y)] - at[std::size_t(f.x)], at[std::size_t(f.z)] - at[std::size_t(f.x)]).z, 0.0);
 }
 
+TEST(NormalAgreement, FacesAreJudgedAlsoAsTheFileWritesThem) {
+  // Nearly on edge: along +z at these places (a z component of 1e-7), against it once the mesh
+  // file rounds them to six decimals (y 0.000001 and 0.000001 give -1e-6).
+  const Point3D a(0, 0, 0), b(1, 6e-7, 0), c(2, 1.3e-6, 0), up(0, 0, 1);
+  ASSERT_GT(dot(cross(b - a, c - a), up), 0.0);
+  EXPECT_TRUE(faces_against(a, b, c, up));
+  EXPECT_FALSE(faces_against(a, Point3D(1, 0, 0), Point3D(0, 1, 0), up));
+  EXPECT_TRUE(faces_against(a, Point3D(0, 1, 0), Point3D(1, 0, 0), up));
+}
+
 }  // namespace
 }  // namespace tervik
