@@ -51,7 +51,14 @@ struct RegionRetriangulation {
 // or at those places as the ASCII mesh file writes them, to six decimals: that rounding can
 // turn a face that stands nearly on edge the other way.
 inline bool faces_against(const Point3D& a, const Point3D& b, const Point3D& c, const Point3D& s) {
-  if (dot(cross(b - a, c - a), s) < 0.0) return true;
+  const Point3D u = b - a, v = c - a;
+  const double d = dot(cross(u, v), s);
+  if (d < 0.0) return true;
+  // Rounding moves each corner by at most 0.87e-6, so u and v each by at most 1.74e-6, and their
+  // cross product by at most B = 1.74e-6 (|u| + |v|) + 3.1e-12. Where the face faces along s by
+  // more than |s| B it still does as written; compared squared, with
+  // B^2 <= 1.22e-11 (|u|^2 + |v|^2) + 2e-23.
+  if (d * d > norm2(s) * (1.3e-11 * (norm2(u) + norm2(v)) + 2e-23)) return false;
   const auto written = [](const Point3D& p) {
     return Point3D(std::round(p.x * 1e6) / 1e6, std::round(p.y * 1e6) / 1e6, std::round(p.z * 1e6) / 1e6);
   };
