@@ -17,9 +17,9 @@
 //  4. what is left (a face of three points folded right over, a face whose added corner its
 //     other faces hold), and the folds inside patches (faces of added vertices against their
 //     spread normals): a small disc of faces around each is re-triangulated over its rim
-//     (region_retriangulation.h); the points inside a disc are left without faces. Low tents over such faces (a new vertex each) were tried
-//     instead: on a sparse sphere they turned one face against the true surface for every two
-//     they turned along the points' normals.
+//     (region_retriangulation.h); the points inside a disc are left without faces. Low tents
+//     over such faces (a new vertex each) were tried instead: on a sparse sphere they turned one
+//     face against the true surface for every two they turned along the points' normals.
 //  5. the crumples of the patches (faces with an added corner whose normal turns away from the
 //     faces around their corners): discs around them are re-triangulated the same way. Where
 //     any was, steps 1-4 run once more over what is left, since the new discs' rims let more of
@@ -55,8 +55,9 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points);
 // `first_added` (at least `points`) keep their indices, also points left without faces inside
 // re-triangulated discs; added vertices left so are removed, the ones after them moving down.
 // Where `pieces` is given, (*pieces)[v] is the detached piece that point v belongs to (-1: none):
-// a disc leaves at most half of a piece's points that have faces without them. Faces keep their indices
-// unless discs were re-triangulated. A mesh that the half-edge structure refuses is left as it is.
+// a disc leaves at most half of a piece's points that have faces without them. Faces keep their
+// indices unless discs were re-triangulated. A mesh that the half-edge structure refuses is left
+// as it is.
 NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added = 0,
                                          const std::vector<int>* pieces = nullptr);
 
