@@ -83,6 +83,37 @@ class Regions {
     faces_.resize(kept);
   }
 
+  // Tries the discs made of the faces at one, two or all three corners of face f, smallest
+  // first: such a disc leaves those corners inside, which the discs grown across edges may
+  // never do where a fan of slivers from one point folds. True where one was replaced.
+  bool mend_stars(std::size_t f, RegionRetriangulation& report) {
+    const Face g = faces_[f];
+    std::vector<std::vector<std::size_t>> stars;
+    for (int corners = 1; corners < 8; ++corners) {
+      std::vector<std::size_t> region;
+      for (int k = 0; k < 3; ++k)
+        if (corners >> k & 1)
+          for (std::size_t h : at_[std::size_t(g[k])])
+            if (!in_[h]) in_[h] = 1, region.push_back(h);
+      for (std::size_t h : region) in_[h] = 0;
+      if (region.size() <= kMaxRegionFaces) stars.push_back(std::move(region));
+    }
+    std::stable_sort(stars.begin(), stars.end(), [](const auto& a, const auto& b) { return a.size() < b.size(); });
+    for (const auto& region : stars) {
+      for (std::size_t h : region) {
+        in_[h] = 1;
+        for (int k = 0; k < 3; ++k) ++uses_[std::size_t(faces_[h][k])];
+      }
+      const bool replaced = replace(region, report);
+      for (std::size_t h : region) {
+        in_[h] = 0;
+        for (int k = 0; k < 3; ++k) --uses_[std::size_t(faces_[h][k])];
+      }
+      if (replaced) return true;
+    }
+    return false;
+  }
+
   // Tries discs of growing size around face f, nearest faces across edges first (when
   // `unpinched`, putting off faces that would pinch its rim); true where one was replaced.
   bool mend(std::size_t f, bool unpinched, RegionRetriangulation& report) {
@@ -357,6 +388,10 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
   for (bool unpinched : {false, true})
     for (std::size_t f = 0; f < faces.size() && report.regions < most; ++f)
       if (regions.alive(f) && regions.bad(f)) regions.mend(f, unpinched, report);
+  // Faces still against the normals: the stars of their corners.
+  if (!crumples)
+    for (std::size_t f = 0; f < faces.size(); ++f)
+      if (regions.alive(f) && regions.against(f)) regions.mend_stars(f, report);
   regions.compact();
   return report;
 }

@@ -204,6 +204,42 @@ TEST(NormalAgreement, DiscsThatWouldPinchTheirRimWaitForASecondEdge) {
   EXPECT_EQ(down(), 0);
 }
 
+TEST(NormalAgreement, PointPulledAcrossItsNeighboursLeavesTheMeshWithItsFaces) {
+  // A 4 x 4 grid of points in the plane (normals +z), found by a search over jittered grids:
+  // point 5 lies beyond its neighbour 7, and two of its faces face -z. Every disc grown across
+  // edges around them leaves a face against the normals; the disc of 5's own faces does not.
+  const std::vector<Point3D> at = {
+      {0.019, -0.217, 0}, {1.062, -0.196, 0}, {1.786, -0.136, 0}, {3.145, 0.114, 0},
+      {-0.131, 0.953, 0}, {3.567, 0.947, 0},  {1.909, 1.027, 0},  {3.176, 0.932, 0},
+      {0.120, 2.076, 0},  {0.848, 2.232, 0},  {1.992, 2.016, 0},  {2.760, 2.006, 0},
+      {-0.204, 2.999, 0}, {0.821, 3.206, 0},  {1.962, 3.066, 0},  {2.755, 2.870, 0}};
+  const std::vector<Point3D> normals(at.size(), Point3D(0, 0, 1));
+  const std::vector<char> is_point(at.size(), 1), droppable(at.size(), 1);
+  std::vector<char> complete(at.size(), 0);  // the inner four
+  for (const int v : {5, 6, 9, 10}) complete[std::size_t(v)] = 1;
+  std::vector<Coord3D<long long>> faces = {{0, 1, 5},  {0, 5, 4},   {1, 2, 5},   {2, 6, 5},   {2, 3, 6},   {3, 7, 6},
+                                           {4, 5, 8},  {5, 9, 8},   {5, 6, 10},  {5, 10, 9},  {6, 7, 11},  {6, 11, 10},
+                                           {8, 9, 12}, {9, 13, 12}, {9, 10, 13}, {10, 14, 13}, {10, 11, 15}, {10, 15, 14}};
+  const auto down = [&] {
+    int n = 0;
+    for (const auto& f : faces)
+      n += cross(at[std::size_t(f.y)] - at[std::size_t(f.x)], at[std::size_t(f.z)] - at[std::size_t(f.x)]).z < 0.0;
+    return n;
+  };
+  ASSERT_EQ(down(), 2);
+  const RegionRetriangulation r = retriangulate_against(at, normals, is_point, droppable, complete, faces);
+  EXPECT_EQ(down(), 0);
+  EXPECT_EQ(r.points_dropped, 1);
+  for (const auto& f : faces) EXPECT_TRUE(f.x != 5 && f.y != 5 && f.z != 5);
+  // The grid's outer rim is kept, each edge once in its direction.
+  std::map<std::pair<long long, long long>, int> uses;
+  for (const auto& f : faces)
+    for (int k = 0; k < 3; ++k) ++uses[{f[k], f[(k + 1) % 3]}];
+  for (const auto& e : std::vector<std::pair<long long, long long>>{
+           {0, 1}, {1, 2}, {2, 3}, {3, 7}, {7, 11}, {11, 15}, {15, 14}, {14, 13}, {13, 12}, {12, 8}, {8, 4}, {4, 0}})
+    EXPECT_EQ(uses[e], 1);
+}
+
 TEST(NormalAgreement, CrumpleOfAPatchIsRetriangulatedOnlyWhenAskedFor) {
   // The same dart, but its added vertices carry no normals: nothing says the face (a, c, d) is
   // folded except that it turns away from the faces around it.
