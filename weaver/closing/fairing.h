@@ -21,6 +21,14 @@ void fair_vertices(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free
 void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& free,
                             int iterations, const std::vector<Point3D>& normals, double settled = 0.0);
 
+// Re-fairs each patch of hm, a largest set of vertices numbered from `first_new` on that edges
+// join, of at least `min_vertices` vertices, to least bending: its vertices go where the sum of
+// the squared uniform Laplacians (umbrellas) over them and the fixed vertices around them is
+// least (solved by conjugate gradients from where they are). A membrane spans a hole flat; this
+// surface carries on the slope and curvature of the mesh around the hole, so a patch over a
+// hole in a round object bulges with it. Returns the patches re-faired.
+long fair_bending(HoleMesh& hm, std::size_t first_new, std::size_t min_vertices);
+
 // The uniform Laplacian at v: the mean of its neighbours minus v (zero for an isolated vertex).
 OpenMesh::Vec3d umbrella(const HoleMesh& hm, HoleMesh::VertexHandle v);
 

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <utility>
 
+#include "weaver/closing/fairing.h"
 #include "weaver/closing/manifold_repair.h"
 #include "weaver/closing/patch_inflation.h"
 
@@ -26,6 +27,11 @@ constexpr double kSpeckShare = 0.0005;
 constexpr double kHandleRadius = 4.0;
 // Rounds of handle removal (each finds loops, cuts and caps them).
 constexpr int kHandleRounds = 2;
+// Patches of at least this many new vertices are re-faired to least bending; smaller ones keep
+// the membrane, which cannot overshoot a noisy rim. On the generated figures, bending every patch
+// turned more faces against the true surface than the membrane did (1.76 against 1.70 % on the
+// thinned figure at 40,000 points); from 40 vertices on, fewer on every bench cloud.
+constexpr std::size_t kBendingPatch = 40;
 
 // The pieces (faces connected through shared vertices) of at least min_faces faces, with their
 // face counts and centres (the mean of their faces' first corners); label[v] is the piece of
@@ -114,6 +120,11 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   report.holes = fill_holes(m, closed);
   // The kept faces come first, less those removed to widen holes.
   const std::size_t kept = m.faces.size() - std::size_t(report.holes.faces_added);
+  // Patches of some size are re-faired to least bending, so that they carry on the curvature
+  // around their holes.
+  if (fair_bending(closed, old_vertices, kBendingPatch) > 0)
+    for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
+      m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
   if (closed.n_vertices() > old_vertices && !points.empty()) {
     // Patches over large holes span the inside of the object: they are lifted onto the points.
     const PatchInflation lifted =

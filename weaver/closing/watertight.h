@@ -15,7 +15,8 @@
 //       (loop_triangulation.h),
 //     - refines each patch by flips and splits (patch_refinement.h) and fairs its new vertices
 //       (fairing.h);
-//  4. patches over large holes are lifted onto the point cloud (patch_inflation.h, with the
+//  4. patches of at least 40 new vertices are faired again to least bending (fairing.h), and
+//     patches over large holes are lifted onto the point cloud (patch_inflation.h, with the
 //     empty-space grid of empty_cells.h);
 //  5. small handles are cut out and capped (handle_removal.h);
 //  6. faces still against their corners' point normals are turned by edge flips and moves of

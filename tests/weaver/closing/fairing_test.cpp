@@ -1,4 +1,5 @@
-// Fairing moves only the free vertices, towards the mean of their neighbours.
+// Fairing moves only the free vertices: towards the mean of their neighbours (a membrane), or to
+// least bending over the patches large enough.
 #include "weaver/closing/fairing.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +7,8 @@
 #include <algorithm>
 #include <random>
 #include <vector>
+
+#include "weaver/mesh_fixtures.h"
 
 namespace tervik {
 namespace {
@@ -175,6 +178,55 @@ TEST(Fairing, UnfoldedFairingOfACrumpledGridIsTheFaceByFaceOneBitForBit) {
   for (const auto v : free) held += once.point(v) != plain.point(v);
   EXPECT_GT(moved, 40);
   EXPECT_GT(held, 5);
+}
+
+TEST(Fairing, LargePatchOverASphereCapBulgesWithTheSphereAndASmallOneStaysFlat) {
+  // A unit sphere whose vertices above z = 0.8 (a cap of about 37 degrees) and below z = -0.95
+  // come last, as new vertices, pressed flat onto the planes of their rims.
+  const RepairMesh sphere = testing::unit_sphere(4);
+  const auto in_cap = [](const Point3D& p) { return p.z > 0.8 ? 1 : p.z < -0.95 ? 2 : 0; };
+  std::vector<int> order;
+  for (int cap : {0, 1, 2})
+    for (std::size_t v = 0; v < sphere.vertices.size(); ++v)
+      if (in_cap(sphere.vertices[v]) == cap) order.push_back(int(v));
+  std::vector<int> place(sphere.vertices.size());
+  HoleMesh hm;
+  std::size_t first_new = 0, top = 0, bottom = 0;
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    Point3D p = sphere.vertices[std::size_t(order[i])];
+    const int cap = in_cap(p);
+    if (cap == 0) ++first_new;
+    if (cap == 1) ++top, p.z = 0.8;
+    if (cap == 2) ++bottom, p.z = -0.95;
+    place[std::size_t(order[i])] = int(i);
+    hm.add_vertex({p.x, p.y, p.z});
+  }
+  for (const auto& f : sphere.faces)
+    hm.add_face(HoleMesh::VertexHandle(place[std::size_t(f.x)]), HoleMesh::VertexHandle(place[std::size_t(f.y)]),
+                HoleMesh::VertexHandle(place[std::size_t(f.z)]));
+  ASSERT_GT(bottom, 3u);
+  ASSERT_GT(top, bottom);
+  const HoleMesh flat = hm;
+  EXPECT_EQ(fair_bending(hm, first_new, bottom + 1), 1);
+  double off_sphere = 0.0, highest = 0.0;
+  for (std::size_t v = 0; v < hm.n_vertices(); ++v) {
+    const auto& p = hm.point(HoleMesh::VertexHandle(int(v)));
+    if (v < first_new || v >= first_new + top) {
+      EXPECT_EQ(p, flat.point(HoleMesh::VertexHandle(int(v))));
+      continue;
+    }
+    off_sphere = std::max(off_sphere, std::abs(p.norm() - 1.0));
+    highest = std::max(highest, p[2]);
+  }
+  // Least bending carries the rim's slope on: it overshoots the pole a little (by 0.07).
+  EXPECT_LT(off_sphere, 0.08);
+  EXPECT_GT(highest, 0.97);
+  // The membrane spans the same cap flat.
+  HoleMesh membrane = flat;
+  std::vector<HoleMesh::VertexHandle> cap;
+  for (std::size_t v = first_new; v < first_new + top; ++v) cap.push_back(HoleMesh::VertexHandle(int(v)));
+  fair_vertices(membrane, cap, 500);
+  for (const auto v : cap) EXPECT_LT(membrane.point(v)[2], 0.81);  // 0.19 below the pole
 }
 
 }  // namespace

@@ -110,10 +110,12 @@ TEST(Watertight, SphereCutInTwoAtItsEquatorClosesAsOneSurface) {
   EXPECT_GE(r.holes.bridges, 1);
   EXPECT_EQ(r.holes.pieces, 1);  // what the handle search counts on
   EXPECT_EQ(r.holes.holes_left, 0);
-  // The band closed over the cut lies inside the sphere, about where the cut was.
+  // The band closed over the cut lies about where the cut was, bent with the sphere (0.9945 to
+  // 1.0001 from its centre; a membrane spanning the cut comes down to 0.986).
   for (std::size_t i = pts.size(); i < m.vertices.size(); ++i) {
     EXPECT_LT(std::abs(m.vertices[i].z), 0.2);
-    EXPECT_LT(norm(m.vertices[i]), 1.0 + 1e-9);
+    EXPECT_GT(norm(m.vertices[i]), 0.99);
+    EXPECT_LT(norm(m.vertices[i]), 1.001);
   }
 }
 
