@@ -18,7 +18,8 @@
 # 2 x 10^4), of the figure on 16 dome cameras (1280 x 960) at 10^5 and 2 x 10^5 points,
 # and three made from the 10^4-point sphere: without the points within 30 degrees of the +x
 # axis (a hole), and thinned unevenly (kept with a chance from 0.2 at the bottom to 1 at the
-# top; also the 4 x 10^4-point figure). Environment: RUNS (3), CLOUDS (names to keep, e.g.
+# top; also the 4 x 10^4-point figure); last, the three frames of ./demo.sh's scene (the moving
+# figure, 10^4 points a frame, tracked by sculptor from frame to frame). Environment: RUNS (3), CLOUDS (names to keep, e.g.
 # "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,24 +36,32 @@ else
   trap 'rm -rf "$work"' EXIT
 fi
 
-# scene NAME MAKE_SCENE_OPTIONS...: generates the scene once.
+# scene NAME MAKE_SCENE_OPTIONS...: generates the scene once (one frame unless the options
+# say otherwise).
 scene() {
   local name=$1
   shift
+  local frames=(--frames 1)
+  [[ " $* " == *" --frames "* ]] && frames=()
   [ -f "$work/$name/ground_truth.txt" ] ||
-    "$build/tools/make_scene" --output "$work/$name" --frames 1 --threads 2 "$@" >/dev/null
+    "$build/tools/make_scene" --output "$work/$name" "${frames[@]}" --threads 2 "$@" >/dev/null
 }
-# cloud NAME SCENE POINTS: sculptor's frame 0 of the scene.
+# cloud NAME SCENE POINTS [LAST]: sculptor's frame 0 of the scene, as NAME.ply; with LAST,
+# frames 0 to LAST tracked, as NAME0.ply to NAME<LAST>.ply.
 cloud() {
-  local name=$1 dir=$work/$2 points=$3
-  [ -f "$work/$name.ply" ] && return
+  local name=$1 dir=$work/$2 points=$3 last=${4:-}
+  [ -f "$work/$name${last}.ply" ] && return
   local box cameras
   read -r _ box < <(grep '^box ' "$dir/ground_truth.txt")
   cameras=$(ls "$dir"/cam*.txt | wc -l)
   # shellcheck disable=SC2086  # the box is six numbers
   "$build/sculptor/sculptor" --threads 0 "$cameras" "$dir/cam%ld.txt" "$dir/img%ld_%04ld.png" \
-      "$dir/sil%ld_%04ld.png" "$work/${name}_%04ld.ply" 0 0 $box "$points" >/dev/null 2>&1
-  mv "$work/${name}_0000.ply" "$work/$name.ply"
+      "$dir/sil%ld_%04ld.png" "$work/${name}_%04ld.ply" 0 "${last:-0}" $box "$points" >/dev/null 2>&1
+  if [ -z "$last" ]; then
+    mv "$work/${name}_0000.ply" "$work/$name.ply"
+  else
+    for ((f = 0; f <= last; f++)); do mv "$work/${name}_$(printf %04d "$f").ply" "$work/$name$f.ply"; done
+  fi
 }
 # derive NAME SOURCE AWK_CONDITION: the points of SOURCE for which the condition on x, y, z holds.
 derive() {
@@ -75,6 +84,7 @@ derive() {
 scene ring_figure --object figure --cameras 8 --layout ring
 scene ring_sphere --object sphere --cameras 8 --layout ring
 scene dome_figure --object figure --cameras 16 --layout dome --width 1280 --height 960
+scene demo_figure --frames 3
 cloud fig5k ring_figure 5000
 cloud fig10k ring_figure 10000
 cloud fig20k ring_figure 20000
@@ -87,12 +97,13 @@ cloud fig200k dome_figure 200000
 derive sph10k_hole sph10k 'x / sqrt(x * x + y * y + z * z) < cos(30 * 3.14159265358979 / 180)'
 derive sph10k_thin sph10k 'rand() < 0.2 + 0.8 * t'
 derive fig40k_thin fig40k 'rand() < 0.2 + 0.8 * t'
+cloud demo demo_figure 10000 2
 
-# score MESH TRUTH POINTS: coverage within 1 L (%), faces against the true normal (%), faces
+# score MESH TRUTH POINTS FRAME: coverage within 1 L (%), faces against the true normal (%), faces
 # against their corners' point normals, smallest camera IoU, boundary and non-manifold edges,
 # components; and in $work/iou.MESH the IoU of every camera.
 score() {
-  "$build/tools/score_reconstruction" --truth "$2" --frame 0 --mesh "$1" --points "$3" \
+  "$build/tools/score_reconstruction" --truth "$2" --frame "$4" --mesh "$1" --points "$3" \
       --coverage-distance 1 --json |
     sed 's/.*"mesh": {//' | tr ',{}' '\n\n\n' | awk -F: -v ious="$work/iou.$(basename "$1")" '
       /"silhouette_iou"/ { inlist = 1 }
@@ -104,9 +115,9 @@ score() {
                v["min_silhouette_iou"], v["boundary_edges"], v["nonmanifold_edges"], v["components"]
       }'
 }
-# score_points CLOUD TRUTH: the cloud's points beyond 2 L and normals pointing inward (%).
+# score_points CLOUD TRUTH FRAME: the cloud's points beyond 2 L and normals pointing inward (%).
 score_points() {
-  "$build/tools/score_reconstruction" --truth "$2" --frame 0 --points "$1" --json |
+  "$build/tools/score_reconstruction" --truth "$2" --frame "$3" --points "$1" --json |
     tr ',{}' '\n\n\n' | awk -F: '
       { gsub(/[" ]/, "", $1); v[$1] = $2 }
       END { printf "%5.2f %5.2f", 100 * v["share_beyond_2l"], 100 * v["share_inward"] }'
@@ -117,16 +128,20 @@ echo "weaver --watertight on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(np
 echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over Total, median of $runs runs"
 printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s\n" cloud "far %" \
     "in %" "cov %" "inw %" "vsN" "IoU" "cov %" "inw %" "vsN" "IoU" "dIoU" bound nonm parts share
-for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin; do
+for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
+    demo0 demo1 demo2; do
   if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
   case $name in
     fig5k | fig10k* | fig20k | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
     sph*) truth=$work/ring_sphere/ground_truth.txt ;;
+    demo*) truth=$work/demo_figure/ground_truth.txt ;;
     *) truth=$work/dome_figure/ground_truth.txt ;;
   esac
+  frame=0
+  [[ $name == demo* ]] && frame=${name#demo}
   "$build/weaver/weaver" "$work/$name.ply" "$work/plain.ply" 20 30 1 1000000 >/dev/null 2>&1
-  points=$(score_points "$work/$name.ply" "$truth")
-  plain=$(score "$work/plain.ply" "$truth" "$work/$name.ply")
+  points=$(score_points "$work/$name.ply" "$truth" "$frame")
+  plain=$(score "$work/plain.ply" "$truth" "$work/$name.ply" "$frame")
   : >"$work/shares"
   for ((r = 0; r < runs; r++)); do
     "$build/weaver/weaver" --watertight "$work/$name.ply" "$work/closed.ply" 20 30 1 1000000 \
@@ -136,7 +151,7 @@ for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole
          END { printf "%.4f\n", w / t }' "$work/stderr" >>"$work/shares"
   done
   grep '^WARNING' "$work/stdout" | sed "s/^/$name: /" >&2 || true
-  closed=$(score "$work/closed.ply" "$truth" "$work/$name.ply")
+  closed=$(score "$work/closed.ply" "$truth" "$work/$name.ply" "$frame")
   # The largest drop of one camera's IoU from the plain mesh's to the closed mesh's.
   drop=$(paste "$work/iou.plain.ply" "$work/iou.closed.ply" | awk '{ d = $1 - $2; if (NR == 1 || d > m) m = d } END { printf "%.4f", m }')
   read -r pc pi pn pu _ <<<"$plain"
