@@ -26,6 +26,11 @@ find_path(DEFLATE_INCLUDE_DIR libdeflate.h)
 tervik_require(DEFLATE_LIBRARY "libdeflate" "libdeflate-dev")
 tervik_require(DEFLATE_INCLUDE_DIR "libdeflate headers" "libdeflate-dev")
 
+# Eigen's sparse Cholesky: weaver's fairing of patches to least bending, and the texture's
+# seam levelling.
+find_package(Eigen3 3.3 CONFIG)
+tervik_require(Eigen3_FOUND "Eigen" "libeigen3-dev")
+
 find_package(yaml-cpp CONFIG)
 tervik_require(yaml-cpp_FOUND "yaml-cpp" "libyaml-cpp-dev")
 

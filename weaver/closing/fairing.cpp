@@ -1,9 +1,12 @@
 // Membrane fairing by Gauss-Seidel sweeps over the umbrella operator, and fairing to least
-// bending by conjugate gradients.
+// bending by sparse Cholesky.
 #include "weaver/closing/fairing.h"
 
 #include <algorithm>
 #include <cstddef>
+
+#include <Eigen/SparseCholesky>
+#include <Eigen/SparseCore>
 
 namespace tervik {
 
@@ -132,123 +135,54 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
 
 namespace {
 
-// The conjugate gradients stop once the residual is this small a part of where they started
-// (each coordinate alone), or after this many steps. A patch of 2,755 vertices over a sparse
-// sphere's hole settles in about 430 steps, and patches of a hundred in about 50; a tighter
-// bound (1e-8) moved no vertex far enough to change a face on the bench clouds.
-constexpr double kBendingTolerance = 1e-6;
-constexpr int kBendingSteps = 2000;
-
 using Vec = OpenMesh::Vec3d;
 
-// The bending energy of one patch: sum over the rows r (the patch's vertices and the fixed
-// vertices next to them) of |mean(x over r's neighbours) - x_r|^2, as a function of the patch's
-// positions x (the fixed ones held where they are).
-class Bending {
- public:
-  Bending(const HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& patch, std::vector<int>& slot)
-      : hm_(hm), slot_(slot), n_(patch.size()) {
-    for (std::size_t i = 0; i < patch.size(); ++i) slot_[std::size_t(patch[i].idx())] = int(i);
-    std::vector<int> seen;  // the fixed rows, to unmark afterwards
-    const auto row = [&](HoleMesh::VertexHandle v) {
-      start_.push_back(around_.size());
-      rows_.push_back(v.idx());
-      for (auto w : hm.vv_range(v)) around_.push_back(w.idx());
-    };
-    for (const auto v : patch) {
-      row(v);
-      for (auto w : hm.vv_range(v)) {
-        int& s = slot_[std::size_t(w.idx())];
-        if (s == -1) s = -2, seen.push_back(w.idx()), row(w);
-      }
+// Moves the patch's vertices to least bending. The energy is the sum over the rows r (the
+// patch's vertices and the fixed vertices next to them) of |mean(x over r's neighbours) - x_r|^2:
+// with the patch's positions x, each row's umbrella is (L x)_r + c_r, where c_r holds the fixed
+// vertices' part. Its least is where L^T L x = -L^T c, solved by sparse Cholesky (the matrix is
+// positive definite wherever a fixed vertex is next to the patch). False, with nothing moved,
+// where the factorisation fails.
+bool bend(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& patch, std::vector<int>& slot) {
+  const auto n = Eigen::Index(patch.size());
+  for (std::size_t i = 0; i < patch.size(); ++i) slot[std::size_t(patch[i].idx())] = int(i);
+  std::vector<Eigen::Triplet<double>> entries;
+  std::vector<Vec> fixed;  // c_r
+  std::vector<int> seen;   // fixed rows, marked -2 in slot while the rows are gathered
+  const auto row = [&](HoleMesh::VertexHandle v) {
+    const auto r = Eigen::Index(fixed.size());
+    Vec c(0.0, 0.0, 0.0);
+    const double share = 1.0 / double(hm.valence(v));
+    for (auto w : hm.vv_range(v)) {
+      if (const int s = slot[std::size_t(w.idx())]; s >= 0) entries.emplace_back(r, s, share);
+      else c += share * hm.point(w);
     }
-    start_.push_back(around_.size());
-    for (int v : seen) slot_[std::size_t(v)] = -1;
-  }
-
-  // L x: each row's umbrella, with the patch's positions x and the fixed ones where they are
-  // (with_fixed) or zero (the linear part alone).
-  void umbrellas(const std::vector<Vec>& x, bool with_fixed, std::vector<Vec>& out) const {
-    out.resize(rows_.size());
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-      const std::size_t b = start_[r], e = start_[r + 1];
-      if (b == e) {
-        out[r] = Vec(0.0, 0.0, 0.0);
-        continue;
-      }
-      Vec sum(0.0, 0.0, 0.0);
-      for (std::size_t k = b; k < e; ++k) sum += at(x, around_[k], with_fixed);
-      out[r] = sum / double(e - b) - at(x, rows_[r], with_fixed);
-    }
-  }
-  // L^T y over the patch's vertices.
-  void gather(const std::vector<Vec>& y, std::vector<Vec>& out) const {
-    out.assign(n_, Vec(0.0, 0.0, 0.0));
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-      const std::size_t b = start_[r], e = start_[r + 1];
-      if (b == e) continue;
-      const Vec share = y[r] / double(e - b);
-      for (std::size_t k = b; k < e; ++k)
-        if (const int s = slot_[std::size_t(around_[k])]; s >= 0) out[std::size_t(s)] += share;
-      if (const int s = slot_[std::size_t(rows_[r])]; s >= 0) out[std::size_t(s)] -= y[r];
-    }
-  }
-
- private:
-  Vec at(const std::vector<Vec>& x, int v, bool with_fixed) const {
-    const int s = slot_[std::size_t(v)];
-    if (s >= 0) return x[std::size_t(s)];
-    return with_fixed ? hm_.point(HoleMesh::VertexHandle(v)) : Vec(0.0, 0.0, 0.0);
-  }
-
-  const HoleMesh& hm_;
-  std::vector<int>& slot_;  // per vertex: its place in the patch, or -1
-  std::size_t n_;
-  std::vector<int> rows_;
-  std::vector<std::size_t> start_;
-  std::vector<int> around_;
-};
-
-// Moves the patch's vertices to least bending: the normal equations L^T L x = -L^T L x_fixed,
-// each coordinate by conjugate gradients of its own.
-void bend(HoleMesh& hm, const std::vector<HoleMesh::VertexHandle>& patch, std::vector<int>& slot) {
-  const Bending energy(hm, patch, slot);
-  const std::size_t n = patch.size();
-  std::vector<Vec> x(n), r, p, ap, rows;
-  for (std::size_t i = 0; i < n; ++i) x[i] = hm.point(patch[i]);
-  energy.umbrellas(x, true, rows);
-  energy.gather(rows, r);
-  for (Vec& v : r) v = -v;
-  p = r;
-  const auto squares = [n](const std::vector<Vec>& a, const std::vector<Vec>& b) {
-    Vec sum(0.0, 0.0, 0.0);
-    for (std::size_t i = 0; i < n; ++i)
-      for (int c = 0; c < 3; ++c) sum[c] += a[i][c] * b[i][c];
-    return sum;
+    if (const int s = slot[std::size_t(v.idx())]; s >= 0) entries.emplace_back(r, s, -1.0);
+    else c -= hm.point(v);
+    fixed.push_back(c);
   };
-  Vec rr = squares(r, r);
-  const Vec stop = rr * (kBendingTolerance * kBendingTolerance);
-  for (int step = 0; step < kBendingSteps; ++step) {
-    if (rr[0] <= stop[0] && rr[1] <= stop[1] && rr[2] <= stop[2]) break;
-    energy.umbrellas(p, false, rows);
-    energy.gather(rows, ap);
-    const Vec pap = squares(p, ap);
-    Vec alpha;
-    for (int c = 0; c < 3; ++c) alpha[c] = pap[c] > 0.0 ? rr[c] / pap[c] : 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-      for (int c = 0; c < 3; ++c) {
-        x[i][c] += alpha[c] * p[i][c];
-        r[i][c] -= alpha[c] * ap[i][c];
-      }
-    const Vec next = squares(r, r);
-    Vec beta;
-    for (int c = 0; c < 3; ++c) beta[c] = rr[c] > 0.0 ? next[c] / rr[c] : 0.0;
-    for (std::size_t i = 0; i < n; ++i)
-      for (int c = 0; c < 3; ++c) p[i][c] = r[i][c] + beta[c] * p[i][c];
-    rr = next;
+  for (const auto v : patch) {
+    row(v);
+    for (auto w : hm.vv_range(v))
+      if (int& s = slot[std::size_t(w.idx())]; s == -1) s = -2, seen.push_back(w.idx()), row(w);
   }
-  for (std::size_t i = 0; i < n; ++i) hm.point(patch[i]) = x[i];
+  for (int v : seen) slot[std::size_t(v)] = -1;
   for (const auto v : patch) slot[std::size_t(v.idx())] = -1;
+
+  Eigen::SparseMatrix<double> L(Eigen::Index(fixed.size()), n);
+  L.setFromTriplets(entries.begin(), entries.end());
+  Eigen::MatrixXd c(Eigen::Index(fixed.size()), 3);
+  for (std::size_t r = 0; r < fixed.size(); ++r)
+    for (int k = 0; k < 3; ++k) c(Eigen::Index(r), k) = fixed[r][k];
+  const Eigen::SparseMatrix<double> Lt = L.transpose();
+  const Eigen::SparseMatrix<double> A = Lt * L;
+  const Eigen::SimplicialLDLT<Eigen::SparseMatrix<double>> solver(A);
+  if (solver.info() != Eigen::Success) return false;
+  const Eigen::MatrixXd x = solver.solve(-(Lt * c));
+  if (solver.info() != Eigen::Success || !x.allFinite()) return false;
+  for (std::size_t i = 0; i < patch.size(); ++i)
+    hm.point(patch[i]) = Vec(x(Eigen::Index(i), 0), x(Eigen::Index(i), 1), x(Eigen::Index(i), 2));
+  return true;
 }
 
 }  // namespace
@@ -269,9 +203,7 @@ long fair_bending(HoleMesh& hm, std::size_t first_new, std::size_t min_vertices)
         const auto u = std::size_t(w.idx());
         if (u >= first_new && !taken[u - first_new]) taken[u - first_new] = 1, patch.push_back(w);
       }
-    if (patch.size() < min_vertices) continue;
-    bend(hm, patch, slot);
-    ++patches;
+    if (patch.size() >= min_vertices && bend(hm, patch, slot)) ++patches;
   }
   return patches;
 }

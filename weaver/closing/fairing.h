@@ -24,9 +24,10 @@ void fair_vertices_unfolded(HoleMesh& hm, const std::vector<HoleMesh::VertexHand
 // Re-fairs each patch of hm, a largest set of vertices numbered from `first_new` on that edges
 // join, of at least `min_vertices` vertices, to least bending: its vertices go where the sum of
 // the squared uniform Laplacians (umbrellas) over them and the fixed vertices around them is
-// least (solved by conjugate gradients from where they are). A membrane spans a hole flat; this
-// surface carries on the slope and curvature of the mesh around the hole, so a patch over a
-// hole in a round object bulges with it. Returns the patches re-faired.
+// least (a sparse linear system, solved by Cholesky factorisation). A membrane spans a hole flat;
+// this surface carries on the slope and curvature of the mesh around the hole, so a patch over a
+// hole in a round object bulges with it. Returns the patches re-faired (a patch whose system
+// cannot be factorised keeps its places).
 long fair_bending(HoleMesh& hm, std::size_t first_new, std::size_t min_vertices);
 
 // The uniform Laplacian at v: the mean of its neighbours minus v (zero for an isolated vertex).
