@@ -83,9 +83,10 @@ class Regions {
     faces_.resize(kept);
   }
 
-  // Tries the discs made of the faces at one, two or all three corners of face f, smallest
-  // first: such a disc leaves those corners inside, which the discs grown across edges may
-  // never do where a fan of slivers from one point folds. True where one was replaced.
+  // Tries the discs made of the faces at one, two or all three corners of face f, and those
+  // grown by the faces at their vertices, smallest first: such a disc leaves those corners
+  // inside, which the discs grown across edges may never do where a fan of slivers from one
+  // point folds. True where one was replaced.
   bool mend_stars(std::size_t f, RegionRetriangulation& report) {
     const Face g = faces_[f];
     std::vector<std::vector<std::size_t>> stars;
@@ -95,8 +96,16 @@ class Regions {
         if (corners >> k & 1)
           for (std::size_t h : at_[std::size_t(g[k])])
             if (!in_[h]) in_[h] = 1, region.push_back(h);
-      for (std::size_t h : region) in_[h] = 0;
+      // The same grown by the faces at its vertices: the point beyond its neighbours may fold
+      // the faces of the next ring too.
+      std::vector<std::size_t> grown = region;
+      for (std::size_t h : region)
+        for (int k = 0; k < 3; ++k)
+          for (std::size_t o : at_[std::size_t(faces_[h][k])])
+            if (!in_[o]) in_[o] = 1, grown.push_back(o);
+      for (std::size_t h : grown) in_[h] = 0;
       if (region.size() <= kMaxRegionFaces) stars.push_back(std::move(region));
+      if (grown.size() <= kMaxRegionFaces) stars.push_back(std::move(grown));
     }
     std::stable_sort(stars.begin(), stars.end(), [](const auto& a, const auto& b) { return a.size() < b.size(); });
     for (const auto& region : stars) {

@@ -17,8 +17,9 @@
 // The new faces replace the disc where no more of them face against their point normals, fewer
 // face against those or fold, and none folds back onto a face beside it. Last, around the faces
 // still against the normals, the discs made of the faces at one, two or all three of their
-// corners are tried: where a point lies beyond its neighbours, the discs grown across edges keep
-// it on their rims or take in more than its fan, and only its own fan's rim is flat.
+// corners are tried, and those grown by the faces at their vertices: where a point lies beyond
+// its neighbours, the discs grown across edges keep it on their rims or take in more than its
+// fan, whose own rim (or the next ring's) is flat.
 //
 // With `crumples`, the discs are grown instead around the crumples of the patches: faces with an
 // added corner whose normal turns away from the faces around their corners (a negative dot
