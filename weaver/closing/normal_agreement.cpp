@@ -47,8 +47,11 @@ class Mender {
  public:
   // `mesh` holds the normals of hm's vertices; is_point[v] says which are points, `movable[v]`
   // which may move (those whose every face is in hm).
-  Mender(HoleMesh& hm, const RepairMesh& mesh, const std::vector<char>& is_point, const std::vector<char>& movable)
-      : hm_(hm), mesh_(mesh), is_point_(is_point), movable_(movable) {}
+  // `joined_outside[v]` lists the vertices that v shares an edge with in faces of the whole mesh
+  // that hm does not hold.
+  Mender(HoleMesh& hm, const RepairMesh& mesh, const std::vector<char>& is_point, const std::vector<char>& movable,
+         const std::vector<std::vector<long long>>& joined_outside)
+      : hm_(hm), mesh_(mesh), is_point_(is_point), movable_(movable), joined_outside_(joined_outside) {}
 
   bool is_point(VH v) const { return is_point_[std::size_t(v.idx())] != 0; }
   bool movable(VH v) const { return std::size_t(v.idx()) < movable_.size() && movable_[std::size_t(v.idx())]; }
@@ -151,7 +154,8 @@ class Mender {
     if (c == d) return false;
     for (const VH n : hm_.vv_range(c))
       if (n == d) return false;
-    return true;
+    const auto& outside = joined_outside_[std::size_t(c.idx())];
+    return std::find(outside.begin(), outside.end(), (long long)d.idx()) == outside.end();
   }
 
   // A place for a vertex whose faces are (ring[i].first, ring[i].second, vertex), near `from`:
@@ -207,6 +211,7 @@ class Mender {
   const RepairMesh& mesh_;
   const std::vector<char>& is_point_;
   const std::vector<char>& movable_;
+  const std::vector<std::vector<long long>>& joined_outside_;
 };
 
 }  // namespace
@@ -305,6 +310,23 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
     taken.push_back(i);
     small.faces.push_back(g);
   }
+  // Edges between the small mesh's vertices along faces left out of it (at its border): neither
+  // a flip nor a re-triangulated disc may make one of them again, which would give it four faces.
+  std::vector<std::vector<long long>> joined_outside(global.size());
+  {
+    std::vector<char> in_small(mesh.faces.size(), 0);
+    for (std::size_t i : taken) in_small[i] = 1;
+    for (std::size_t i = 0; i < mesh.faces.size(); ++i) {
+      if (in_small[i]) continue;
+      const auto& f = mesh.faces[i];
+      for (int k = 0; k < 3; ++k) {
+        const long long a = local[std::size_t(f[k])], b = local[std::size_t(f[(k + 1) % 3])];
+        if (a < 0 || b < 0) continue;
+        joined_outside[std::size_t(a)].push_back(b);
+        joined_outside[std::size_t(b)].push_back(a);
+      }
+    }
+  }
   // A vertex may move where all its faces are in the small mesh: the marked ones are (every
   // face at them is taken); for the others it is not known.
   std::vector<char> movable(global.size(), 0);
@@ -318,7 +340,7 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
     long refused = 0;
     to_hole_mesh(small, refused, hm);
     if (refused > 0) return report;
-    Mender mender(hm, small, is_point, movable);
+    Mender mender(hm, small, is_point, movable, joined_outside);
     std::vector<FH> todo;
     for (const FH f : hm.faces())
       if (mender.against(f)) todo.push_back(f);
@@ -377,7 +399,8 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
       }
     }
     report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces,
-                                           crumples, pieces ? &piece : nullptr, pieces ? &left : nullptr);
+                                           crumples, pieces ? &piece : nullptr, pieces ? &left : nullptr,
+                                           &joined_outside);
   }
 
   // Every face against the normals is in the small mesh, before and after.

@@ -31,8 +31,9 @@ class Regions {
   Regions(const std::vector<Point3D>& positions, const std::vector<Point3D>& normals,
           const std::vector<char>& is_point, const std::vector<char>& droppable,
           const std::vector<char>& complete, std::vector<Face>& faces, bool crumples,
-          const std::vector<int>* pieces, std::vector<long>* left)
-      : crumples_(crumples), pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
+          const std::vector<int>* pieces, std::vector<long>* left,
+          const std::vector<std::vector<long long>>* joined_outside)
+      : crumples_(crumples), joined_outside_(joined_outside), pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
         pieces_(pieces), left_(left),
         faces_(faces), alive_(faces.size(), 1), in_(faces.size(), 0), at_(positions.size()),
         stamp_of_(positions.size(), 0), next_(positions.size(), -1), slot_(positions.size(), 0),
@@ -288,6 +289,9 @@ class Regions {
           if (stamp_of_[u] == loop_stamp && slot_[u] != i) joined.push_back(slot_[u]);
         }
       }
+      if (joined_outside_)
+        for (const long long u : (*joined_outside_)[std::size_t(loop[std::size_t(i)])])
+          if (stamp_of_[std::size_t(u)] == loop_stamp && slot_[std::size_t(u)] != i) joined.push_back(slot_[std::size_t(u)]);
       joined_start.push_back(joined.size());
     }
     std::vector<Point3D> p, steer;
@@ -353,6 +357,8 @@ class Regions {
   }
 
   const bool crumples_;  // mending crumples instead of faces against the normals and folds
+  // Per vertex: the vertices it shares an edge with in faces that `faces` does not hold.
+  const std::vector<std::vector<long long>>* joined_outside_;
   const std::vector<Point3D>& pos_;
   const std::vector<Point3D>& nrm_;
   const std::vector<char>& is_point_;
@@ -383,10 +389,12 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             const std::vector<char>& droppable,
                                             const std::vector<char>& complete,
                                             std::vector<Face>& faces, bool crumples,
-                                            const std::vector<int>* pieces, std::vector<long>* left) {
+                                            const std::vector<int>* pieces, std::vector<long>* left,
+                                            const std::vector<std::vector<long long>>* joined_outside) {
   RegionRetriangulation report;
   if (pieces && !left) pieces = nullptr;
-  Regions regions(positions, normals, is_point, droppable, complete, faces, crumples, pieces, left);
+  Regions regions(positions, normals, is_point, droppable, complete, faces, crumples, pieces, left,
+                  joined_outside);
   // Faces made by a replacement are looked at too: the loop runs to the end of the growing list.
   // The plain growth first; the growth without pinches mends more of what it left, but alone it
   // turned more faces against the true surface on the sparse sphere.

@@ -76,7 +76,9 @@ inline bool faces_against(const Point3D& a, const Point3D& b, const Point3D& c, 
 // inside a disc. Where `pieces` is given, (*pieces)[v] is the detached piece of the mesh that
 // point v belongs to (-1: none), and (*left)[k] counts the points of piece k that have faces:
 // a disc holds at most half of them, and the counts follow the replacements. Replaces discs as
-// above: `faces` keeps its surviving faces in order, the new ones follow.
+// above: `faces` keeps its surviving faces in order, the new ones follow. Where `faces` is part of
+// a larger mesh, (*joined_outside)[v] lists the vertices that v shares an edge with in faces
+// left out of it: a new face never repeats such an edge.
 RegionRetriangulation retriangulate_against(const std::vector<Point3D>& positions,
                                             const std::vector<Point3D>& normals,
                                             const std::vector<char>& is_point,
@@ -84,6 +86,7 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             const std::vector<char>& complete,
                                             std::vector<Coord3D<long long>>& faces, bool crumples = false,
                                             const std::vector<int>* pieces = nullptr,
-                                            std::vector<long>* left = nullptr);
+                                            std::vector<long>* left = nullptr,
+                                            const std::vector<std::vector<long long>>* joined_outside = nullptr);
 
 }  // namespace tervik

@@ -173,6 +173,15 @@ TEST(NormalAgreement, FoldInsideAPatchIsRetriangulated) {
     EXPECT_GT(cross(at[std::size_t(f.y)] - at[std::size_t(f.x)], at[std::size_t(f.z)] - at[std::size_t(f.x)]).z, 0.0);
     EXPECT_TRUE(f.x == 3 || f.y == 3 || f.z == 3);
   }
+  // Where b and d already share an edge in faces of the mesh outside these (the part lies at
+  // the border of what the stage looks at), that diagonal would give the edge four faces: the
+  // fold stays.
+  std::vector<Coord3D<long long>> bordered = {{0, 1, 2}, {0, 2, 3}};
+  std::vector<std::vector<long long>> joined_outside(4);
+  joined_outside[1] = {3};
+  joined_outside[3] = {1};
+  EXPECT_EQ(retriangulate_against(at, normals, no, yes, yes, bordered, false, nullptr, nullptr, &joined_outside).regions, 0);
+  EXPECT_EQ(bordered, (std::vector<Coord3D<long long>>{{0, 1, 2}, {0, 2, 3}}));
 }
 
 TEST(NormalAgreement, DiscsThatWouldPinchTheirRimWaitForASecondEdge) {
