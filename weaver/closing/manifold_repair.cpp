@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <numeric>
 #include <queue>
+#include <unordered_set>
 #include <utility>
 
 #include "weaver/closing/vertex_sort.h"
@@ -462,6 +463,88 @@ long resolve_nonmanifold_vertices(RepairMesh& mesh, long max_removed, long& spli
     }
   }
   return total;
+}
+
+long join_fans(RepairMesh& mesh, double reach, double least_cos) {
+  const FacesAround around = faces_around(mesh);
+  if (!around.corners) return 0;
+  // The undirected edges of the faces added so far, which `around` does not list: no two added
+  // faces may share one.
+  std::unordered_set<std::uint64_t> claimed;
+  const auto key = [](long long a, long long b) {
+    if (a > b) std::swap(a, b);
+    return std::uint64_t(a) << 32 | std::uint64_t(b);
+  };
+  struct End {
+    long long out = -1, in = -1;  // the open ends' corners: v -> out, in -> v
+    double longest = 0.0;         // the longest edge of the fan at v
+  };
+  std::vector<long long> nexts, afters;
+  long added = 0;
+  const std::size_t vertices = mesh.vertices.size();
+  for (std::size_t v = 0; v < vertices; ++v) {
+    const std::size_t first = around.start[v], n = around.start[v + 1] - first;
+    if (n < 2) continue;
+    const auto fans = fans_at((long long)v, n, [&](std::size_t i) { return around.at[first + i].face; },
+                              [&](std::size_t i) {
+                                return std::make_pair((long long)around.at[first + i].next,
+                                                      (long long)around.at[first + i].after);
+                              });
+    if (fans.size() != 2) continue;
+    // Each fan must be a strip with two open ends: a corner its faces leave v towards and none
+    // comes from, and one they come from.
+    std::array<End, 2> ends;
+    bool strips = true;
+    for (std::size_t k = 0; k < 2 && strips; ++k) {
+      nexts.clear();
+      afters.clear();
+      for (long f : fans[k]) {
+        const auto& t = mesh.faces[std::size_t(f)];
+        const int c = t.x == (long long)v ? 0 : t.y == (long long)v ? 1 : 2;
+        nexts.push_back(t[(c + 1) % 3]);
+        afters.push_back(t[(c + 2) % 3]);
+        for (const long long w : {nexts.back(), afters.back()})
+          ends[k].longest = std::max(ends[k].longest, norm(mesh.vertices[std::size_t(w)] - mesh.vertices[v]));
+      }
+      int outs = 0, ins = 0;
+      for (const long long w : nexts)
+        if (std::find(afters.begin(), afters.end(), w) == afters.end()) ends[k].out = w, ++outs;
+      for (const long long w : afters)
+        if (std::find(nexts.begin(), nexts.end(), w) == nexts.end()) ends[k].in = w, ++ins;
+      strips = outs == 1 && ins == 1;
+    }
+    if (!strips) continue;
+    const double longest = reach * std::max(ends[0].longest, ends[1].longest);
+    // The face (v, x, w) from the end of one fan to the start of the other closes the gap on
+    // that side, in the fans' own orientation.
+    for (std::size_t k = 0; k < 2; ++k) {
+      const long long x = ends[1 - k].in, w = ends[k].out;
+      if (x == w) continue;
+      const Point3D &pv = mesh.vertices[v], &px = mesh.vertices[std::size_t(x)], &pw = mesh.vertices[std::size_t(w)];
+      if (norm(px - pw) > longest) continue;
+      const Point3D normal = cross(px - pv, pw - pv);
+      const double area = norm(normal);
+      if (!(area > 0.0)) continue;
+      const auto along = [&](const Point3D& m) { return dot(normal, m) > least_cos * area * norm(m); };
+      if (!along(mesh.normals[v]) || !along(mesh.normals[std::size_t(x)]) || !along(mesh.normals[std::size_t(w)]))
+        continue;
+      // The edge x -> w must be free: no face traverses it that way, and at most one the other.
+      int forward = 0, backward = 0;
+      for (std::size_t i = around.start[std::size_t(x)]; i < around.start[std::size_t(x) + 1]; ++i) {
+        forward += around.at[i].next == w;
+        backward += around.at[i].after == w;
+      }
+      if (forward > 0 || backward > 1) continue;
+      if (claimed.count(key(x, w)) || claimed.count(key((long long)v, x)) || claimed.count(key((long long)v, w)))
+        continue;
+      claimed.insert(key(x, w));
+      claimed.insert(key((long long)v, x));
+      claimed.insert(key((long long)v, w));
+      mesh.faces.push_back({(long long)v, x, w});
+      ++added;
+    }
+  }
+  return added;
 }
 
 long remove_small_components(RepairMesh& mesh, long min_faces) {

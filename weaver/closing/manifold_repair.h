@@ -67,6 +67,17 @@ long orient_faces(RepairMesh& mesh, const std::vector<EdgeUse>& uses);
 // of the surface that consistent orientation cannot fix.
 long remove_folded_faces(RepairMesh& mesh);
 
+// Joins the two fans of faces at a vertex where exactly two meet, each a strip with two open
+// ends, by a face across the gap between them on either side: (v, the corner one fan comes to
+// v from, the corner the other leaves v towards), in the fans' orientation. Where a thin part's
+// front and back sheets meet at a vertex of its outline, this keeps both sheets. A face is added
+// only where its third edge is at most `reach` times the longest edge of the two fans at v and
+// free (no face along it that way, at most one the other), its normal leans less than acos
+// `least_cos` from each corner's point normal, and no other added face shares an edge with it.
+// Expects oriented faces with at most two per edge, and point normals for every vertex.
+// Returns the faces added (appended to mesh.faces).
+long join_fans(RepairMesh& mesh, double reach, double least_cos);
+
 // Makes every vertex manifold: where the faces around a vertex form several fans (groups
 // connected across edges at the vertex), the smaller fans of at most `max_removed` faces are
 // removed, repeatedly; fans still left over get their own copy of the vertex (appended, with

@@ -13,6 +13,16 @@
 namespace tervik {
 namespace {
 
+// Two fans meeting at a vertex are first joined by a face across their gap where it is short
+// (its third edge at most this many times the fans' longest edge at the vertex) and leans less
+// than 60 degrees from each corner's point normal. Along the outline of a thin arm the front
+// and back sheets meet at such vertices; without the joins, removing the smaller fans ate one
+// sheet back, and the patch over that hole cut a notch into the silhouette (on the demo scene's
+// third frame, 0.0076 off the plain mesh's IoU in the worst camera; with them, 0.0000). A looser
+// bound on the lean (66 degrees) left faces against the point normals on one bench cloud, and a
+// tighter one (53 degrees) on two: the closing step could not turn them all.
+constexpr double kJoinReach = 2.0;
+constexpr double kJoinLeastCos = 0.5;
 // Fans of at most this many faces are removed at a vertex where several meet; larger ones get
 // a copy of the vertex.
 constexpr long kMaxFanRemoved = 8;
@@ -109,6 +119,7 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
     report.unorientable = orient_faces(m, std::as_const(uses));  // the table's last reader
   }
   report.folded = remove_folded_faces(m);
+  report.fans_joined = join_fans(m, kJoinReach, kJoinLeastCos);
   report.nonmanifold_vertex = resolve_nonmanifold_vertices(m, kMaxFanRemoved, report.vertices_split);
   const long min_faces = std::max(kSpeckFaces, long(std::ceil(kSpeckShare * double(points.size()))));
   report.small_pieces = remove_small_components(m, min_faces);
@@ -202,7 +213,7 @@ std::string format_report(const WatertightReport& r) {
     << "Faces removed: " << r.faces_removed() << " (withdrawn faces left out: " << r.withdrawn
     << ")\n"
     << "Faces added: "
-    << r.holes.faces_added + r.handles.faces_added + r.agreement.regions.faces_added -
+    << r.fans_joined + r.holes.faces_added + r.handles.faces_added + r.agreement.regions.faces_added -
            r.agreement.regions.faces_removed + r.agreement.crumples.faces_added -
            r.agreement.crumples.faces_removed
     << " (new vertices: "

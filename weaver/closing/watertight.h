@@ -2,7 +2,8 @@
 // The closing step of weaver --watertight: turns the triangulation's mesh into a closed,
 // manifold, consistently oriented surface. make_watertight runs these stages in order:
 //  1. withdrawn faces left out; degenerate faces, edges of more than two faces, orientation by
-//     the point normals, folded faces, vertices where several fans meet, detached specks (fewer
+//     the point normals, folded faces, vertices where two fans meet joined by a face across
+//     their gap, vertices where several fans still meet, detached specks (fewer
 //     than 20 faces, or than 0.05 % of the points: every larger piece is kept)
 //     (manifold_repair.h; linear-time sorts in vertex_sort.h);
 //  2. the repaired faces become a half-edge mesh (hole_mesh.h);
@@ -49,6 +50,7 @@ struct WatertightReport {
   long nonmanifold_edge = 0;  // faces removed so that no edge has more than two
   long unorientable = 0;      // faces removed to orient consistently
   long folded = 0;            // faces against their point normals
+  long fans_joined = 0;         // faces added to join two fans at a vertex
   long nonmanifold_vertex = 0;  // faces removed around vertices with several fans
   long vertices_split = 0;      // vertex copies made for fans that could not be removed
   long small_pieces = 0;        // faces of detached specks removed

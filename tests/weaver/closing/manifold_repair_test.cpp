@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <random>
 #include <utility>
 
@@ -137,6 +138,43 @@ std::vector<int> fans_per_vertex(const RepairMesh& m) {
   }
   return fans;
 }
+
+TEST(ManifoldRepair, FrontAndBackSheetsMeetingAtAPointOfTheOutlineAreJoined) {
+  // A thin arm along x (a cylinder of radius 1): its front sheet (one face at 40 degrees above
+  // the outline) and its back sheet (one at 40 below) meet only at the outline's point v. Both
+  // gaps between them are closed by a face round the outline, and v has one fan.
+  const double c = std::cos(40 * M_PI / 180), s = std::sin(40 * M_PI / 180);
+  RepairMesh m;
+  m.vertices = {{0, 1, 0}, {-1, c, s}, {1, c, s}, {-1, c, -s}, {1, c, -s}};
+  for (const auto& p : m.vertices) m.normals.push_back(Point3D(0, p.y, p.z) / std::hypot(p.y, p.z));
+  m.colors.assign(m.vertices.size(), {});
+  m.faces = {{0, 1, 2}, {0, 4, 3}};
+  ASSERT_TRUE(all_outward(m));
+  EXPECT_EQ(join_fans(m, 2.0, 0.5), 2);
+  ASSERT_EQ(m.faces.size(), 4u);
+  EXPECT_TRUE(all_outward(m));
+  EXPECT_EQ(fans_per_vertex(m)[0], 1);
+  long split = -1;
+  EXPECT_EQ(resolve_nonmanifold_vertices(m, 8, split), 0);
+  EXPECT_EQ(split, 0);
+  // Each edge of the four faces once each way, or once on the rim.
+  std::map<std::pair<long long, long long>, int> uses;
+  for (const auto& f : m.faces)
+    for (int k = 0; k < 3; ++k) ++uses[{f[k], f[(k + 1) % 3]}];
+  for (const auto& [e, n] : uses) EXPECT_EQ(n, 1);
+
+  // A join leaning 60 degrees or more from a corner's point normal is not made (the far fan's
+  // normals turned 70 degrees), nor one longer than the bound: the smaller fan goes, as before.
+  RepairMesh tie = bow_tie(1);
+  const Point3D leaning(std::sin(70 * M_PI / 180), 0, std::cos(70 * M_PI / 180));
+  tie.normals[3] = tie.normals[4] = leaning;
+  EXPECT_EQ(join_fans(tie, 2.0, 0.5), 0);
+  EXPECT_EQ(join_fans(tie, 2.0, 0.3), 2);
+  tie = bow_tie(1);
+  EXPECT_EQ(join_fans(tie, 0.7, 0.5), 0);  // the gap 2, the longest edge at the vertex 2.24
+  EXPECT_EQ(resolve_nonmanifold_vertices(tie, 8, split), 1);
+}
+
 
 TEST(ManifoldRepair, RoundsOfFanRemovalLeaveOneFanAtEveryVertex) {
   // Spheres with faces missing at random: removing a small fan at one vertex pinches others,
