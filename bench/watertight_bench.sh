@@ -19,7 +19,11 @@
 # and three made from the 10^4-point sphere: without the points within 30 degrees of the +x
 # axis (a hole), and thinned unevenly (kept with a chance from 0.2 at the bottom to 1 at the
 # top; also the 4 x 10^4-point figure); last, the three frames of ./demo.sh's scene (the moving
-# figure, 10^4 points a frame, tracked by sculptor from frame to frame). Environment: RUNS (3), CLOUDS (names to keep, e.g.
+# figure, 10^4 points a frame, tracked by sculptor from frame to frame). Then clouds that no
+# setting of the closing step was chosen on, to show how far its figures carry: the figure on
+# 12 ring cameras at 1.5 x 10^4 and 6 x 10^4 points, on 6 ring cameras at 3 x 10^4, on 8 dome
+# cameras at 7 x 10^3, the sphere on 16 dome cameras (640 x 480) at 5 x 10^3, and the demo's
+# three frames at 2 x 10^4 points. Environment: RUNS (3), CLOUDS (names to keep, e.g.
 # "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -98,6 +102,16 @@ derive sph10k_hole sph10k 'x / sqrt(x * x + y * y + z * z) < cos(30 * 3.14159265
 derive sph10k_thin sph10k 'rand() < 0.2 + 0.8 * t'
 derive fig40k_thin fig40k 'rand() < 0.2 + 0.8 * t'
 cloud demo demo_figure 10000 2
+scene ring12_figure --object figure --cameras 12 --layout ring
+scene ring6_figure --object figure --cameras 6 --layout ring
+scene dome8_figure --object figure --cameras 8 --layout dome
+scene dome_sphere --object sphere --cameras 16 --layout dome
+cloud r12fig15k ring12_figure 15000
+cloud r12fig60k ring12_figure 60000
+cloud r6fig30k ring6_figure 30000
+cloud d8fig7k dome8_figure 7000
+cloud d16sph5k dome_sphere 5000
+cloud demo20k_ demo_figure 20000 2
 
 # score MESH TRUTH POINTS FRAME: coverage within 1 L (%), faces against the true normal (%), faces
 # against their corners' point normals, smallest camera IoU, boundary and non-manifold edges,
@@ -129,16 +143,20 @@ echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over T
 printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s\n" cloud "far %" \
     "in %" "cov %" "inw %" "vsN" "IoU" "cov %" "inw %" "vsN" "IoU" "dIoU" bound nonm parts share
 for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
-    demo0 demo1 demo2; do
+    demo0 demo1 demo2 r12fig15k r12fig60k r6fig30k d8fig7k d16sph5k demo20k_0 demo20k_1 demo20k_2; do
   if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
   case $name in
     fig5k | fig10k* | fig20k | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
     sph*) truth=$work/ring_sphere/ground_truth.txt ;;
     demo*) truth=$work/demo_figure/ground_truth.txt ;;
+    r12*) truth=$work/ring12_figure/ground_truth.txt ;;
+    r6*) truth=$work/ring6_figure/ground_truth.txt ;;
+    d8*) truth=$work/dome8_figure/ground_truth.txt ;;
+    d16*) truth=$work/dome_sphere/ground_truth.txt ;;
     *) truth=$work/dome_figure/ground_truth.txt ;;
   esac
   frame=0
-  [[ $name == demo* ]] && frame=${name#demo}
+  [[ $name == demo* ]] && frame=${name##*[a-z_]}
   "$build/weaver/weaver" "$work/$name.ply" "$work/plain.ply" 20 30 1 1000000 >/dev/null 2>&1
   points=$(score_points "$work/$name.ply" "$truth" "$frame")
   plain=$(score "$work/plain.ply" "$truth" "$work/$name.ply" "$frame")
