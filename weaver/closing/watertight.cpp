@@ -19,8 +19,9 @@ namespace {
 // and back sheets meet at such vertices; without the joins, removing the smaller fans ate one
 // sheet back, and the patch over that hole cut a notch into the silhouette (on the demo scene's
 // third frame, 0.0076 off the plain mesh's IoU in the worst camera; with them, 0.0000). A looser
-// bound on the lean (66 degrees) left faces against the point normals on one bench cloud, and a
-// tighter one (53 degrees) on two: the closing step could not turn them all.
+// bound on the lean (66 degrees) left two faces against the point normals on one bench cloud; a
+// tighter one (53 degrees) left one on another, and more faces against the true surface on the
+// thinned sphere than its plain mesh has.
 constexpr double kJoinReach = 2.0;
 constexpr double kJoinLeastCos = 0.5;
 // Fans of at most this many faces are removed at a vertex where several meet; larger ones get
