@@ -26,6 +26,7 @@
 // product with the sum of those faces' vector areas). A disc is replaced where fewer of its
 // faces turn away from its vector area (which every triangulation of its rim shares), and no
 // more face against the point normals or fold.
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <vector>
@@ -63,8 +64,17 @@ inline bool faces_against(const Point3D& a, const Point3D& b, const Point3D& c, 
   // more than |s| B it still does as written; compared squared, with
   // B^2 <= 1.22e-11 (|u|^2 + |v|^2) + 2e-23.
   if (d * d > norm2(s) * (1.3e-11 * (norm2(u) + norm2(v)) + 2e-23)) return false;
+  // As the writer prints it ("%f"), read back. Rounding x * 1e6 instead differs where the
+  // product rounds onto a half: 0.2634145 is written 0.263414, but std::round(263414.5) is 263415.
   const auto written = [](const Point3D& p) {
-    return Point3D(std::round(p.x * 1e6) / 1e6, std::round(p.y * 1e6) / 1e6, std::round(p.z * 1e6) / 1e6);
+    const auto one = [](double x) {
+      char text[400];  // "%f" of 1e308 is 316 characters
+      const auto r = std::to_chars(text, text + sizeof text, x, std::chars_format::fixed, 6);
+      double back = x;
+      std::from_chars(text, r.ptr, back);
+      return back;
+    };
+    return Point3D(one(p.x), one(p.y), one(p.z));
   };
   const Point3D wa = written(a);
   return dot(cross(written(b) - wa, written(c) - wa), s) < 0.0;

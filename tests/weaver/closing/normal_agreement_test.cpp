@@ -296,6 +296,9 @@ TEST(NormalAgreement, FacesAreJudgedAlsoAsTheFileWritesThem) {
   EXPECT_TRUE(faces_against(a, b, c, up));
   EXPECT_FALSE(faces_against(a, Point3D(1, 0, 0), Point3D(0, 1, 0), up));
   EXPECT_TRUE(faces_against(a, Point3D(0, 1, 0), Point3D(1, 0, 0), up));
+  // On edge exactly, and along +z as written: 0.2634145 is written 0.263414 (its double lies
+  // just below the half), although 0.2634145 * 1e6 rounds onto 263414.5.
+  EXPECT_FALSE(faces_against(Point3D(0, 0.263414, 0), Point3D(1, 0.2634145, 0), Point3D(2, 0.263415, 0), up));
 }
 
 }  // namespace
