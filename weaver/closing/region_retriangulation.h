@@ -5,7 +5,7 @@
 // of the patches: faces of added vertices only that face against those vertices' normals
 // (spread from the points around them when they were made).
 //
-// Around each such face, discs of growing size are tried (at most 50 faces): faces are added
+// Around each such face, discs of growing size are tried (at most 100 faces): faces are added
 // across the disc's edges, nearest first. A second pass over what is left grows the discs
 // without pinching their rims (a face that meets the disc along one edge while its third corner
 // is on the disc already waits for a second edge). A disc is taken apart only where its rim is
