@@ -8,7 +8,8 @@
 # the smallest silhouette IoU over the cameras; for the closed mesh also the largest drop of a
 # camera's IoU from the plain mesh's, its boundary and non-manifold edges and connected
 # components, and the share of the closing step's time in the triangulation's (its
-# "Watertight" line over the "Total" line, medians over RUNS runs).
+# "Watertight" line over the "Total" line, medians over RUNS runs), and the goals it misses
+# against the plain mesh (below); a last line counts the clouds that meet each goal.
 #
 #   bench/watertight_bench.sh [build-dir]          (default: build, a Release build)
 #
@@ -140,8 +141,14 @@ median() { sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : 
 
 echo "weaver --watertight on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $build/weaver/weaver"
 echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over Total, median of $runs runs"
-printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s\n" cloud "far %" \
-    "in %" "cov %" "inw %" "vsN" "IoU" "cov %" "inw %" "vsN" "IoU" "dIoU" bound nonm parts share
+printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s | %s\n" cloud "far %" \
+    "in %" "cov %" "inw %" "vsN" "IoU" "cov %" "inw %" "vsN" "IoU" "dIoU" bound nonm parts share missed
+# The goals of the closed mesh against the plain one: coverage at most 0.5 points lower (cov),
+# no larger share of faces against the true normal (inw), no more faces against their corners'
+# point normals (vsN), no camera's IoU more than 0.005 lower (IoU), and no boundary or
+# non-manifold edge (open). The last column names the goals a cloud misses.
+declare -A missed=()
+clouds=0
 for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
     demo0 demo1 demo2 r12fig15k r12fig60k r6fig30k d8fig7k d16sph5k demo20k_0 demo20k_1 demo20k_2; do
   if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
@@ -174,6 +181,15 @@ for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole
   drop=$(paste "$work/iou.plain.ply" "$work/iou.closed.ply" | awk '{ d = $1 - $2; if (NR == 1 || d > m) m = d } END { printf "%.4f", m }')
   read -r pc pi pn pu _ <<<"$plain"
   read -r cc ci cn cu cb cm cp <<<"$closed"
-  printf "%-12s | %s | %6.2f %6.2f %6d %6.4f | %6.2f %6.2f %6d %6.4f %7s %5d %4d %4d | %5.2f\n" "$name" "$points" \
-      "$pc" "$pi" "$pn" "$pu" "$cc" "$ci" "$cn" "$cu" "$drop" "$cb" "$cm" "$cp" "$(median <"$work/shares")"
+  misses=$(awk -v pc="$pc" -v pi="$pi" -v pn="$pn" -v cc="$cc" -v ci="$ci" -v cn="$cn" -v d="$drop" \
+      -v cb="$cb" -v cm="$cm" 'BEGIN {
+        if (cc < pc - 0.5) m = m " cov"; if (ci > pi) m = m " inw"; if (cn > pn) m = m " vsN"
+        if (d > 0.005) m = m " IoU"; if (cb > 0 || cm > 0) m = m " open"; print substr(m, 2) }')
+  clouds=$((clouds + 1))
+  for goal in $misses; do missed[$goal]=$((${missed[$goal]:-0} + 1)); done
+  printf "%-12s | %s | %6.2f %6.2f %6d %6.4f | %6.2f %6.2f %6d %6.4f %7s %5d %4d %4d | %5.2f | %s\n" "$name" "$points" \
+      "$pc" "$pi" "$pn" "$pu" "$cc" "$ci" "$cn" "$cu" "$drop" "$cb" "$cm" "$cp" "$(median <"$work/shares")" "$misses"
 done
+summary="goals met over $clouds clouds:"
+for goal in cov IoU inw vsN open; do summary="$summary $goal $((clouds - ${missed[$goal]:-0}))/$clouds"; done
+echo "$summary"
