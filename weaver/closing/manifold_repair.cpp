@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <numeric>
 #include <queue>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -565,6 +567,53 @@ long remove_small_components(RepairMesh& mesh, long min_faces) {
     removed[f] = faces < min_faces && faces < largest;
   }
   return drop_faces(mesh, removed);
+}
+
+std::vector<char> pieces_lying_on(const std::vector<Point3D>& vertices, const std::vector<int>& label,
+                                  std::size_t pieces, int body, double reach) {
+  std::vector<char> on(pieces, 0);
+  if (!(reach > 0.0)) return on;
+  // Cells of side `reach`, keyed by their three coordinates (21 bits each; cells that wrap onto
+  // the same key only add candidates, which the distance test sorts out).
+  const auto key = [&](const Point3D& p, int dx, int dy, int dz) {
+    const auto c = [&](double x, int d) {
+      const double f = std::floor(x / reach);
+      const std::int64_t i = f > -1e15 && f < 1e15 ? std::int64_t(f) : 0;  // not a number: 0
+      return std::uint64_t(i + d) & 0x1fffffu;
+    };
+    return c(p.x, dx) << 42 | c(p.y, dy) << 21 | c(p.z, dz);
+  };
+  // The other pieces' vertices, each listed in its own cell and the 26 around it, so that a
+  // body vertex finds every one within reach in its own cell.
+  std::vector<std::size_t> others;
+  std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> around;
+  for (std::size_t v = 0; v < vertices.size() && v < label.size(); ++v) {
+    if (label[v] < 0 || label[v] == body || std::size_t(label[v]) >= pieces) continue;
+    const auto k = std::uint32_t(others.size());
+    others.push_back(v);
+    for (int dx = -1; dx <= 1; ++dx)
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dz = -1; dz <= 1; ++dz) around[key(vertices[v], dx, dy, dz)].push_back(k);
+  }
+  if (others.empty()) return on;
+  std::vector<char> near(others.size(), 0);
+  const double reach2 = reach * reach;
+  for (std::size_t v = 0; v < vertices.size() && v < label.size(); ++v) {
+    if (label[v] != body) continue;
+    const auto it = around.find(key(vertices[v], 0, 0, 0));
+    if (it == around.end()) continue;
+    for (std::uint32_t k : it->second)
+      if (!near[k] && norm2(vertices[others[k]] - vertices[v]) <= reach2) near[k] = 1;
+  }
+  // A piece is on the body when it has a vertex and all of them are near it.
+  std::vector<char> far(pieces, 0);
+  for (std::size_t k = 0; k < others.size(); ++k) {
+    const auto p = std::size_t(label[others[k]]);
+    on[p] = 1;
+    far[p] |= !near[k];
+  }
+  for (std::size_t p = 0; p < pieces; ++p) on[p] = on[p] && !far[p];
+  return on;
 }
 
 }  // namespace tervik

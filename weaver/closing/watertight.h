@@ -41,6 +41,7 @@ namespace tervik {
 struct DetachedPiece {
   long faces = 0;
   Point3D centre;
+  bool layer = false;  // it lay on the largest piece, a second layer over it
 };
 
 // What make_watertight changed.

@@ -331,5 +331,32 @@ TEST(ManifoldRepair, SpecksAreRemovedAndTheLargestPieceKept) {
   EXPECT_EQ(m.faces, sphere);
 }
 
+// A piece within reach of the body everywhere is a layer over it; one that reaches away from it
+// anywhere (a limb, however near its base) is not. Neither depends on where the whole lies.
+TEST(ManifoldRepair, PiecesLyingOnTheBodyAreTheOnesWithinReachEverywhere) {
+  const RepairMesh sphere = unit_sphere(2);
+  std::vector<Point3D> v = sphere.vertices;
+  std::vector<int> label(v.size(), 0);
+  for (int k : {0, 1, 2}) {  // piece 1: three vertices 0.2 above the body's
+    v.push_back(sphere.vertices[std::size_t(k)] * 1.2);
+    label.push_back(1);
+  }
+  const Point3D out = sphere.vertices[5];
+  for (double r : {1.1, 1.2, 1.6}) {  // piece 2: a limb, its base near the body, its tip far
+    v.push_back(out * r);
+    label.push_back(2);
+  }
+  v.push_back(sphere.vertices[3] * 1.1);  // a vertex on no piece
+  label.push_back(-1);
+  for (const Point3D& shift : {Point3D(0, 0, 0), Point3D(-1e4, 3e4, 7e3)}) {
+    std::vector<Point3D> moved = v;
+    for (Point3D& p : moved) p += shift;
+    const std::vector<char> on = pieces_lying_on(moved, label, 4, 0, 0.3);
+    EXPECT_EQ(on, (std::vector<char>{0, 1, 0, 0}));  // piece 3 has no vertex
+    EXPECT_EQ(pieces_lying_on(moved, label, 4, 0, 0.15), (std::vector<char>{0, 0, 0, 0}));
+    EXPECT_EQ(pieces_lying_on(moved, label, 4, 0, 1.0), (std::vector<char>{0, 1, 1, 0}));
+  }
+}
+
 }  // namespace
 }  // namespace tervik
