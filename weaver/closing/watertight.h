@@ -4,7 +4,8 @@
 //  1. withdrawn faces left out; degenerate faces, edges of more than two faces, orientation by
 //     the point normals, folded faces, vertices where two fans meet joined by a face across
 //     their gap, vertices where several fans still meet, detached specks (fewer
-//     than 20 faces, or than 0.05 % of the points: every larger piece is kept)
+//     than 20 faces, or than 0.05 % of the points: every larger piece is kept, though stage 6
+//     may take in one lying on the largest piece as a second layer)
 //     (manifold_repair.h; linear-time sorts in vertex_sort.h);
 //  2. the repaired faces become a half-edge mesh (hole_mesh.h);
 //  3. every hole is closed (hole_filling.h), which in turn:
