@@ -90,8 +90,8 @@ long remove_small_components(RepairMesh& mesh, long min_faces);
 
 // For each of `pieces` pieces (label[v]: the piece of vertex v, or -1), whether every vertex of
 // it lies within `reach` of a vertex of piece `body`. Such a piece is a second layer of points
-// over the body's surface, such as a fin of the visual hull leaves, rather than a limb reaching
-// away from it. The body's own entry is false.
+// over the body's surface (a fin of the visual hull leaves them) or a fragment at its edge,
+// rather than a limb reaching away from it. The body's own entry is false.
 std::vector<char> pieces_lying_on(const std::vector<Point3D>& vertices, const std::vector<int>& label,
                                   std::size_t pieces, int body, double reach);
 

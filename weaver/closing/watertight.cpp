@@ -33,11 +33,13 @@ constexpr long kMaxFanRemoved = 8;
 constexpr long kSpeckFaces = 20;
 constexpr double kSpeckShare = 0.0005;
 // A detached piece all of whose vertices lie within this many mean edge lengths of the largest
-// piece is a second layer over it, not a limb: the last stage may take it in whole. On the demo
+// piece (a second layer over it, or a fragment at its edge) is not a limb: the largest piece
+// already stands for that surface, and the last stage may take the piece in whole. On the demo
 // figure at 20,000 points one such piece (33 faces, 1.8 mean edges from the body at most) lies
 // on a fin of the visual hull 1.3 to 3.8 sampling lengths outside the true surface, and one face
-// joining it to the body stood against its normals. The small pieces that are limbs or parts of
-// the head on the bench's clouds reach 2.1 mean edges and more from the body.
+// joining it to the body stood against its normals. Of the other detached pieces on the bench's
+// clouds, six lie as near and stay whole; the rest reach 2.1 mean edges and more from the body,
+// the parts of the head split off on the 8-camera figure 10 to 13.
 constexpr double kLayerReach = 2.0;
 // Handles are looked for in geodesic regions of this many mean edge lengths around each seed:
 // a handle is removed when a loop around it fits in such a region (about twice this many edges
@@ -175,7 +177,7 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   // rim) are turned where flips and moves of added vertices can. The discs it re-triangulates
   // may leave points without faces, but never more than half of those of a piece detached
   // from the largest (a limb, on sparse clouds), which a disc could otherwise take in whole;
-  // a piece lying on the largest one, a second layer over it, has no such guard.
+  // a piece lying on the largest one (every vertex within kLayerReach) has no such guard.
   std::vector<int> detached(piece_label.size(), -1);
   std::vector<char> layer;
   if (kept_pieces.size() > 1) {
@@ -242,7 +244,7 @@ std::string format_report(const WatertightReport& r) {
   for (const DetachedPiece& p : r.pieces_lost)
     s << "\nWARNING: a detached piece of " << p.faces << " faces around (" << p.centre.x << ", "
       << p.centre.y << ", " << p.centre.z << ") was removed"
-      << (p.layer ? ": it lay on the largest piece, a second layer over it" : "");
+      << (p.layer ? ": it lay within 2 mean edge lengths of the largest piece" : "");
   if (r.holes.holes_left > 0 || r.holes.faces_refused > 0)
     s << "\nWARNING: holes left open: " << r.holes.holes_left
       << ", faces refused: " << r.holes.faces_refused;

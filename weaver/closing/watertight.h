@@ -5,7 +5,7 @@
 //     the point normals, folded faces, vertices where two fans meet joined by a face across
 //     their gap, vertices where several fans still meet, detached specks (fewer
 //     than 20 faces, or than 0.05 % of the points: every larger piece is kept, though stage 6
-//     may take in one lying on the largest piece as a second layer)
+//     may take in one lying within 2 mean edge lengths of the largest piece)
 //     (manifold_repair.h; linear-time sorts in vertex_sort.h);
 //  2. the repaired faces become a half-edge mesh (hole_mesh.h);
 //  3. every hole is closed (hole_filling.h), which in turn:
@@ -42,7 +42,7 @@ namespace tervik {
 struct DetachedPiece {
   long faces = 0;
   Point3D centre;
-  bool layer = false;  // it lay on the largest piece, a second layer over it
+  bool layer = false;  // every vertex of it lay within 2 mean edge lengths of the largest piece
 };
 
 // What make_watertight changed.
