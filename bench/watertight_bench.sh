@@ -146,7 +146,8 @@ printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5
 # The goals of the closed mesh against the plain one: coverage at most 0.5 points lower (cov),
 # no larger share of faces against the true normal (inw), no more faces against their corners'
 # point normals (vsN), no camera's IoU more than 0.005 lower (IoU), and no boundary or
-# non-manifold edge (open). The last column names the goals a cloud misses.
+# non-manifold edge (open). The last column names the goals a cloud misses, and after IoU the
+# cameras (numbered from 0) whose IoU fell by more than 0.005.
 declare -A missed=()
 clouds=0
 for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
@@ -185,10 +186,12 @@ for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole
       -v cb="$cb" -v cm="$cm" 'BEGIN {
         if (cc < pc - 0.5) m = m " cov"; if (ci > pi) m = m " inw"; if (cn > pn) m = m " vsN"
         if (d > 0.005) m = m " IoU"; if (cb > 0 || cm > 0) m = m " open"; print substr(m, 2) }')
+  losing=$(paste "$work/iou.plain.ply" "$work/iou.closed.ply" |
+            awk '$1 - $2 > 0.005 { c = c (c == "" ? "" : ",") NR - 1 } END { if (c != "") printf " (cameras %s)", c }')
   clouds=$((clouds + 1))
   for goal in $misses; do missed[$goal]=$((${missed[$goal]:-0} + 1)); done
   printf "%-12s | %s | %6.2f %6.2f %6d %6.4f | %6.2f %6.2f %6d %6.4f %7s %5d %4d %4d | %5.2f | %s\n" "$name" "$points" \
-      "$pc" "$pi" "$pn" "$pu" "$cc" "$ci" "$cn" "$cu" "$drop" "$cb" "$cm" "$cp" "$(median <"$work/shares")" "$misses"
+      "$pc" "$pi" "$pn" "$pu" "$cc" "$ci" "$cn" "$cu" "$drop" "$cb" "$cm" "$cp" "$(median <"$work/shares")" "${misses/IoU/IoU$losing}"
 done
 summary="goals met over $clouds clouds:"
 for goal in cov IoU inw vsN open; do summary="$summary $goal $((clouds - ${missed[$goal]:-0}))/$clouds"; done
