@@ -38,8 +38,8 @@ constexpr double kSpeckShare = 0.0005;
 // figure at 20,000 points one such piece (33 faces, 1.8 mean edges from the body at most) lies
 // on a fin of the visual hull 1.3 to 3.8 sampling lengths outside the true surface, and one face
 // joining it to the body stood against its normals. Of the other detached pieces on the bench's
-// clouds, six lie as near and stay whole; the rest reach 2.1 mean edges and more from the body,
-// the parts of the head split off on the 8-camera figure 10 to 13.
+// clouds, six lie as near and stay whole; the rest reach 2.1 mean edges and more from the body
+// (most 4 to 25; a part of the head split off on the 8-camera figure at 7,000 points, 12.8).
 constexpr double kLayerReach = 2.0;
 // Handles are looked for in geodesic regions of this many mean edge lengths around each seed:
 // a handle is removed when a loop around it fits in such a region (about twice this many edges
@@ -241,10 +241,11 @@ std::string format_report(const WatertightReport& r) {
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "
       << r.handles.handles << " handles, expected " << r.handles.euler_before + 2 * r.handles.handles;
-  for (const DetachedPiece& p : r.pieces_lost)
+  for (const DetachedPiece& p : r.pieces_lost) {
     s << "\nWARNING: a detached piece of " << p.faces << " faces around (" << p.centre.x << ", "
-      << p.centre.y << ", " << p.centre.z << ") was removed"
-      << (p.layer ? ": it lay within 2 mean edge lengths of the largest piece" : "");
+      << p.centre.y << ", " << p.centre.z << ") was removed";
+    if (p.layer) s << ": it lay within " << kLayerReach << " mean edge lengths of the largest piece";
+  }
   if (r.holes.holes_left > 0 || r.holes.faces_refused > 0)
     s << "\nWARNING: holes left open: " << r.holes.holes_left
       << ", faces refused: " << r.holes.faces_refused;
