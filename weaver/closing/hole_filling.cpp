@@ -29,8 +29,14 @@ using HH = HoleMesh::HalfedgeHandle;
 // Loops with more corners than this are split by chords across the hole (weaver/loop_split.h).
 constexpr int kMaxPart = 64;
 // Parts longer than this (no chord shortened them) are triangulated corner by corner instead of
-// by dynamic programming.
-constexpr int kMaxDynamicLoop = 1000;
+// by dynamic programming. No chord splits a rim that wraps round the object (over a hole larger
+// than a hemisphere its normals lean away from the hole) or that winds across a fragmented
+// region; the least-area triangulation of such a rim joins corners far apart straight through
+// the object, where cutting corners keeps each triangle beside the rim it starts from. On the
+// 8-camera figure at 7,000 points, whose head and neck lie inside one rim of 478 corners, the
+// closed mesh had 1.91 % of its faces against the true surface and covered 50.6 % of it within
+// 1 L with the least-area triangulation up to 1000 corners; with corners cut, 1.58 and 54.3 %.
+constexpr int kMaxDynamicLoop = kMaxPart;
 // Gauss-Seidel sweeps of the fairing after each refinement round (the last fairing settles the
 // patch; these only place the next round's splits, and 6 to 12 of them served as well as 20).
 constexpr int kFairingSweeps = 10;

@@ -5,8 +5,8 @@
 // the surface beside the hole), are first widened until they do not (weaver/rim_untangling.h).
 // Each boundary loop longer than 64 edges is first split by chords across the hole into parts
 // (weaver/loop_split.h); each part is triangulated over its corners (least area, needles
-// penalised, by dynamic programming, or for a part still over 1000 corners by cutting off the
-// sharpest corner first; see weaver/loop_triangulation.h; a part of a few corners avoids
+// penalised, by dynamic programming, or for a part that no chord brought down to 64 corners by
+// cutting off the sharpest corner first; see weaver/loop_triangulation.h; a part of a few corners avoids
 // triangles facing against its corners' normals, a larger one whose normals agree triangles
 // facing against their mean), then the patch is refined until
 // its edges are about as long as the loop's edges (long edges split at their middle, edges

@@ -91,6 +91,21 @@ TEST(Watertight, SphereWithoutItsCapIsClosedOverTheHole) {
   }
 }
 
+// Over a hole larger than a hemisphere the rim's normals lean away from the hole: no chord
+// leaves parts facing along them, and the whole rim (about 90 corners) is triangulated at once.
+// The least-area triangulation of so long a rim joined corners far apart across the hole, and
+// 6 faces of the closed sphere faced inward.
+TEST(Watertight, HoleLargerThanAHemisphereIsClosedOutward) {
+  const std::vector<Patch> pts = sphere_cloud(3000, -0.1);
+  std::srand(1);
+  std::vector<bool> flags;
+  const FaceVertexMesh plain = get_mesh(pts, 20, 30, flags, 1000000);
+  WatertightReport r;
+  const FaceVertexMesh m = make_watertight(plain, flags, pts, r);
+  EXPECT_GT(r.holes.largest_hole, 64);
+  expect_closed_outward_sphere(m);
+}
+
 TEST(Watertight, SphereCutInTwoAtItsEquatorClosesAsOneSurface) {
   // Without the points within 0.1 of the equator's plane the triangulation gives two caps, each
   // of whose rims, capped on its own, would make a closed surface of its own (Euler
