@@ -489,10 +489,13 @@ long bridge_pieces(HoleMesh& hm, const RepairMesh& mesh, const std::vector<std::
 // the rims may be flipped, so the caller copies every face of hm back. Fills in the counts of
 // what was added, the Euler characteristic's change included. `pieces`, when given, are hm's
 // pieces; then it counts the pieces of the result too. `mesh_faces` counts the faces of the
-// whole mesh (hm may hold only part of it).
+// whole mesh (hm may hold only part of it). Where hm holds part of the mesh, `elsewhere` lists
+// the edges (lower vertex first, sorted) that join two of hm's vertices in faces left out of
+// hm: no flip on a patch's rim makes one of them again, which would give it four faces.
 HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, std::size_t mesh_faces, bool whole_mesh,
                         const std::function<bool(const std::vector<HoleMesh::HalfedgeHandle>&)>& take,
-                        const FacePieces* pieces = nullptr) {
+                        const FacePieces* pieces = nullptr,
+                        const std::vector<std::pair<int, int>>& elsewhere = {}) {
   HoleFilling out;
   const std::size_t faces_before = hm.n_faces(), vertices_before = hm.n_vertices();
   const std::size_t edges_before = hm.n_edges();
@@ -566,7 +569,16 @@ HoleFilling close_holes(HoleMesh& hm, RepairMesh& mesh, double min_target, std::
   std::vector<HoleMesh::FaceHandle> added;
   for (std::size_t f = faces_before; f < hm.n_faces(); ++f) added.emplace_back(int(f));
   const auto on_patch = [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
-    return hm.property(prop, f) >= 0 || hm.property(prop, g) >= 0;
+    if (hm.property(prop, f) < 0 && hm.property(prop, g) < 0) return false;
+    if (elsewhere.empty()) return true;
+    // The flip joins the corners of f and g off their common edge.
+    int c = -1, d = -1;
+    for (const auto h : hm.fh_range(f))
+      if (hm.face_handle(hm.opposite_halfedge_handle(h)) == g) {
+        c = hm.to_vertex_handle(hm.next_halfedge_handle(h)).idx();
+        d = hm.to_vertex_handle(hm.next_halfedge_handle(hm.opposite_halfedge_handle(h))).idx();
+      }
+    return !std::binary_search(elsewhere.begin(), elsewhere.end(), std::make_pair(std::min(c, d), std::max(c, d)));
   };
   normal_flips(hm, mesh, added, on_patch);
   // Where a patch meets its rim across a crease (mostly a triangle over a few rim corners that
@@ -624,14 +636,35 @@ HoleFilling fill_marked_holes(RepairMesh& mesh, const std::vector<char>& marked,
     const auto& t = mesh.faces[f];
     if (is_marked(t.x) || is_marked(t.y) || is_marked(t.z)) around.faces.push_back(t), source.push_back(f);
   }
+  // The faces left out may join two vertices of the faces around by an edge, which a flip on a
+  // cap's rim must not make again.
+  std::vector<char> in_around(mesh.vertices.size(), 0);
+  for (const auto& t : around.faces)
+    for (int k = 0; k < 3; ++k) in_around[std::size_t(t[k])] = 1;
+  std::vector<std::pair<int, int>> elsewhere;
+  for (std::size_t f = 0, next = 0; f < mesh.faces.size(); ++f) {
+    if (next < source.size() && source[next] == f) {
+      ++next;
+      continue;
+    }
+    const auto& t = mesh.faces[f];
+    for (int k = 0; k < 3; ++k) {
+      const auto a = int(t[k]), b = int(t[(k + 1) % 3]);
+      if (in_around[std::size_t(a)] && in_around[std::size_t(b)]) elsewhere.emplace_back(std::min(a, b), std::max(a, b));
+    }
+  }
+  std::sort(elsewhere.begin(), elsewhere.end());
   HoleMesh hm;
   long refused = 0;
   to_hole_mesh(around, refused, hm);
-  HoleFilling out = close_holes(hm, mesh, 0.5 * mean_edge, mesh.faces.size(), false, [&](const auto& loop) {
-    for (auto h : loop)
-      if (!is_marked(hm.from_vertex_handle(h).idx())) return false;
-    return true;
-  });
+  HoleFilling out = close_holes(
+      hm, mesh, 0.5 * mean_edge, mesh.faces.size(), false,
+      [&](const auto& loop) {
+        for (auto h : loop)
+          if (!is_marked(hm.from_vertex_handle(h).idx())) return false;
+        return true;
+      },
+      nullptr, elsewhere);
   out.faces_refused = refused;
   for (std::size_t v = mesh.vertices.size(); v < hm.n_vertices(); ++v)
     mesh.vertices.push_back(to_point(hm.point(HoleMesh::VertexHandle(int(v)))));
