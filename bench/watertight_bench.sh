@@ -24,7 +24,10 @@
 # setting of the closing step was chosen on, to show how far its figures carry: the figure on
 # 12 ring cameras at 1.5 x 10^4 and 6 x 10^4 points, on 6 ring cameras at 3 x 10^4, on 8 dome
 # cameras at 7 x 10^3, the sphere on 16 dome cameras (640 x 480) at 5 x 10^3, and the demo's
-# three frames at 2 x 10^4 points. Environment: RUNS (3), CLOUDS (names to keep, e.g.
+# three frames at 2 x 10^4 points; and a third such set, added later: the figure on 12 ring
+# cameras at 8 x 10^3, on 6 ring cameras at 1.2 x 10^4, on 8 dome cameras at 4 x 10^3 and
+# 1.5 x 10^4, on 16 dome cameras at 3 x 10^4 and on 8 ring cameras at 7 x 10^3, and the sphere
+# on 16 dome cameras at 1.2 x 10^4. Environment: RUNS (3), CLOUDS (names to keep, e.g.
 # "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -113,6 +116,13 @@ cloud r6fig30k ring6_figure 30000
 cloud d8fig7k dome8_figure 7000
 cloud d16sph5k dome_sphere 5000
 cloud demo20k_ demo_figure 20000 2
+cloud r12fig8k ring12_figure 8000
+cloud r6fig12k ring6_figure 12000
+cloud d8fig4k dome8_figure 4000
+cloud d8fig15k dome8_figure 15000
+cloud dfig30k dome_figure 30000
+cloud d16sph12k dome_sphere 12000
+cloud r8fig7k ring_figure 7000
 
 # score MESH TRUTH POINTS FRAME: coverage within 1 L (%), faces against the true normal (%), faces
 # against their corners' point normals, smallest camera IoU, boundary and non-manifold edges,
@@ -151,7 +161,8 @@ printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5
 declare -A missed=()
 clouds=0
 for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
-    demo0 demo1 demo2 r12fig15k r12fig60k r6fig30k d8fig7k d16sph5k demo20k_0 demo20k_1 demo20k_2; do
+    demo0 demo1 demo2 r12fig15k r12fig60k r6fig30k d8fig7k d16sph5k demo20k_0 demo20k_1 demo20k_2 \
+    r12fig8k r6fig12k d8fig4k d8fig15k dfig30k d16sph12k r8fig7k; do
   if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
   case $name in
     fig5k | fig10k* | fig20k | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
@@ -161,6 +172,7 @@ for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole
     r6*) truth=$work/ring6_figure/ground_truth.txt ;;
     d8*) truth=$work/dome8_figure/ground_truth.txt ;;
     d16*) truth=$work/dome_sphere/ground_truth.txt ;;
+    r8*) truth=$work/ring_figure/ground_truth.txt ;;
     *) truth=$work/dome_figure/ground_truth.txt ;;
   esac
   frame=0
