@@ -28,7 +28,9 @@
 # cameras at 8 x 10^3, on 6 ring cameras at 1.2 x 10^4, on 8 dome cameras at 4 x 10^3 and
 # 1.5 x 10^4, on 16 dome cameras at 3 x 10^4 and on 8 ring cameras at 7 x 10^3, and the sphere
 # on 16 dome cameras at 1.2 x 10^4. Environment: RUNS (3), CLOUDS (names to keep, e.g.
-# "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs).
+# "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs), SWEEP (a file
+# of other clouds to measure instead, one per line: OBJECT CAMERAS LAYOUT FRAMES FRAME POINTS;
+# bench/watertight_sweep.txt holds 33 more that no setting was chosen on).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -89,40 +91,42 @@ derive() {
     }' "$source" >"$work/$name.ply"
 }
 
-scene ring_figure --object figure --cameras 8 --layout ring
-scene ring_sphere --object sphere --cameras 8 --layout ring
-scene dome_figure --object figure --cameras 16 --layout dome --width 1280 --height 960
-scene demo_figure --frames 3
-cloud fig5k ring_figure 5000
-cloud fig10k ring_figure 10000
-cloud fig20k ring_figure 20000
-cloud sph10k ring_sphere 10000
-cloud fig40k ring_figure 40000
-cloud sph40k ring_sphere 40000
-cloud fig100k dome_figure 100000
-cloud fig200k dome_figure 200000
-# The sphere's centre is the origin: a hole where the direction is within 30 degrees of +x.
-derive sph10k_hole sph10k 'x / sqrt(x * x + y * y + z * z) < cos(30 * 3.14159265358979 / 180)'
-derive sph10k_thin sph10k 'rand() < 0.2 + 0.8 * t'
-derive fig40k_thin fig40k 'rand() < 0.2 + 0.8 * t'
-cloud demo demo_figure 10000 2
-scene ring12_figure --object figure --cameras 12 --layout ring
-scene ring6_figure --object figure --cameras 6 --layout ring
-scene dome8_figure --object figure --cameras 8 --layout dome
-scene dome_sphere --object sphere --cameras 16 --layout dome
-cloud r12fig15k ring12_figure 15000
-cloud r12fig60k ring12_figure 60000
-cloud r6fig30k ring6_figure 30000
-cloud d8fig7k dome8_figure 7000
-cloud d16sph5k dome_sphere 5000
-cloud demo20k_ demo_figure 20000 2
-cloud r12fig8k ring12_figure 8000
-cloud r6fig12k ring6_figure 12000
-cloud d8fig4k dome8_figure 4000
-cloud d8fig15k dome8_figure 15000
-cloud dfig30k dome_figure 30000
-cloud d16sph12k dome_sphere 12000
-cloud r8fig7k ring_figure 7000
+if [ -z "${SWEEP:-}" ]; then
+  scene ring_figure --object figure --cameras 8 --layout ring
+  scene ring_sphere --object sphere --cameras 8 --layout ring
+  scene dome_figure --object figure --cameras 16 --layout dome --width 1280 --height 960
+  scene demo_figure --frames 3
+  cloud fig5k ring_figure 5000
+  cloud fig10k ring_figure 10000
+  cloud fig20k ring_figure 20000
+  cloud sph10k ring_sphere 10000
+  cloud fig40k ring_figure 40000
+  cloud sph40k ring_sphere 40000
+  cloud fig100k dome_figure 100000
+  cloud fig200k dome_figure 200000
+  # The sphere's centre is the origin: a hole where the direction is within 30 degrees of +x.
+  derive sph10k_hole sph10k 'x / sqrt(x * x + y * y + z * z) < cos(30 * 3.14159265358979 / 180)'
+  derive sph10k_thin sph10k 'rand() < 0.2 + 0.8 * t'
+  derive fig40k_thin fig40k 'rand() < 0.2 + 0.8 * t'
+  cloud demo demo_figure 10000 2
+  scene ring12_figure --object figure --cameras 12 --layout ring
+  scene ring6_figure --object figure --cameras 6 --layout ring
+  scene dome8_figure --object figure --cameras 8 --layout dome
+  scene dome_sphere --object sphere --cameras 16 --layout dome
+  cloud r12fig15k ring12_figure 15000
+  cloud r12fig60k ring12_figure 60000
+  cloud r6fig30k ring6_figure 30000
+  cloud d8fig7k dome8_figure 7000
+  cloud d16sph5k dome_sphere 5000
+  cloud demo20k_ demo_figure 20000 2
+  cloud r12fig8k ring12_figure 8000
+  cloud r6fig12k ring6_figure 12000
+  cloud d8fig4k dome8_figure 4000
+  cloud d8fig15k dome8_figure 15000
+  cloud dfig30k dome_figure 30000
+  cloud d16sph12k dome_sphere 12000
+  cloud r8fig7k ring_figure 7000
+fi
 
 # score MESH TRUTH POINTS FRAME: coverage within 1 L (%), faces against the true normal (%), faces
 # against their corners' point normals, smallest camera IoU, boundary and non-manifold edges,
@@ -151,7 +155,9 @@ median() { sort -g | awk '{ a[NR] = $1 } END { print NR % 2 ? a[(NR + 1) / 2] : 
 
 echo "weaver --watertight on $(uname -n), $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores: $build/weaver/weaver"
 echo "weaver [--watertight] CLOUD MESH 20 30 1 1000000; share: Watertight over Total, median of $runs runs"
-printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s | %s\n" cloud "far %" \
+width=12  # of the first column; the sweep's names are longer
+[ -n "${SWEEP:-}" ] && width=16
+printf "%-*s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5s | %s\n" "$width" cloud "far %" \
     "in %" "cov %" "inw %" "vsN" "IoU" "cov %" "inw %" "vsN" "IoU" "dIoU" bound nonm parts share missed
 # The goals of the closed mesh against the plain one: coverage at most 0.5 points lower (cov),
 # no larger share of faces against the true normal (inw), no more faces against their corners'
@@ -160,24 +166,12 @@ printf "%-12s | %5s %5s | %6s %6s %6s %6s | %6s %6s %6s %6s %7s %5s %4s %4s | %5
 # cameras (numbered from 0) whose IoU fell by more than 0.005.
 declare -A missed=()
 clouds=0
-for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
-    demo0 demo1 demo2 r12fig15k r12fig60k r6fig30k d8fig7k d16sph5k demo20k_0 demo20k_1 demo20k_2 \
-    r12fig8k r6fig12k d8fig4k d8fig15k dfig30k d16sph12k r8fig7k; do
-  if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
-  case $name in
-    fig5k | fig10k* | fig20k | fig40k*) truth=$work/ring_figure/ground_truth.txt ;;
-    sph*) truth=$work/ring_sphere/ground_truth.txt ;;
-    demo*) truth=$work/demo_figure/ground_truth.txt ;;
-    r12*) truth=$work/ring12_figure/ground_truth.txt ;;
-    r6*) truth=$work/ring6_figure/ground_truth.txt ;;
-    d8*) truth=$work/dome8_figure/ground_truth.txt ;;
-    d16*) truth=$work/dome_sphere/ground_truth.txt ;;
-    r8*) truth=$work/ring_figure/ground_truth.txt ;;
-    *) truth=$work/dome_figure/ground_truth.txt ;;
-  esac
-  frame=0
-  [[ $name == demo* ]] && frame=${name##*[a-z_]}
+# measure NAME TRUTH FRAME: the line of the cloud $work/NAME.ply, frame FRAME of the scene whose
+# ground truth is TRUTH; counts the goals it misses in `missed`.
+measure() {
+  local name=$1 truth=$2 frame=$3
   "$build/weaver/weaver" "$work/$name.ply" "$work/plain.ply" 20 30 1 1000000 >/dev/null 2>&1
+  local points plain closed drop misses losing pc pi pn pu cc ci cn cu cb cm cp
   points=$(score_points "$work/$name.ply" "$truth" "$frame")
   plain=$(score "$work/plain.ply" "$truth" "$work/$name.ply" "$frame")
   : >"$work/shares"
@@ -202,9 +196,48 @@ for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole
             awk '$1 - $2 > 0.005 { c = c (c == "" ? "" : ",") NR - 1 } END { if (c != "") printf " (cameras %s)", c }')
   clouds=$((clouds + 1))
   for goal in $misses; do missed[$goal]=$((${missed[$goal]:-0} + 1)); done
-  printf "%-12s | %s | %6.2f %6.2f %6d %6.4f | %6.2f %6.2f %6d %6.4f %7s %5d %4d %4d | %5.2f | %s\n" "$name" "$points" \
+  printf "%-*s | %s | %6.2f %6.2f %6d %6.4f | %6.2f %6.2f %6d %6.4f %7s %5d %4d %4d | %5.2f | %s\n" "$width" "$name" "$points" \
       "$pc" "$pi" "$pn" "$pu" "$cc" "$ci" "$cn" "$cu" "$drop" "$cb" "$cm" "$cp" "$(median <"$work/shares")" "${misses/IoU/IoU$losing}"
-done
+}
+if [ -z "${SWEEP:-}" ]; then
+  for name in fig5k fig10k fig20k sph10k fig40k sph40k fig100k fig200k sph10k_hole sph10k_thin fig40k_thin \
+      demo0 demo1 demo2 r12fig15k r12fig60k r6fig30k d8fig7k d16sph5k demo20k_0 demo20k_1 demo20k_2 \
+      r12fig8k r6fig12k d8fig4k d8fig15k dfig30k d16sph12k r8fig7k; do
+    if [ -n "${CLOUDS:-}" ] && [[ " $CLOUDS " != *" $name "* ]]; then continue; fi
+    case $name in
+      fig5k | fig10k* | fig20k | fig40k*) truth=ring_figure ;;
+      sph*) truth=ring_sphere ;;
+      demo*) truth=demo_figure ;;
+      r12*) truth=ring12_figure ;;
+      r6*) truth=ring6_figure ;;
+      d8*) truth=dome8_figure ;;
+      d16*) truth=dome_sphere ;;
+      r8*) truth=ring_figure ;;
+      *) truth=dome_figure ;;
+    esac
+    frame=0
+    [[ $name == demo* ]] && frame=${name##*[a-z_]}
+    measure "$name" "$work/$truth/ground_truth.txt" "$frame"
+  done
+else
+  # One cloud per line of the file: OBJECT CAMERAS LAYOUT FRAMES FRAME POINTS, e.g.
+  # "figure 6 ring 3 2 5000": frame 2 of a 3-frame figure scene on 6 ring cameras, tracked from
+  # frame 0 at 5,000 points. Blank lines and lines from # on are skipped.
+  while read -r -u 3 object cameras layout frames frame points _; do
+    [[ -z "$object" || $object == \#* ]] && continue
+    scene_name=${object}_${cameras}${layout}_${frames}
+    name=${object:0:3}${cameras}${layout:0:1}${frames}f${frame}_${points}
+    scene "$scene_name" --object "$object" --cameras "$cameras" --layout "$layout" --frames "$frames"
+    if [ "$frame" = 0 ]; then
+      cloud "$name" "$scene_name" "$points"
+    elif [ ! -f "$work/$name.ply" ]; then
+      cloud "${name}_" "$scene_name" "$points" "$frame"
+      mv "$work/${name}_$frame.ply" "$work/$name.ply"
+      rm -f "$work/${name}_"[0-9]*.ply
+    fi
+    measure "$name" "$work/$scene_name/ground_truth.txt" "$frame"
+  done 3<"$SWEEP"
+fi
 summary="goals met over $clouds clouds:"
 for goal in cov IoU inw vsN open; do summary="$summary $goal $((clouds - ${missed[$goal]:-0}))/$clouds"; done
 echo "$summary"
