@@ -61,6 +61,11 @@ struct WatertightReport {
   HoleFilling holes;
   HandleRemoval handles;  // small handles cut out after the holes are closed
   NormalAgreement agreement;  // faces turned to agree with their corners' point normals
+  // Against the kept faces (those not withdrawn), as sets of three vertices: the kept faces that
+  // the closed mesh no longer has, and its faces that are not kept ones. The kept faces less
+  // the first plus the second are the closed mesh's faces.
+  long faces_gone = 0;
+  long faces_new = 0;
 
   // Faces removed by the repairs, withdrawn faces not included.
   long faces_removed() const {

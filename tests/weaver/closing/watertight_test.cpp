@@ -306,6 +306,33 @@ TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
             "Faces added: 0 (new vertices: 0)");
 }
 
+TEST(Watertight, ReportCountsTheFacesRemovedAndAddedByTheLastStage) {
+  // A closed sphere whose points above z = 0.8 have inward normals: the last stage
+  // re-triangulates discs there, taking those points in, and removes more faces than it adds.
+  const RepairMesh s = testing::unit_sphere(3);
+  FaceVertexMesh mesh;
+  std::vector<Patch> pts;
+  for (const Point3D& p : s.vertices) {
+    mesh.add_vertex(p, Coord3D<unsigned char>(9, 9, 9));
+    pts.push_back({p, p.z > 0.8 ? p * -1.0 : p, 9, 9, 9});
+  }
+  for (const auto& f : s.faces) mesh.add_face(f);
+  WatertightReport r;
+  const FaceVertexMesh m = make_watertight(mesh, std::vector<bool>(mesh.faces.size(), true), pts, r);
+  ASSERT_GT(r.agreement.regions.regions, 0);
+  // The faces removed and added as the report prints them account for every face.
+  const std::string report = format_report(r);
+  const auto after = [&](const std::string& label) {
+    const auto at = report.find(label);
+    return at == std::string::npos ? -1L : std::atol(report.c_str() + at + label.size());
+  };
+  const long removed = after("Faces removed: "), added = after("Faces added: ");
+  EXPECT_GE(removed, 0);
+  EXPECT_LE(removed, long(s.faces.size()));
+  EXPECT_GE(added, 0);
+  EXPECT_EQ(long(m.faces.size()), long(s.faces.size()) - removed + added);
+}
+
 TEST(Watertight, WeaverOptionWritesAClosedMeshAndPrintsTheReport) {
   testing::TempDir dir;
   const std::vector<Patch> pts = sphere_cloud(2000, 0.7);
