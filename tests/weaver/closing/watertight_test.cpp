@@ -276,15 +276,22 @@ TEST(Watertight, TriangulationsTreeGivesTheSameClosedMesh) {
   EXPECT_EQ(format_report(taken), format_report(own));
 }
 
-TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
-  const RepairMesh s = testing::unit_sphere(2);
-  FaceVertexMesh mesh;
-  std::vector<Patch> pts;
+// The unit sphere of testing::unit_sphere(subdivisions) as a triangulation's mesh, its vertices
+// as points with outward normals, but inward above z = `inward_above`.
+RepairMesh sphere_mesh(int subdivisions, double inward_above, FaceVertexMesh& mesh, std::vector<Patch>& pts) {
+  RepairMesh s = testing::unit_sphere(subdivisions);
   for (const Point3D& p : s.vertices) {
     mesh.add_vertex(p, Coord3D<unsigned char>(9, 9, 9));
-    pts.push_back({p, p, 9, 9, 9});
+    pts.push_back({p, p.z > inward_above ? p * -1.0 : p, 9, 9, 9});
   }
   for (const auto& f : s.faces) mesh.add_face(f);
+  return s;
+}
+
+TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
+  FaceVertexMesh mesh;
+  std::vector<Patch> pts;
+  const RepairMesh s = sphere_mesh(2, 2.0, mesh, pts);
   std::vector<bool> flags(mesh.faces.size(), true);
   // A withdrawn face, and a fin: a third face on an edge of the sphere.
   mesh.add_vertex({0, 0, 3});
@@ -309,14 +316,9 @@ TEST(Watertight, WithdrawnFaceAndFinAreRepairedAndReported) {
 TEST(Watertight, ReportCountsTheFacesRemovedAndAddedByTheLastStage) {
   // A closed sphere whose points above z = 0.8 have inward normals: the last stage
   // re-triangulates discs there, taking those points in, and removes more faces than it adds.
-  const RepairMesh s = testing::unit_sphere(3);
   FaceVertexMesh mesh;
   std::vector<Patch> pts;
-  for (const Point3D& p : s.vertices) {
-    mesh.add_vertex(p, Coord3D<unsigned char>(9, 9, 9));
-    pts.push_back({p, p.z > 0.8 ? p * -1.0 : p, 9, 9, 9});
-  }
-  for (const auto& f : s.faces) mesh.add_face(f);
+  const RepairMesh s = sphere_mesh(3, 0.8, mesh, pts);
   WatertightReport r;
   const FaceVertexMesh m = make_watertight(mesh, std::vector<bool>(mesh.faces.size(), true), pts, r);
   ASSERT_GT(r.agreement.regions.regions, 0);
