@@ -5,7 +5,9 @@
 // good part of a convex object it cuts through the inside, although the object's points lie
 // beyond it. Each new vertex is moved along the patch's own normal until it meets the points
 // (a ray marched through the point tree); the moves are interpolated over the patch, and any move
-// that would turn a face over is given up.
+// that would turn a face over is given up. A patch that spans the gap between two walls facing
+// each other (under an arm) hangs outside the object like a web: its vertices there are lowered
+// onto the points instead.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -28,9 +30,14 @@ struct PatchInflation {
 // each vertex, at most 1.5 times the vertex's distance from its rim (over the patch's edges),
 // stops on the tangent plane of the first point within 2 `reach` whose plane it has passed; it
 // lands there if that point faces its way (cosine 0.7 or more) and the rise is 2 reach or
-// more. Landed vertices take their rise; the others take the harmonic interpolation of the
-// rises (rim vertices: 0). A face that would turn over gives its new vertices their old
-// places. Nothing moves, and no point tree is built, where every new vertex is too near its rim.
+// more. A vertex with no point within 2 reach, but points within 6 reach on two sides whose
+// normals point at it and against each other, is lowered instead: its ray runs inward (at most
+// 80 reach) to the first point within a reach of it and lands on that point's tangent plane if
+// the point faces back along the ray. Landed vertices take their rise; the others take the
+// harmonic interpolation of the rises (rim vertices: 0). A face that would turn over gives its
+// new vertices their old places (a lowered vertex tries half its move first, down to a
+// sixteenth). Nothing moves, and no point tree is built, where every new vertex is too near its
+// rim.
 // `tree`, when given, is a point tree over `points` whose answers are numbers i of the points
 // point_of[i] (as the triangulation hands its tree over); otherwise one is built.
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,

@@ -1,6 +1,7 @@
 // Lifting a patch onto the points: a flat disc spanning the equator of a sphere of points rises
 // towards the missing cap it faces, stays inside the sphere and turns no face over; where the
-// points lie behind it, or face the other way, it stays put.
+// points lie behind it, or face the other way, it stays put. A disc hanging over a trench, whose
+// walls face each other, is lowered onto the trench's floor.
 #include "weaver/closing/patch_inflation.h"
 
 #include <cstdint>
@@ -142,6 +143,44 @@ TEST(PatchInflation, DiscStaysWhereNoPointsFaceItsWayAhead) {
   hm = flat_disc(false);
   EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(0, Facing::sideways), 1.0 / kRings).vertices_moved, 0);
   EXPECT_TRUE(unchanged(hm));
+}
+
+// A trench under the disc (which lies at z = 0, facing +z): a floor at z = -0.6 facing up and
+// walls at x = +-0.6 from the floor up to z = -0.15, facing into the trench, or away from it
+// (then the disc lies inside a slab of the object), or no walls at all.
+enum class Walls { facing, away, none };
+std::vector<Patch> trench_points(Walls walls) {
+  std::vector<Patch> points;
+  for (double y = -1.0; y <= 1.0; y += 0.05) {
+    for (double x = -0.55; x <= 0.56; x += 0.05) points.push_back({{x, y, -0.6}, {0.0, 0.0, 1.0}});
+    if (walls == Walls::none) continue;
+    const double in = walls == Walls::facing ? 1.0 : -1.0;
+    for (double z = -0.6; z <= -0.149; z += 0.05) {
+      points.push_back({{-0.6, y, z}, {in, 0.0, 0.0}});
+      points.push_back({{0.6, y, z}, {-in, 0.0, 0.0}});
+    }
+  }
+  return points;
+}
+
+TEST(PatchInflation, DiscHangingBetweenFacingWallsIsLoweredOntoTheFloor) {
+  HoleMesh hm = flat_disc(false);
+  const auto result = inflate_patches(hm, kAround, trench_points(Walls::facing), 1.0 / kRings);
+  EXPECT_GT(result.vertices_moved, 0);
+  const auto centre = HoleMesh::VertexHandle(int(hm.n_vertices() - 1));
+  // The centre's ray lands on the floor's plane, neither short of it nor through it.
+  EXPECT_NEAR(hm.point(centre)[2], -0.6, 0.02);
+  for (auto v : hm.vertices()) {
+    if (v.idx() < kAround) EXPECT_EQ(hm.point(v)[2], 0.0);  // the rim stays
+    else EXPECT_LE(hm.point(v)[2], 0.0);
+  }
+  EXPECT_TRUE(no_face_turned_over(hm, 1.0));
+  // Walls facing away from the disc, or none: nothing says the disc hangs outside the object.
+  for (const Walls walls : {Walls::away, Walls::none}) {
+    HoleMesh still = flat_disc(false);
+    EXPECT_EQ(inflate_patches(still, kAround, trench_points(walls), 1.0 / kRings).vertices_moved, 0);
+    EXPECT_EQ(still.point(centre)[2], 0.0);
+  }
 }
 
 TEST(PatchInflation, RenumberedTreeGivesTheSameLiftingAsAFreshOne) {
