@@ -224,6 +224,14 @@ uint32_t PointTree::nearest_within(const Point3D& query, double r2) const {
   return best;
 }
 
+double PointTree::nearest_distance2(const Point3D& query) const {
+  const double q[3] = {query.x, query.y, query.z};
+  double best2 = std::numeric_limits<double>::infinity();
+  uint32_t best = kNone;
+  nearest_within(root_, q, best2, best);
+  return best2;
+}
+
 // The search of within() in the same order, bounded by the best squared distance so far instead
 // of r2: every point of the far subtree is at least |diff| away along the axis, and the rounded
 // squared distance keeps that order, so a subtree with diff^2 >= best2 holds no nearer point.

@@ -49,6 +49,9 @@ class PointTree {
   // point nearer than the best so far are passed over, so this reads far fewer nodes.
   uint32_t nearest_within(const Point3D& query, double r2) const;
 
+  // The squared distance from `query` to the nearest point; infinity where there is none.
+  double nearest_distance2(const Point3D& query) const;
+
   static constexpr uint32_t kNone = 0xffffffffu;
 
   uint32_t size() const { return static_cast<uint32_t>(nodes_.size()); }

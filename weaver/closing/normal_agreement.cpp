@@ -8,8 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "weaver/closing/handle_removal.h"
 #include "weaver/closing/hole_mesh.h"
 #include "weaver/closing/region_retriangulation.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 namespace {
@@ -24,6 +26,15 @@ constexpr int kRounds = 4;
 // figure at 20,000 points, 1 left 92 faces against the normals, 2 left 67, with the same
 // coverage and silhouettes.
 constexpr double kMaxMove = 2.0;
+// A move takes an added vertex at most this many mean edge lengths of the mesh further from
+// the nearest point than it was. The bound of two ring lengths alone is loose where the ring's
+// edges are long: on the 32-camera ring figure at 25,000 points a vertex of a handle's cap, on
+// a point, went 11.5 mean edge lengths off the surface (8.7 from any point) to turn the faces
+// of a ring whose edges average 7 of them, and three cameras saw it against the background
+// (their IoU 0.0069 below the plain mesh's; with the bound, 0.0002). The bound is relative: a
+// vertex hanging in a web off the points may still move within the air there, where the discs
+// later take it in.
+constexpr double kMaxDrift = 4.0;
 // A moved vertex's faces lean at most this far (degrees) from the normals of the points they
 // hold (the part of those normals across the face's edge at the points). A face that only just
 // faces along normals that point wrong (a few in a hundred do, on sparse clouds) faces against
@@ -49,9 +60,17 @@ class Mender {
   // which may move (those whose every face is in hm).
   // `joined_outside[v]` lists the vertices that v shares an edge with in faces of the whole mesh
   // that hm does not hold.
+  // `tree`, where given, holds the points; a move then takes a vertex at most `drift` further
+  // from the nearest of them than it was.
   Mender(HoleMesh& hm, const RepairMesh& mesh, const std::vector<char>& is_point, const std::vector<char>& movable,
-         const std::vector<std::vector<long long>>& joined_outside)
-      : hm_(hm), mesh_(mesh), is_point_(is_point), movable_(movable), joined_outside_(joined_outside) {}
+         const std::vector<std::vector<long long>>& joined_outside, const PointTree* tree, double drift)
+      : hm_(hm),
+        mesh_(mesh),
+        is_point_(is_point),
+        movable_(movable),
+        joined_outside_(joined_outside),
+        tree_(tree),
+        drift_(drift) {}
 
   bool is_point(VH v) const { return is_point_[std::size_t(v.idx())] != 0; }
   bool movable(VH v) const { return std::size_t(v.idx()) < movable_.size() && movable_[std::size_t(v.idx())]; }
@@ -202,9 +221,16 @@ class Mender {
         // Past the clearance by a little more, so that the sweeps end in finite steps.
         if (d < clear) place += (1.5 * clear - d) * pl.normal, moved = true;
       }
-      if (!moved) return dist2(place, from) <= max_move * max_move * length * length;
+      if (!moved) return dist2(place, from) <= max_move * max_move * length * length && stays_near(from, place);
     }
     return false;
+  }
+
+  // Whether `place` lies at most drift_ further from the nearest point than `from` does.
+  bool stays_near(const Point3D& from, const Point3D& place) const {
+    if (tree_ == nullptr) return true;
+    const double reach = std::sqrt(tree_->nearest_distance2(from)) + drift_;
+    return tree_->nearest_distance2(place) <= reach * reach;
   }
 
   HoleMesh& hm_;
@@ -212,6 +238,8 @@ class Mender {
   const std::vector<char>& is_point_;
   const std::vector<char>& movable_;
   const std::vector<std::vector<long long>>& joined_outside_;
+  const PointTree* tree_;
+  double drift_;
 };
 
 }  // namespace
@@ -234,7 +262,7 @@ namespace {
 // the folds (or, with `crumples`, around the crumples of the patches: only discs, no flips or
 // moves).
 NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t first_added,
-                          const std::vector<int>* pieces, bool crumples) {
+                          const std::vector<int>* pieces, bool crumples, const PointTree* tree, double drift) {
   NormalAgreement report;
   // 1: against its point corners' normals; 2: a face of added vertices only (inside a patch)
   // against their spread normals; 0: neither.
@@ -340,7 +368,7 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
     long refused = 0;
     to_hole_mesh(small, refused, hm);
     if (refused > 0) return report;
-    Mender mender(hm, small, is_point, movable, joined_outside);
+    Mender mender(hm, small, is_point, movable, joined_outside, tree, drift);
     std::vector<FH> todo;
     for (const FH f : hm.faces())
       if (mender.against(f)) todo.push_back(f);
@@ -469,17 +497,18 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
 }  // namespace
 
 NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added,
-                                         const std::vector<int>* pieces) {
+                                         const std::vector<int>* pieces, const PointTree* tree) {
   first_added = std::max(first_added, points);
   points = std::min(points, mesh.normals.size());
-  NormalAgreement report = mend_part(mesh, points, first_added, pieces, false);
-  const NormalAgreement crumples = mend_part(mesh, points, first_added, pieces, true);
+  const double drift = tree != nullptr ? kMaxDrift * mean_edge_length(mesh) : 0.0;
+  NormalAgreement report = mend_part(mesh, points, first_added, pieces, false, tree, drift);
+  const NormalAgreement crumples = mend_part(mesh, points, first_added, pieces, true, tree, drift);
   report.crumples_before = crumples.folds_before;
   report.crumples = crumples.regions;
   // Discs re-triangulated over the crumples change the rims of the discs around what is left:
   // a second pass mends more of it.
   if (crumples.regions.regions > 0 && report.against_after + report.folds_after > 0) {
-    const NormalAgreement again = mend_part(mesh, points, first_added, pieces, false);
+    const NormalAgreement again = mend_part(mesh, points, first_added, pieces, false, tree, drift);
     report.flips += again.flips;
     report.moves += again.moves;
     report.regions += again.regions;

@@ -11,7 +11,8 @@
 //     and the two new faces do not fold onto each other;
 //  2. moving one of its added corners, at most two edge lengths of its ring, to a place where
 //     each of that vertex's faces leans at most 75 degrees from the normals of the points it
-//     holds (and a face without a point does not turn over);
+//     holds (and a face without a point does not turn over); with the points' tree given, the
+//     place lies at most 4 mean edge lengths further from the nearest point than the vertex did;
 //  3. for a face of three points: flipping an edge towards an added vertex beyond it, and
 //     moving that vertex so (the flip is undone where no such place is found).
 //  4. what is left (a face of three points folded right over, a face whose added corner its
@@ -33,6 +34,8 @@
 #include "weaver/closing/region_retriangulation.h"
 
 namespace tervik {
+
+class PointTree;
 
 // What agree_with_point_normals changed.
 struct NormalAgreement {
@@ -57,8 +60,10 @@ long faces_against_point_normals(const RepairMesh& mesh, std::size_t points);
 // Where `pieces` is given, (*pieces)[v] is the detached piece that point v belongs to (-1: none):
 // a disc leaves at most half of a piece's points that have faces without them. Faces keep their
 // indices unless discs were re-triangulated. A mesh that the half-edge structure refuses is left
-// as it is.
+// as it is. `tree`, where given, holds the points (in any numbering): it bounds the moves of
+// step 2.
 NormalAgreement agree_with_point_normals(RepairMesh& mesh, std::size_t points, std::size_t first_added = 0,
-                                         const std::vector<int>* pieces = nullptr);
+                                         const std::vector<int>* pieces = nullptr,
+                                         const PointTree* tree = nullptr);
 
 }  // namespace tervik

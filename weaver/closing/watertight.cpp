@@ -4,12 +4,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
 #include <sstream>
 #include <utility>
 
 #include "weaver/closing/fairing.h"
 #include "weaver/closing/manifold_repair.h"
 #include "weaver/closing/patch_inflation.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 namespace {
@@ -234,7 +236,11 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
       if (k >= 0 && std::size_t(k) != largest && !layer[std::size_t(k)]) detached[v] = k;
     }
   }
-  report.agreement = agree_with_point_normals(m, points.size(), old_vertices, &detached);
+  // The last stage's moves stay near the points: it finds them in the mesher's tree, or in one
+  // of its own where none was given.
+  std::optional<PointTree> own_tree;
+  if (tree == nullptr && !points.empty() && m.vertices.size() > points.size()) tree = &own_tree.emplace(points);
+  report.agreement = agree_with_point_normals(m, points.size(), old_vertices, &detached, tree);
 
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).

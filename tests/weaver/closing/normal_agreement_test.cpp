@@ -4,10 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
+
+#include "common/patch.h"
+#include "weaver/point_tree.h"
 
 namespace tervik {
 namespace {
@@ -60,6 +65,65 @@ TEST(NormalAgreement, AddedVertexMovesOutOfAFoldAndTheMeshStaysClosed) {
     const Point3D n = cross(m.vertices[std::size_t(f.y)] - a, m.vertices[std::size_t(f.z)] - a);
     EXPECT_GE(dot(n, sum) / (norm(n) * norm(sum)), std::cos(75.0 * M_PI / 180.0) - 1e-9);
   }
+}
+
+TEST(NormalAgreement, MovesStayNearThePointsWhereTheirTreeIsGiven) {
+  // The octahedron's split face again, its added vertex now inside next to the point (-1, 0, 0),
+  // and far off a sheet of short edges (a 15 x 15 grid, spacing 0.001) that makes the mesh's
+  // mean edge length small: 4 of them are about 0.15. Moving the vertex out of the fold takes
+  // it 0.43 further from the nearest point; with the points' tree given, that move is refused
+  // and a disc mends the fold instead, the vertex left out.
+  const auto folded = [] {
+    RepairMesh m;
+    m.vertices = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+    for (const Point3D& v : m.vertices) m.normals.push_back(v);
+    m.faces = {{0, 2, 4}, {2, 1, 4}, {1, 3, 4}, {3, 0, 4}, {2, 0, 5}, {1, 2, 5}, {3, 1, 5}, {0, 3, 5}};
+    const long long grid = 6;
+    for (int i = 0; i < 15; ++i)
+      for (int j = 0; j < 15; ++j) {
+        m.vertices.push_back({100 + 0.001 * i, 0.001 * j, 0});
+        m.normals.push_back({0, 0, 1});
+      }
+    for (long long i = 0; i < 14; ++i)
+      for (long long j = 0; j < 14; ++j) {
+        const long long a = grid + 15 * i + j;
+        m.faces.push_back({a, a + 15, a + 16});
+        m.faces.push_back({a, a + 16, a + 1});
+      }
+    m.vertices.push_back({-0.9, -0.1, -0.1});
+    m.normals.push_back({0, 0, 0});
+    m.colors.assign(m.vertices.size(), {});
+    const auto added = static_cast<long long>(m.vertices.size()) - 1;
+    m.faces[0] = {0, 2, added};
+    m.faces.push_back({2, 4, added});
+    m.faces.push_back({4, 0, added});
+    return m;
+  };
+  RepairMesh free = folded();
+  const std::size_t points = free.vertices.size() - 1;
+  std::vector<Patch> patches;
+  for (std::size_t v = 0; v < points; ++v) patches.push_back({free.vertices[v], free.normals[v]});
+  const auto nearest = [&](const Point3D& q) {
+    double best = 1e30;
+    for (const Patch& p : patches) best = std::min(best, std::sqrt(dist2(q, p.pos)));
+    return best;
+  };
+  ASSERT_EQ(faces_against_point_normals(free, points), 3);
+  const double start = nearest(free.vertices[points]);
+
+  const NormalAgreement moved = agree_with_point_normals(free, points);
+  EXPECT_EQ(moved.moves, 1);
+  EXPECT_EQ(moved.against_after, 0);
+  EXPECT_GT(nearest(free.vertices[points]) - start, 0.4);
+
+  RepairMesh bound = folded();
+  const PointTree tree(patches);
+  const NormalAgreement r = agree_with_point_normals(bound, points, 0, nullptr, &tree);
+  EXPECT_EQ(r.moves, 0);
+  EXPECT_EQ(r.regions.regions, 1);
+  EXPECT_EQ(r.against_after, 0);
+  EXPECT_EQ(faces_against_point_normals(bound, points), 0);
+  EXPECT_EQ(bound.vertices.size(), points);
 }
 
 TEST(NormalAgreement, FoldedFaceOfThreePointsIsFlippedTowardsAnAddedVertexBesideIt) {
