@@ -46,51 +46,12 @@ constexpr double kMaxDrop = 80.0;
 // A lowered vertex whose move would turn a face over halves it while more than this share of it
 // is left (the last try takes a sixteenth).
 constexpr double kLeastDropShare = 0.1;
-// A vertex in a gap whose inward ray passes within a reach of no point at all looks through
-// the gap (between an arm and the body below the shoulder, which are not joined there): no
-// floor lies below it. It climbs between the walls instead, away from the gap's mouth, until
-// they close in on it. Walls less opposed than kGapOpposed suffice for that (cosine under
-// kClimbOpposed: a wedge of up to about 120 degrees), as no ray lowers the vertex onto them. The
-// climb goes against the sum of the two walls' mean normals (which points out of the wedge's
-// mouth), where that sum is at least kLeastWedgeSum long (walls nearly parallel give no
-// direction) and the climb lies within 60 degrees of the inward normal (kClimbInward). On the
-// figure from 10 ring cameras at 11,000 points, walls at cosines of -0.56 held a web below the
-// armpit that no vertex could be lowered from; -0.5 and 60 degrees climbed it, and lowering onto
-// such walls along the normal instead cost the figure from 8 dome cameras at 7,000 points a
-// point of coverage. Without the bound on the angle, on the demo figure at 20,000 points climbs
-// went across the gap, not up it, and drew more of it in camera 6.
-constexpr double kClimbOpposed = -0.5;
-constexpr double kLeastWedgeSum = 0.2;
-constexpr double kClimbInward = 0.5;
-// A climbing ray gives up where no point lies within this many reaches of it (it has left the
-// walls, or passed the crease into the object).
-constexpr double kClimbReach = 5.0;
 
 // Inlined, as it is taken for every face around every lifted vertex.
 [[gnu::always_inline]] inline OpenMesh::Vec3d face_area_vector(const HoleMesh& hm, FH f) {
   auto it = hm.cfv_iter(f);
   const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
   return OpenMesh::cross(b - a, c - a);
-}
-
-// The direction a vertex in a gap climbs in, from the normals of the points that face it: the
-// two most opposed of them seed the two walls, each normal joins the wall whose seed it lies
-// nearer, and the climb goes against the sum of the walls' mean normals. Zero where the two most
-// opposed are not opposed enough, or the walls are nearly parallel.
-OpenMesh::Vec3d climb_direction(const std::vector<Point3D>& facing) {
-  const OpenMesh::Vec3d none(0.0, 0.0, 0.0);
-  double least = kClimbOpposed;
-  std::size_t a = 0, b = 0;
-  for (std::size_t i = 0; i < facing.size(); ++i)
-    for (std::size_t j = 0; j < i; ++j)
-      if (const double c = dot(facing[i], facing[j]); c < least) least = c, a = i, b = j;
-  if (a == b) return none;
-  Point3D wall_a, wall_b;
-  for (const Point3D& n : facing) (dot(n, facing[a]) >= dot(n, facing[b]) ? wall_a : wall_b) += n;
-  const Point3D sum = wall_a / norm(wall_a) + wall_b / norm(wall_b);
-  const double length = norm(sum);
-  if (length < kLeastWedgeSum) return none;
-  return OpenMesh::Vec3d(-sum.x, -sum.y, -sum.z) / length;
 }
 
 }  // namespace
@@ -187,71 +148,41 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   }
   // Vertices hanging in a gap (see kGapReach) lie outside the object: each is lowered along its
   // normal, inward, onto the first point met from outside (within a reach of the ray, facing
-  // back along it), which the interpolation below carries over the rest of its patch. Those
-  // that look through the gap climb it instead (see kClimbOpposed): `climb` holds their moves,
-  // interpolated over the patch as vectors.
+  // back along it), which the interpolation below carries over the rest of its patch.
   std::vector<unsigned int> near;
   std::vector<Point3D> facing;
-  std::vector<OpenMesh::Vec3d> climb(m + 1, OpenMesh::Vec3d(0.0, 0.0, 0.0));
-  std::size_t climbed = 0;
   for (std::size_t i = 0; i < m; ++i) {
     if (rise[i] != 0.0 || normal[i].sqrnorm() == 0.0 || !std::isfinite(rim[first_new + i])) continue;
     const Point3D v = to_point(start[i]);
     if (tree->nearest_within(v, kNear * reach * kNear * reach) != PointTree::kNone) continue;
     tree->within(v, kGapReach * reach * kGapReach * reach, near);
-    // The normals of the points facing v, up to the first that makes a gap with one before it.
-    const auto gather_facing = [&](bool stop_at_gap) {
-      facing.clear();
-      bool gap = false, wedge = false;
-      for (const unsigned int k : near) {
-        const Point3D d = v - point(k).pos;
-        if (dot(d, point(k).normal) <= kGapFacing * norm(d)) continue;
-        for (const Point3D& other : facing) {
-          const double c = dot(other, point(k).normal);
-          gap = gap || c < kGapOpposed;
-          wedge = wedge || c < kClimbOpposed;
-        }
-        if (gap && stop_at_gap) break;
-        facing.push_back(point(k).normal);
-      }
-      return std::pair(gap, wedge);
-    };
-    const auto [gap, wedge] = gather_facing(true);
-    if (!wedge) continue;
-    bool met_any = false;
+    facing.clear();
+    bool gap = false;
+    for (const unsigned int k : near) {
+      const Point3D d = v - point(k).pos;
+      if (dot(d, point(k).normal) <= kGapFacing * norm(d)) continue;
+      for (const Point3D& other : facing)
+        if (dot(other, point(k).normal) < kGapOpposed) gap = true;
+      if (gap) break;
+      facing.push_back(point(k).normal);
+    }
+    if (!gap) continue;
     for (double t = 0.5 * reach; t <= kMaxDrop * reach; t += 0.5 * reach) {
       const Point3D q = to_point(start[i] - t * normal[i]);
       const std::uint32_t nearest = tree->nearest_within(q, reach * reach);
       if (nearest == PointTree::kNone) continue;
-      met_any = true;
       const Patch& met = point(nearest);
       const double along = dot(met.normal, to_point(normal[i]));
       // Lands on the tangent plane of a point met from outside (q lies that plane's height over
       // it, along the ray, short of it); a point facing elsewhere stops the ray where it is.
-      if (gap && along >= kMinAlong) rise[i] = std::min(0.0, -(t + dot(q - met.pos, met.normal) / along));
-      break;
-    }
-    if (met_any) continue;
-    if (gap) gather_facing(false);
-    const OpenMesh::Vec3d up = climb_direction(facing);
-    if (-OpenMesh::dot(up, normal[i]) < kClimbInward) continue;
-    // The climb stops where it first comes within a reach of a point, in front of that point's
-    // tangent plane; it gives up behind one, or where the walls fall away.
-    for (double t = 0.5 * reach; t <= kMaxDrop * reach; t += 0.5 * reach) {
-      const Point3D q = to_point(start[i] + t * up);
-      const std::uint32_t nearest = tree->nearest_within(q, kClimbReach * reach * kClimbReach * reach);
-      if (nearest == PointTree::kNone) break;
-      const Patch& met = point(nearest);
-      if (dist2(q, met.pos) >= reach * reach) continue;
-      if (dot(q - met.pos, met.normal) >= 0.0) climb[i] = t * up, ++climbed;
+      if (along >= kMinAlong) rise[i] = std::min(0.0, -(t + dot(q - met.pos, met.normal) / along));
       break;
     }
   }
   // The moves of the vertices whose rays met the points hold; the others take the harmonic
   // interpolation between them and the rim (which does not move).
-  const auto climbs = [&](std::size_t i) { return climb[i].sqrnorm() > 0.0; };
   std::vector<char> hit(m, 0);
-  for (std::size_t i = 0; i < m; ++i) hit[i] = rise[i] != 0.0 || climbs(i);
+  for (std::size_t i = 0; i < m; ++i) hit[i] = rise[i] != 0.0;
   // The vertices that take the interpolation, with their neighbours: a new vertex by its index
   // among the new ones, the rim by m, where `rise` holds a zero that stays.
   std::vector<std::size_t> smoothed, begin{0}, around;
@@ -315,14 +246,6 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
       rise[smoothed[s]] = sum / count[s];
     }
   rise.pop_back();
-  // The climbs the same way, where there are any (the rim's zero is climb[m]).
-  if (climbed > 0)
-    for (int sweep = 0; sweep < kSmoothingSweeps; ++sweep)
-      for (std::size_t s = 0; s < smoothed.size(); ++s) {
-        OpenMesh::Vec3d sum(0.0, 0.0, 0.0);
-        for (std::size_t k = begin[s]; k < begin[s + 1]; ++k) sum += climb[around[k]];
-        climb[smoothed[s]] = sum / count[s];
-      }
   // The faces that move, with their area vectors before.
   std::vector<FH> faces;
   std::vector<OpenMesh::Vec3d> before;
@@ -335,15 +258,12 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
         before.push_back(face_area_vector(hm, f));
       }
   std::vector<char> kept(m, 0);
-  std::vector<double> share(m, 1.0);  // the share of a lowering or climb still taken
-  const auto place = [&](std::size_t i) {
-    return start[i] + (rise[i] < 0.0 ? share[i] : 1.0) * rise[i] * normal[i] + share[i] * climb[i];
-  };
+  std::vector<double> share(m, 1.0);  // the share of a lowering still taken
   for (std::size_t i = 0; i < m; ++i)
-    if (rise[i] != 0.0 || climbs(i)) hm.set_point(VH(int(first_new + i)), place(i));
+    if (rise[i] != 0.0) hm.set_point(VH(int(first_new + i)), start[i] + rise[i] * normal[i]);
   // A face that turned over (or collapsed) gives its new vertices back their old places; a
-  // lowered or climbing vertex first tries half its move, then half of that (the web's vertices
-  // come down between walls, where the full move often folds a face or two at the rim).
+  // lowered vertex first tries half its move, then half of that (the web's vertices come down
+  // between walls, where the full move often folds a face or two at the rim).
   for (int round = 0; round < kFoldRounds; ++round) {
     bool changed = false;
     for (std::size_t k = 0; k < faces.size(); ++k) {
@@ -351,9 +271,9 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
       for (auto v : hm.fv_range(faces[k])) {
         const std::size_t i = std::size_t(v.idx()) - first_new;
         if (!fresh(v) || kept[i]) continue;
-        if ((rise[i] < 0.0 || climbs(i)) && share[i] > kLeastDropShare) {
+        if (rise[i] < 0.0 && share[i] > kLeastDropShare) {
           share[i] *= 0.5;
-          hm.set_point(v, place(i));
+          hm.set_point(v, start[i] + share[i] * rise[i] * normal[i]);
         } else {
           kept[i] = 1;
           hm.set_point(v, start[i]);
@@ -365,7 +285,7 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   }
   for (std::size_t i = 0; i < m; ++i) {
     if (kept[i]) ++out.vertices_kept;
-    else if (rise[i] != 0.0 || climbs(i)) ++out.vertices_moved;
+    else if (rise[i] != 0.0) ++out.vertices_moved;
   }
   return out;
 }

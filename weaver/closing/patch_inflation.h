@@ -7,8 +7,7 @@
 // (a ray marched through the point tree); the moves are interpolated over the patch, and any move
 // that would turn a face over is given up. A patch that spans the gap between two walls facing
 // each other (under an arm) hangs outside the object like a web: its vertices there are lowered
-// onto the points instead, or, where nothing lies below them, moved up the wedge between the
-// walls.
+// onto the points instead.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -34,14 +33,11 @@ struct PatchInflation {
 // more. A vertex with no point within 2 reach, but points within 6 reach on two sides whose
 // normals point at it and against each other, is lowered instead: its ray runs inward (at most
 // 80 reach) to the first point within a reach of it and lands on that point's tangent plane if
-// the point faces back along the ray. A vertex whose inward ray passes within a reach of no
-// point, with points within 6 reach on two sides facing it at a cosine under -0.5, climbs
-// instead: against the sum of the two walls' mean normals (within 60 degrees of its inward
-// normal), to where it first comes within a reach of a point, in front of it. Landed vertices
-// take their rise and climbing ones their climb; the others take the harmonic interpolation of
-// both (rim vertices: 0). A face that would turn over gives its new vertices their old places
-// (a lowered or climbing vertex tries half its move first, down to a sixteenth). Nothing
-// moves, and no point tree is built, where every new vertex is too near its rim.
+// the point faces back along the ray. Landed vertices take their rise; the others take the
+// harmonic interpolation of the rises (rim vertices: 0). A face that would turn over gives its
+// new vertices their old places (a lowered vertex tries half its move first, down to a
+// sixteenth). Nothing moves, and no point tree is built, where every new vertex is too near its
+// rim.
 // `tree`, when given, is a point tree over `points` whose answers are numbers i of the points
 // point_of[i] (as the triangulation hands its tree over); otherwise one is built.
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
