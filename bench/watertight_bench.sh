@@ -30,7 +30,8 @@
 # on 16 dome cameras at 1.2 x 10^4. Environment: RUNS (3), CLOUDS (names to keep, e.g.
 # "fig10k sph10k"), WORK (a folder to keep the scenes and clouds in between runs), SWEEP (a file
 # of other clouds to measure instead, one per line: OBJECT CAMERAS LAYOUT FRAMES FRAME POINTS;
-# bench/watertight_sweep.txt holds 33 more that no setting was chosen on).
+# bench/watertight_sweep.txt holds 33 more, bench/watertight_validation.txt nine more kept for
+# checking a change once its settings are chosen).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
