@@ -101,7 +101,7 @@ def main():
         for cam in range(int(numcams)):
             drawn = os.path.join(tmp, f"view{cam}.png")
             subprocess.run([os.path.join(build, "tools", "render_view"), "--calibration",
-                            camtemplate, "--cameras", str(cam), "--model", grey, "--frame",
+                            camtemplate, "--camera-ids", str(cam), "--model", grey, "--frame",
                             frame, "-o", drawn], check=True, stdout=subprocess.DEVNULL)
             w, h, c, view = read_png(drawn)
             sw, sh, sc, sil = read_png(siltemplate % (cam, int(frame)))
