@@ -426,9 +426,39 @@ NormalAgreement mend_part(RepairMesh& mesh, std::size_t points, std::size_t firs
         if (piece[l] >= 0 && std::size_t(piece[l]) >= left.size()) piece[l] = -1;
       }
     }
+    std::vector<std::pair<Point3D, Point3D>> centres;
     report.regions = retriangulate_against(small.vertices, small.normals, is_point, droppable, movable, faces,
                                            crumples, pieces ? &piece : nullptr, pieces ? &left : nullptr,
-                                           &joined_outside);
+                                           &joined_outside, &centres);
+    // The fans' new vertices join the mesh after its others, coloured as the mean of their rims.
+    if (!centres.empty()) {
+      if (mesh.normals.size() < mesh.vertices.size()) mesh.normals.resize(mesh.vertices.size());
+      const bool coloured = mesh.colors.size() == mesh.vertices.size();
+      for (const auto& [at, normal] : centres) {
+        const std::size_t l = global.size();
+        global.push_back(mesh.vertices.size());
+        small.vertices.push_back(at);
+        small.normals.push_back(normal);
+        is_point.push_back(0);
+        mesh.vertices.push_back(at);
+        mesh.normals.push_back(normal);
+        if (!coloured) continue;
+        double rgb[3] = {0.0, 0.0, 0.0};
+        int count = 0;
+        for (const auto& f : faces)
+          for (int k = 0; k < 3; ++k)
+            if (std::size_t(f[k]) == l) {
+              const std::size_t next = global[std::size_t(f[(k + 1) % 3])];
+              if (next >= mesh.colors.size()) continue;  // another fan's vertex, not coloured yet
+              const auto& c = mesh.colors[next];
+              for (int i = 0; i < 3; ++i) rgb[i] += c[i];
+              ++count;
+            }
+        if (count == 0) count = 1;
+        mesh.colors.emplace_back((unsigned char)std::lround(rgb[0] / count), (unsigned char)std::lround(rgb[1] / count),
+                                 (unsigned char)std::lround(rgb[2] / count));
+      }
+    }
   }
 
   // Every face against the normals is in the small mesh, before and after.

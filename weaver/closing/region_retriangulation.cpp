@@ -6,6 +6,8 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <utility>
 #include <unordered_map>
 
 #include "weaver/closing/loop_triangulation.h"
@@ -25,14 +27,23 @@ constexpr std::size_t kMaxWaits = 100;
 // left 72 faces against the normals, 175 left 60, and neither turned more faces against the
 // true surface.
 constexpr double kMaxFold = 175.0;
+// A fan around a new vertex (the last resort of a star whose rim no triangulation of its own
+// corners mends) may lean its faces at most this far from their corners' normals (degrees), and
+// its vertex lies within this share of the rim's radius from the rim's centroid.
+constexpr double kMaxFanLean = 80.0;
+constexpr double kFanReach = 0.7;
+// ... and at most this many of the rim's mean edge lengths off the rim along its mean normal.
+constexpr double kFanHeight = 1.0;
+// Steps of the search for the fan's vertex.
+constexpr int kFanSteps = 1000;
 
 using Face = Coord3D<long long>;
 
 class Regions {
  public:
-  Regions(const std::vector<Point3D>& positions, const std::vector<Point3D>& normals,
-          const std::vector<char>& is_point, const std::vector<char>& droppable,
-          const std::vector<char>& complete, std::vector<Face>& faces, bool crumples,
+  Regions(std::vector<Point3D>& positions, std::vector<Point3D>& normals,
+          std::vector<char>& is_point, std::vector<char>& droppable,
+          std::vector<char>& complete, std::vector<Face>& faces, bool crumples,
           const std::vector<int>* pieces, std::vector<long>* left,
           const std::vector<std::vector<long long>>* joined_outside)
       : crumples_(crumples), joined_outside_(joined_outside), pos_(positions), nrm_(normals), is_point_(is_point), droppable_(droppable), complete_(complete),
@@ -116,7 +127,22 @@ class Regions {
         in_[h] = 1;
         for (int k = 0; k < 3; ++k) ++uses_[std::size_t(faces_[h][k])];
       }
-      const bool replaced = replace(region, report);
+      const bool replaced = replace(region, report, false);
+      for (std::size_t h : region) {
+        in_[h] = 0;
+        for (int k = 0; k < 3; ++k) --uses_[std::size_t(faces_[h][k])];
+      }
+      if (replaced) return true;
+    }
+    if (!fans) return false;
+    // No triangulation of a rim's own corners mends the face: a fan around one new vertex may,
+    // where the rim winds about a place from which every fan face faces along its normals.
+    for (const auto& region : stars) {
+      for (std::size_t h : region) {
+        in_[h] = 1;
+        for (int k = 0; k < 3; ++k) ++uses_[std::size_t(faces_[h][k])];
+      }
+      const bool replaced = replace(region, report, true);
       for (std::size_t h : region) {
         in_[h] = 0;
         for (int k = 0; k < 3; ++k) --uses_[std::size_t(faces_[h][k])];
@@ -125,6 +151,8 @@ class Regions {
     }
     return false;
   }
+
+  bool fans = false;  // mend_stars may end in a fan around a new vertex
 
   // Tries discs of growing size around face f, nearest faces across edges first (when
   // `unpinched`, putting off faces that would pinch its rim); true where one was replaced.
@@ -161,7 +189,7 @@ class Regions {
       // Tried at sizes growing by about a fifth: the disc's rim changes a little with each face.
       if (region.size() >= next_try) {
         next_try = region.size() + 1 + region.size() / 5;
-        replaced = replace(region, report);
+        replaced = replace(region, report, false);
       }
     }
     for (std::size_t g : region) {
@@ -208,7 +236,7 @@ class Regions {
 
   // Replaces the disc `region` (its faces, marked in in_) where it qualifies and its new
   // triangulation is better.
-  bool replace(const std::vector<std::size_t>& region, RegionRetriangulation& report) {
+  bool replace(const std::vector<std::size_t>& region, RegionRetriangulation& report, bool fan) {
     // The rim: half-edges of the region's faces with no region face across them. Its corners
     // are stamped, each with the next corner and later its place on the loop.
     const int rim_stamp = ++stamp_;
@@ -291,7 +319,8 @@ class Regions {
           if (stamp_of_[u] == loop_stamp && slot_[u] != i) joined.push_back(slot_[u]);
         }
       }
-      if (joined_outside_)
+      // (A fan's vertex, added here, has no edges outside.)
+      if (joined_outside_ && std::size_t(loop[std::size_t(i)]) < joined_outside_->size())
         for (const long long u : (*joined_outside_)[std::size_t(loop[std::size_t(i)])])
           if (stamp_of_[std::size_t(u)] == loop_stamp && slot_[std::size_t(u)] != i) joined.push_back(slot_[std::size_t(u)]);
       joined_start.push_back(joined.size());
@@ -301,13 +330,31 @@ class Regions {
       p.push_back(pos_[std::size_t(u)]);
       steer.push_back(is_point_[std::size_t(u)] ? nrm_[std::size_t(u)] : Point3D());
     }
-    const auto tris = min_area_triangulation(p, joined_start, joined, steer);
-    if (tris.empty()) return false;
+    std::vector<std::array<int, 3>> tris;
+    long long centre = -1;  // the fan's vertex, added for the trial
+    if (fan) {
+      const auto place = fan_centre(loop);
+      if (!place) return false;
+      centre = add_vertex(place->first, place->second);
+      for (int i = 0; i < n; ++i) tris.push_back({i, (i + 1) % n, n});
+    } else {
+      tris = min_area_triangulation(p, joined_start, joined, steer);
+      if (tris.empty()) return false;
+    }
+    // The trial vertex goes again unless the fan is taken.
+    struct Drop {
+      Regions* r;
+      long long v;
+      ~Drop() {
+        if (v >= 0) r->remove_last_vertex();
+      }
+    } drop{this, centre};
+    const auto corner = [&](int i) { return i == n ? centre : loop[std::size_t(i)]; };
     std::vector<Face> made;
     long after = 0, spread_after = 0, turned_after = 0;
     const double fold = std::cos(kMaxFold * M_PI / 180.0);
     for (const auto& t : tris) {
-      const Face g(loop[std::size_t(t[0])], loop[std::size_t(t[1])], loop[std::size_t(t[2])]);
+      const Face g(corner(t[0]), corner(t[1]), corner(t[2]));
       const Point3D nn = normal(g.x, g.y, g.z);
       const double len = norm(nn);
       if (!(len > 0.0)) return false;
@@ -342,6 +389,7 @@ class Regions {
         if (dot(nn, other) < fold * norm(nn) * norm(other)) return false;
       }
     }
+    drop.v = -1;
     for (std::size_t f : region) unlink(f);
     for (const Face& g : made) {
       faces_.push_back(g);
@@ -350,6 +398,7 @@ class Regions {
       link(faces_.size() - 1);
     }
     ++report.regions;
+    report.fans += fan;
     report.faces_removed += nf;
     report.faces_added += long(made.size());
     report.vertices_dropped += long(inside - points_inside);
@@ -358,14 +407,97 @@ class Regions {
     return true;
   }
 
+  long long add_vertex(const Point3D& at, const Point3D& n) {
+    pos_.push_back(at);
+    nrm_.push_back(n);
+    is_point_.push_back(0);
+    droppable_.push_back(1);
+    complete_.push_back(1);
+    at_.emplace_back();
+    stamp_of_.push_back(0);
+    next_.push_back(-1);
+    slot_.push_back(0);
+    uses_.push_back(0);
+    return (long long)pos_.size() - 1;
+  }
+  void remove_last_vertex() {
+    for (auto* v : {&is_point_, &droppable_, &complete_}) v->pop_back();
+    pos_.pop_back();
+    nrm_.pop_back();
+    at_.pop_back();
+    stamp_of_.pop_back();
+    next_.pop_back();
+    slot_.pop_back();
+    uses_.pop_back();
+  }
+
+  // A place for the vertex of a fan over `loop` (each rim edge (a, b) then makes the face
+  // (a, b, c)) from which every fan face faces along the normals of its corners (the points'
+  // own; an edge of two added vertices by their spread normals) and leans at most kMaxFanLean
+  // from them, within kFanReach of the rim's radius from its centroid and kFanHeight mean rim
+  // edges off it along its mean normal; and the vertex's normal, that mean. Each edge asks c to lie on one side of the plane through it that
+  // holds those normals' sum: the search climbs the worst of those margins (each as a share of
+  // the rim's radius), the steps shrinking.
+  std::optional<std::pair<Point3D, Point3D>> fan_centre(const std::vector<long long>& loop) const {
+    const std::size_t n = loop.size();
+    Point3D mid, spread;
+    for (long long u : loop) mid += pos_[std::size_t(u)], spread += nrm_[std::size_t(u)];
+    mid = mid / double(n);
+    double radius = 0.0;
+    for (long long u : loop) radius = std::max(radius, norm(pos_[std::size_t(u)] - mid));
+    if (!(radius > 0.0) || norm(spread) == 0.0) return std::nullopt;
+    // How far c may stand off the rim along the rim's normal: a fan is a low tent, not a spike.
+    const Point3D up = spread / norm(spread);
+    double rim_edge = 0.0;
+    for (std::size_t i = 0; i < n; ++i) rim_edge += norm(pos_[std::size_t(loop[(i + 1) % n])] - pos_[std::size_t(loop[i])]);
+    const double height = kFanHeight * rim_edge / double(n);
+    std::vector<Point3D> sum(n), side(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const long long a = loop[i], b = loop[(i + 1) % n];
+      Point3D s = point_sum(a, b, a);
+      if (s == Point3D()) s = nrm_[std::size_t(a)] + nrm_[std::size_t(b)];
+      const Point3D h = cross(s, pos_[std::size_t(b)] - pos_[std::size_t(a)]);
+      if (norm(h) == 0.0) return std::nullopt;
+      sum[i] = s;
+      side[i] = h / norm(h);
+    }
+    const auto worst = [&](const Point3D& c, std::size_t& which) {
+      double least = std::numeric_limits<double>::infinity();
+      for (std::size_t i = 0; i < n; ++i) {
+        const double m = dot(c - pos_[std::size_t(loop[i])], side[i]);
+        if (m < least) least = m, which = i;
+      }
+      return least;
+    };
+    Point3D c = mid, best = mid;
+    std::size_t which = 0;
+    double best_margin = worst(c, which);
+    double step = 0.05 * radius;
+    for (int k = 0; k < kFanSteps; ++k, step *= 0.995) {
+      c += step * side[which];
+      if (const double d = norm(c - mid); d > kFanReach * radius) c = mid + (c - mid) * (kFanReach * radius / d);
+      if (const double h = dot(c - mid, up); std::abs(h) > height) c -= (h - std::copysign(height, h)) * up;
+      const double m = worst(c, which);
+      if (m > best_margin) best_margin = m, best = c;
+    }
+    if (!(best_margin > 0.0)) return std::nullopt;
+    const double lean = std::cos(kMaxFanLean * M_PI / 180.0);
+    for (std::size_t i = 0; i < n; ++i) {
+      const Point3D& a = pos_[std::size_t(loop[i])];
+      const Point3D f = cross(pos_[std::size_t(loop[(i + 1) % n])] - a, best - a);
+      if (dot(f, sum[i]) < lean * norm(f) * norm(sum[i])) return std::nullopt;
+    }
+    return std::make_pair(best, up);
+  }
+
   const bool crumples_;  // mending crumples instead of faces against the normals and folds
   // Per vertex: the vertices it shares an edge with in faces that `faces` does not hold.
   const std::vector<std::vector<long long>>* joined_outside_;
-  const std::vector<Point3D>& pos_;
-  const std::vector<Point3D>& nrm_;
-  const std::vector<char>& is_point_;
-  const std::vector<char>& droppable_;
-  const std::vector<char>& complete_;
+  std::vector<Point3D>& pos_;
+  std::vector<Point3D>& nrm_;
+  std::vector<char>& is_point_;
+  std::vector<char>& droppable_;
+  std::vector<char>& complete_;
   const std::vector<int>* pieces_;  // per vertex: its detached piece, or -1
   std::vector<long>* left_;         // per piece: its points that have faces
   std::vector<int> taken_;          // scratch: the pieces of the points inside a disc
@@ -392,11 +524,15 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             const std::vector<char>& complete,
                                             std::vector<Face>& faces, bool crumples,
                                             const std::vector<int>* pieces, std::vector<long>* left,
-                                            const std::vector<std::vector<long long>>* joined_outside) {
+                                            const std::vector<std::vector<long long>>* joined_outside,
+                                            std::vector<std::pair<Point3D, Point3D>>* centres) {
   RegionRetriangulation report;
   if (pieces && !left) pieces = nullptr;
-  Regions regions(positions, normals, is_point, droppable, complete, faces, crumples, pieces, left,
-                  joined_outside);
+  // Working copies, which the fans' new vertices extend.
+  std::vector<Point3D> pos = positions, nrm = normals;
+  std::vector<char> point = is_point, drop = droppable, whole = complete;
+  Regions regions(pos, nrm, point, drop, whole, faces, crumples, pieces, left, joined_outside);
+  regions.fans = centres != nullptr && !crumples;
   // Faces made by a replacement are looked at too: the loop runs to the end of the growing list.
   // The plain growth first; the growth without pinches mends more of what it left, but alone it
   // turned more faces against the true surface on the sparse sphere.
@@ -412,6 +548,8 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
     for (std::size_t f = 0; f < faces.size(); ++f)
       if (regions.alive(f) && regions.against(f)) regions.mend_stars(f, report);
   regions.compact();
+  if (centres)
+    for (std::size_t v = positions.size(); v < pos.size(); ++v) centres->emplace_back(pos[v], nrm[v]);
   return report;
 }
 

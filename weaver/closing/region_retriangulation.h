@@ -19,7 +19,8 @@
 // still against the normals, the discs made of the faces at one, two or all three of their
 // corners are tried, and those grown by the faces at their vertices: where a point lies beyond
 // its neighbours, the discs grown across edges keep it on their rims or take in more than its
-// fan, whose own rim (or the next ring's) is flat.
+// fan, whose own rim (or the next ring's) is flat. Where none of those rims' own triangulations
+// mends the face, a fan around one new vertex over the same discs may (see `centres` below).
 //
 // With `crumples`, the discs are grown instead around the crumples of the patches: faces with an
 // added corner whose normal turns away from the faces around their corners (a negative dot
@@ -29,6 +30,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "tervik/points.h"
@@ -41,6 +43,7 @@ struct RegionRetriangulation {
   long faces_added = 0;       // faces that replaced them
   long vertices_dropped = 0;  // added vertices inside the discs, left without faces
   long points_dropped = 0;    // points inside the discs, left without faces
+  long fans = 0;              // of the discs, those replaced by a fan around a new vertex
 
   RegionRetriangulation& operator+=(const RegionRetriangulation& o) {
     regions += o.regions;
@@ -48,6 +51,7 @@ struct RegionRetriangulation {
     faces_added += o.faces_added;
     vertices_dropped += o.vertices_dropped;
     points_dropped += o.points_dropped;
+    fans += o.fans;
     return *this;
   }
 };
@@ -88,7 +92,10 @@ inline bool faces_against(const Point3D& a, const Point3D& b, const Point3D& c, 
 // a disc holds at most half of them, and the counts follow the replacements. Replaces discs as
 // above: `faces` keeps its surviving faces in order, the new ones follow. Where `faces` is part of
 // a larger mesh, (*joined_outside)[v] lists the vertices that v shares an edge with in faces
-// left out of it: a new face never repeats such an edge.
+// left out of it: a new face never repeats such an edge. Where `centres` is given, a face still
+// against the normals that no triangulation of a star's rim mends may be mended by a fan around
+// one new vertex (an added vertex, numbered from positions.size() on in `faces`): its place and
+// normal are appended to *centres.
 RegionRetriangulation retriangulate_against(const std::vector<Point3D>& positions,
                                             const std::vector<Point3D>& normals,
                                             const std::vector<char>& is_point,
@@ -97,6 +104,7 @@ RegionRetriangulation retriangulate_against(const std::vector<Point3D>& position
                                             std::vector<Coord3D<long long>>& faces, bool crumples = false,
                                             const std::vector<int>* pieces = nullptr,
                                             std::vector<long>* left = nullptr,
-                                            const std::vector<std::vector<long long>>* joined_outside = nullptr);
+                                            const std::vector<std::vector<long long>>* joined_outside = nullptr,
+                                            std::vector<std::pair<Point3D, Point3D>>* centres = nullptr);
 
 }  // namespace tervik

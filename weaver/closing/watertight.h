@@ -23,8 +23,8 @@
 //  5. small handles are cut out and capped (handle_removal.h);
 //  6. faces still against their corners' point normals are turned by edge flips and moves of
 //     added vertices, and small discs around what is left, around the folds inside patches
-//     and around their crumples are re-triangulated (normal_agreement.h,
-//     region_retriangulation.h).
+//     and around their crumples are re-triangulated, or last, as a fan around a new vertex
+//     (normal_agreement.h, region_retriangulation.h).
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -221,6 +221,35 @@ TEST(NormalAgreement, DiscAroundAFoldIsRetriangulatedOverItsRim) {
   for (const auto& f : off.faces) EXPECT_TRUE(f.x != 4 && f.y != 4 && f.z != 4);
 }
 
+TEST(NormalAgreement, FanAroundANewVertexMendsWhatNoTriangulationOfTheRimCan) {
+  // A square of points whose normals lean outwards and a little down, as on the rim of a cap
+  // seen from inside: every triangle over the corners faces against them, whichever diagonal.
+  // Faces from each side up to a vertex over the middle face along both their corners' normals.
+  RepairMesh m;
+  m.vertices = {{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 1, 0}};
+  for (const Point3D& v : m.vertices) {
+    const Point3D out(v.x - 0.5, v.y - 0.5, -0.1);
+    m.normals.push_back(out / std::sqrt(norm2(out)));
+  }
+  m.colors = {{10, 0, 0}, {20, 0, 0}, {30, 0, 0}, {40, 0, 0}};
+  m.faces = {{0, 1, 2}, {0, 2, 3}};
+  ASSERT_EQ(faces_against_point_normals(m, 4), 2);
+  const NormalAgreement r = agree_with_point_normals(m, 4);
+  EXPECT_EQ(r.regions.fans, 1);
+  EXPECT_EQ(r.against_after, 0);
+  EXPECT_EQ(faces_against_point_normals(m, 4), 0);
+  ASSERT_EQ(m.vertices.size(), 5u);
+  EXPECT_GT(m.vertices[4].z, 0.0);
+  EXPECT_LT(std::hypot(m.vertices[4].x - 0.5, m.vertices[4].y - 0.5), 0.5);
+  EXPECT_EQ(m.colors.size(), 5u);
+  EXPECT_EQ(m.colors[4], (Coord3D<unsigned char>(25, 0, 0)));
+  ASSERT_EQ(m.faces.size(), 4u);
+  for (const auto& f : m.faces) EXPECT_TRUE(f.x == 4 || f.y == 4 || f.z == 4);
+  for (long long v = 0; v < 4; ++v)  // the rim stays as it was
+    EXPECT_EQ(std::count_if(m.faces.begin(), m.faces.end(), [&](const auto& f) { return f.x == v || f.y == v || f.z == v; }),
+              2);
+}
+
 TEST(NormalAgreement, FoldInsideAPatchIsRetriangulated) {
   // Four added vertices (normals +z, spread from the points around) in a dart whose diagonal
   // from its reflex corner d is missing: the face (a, c, d) faces -z. With the other diagonal
