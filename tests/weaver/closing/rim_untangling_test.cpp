@@ -281,6 +281,17 @@ TEST(RimUntangling, FoldedHoleIsKeptWhereItsWideningWouldBeDeepOrJoinALongHole) 
     EXPECT_EQ(r.loops_left, ridge > 1.5 ? 1 : 0);
     EXPECT_EQ(r.faces_removed > 0, ridge < 1.5);
   }
+  // On a mesh 200 cells across, 3 % of its size is 8.5 cells, but the rise is also held to
+  // 4.8 mean edge lengths (5.5 cells): raised by 7 cells the short loop is kept, by 4 widened.
+  for (const double ridge : {7.0, 4.0}) {
+    SCOPED_TRACE(ridge);
+    RepairMesh m = folded(2, 200);
+    for (int x = 2; x <= 8; ++x) m.vertices[std::size_t(4 * (200 + 1) + x)].z = ridge;
+    const RimUntangling r = untangle(m);
+    EXPECT_EQ(r.loops_tangled, 1);
+    EXPECT_EQ(r.loops_left, ridge > 5.5 ? 1 : 0);
+    EXPECT_EQ(r.faces_removed > 0, ridge < 5.5);
+  }
   // A hole just above the folded one, whose rim the widening reaches: with 116 corners (more
   // than 4 times 28) it keeps the folded loop's faces; with 100 it does not.
   for (const int h : {28, 20}) {
