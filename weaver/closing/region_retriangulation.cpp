@@ -122,33 +122,25 @@ class Regions {
       if (grown.size() <= kMaxRegionFaces) stars.push_back(std::move(grown));
     }
     std::stable_sort(stars.begin(), stars.end(), [](const auto& a, const auto& b) { return a.size() < b.size(); });
-    for (const auto& region : stars) {
+    const auto attempt = [&](const std::vector<std::size_t>& region, bool fan) {
       for (std::size_t h : region) {
         in_[h] = 1;
         for (int k = 0; k < 3; ++k) ++uses_[std::size_t(faces_[h][k])];
       }
-      const bool replaced = replace(region, report, false);
+      const bool replaced = replace(region, report, fan);
       for (std::size_t h : region) {
         in_[h] = 0;
         for (int k = 0; k < 3; ++k) --uses_[std::size_t(faces_[h][k])];
       }
-      if (replaced) return true;
-    }
+      return replaced;
+    };
+    for (const auto& region : stars)
+      if (attempt(region, false)) return true;
     if (!fans) return false;
     // No triangulation of a rim's own corners mends the face: a fan around one new vertex may,
     // where the rim winds about a place from which every fan face faces along its normals.
-    for (const auto& region : stars) {
-      for (std::size_t h : region) {
-        in_[h] = 1;
-        for (int k = 0; k < 3; ++k) ++uses_[std::size_t(faces_[h][k])];
-      }
-      const bool replaced = replace(region, report, true);
-      for (std::size_t h : region) {
-        in_[h] = 0;
-        for (int k = 0; k < 3; ++k) --uses_[std::size_t(faces_[h][k])];
-      }
-      if (replaced) return true;
-    }
+    for (const auto& region : stars)
+      if (attempt(region, true)) return true;
     return false;
   }
 
@@ -435,9 +427,9 @@ class Regions {
   // (a, b, c)) from which every fan face faces along the normals of its corners (the points'
   // own; an edge of two added vertices by their spread normals) and leans at most kMaxFanLean
   // from them, within kFanReach of the rim's radius from its centroid and kFanHeight mean rim
-  // edges off it along its mean normal; and the vertex's normal, that mean. Each edge asks c to lie on one side of the plane through it that
-  // holds those normals' sum: the search climbs the worst of those margins (each as a share of
-  // the rim's radius), the steps shrinking.
+  // edges off it along its mean normal; and the vertex's normal, that mean. Each edge asks c to
+  // lie on one side of the plane through it that holds those normals' sum: the search climbs
+  // the worst of those margins (c's distances from the planes), the steps shrinking.
   std::optional<std::pair<Point3D, Point3D>> fan_centre(const std::vector<long long>& loop) const {
     const std::size_t n = loop.size();
     Point3D mid, spread;
