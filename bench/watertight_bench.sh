@@ -32,7 +32,8 @@
 # of other clouds to measure instead, one per line: OBJECT CAMERAS LAYOUT FRAMES FRAME POINTS;
 # bench/watertight_sweep.txt holds 33 more, bench/watertight_validation.txt nine more kept for
 # checking a change once its settings are chosen, bench/watertight_jitter.txt four rigs each at
-# five densities 2.5 % apart).
+# five densities 2.5 % apart), SILHOUETTES (1: the closed meshes are made with the scene's
+# silhouettes, weaver --silhouettes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -177,8 +178,13 @@ measure() {
   points=$(score_points "$work/$name.ply" "$truth" "$frame")
   plain=$(score "$work/plain.ply" "$truth" "$work/$name.ply" "$frame")
   : >"$work/shares"
+  # With SILHOUETTES=1 the closed mesh is carved into the scene's silhouettes of the frame.
+  local carve=() dir
+  dir=$(dirname "$truth")
+  [ -n "${SILHOUETTES:-}" ] && carve=(--silhouettes "$dir/sil%ld_%04ld.png" --calibration "$dir/cam%ld.txt"
+                                      --cameras "$(ls "$dir"/cam*.txt | wc -l)" --frame "$frame")
   for ((r = 0; r < runs; r++)); do
-    "$build/weaver/weaver" --watertight "$work/$name.ply" "$work/closed.ply" 20 30 1 1000000 \
+    "$build/weaver/weaver" --watertight "${carve[@]}" "$work/$name.ply" "$work/closed.ply" 20 30 1 1000000 \
         >"$work/stdout" 2>"$work/stderr"
     awk '/^Total/ { for (i = 1; i <= NF; i++) if ($i == "or") t = $(i + 1) }
          /^Watertight/ { w = $2 }

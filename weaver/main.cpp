@@ -10,15 +10,18 @@
 #include <exception>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "common/camera_ids.h"
 #include "common/heap.h"
 #include "common/leading_options.h"
 #include "tervik/exceptions.h"
 #include "tervik/mesh.h"
 #include "weaver/ball_pivoting.h"
 #include "weaver/read_points.h"
+#include "weaver/silhouette_hull.h"
 #include "weaver/closing/watertight.h"
 
 namespace {
@@ -79,7 +82,43 @@ const std::vector<tervik::OptionSpec> kOptions = {
     {"quiet", "",
      "print only errors, warnings and one summary line (no progress lines, no timing)"},
     {"watertight", "", "close every hole, make the mesh manifold and orient it by the normals"},
+    {"silhouettes", "TEMPLATE",
+     "with --watertight: the frame's silhouettes (camera, frame; e.g. sil%ld_%04ld.png); patches"
+     " that a camera sees over the background, where the points left a gap unsampled, are carved"
+     " back inside"},
+    {"calibration", "TEMPLATE",
+     "with --silhouettes: the cameras' calibration files (camera number; e.g. cam%ld.txt)"},
+    {"cameras", "N", "with --silhouettes: the cameras 0 to N-1"},
+    {"camera-ids", "LIST",
+     "with --silhouettes: the cameras' numbers instead, in order (e.g. 1-16 or 0-4,6-19)"},
+    {"frame", "F", "with --silhouettes: the frame number for the templates (default 0)"},
 };
+
+// The silhouettes of --silhouettes, or none. Throws TervikError for options that do not go
+// together or do not parse, and the readers' errors.
+std::optional<tervik::SilhouetteHull> read_hull(const tervik::LeadingOptions& options) {
+  for (const char* name : {"calibration", "cameras", "camera-ids", "frame"})
+    if (options.has(name) && !options.has("silhouettes"))
+      throw tervik::TervikError(std::string("--") + name + " is only used with --silhouettes");
+  if (!options.has("silhouettes")) return std::nullopt;
+  if (!options.has("watertight")) throw tervik::TervikError("--silhouettes needs --watertight");
+  if (!options.has("calibration")) throw tervik::TervikError("--silhouettes needs --calibration");
+  std::vector<int> ids;
+  unsigned int count = 0;
+  if (options.has("camera-ids")) ids = tervik::parse_camera_ids(options.values.at("camera-ids"));
+  if (options.has("cameras") && !parse_count(options.values.at("cameras").c_str(), 1, count, 100000))
+    throw tervik::TervikError("--cameras must be an integer from 1 to 100000");
+  if (ids.empty() && count == 0)
+    throw tervik::TervikError("--silhouettes needs --cameras or --camera-ids");
+  if (!ids.empty() && count != 0 && count != ids.size())
+    throw tervik::TervikError("--cameras " + std::to_string(count) + " does not match the " +
+                              std::to_string(ids.size()) + " cameras of --camera-ids");
+  unsigned int frame = 0;
+  if (options.has("frame") && !parse_count(options.values.at("frame").c_str(), 0, frame, INT32_MAX))
+    throw tervik::TervikError("--frame must be a non-negative integer");
+  return tervik::read_silhouette_hull(options.values.at("calibration"),
+                                      options.values.at("silhouettes"), int(count), ids, frame);
+}
 
 }  // namespace
 
@@ -141,6 +180,15 @@ int main(int argc, char** argv) {
               << ": refusing to replace the input" << std::endl;
     return 1;
   }
+  std::optional<tervik::SilhouetteHull> hull;
+  try {
+    hull = read_hull(options);
+  } catch (const std::exception& e) {
+    // The readers' messages name themselves ("ERROR(...)"); the options' do not.
+    const std::string message = e.what();
+    std::cerr << (message.rfind("ERROR", 0) == 0 ? "" : "ERROR: ") << message << std::endl;
+    return 1;
+  }
   const bool quiet = options.has("quiet");
   NullBuffer null_buffer;
   std::streambuf* const stdout_buffer = std::cout.rdbuf();
@@ -173,9 +221,16 @@ int main(int argc, char** argv) {
     if (options.has("watertight")) {
       tervik::WatertightReport report;
       const std::clock_t begin = std::clock();
+      tervik::InsideTest inside;
+      if (hull) inside = [&hull](const tervik::Point3D& p) { return hull->inside(p); };
       mesh = tervik::make_watertight(std::move(mesh), face_flags, points, report, trace.tree.get(),
-                                     &trace.point_of);
-      const std::string lines = tervik::format_report(report);
+                                     &trace.point_of, inside);
+      std::string lines = tervik::format_report(report);
+      if (hull)
+        lines += "\nCarved to the silhouettes: " + std::to_string(report.carving.vertices_moved) +
+                 " vertices (seen over the background: " +
+                 std::to_string(report.carving.vertices_outside) + ", left: " +
+                 std::to_string(report.carving.vertices_kept) + ")";
       if (!quiet) std::cout << lines << std::endl;
       // Under --quiet only the warnings.
       for (std::size_t at = lines.find("WARNING: "); quiet && at != std::string::npos;

@@ -132,6 +132,38 @@ TEST(Weaver, UnwritableOutputFailsWithoutLeavingAFile) {
   EXPECT_EQ(listing(dir), std::vector<std::string>{"p.ply"});
 }
 
+// --silhouettes and its companions are checked, and the silhouettes read, before any meshing:
+// a wrong combination or an unreadable file ends the run with one line and no mesh.
+TEST(Weaver, SilhouetteOptionsAreCheckedBeforeMeshing) {
+  TempDir dir;
+  write_file_normal_color(dir.file("p.ply"), unit_sphere(200));
+  const std::string sil = "--silhouettes " + dir.file("s%ld_%ld.png") + " ";
+  const std::string cal = "--calibration " + dir.file("c%ld.txt") + " ";
+  const struct {
+    std::string options, message;
+  } cases[] = {
+      {sil + cal + "--cameras 1", "ERROR: --silhouettes needs --watertight"},
+      {"--watertight --frame 2", "ERROR: --frame is only used with --silhouettes"},
+      {"--watertight " + sil + "--cameras 2", "ERROR: --silhouettes needs --calibration"},
+      {"--watertight " + sil + cal, "ERROR: --silhouettes needs --cameras or --camera-ids"},
+      {"--watertight " + sil + cal + "--cameras 3 --camera-ids 0-1",
+       "ERROR: --cameras 3 does not match the 2 cameras of --camera-ids"},
+      {"--watertight --silhouettes " + dir.file("s%d%d%d.png") + " " + cal + "--cameras 1",
+       "ERROR: the silhouette template '" + dir.file("s%d%d%d.png") +
+           "' holds 3 or more conversions but receives only 2 values;"},
+      {"--watertight " + sil + cal + "--cameras 1",
+       "ERROR(Camera.read_parameters) : Cannot open  " + dir.file("c0.txt")},
+  };
+  for (const auto& c : cases) {
+    const Result r = weaver(dir, c.options + " " + dir.file("p.ply") + " " + dir.file("m.ply") + " 20 30 1 1000");
+    EXPECT_EQ(r.status, 1) << c.options;
+    EXPECT_EQ(r.out, "") << c.options;
+    EXPECT_EQ(r.err.substr(0, c.message.size()), c.message) << c.options;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+  EXPECT_EQ(listing(dir), std::vector<std::string>{"p.ply"});
+}
+
 // The mesh may not replace the point file: by the same name, through a symbolic or a hard link.
 TEST(Weaver, OutputThatIsTheInputIsRefused) {
   TempDir dir;

@@ -134,17 +134,19 @@ std::vector<DetachedPiece> label_pieces(const RepairMesh& m, long min_faces, std
 
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
                                const std::vector<Patch>& points, WatertightReport& report,
-                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of,
+                               const InsideTest& inside) {
   FaceVertexMesh copy;
   copy.vertices = mesh.vertices;
   copy.colors = mesh.colors;
   copy.faces = mesh.faces;
-  return make_watertight(std::move(copy), face_flags, points, report, tree, point_of);
+  return make_watertight(std::move(copy), face_flags, points, report, tree, point_of, inside);
 }
 
 FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
                                const std::vector<Patch>& points, WatertightReport& report,
-                               const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+                               const PointTree* tree, const std::vector<std::uint32_t>* point_of,
+                               const InsideTest& inside) {
   report = WatertightReport();
   RepairMesh m;
   m.vertices = std::move(mesh.vertices);
@@ -199,6 +201,11 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
     for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
       m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
     if (lifted.vertices_moved > 0) flip_lifted_creases(closed, m, kept);
+  }
+  if (inside && closed.n_vertices() > old_vertices) {
+    // Where the points left a wedge of air unsampled, the silhouettes still show it.
+    report.carving = carve_patches(closed, m, old_vertices, kept, inside, mean_edge_length(m));
+    if (report.carving.vertices_moved > 0) flip_lifted_creases(closed, m, kept);
   }
   if (report.holes.holes_left == 0 && report.holes.faces_refused == 0) {
     // Handles are mostly where the triangulation struggled, around the holes: the search for
@@ -285,7 +292,8 @@ std::string format_report(const WatertightReport& r) {
     << "Faces removed: " << r.faces_gone << " (withdrawn faces left out: " << r.withdrawn << ")\n"
     << "Faces added: " << r.faces_new
     << " (new vertices: "
-    << r.holes.vertices_added + r.handles.vertices_added - r.agreement.regions.vertices_dropped -
+    << r.holes.vertices_added + r.handles.vertices_added + r.carving.vertices_added -
+           r.agreement.regions.vertices_dropped -
            r.agreement.crumples.vertices_dropped << ")";
   if (r.handles.euler_after != r.handles.euler_before + 2 * r.handles.handles)
     s << "\nWARNING: Euler characteristic " << r.handles.euler_after << " after removing "

@@ -20,6 +20,8 @@
 //  4. patches of at least 40 new vertices are faired again to least bending (fairing.h), and
 //     patches over large holes are lifted onto the point cloud (patch_inflation.h, with the
 //     empty-space grid of empty_cells.h);
+//     With the cameras' silhouettes, patch vertices that a camera sees over the background are
+//     then carved back inside (silhouette_carving.h);
 //  5. small handles are cut out and capped (handle_removal.h);
 //  6. faces still against their corners' point normals are turned by edge flips and moves of
 //     added vertices, and small discs around what is left, around the folds inside patches
@@ -34,6 +36,7 @@
 #include "weaver/closing/handle_removal.h"
 #include "weaver/closing/hole_filling.h"
 #include "weaver/closing/normal_agreement.h"
+#include "weaver/closing/silhouette_carving.h"
 #include "weaver/point_tree.h"
 
 namespace tervik {
@@ -60,6 +63,7 @@ struct WatertightReport {
   std::vector<DetachedPiece> pieces_lost;
   HoleFilling holes;
   HandleRemoval handles;  // small handles cut out after the holes are closed
+  SilhouetteCarving carving;  // new vertices carved back into the silhouettes (when given)
   NormalAgreement agreement;  // faces turned to agree with their corners' point normals
   // Against the kept faces (those not withdrawn), as sets of three vertices: the kept faces that
   // the closed mesh no longer has, and its faces that are not kept ones. The kept faces less
@@ -79,15 +83,19 @@ struct WatertightReport {
 // vertices follow; the faces are the kept faces, turned where needed, then the new ones.
 // `tree` and `point_of`, when given, are the triangulation's point tree over `points` and the
 // point of each of its numbers (PivotingTrace): lifting patches searches it instead of a new one.
+// `inside`, when given, tells where the cameras see the object: after lifting, the patches'
+// vertices that some camera sees over the background are carved back in (silhouette_carving.h).
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
                                const std::vector<Patch>& points, WatertightReport& report,
                                const PointTree* tree = nullptr,
-                               const std::vector<std::uint32_t>* point_of = nullptr);
+                               const std::vector<std::uint32_t>* point_of = nullptr,
+                               const InsideTest& inside = {});
 // The same, taking `mesh` apart instead of copying it (its memory serves the repairs).
 FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& face_flags,
                                const std::vector<Patch>& points, WatertightReport& report,
                                const PointTree* tree = nullptr,
-                               const std::vector<std::uint32_t>* point_of = nullptr);
+                               const std::vector<std::uint32_t>* point_of = nullptr,
+                               const InsideTest& inside = {});
 
 // The lines weaver prints about it: holes closed, largest hole, faces removed and added.
 std::string format_report(const WatertightReport& report);

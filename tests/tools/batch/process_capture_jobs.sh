@@ -98,6 +98,17 @@ expect_status flaky 0
 [[ $(attempts chunk_0000.log) == 2 ]] || fail "flaky: expected 2 attempts: $(cat "$state/logs/chunk_0000.log")"
 cmp -s "$work/ref/p_0.ply" "$out/points.0000" || fail "flaky: $out/points.0000 differs"
 
+# 4b. --carve: weaver closes every frame's mesh against that frame's silhouettes.
+run carve --chunk 2 --mesh out/carved_%ld.ply --weaver "$build/weaver/weaver" --watertight --carve
+expect_status carve 0
+for f in 0 1; do
+  grep -qF -- "$build/weaver/weaver --watertight --silhouettes $scene/sil%ld_%04ld.png --calibration $scene/cam%ld.txt --cameras 8 --frame $f $out/points.000$f" \
+    "$state/logs/mesh_00000$f.log" || fail "carve: weaver's command is wrong: $(cat "$state/logs/mesh_00000$f.log")"
+  grep -q '^Carved to the silhouettes: [0-9]* vertices' "$state/logs/mesh_00000$f.log" ||
+    fail "carve: no carving reported: $(cat "$state/logs/mesh_00000$f.log")"
+done
+rm "$out"/carved_*.ply
+
 # 5. With --camera-ids the calibrations checked are the listed cameras' (there is no cam8.txt).
 printf '#!/usr/bin/env bash\nexit 1\n' >"$work/failing"
 chmod +x "$work/failing"

@@ -114,6 +114,8 @@ bad "normal radius" "ERROR: --normal-radius must be a positive number, got '0'" 
   --normal-radius 0 "${args[@]}"
 bad "watertight" "ERROR: --watertight closes weaver's meshes: give --mesh TEMPLATE too" \
   --watertight "${args[@]}"
+bad "carve" "ERROR: --carve carves the closed meshes: give --watertight too" \
+  --carve --mesh out/m_%04ld.ply "${args[@]}"
 bad "no conversion" "ERROR: outtemplate 'out/p%%.ply' has no frame number conversion" \
   "${args[@]:0:4}" out/p%%.ply "${args[@]:5}"
 "$program" --help | grep -q '^Usage: process_capture \[options\]' || fail "--help: no usage line"

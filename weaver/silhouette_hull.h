@@ -1,0 +1,43 @@
+#pragma once
+// One frame's silhouettes, as a test of where the object may lie (weaver --silhouettes).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tervik/camera.h"
+#include "tervik/points.h"
+
+namespace tervik {
+
+// The cameras of a frame and their silhouettes. A point may lie inside the object unless a
+// camera sees it over the background. A silhouette pixel is foreground from 128 up; the
+// foreground is widened by one pixel, so that a surface the points sampled on the silhouette's
+// edge is never found outside by rounding. A camera that the point lies behind, or outside whose
+// image it projects, says nothing about it.
+class SilhouetteHull {
+ public:
+  // Throws TervikError when a silhouette's size is not its camera's image size.
+  SilhouetteHull(std::vector<Camera> cameras, const std::vector<std::vector<unsigned char>>& masks,
+                 const std::vector<std::string>& names);
+
+  bool inside(const Point3D& p) const;
+  std::size_t cameras() const { return views_.size(); }
+
+ private:
+  struct View {
+    double p[12];  // the projection matrix, row after row
+    long width = 0, height = 0;
+    std::vector<unsigned char> foreground;  // 1 where the widened foreground covers the pixel
+  };
+  std::vector<View> views_;
+};
+
+// Reads frame `frame` of the cameras numbered by `ids` (or 0 .. count-1 when `ids` is empty):
+// their calibration files from `calibration`, a printf-style template that receives the camera
+// number, and their silhouettes from `silhouettes`, which receives the camera number and the
+// frame. Throws the readers' errors, naming the file, and TervikError for a template with the
+// wrong conversions or a silhouette of the wrong size.
+SilhouetteHull read_silhouette_hull(const std::string& calibration, const std::string& silhouettes,
+                                    int count, const std::vector<int>& ids, std::int64_t frame);
+
+}  // namespace tervik
