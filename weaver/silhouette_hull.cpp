@@ -7,6 +7,7 @@
 #include "sculptor/options.h"
 #include "tervik/exceptions.h"
 #include "tervik/imagegray.h"
+#include "tervik/multiview.h"
 #include "tervik/readimage.h"
 
 namespace tervik {
@@ -24,6 +25,9 @@ SilhouetteHull::SilhouetteHull(std::vector<Camera> cameras,
                         " x " + std::to_string(view.height) + " pixels, its camera's image size");
     for (int r = 0; r < 3; ++r)
       for (int k = 0; k < 4; ++k) view.p[4 * r + k] = cameras[c].p().data()[4 * r + k];
+    const double* d = cameras[c].distortion().data();
+    view.distorted = d[0] != 0.0 || d[1] != 0.0 || d[2] != 0.0 || d[3] != 0.0;
+    view.camera = cameras[c];
     // The foreground widened by one pixel: each pixel with a foreground pixel among its eight
     // neighbours or itself.
     const long w = view.width, h = view.height;
@@ -48,8 +52,14 @@ bool SilhouetteHull::inside(const Point3D& q) const {
     const double* p = v.p;
     const double z = p[8] * q.x + p[9] * q.y + p[10] * q.z + p[11];
     if (!(z > 0.0)) continue;
-    const double x = (p[0] * q.x + p[1] * q.y + p[2] * q.z + p[3]) / z;
-    const double y = (p[4] * q.x + p[5] * q.y + p[6] * q.z + p[7]) / z;
+    double x = (p[0] * q.x + p[1] * q.y + p[2] * q.z + p[3]) / z;
+    double y = (p[4] * q.x + p[5] * q.y + p[6] * q.z + p[7]) / z;
+    if (v.distorted) {
+      Point2D seen;
+      multiview::ideal_to_distorted(Point2D(x, y), v.camera, seen);
+      x = seen.x;
+      y = seen.y;
+    }
     if (!(x >= 0.0 && y >= 0.0 && x < double(v.width) && y < double(v.height))) continue;
     if (!v.foreground[std::size_t(long(y) * v.width + long(x))]) return false;
   }

@@ -13,7 +13,8 @@ namespace tervik {
 // camera sees it over the background. A silhouette pixel is foreground from 128 up; the
 // foreground is widened by one pixel, so that a surface the points sampled on the silhouette's
 // edge is never found outside by rounding. A camera that the point lies behind, or outside whose
-// image it projects, says nothing about it.
+// image it projects, says nothing about it. A camera with lens distortion projects through it,
+// as the silhouette's pixels were taken (undistorted captures carry zero coefficients).
 class SilhouetteHull {
  public:
   // Throws TervikError when a silhouette's size is not its camera's image size.
@@ -27,6 +28,8 @@ class SilhouetteHull {
   struct View {
     double p[12];  // the projection matrix, row after row
     long width = 0, height = 0;
+    bool distorted = false;  // some lens distortion coefficient is not zero
+    Camera camera;
     std::vector<unsigned char> foreground;  // 1 where the widened foreground covers the pixel
   };
   std::vector<View> views_;

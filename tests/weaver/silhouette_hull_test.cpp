@@ -1,8 +1,8 @@
 // The silhouette test of weaver --silhouettes, on one camera looking down the z axis at an
 // L-shaped silhouette (so that a swap of rows and columns shows): pixels of the foreground and
 // those next to it hold a point, others two pixels off do not, and a camera behind which a
-// point lies, or outside whose image it falls, says nothing. Read from files, the silhouettes
-// must have their cameras' size.
+// point lies, or outside whose image it falls, says nothing; a camera with lens distortion
+// projects through it. Read from files, the silhouettes must have their cameras' size.
 #include "weaver/silhouette_hull.h"
 
 #include <gtest/gtest.h>
@@ -24,6 +24,8 @@ Camera down_z() {
   c.im_height() = kHeight;
   const double p[12] = {100, 0, 20, 0, 0, 100, 15, 0, 0, 0, 1, 0};
   for (int k = 0; k < 12; ++k) c.p().data()[k] = p[k];
+  const double k[9] = {100, 0, 20, 0, 100, 15, 0, 0, 1};
+  for (int i = 0; i < 9; ++i) c.k().data()[i] = k[i];
   return c;
 }
 
@@ -51,6 +53,14 @@ TEST(SilhouetteHull, ForegroundWidenedByAPixelHoldsAPointAndOtherCamerasSayNothi
   EXPECT_TRUE(hull.inside({0.0, 0.0, -1.0}));  // behind the camera
   EXPECT_TRUE(hull.inside(at_pixel(45, 10)));  // beyond the image's right edge
   EXPECT_TRUE(hull.inside(at_pixel(-3, 10)));
+
+  // Strong barrel-out distortion carries the foot's tip out past the silhouette.
+  Camera lens = down_z();
+  lens.distortion().data()[0] = 20.0;
+  const SilhouetteHull distorted({lens}, {l_mask()}, {"mask"});
+  EXPECT_TRUE(hull.inside(at_pixel(33, 22)));
+  EXPECT_FALSE(distorted.inside(at_pixel(33, 22)));
+  EXPECT_TRUE(distorted.inside(at_pixel(22, 21)));  // near the principal point it barely moves
 }
 
 TEST(SilhouetteHull, ReadFromFilesTheSilhouetteMustHaveItsCamerasSize) {
