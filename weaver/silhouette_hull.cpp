@@ -12,39 +12,36 @@
 
 namespace tervik {
 
-SilhouetteHull::SilhouetteHull(std::vector<Camera> cameras,
-                               const std::vector<std::vector<unsigned char>>& masks,
-                               const std::vector<std::string>& names) {
-  views_.resize(cameras.size());
-  for (std::size_t c = 0; c < cameras.size(); ++c) {
-    View& view = views_[c];
-    view.width = long(cameras[c].im_width());
-    view.height = long(cameras[c].im_height());
-    if (masks[c].size() != std::size_t(view.width) * std::size_t(view.height))
-      throw TervikError("ERROR: the silhouette " + names[c] + " is not " + std::to_string(view.width) +
-                        " x " + std::to_string(view.height) + " pixels, its camera's image size");
-    for (int r = 0; r < 3; ++r)
-      for (int k = 0; k < 4; ++k) view.p[4 * r + k] = cameras[c].p().data()[4 * r + k];
-    const double* d = cameras[c].distortion().data();
-    view.distorted = d[0] != 0.0 || d[1] != 0.0 || d[2] != 0.0 || d[3] != 0.0;
-    view.camera = cameras[c];
-    // The foreground widened by one pixel: each pixel with a foreground pixel among its eight
-    // neighbours or itself.
-    const long w = view.width, h = view.height;
-    std::vector<unsigned char> rows(masks[c].size(), 0);
-    for (long y = 0; y < h; ++y)
-      for (long x = 0; x < w; ++x) {
-        const unsigned char* row = masks[c].data() + y * w;
-        rows[std::size_t(y * w + x)] = (row[x] >= 128) || (x > 0 && row[x - 1] >= 128) ||
-                                       (x + 1 < w && row[x + 1] >= 128);
-      }
-    view.foreground.assign(rows.size(), 0);
-    for (long y = 0; y < h; ++y)
-      for (long x = 0; x < w; ++x)
-        view.foreground[std::size_t(y * w + x)] = rows[std::size_t(y * w + x)] ||
-                                                  (y > 0 && rows[std::size_t((y - 1) * w + x)]) ||
-                                                  (y + 1 < h && rows[std::size_t((y + 1) * w + x)]);
+void SilhouetteHull::add(const Camera& camera, const std::vector<unsigned char>& mask,
+                         const std::string& name) {
+  View view;
+  view.width = long(camera.im_width());
+  view.height = long(camera.im_height());
+  if (mask.size() != std::size_t(view.width) * std::size_t(view.height))
+    throw TervikError("the silhouette " + name + " is not " + std::to_string(view.width) + " x " +
+                      std::to_string(view.height) + " pixels, its camera's image size");
+  for (int r = 0; r < 3; ++r)
+    for (int k = 0; k < 4; ++k) view.p[4 * r + k] = camera.p().data()[4 * r + k];
+  const double* d = camera.distortion().data();
+  view.distorted = d[0] != 0.0 || d[1] != 0.0 || d[2] != 0.0 || d[3] != 0.0;
+  view.camera = camera;
+  // The foreground widened by one pixel: each pixel with a foreground pixel among its eight
+  // neighbours or itself (rows first, then columns).
+  const long w = view.width, h = view.height;
+  std::vector<unsigned char> rows(mask.size(), 0);
+  for (long y = 0; y < h; ++y) {
+    const unsigned char* row = mask.data() + y * w;
+    for (long x = 0; x < w; ++x)
+      rows[std::size_t(y * w + x)] = (row[x] >= 128) || (x > 0 && row[x - 1] >= 128) ||
+                                     (x + 1 < w && row[x + 1] >= 128);
   }
+  view.foreground.assign(rows.size(), 0);
+  for (long y = 0; y < h; ++y)
+    for (long x = 0; x < w; ++x)
+      view.foreground[std::size_t(y * w + x)] = rows[std::size_t(y * w + x)] ||
+                                                (y > 0 && rows[std::size_t((y - 1) * w + x)]) ||
+                                                (y + 1 < h && rows[std::size_t((y + 1) * w + x)]);
+  views_.push_back(std::move(view));
 }
 
 bool SilhouetteHull::inside(const Point3D& q) const {
@@ -71,24 +68,24 @@ SilhouetteHull read_silhouette_hull(const std::string& calibration, const std::s
   const NameTemplate cam_template(calibration, 1, "calibration template");
   const NameTemplate fg_template(silhouettes, 2, "silhouette template");
   const std::size_t n = ids.empty() ? std::size_t(count) : ids.size();
-  std::vector<Camera> cameras(n);
-  std::vector<std::vector<unsigned char>> masks(n);
-  std::vector<std::string> names(n);
+  // One camera at a time: only the widened masks stay, not every decoded image.
+  SilhouetteHull hull;
   for (std::size_t c = 0; c < n; ++c) {
     const std::int64_t number = ids.empty() ? std::int64_t(c) : ids[c];
-    cameras[c].read_parameters(cam_template.format(number));
-    names[c] = fg_template.format(number, frame);
+    Camera camera;
+    camera.read_parameters(cam_template.format(number));
+    const std::string name = fg_template.format(number, frame);
     ImageGray<unsigned char> image;
-    io::ReadImage(names[c]).read(image);
-    const Camera& camera = cameras[c];
-    if (image.width() != camera.im_width() || image.height() != camera.im_height())
-      throw TervikError("ERROR: the silhouette " + names[c] + " is " + std::to_string(image.width()) +
-                        " x " + std::to_string(image.height()) + " pixels, its camera's image " +
-                        std::to_string(camera.im_width()) + " x " + std::to_string(camera.im_height()));
+    io::ReadImage(name).read(image);
+    const Camera& fixed = camera;
+    if (image.width() != fixed.im_width() || image.height() != fixed.im_height())
+      throw TervikError("the silhouette " + name + " is " + std::to_string(image.width()) + " x " +
+                        std::to_string(image.height()) + " pixels, its camera's image " +
+                        std::to_string(fixed.im_width()) + " x " + std::to_string(fixed.im_height()));
     const unsigned char* data = image.channel(0).data();
-    masks[c].assign(data, data + image.width() * image.height());
+    hull.add(camera, std::vector<unsigned char>(data, data + image.width() * image.height()), name);
   }
-  return SilhouetteHull(std::move(cameras), masks, names);
+  return hull;
 }
 
 }  // namespace tervik

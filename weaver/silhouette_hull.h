@@ -17,9 +17,9 @@ namespace tervik {
 // as the silhouette's pixels were taken (undistorted captures carry zero coefficients).
 class SilhouetteHull {
  public:
-  // Throws TervikError when a silhouette's size is not its camera's image size.
-  SilhouetteHull(std::vector<Camera> cameras, const std::vector<std::vector<unsigned char>>& masks,
-                 const std::vector<std::string>& names);
+  // Adds a camera and its silhouette (`mask`, one byte per pixel, row after row; `name` for the
+  // message). Throws TervikError when the silhouette's size is not the camera's image size.
+  void add(const Camera& camera, const std::vector<unsigned char>& mask, const std::string& name);
 
   bool inside(const Point3D& p) const;
   std::size_t cameras() const { return views_.size(); }

@@ -43,7 +43,8 @@ std::vector<unsigned char> l_mask() {
 }
 
 TEST(SilhouetteHull, ForegroundWidenedByAPixelHoldsAPointAndOtherCamerasSayNothing) {
-  const SilhouetteHull hull({down_z()}, {l_mask()}, {"mask"});
+  SilhouetteHull hull;
+  hull.add(down_z(), l_mask(), "mask");
   EXPECT_TRUE(hull.inside(at_pixel(7, 10)));   // the L's upright
   EXPECT_TRUE(hull.inside(at_pixel(30, 22)));  // its foot
   EXPECT_TRUE(hull.inside(at_pixel(10, 10)));  // next to the upright
@@ -57,7 +58,8 @@ TEST(SilhouetteHull, ForegroundWidenedByAPixelHoldsAPointAndOtherCamerasSayNothi
   // Strong barrel-out distortion carries the foot's tip out past the silhouette.
   Camera lens = down_z();
   lens.distortion().data()[0] = 20.0;
-  const SilhouetteHull distorted({lens}, {l_mask()}, {"mask"});
+  SilhouetteHull distorted;
+  distorted.add(lens, l_mask(), "mask");
   EXPECT_TRUE(hull.inside(at_pixel(33, 22)));
   EXPECT_FALSE(distorted.inside(at_pixel(33, 22)));
   EXPECT_TRUE(distorted.inside(at_pixel(22, 21)));  // near the principal point it barely moves
