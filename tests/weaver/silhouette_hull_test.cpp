@@ -30,7 +30,7 @@ Camera down_z() {
 }
 
 // The point at depth 1 whose projection is the middle of pixel (x, y).
-Point3D at_pixel(double x, double y) { return {(x + 0.5 - 20) / 100, (y + 0.5 - 15) / 100, 1.0}; }
+Point3D middle_of_pixel(double x, double y) { return {(x + 0.5 - 20) / 100, (y + 0.5 - 15) / 100, 1.0}; }
 
 // Foreground: columns 5 to 9 of rows 5 to 24, and rows 20 to 24 of columns 5 to 34 (an L).
 std::vector<unsigned char> l_mask() {
@@ -45,24 +45,24 @@ std::vector<unsigned char> l_mask() {
 TEST(SilhouetteHull, ForegroundWidenedByAPixelHoldsAPointAndOtherCamerasSayNothing) {
   SilhouetteHull hull;
   hull.add(down_z(), l_mask(), "mask");
-  EXPECT_TRUE(hull.inside(at_pixel(7, 10)));   // the L's upright
-  EXPECT_TRUE(hull.inside(at_pixel(30, 22)));  // its foot
-  EXPECT_TRUE(hull.inside(at_pixel(10, 10)));  // next to the upright
-  EXPECT_FALSE(hull.inside(at_pixel(11, 10)));
-  EXPECT_FALSE(hull.inside(at_pixel(22, 7)));  // the foot's place with rows and columns swapped
-  EXPECT_FALSE(hull.inside(at_pixel(30, 12)));
+  EXPECT_TRUE(hull.inside(middle_of_pixel(7, 10)));   // the L's upright
+  EXPECT_TRUE(hull.inside(middle_of_pixel(30, 22)));  // its foot
+  EXPECT_TRUE(hull.inside(middle_of_pixel(10, 10)));  // next to the upright
+  EXPECT_FALSE(hull.inside(middle_of_pixel(11, 10)));
+  EXPECT_FALSE(hull.inside(middle_of_pixel(22, 7)));  // the foot's place with rows and columns swapped
+  EXPECT_FALSE(hull.inside(middle_of_pixel(30, 12)));
   EXPECT_TRUE(hull.inside({0.0, 0.0, -1.0}));  // behind the camera
-  EXPECT_TRUE(hull.inside(at_pixel(45, 10)));  // beyond the image's right edge
-  EXPECT_TRUE(hull.inside(at_pixel(-3, 10)));
+  EXPECT_TRUE(hull.inside(middle_of_pixel(45, 10)));  // beyond the image's right edge
+  EXPECT_TRUE(hull.inside(middle_of_pixel(-3, 10)));
 
   // Strong barrel-out distortion carries the foot's tip out past the silhouette.
   Camera lens = down_z();
   lens.distortion().data()[0] = 20.0;
   SilhouetteHull distorted;
   distorted.add(lens, l_mask(), "mask");
-  EXPECT_TRUE(hull.inside(at_pixel(33, 22)));
-  EXPECT_FALSE(distorted.inside(at_pixel(33, 22)));
-  EXPECT_TRUE(distorted.inside(at_pixel(22, 21)));  // near the principal point it barely moves
+  EXPECT_TRUE(hull.inside(middle_of_pixel(33, 22)));
+  EXPECT_FALSE(distorted.inside(middle_of_pixel(33, 22)));
+  EXPECT_TRUE(distorted.inside(middle_of_pixel(22, 21)));  // near the principal point it barely moves
 }
 
 TEST(SilhouetteHull, ReadFromFilesTheSilhouetteMustHaveItsCamerasSize) {
@@ -74,8 +74,8 @@ TEST(SilhouetteHull, ReadFromFilesTheSilhouetteMustHaveItsCamerasSize) {
   io::write_png(dir.file("sil3_0007.png"), image);
   const SilhouetteHull hull = read_silhouette_hull(dir.file("cam%ld.txt"), dir.file("sil%ld_%04ld.png"),
                                                    1, {3}, 7);
-  EXPECT_TRUE(hull.inside(at_pixel(30, 22)));
-  EXPECT_FALSE(hull.inside(at_pixel(30, 12)));
+  EXPECT_TRUE(hull.inside(middle_of_pixel(30, 22)));
+  EXPECT_FALSE(hull.inside(middle_of_pixel(30, 12)));
   io::write_png(dir.file("sil3_0008.png"), ImageGray<unsigned char>(kWidth, kHeight + 1));
   try {
     read_silhouette_hull(dir.file("cam%ld.txt"), dir.file("sil%ld_%04ld.png"), 1, {3}, 8);

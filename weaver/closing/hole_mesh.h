@@ -17,6 +17,14 @@ using HoleMesh = OpenMesh::TriMesh_ArrayKernelT<HoleMeshTraits>;
 
 inline OpenMesh::Vec3d to_vec(const Point3D& p) { return {p.x, p.y, p.z}; }
 inline Point3D to_point(const OpenMesh::Vec3d& v) { return {v[0], v[1], v[2]}; }
+// A triangle's area vector: twice its area, along its normal. Inlined, as it is taken for every
+// face around every vertex that a patch moves.
+[[gnu::always_inline]] inline OpenMesh::Vec3d face_area_vector(const HoleMesh& hm,
+                                                               HoleMesh::FaceHandle f) {
+  auto it = hm.cfv_iter(f);
+  const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
+  return OpenMesh::cross(b - a, c - a);
+}
 
 // Copies the vertices (same indices) and faces of `mesh` into a half-edge mesh. Faces that the
 // half-edge structure refuses (an edge of a third face, or two faces traversing an edge in the

@@ -47,13 +47,6 @@ constexpr double kMaxDrop = 80.0;
 // is left (the last try takes a sixteenth).
 constexpr double kLeastDropShare = 0.1;
 
-// Inlined, as it is taken for every face around every lifted vertex.
-[[gnu::always_inline]] inline OpenMesh::Vec3d face_area_vector(const HoleMesh& hm, FH f) {
-  auto it = hm.cfv_iter(f);
-  const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
-  return OpenMesh::cross(b - a, c - a);
-}
-
 }  // namespace
 
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,

@@ -25,13 +25,7 @@ constexpr double kLeastSplit = 1.0;
 // Relaxation sweeps over the carved vertices and the new vertices beside them.
 constexpr int kRelaxSweeps = 10;
 // Rounds of giving moves back around faces that they folded.
-constexpr int kFoldRounds = 20;
-
-OpenMesh::Vec3d face_area_vector(const HoleMesh& hm, FH f) {
-  auto it = hm.cfv_iter(f);
-  const OpenMesh::Vec3d a = hm.point(*it), b = hm.point(*++it), c = hm.point(*++it);
-  return OpenMesh::cross(b - a, c - a);
-}
+constexpr int kFoldGuardRounds = 20;
 
 }  // namespace
 
@@ -142,7 +136,7 @@ SilhouetteCarving carve_patches(HoleMesh& hm, RepairMesh& mesh, std::size_t firs
         faces.push_back(f), sums.push_back(sum);
     }
   }
-  for (int round = 0; round < kFoldRounds; ++round) {
+  for (int round = 0; round < kFoldGuardRounds; ++round) {
     bool changed = false;
     for (std::size_t k = 0; k < faces.size(); ++k) {
       if (OpenMesh::dot(face_area_vector(hm, faces[k]), sums[k]) > 0.0) continue;

@@ -11,23 +11,23 @@
 namespace tervik {
 namespace {
 
-constexpr int kRings = 8, kAround = 32;
+constexpr int kBowlRings = 8, kBowlAround = 32;
 
 // A unit disc in the plane z = 0, facing +z: its rim ring comes first (old vertices), then the
-// inner rings and the centre (new vertices, numbered from kAround on).
-HoleMesh flat_disc() {
+// inner rings and the centre (new vertices, numbered from kBowlAround on).
+HoleMesh disc_over_bowl() {
   HoleMesh hm;
-  std::vector<std::vector<HoleMesh::VertexHandle>> ring(kRings + 1);
-  for (int k = kRings; k >= 1; --k)
-    for (int i = 0; i < kAround; ++i) {
-      const double a = 2.0 * M_PI * i / kAround, r = double(k) / kRings;
+  std::vector<std::vector<HoleMesh::VertexHandle>> ring(kBowlRings + 1);
+  for (int k = kBowlRings; k >= 1; --k)
+    for (int i = 0; i < kBowlAround; ++i) {
+      const double a = 2.0 * M_PI * i / kBowlAround, r = double(k) / kBowlRings;
       ring[std::size_t(k)].push_back(hm.add_vertex({r * std::cos(a), r * std::sin(a), 0.0}));
     }
   const auto centre = hm.add_vertex({0.0, 0.0, 0.0});
-  for (int i = 0; i < kAround; ++i) {
-    const std::size_t j = std::size_t(i), next = std::size_t((i + 1) % kAround);
+  for (int i = 0; i < kBowlAround; ++i) {
+    const std::size_t j = std::size_t(i), next = std::size_t((i + 1) % kBowlAround);
     hm.add_face(centre, ring[1][j], ring[1][next]);
-    for (std::size_t k = 1; k < kRings; ++k) {
+    for (std::size_t k = 1; k < kBowlRings; ++k) {
       hm.add_face(ring[k][j], ring[k + 1][j], ring[k + 1][next]);
       hm.add_face(ring[k][j], ring[k + 1][next], ring[k][next]);
     }
@@ -42,17 +42,17 @@ bool below_bowl(const Point3D& p) {
 }
 
 // Carves `hm`, all of whose faces are new, with the vertices of a mesh of its size.
-SilhouetteCarving carve(HoleMesh& hm, RepairMesh& mesh, const InsideTest& inside) {
+SilhouetteCarving carve_disc(HoleMesh& hm, RepairMesh& mesh, const InsideTest& inside) {
   mesh.colors.assign(hm.n_vertices(), Coord3D<unsigned char>(10, 20, 30));
   mesh.normals.assign(hm.n_vertices(), Point3D(0.0, 0.0, 1.0));
-  return carve_patches(hm, mesh, kAround, 0, inside, 1.0 / kRings);
+  return carve_patches(hm, mesh, kBowlAround, 0, inside, 1.0 / kBowlRings);
 }
 
 TEST(SilhouetteCarving, DiscOverADentSinksIntoItAndNothingMovesWhereTheObjectIsSeen) {
-  HoleMesh hm = flat_disc();
+  HoleMesh hm = disc_over_bowl();
   RepairMesh mesh;
-  const std::size_t first_new = kAround, centre = hm.n_vertices() - 1;
-  const SilhouetteCarving carved = carve(hm, mesh, below_bowl);
+  const std::size_t first_new = kBowlAround, centre = hm.n_vertices() - 1;
+  const SilhouetteCarving carved = carve_disc(hm, mesh, below_bowl);
   const std::size_t n = hm.n_vertices();
   EXPECT_EQ(carved.vertices_outside, long(centre + 1 - first_new));
   EXPECT_EQ(carved.vertices_moved, long(n - first_new));
@@ -80,14 +80,14 @@ TEST(SilhouetteCarving, DiscOverADentSinksIntoItAndNothingMovesWhereTheObjectIsS
   }
 
   // Seen inside everywhere: nothing to carve.
-  HoleMesh seen = flat_disc();
-  const SilhouetteCarving none = carve(seen, mesh, [](const Point3D&) { return true; });
+  HoleMesh seen = disc_over_bowl();
+  const SilhouetteCarving none = carve_disc(seen, mesh, [](const Point3D&) { return true; });
   EXPECT_EQ(none.vertices_outside, 0);
   EXPECT_EQ(none.vertices_moved, 0);
   EXPECT_EQ(none.vertices_added, 0);
   // Air for longer than the carving may reach: every vertex keeps its place.
-  HoleMesh deep = flat_disc();
-  const SilhouetteCarving stuck = carve(deep, mesh, [](const Point3D& p) { return p.z < -2.0; });
+  HoleMesh deep = disc_over_bowl();
+  const SilhouetteCarving stuck = carve_disc(deep, mesh, [](const Point3D& p) { return p.z < -2.0; });
   EXPECT_EQ(stuck.vertices_outside, long(centre + 1 - first_new));
   EXPECT_EQ(stuck.vertices_moved, 0);
   EXPECT_EQ(stuck.vertices_added, 0);
