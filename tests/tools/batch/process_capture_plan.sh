@@ -73,8 +73,9 @@ expect "program options" "chunk 0 frames 0 to 1: run sculptor on frames 0 to 1
 mesh frames: 0 1
 sculptor options: --colour-all --normal-radius 1.5 --camera-ids '1-4, 6-9' --threads 2
 weaver options: --watertight --threads 2
+weaver carves with: --silhouettes sil%ld_%04ld.png --calibration cam%ld.txt --cameras 8 --camera-ids 1,2,3,4,6,7,8,9 --frame F
 frames complete: 0 of 2" "$(plan --camera-ids "1-4, 6-9" --colour-all --normal-radius 1.5 \
-  --sculptor-options "--threads 2" --watertight --weaver-options "--threads 2" \
+  --sculptor-options "--threads 2" --watertight --carve --weaver-options "--threads 2" \
   --mesh out/m.%04ld -- 0 1)"
 
 # Bad command lines: one line that names what is wrong, and a non-zero exit status.
