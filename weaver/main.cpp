@@ -113,9 +113,16 @@ std::optional<tervik::SilhouetteHull> read_hull(const tervik::LeadingOptions& op
   if (!ids.empty() && count != 0 && count != ids.size())
     throw tervik::TervikError("--cameras " + std::to_string(count) + " does not match the " +
                               std::to_string(ids.size()) + " cameras of --camera-ids");
-  unsigned int frame = 0;
-  if (options.has("frame") && !parse_count(options.values.at("frame").c_str(), 0, frame, INT32_MAX))
-    throw tervik::TervikError("--frame must be a non-negative integer");
+  // Frame numbers may be negative, as sculptor's are.
+  long long frame = 0;
+  if (options.has("frame")) {
+    const std::string& text = options.values.at("frame");
+    errno = 0;
+    char* end = nullptr;
+    frame = std::strtoll(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || errno != 0 || frame < INT32_MIN || frame > INT32_MAX)
+      throw tervik::TervikError("--frame must be an integer from -2147483648 to 2147483647");
+  }
   return tervik::read_silhouette_hull(options.values.at("calibration"),
                                       options.values.at("silhouettes"), int(count), ids, frame);
 }

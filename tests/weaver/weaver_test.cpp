@@ -151,7 +151,9 @@ TEST(Weaver, SilhouetteOptionsAreCheckedBeforeMeshing) {
       {"--watertight --silhouettes " + dir.file("s%d%d%d.png") + " " + cal + "--cameras 1",
        "ERROR: the silhouette template '" + dir.file("s%d%d%d.png") +
            "' holds 3 or more conversions but receives only 2 values;"},
-      {"--watertight " + sil + cal + "--cameras 1",
+      {"--watertight " + sil + cal + "--cameras 1 --frame 1x", "ERROR: --frame must be an integer"},
+      // Frames may be negative, as sculptor's are: the run goes on to the first file.
+      {"--watertight " + sil + cal + "--cameras 1 --frame -3",
        "ERROR(Camera.read_parameters) : Cannot open  " + dir.file("c0.txt")},
   };
   for (const auto& c : cases) {
