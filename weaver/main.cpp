@@ -85,7 +85,7 @@ const std::vector<tervik::OptionSpec> kOptions = {
     {"silhouettes", "TEMPLATE",
      "with --watertight: the frame's silhouettes (camera, frame; e.g. sil%ld_%04ld.png); patches"
      " that a camera sees over the background, where the points left a gap unsampled, are carved"
-     " back inside"},
+     " back inside, and patches sunk below a hole that left no point are lifted out to them"},
     {"calibration", "TEMPLATE",
      "with --silhouettes: the cameras' calibration files (camera number; e.g. cam%ld.txt)"},
     {"cameras", "N", "with --silhouettes: the cameras 0 to N-1"},

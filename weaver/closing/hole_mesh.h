@@ -1,6 +1,7 @@
 #pragma once
 // The half-edge mesh in which holes are closed (OpenMesh's triangle mesh with double
 // coordinates), and the conversions from and to the repair mesh.
+#include <functional>
 #include <vector>
 
 #include <OpenMesh/Core/Mesh/TriMesh_ArrayKernelT.hh>
@@ -14,6 +15,10 @@ struct HoleMeshTraits : OpenMesh::DefaultTraits {
   typedef OpenMesh::Vec3d Normal;
 };
 using HoleMesh = OpenMesh::TriMesh_ArrayKernelT<HoleMeshTraits>;
+
+// Whether a point may lie inside the object: false where some camera sees it over the
+// background of its silhouette.
+using InsideTest = std::function<bool(const Point3D&)>;
 
 inline OpenMesh::Vec3d to_vec(const Point3D& p) { return {p.x, p.y, p.z}; }
 inline Point3D to_point(const OpenMesh::Vec3d& v) { return {v[0], v[1], v[2]}; }

@@ -24,6 +24,8 @@ using FH = HoleMesh::FaceHandle;
 constexpr double kMaxRise = 1.5;
 // A ray stops past the tangent plane of a point within this many times the reach.
 constexpr double kNear = 2.0;
+// The steps, in reaches, of a ray that met no point, looking for where the silhouettes end.
+constexpr double kHullStep = 0.25;
 // The least cosine between a vertex's normal and the normal of the point its ray lands on.
 constexpr double kMinAlong = 0.7;
 // Gauss-Seidel sweeps of the harmonic interpolation of the moves between the rays that met the
@@ -50,7 +52,8 @@ constexpr double kLeastDropShare = 0.1;
 }  // namespace
 
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
-                               double reach, const PointTree* tree, const std::vector<std::uint32_t>* point_of) {
+                               double reach, const PointTree* tree, const std::vector<std::uint32_t>* point_of,
+                               const InsideTest& inside) {
   PatchInflation out;
   const std::size_t n = hm.n_vertices();
   if (first_new >= n || points.empty() || reach <= 0.0) return out;
@@ -97,6 +100,8 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   const std::size_t m = n - first_new;
   std::vector<OpenMesh::Vec3d> normal(m, OpenMesh::Vec3d(0.0, 0.0, 0.0)), start(m);
   std::vector<double> rise(m, 0.0);
+  // Whether a vertex's ray passed near any point (one that met none ran through a hole).
+  std::vector<char> met(m, 0);
   for (std::size_t i = 0; i < m; ++i) {
     const VH v(int(first_new + i));
     start[i] = hm.point(v);
@@ -122,6 +127,7 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
         t += 1.5 * reach;
         continue;
       }
+      met[i] = 1;
       const Patch* hit = &point(nearest);
       const double d = norm(hit->pos - q);
       const double along = dot(hit->normal, to_point(normal[i]));
@@ -160,6 +166,7 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
       facing.push_back(point(k).normal);
     }
     if (!gap) continue;
+    met[i] = 1;
     for (double t = 0.5 * reach; t <= kMaxDrop * reach; t += 0.5 * reach) {
       const Point3D q = to_point(start[i] - t * normal[i]);
       const std::uint32_t nearest = tree->nearest_within(q, reach * reach);
@@ -172,6 +179,22 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
       break;
     }
   }
+  // A ray that passed no point at all ran through a hole, where a patch sunk inside the object
+  // finds nothing to land on. The silhouettes still show where the object ends along it: the
+  // vertex rises to the last place inside them, if that lies kNear reaches or more away within
+  // the ray's length. Vertices hanging in a gap passed points and are not lifted this way.
+  if (inside)
+    for (std::size_t i = 0; i < m; ++i) {
+      if (met[i] || rise[i] != 0.0 || normal[i].sqrnorm() == 0.0 || !std::isfinite(rim[first_new + i]) ||
+          rim[first_new + i] < least_rim || !inside(to_point(start[i])))
+        continue;
+      const double limit = kMaxRise * rim[first_new + i];
+      for (double t = kHullStep * reach, last = 0.0; t <= limit; last = t, t += kHullStep * reach)
+        if (!inside(to_point(start[i] + t * normal[i]))) {
+          if (last >= kNear * reach) rise[i] = last;
+          break;
+        }
+    }
   // The moves of the vertices whose rays met the points hold; the others take the harmonic
   // interpolation between them and the rim (which does not move).
   std::vector<char> hit(m, 0);

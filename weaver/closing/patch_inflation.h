@@ -7,7 +7,8 @@
 // (a ray marched through the point tree); the moves are interpolated over the patch, and any move
 // that would turn a face over is given up. A patch that spans the gap between two walls facing
 // each other (under an arm) hangs outside the object like a web: its vertices there are lowered
-// onto the points instead.
+// onto the points instead. Where a hole leaves no point for a ray to meet, the silhouettes, when
+// given, still show where the object ends along it.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -33,7 +34,10 @@ struct PatchInflation {
 // more. A vertex with no point within 2 reach, but points within 6 reach on two sides whose
 // normals point at it and against each other, is lowered instead: its ray runs inward (at most
 // 80 reach) to the first point within a reach of it and lands on that point's tangent plane if
-// the point faces back along the ray. Landed vertices take their rise; the others take the
+// the point faces back along the ray. With `inside` (the silhouettes), a vertex inside them whose
+// ray passed within 2 reach of no point at all (it ran through a hole) rises to the last place
+// inside them along the ray, in steps of a quarter reach, if that is 2 reach or more and the ray
+// leaves them within its length. Landed vertices take their rise; the others take the
 // harmonic interpolation of the rises (rim vertices: 0). A face that would turn over gives its
 // new vertices their old places (a lowered vertex tries half its move first, down to a
 // sixteenth). Nothing moves, and no point tree is built, where every new vertex is too near its
@@ -42,7 +46,8 @@ struct PatchInflation {
 // point_of[i] (as the triangulation hands its tree over); otherwise one is built.
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
                                double reach, const PointTree* tree = nullptr,
-                               const std::vector<std::uint32_t>* point_of = nullptr);
+                               const std::vector<std::uint32_t>* point_of = nullptr,
+                               const InsideTest& inside = {});
 
 // After lifting: flips the edges of hm's faces numbered from `first_new_face` on (the patches),
 // and those between them and the faces beside them, where two faces meet in a crease and the

@@ -11,17 +11,12 @@
 // facing sideways, so a face's turn alone is no sign of a fold here; a face with corners among
 // the points that ends up against the sum of their normals is one, and its moves are given back.
 #include <cstddef>
-#include <functional>
 
 #include "tervik/points.h"
 #include "weaver/closing/hole_mesh.h"
 #include "weaver/closing/manifold_repair.h"
 
 namespace tervik {
-
-// Whether a point may lie inside the object: false where some camera sees it over the
-// background of its silhouette.
-using InsideTest = std::function<bool(const Point3D&)>;
 
 // What carve_patches did.
 struct SilhouetteCarving {

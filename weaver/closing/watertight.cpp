@@ -195,9 +195,10 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
     for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
       m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
   if (closed.n_vertices() > old_vertices && !points.empty()) {
-    // Patches over large holes span the inside of the object: they are lifted onto the points.
+    // Patches over large holes span the inside of the object: they are lifted onto the points,
+    // or where a hole left none, onto where the silhouettes end.
     const PatchInflation lifted =
-        inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of);
+        inflate_patches(closed, old_vertices, points, mean_edge_length(m), tree, point_of, inside);
     for (std::size_t v = old_vertices; v < closed.n_vertices(); ++v)
       m.vertices[v] = to_point(closed.point(HoleMesh::VertexHandle(int(v))));
     if (lifted.vertices_moved > 0) flip_lifted_creases(closed, m, kept);

@@ -83,8 +83,10 @@ struct WatertightReport {
 // vertices follow; the faces are the kept faces, turned where needed, then the new ones.
 // `tree` and `point_of`, when given, are the triangulation's point tree over `points` and the
 // point of each of its numbers (PivotingTrace): lifting patches searches it instead of a new one.
-// `inside`, when given, tells where the cameras see the object: after lifting, the patches'
-// vertices that some camera sees over the background are carved back in (silhouette_carving.h).
+// `inside`, when given, tells where the cameras see the object: the lifting raises patches
+// through holes that left no point to where it ends (patch_inflation.h), and after lifting, the
+// patches' vertices that some camera sees over the background are carved back in
+// (silhouette_carving.h).
 FaceVertexMesh make_watertight(const FaceVertexMesh& mesh, const std::vector<bool>& face_flags,
                                const std::vector<Patch>& points, WatertightReport& report,
                                const PointTree* tree = nullptr,

@@ -135,6 +135,19 @@ TEST(PatchInflation, DiscStaysWhereNoPointsFaceItsWayAhead) {
   HoleMesh hm = flat_disc(false);
   EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(-1, Facing::outward), 1.0 / kRings).vertices_moved, 0);
   EXPECT_TRUE(unchanged(hm));
+  // The silhouettes still show the upper cap: the rays that met no point rise to where it ends,
+  // and the rest follow; where no camera sees the background anywhere, nothing ends.
+  const InsideTest in_sphere = [](const Point3D& p) { return norm(p) <= 1.0; };
+  hm = flat_disc(false);
+  EXPECT_GT(inflate_patches(hm, kAround, sphere_points(-1, Facing::outward), 1.0 / kRings, nullptr, nullptr,
+                            in_sphere).vertices_moved, 0);
+  EXPECT_GT(hm.point(HoleMesh::VertexHandle(int(hm.n_vertices() - 1)))[2], 0.85);
+  for (auto v : hm.vertices()) EXPECT_TRUE(in_sphere(to_point(hm.point(v)))) << "vertex " << v.idx();
+  EXPECT_TRUE(no_face_turned_over(hm, 1.0));
+  hm = flat_disc(false);
+  inflate_patches(hm, kAround, sphere_points(-1, Facing::outward), 1.0 / kRings, nullptr, nullptr,
+                  [](const Point3D&) { return true; });
+  EXPECT_TRUE(unchanged(hm));
   // The upper half's points facing inward: the ray meets the surface from outside.
   hm = flat_disc(false);
   EXPECT_EQ(inflate_patches(hm, kAround, sphere_points(1, Facing::inward), 1.0 / kRings).vertices_moved, 0);
