@@ -182,7 +182,8 @@ PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::v
   // A ray that passed no point at all ran through a hole, where a patch sunk inside the object
   // finds nothing to land on. The silhouettes still show where the object ends along it: the
   // vertex rises to the last place inside them, if that lies kNear reaches or more away within
-  // the ray's length. Vertices hanging in a gap passed points and are not lifted this way.
+  // the ray's length. Vertices found hanging in a gap (a web's) are lowered instead, never
+  // lifted this way.
   if (inside)
     for (std::size_t i = 0; i < m; ++i) {
       if (met[i] || rise[i] != 0.0 || normal[i].sqrnorm() == 0.0 || !std::isfinite(rim[first_new + i]) ||
