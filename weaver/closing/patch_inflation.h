@@ -35,7 +35,7 @@ struct PatchInflation {
 // normals point at it and against each other, is lowered instead: its ray runs inward (at most
 // 80 reach) to the first point within a reach of it and lands on that point's tangent plane if
 // the point faces back along the ray. With `inside` (the silhouettes), a vertex inside them whose
-// ray passed within 2 reach of no point at all (it ran through a hole), and that is not lowered,
+// ray passed within 2 reach of no point at all (it ran through a hole), and that does not hang in a gap,
 // rises to the last place inside them along the ray, in steps of a quarter reach, if that is 2
 // reach or more and the ray leaves them within its length. Landed vertices take their rise; the others take the
 // harmonic interpolation of the rises (rim vertices: 0). A face that would turn over gives its
