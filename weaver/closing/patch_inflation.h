@@ -35,13 +35,13 @@ struct PatchInflation {
 // normals point at it and against each other, is lowered instead: its ray runs inward (at most
 // 80 reach) to the first point within a reach of it and lands on that point's tangent plane if
 // the point faces back along the ray. With `inside` (the silhouettes), a vertex inside them whose
-// ray passed within 2 reach of no point at all (it ran through a hole), and that does not hang in a gap,
-// rises to the last place inside them along the ray, in steps of a quarter reach, if that is 2
-// reach or more and the ray leaves them within its length. Landed vertices take their rise; the others take the
-// harmonic interpolation of the rises (rim vertices: 0). A face that would turn over gives its
-// new vertices their old places (a lowered vertex tries half its move first, down to a
-// sixteenth). Nothing moves, and no point tree is built, where every new vertex is too near its
-// rim.
+// ray passed within 2 reach of no point at all (it ran through a hole), and that does not hang
+// in a gap, rises to the last place inside them along the ray, in steps of a quarter reach, if
+// that is 2 reach or more and the ray leaves them within its length. Landed vertices take their
+// rise; the others take the harmonic interpolation of the rises (rim vertices: 0). A face that
+// would turn over gives its new vertices their old places (a lowered vertex tries half its move
+// first, down to a sixteenth). Nothing moves, and no point tree is built, where every new vertex
+// is too near its rim.
 // `tree`, when given, is a point tree over `points` whose answers are numbers i of the points
 // point_of[i] (as the triangulation hands its tree over); otherwise one is built.
 PatchInflation inflate_patches(HoleMesh& hm, std::size_t first_new, const std::vector<Patch>& points,
