@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 
 namespace tervik {
@@ -281,6 +282,126 @@ long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh
     ++flips;
     for (const auto h : {ac, cb, bd, da}) stack.push_back(hm.edge_handle(h));
   }
+  return flips;
+}
+
+long flip_added_creases(RepairMesh& mesh, const std::vector<char>& old_face, std::size_t points) {
+  // Only the faces around the creases go into the half-edge mesh: those with a corner at a
+  // vertex of a creased face or of a face beside one. Added faces lie all over a large mesh
+  // (on the figure at 200,000 points, a copy of the faces around them held half the mesh and
+  // cost 0.06 s to build), but few of them meet a face in a crease.
+  const std::size_t nv = mesh.vertices.size(), nf = mesh.faces.size();
+  // The faces at each corner of an added face.
+  std::vector<std::uint32_t> begin(nv + 1, 0), at;
+  std::vector<char> corner(nv, 0);
+  for (std::size_t f = 0; f < nf; ++f)
+    if (!old_face[f])
+      for (int k = 0; k < 3; ++k) corner[std::size_t(mesh.faces[f][k])] = 1;
+  for (const auto& f : mesh.faces)
+    for (int k = 0; k < 3; ++k)
+      if (corner[std::size_t(f[k])]) ++begin[std::size_t(f[k]) + 1];
+  for (std::size_t v = 0; v < nv; ++v) begin[v + 1] += begin[v];
+  at.resize(begin[nv]);
+  {
+    std::vector<std::uint32_t> next(begin.begin(), begin.end() - 1);
+    for (std::size_t f = 0; f < nf; ++f)
+      for (int k = 0; k < 3; ++k)
+        if (corner[std::size_t(mesh.faces[f][k])]) at[next[std::size_t(mesh.faces[f][k])]++] = std::uint32_t(f);
+  }
+  const auto area = [&](std::size_t f) {
+    const auto& c = mesh.faces[f];
+    const Point3D &a = mesh.vertices[std::size_t(c.x)], &b = mesh.vertices[std::size_t(c.y)],
+                  &d = mesh.vertices[std::size_t(c.z)];
+    return cross(b - a, d - a);
+  };
+  // 2: a corner of a face in a crease with an added face; 1: of a face beside one.
+  std::vector<char> ring(nv, 0);
+  bool any = false;
+  for (std::size_t f = 0; f < nf; ++f) {
+    if (old_face[f]) continue;
+    const auto& c = mesh.faces[f];
+    const Point3D n = area(f);
+    for (int k = 0; k < 3; ++k) {
+      const long long a = c[k], b = c[(k + 1) % 3];
+      for (std::uint32_t i = begin[std::size_t(a)]; i < begin[std::size_t(a) + 1]; ++i) {
+        const auto& g = mesh.faces[at[i]];
+        if (at[i] == f || (g.x != b && g.y != b && g.z != b)) continue;
+        const Point3D m = area(at[i]);
+        const double l = norm(n) * norm(m);
+        if (l > 0.0 && 1.0 - dot(n, m) / l > kCrease) {
+          any = true;
+          for (int j = 0; j < 3; ++j) ring[std::size_t(c[j])] = ring[std::size_t(g[j])] = 2;
+        }
+      }
+    }
+  }
+  if (!any) return 0;
+  for (const auto& f : mesh.faces)
+    if (ring[std::size_t(f.x)] == 2 || ring[std::size_t(f.y)] == 2 || ring[std::size_t(f.z)] == 2)
+      for (int k = 0; k < 3; ++k)
+        if (ring[std::size_t(f[k])] == 0) ring[std::size_t(f[k])] = 1;
+  // The faces taken, over their corners numbered afresh (`local`, and back by `global`).
+  std::vector<std::size_t> taken;
+  std::vector<long long> local(nv, -1), global;
+  RepairMesh part;
+  for (std::size_t f = 0; f < nf; ++f) {
+    const auto& c = mesh.faces[f];
+    if (!ring[std::size_t(c.x)] && !ring[std::size_t(c.y)] && !ring[std::size_t(c.z)]) continue;
+    taken.push_back(f);
+    Coord3D<long long> g;
+    for (int k = 0; k < 3; ++k) {
+      long long& l = local[std::size_t(c[k])];
+      if (l < 0) {
+        l = (long long)global.size();
+        global.push_back(c[k]);
+        part.vertices.push_back(mesh.vertices[std::size_t(c[k])]);
+        // Only the points' own normals guard the flips: the added vertices' normals are
+        // estimates.
+        part.normals.push_back(std::size_t(c[k]) < points ? mesh.normals[std::size_t(c[k])] : Point3D());
+      }
+      g[k] = l;
+    }
+    part.faces.push_back(g);
+  }
+  // The edges of the faces left out whose both ends are corners of faces taken: the flips see
+  // every other edge a flip could make again, but not these.
+  std::vector<std::uint64_t> outside;
+  const auto key = [](long long a, long long b) {
+    return std::uint64_t(std::min(a, b)) << 32 | std::uint64_t(std::max(a, b));
+  };
+  for (const auto& f : mesh.faces) {
+    if (ring[std::size_t(f.x)] || ring[std::size_t(f.y)] || ring[std::size_t(f.z)]) continue;
+    for (int k = 0; k < 3; ++k)
+      if (local[std::size_t(f[k])] >= 0 && local[std::size_t(f[(k + 1) % 3])] >= 0)
+        outside.push_back(key(f[k], f[(k + 1) % 3]));
+  }
+  std::sort(outside.begin(), outside.end());
+  long refused = 0;
+  HoleMesh hm = to_hole_mesh(part, refused);
+  if (refused > 0) return 0;  // the faces' order would no longer match `taken`
+  std::vector<HoleMesh::FaceHandle> added;
+  for (std::size_t i = 0; i < taken.size(); ++i)
+    if (!old_face[taken[i]]) added.emplace_back(int(i));
+  // The corner of face f that face g lacks.
+  const auto apex = [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    for (const VH v : hm.fv_range(f)) {
+      bool shared = false;
+      for (const VH w : hm.fv_range(g)) shared = shared || v == w;
+      if (!shared) return v;
+    }
+    return VH();
+  };
+  const long flips = fold_flips(hm, part, added, [&](HoleMesh::FaceHandle f, HoleMesh::FaceHandle g) {
+    if (old_face[taken[std::size_t(f.idx())]] && old_face[taken[std::size_t(g.idx())]]) return false;
+    const VH c = apex(f, g), d = apex(g, f);
+    return c.is_valid() && d.is_valid() &&
+           !std::binary_search(outside.begin(), outside.end(),
+                               key(global[std::size_t(c.idx())], global[std::size_t(d.idx())]));
+  });
+  if (flips == 0) return 0;
+  from_hole_mesh(hm, part);
+  for (std::size_t i = 0; i < taken.size(); ++i)
+    for (int k = 0; k < 3; ++k) mesh.faces[taken[i]][k] = global[std::size_t(part.faces[i][k])];
   return flips;
 }
 

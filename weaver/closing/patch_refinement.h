@@ -58,6 +58,13 @@ long normal_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMe
 long fold_flips(HoleMesh& hm, const RepairMesh& mesh, const std::vector<HoleMesh::FaceHandle>& faces,
                 const std::function<bool(HoleMesh::FaceHandle, HoleMesh::FaceHandle)>& may_flip);
 
+// Runs fold_flips over a whole mesh on the faces that `old_face` does not mark (the faces
+// added by the closing), flipping their edges with each other and with the marked faces beside
+// them. Only the normals of the mesh's first `points` vertices (the points') guard the flips.
+// Works on a half-edge copy of the faces around the creases of added faces; does nothing where
+// that copy is not manifold. Returns the flips made.
+long flip_added_creases(RepairMesh& mesh, const std::vector<char>& old_face, std::size_t points);
+
 // Moves each vertex of `fresh` within its tangent plane (mesh.normals) to a place where fewer
 // of its faces face against the sum of their corners' normals, where such a place is found;
 // `sweeps` passes. Returns the moves made.

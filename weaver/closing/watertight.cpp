@@ -11,6 +11,7 @@
 #include "weaver/closing/fairing.h"
 #include "weaver/closing/manifold_repair.h"
 #include "weaver/closing/patch_inflation.h"
+#include "weaver/closing/patch_refinement.h"
 #include "weaver/point_tree.h"
 
 namespace tervik {
@@ -70,18 +71,17 @@ class FaceSet {
     for (const auto& f : faces) others_[next[std::size_t(least(f))]++] = rest(f);
   }
   std::size_t size() const { return others_.size(); }
-  // How many of `faces` are in the set, each face of the set matched once.
-  std::size_t count_in(const std::vector<Coord3D<long long>>& faces) const {
-    std::vector<char> taken(others_.size(), 0);
-    std::size_t found = 0;
-    for (const auto& f : faces) {
-      const auto v = std::size_t(least(f));
+  // Which of `faces` are in the set, each face of the set matched once.
+  std::vector<char> marks(const std::vector<Coord3D<long long>>& faces) const {
+    std::vector<char> taken(others_.size(), 0), found(faces.size(), 0);
+    for (std::size_t i = 0; i < faces.size(); ++i) {
+      const auto v = std::size_t(least(faces[i]));
       if (v + 1 >= begin_.size()) continue;  // a new vertex: a new face
-      const auto r = rest(f);
+      const auto r = rest(faces[i]);
       for (std::size_t k = begin_[v]; k < begin_[v + 1]; ++k)
         if (!taken[k] && others_[k] == r) {
           taken[k] = 1;
-          ++found;
+          found[i] = 1;
           break;
         }
     }
@@ -249,6 +249,10 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   std::optional<PointTree> own_tree;
   if (tree == nullptr && !points.empty() && m.vertices.size() > points.size()) tree = &own_tree.emplace(points);
   report.agreement = agree_with_point_normals(m, points.size(), old_vertices, &detached, tree);
+  // Last of all, the creases that the carving, the handle removal and the turning above left
+  // between added faces, or between them and the kept faces beside them, are flipped away where
+  // that bends the surface less: the lifting's own flips ran before those stages.
+  flip_added_creases(m, kept_set.marks(m.faces), points.size());
 
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).
@@ -263,7 +267,8 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
       report.pieces_lost.back().layer = k < layer.size() && layer[k];
     }
 
-  const auto still = long(kept_set.count_in(m.faces));
+  const std::vector<char> old_faces = kept_set.marks(m.faces);
+  const auto still = long(std::count(old_faces.begin(), old_faces.end(), char(1)));
   report.faces_gone = long(kept_set.size()) - still;
   report.faces_new = long(m.faces.size()) - still;
 

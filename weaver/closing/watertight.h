@@ -26,7 +26,9 @@
 //  6. faces still against their corners' point normals are turned by edge flips and moves of
 //     added vertices, and small discs around what is left, around the folds inside patches
 //     and around their crumples are re-triangulated, or last, as a fan around a new vertex
-//     (normal_agreement.h, region_retriangulation.h).
+//     (normal_agreement.h, region_retriangulation.h);
+//  7. creases left between added faces, or between an added face and a kept one, are flipped
+//     away where that bends the surface less (patch_refinement.h).
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,54 @@ TEST(PatchRefinement, FoldFlipsSmoothACreaseOnlyWhereTheFlipBendsLess) {
   roof.hm.set_point(HoleMesh::VertexHandle(3), {0.0, -1.0, -drop});
   EXPECT_EQ(fold_flips(roof.hm, roof.mesh, roof.patch.faces, roof.in_patch()), 0);
   EXPECT_TRUE(roof.hm.find_halfedge(HoleMesh::VertexHandle(0), HoleMesh::VertexHandle(2)).is_valid());
+}
+
+TEST(PatchRefinement, AddedCreasesAreFlippedAwayWhereAFaceBesideThemIsAdded) {
+  // An icosahedron with its edge 0-5 flipped to 1-11: the two faces across it meet 63 degrees
+  // apart in a dent, where the surface bent 42 degrees at every edge.
+  const double t = (1.0 + std::sqrt(5.0)) / 2.0;
+  const auto icosahedron = [&] {
+    RepairMesh m;
+    for (const auto& [x, y, z] : std::vector<std::array<double, 3>>{
+             {-1, t, 0}, {1, t, 0}, {-1, -t, 0}, {1, -t, 0}, {0, -1, t}, {0, 1, t},
+             {0, -1, -t}, {0, 1, -t}, {t, 0, -1}, {t, 0, 1}, {-t, 0, -1}, {-t, 0, 1}}) {
+      m.vertices.emplace_back(x, y, z);
+      m.normals.emplace_back(x, y, z);
+      m.colors.emplace_back(0, 0, 0);
+    }
+    m.faces = {{0, 11, 1}, {11, 5, 1}, {0, 1, 7}, {0, 7, 10}, {0, 10, 11}, {1, 5, 9}, {5, 11, 4},
+               {11, 10, 2}, {10, 7, 6}, {7, 1, 8}, {3, 9, 4}, {3, 4, 2}, {3, 2, 6}, {3, 6, 8},
+               {3, 8, 9}, {4, 9, 5}, {2, 4, 11}, {6, 2, 10}, {8, 6, 7}, {9, 8, 1}};
+    return m;
+  };
+  const auto has_edge = [](const RepairMesh& m, long long a, long long b) {
+    return std::any_of(m.faces.begin(), m.faces.end(), [&](const auto& f) {
+      for (int k = 0; k < 3; ++k)
+        if (std::min(f[k], f[(k + 1) % 3]) == std::min(a, b) && std::max(f[k], f[(k + 1) % 3]) == std::max(a, b))
+          return true;
+      return false;
+    });
+  };
+  // Both faces added, or one of them: the dent goes, and every face faces outward.
+  for (const std::vector<char>& old : {std::vector<char>(2, 0), std::vector<char>{1, 0}}) {
+    RepairMesh m = icosahedron();
+    std::vector<char> old_face(m.faces.size(), 1);
+    std::copy(old.begin(), old.end(), old_face.begin());
+    EXPECT_EQ(flip_added_creases(m, old_face, m.vertices.size()), 1);
+    EXPECT_TRUE(has_edge(m, 0, 5));
+    EXPECT_FALSE(has_edge(m, 1, 11));
+    ASSERT_EQ(m.faces.size(), 20u);
+    for (const auto& f : m.faces) {
+      const Point3D& a = m.vertices[std::size_t(f.x)];
+      const Point3D& b = m.vertices[std::size_t(f.y)];
+      const Point3D& c = m.vertices[std::size_t(f.z)];
+      EXPECT_GT(dot(cross(b - a, c - a), a + b + c), 0.0);
+    }
+  }
+  // Between kept faces the crease stays.
+  RepairMesh kept = icosahedron();
+  EXPECT_EQ(flip_added_creases(kept, std::vector<char>(kept.faces.size(), 1), kept.vertices.size()), 0);
+  EXPECT_TRUE(has_edge(kept, 1, 11));
 }
 
 TEST(PatchRefinement, FlipsTurnAFanIntoADelaunayTriangulation) {
