@@ -252,7 +252,8 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
   // Last of all, the creases that the carving, the handle removal and the turning above left
   // between added faces, or between them and the kept faces beside them, are flipped away where
   // that bends the surface less: the lifting's own flips ran before those stages.
-  flip_added_creases(m, kept_set.marks(m.faces), points.size());
+  std::vector<char> old_faces = kept_set.marks(m.faces);
+  if (flip_added_creases(m, old_faces, points.size()) > 0) old_faces = kept_set.marks(m.faces);
 
   // A piece is gone when none of its vertices is a corner of a face any more (pieces joined to
   // others keep theirs).
@@ -267,7 +268,6 @@ FaceVertexMesh make_watertight(FaceVertexMesh&& mesh, const std::vector<bool>& f
       report.pieces_lost.back().layer = k < layer.size() && layer[k];
     }
 
-  const std::vector<char> old_faces = kept_set.marks(m.faces);
   const auto still = long(std::count(old_faces.begin(), old_faces.end(), char(1)));
   report.faces_gone = long(kept_set.size()) - still;
   report.faces_new = long(m.faces.size()) - still;
