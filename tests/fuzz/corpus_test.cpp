@@ -24,7 +24,7 @@ const struct {
     {"ply", ply},                 {"multiarray", multiarray}, {"rle", rle},
     {"colmap", colmap},           {"opencv", opencv},         {"camera_lists", camera_lists},
     {"name_template", name_template}, {"leading_options", leading_options},
-    {"ground_truth", ground_truth},
+    {"ground_truth", ground_truth}, {"glb", glb}, {"frame_ply", frame_ply},
 };
 
 const fs::path kFuzzDir = fs::path(TERVIK_SOURCE_DIR) / "tests" / "fuzz";

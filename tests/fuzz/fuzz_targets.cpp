@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include "common/leading_options.h"
@@ -23,6 +24,10 @@
 #include "tervik/rle.h"
 #include "tervik/ply.h"
 #include "tools/capture/import/camera_import.h"
+#include "tools/common/gltf.h"
+#include "tools/common/gltf_read.h"
+#include "tools/player/frame_ply.h"
+#include "tools/player/frames.h"
 #include "tools/scene/truth.h"
 #include "weaver/read_points.h"
 
@@ -339,6 +344,64 @@ int ground_truth(const std::uint8_t* data, std::size_t size) {
     const scene::GroundTruth t = scene::read_ground_truth(path);
     for (long f = t.first_frame; f <= t.last_frame; ++f) t.solid(f);
   });
+}
+
+namespace {
+
+// The same floats, bit for bit (NaNs included).
+bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0);
+}
+
+bool same_mesh(const tools::GltfMesh& a, const tools::GltfMesh& b) {
+  return same_bits(a.positions, b.positions) && same_bits(a.normals, b.normals) &&
+         a.colours == b.colours && same_bits(a.texcoords, b.texcoords) && a.indices == b.indices &&
+         a.base_colour.bytes == b.base_colour.bytes && a.base_colour.mime_type == b.base_colour.mime_type;
+}
+
+}  // namespace
+
+int glb(const std::uint8_t* data, std::size_t size) {
+  const std::string path = scratch(data, size, ".glb");
+  if (path.empty()) return 0;
+  return rejected([&] {
+    const tools::GltfMesh mesh = tools::read_glb(path);
+    tools::decode_base_colour(mesh, path);
+    // What the writer makes of an accepted mesh (it refuses some, such as an image without
+    // texture coordinates) must read back unchanged.
+    std::vector<unsigned char> again;
+    try {
+      again = tools::encode_glb(mesh);
+    } catch (const BacktracedTervikException&) {
+      return;
+    }
+    const std::string copy = path + ".again.glb";
+    std::FILE* f = std::fopen(copy.c_str(), "wb");
+    if (!f) return;
+    const bool ok = std::fwrite(again.data(), 1, again.size(), f) == again.size();
+    if (std::fclose(f) != 0 || !ok) return;
+    const tools::GltfMesh back = tools::read_glb(copy);
+    std::remove(copy.c_str());
+    if (!same_mesh(mesh, back)) std::abort();
+  });
+}
+
+int frame_ply(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  tools::GltfMesh fast;
+  if (player::parse_frame_ply_fast(bytes, fast)) {
+    // The full reader must accept what the fast path took, and read the same mesh.
+    tools::GltfMesh full;
+    try {
+      full = player::gltf_from_ply(io::parse_ply("fuzz.ply", bytes, io::PlyReadOptions()));
+    } catch (const BacktracedTervikException&) {
+      std::abort();
+    }
+    if (!same_mesh(fast, full)) std::abort();
+  }
+  const std::string path = scratch(data, size, ".ply");
+  if (path.empty()) return 0;
+  return rejected([&] { player::read_frame_ply(path); });
 }
 
 }  // namespace tervik::fuzz

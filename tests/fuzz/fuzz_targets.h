@@ -36,5 +36,11 @@ int name_template(const std::uint8_t* data, std::size_t size);
 // Leading options: the bytes split at NUL bytes are the arguments after the program name.
 int leading_options(const std::uint8_t* data, std::size_t size);
 int ground_truth(const std::uint8_t* data, std::size_t size);  // the scorer's truth file
+// A glTF binary file (read_glb, its base-colour image); a file it accepts is written again
+// with encode_glb and must read back the same.
+int glb(const std::uint8_t* data, std::size_t size);
+// make_player's frame reader: where its fast path takes the bytes, the full PLY reader must
+// give the same mesh.
+int frame_ply(const std::uint8_t* data, std::size_t size);
 
 }  // namespace tervik::fuzz

@@ -97,6 +97,9 @@ struct Reader {
             float f;
             const std::uint32_t bits = le32(p);
             std::memcpy(&f, &bits, 4);
+            // As the PLY reader: an infinity or NaN is damage, not a coordinate.
+            if (!std::isfinite(f))
+              throw std::runtime_error("accessor " + std::to_string(index) + " holds a value that is not finite");
             v = f;
             break;
           }
@@ -171,6 +174,11 @@ GltfMesh parse(const std::vector<unsigned char>& file) {
   }
   if (mode == 4) {
     if (auto i = prim.get_optional<std::size_t>("indices")) {
+      // Indices are unsigned integers; a signed or float accessor could name no vertex.
+      const int ctype = element(json.get_child("accessors"), *i, "accessor").get<int>("componentType");
+      if (ctype != 5121 && ctype != 5123 && ctype != 5125)
+        throw std::runtime_error("the triangle indices have component type " + std::to_string(ctype) +
+                                 ", not an unsigned integer type");
       for (double v : r.accessor(*i, 1, m)) mesh.indices.push_back(std::uint32_t(v));
     } else {
       for (std::size_t k = 0; k < n; ++k) mesh.indices.push_back(std::uint32_t(k));

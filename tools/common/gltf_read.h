@@ -15,7 +15,8 @@ namespace tervik::tools {
 
 // Reads the file's mesh. Vertex colours (linear in glTF, as floats or normalised integers)
 // become 8-bit sRGB, an alpha channel is dropped. Throws TervikFileNotFound when the file cannot be read and
-// TervikFileError naming the file and the part that is malformed or unsupported.
+// TervikFileError naming the file and the part that is malformed or unsupported, such as an
+// infinite or NaN float, or triangle indices that are not of an unsigned integer type.
 GltfMesh read_glb(const std::string& path);
 
 // Decodes the mesh's base-colour image; an empty image when the mesh has none. Throws
