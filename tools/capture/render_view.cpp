@@ -26,8 +26,10 @@ void rasterize(const Point2D& a, const Point2D& b, const Point2D& c, long width,
                Visit&& visit) {
   const double area = (b.x - a.x) * (c.y - a.y) - (b.y - a.y) * (c.x - a.x);
   if (!(std::abs(area) > 0.0)) return;  // degenerate or not finite
-  const auto lo = [](double v, long lim) { return std::clamp(long(std::floor(v - 0.5)), 0L, lim); };
-  const auto hi = [](double v, long lim) { return std::clamp(long(std::ceil(v - 0.5)) + 1, 0L, lim); };
+  // Clamped as doubles: a vertex next to the camera's plane projects far beyond what a long
+  // holds.
+  const auto lo = [](double v, long lim) { return long(std::clamp(std::floor(v - 0.5), 0.0, double(lim))); };
+  const auto hi = [](double v, long lim) { return long(std::clamp(std::ceil(v - 0.5) + 1.0, 0.0, double(lim))); };
   const long x0 = lo(std::min({a.x, b.x, c.x}), width), x1 = hi(std::max({a.x, b.x, c.x}), width);
   const long y0 = lo(std::min({a.y, b.y, c.y}), height), y1 = hi(std::max({a.y, b.y, c.y}), height);
   for (long y = y0; y < y1; ++y)

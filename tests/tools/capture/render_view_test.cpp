@@ -116,6 +116,21 @@ Camera simple_camera(long w, long h, double f) {
   return scene::to_camera(v);
 }
 
+// A corner next to the camera's plane projects beyond any pixel index a long holds; the
+// part of its triangle inside the image is still drawn.
+TEST(RenderView, TriangleReachingFarBeyondTheImageIsDrawn) {
+  const Camera cam = simple_camera(40, 30, 50.0);
+  io::PlyModel model;
+  model.positions = {Point3D(0, 0, -0.2), Point3D(0, 0, 0.2), Point3D(1e4, -5 + 1e-15, 0)};
+  model.faces = {{0, 1, 2}};
+  Point2D far, inside;
+  multiview::world_to_image_undistorted(model.positions[2], cam, far);
+  ASSERT_GT(std::abs(far.x), 1e19);
+  multiview::world_to_image_undistorted(Point3D(0.05, 0, 0), cam, inside);
+  const ImageGray<unsigned char> cover = mesh_coverage(cam, model);
+  EXPECT_EQ(cover.channel(0).data()[long(inside.y) * 40 + long(inside.x)], 255);
+}
+
 // A point marks the pixel its position truncates to; a nearer point hides a farther one on
 // the same pixel whatever their order; with lens distortion the mark moves as the model says.
 TEST(RenderView, PointsLandOnTheirPixelsNearestFirst) {
