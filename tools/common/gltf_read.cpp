@@ -33,6 +33,31 @@ const pt::ptree& element(const pt::ptree& array, std::size_t i, const std::strin
   throw std::runtime_error(what + " " + std::to_string(i) + " does not exist");
 }
 
+// Boost's JSON parser recurses once per nested array or object: a file that nests deeply
+// enough overflows the stack. A glTF's JSON nests about eight levels (extras may add some);
+// anything past kMaxJsonDepth is refused before parsing.
+constexpr int kMaxJsonDepth = 256;
+
+void check_json_depth(const std::string& text) {
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > kMaxJsonDepth)
+        throw std::runtime_error("the JSON chunk nests more than " + std::to_string(kMaxJsonDepth) +
+                                 " levels deep");
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+}
+
 struct Reader {
   const pt::ptree& json;
   const unsigned char* bin;
@@ -129,6 +154,7 @@ GltfMesh parse(const std::vector<unsigned char>& file) {
     at += 8 + length;
   }
   if (json_text.empty()) throw std::runtime_error("no JSON chunk");
+  check_json_depth(json_text);
   pt::ptree json;
   std::istringstream in(json_text);
   try {
