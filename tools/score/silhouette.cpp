@@ -122,7 +122,7 @@ double silhouette_iou(const ImageGray<unsigned char>& silhouette, const ViewCame
     const double lo_x = std::min({q[0].x, q[1].x, q[2].x}), hi_x = std::max({q[0].x, q[1].x, q[2].x});
     const double lo_y = std::min({q[0].y, q[1].y, q[2].y}), hi_y = std::max({q[0].y, q[1].y, q[2].y});
     // Clamped as doubles: a corner next to the camera's plane projects beyond what a long holds.
-    const auto pixel = [](double v, long last) { return long(std::clamp(v, -1.0, double(last) + 1.0)); };
+    const auto pixel = [](double v, long size) { return long(std::clamp(v, -1.0, double(size) + 1.0)); };
     const long x0 = std::max(0L, pixel(std::ceil(lo_x - 0.5), w)), x1 = std::min(w - 1, pixel(std::floor(hi_x - 0.5), w));
     const long y0 = std::max(0L, pixel(std::ceil(lo_y - 0.5), h)), y1 = std::min(h - 1, pixel(std::floor(hi_y - 0.5), h));
     for (long y = y0; y <= y1; ++y)
