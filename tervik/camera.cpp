@@ -256,8 +256,10 @@ void Camera::write_parameters(const std::string& filename) const {
   if (!file.open(filename)) throw TervikFileNotFound(filename);
   std::FILE* f = file.stream();
 
-  bool ok = true;
-  auto put = [&](int printed) { ok = ok && printed >= 0; };
+  int write_errno = 0;  // the first failed write's errno
+  auto put = [&](int printed) {
+    if (printed < 0 && write_errno == 0) write_errno = errno != 0 ? errno : EIO;
+  };
   auto put_rows = [&](const double* m, int rows, int cols) {
     for (int r = 0; r < rows; ++r) {
       for (int c = 0; c < cols; ++c) put(std::fprintf(f, "%23.16e   ", m[r * cols + c]));
@@ -282,7 +284,13 @@ void Camera::write_parameters(const std::string& filename) const {
   put(std::fprintf(f, "%23.16e   //Tau2\n", dist[3]));
 
   // A write error (a full disk) shows at the latest when the buffer is flushed on committing.
-  if (!ok || !file.commit()) throw TervikFileError(filename, "writing the calibration failed");
+  if (write_errno != 0) {
+    throw TervikFileError(filename, std::string("writing the calibration failed: ") +
+                                        std::strerror(write_errno));
+  }
+  if (!file.commit()) {
+    throw TervikFileError(filename, "writing the calibration failed: " + file.error());
+  }
 }
 
 }  // namespace tervik

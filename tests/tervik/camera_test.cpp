@@ -229,7 +229,7 @@ TEST(Camera, WriteErrorAfterOpeningIsReported) {
     FAIL() << "a failed write was reported as success";
   } catch (const TervikFileError& e) {
     EXPECT_EQ(std::string(e.what()),
-              "Error in file '/dev/full': writing the calibration failed");
+              "Error in file '/dev/full': writing the calibration failed: No space left on device");
   }
 }
 
