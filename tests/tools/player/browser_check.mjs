@@ -1,11 +1,13 @@
 // The browser player in headless Chromium (Debian's /usr/bin/chromium through puppeteer-core),
 // served by python3 -m http.server on 127.0.0.1:
 //   node browser_check.mjs WORK LOGDIR
-// WORK holds player/ (make_player's folder for frames 0-2 of a generated scene) and
-// render_0.png (render_view's image of frame 0's mesh through camera 0). Checks: every .glb
-// passes the Khronos validator; the page loads with no console error; the view through camera
-// 0 matches render_view's image; clicking a frustum looks through its camera; play shows 0, 1,
-// 2; with the middle frame deleted its error is shown and playback reaches the last frame.
+// WORK holds player/ (make_player's folder for frames 0-2 of a generated scene, frame 2
+// textured), render_0.png (render_view's image of frame 0's mesh through camera 0) and
+// render_tex_2.png (frame 2's textured mesh through camera 0, unlit). Checks: every .glb passes
+// the Khronos validator; the page loads with no console error; the view through camera 0
+// matches render_view's image, in outline for frame 0 and in colour for the textured frame;
+// clicking a frustum looks through its camera; play shows 0, 1, 2; with the middle frame
+// deleted its error is shown and playback reaches the last frame.
 // Screenshots of failed checks go to LOGDIR.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
@@ -138,6 +140,44 @@ try {
     }, mask);
     console.log(`camera 0 view against render_view: IoU ${iou}`);
     if (!(iou >= 0.97)) fail(`camera_view: IoU ${iou} < 0.97`);
+  });
+
+  await check('textured', page, async () => {
+    // Where render_view draws the textured frame, the player's unlit colours must match its
+    // atlas as render_view samples it. A texture read upside down or from the wrong atlas
+    // spot differs by 50 or so grey levels on the scene's checker; filtering and the outline
+    // leave under 10.
+    await page.evaluate(() => {
+      const cams = document.getElementById('show-cameras');
+      if (cams.checked) cams.click();
+      window.player.seek(2);
+      window.player.setView(0);
+    });
+    if ((await page.evaluate(() => window.player.state().shown)) !== 2) throw new Error('frame 2 is not shown');
+    const shot = await page.evaluate(() => window.player.snapshot());
+    const [n, mean] = await page.evaluate(async (shot) => {
+      const pixels = async (url) => {
+        const img = new Image();
+        img.src = url;
+        await img.decode();
+        const c = document.createElement('canvas');
+        [c.width, c.height] = [img.width, img.height];
+        const ctx = c.getContext('2d');
+        ctx.drawImage(img, 0, 0);
+        return ctx.getImageData(0, 0, img.width, img.height).data;
+      };
+      const a = await pixels(shot), b = await pixels('../render_tex_2.png');
+      let count = 0, sum = 0;
+      for (let i = 0; i < a.length; i += 4) {
+        if (b[i] + b[i + 1] + b[i + 2] === 0) continue;
+        count++;
+        sum += (Math.abs(a[i] - b[i]) + Math.abs(a[i + 1] - b[i + 1]) + Math.abs(a[i + 2] - b[i + 2])) / 3;
+      }
+      return [count, count ? sum / count : NaN];
+    }, shot);
+    console.log(`textured frame 2 through camera 0: mean difference ${mean.toFixed(1)} grey levels over ${n} pixels`);
+    if (!(n > 1000 && mean < 20)) fail(`textured: mean difference ${mean} over ${n} pixels (at most 20 expected)`);
+    await page.evaluate(() => document.getElementById('show-cameras').click());
   });
 
   await check('views', page, async () => {

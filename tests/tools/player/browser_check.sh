@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The browser player, end to end:
 #   tests/tools/player/browser_check.sh BUILD_DIR
-# Generates a small 3-frame scene, samples and meshes it, writes its player folder with
-# make_player and render_view's image of frame 0 through camera 0, then runs browser_check.mjs in
-# headless Chromium. Screenshots of failed checks are kept in BUILD_DIR/Testing/Temporary/player.
+# Generates a small 3-frame scene, samples and meshes it, textures frame 2, writes its player
+# folder with make_player and render_view's images of frames 0 and 2 through camera 0, then runs
+# browser_check.mjs in headless Chromium. Screenshots of failed checks are kept in BUILD_DIR/Testing/Temporary/player.
 set -euo pipefail
 [[ $# -eq 1 ]] || { echo "usage: $0 BUILD_DIR" >&2; exit 2; }
 build=$(cd "$1" && pwd)
@@ -34,8 +34,12 @@ must "$build/sculptor/sculptor" 8 "$scene/cam%ld.txt" "$scene/img%ld_%04ld.png" 
 for f in 0 1 2; do
   must "$build/weaver/weaver" "$work/points_000$f.ply" "$work/mesh_000$f.ply" 20 30 1 1000000
 done
-must "$build/tools/make_player" -o "$work/player" --first 0 --last 2 --mesh "$work/mesh_%04ld.ply" \
-  --points "$work/points_%04ld.ply" --calibration "$scene/cam%ld.txt"
+# Frame 2 is textured; frames 0 and 1 fall back to their vertex-coloured meshes.
+must "$build/tools/texture_mesh" --calibration "$scene/cam%ld.txt" --cameras 8 \
+  --images "$scene/img%ld_%04ld.png" --silhouettes "$scene/sil%ld_%04ld.png" --frame 2 \
+  --mesh "$work/mesh_0002.ply" -o "$work/tex_0002.glb"
+must "$build/tools/make_player" -o "$work/player" --first 0 --last 2 --textured "$work/tex_%04ld.glb" \
+  --mesh "$work/mesh_%04ld.ply" --points "$work/points_%04ld.ply" --calibration "$scene/cam%ld.txt"
 # render_view draws a mesh without colours in grey shades that are never black: the object's
 # pixels are then exactly the non-black ones. The copy drops the vertices' red green blue.
 python3 - "$work/mesh_0000.ply" "$work/grey_0000.ply" <<'PY'
@@ -49,4 +53,7 @@ open(sys.argv[2], "w").write("\n".join(header + ["end_header"] + body))
 PY
 must "$build/tools/render_view" --calibration "$scene/cam%ld.txt" --camera-ids 0 \
   --model "$work/grey_0000.ply" --output "$work/render_0.png"
+# The textured frame's colours as stored in its atlas, through camera 0.
+must "$build/tools/render_view" --calibration "$scene/cam%ld.txt" --camera-ids 0 --unlit \
+  --model "$work/tex_0002.glb" --output "$work/render_tex_2.png"
 node "$here/browser_check.mjs" "$work" "$log_dir"
