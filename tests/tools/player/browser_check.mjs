@@ -60,6 +60,19 @@ async function openPage(query = '') {
   await page.setViewport({ width: W, height: H, deviceScaleFactor: 1 });
   await page.goto(base + query, { waitUntil: 'load' });
   await page.evaluate(() => window.player.ready);
+  // An image's pixels (RGBA ImageData), decoded in the page.
+  await page.evaluate(() => {
+    window.pixels = async (url) => {
+      const img = new Image();
+      img.src = url;
+      await img.decode();
+      const c = document.createElement('canvas');
+      [c.width, c.height] = [img.width, img.height];
+      const ctx = c.getContext('2d');
+      ctx.drawImage(img, 0, 0);
+      return ctx.getImageData(0, 0, img.width, img.height);
+    };
+  });
   return page;
 }
 
@@ -117,17 +130,7 @@ try {
     // Both images decoded in the page: the object is white in the mask, drawn over black by
     // render_view.
     const iou = await page.evaluate(async (maskUrl) => {
-      const pixels = async (url) => {
-        const img = new Image();
-        img.src = url;
-        await img.decode();
-        const c = document.createElement('canvas');
-        [c.width, c.height] = [img.width, img.height];
-        const ctx = c.getContext('2d');
-        ctx.drawImage(img, 0, 0);
-        return ctx.getImageData(0, 0, img.width, img.height);
-      };
-      const a = await pixels(maskUrl), b = await pixels('../render_0.png');
+      const a = await window.pixels(maskUrl), b = await window.pixels('../render_0.png');
       if (a.width !== b.width || a.height !== b.height) return `sizes ${a.width}x${a.height} and ${b.width}x${b.height}`;
       let both = 0, either = 0;
       for (let i = 0; i < a.data.length; i += 4) {
@@ -156,17 +159,7 @@ try {
     if ((await page.evaluate(() => window.player.state().shown)) !== 2) throw new Error('frame 2 is not shown');
     const shot = await page.evaluate(() => window.player.snapshot());
     const [n, mean] = await page.evaluate(async (shot) => {
-      const pixels = async (url) => {
-        const img = new Image();
-        img.src = url;
-        await img.decode();
-        const c = document.createElement('canvas');
-        [c.width, c.height] = [img.width, img.height];
-        const ctx = c.getContext('2d');
-        ctx.drawImage(img, 0, 0);
-        return ctx.getImageData(0, 0, img.width, img.height).data;
-      };
-      const a = await pixels(shot), b = await pixels('../render_tex_2.png');
+      const a = (await window.pixels(shot)).data, b = (await window.pixels('../render_tex_2.png')).data;
       let count = 0, sum = 0;
       for (let i = 0; i < a.length; i += 4) {
         if (b[i] + b[i + 1] + b[i + 2] === 0) continue;
@@ -187,13 +180,7 @@ try {
         const box = document.getElementById(id);
         if (box.checked !== on) box.click();
       }
-      const img = new Image();
-      img.src = window.player.snapshot();
-      await img.decode();
-      const c = document.createElement('canvas');
-      [c.width, c.height] = [img.width, img.height];
-      c.getContext('2d').drawImage(img, 0, 0);
-      const d = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      const d = (await window.pixels(window.player.snapshot())).data;
       let n = 0;
       for (let i = 0; i < d.length; i += 4) n += d[i] + d[i + 1] + d[i + 2] > 0 && !(d[i] === 32 && d[i + 2] === 40);
       return n;
