@@ -43,6 +43,10 @@ LeadingOptions parse_leading_options(int argc, const char* const* argv,
       result.help = true;
       continue;
     }
+    if (name == "version" && !inline_value) {
+      result.version = true;
+      continue;
+    }
     const OptionSpec* option = find_spec(specs, name);
     if (option == nullptr) throw TervikError("unknown option --" + name);
     if (result.has(name)) throw TervikError("option --" + name + " given twice");
@@ -70,6 +74,7 @@ std::string options_help(const std::vector<OptionSpec>& specs) {
     line("--" + s.name + (s.value_name.empty() ? "" : " " + s.value_name), s.help);
   }
   line("--help", "print this help and exit");
+  line("--version", "print the version and exit");
   return text;
 }
 

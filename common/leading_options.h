@@ -22,17 +22,19 @@ struct LeadingOptions {
   std::map<std::string, std::string> values;  // name -> value ("" for a flag)
   int first_positional = 1;                     // index into argv
   bool help = false;                            // --help was given
+  bool version = false;                         // --version was given
 
   bool has(const std::string& name) const { return values.count(name) != 0; }
 };
 
-// Parses the options at the start of argv[1..argc). "--help" is always accepted. Throws
-// TervikError naming the option for an unknown option, a missing value, a value given to a
-// flag, or an option given twice.
+// Parses the options at the start of argv[1..argc). "--help" and "--version" are always
+// accepted. Throws TervikError naming the option for an unknown option, a missing value, a value
+// given to a flag, or an option given twice.
 LeadingOptions parse_leading_options(int argc, const char* const* argv,
                                      const std::vector<OptionSpec>& specs);
 
-// The option list for --help: one line per option, "--help" included, each ending in '\n'.
+// The option list for --help: one line per option, "--help" and "--version" included, each
+// ending in '\n'.
 std::string options_help(const std::vector<OptionSpec>& specs);
 
 // Parses the value of --threads: an integer >= 0, where 0 means every core of the machine.

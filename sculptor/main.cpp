@@ -9,6 +9,7 @@
 
 #include "common/heap.h"
 #include "common/leading_options.h"
+#include "common/version.h"
 #include "sculptor/options.h"
 #include "sculptor/quiet_output.h"
 #include "sculptor/sequence.h"
@@ -55,6 +56,10 @@ int main(int argc, char** argv) {
     std::cout << tervik::usage_line(program, true) << "\n"
               << "Options (before the positional arguments):\n"
               << tervik::options_help(kOptions) << std::flush;
+    return 0;
+  }
+  if (options.version) {
+    std::cout << tervik::version_line("sculptor") << std::endl;
     return 0;
   }
   if (argc - options.first_positional != tervik::kArgumentCount) {

@@ -17,6 +17,7 @@
 #include "common/camera_ids.h"
 #include "common/heap.h"
 #include "common/leading_options.h"
+#include "common/version.h"
 #include "tervik/exceptions.h"
 #include "tervik/mesh.h"
 #include "weaver/ball_pivoting.h"
@@ -148,6 +149,10 @@ int main(int argc, char** argv) {
     std::cout << "Usage: " << argv[0] << " [options] points mesh nn minangle decimation npoints\n"
               << "Options (before the positional arguments):\n"
               << tervik::options_help(kOptions) << std::flush;
+    return 0;
+  }
+  if (options.version) {
+    std::cout << tervik::version_line("weaver") << std::endl;
     return 0;
   }
   // The positional arguments: arg[0] .. arg[5].

@@ -43,6 +43,8 @@ TEST(LeadingOptions, PositionalArgumentsStartAtTheFirstNonOption) {
   const LeadingOptions dashed = parse({"--binary", "--", "--weird.ply"});
   EXPECT_EQ(dashed.first_positional, 3);
   EXPECT_TRUE(parse({"--help", "x"}).help);
+  EXPECT_TRUE(parse({"--version"}).version);
+  EXPECT_FALSE(parse({"--help"}).version);
 }
 
 TEST(LeadingOptions, MistakesAreNamed) {
@@ -67,6 +69,7 @@ TEST(LeadingOptions, HelpListsEveryOption) {
   EXPECT_NE(help.find("--threads N"), std::string::npos);
   EXPECT_NE(help.find("--binary"), std::string::npos);
   EXPECT_NE(help.find("--help"), std::string::npos);
+  EXPECT_NE(help.find("--version"), std::string::npos);
 }
 
 }  // namespace

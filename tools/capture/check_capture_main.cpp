@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
       "Prints a table; exits with 1 when a check finds a FAULT (WARNINGs do not fail).\n\nOptions");
   desc.add_options()
       ("help", "show this help")
+      ("version", "print the version and exit")
       ("cameras", po::value(&layout.cameras), "number of cameras (template numbers 0 to N-1)")
       ("camera-ids", po::value(&ids_text),
        "the cameras' numbers in the templates, in order, e.g. 1-16 or 0-4,6-19")

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
       "convention). Inputs and outputs must be different files.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("format,f", po::value(&format), "projections, middlebury, colmap, opencv or krt")
       ("output,o", po::value(&output)->default_value("cam%d.txt"),
        "camera file template, receiving the camera number from 0 (or from --camera-ids)")

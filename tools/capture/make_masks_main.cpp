@@ -58,6 +58,7 @@ int main(int argc, char** argv) {
       "Options");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("cameras", po::value(&cameras), "number of cameras (template numbers 0 to N-1)")
       ("camera-ids", po::value(&ids_text),
        "the cameras' numbers in the templates, in order, e.g. 1-16 or 0-4,6-19")

@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
       "... --psnr compares the unlit drawing with camera k's photo inside its silhouette.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
       ("cameras", po::value(&count_text),

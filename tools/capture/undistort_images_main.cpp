@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
       "\nOptions");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("images", po::value(&images), "colour image template (resampled bilinearly)")
       ("silhouettes", po::value(&silhouettes),
        "silhouette template (nearest pixel, so that they stay binary)")

@@ -4,6 +4,8 @@
 #include <exception>
 #include <iostream>
 
+#include "common/version.h"
+
 namespace po = boost::program_options;
 
 namespace tervik::tools {
@@ -21,6 +23,10 @@ std::optional<int> parse_tool_options(const std::string& program, int argc, char
     po::store(parser.run(), vm);
     if (vm.count("help")) {
       std::cout << (command_line.shown ? *command_line.shown : *command_line.options) << std::endl;
+      return 0;
+    }
+    if (vm.count("version")) {
+      std::cout << version_line(program) << std::endl;
       return 0;
     }
     po::notify(vm);

@@ -21,7 +21,7 @@ struct ToolCommandLine {
 };
 
 // Parses argv for the tool `program`. With --help, prints the shown options to standard output
-// and returns 0. Otherwise stores and notifies the values, then runs `check` (which validates
+// and returns 0; with --version (every tool lists it beside --help), prints the version line. Otherwise stores and notifies the values, then runs `check` (which validates
 // them and builds the file-name templates, throwing on a bad one). Returns nullopt when the tool
 // should go on, and 1 after printing "ERROR: <what> (see <program> --help)" when parsing, a
 // required option or `check` failed.

@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
       "  python3 -m http.server -d DIR 8000   and open http://127.0.0.1:8000/\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("output,o", po::value(&output)->required(), "the player folder (made if missing)")
       ("first", po::value(&first)->required(), "first frame number")
       ("last", po::value(&last)->required(), "last frame number")

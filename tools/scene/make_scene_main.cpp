@@ -78,6 +78,7 @@ int main(int argc, char** argv) {
       "sculptor command line for it.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("output,o", po::value(&folder)->default_value("scene"), "folder to write the scene into")
       ("object", po::value(&object)->default_value("figure"),
        "figure (moving body, head and arms) or sphere (static)")

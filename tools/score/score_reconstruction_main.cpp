@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
       "ground truth.\n\nOptions");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("truth,t", po::value(&truth_file), "ground truth file written by make_scene")
       ("frame,f", po::value(&frame), "frame number (default: the scene's first frame)")
       ("points,p", po::value(&points_file), "PLY point file to score")

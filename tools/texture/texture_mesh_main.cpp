@@ -37,6 +37,7 @@ int main(int argc, char** argv) {
       "Options");
   desc.add_options()
       ("help,h", "show this help")
+      ("version", "print the version and exit")
       ("calibration", po::value(&cam_text)->required(),
        "calibration file template, receives the camera number (e.g. cam%ld.txt)")
       ("cameras", po::value(&cameras), "number of cameras: template numbers 0 .. N-1")
