@@ -1,5 +1,5 @@
 # Writes OUTPUT, the source of tervik::version_text(): the project's VERSION and, where
-# SOURCE_DIR is a git checkout, its revision ("0.1, git 1995a85c0d3e", "-dirty" after it when
+# SOURCE_DIR is a git checkout, its revision ("0.1, git 1995a85ffdcc", "-dirty" after it when
 # tracked files differ from the commit). Run at every build; the file is rewritten only when its
 # text changes, so that an unchanged revision rebuilds nothing.
 #   cmake -DSOURCE_DIR=... -DVERSION=... -DOUTPUT=... -P version.cmake
